@@ -1,0 +1,116 @@
+// The MORV extraction engine: which source tables and columns make up each
+// export table, how student rows are filtered, and the order of a run.
+// Everything generic (query model, SQL, connection, files, progress) comes
+// from the base classes; this class holds only the MORV knowledge.
+#pragma once
+
+#include "engine/ODBCExpEngineBase.h"
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include <map>
+
+class ExpEngine : public ODBCExpEngineBase
+{
+    Q_OBJECT
+
+public:
+    explicit ExpEngine(QObject* parent = nullptr);
+    ~ExpEngine() override;
+
+    // The run: connects, builds the included-students list and produces the
+    // export tables (flag 1) and the attendance update (flag 2).
+    bool Execute(ParamMap parameters, int flags, QString& errorText) override;
+
+    // Services of the set-up pages; each catches its own errors and answers
+    // with a message.
+    bool ValidateConnection(const ParamMap& parameters, QString& message);
+    bool ValidateSchoolNumber(const ParamMap& parameters, QString& message);
+    bool LoadSchoolList(const ParamMap& parameters, QList<QPair<QString, QString>>& entries,
+                        QString& message);
+    bool LoadBridgeList(const QString& paramKey, const ParamMap& parameters,
+                        QList<QPair<QString, QString>>& entries, QString& message);
+
+    // The year text of the school's live year, empty when none is found.
+    // Never throws.
+    XString GetLiveSchoolYear(const XString& dsn, const XString& user, const XString& pwd,
+                              bool plural);
+
+    // Export tables in the order of a full run.
+    void CreateAttendanceCodes();
+    void CreateCalendar();
+    void CreateSections();
+    void CreateTerms();
+    void CreateDays();
+    void CreateTeachers();
+    void CreateStaff();
+    void CreateStudentDemographics();
+    void CreateStudentLunchCodes();
+    void CreateStudentContacts();
+    void CreateStudentContactNumbers();
+    void CreateStudentLockers();
+    void CreateStudentTransportation();
+    void CreateStudentSchedules();
+    void CreateStudentGrades();
+    void CreateFeeAccounts();
+    void CreateStudentSchoolFees();
+    void CreateStudentSchoolPayments();
+    void CreateStudentSummaryAttendance();
+    void CreateStudentConductIncident();
+    void CreateStudentConductOutcomes();
+    void CreateStudentCommunityService();
+    void CreateStudentMedicalHistory();
+    void CreateStudentNotes();
+
+    // Attendance sources of the update export; they feed the attendance cache.
+    void CreateStudentDailyAbsences(const XDate& from, const XDate& to);
+    void CreateStudentPeriodAbsences(const XDate& from, const XDate& to);
+
+protected:
+    // Value functions of the student tables.
+    XString ZipValue();
+    XString ContactKeyValue();
+    XString ActiveFlagValue();
+    XString EthnicityValue();
+    XString SpecialEducationValue();
+    XString CustodyValue();
+    XString PhoneKindValue();
+    XString StaffLookupValue();
+    XString CalendarReferenceValue();
+    XString PhoneWithExtensionValue();
+
+    // Value functions of the scheduling, staff and grade tables (defined with
+    // those tables).
+    XString SectionKeyValue();
+    XString StaffNameValue();
+    XString StaffKeyValue();
+
+    // Table-end hook: forgets the per-table field handles.
+    void OnTableEnd() override;
+
+    // Per-table field handles read by the value functions; reset after each table.
+    ODBCField* m_fldZip4 = nullptr;
+    ODBCField* m_fldFirstName = nullptr;
+    ODBCField* m_fldMiddleName = nullptr;
+    ODBCField* m_fldLastName = nullptr;
+    ODBCField* m_fldIsPrimary = nullptr;
+    ODBCField* m_fldDefaultCalendar = nullptr;
+    ODBCField* m_fldCourseCode = nullptr;
+    ODBCField* m_fldStaffCode = nullptr;
+    // Phone columns that carry an extension, keyed by their own query field.
+    std::map<const ODBCField*, ODBCField*> m_extensionOf;
+
+private:
+    void ReadRunSettings(const ParamMap& parameters);
+    void ConnectForRun(const ParamMap& parameters);
+    void LogRunSettings();
+    void RunFullExport();
+    void RunUpdateExport();
+    void ResetFieldHandles();
+
+    // Reports the first empty key of `keys` through writeMissing.
+    bool CheckRequired(const ParamMap& parameters, const QStringList& keys);
+    void ConnectWith(const XString& dsn, const XString& user, const XString& pwd);
+};

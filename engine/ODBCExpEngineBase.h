@@ -1,0 +1,94 @@
+// The part of the extraction engine that every MORV table declaration shares:
+// the run's school, year and status settings, the student filter and the
+// included-students list, and thin wrappers around the writer's AddColumn.
+#pragma once
+
+#include "data/ODBCDataAccess.h"
+#include "util/XDate.h"
+#include "util/XString.h"
+#include "util/XVector.h"
+
+#include <QStringList>
+
+class ODBCExpEngineBase : public ODBCDataAccess
+{
+    Q_OBJECT
+
+public:
+    explicit ODBCExpEngineBase(QObject* parent = nullptr);
+    ~ODBCExpEngineBase() override;
+
+    // Quotes a text for an SQL condition, doubling embedded single quotes so
+    // that a school number or status code from the command line can never
+    // change the statement. Ordinary codes come out as plain '<code>'.
+    static XString QuoteSqlText(const XString& text);
+
+    // The additional active codes, trimmed, without empty items.
+    static QStringList SplitActiveCodes(const XString& codes);
+
+    // True when `status` (trimmed) counts as an active student status.
+    bool IsActiveStatus(const XString& status) const;
+
+    // Row test of the student tables: the row's student number (trimmed)
+    // must be in the included-students list.
+    bool IncludedStudentRowTest();
+
+    // Whether a student number is in the included-students list.
+    bool IsIncludedStudent(const XString& studentNumber) const;
+    int IncludedStudentCount() const;
+
+    const XString& SchoolNumber() const { return m_schoolNumber; }
+    const XString& SchoolYear() const { return m_schoolYear; }
+
+protected:
+    // The student filter on `table`: building, active-status group (only
+    // without an inactive cut-off) and year.
+    void AddStudentFilter(ODBCTable* table);
+
+    // "_DistBldg = school AND _Year = year" on the table's own columns.
+    void AddSchoolYearConditions(ODBCTable* table, const char* conjunction = "");
+
+    // The active-status group on `statusField`, joined with AND; nothing when
+    // an inactive cut-off is set.
+    void AddActiveStatusGroup(ODBCField* statusField);
+
+    // The own-status-column block: building and year of the table, then the
+    // status group on its own Status column.
+    void AddOwnStatusBlock(ODBCTable* table);
+
+    // The joined-status block: without a cut-off, joins StudentDemographic S on
+    // StudentNumber for the same school and year and requires an active S.Status.
+    void AddJoinedStatusBlock(ODBCTable* table);
+
+    // A condition-only field owned by the engine until the next table ends.
+    ODBCField* ConditionField(ODBCTable* table, const char* name);
+
+    // Builds the included-students list from StudentDemographic.
+    void BuildIncludedStudents();
+    void ClearIncludedStudents();
+
+    // Per-table: the field whose text the row test looks up.
+    ODBCField* m_fldStudentNumber = nullptr;
+
+    XString m_schoolNumber;
+    XString m_schoolYear;
+    XString m_dsn;
+    XString m_user;
+    XString m_pwd;
+    XDate m_inactiveCutoff;          // null unless "inactivedate" was readable
+    XString m_activeCodesText;       // the parameter as given, for the log
+    QStringList m_activeCodes;       // trimmed, non-empty items
+    bool m_staffFiltered = false;
+    bool m_pluralSchoolTable = false;
+
+    // Staff code -> staff key, filled by the Staff table and read by Student
+    // Demographics.
+    std::map<XString, XString> m_staffCodeMap;
+
+private:
+    std::vector<XString> m_includedStudents;     // kept sorted byte-wise
+    std::vector<std::unique_ptr<ODBCField>> m_conditionFields;
+
+protected:
+    void ReleaseConditionFields();
+};
