@@ -1,0 +1,239 @@
+// The export writer: turns the rows of the source database into the files the
+// importer reads. The engine declares each export table (StartTable,
+// AddColumn, WriteTable, EndTable); the writer fetches the rows through the
+// data-access operations that the classes below it implement, writes one
+// TAB-separated line per accepted row, and lists every table in the import
+// header file (full export) or writes it as a section of the update file
+// (update export).
+//
+// Every file is written under a temporary name beside its final name and
+// moved onto it only when it is complete, the import header file last, so the
+// importer never finds a half-written file or a header that lists one.
+#pragma once
+
+#include "export/BridgeTaskBase.h"
+#include "export/ExportColumn.h"
+#include "export/SISExpCustomField.h"
+#include "export/SISExpHeader.h"
+#include "util/XDate.h"
+#include "util/XDateTime.h"
+#include "util/XFileSpec.h"
+#include "util/XString.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class DataAccessField;
+class DataAccessTable;
+class DelimitedTextWriter;
+class PendingFile;
+
+class PDEWriter : public BridgeTaskBase
+{
+    Q_OBJECT
+
+public:
+    explicit PDEWriter(QObject* parent = nullptr);
+    ~PDEWriter() override;
+
+    // ---- virtual operations, in the order the writer declares them ----
+
+    // Column command 4: a derived writer may write something for `field`
+    // here; the base writer writes nothing.
+    virtual void FieldHook(DataAccessField* field);
+
+    // The writer's start for one run (called when the connection opens):
+    // reads the global folder from the bridge configuration record.
+    virtual void StartPDEWriter();
+
+    // End of a successful export: saves the bridge configuration record,
+    // forgets the run's tables and closes the progress.
+    virtual void ExportComplete();
+
+    // Begins a full export: forgets earlier table declarations and takes the
+    // start time. The custom-field list is kept.
+    virtual void StartImport();
+    // Writes the import header file (appShortName_ + ".PDE") listing every
+    // declared table, then moves it onto its final name.
+    virtual void FinishImport();
+
+    // Kept for derived writers; nothing calls it.
+    virtual void ReservedOperation();
+
+    // Begins an update export into `updateFile` (owned by the caller, who
+    // keeps it alive until FinishUpdate): opens it on a new
+    // "Update YYYYMMDDHHNNSS.PDU" and writes its head.
+    virtual void StartUpdate(DelimitedTextWriter* updateFile);
+    // Writes the timing block, closes the update file and moves it onto its
+    // final name.
+    virtual void FinishUpdate();
+
+    // ---- data-access operations, implemented by the classes below ----
+
+    // Limits the attendance query to change dates in [from, to]; a null (or
+    // day 0) bound is left open. A second call replaces the first range.
+    virtual void FilterAttendance(const XDate& from, const XDate& to) = 0;
+    // Forgets the attendance filter settings.
+    virtual void ClearFilter() = 0;
+    // Writes the changed cached attendance into the open update file,
+    // without the student filter.
+    virtual void CreateStudentAttendanceFromDB() = 0;
+    // Runs the current table's query (`run` is always true); false when the
+    // table could not be opened and is skipped.
+    virtual bool OpenTable(bool run) = 0;
+    // Moves to the first / next row of the open query; false when there is none.
+    virtual bool GetFirstRecord() = 0;
+    virtual bool GetNextRecord() = 0;
+    // Forgets the query description (tables, fields, conditions, orders).
+    virtual void ClearQuery() = 0;
+    // The SQL text of the current query description.
+    virtual XString BuildQuery() = 0;
+    // The name of the data source the run reads.
+    virtual XString GetDataSource() = 0;
+
+    // Deletes the ".pde" files of `folder`.
+    virtual void DeletePDEFiles(const XFileSpec& folder);
+    // True when the cached attendance table `element` should be rebuilt.
+    virtual bool AttendanceTableExpired(const XString& element);
+
+    // Adds the field `name` of `table` to the query and returns it, or
+    // nullptr when an optional field is missing (a missing required field
+    // throws). Used by AddColumn.
+    virtual DataAccessField* AddQueryField(DataAccessTable* table, const XString& name,
+                                           bool required) = 0;
+
+    // ---- table declaration and writing ----
+
+    // Opens the declaration of one export table: one progress step
+    // "Reading <display name>...", a new table header, no columns.
+    void StartTable(const XString& displayName, const XString& fileName, int safeInclude = 0);
+
+    // Declares one column. With a `table`, the field `text` is added to the
+    // query (queryOption non-zero: required); when the data-access layer
+    // returns no field, nothing is declared and nullptr is returned. A
+    // non-empty `headerName` adds a header field, a non-empty `customKey` a
+    // custom field. `command` applies only without a value function (see
+    // ExportColumn::Command).
+    DataAccessField* AddColumn(DataAccessTable* table, const XString& text,
+                               ValueFunction valueFunction, const XString& headerName,
+                               int queryOption = 0, const XString& customKey = XString(),
+                               const XString& customTitle = XString(),
+                               const XString& customType = XString(),
+                               const XString& customFormat = XString(), int command = 0);
+
+    // Writes the current table: a table file in the PDE folder (full export)
+    // or a section of the update file. Rows rejected by `rowFilter` are left
+    // out; a non-empty `preamble` is written as a line before the first row.
+    // Returns the number of rows written. Any failure is logged and thrown;
+    // the table file is then not replaced.
+    int WriteTable(const RowFilter& rowFilter = RowFilter(), const XString& preamble = XString());
+
+    // Closes the declaration of the current table. A data-access layer that
+    // holds the table's record set closes it before calling this.
+    void EndTable();
+
+    // Deletes the current table's columns and the query description.
+    void ClearColumns();
+
+    // The column being written; valid only while a value function runs.
+    const ExportColumn* CurrentColumn() const { return m_currentColumn; }
+
+    // Binds a member function of a derived class as a value function or row
+    // filter, e.g. BindValue(&ExpEngine::ZipValue).
+    template <class T>
+    ValueFunction BindValue(XString (T::*function)())
+    {
+        T* self = static_cast<T*>(this);
+        return [self, function]() { return (self->*function)(); };
+    }
+    template <class T>
+    RowFilter BindFilter(bool (T::*function)())
+    {
+        T* self = static_cast<T*>(this);
+        return [self, function]() { return (self->*function)(); };
+    }
+
+    // ---- run bookkeeping ----
+
+    // Writes SchoolConfig.xml in the PDE folder from the current state.
+    void SaveBridgeConfig();
+    // Forgets every declared table.
+    void ClearRunData();
+
+    // ---- state read by the data-access layer and the tests ----
+
+    const std::vector<std::unique_ptr<SISExpHeader>>& DeclaredTables() const { return m_tables; }
+    const SISExpCustomFieldList& CustomFields() const { return m_customFields; }
+    bool IsUpdateMode() const { return m_updateMode; }
+    DelimitedTextWriter* UpdateFile() const { return m_updateFile; }
+    const XString& CurrentTableFileName() const { return m_currentFileName; }
+    const XString& CurrentDisplayName() const { return m_currentDisplayName; }
+    const XString& DateFormat() const { return m_dateFormat; }
+
+    // Packs a version for the minversion pragma.
+    static uint32_t PackVersion(int major, int minor, int revision, int build);
+
+protected:
+    // Removes an unfinished update file when a run fails.
+    void AbandonRun() override;
+
+    // Pragma settings of the header and update files.
+    XString m_bridgeAlias;
+    XString m_exportSource;
+    XString m_dateFormat = "mm/dd/yyyy";
+    XString m_timeFormat = "HH:NN:SS AA";
+    XString m_dateTimeFormat = "mm/dd/yyyy HH:NN:SS AA";
+    bool m_verify = false;
+    XDateTime m_exportDate;
+    XString m_schoolName;
+    XString m_nameFormat;
+    bool m_gradesDontCreateSections = false;
+    bool m_attendanceDoesntCreateDates = true;
+    bool m_termsAreBins = false;
+    bool m_crsKeyInSecKey = false;
+    int32_t m_maxExpectedTimeSlots = 0;
+    int32_t m_maxExpectedDays = 0;
+    int32_t m_maxExpectedPeriods = 0;
+    int32_t m_maxExpectedTerms = 0;
+    int32_t m_maxExpectedBins = 0;
+    XString m_quotes;
+    bool m_ignoreStaffMultiCal = false;
+    bool m_showInfo = false;
+    uint32_t m_minVersion = 0;
+
+    // What identifies the source in the bridge configuration record.
+    XString m_schoolNumber;
+    XString m_district;
+    XString m_schoolYear;
+    XFileSpec m_masterFile;
+    XFileSpec m_masterFolder;
+    XFileSpec m_securityFile;
+    XFileSpec m_globalFolder;
+    XString m_overlapText;
+
+    XDateTime m_startTime;
+    XDateTime m_endTime;
+
+private:
+    void WriteBanner(DelimitedTextWriter& output);
+    void WritePragmas(DelimitedTextWriter& output);
+    void WriteTimingBlock(DelimitedTextWriter& output);
+    void WriteTableEntry(DelimitedTextWriter& output, const SISExpHeader& table);
+    void WriteSectionHead(DelimitedTextWriter& output, const SISExpHeader& table);
+    int WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter);
+    void WriteColumn(DelimitedTextWriter& output, const ExportColumn& column, bool trace);
+    [[noreturn]] void FailTable(const char* message, int lines);
+    XString AppInfo(const char* key) const;
+    XFileSpec NewUpdateFileSpec() const;
+
+    std::vector<std::unique_ptr<SISExpHeader>> m_tables;
+    SISExpHeader* m_currentTable = nullptr;
+    XString m_currentFileName;
+    XString m_currentDisplayName;
+    std::vector<std::unique_ptr<ExportColumn>> m_columns;
+    const ExportColumn* m_currentColumn = nullptr;
+    SISExpCustomFieldList m_customFields;
+    bool m_updateMode = false;
+    std::unique_ptr<PendingFile> m_pendingUpdate;
+};
