@@ -69,6 +69,30 @@ public:
     void CreateStudentPeriodAbsences(const XDate& from, const XDate& to);
 
 protected:
+    // A value function of this engine or of the data-access layer.
+    using EngineValue = XString (ExpEngine::*)();
+
+    // Declares an exported column read from `source` of `table`. Returns the
+    // query field, or nullptr when an optional column is missing (the column
+    // is then left out of the table).
+    ODBCField* Column(ODBCTable* table, const char* source, EngineValue value,
+                      const char* header, bool required = false);
+    // The same with a custom field of the importer.
+    ODBCField* CustomColumn(ODBCTable* table, const char* source, EngineValue value,
+                            const char* header, const char* customKey, const char* customTitle,
+                            const char* customType, const char* customFormat,
+                            bool required = false);
+    // A column read for conditions or other value functions, never written.
+    ODBCField* QueryColumn(ODBCTable* table, const char* source, bool required = false);
+    // A column that writes the same text on every line.
+    void TextColumn(const char* text, const char* header);
+    // The query field of the column being written.
+    ODBCField* CurrentQueryField() const;
+
+    // Writes the declared table with the included-students row test (or
+    // every row when `filterStudents` is false) and ends it.
+    int WriteAndEndTable(bool filterStudents = true);
+
     // Value functions of the student tables.
     XString ZipValue();
     XString ContactKeyValue();
@@ -103,7 +127,11 @@ protected:
     std::map<const ODBCField*, ODBCField*> m_extensionOf;
 
 private:
+    void AddContactNameColumns(ODBCTable* contacts);
+    void AddContactConditions(ODBCTable* contacts);
+
     void ReadRunSettings(const ParamMap& parameters);
+    void ReadInactiveCutoff(const XString& text);
     void ConnectForRun(const ParamMap& parameters);
     void LogRunSettings();
     void RunFullExport();

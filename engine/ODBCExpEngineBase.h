@@ -10,6 +10,10 @@
 
 #include <QStringList>
 
+#include <map>
+#include <memory>
+#include <vector>
+
 class ODBCExpEngineBase : public ODBCDataAccess
 {
     Q_OBJECT
@@ -37,6 +41,8 @@ public:
     bool IsIncludedStudent(const XString& studentNumber) const;
     int IncludedStudentCount() const;
 
+    // The run's school number and live school year (kept by the writer for
+    // the bookkeeping record).
     const XString& SchoolNumber() const { return m_schoolNumber; }
     const XString& SchoolYear() const { return m_schoolYear; }
 
@@ -70,8 +76,6 @@ protected:
     // Per-table: the field whose text the row test looks up.
     ODBCField* m_fldStudentNumber = nullptr;
 
-    XString m_schoolNumber;
-    XString m_schoolYear;
     XString m_dsn;
     XString m_user;
     XString m_pwd;

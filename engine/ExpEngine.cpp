@@ -1,0 +1,311 @@
+// The MORV extraction run: settings, the order in which the export tables are
+// produced, and the engine's own value functions of the student tables.
+#include "engine/ExpEngine.h"
+
+#include "util/XException.h"
+
+namespace {
+const char* const kExportDateFormat = "yyyy-mm-dd";
+
+} // namespace
+
+ExpEngine::ExpEngine(QObject* parent)
+    : ODBCExpEngineBase(parent)
+{
+    SetQuoteFieldNames(true);
+    SetQuoteTableNames(true);
+    SetConnectionTimeout(720);
+    SetCommandTimeout(1440);
+    m_dateFormat = kExportDateFormat;
+    m_gradesDontCreateSections = true;
+    m_attendanceDoesntCreateDates = true;
+    m_termsAreBins = false;
+    m_minVersion = PackVersion(7, 5, 0, 0);
+    m_setupTotal = 1;
+    m_lutTotal = 1;
+    m_importTotal = 21;
+    m_periodAttTotal = 1;
+    m_dailyAttTotal = 1;
+}
+
+ExpEngine::~ExpEngine() = default;
+
+// ---------------------------------------------------------------------------
+// The run
+
+bool ExpEngine::Execute(ParamMap parameters, int flags, QString& errorText)
+{
+    Q_UNUSED(errorText);
+    Log(7, "Starting Execution...", "ExpEngine::Execute");
+
+    ReadRunSettings(parameters);
+    // Without a year every student query compares _Year with '' and the run
+    // would export empty tables as a success; stop before any file or the
+    // bookkeeping record is touched.
+    if (m_schoolYear.IsEmpty()) {
+        XString message("No live school year found for school ");
+        message += QuoteSqlText(m_schoolNumber);
+        message += " in the School or Schools table; nothing was exported.";
+        LogAndThrow(3, message);
+    }
+    if ((flags & 2) != 0) {
+        // The attendance update export is the next step of this bridge; ask
+        // for it and the run fails before anything is written.
+        LogAndThrow(3, "The attendance update export (attendance cache and update file) is not "
+                       "built yet; run with --demo for the table export.");
+    }
+
+    ConnectForRun(parameters);
+    LogRunSettings();
+
+    ClearIncludedStudents();
+    m_staffCodeMap.clear();
+    BuildIncludedStudents();
+
+    if ((flags & 1) != 0)
+        RunFullExport();
+
+    ExportComplete();
+    return true;
+}
+
+void ExpEngine::ReadRunSettings(const ParamMap& parameters)
+{
+    m_bridgeAlias = ToXString(parameters.value("bridgeAlias_"));
+    m_dsn = ToXString(parameters.value("dsn"));
+    m_user = ToXString(parameters.value("user"));
+    m_pwd = ToXString(parameters.value("pwd"));
+    m_schoolNumber = ToXString(parameters.value("school"));
+
+    m_schoolYear = GetLiveSchoolYear(m_dsn, m_user, m_pwd, false);
+
+    ReadInactiveCutoff(ToXString(parameters.value("inactivedate")));
+
+    m_activeCodesText = ToXString(parameters.value("activecodes"));
+    m_activeCodes = SplitActiveCodes(m_activeCodesText);
+    m_staffFiltered = parameters.value("filterstaff") == "true";
+    m_attendanceDoesntCreateDates = parameters.value("pragmaattdates") != "true";
+}
+
+void ExpEngine::ReadInactiveCutoff(const XString& text)
+{
+    m_inactiveCutoff = XDate();
+    if (text.IsEmpty())
+        return;
+    if (!m_inactiveCutoff.Parse(kExportDateFormat, text) || m_inactiveCutoff.IsNull()) {
+        m_inactiveCutoff = XDate();
+        // The run goes on with active students only, as without a date; say
+        // so, since the user asked for inactive students too.
+        Log(4, XString("Inactive cut-off date \"") + text +
+                   "\" is not a date in the form yyyy-mm-dd; exporting active students only.",
+            "ExpEngine::Execute");
+    }
+}
+
+void ExpEngine::ConnectForRun(const ParamMap& parameters)
+{
+    ClearIncludedStudents();
+    m_staffCodeMap.clear();
+    SetDataSource(m_dsn);
+    SetUser(m_user);
+    SetPassword(m_pwd);
+    // OpenConnection starts the writer's bookkeeping, connects and writes the
+    // schema log when "logSchema" asks for it.
+    Q_UNUSED(parameters);
+    OpenConnection(BuildConnectionString(), false);
+}
+
+void ExpEngine::LogRunSettings()
+{
+    Log(7, XString("MORV DSN: ") + m_dsn, "");
+    Log(7, XString("School Id: ") + m_schoolNumber, "");
+    Log(7, XString("School Year: ") + m_schoolYear, "");
+    Log(7, XString("Inactive Cutoff: ") + m_inactiveCutoff.Format("YYYY-MM-DD"), "");
+    if (!m_activeCodesText.IsEmpty())
+        Log(7, XString("Additional Active Codes: ") + m_activeCodesText, "");
+}
+
+void ExpEngine::RunFullExport()
+{
+    StartImport();
+    CreateAttendanceCodes();
+    CreateCalendar();
+    CreateSections();
+    CreateTerms();
+    CreateDays();
+    if (!m_staffFiltered) {
+        CreateTeachers();
+        CreateStaff();
+    }
+    CreateStudentDemographics();
+    CreateStudentLunchCodes();
+    CreateStudentContacts();
+    CreateStudentContactNumbers();
+    CreateStudentLockers();
+    CreateStudentTransportation();
+    CreateStudentSchedules();
+    CreateStudentGrades();
+    CreateFeeAccounts();
+    CreateStudentSchoolFees();
+    CreateStudentSchoolPayments();
+    CreateStudentSummaryAttendance();
+    CreateStudentConductIncident();
+    CreateStudentConductOutcomes();
+    CreateStudentCommunityService();
+    CreateStudentMedicalHistory();
+    CreateStudentNotes();
+    FinishImport();
+}
+
+void ExpEngine::ResetFieldHandles()
+{
+    m_fldStudentNumber = nullptr;
+    m_fldZip4 = nullptr;
+    m_fldFirstName = nullptr;
+    m_fldMiddleName = nullptr;
+    m_fldLastName = nullptr;
+    m_fldIsPrimary = nullptr;
+    m_fldDefaultCalendar = nullptr;
+    m_fldCourseCode = nullptr;
+    m_fldStaffCode = nullptr;
+    m_extensionOf.clear();
+    ReleaseConditionFields();
+}
+
+void ExpEngine::OnTableEnd()
+{
+    ResetFieldHandles();
+}
+
+// ---------------------------------------------------------------------------
+// Value functions of the student tables
+
+XString ExpEngine::ZipValue()
+{
+    XString zip = TextValue();
+    if (m_fldZip4) {
+        const XString zip4 = GetText(m_fldZip4);
+        if (!zip4.IsEmpty())
+            zip += XString("-") + zip4;
+    }
+    return zip;
+}
+
+XString ExpEngine::ContactKeyValue()
+{
+    const XString first = m_fldFirstName ? GetText(m_fldFirstName) : XString();
+    const XString middle = m_fldMiddleName ? GetText(m_fldMiddleName) : XString();
+    const XString last = m_fldLastName ? GetText(m_fldLastName) : XString();
+    return first + "-" + middle + "-" + last;
+}
+
+XString ExpEngine::ActiveFlagValue()
+{
+    return IsActiveStatus(TextValue()) ? "Y" : "N";
+}
+
+XString ExpEngine::EthnicityValue()
+{
+    const XString code = TextValue().ToUpper();
+    static const struct { const char* code; const char* name; } kNames[] = {
+        {"W", "White"}, {"B", "Black"}, {"M", "Multiracial"},
+        {"I", "Indian/Alaskan"}, {"A", "Asian"}, {"H", "Hispanic"},
+    };
+    for (const auto& entry : kNames) {
+        if (code == entry.code)
+            return entry.name;
+    }
+    return code;
+}
+
+XString ExpEngine::SpecialEducationValue()
+{
+    const XString value = TextValue();
+    return (value.IsEmpty() || value == "0") ? "No" : "Yes";
+}
+
+XString ExpEngine::CustodyValue()
+{
+    const bool primary = m_fldIsPrimary && GetText(m_fldIsPrimary) == "Y";
+    return (primary && TextValue() == "Y") ? "Yes" : "No";
+}
+
+XString ExpEngine::PhoneKindValue()
+{
+    XString kind = TextValue();
+    kind.ReplaceAll("Number", "Phone");
+    kind.ReplaceAll("number", "phone");
+    return kind;
+}
+
+XString ExpEngine::StaffLookupValue()
+{
+    const auto found = m_staffCodeMap.find(TextValue());
+    return found == m_staffCodeMap.end() ? XString() : found->second;
+}
+
+XString ExpEngine::CalendarReferenceValue()
+{
+    if (m_fldDefaultCalendar && GetText(m_fldDefaultCalendar) == "Y")
+        return XString();
+    return TextValue();
+}
+
+XString ExpEngine::PhoneWithExtensionValue()
+{
+    const ODBCField* field = CurrentQueryField();
+    const auto found = m_extensionOf.find(field);
+    const XString extension = (found != m_extensionOf.end() && found->second)
+                                  ? GetText(found->second)
+                                  : XString();
+    return BuildPhoneNumber("", "", TextValue(), extension, "");
+}
+
+// ---------------------------------------------------------------------------
+// Column declaration helpers
+
+ODBCField* ExpEngine::Column(ODBCTable* table, const char* source, EngineValue value,
+                             const char* header, bool required)
+{
+    return static_cast<ODBCField*>(
+        AddColumn(table, source, BindValue(value), header, required ? 1 : 0));
+}
+
+ODBCField* ExpEngine::CustomColumn(ODBCTable* table, const char* source, EngineValue value,
+                                   const char* header, const char* customKey,
+                                   const char* customTitle, const char* customType,
+                                   const char* customFormat, bool required)
+{
+    return static_cast<ODBCField*>(AddColumn(table, source, BindValue(value), header,
+                                             required ? 1 : 0, customKey, customTitle,
+                                             customType, customFormat));
+}
+
+ODBCField* ExpEngine::QueryColumn(ODBCTable* table, const char* source, bool required)
+{
+    return static_cast<ODBCField*>(
+        AddColumn(table, source, ValueFunction(), XString(), required ? 1 : 0));
+}
+
+void ExpEngine::TextColumn(const char* text, const char* header)
+{
+    AddColumn(nullptr, text, ValueFunction(), header, 0, XString(), XString(), XString(),
+              XString(), ExportColumn::WriteText);
+}
+
+ODBCField* ExpEngine::CurrentQueryField() const
+{
+    const ExportColumn* column = CurrentColumn();
+    return column ? static_cast<ODBCField*>(column->GetQueryField()) : nullptr;
+}
+
+int ExpEngine::WriteAndEndTable(bool filterStudents)
+{
+    const RowFilter filter = filterStudents
+                                 ? BindFilter(&ODBCExpEngineBase::IncludedStudentRowTest)
+                                 : RowFilter();
+    const int rows = WriteTable(filter, XString());
+    SetDistinct(false);
+    EndTable();
+    return rows;
+}

@@ -1,0 +1,278 @@
+// The engine's services for the set-up pages (connection test, school check,
+// school and teacher lists) and the live school year lookup they share with
+// the run. Each service catches its own errors and answers with a message.
+#include "engine/ExpEngine.h"
+
+#include "util/XException.h"
+
+namespace {
+const char* SchoolTableName(bool plural)
+{
+    return plural ? "Schools" : "School";
+}
+} // namespace
+
+bool ExpEngine::CheckRequired(const ParamMap& parameters, const QStringList& keys)
+{
+    for (const QString& key : keys) {
+        if (parameters.value(key).isEmpty()) {
+            emit writeMissing(key, key + " missing or blank.");
+            return false;
+        }
+    }
+    return true;
+}
+
+void ExpEngine::ConnectWith(const XString& dsn, const XString& user, const XString& pwd)
+{
+    SetDataSource(dsn);
+    SetUser(user);
+    SetPassword(pwd);
+    Connect(BuildConnectionString());
+}
+
+XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, const XString& pwd,
+                                     bool plural)
+{
+    Log(7, "Getting School Year...", "ExpEngine::GetLiveSchoolYear");
+    XString year;
+    try {
+        ConnectWith(dsn, user, pwd);
+        ClearQuery();
+        if (plural)
+            m_pluralSchoolTable = true;
+        ODBCTable* schools = AddTable(SchoolTableName(plural), "SCH", false);
+        if (!schools)
+            XException::RaiseError(0, "Table does not exist : %s", SchoolTableName(plural));
+        ODBCField* yearField = AddQueryField(schools, "_Year", true);
+        AddQueryField(schools, "_DistBldg", true);
+        ODBCField* isLive = AddQueryField(schools, "IsLive", false);
+        const char* conjunction = "";
+        if (isLive) {
+            AddCondition(conjunction, isLive, "=", "'Y'", 0);
+            conjunction = "AND";
+        }
+        if (!m_schoolNumber.IsEmpty())
+            AddCondition(conjunction, ConditionField(schools, "_DistBldg"), "=",
+                         QuoteSqlText(m_schoolNumber), 0);
+        AddOrder(yearField, false);
+        SetDistinct(true);
+        if (OpenCurrentQuery()) {
+            for (bool more = GetFirstRecord(); more; more = GetNextRecord())
+                year = GetText(yearField);
+        }
+        CloseQuery();
+        SetDistinct(false);
+        ReleaseConditionFields();
+    } catch (...) {
+        // A missing School table is normal for sites that only have Schools;
+        // the fallback below tries that table next.
+        Log(4, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
+        SetDistinct(false);
+        ReleaseConditionFields();
+        year.Clear();
+    }
+    if (year.IsEmpty() && !plural)
+        return GetLiveSchoolYear(dsn, user, pwd, true);
+    return year;
+}
+
+bool ExpEngine::ValidateConnection(const ParamMap& parameters, QString& message)
+{
+    Log(7, "Validating Connection...", "ExpEngine::ValidateConnection");
+    if (!CheckRequired(parameters, {"user", "pwd", "dsn"}))
+        return false;
+    try {
+        m_schoolNumber = ToXString(parameters.value("school"));
+        SetDataSource(ToXString(parameters.value("dsn")));
+        SetUser(ToXString(parameters.value("user")));
+        SetPassword(ToXString(parameters.value("pwd")));
+        if (!TableExistsConnected(BuildConnectionString(), "Schools", false)) {
+            message = "School Table does not exist";
+            Log(8, ToXString(message), "ExpEngine::ValidateConnection");
+            return false;
+        }
+        message = "Connection Succeeded";
+        return true;
+    } catch (std::exception& error) {
+        if (HandleException_ValidateConnection(error, message) == 2)
+            emit writeMissing("dsn", "dsn does not exist.");
+        return false;
+    }
+}
+
+bool ExpEngine::ValidateSchoolNumber(const ParamMap& parameters, QString& message)
+{
+    Log(7, "Validating School Number...", "ExpEngine::ValidateSchoolNumber");
+    if (!CheckRequired(parameters, {"user", "pwd", "dsn"}))
+        return false;
+    try {
+        m_schoolNumber = ToXString(parameters.value("school"));
+        const XString dsn = ToXString(parameters.value("dsn"));
+        const XString user = ToXString(parameters.value("user"));
+        const XString pwd = ToXString(parameters.value("pwd"));
+        m_schoolYear = GetLiveSchoolYear(dsn, user, pwd, false);
+
+        ConnectWith(dsn, user, pwd);
+        ClearQuery();
+        ODBCTable* schools = AddTable(SchoolTableName(m_pluralSchoolTable), "SCH", true);
+        AddQueryField(schools, "_DistBldg", true);
+        AddCondition("", ConditionField(schools, "_DistBldg"), "=", QuoteText(m_schoolNumber), 0);
+        int rows = 0;
+        if (OpenCurrentQuery()) {
+            for (bool more = GetFirstRecord(); more; more = GetNextRecord())
+                ++rows;
+        }
+        CloseQuery();
+        ReleaseConditionFields();
+        if (rows < 1) {
+            message = "No School Numbers found";
+            return false;
+        }
+        message.clear();
+        return true;
+    } catch (std::exception& error) {
+        ReleaseConditionFields();
+        message = QString("Exception Occured :") + QString::fromLatin1(error.what());
+        Log(7, ToXString(message), "ExpEngine::ValidateSchoolNumber)");
+        return false;
+    }
+}
+
+bool ExpEngine::LoadSchoolList(const ParamMap& parameters, QList<QPair<QString, QString>>& entries,
+                               QString& message)
+{
+    if (!CheckRequired(parameters, {"user", "pwd", "dsn"}))
+        return false;
+    try {
+        m_schoolNumber = ToXString(parameters.value("school"));
+        const XString dsn = ToXString(parameters.value("dsn"));
+        const XString user = ToXString(parameters.value("user"));
+        const XString pwd = ToXString(parameters.value("pwd"));
+        const XString year = GetLiveSchoolYear(dsn, user, pwd, false);
+
+        Log(5, "Loading School List", "ExpEngine::LoadSchoolList");
+        entries.clear();
+        ConnectWith(dsn, user, pwd);
+        ClearQuery();
+        ODBCTable* schools = AddTable(SchoolTableName(m_pluralSchoolTable), "SCH", true);
+        ODBCField* number = AddQueryField(schools, "_DistBldg", true);
+        ODBCField* name = AddQueryField(schools, "SchoolName", true);
+        ODBCField* yearField = AddQueryField(schools, "_Year", true);
+        ODBCField* isLive = AddQueryField(schools, "IsLive", false);
+        const char* conjunction = "";
+        if (!year.IsEmpty()) {
+            AddCondition(conjunction, yearField, "=", QuoteSqlText(year), 0);
+            conjunction = "AND";
+        }
+        if (isLive)
+            AddCondition(conjunction, isLive, "=", "'Y'", 0);
+        SetDistinct(true);
+
+        bool any = false;
+        if (OpenCurrentQuery()) {
+            for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
+                if (!any)
+                    Log(5, "Found Schools...", "ExpEngine::LoadSchoolList");
+                any = true;
+                const XString key = GetText(number);
+                if (!key.IsEmpty())
+                    entries.append({ToQString(key), ToQString(GetText(name))});
+            }
+        }
+        CloseQuery();
+        SetDistinct(false);
+        if (!any) {
+            message = "School List Returned 0 Schools.";
+            Log(3, ToXString(message), "ExpEngine::LoadSchoolList");
+            return false;
+        }
+        message = "School Found";
+        return true;
+    } catch (std::exception&) {
+        SetDistinct(false);
+        message = "School List Failed.";
+        Log(7, ToXString(message), "ExpEngine::LoadSchoolList");
+        emit writeWarning("school", message);
+        return false;
+    }
+}
+
+bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& parameters,
+                               QList<QPair<QString, QString>>& entries, QString& message)
+{
+    Log(7, "Loading list of teachers...", "ExpEngine::LoadBridgeList");
+    if (paramKey != "teacher") {
+        message = "This bridge is not set up for this type of paramkey:  " + paramKey;
+        Log(4, ToXString(message), "ExpEngine::LoadBridgeList");
+        return false;
+    }
+    if (!CheckRequired(parameters, {"user", "pwd", "dsn", "school"}))
+        return false;
+    try {
+        m_schoolNumber = ToXString(parameters.value("school"));
+        const XString dsn = ToXString(parameters.value("dsn"));
+        const XString user = ToXString(parameters.value("user"));
+        const XString pwd = ToXString(parameters.value("pwd"));
+        const XString year = GetLiveSchoolYear(dsn, user, pwd, false);
+
+        ConnectWith(dsn, user, pwd);
+        Log(5, "Loading Teacher List", "ExpEngine::LoadBridgeList");
+        entries.clear();
+        ClearQuery();
+        SetDistinct(true);
+        ODBCTable* staff = nullptr;
+        try {
+            staff = AddTable("Staff", "STF", true);
+        } catch (XException&) {
+            SetDistinct(false);
+            message = "Bridge List Failed, cannot find Staff table";
+            Log(7, ToXString(message), "ExpEngine::LoadBridgeList");
+            emit writeWarning("teacher", message);
+            return false;
+        }
+        ODBCField* staffId = AddQueryField(staff, "StaffID", true);
+        ODBCField* last = AddQueryField(staff, "LastName", true);
+        ODBCField* first = AddQueryField(staff, "FirstName", true);
+        ODBCField* middle = AddQueryField(staff, "MiddleName", true);
+        ODBCField* order1 = AddFunctionField("case", last, "when '' then 1 else 0 end", "order1");
+        AddOrder(order1, false);
+        AddOrder(last, false);
+        AddOrder(first, false);
+        AddOrder(middle, false);
+        AddOrder(staffId, false);
+        AddCondition("", ConditionField(staff, "_DistBldg"), "=", QuoteSqlText(m_schoolNumber), 0);
+        AddCondition("AND", ConditionField(staff, "_Year"), "=", QuoteSqlText(year), 0);
+
+        bool any = false;
+        if (OpenCurrentQuery()) {
+            for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
+                if (!any)
+                    Log(5, "Found Teachers...", "ExpEngine::LoadBridgeList");
+                any = true;
+                const XString key = GetText(staffId);
+                if (key.IsEmpty())
+                    continue;
+                const XString given = JoinNonEmpty(GetText(first), GetText(middle), " ");
+                entries.append({ToQString(key), ToQString(JoinNonEmpty(GetText(last), given, ", "))});
+            }
+        }
+        CloseQuery();
+        SetDistinct(false);
+        ReleaseConditionFields();
+        if (!any) {
+            message = "Bridge List Returned 0 Teachers.";
+            Log(7, ToXString(message), "ExpEngine::LoadBridgeList");
+            return false;
+        }
+        message = "Bridge List Succeeded";
+        return true;
+    } catch (std::exception&) {
+        SetDistinct(false);
+        ReleaseConditionFields();
+        message = "Bridge List Failed, unknown reason";
+        Log(7, ToXString(message), "ExpEngine::LoadBridgeList");
+        emit writeWarning("teacher", message);
+        return false;
+    }
+}

@@ -1,0 +1,153 @@
+// Shared services of the MORV table declarations: quoting, the student filter
+// and its condition blocks, and the included-students list with its row test.
+#include "engine/ODBCExpEngineBase.h"
+
+#include "util/XException.h"
+
+#include <algorithm>
+
+namespace {
+// The engine reads through the query model with existence checks (0x2) on.
+constexpr unsigned kEngineOptions = 3;
+constexpr int kDatabaseTypeMSSQL = 5;
+} // namespace
+
+ODBCExpEngineBase::ODBCExpEngineBase(QObject* parent)
+    : ODBCDataAccess(kEngineOptions, kDatabaseTypeMSSQL, parent)
+{
+}
+
+ODBCExpEngineBase::~ODBCExpEngineBase() = default;
+
+XString ODBCExpEngineBase::QuoteSqlText(const XString& text)
+{
+    std::string quoted = "'";
+    for (const char c : std::string(text.c_str())) {
+        quoted += c;
+        if (c == '\'')
+            quoted += '\'';
+    }
+    quoted += '\'';
+    return XString(quoted.c_str());
+}
+
+QStringList ODBCExpEngineBase::SplitActiveCodes(const XString& codes)
+{
+    QStringList result;
+    for (const QString& item : QString::fromLatin1(codes.c_str()).split(',')) {
+        const QString code = item.trimmed();
+        if (!code.isEmpty())
+            result << code;
+    }
+    return result;
+}
+
+bool ODBCExpEngineBase::IsActiveStatus(const XString& status) const
+{
+    const QString code = QString::fromLatin1(status.c_str()).trimmed();
+    return code == "A" || code == "N" || code == "U" || m_activeCodes.contains(code);
+}
+
+bool ODBCExpEngineBase::IsIncludedStudent(const XString& studentNumber) const
+{
+    const XString key = XString(studentNumber).Trim();
+    return std::binary_search(m_includedStudents.begin(), m_includedStudents.end(), key,
+                              [](const XString& a, const XString& b) {
+                                  return std::strcmp(a.c_str(), b.c_str()) < 0;
+                              });
+}
+
+int ODBCExpEngineBase::IncludedStudentCount() const
+{
+    return static_cast<int>(m_includedStudents.size());
+}
+
+bool ODBCExpEngineBase::IncludedStudentRowTest()
+{
+    if (!m_fldStudentNumber)
+        return false;
+    return IsIncludedStudent(GetText(m_fldStudentNumber));
+}
+
+ODBCField* ODBCExpEngineBase::ConditionField(ODBCTable* table, const char* name)
+{
+    m_conditionFields.push_back(std::make_unique<ODBCField>(table, XString(name), 0));
+    return m_conditionFields.back().get();
+}
+
+void ODBCExpEngineBase::ReleaseConditionFields()
+{
+    m_conditionFields.clear();
+}
+
+void ODBCExpEngineBase::AddActiveStatusGroup(ODBCField* statusField)
+{
+    if (!m_inactiveCutoff.IsNull())
+        return;
+    AddCondition("AND (", statusField, "=", "'A'", 0);
+    AddCondition("OR", statusField, "=", "'N'", 0);
+    for (const QString& code : m_activeCodes)
+        AddCondition("OR", statusField, "=", QuoteSqlText(XString(code.toLatin1().constData())), 0);
+    AddCondition("OR", statusField, "=", "'U')", 0);
+}
+
+void ODBCExpEngineBase::AddStudentFilter(ODBCTable* table)
+{
+    AddCondition("", ConditionField(table, "_DistBldg"), "=", QuoteSqlText(m_schoolNumber), 0);
+    AddActiveStatusGroup(ConditionField(table, "Status"));
+    AddCondition("AND", ConditionField(table, "_Year"), "=", QuoteSqlText(m_schoolYear), 0);
+}
+
+void ODBCExpEngineBase::AddSchoolYearConditions(ODBCTable* table, const char* conjunction)
+{
+    AddCondition(conjunction, ConditionField(table, "_DistBldg"), "=", QuoteSqlText(m_schoolNumber), 0);
+    AddCondition("AND", ConditionField(table, "_Year"), "=", QuoteSqlText(m_schoolYear), 0);
+}
+
+void ODBCExpEngineBase::AddOwnStatusBlock(ODBCTable* table)
+{
+    AddSchoolYearConditions(table);
+    AddActiveStatusGroup(ConditionField(table, "Status"));
+}
+
+void ODBCExpEngineBase::AddJoinedStatusBlock(ODBCTable* table)
+{
+    if (!m_inactiveCutoff.IsNull())
+        return;
+    ODBCTable* students = AddTable("StudentDemographic", "S", true);
+    AddCondition("AND", ConditionField(students, "_Year"), "=", QuoteSqlText(m_schoolYear), 0);
+    // Without the building a student enrolled in two buildings would join
+    // twice and be exported twice.
+    AddCondition("AND", ConditionField(students, "_DistBldg"), "=", QuoteSqlText(m_schoolNumber), 0);
+    AddCondition("AND", ConditionField(table, "StudentNumber"), "=",
+                 ConditionField(students, "StudentNumber"), 0);
+    AddActiveStatusGroup(ConditionField(students, "Status"));
+}
+
+void ODBCExpEngineBase::ClearIncludedStudents()
+{
+    m_includedStudents.clear();
+}
+
+void ODBCExpEngineBase::BuildIncludedStudents()
+{
+    StartTable("Included Students", "", 0);
+    ClearQuery();
+    ODBCTable* students = AddTable("StudentDemographic", "STU", true);
+    ODBCField* number = AddQueryField(students, "StudentNumber", true);
+    AddStudentFilter(students);
+
+    if (OpenTable(true)) {
+        for (bool more = GetFirstRecord(); more; more = GetNextRecord())
+            m_includedStudents.push_back(GetText(number));
+    }
+    // The row test compares trimmed texts byte-wise; sort the same way.
+    std::sort(m_includedStudents.begin(), m_includedStudents.end(),
+              [](const XString& a, const XString& b) { return std::strcmp(a.c_str(), b.c_str()) < 0; });
+    m_includedStudents.erase(std::unique(m_includedStudents.begin(), m_includedStudents.end(),
+                                         [](const XString& a, const XString& b) {
+                                             return std::strcmp(a.c_str(), b.c_str()) == 0;
+                                         }),
+                             m_includedStudents.end());
+    EndTable();
+}
