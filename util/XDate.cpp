@@ -1,0 +1,385 @@
+// XDate: day-number arithmetic, the date pass of the format language and
+// date reading.
+#include "util/XDate.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "util/XCalendar.h"
+
+namespace {
+
+const char* const kMonthNames[12] = {
+    "January", "February", "March", "April", "May", "June",
+    "July", "August", "September", "October", "November", "December",
+};
+
+const char* const kWeekdayNames[7] = {
+    "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday",
+};
+
+// Longest format or text token date reading accepts; longer ones fail the read.
+const size_t kMaxToken = 27;
+
+struct CenturyWindow {
+    int pivot;
+    int lowCentury;
+    int highCentury;
+};
+
+int CurrentYear()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local.tm_year + 1900;
+}
+
+CenturyWindow MakeWindow(int year)
+{
+    int base = year - 80;
+    CenturyWindow w;
+    w.pivot = base % 100;
+    w.lowCentury = base - w.pivot;
+    w.highCentury = w.lowCentury + 100;
+    return w;
+}
+
+CenturyWindow& Window()
+{
+    static CenturyWindow window = MakeWindow(CurrentYear());
+    return window;
+}
+
+// The first `count` bytes of a name, or the whole name when shorter.
+void AppendName(std::string& out, const char* name, int count)
+{
+    size_t length = std::strlen(name);
+    out.append(name, count < 0 || static_cast<size_t>(count) > length ? length : static_cast<size_t>(count));
+}
+
+void AppendTwoDigits(std::string& out, int value)
+{
+    if (value >= 0 && value < 10)
+        out.push_back('0');
+    out.append(std::to_string(value));
+}
+
+// Format tokens: letter runs (or digit runs), where "MMM" at the start of a
+// token takes every following M/m, and any other letter run ends before a
+// later "MMM".
+std::vector<std::string> FormatTokens(const char* format)
+{
+    std::vector<std::string> tokens;
+    const char* p = format;
+    while (*p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (std::isdigit(c)) {
+            const char* start = p;
+            while (std::isdigit(static_cast<unsigned char>(*p)))
+                ++p;
+            tokens.emplace_back(start, p);
+        } else if (std::isalpha(c)) {
+            const char* start = p;
+            if (std::strncmp(p, "MMM", 3) == 0) {
+                while (*p == 'M' || *p == 'm')
+                    ++p;
+            } else {
+                while (std::isalpha(static_cast<unsigned char>(*p)) && std::strncmp(p, "MMM", 3) != 0)
+                    ++p;
+            }
+            tokens.emplace_back(start, p);
+        } else {
+            ++p;
+        }
+    }
+    return tokens;
+}
+
+// Text tokens: maximal runs of letters or of digits.
+std::vector<std::string> TextTokens(const char* text)
+{
+    std::vector<std::string> tokens;
+    const char* p = text;
+    while (*p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        const char* start = p;
+        if (std::isdigit(c)) {
+            while (std::isdigit(static_cast<unsigned char>(*p)))
+                ++p;
+            tokens.emplace_back(start, p);
+        } else if (std::isalpha(c)) {
+            while (std::isalpha(static_cast<unsigned char>(*p)))
+                ++p;
+            tokens.emplace_back(start, p);
+        } else {
+            ++p;
+        }
+    }
+    return tokens;
+}
+
+bool AllDigits(const std::string& s)
+{
+    if (s.empty())
+        return false;
+    for (char c : s)
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+// Month whose name begins with the given letters (any case), 0 when none.
+int MonthFromName(const std::string& letters)
+{
+    for (int i = 0; i < 12; ++i)
+        if (strncasecmp(kMonthNames[i], letters.c_str(), letters.size()) == 0)
+            return i + 1;
+    return 0;
+}
+
+} // namespace
+
+void XDate::SetCenturyWindow(int currentYear)
+{
+    Window() = MakeWindow(currentYear);
+}
+
+const char* XDate::MonthName(int monthIndex)
+{
+    return monthIndex >= 0 && monthIndex < 12 ? kMonthNames[monthIndex] : "";
+}
+
+const char* XDate::WeekdayName(int weekdayIndex)
+{
+    return weekdayIndex >= 0 && weekdayIndex < 7 ? kWeekdayNames[weekdayIndex] : "";
+}
+
+XDate XDate::Today()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return XDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+}
+
+int32_t XDate::DayNumber(int year, int month, int day)
+{
+    if (year < 1600 || month == 0 || day == 0)
+        return Null;
+    if (year == 1600 && month < 3)
+        return month == 1 ? day - 1 : day + 30;
+    int64_t m = month > 2 ? month - 3 : month + 9;
+    int64_t y = month > 2 ? year : year - 1;
+    int64_t years = y - 1600;
+    int64_t c = years / 100;
+    int64_t a = years % 100;
+    int64_t n = (146097 * c) / 4 + (1461 * a) / 4 + (153 * m + 2) / 5 + day + 59;
+    // Day numbers are 32-bit; wilder inputs are no date.
+    if (n < 0 || n > INT32_MAX)
+        return Null;
+    return static_cast<int32_t>(n);
+}
+
+void XDate::Split(int32_t dayNumber, int& year, int& month, int& day)
+{
+    if (dayNumber < 0) {
+        year = month = day = 0;
+        return;
+    }
+    if (dayNumber < 31) {
+        year = 1600, month = 1, day = dayNumber + 1;
+        return;
+    }
+    if (dayNumber < 60) {
+        year = 1600, month = 2, day = dayNumber - 30;
+        return;
+    }
+    // Days since 1 March 1600, in 400-year, 4-year and 5-month cycles.
+    int64_t k = static_cast<int64_t>(dayNumber) - 60;
+    int64_t c = (4 * k + 3) / 146097;
+    k -= 146097 * c / 4;
+    int64_t a = (4 * k + 3) / 1461;
+    k -= 1461 * a / 4;
+    int64_t m = (5 * k + 2) / 153;
+    day = static_cast<int>(k - (153 * m + 2) / 5 + 1);
+    month = static_cast<int>(m < 10 ? m + 3 : m - 9);
+    year = static_cast<int>(1600 + 100 * c + a + (m >= 10 ? 1 : 0));
+}
+
+int XDate::GetYear() const
+{
+    int y, m, d;
+    Split(m_day, y, m, d);
+    return y;
+}
+
+int XDate::GetMonth() const
+{
+    int y, m, d;
+    Split(m_day, y, m, d);
+    return m;
+}
+
+int XDate::GetDay() const
+{
+    int y, m, d;
+    Split(m_day, y, m, d);
+    return d;
+}
+
+int XDate::GetWeekday() const
+{
+    if (m_day < 0)
+        return -1;
+    return (m_day + 5) % 7;
+}
+
+XString XDate::Format(const char* format) const
+{
+    if (IsNull() || !format)
+        return XString();
+    int year, month, day;
+    Split(m_day, year, month, day);
+    const char* weekday = WeekdayName(GetWeekday());
+    const char* monthName = MonthName(month - 1);
+    std::string yearText = std::to_string(year);
+
+    std::string out;
+    out.reserve(std::strlen(format) + 16);
+    int at = 0;
+    while (format[at] != '\0') {
+        char family = xcalendar::Family(format[at], "DWMY");
+        if (!family) {
+            out.push_back(format[at++]);
+            continue;
+        }
+        int run = xcalendar::RunLength(format, at, family);
+        bool copy = false;
+        switch (family) {
+        case 'D':
+            if (run == 1)
+                out.append(std::to_string(day));
+            else if (run == 2)
+                AppendTwoDigits(out, day);
+            else if (run == 3)
+                AppendName(out, weekday, 3);
+            else
+                AppendName(out, weekday, -1);
+            break;
+        case 'W':
+            AppendName(out, weekday, run <= 3 ? run : -1);
+            break;
+        case 'M':
+            if (run == 1)
+                out.append(std::to_string(month));
+            else if (run == 2)
+                AppendTwoDigits(out, month);
+            else if (run == 3)
+                AppendName(out, monthName, 3);
+            else
+                AppendName(out, monthName, -1);
+            break;
+        case 'Y':
+            if (run == 4)
+                out.append(yearText);
+            else if (run == 2)
+                out.append(yearText.size() > 2 ? yearText.substr(2) : std::string());
+            else if (run == 1)
+                out.append(yearText.size() > 3 ? yearText.substr(3) : std::string());
+            else
+                copy = true;
+            break;
+        }
+        if (copy)
+            out.append(format + at, static_cast<size_t>(run));
+        at += run;
+    }
+    return XString(out.c_str());
+}
+
+bool XDate::Parse(const char* format, const char* text)
+{
+    m_day = Null;
+    if (!format || !text)
+        return false;
+    std::vector<std::string> formatTokens = FormatTokens(format);
+    std::vector<std::string> textTokens = TextTokens(text);
+    int year = 0, month = 0, day = 0;
+    bool haveYear = false, haveMonth = false, haveDay = false;
+
+    size_t pairs = std::min(formatTokens.size(), textTokens.size());
+    for (size_t i = 0; i < pairs; ++i) {
+        std::string f = formatTokens[i];
+        const std::string& t = textTokens[i];
+        // Tokens longer than the reader's token space are no date.
+        if (f.size() > kMaxToken || t.size() > kMaxToken)
+            return false;
+        for (char& c : f)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        size_t n = t.size();
+
+        size_t p = f.find("YYYY");
+        if (p != std::string::npos) {
+            if (p < n) {
+                std::string digits = t.substr(p, 4);
+                if (digits.size() == 4 && AllDigits(digits)) {
+                    year = std::stoi(digits);
+                    haveYear = true;
+                }
+            }
+        } else if ((p = f.find("YY")) != std::string::npos && p < n) {
+            std::string digits = t.substr(p, 2);
+            if (AllDigits(digits)) {
+                int value = std::stoi(digits);
+                const CenturyWindow& w = Window();
+                year = value + (value > w.pivot ? w.lowCentury : w.highCentury);
+                haveYear = true;
+            }
+        }
+
+        p = f.find("MMM");
+        if (p != std::string::npos) {
+            if (p < n) {
+                int found = MonthFromName(t.substr(p, 3));
+                // A name that is no month makes the text no date.
+                if (found == 0)
+                    return false;
+                month = found;
+                haveMonth = true;
+            }
+        } else if ((p = f.find("MM")) != std::string::npos && p < n) {
+            std::string digits = t.substr(p, 2);
+            if (AllDigits(digits)) {
+                month = std::stoi(digits);
+                haveMonth = true;
+            }
+        }
+
+        p = f.find("DD");
+        if (p != std::string::npos && p < n) {
+            std::string digits = t.substr(p, 2);
+            if (AllDigits(digits)) {
+                day = std::stoi(digits);
+                haveDay = true;
+            }
+        }
+    }
+
+    if (!(haveYear && haveMonth && haveDay))
+        return false;
+    m_day = DayNumber(year, month, day);
+    return true;
+}
+
+XDate XDate::FromOleDate(double oleDate)
+{
+    int32_t day, ms;
+    if (!xcalendar::SplitOleDate(oleDate, day, ms))
+        return XDate();
+    return XDate(day);
+}
