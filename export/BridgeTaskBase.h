@@ -41,6 +41,12 @@ public:
     int CalculateProgressSize(int flags, int setupTotal, int lutTotal, int importTotal,
                               int dailyTotal, int periodTotal, const XFileSpec& pdeFolder);
 
+    // The same count for a stored update date (null when none) and today;
+    // the filter flags stand for the parameters "filterdaily"/"filterperiod".
+    static int ProgressSteps(int flags, int setupTotal, int lutTotal, int importTotal,
+                             int dailyTotal, int periodTotal, const XDate& storedUpdate,
+                             const XDate& today, bool filterDaily, bool filterPeriod);
+
     // Creates `path` with all missing parents and makes it the PDE folder
     // (absolute, backslash-separated, ending in a backslash). Reports and
     // returns false when the folder cannot be created.

@@ -221,7 +221,7 @@ private:
     void WriteTimingBlock(DelimitedTextWriter& output);
     void WriteTableEntry(DelimitedTextWriter& output, const SISExpHeader& table);
     void WriteSectionHead(DelimitedTextWriter& output, const SISExpHeader& table);
-    int WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter);
+    void WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter, int& count);
     void WriteColumn(DelimitedTextWriter& output, const ExportColumn& column, bool trace);
     [[noreturn]] void FailTable(const char* message, int lines);
     XString AppInfo(const char* key) const;

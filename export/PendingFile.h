@@ -5,8 +5,6 @@
 
 #include "util/XFileSpec.h"
 
-#include <QString>
-
 class PendingFile
 {
 public:
@@ -31,6 +29,3 @@ private:
     XFileSpec m_tempSpec;
     bool m_done = false;
 };
-
-// The operating system's form of an internal backslash path.
-QString NativePath(const XFileSpec& spec);

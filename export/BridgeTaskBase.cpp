@@ -1,0 +1,203 @@
+// The run frame of an extraction: parameters, PDE folder, progress total,
+// logging with progress, and the guard that turns every failure of a run
+// into a failed run with its message and a closed progress.
+#include "export/BridgeTaskBase.h"
+
+#include "export/BridgeConfig.h"
+#include "util/XException.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+const char* const kBeginExecute = "BridgeTaskBase::BeginExecute";
+}
+
+BridgeTaskBase::BridgeTaskBase(QObject* parent) : AppTaskBase(parent) {}
+
+BridgeTaskBase::~BridgeTaskBase() = default;
+
+int BridgeTaskBase::GetProgressSize(int flags)
+{
+    return CalculateProgressSize(flags, m_setupTotal, m_lutTotal, m_importTotal, m_dailyAttTotal,
+                                 m_periodAttTotal, m_pdeFolder);
+}
+
+bool BridgeTaskBase::LoadList(const QString&, const QString&, const QString&, const QString&)
+{
+    emit writeLog(3, QStringLiteral("Not set up yet."), QStringLiteral("BridgeTaskBase::LoadList"));
+    return false;
+}
+
+bool BridgeTaskBase::BeginExecute(ParamMap parameters, int flags, QString& errorText)
+{
+    // Every step is guarded, not only Execute: a record that cannot be read
+    // or a path that does not fit must end as a failed run, never as an
+    // exception out of the driver or a progress bar left open.
+    try {
+        Log(5, "Starting Execution...", kBeginExecute);
+        m_parameters = parameters;
+
+        if (!SetPDEFolder(Param("path"))) {
+            if (errorText.isEmpty())
+                errorText = QStringLiteral("Could not create pde folder: ") + Parameters().value("path");
+            AbandonRun();
+            emit writeProgress(QStringLiteral("end_progress"), -1);
+            return false;
+        }
+        Log(7, XString("PDE Folder is: ") + m_pdeFolder.GetPath());
+
+        m_updateDate = GetUpdateDate(m_pdeFolder);
+        m_updateDateTime = GetUpdateDateTime(m_pdeFolder);
+        Log(7, XString("Update Date is: ") + m_updateDate.Format("MMM DD YYYY"), kBeginExecute);
+
+        m_progressTotal = GetProgressSize(flags);
+        emit writeProgress(QStringLiteral("start_progress"), m_progressTotal);
+    } catch (const XException& e) {
+        return FailRun(e.what(), errorText);
+    } catch (const std::exception& e) {
+        return FailRun(e.what(), errorText);
+    } catch (...) {
+        return FailRun("Execute failed for an unkown reason, please consult Quillon support.", errorText);
+    }
+
+    return RunGuarded(parameters, flags, errorText);
+}
+
+bool BridgeTaskBase::RunGuarded(ParamMap& parameters, int flags, QString& errorText)
+{
+    try {
+        if (Execute(parameters, flags, errorText))
+            return true;
+        if (errorText.isEmpty())
+            errorText = QStringLiteral("Bridge execution failed, consult logs for more information.");
+        return FailRun(ToXString(errorText), errorText);
+    } catch (const XException& e) {
+        Log(7, "Caught Exception", kBeginExecute);
+        return FailRun(e.what(), errorText);
+    } catch (const std::exception& e) {
+        Log(7, "Caught Exception", kBeginExecute);
+        return FailRun(e.what(), errorText);
+    } catch (...) {
+        return FailRun("Execute failed for an unkown reason, please consult Quillon support.", errorText);
+    }
+}
+
+bool BridgeTaskBase::FailRun(const XString& message, QString& errorText)
+{
+    // The caller reads the error text afterwards; a failure without one
+    // would reach the importer as a failed run without a reason.
+    if (errorText.isEmpty())
+        errorText = ToQString(message);
+    try {
+        Log(3, message, kBeginExecute);
+        AbandonRun();
+    } catch (...) {
+        // Clean-up of a failed run must not hide the run's own failure.
+    }
+    emit writeProgress(QStringLiteral("end_progress"), -1);
+    return false;
+}
+
+void BridgeTaskBase::AbandonRun() {}
+
+int BridgeTaskBase::CalculateProgressSize(int flags, int setupTotal, int lutTotal, int importTotal,
+                                          int dailyTotal, int periodTotal,
+                                          const XFileSpec& pdeFolder)
+{
+    const QString method = QStringLiteral("BridgeTaskBase::CalculateProgressSize");
+    const struct { int value; const char* message; } parts[] = {
+        {setupTotal, "Calculating Progress Size: Setup total is 0 or less"},
+        {lutTotal, "Calculating Progress Size: LUT total is 0 or less"},
+        {importTotal, "Calculating Progress Size: Import total is 0 or less"},
+        {dailyTotal, "Calculating Progress Size: Daily Att total is 0 or less"},
+        {periodTotal, "Calculating Progress Size: Period Att total is 0 or less"},
+    };
+    for (const auto& part : parts)
+        if (part.value <= 0)
+            emit writeLog(7, QString::fromLatin1(part.message), method);
+
+    XDate storedUpdate;
+    if (flags & 2)
+        storedUpdate = GetUpdateDate(pdeFolder);
+    return ProgressSteps(flags, setupTotal, lutTotal, importTotal, dailyTotal, periodTotal,
+                         storedUpdate, XDate::Today(), Param("filterdaily") == "true",
+                         Param("filterperiod") == "true");
+}
+
+int BridgeTaskBase::ProgressSteps(int flags, int setupTotal, int lutTotal, int importTotal,
+                                  int dailyTotal, int periodTotal, const XDate& storedUpdate,
+                                  const XDate& today, bool filterDaily, bool filterPeriod)
+{
+    // The 2 are "Starting Execution..." and "Export complete.".
+    int total = setupTotal + lutTotal + 2;
+    if (flags & 1)
+        total += importTotal;
+    if (!(flags & 2))
+        return total;
+
+    // Attendance is read in windows of about six days from the last update
+    // (or from the start of the school year when there was none).
+    XDate from = storedUpdate;
+    if (from.IsNull()) {
+        int year = today.GetYear();
+        if (today.GetMonth() < 9)
+            --year;
+        from = XDate(year, 9, 3);
+    }
+    int blocks = 1;
+    if (from < today)
+        blocks = (today.GetDayNumber() - from.GetDayNumber()) / 6;
+    if (blocks < 1)
+        blocks = 1;
+
+    const int dailySteps = (!filterDaily && dailyTotal > 0) ? blocks * dailyTotal + 1 : 0;
+    const int periodSteps = (!filterPeriod && periodTotal > 0) ? blocks * periodTotal + 1 : 0;
+    return total + dailySteps + periodSteps;
+}
+
+bool BridgeTaskBase::SetPDEFolder(const XString& path)
+{
+    // The parameter may come in either separator form; the OS wants '/'.
+    QString native = ToQString(path);
+    native.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QString absolute = native.isEmpty() ? QString() : QDir(native).absolutePath();
+
+    if (absolute.isEmpty() || !QDir().mkpath(absolute) || !QFileInfo(absolute).isDir()) {
+        const QString message = QStringLiteral("Could not create pde folder: ") + absolute;
+        emit writeLog(3, message, QStringLiteral("BridgeTaskBase::SetPDEFolder"));
+        emit writeError(QStringLiteral("file"), message);
+        return false;
+    }
+
+    m_pdeFolder = XFileSpec::FromNativePath(absolute.toLatin1().toStdString());
+    m_pdeFolder.EnsureTrailingBackslash();
+    return true;
+}
+
+void BridgeTaskBase::PutJobText(const XString& text)
+{
+    emit writeProgressIncrement(ToQString(text));
+    Log(7, text, "BridgeTaskBase::PutJobText");
+}
+
+void BridgeTaskBase::Log(int level, const XString& text, const XString& method)
+{
+    const QString message = ToQString(text);
+    if (level == 5)
+        emit writeProgressIncrement(message);
+    else if (level == 6)
+        emit writeProgressWarning(message);
+    emit writeLog(level, message, ToQString(method));
+}
+
+void BridgeTaskBase::LogAndThrow(int level, const XString& text)
+{
+    Log(level, text);
+    throw XException(text.GetText());
+}
+
+XString BridgeTaskBase::Param(const QString& key) const
+{
+    return ToXString(m_parameters.value(key));
+}

@@ -1,0 +1,255 @@
+// The export writer's table declarations and the row-writing loop: one
+// TAB-separated line per accepted row, into a table file (full export) or a
+// section of the update file (update export).
+#include "export/PDEWriter.h"
+
+#include "export/PendingFile.h"
+#include "util/DelimitedTextWriter.h"
+#include "util/XException.h"
+
+PDEWriter::PDEWriter(QObject* parent) : BridgeTaskBase(parent) {}
+
+// Out of line: PendingFile is complete only here.
+PDEWriter::~PDEWriter() = default;
+
+void PDEWriter::FieldHook(DataAccessField* /*field*/) {}
+
+void PDEWriter::ReservedOperation() {}
+
+void PDEWriter::StartTable(const XString& displayName, const XString& fileName, int safeInclude)
+{
+    m_currentFileName = fileName;
+    m_currentDisplayName = displayName;
+    PutJobText("Reading " + displayName + "...");
+    m_tables.push_back(std::make_unique<SISExpHeader>(displayName, fileName, safeInclude));
+    m_currentTable = m_tables.back().get();
+    ClearColumns();
+}
+
+DataAccessField* PDEWriter::AddColumn(DataAccessTable* table, const XString& text,
+                                      ValueFunction valueFunction, const XString& headerName,
+                                      int queryOption, const XString& customKey,
+                                      const XString& customTitle, const XString& customType,
+                                      const XString& customFormat, int command)
+{
+    if (!m_currentTable)
+        LogAndThrow(2, "Column " + text + " declared outside of a table.");
+
+    DataAccessField* field = nullptr;
+    if (table) {
+        // A missing optional source column drops the whole column: no
+        // output, no header field, no custom field.
+        field = AddQueryField(table, text, queryOption != 0);
+        if (!field)
+            return nullptr;
+    }
+    m_columns.push_back(std::make_unique<ExportColumn>(field, text, std::move(valueFunction), command));
+    if (!headerName.IsEmpty())
+        m_currentTable->AddField(headerName);
+    if (!customKey.IsEmpty())
+        m_customFields.Add(customKey, customTitle, customType, customFormat, 1);
+    return field;
+}
+
+void PDEWriter::ClearColumns()
+{
+    m_currentColumn = nullptr;
+    m_columns.clear();
+    ClearQuery();
+}
+
+void PDEWriter::EndTable()
+{
+    ClearColumns();
+    Log(8, "Finished " + m_currentDisplayName + " table/query.");
+}
+
+int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
+{
+    if (!m_currentTable)
+        LogAndThrow(2, "WriteTable called without a declared table.");
+
+    Log(8, "Opening Table");
+    if (!OpenTable(true)) {
+        // The query could not run, so there are no rows to trust: an empty
+        // file would replace the previous export of this table and the
+        // importer would take it for "no rows". The table is left out of
+        // this export instead; its previous file, if any, is not touched.
+        Log(7, "Skipped " + m_currentFileName + ": its query could not be opened.");
+        m_tables.pop_back();
+        m_currentTable = nullptr;
+        return 0;
+    }
+    Log(8, "Writing " + m_currentFileName);
+
+    std::unique_ptr<PendingFile> pending;
+    std::unique_ptr<DelimitedTextWriter> tableFile;
+    int count = 0;
+
+    // Closes and removes what this table was writing; the previous complete
+    // table file (full export) stays, and an update file that lost a section
+    // is never finished.
+    auto abandon = [&]() {
+        m_currentColumn = nullptr;
+        DelimitedTextWriter* output = m_updateMode ? m_updateFile : tableFile.get();
+        try {
+            if (output && output->IsOpen())
+                output->Close();
+        } catch (...) {
+            // The file is being thrown away; the original error is reported.
+        }
+        if (m_updateMode) {
+            if (m_pendingUpdate)
+                m_pendingUpdate->Discard();
+            m_pendingUpdate.reset();
+            m_updateFile = nullptr;
+        } else if (pending) {
+            pending->Discard();
+        }
+    };
+
+    try {
+        DelimitedTextWriter* output = nullptr;
+        if (m_updateMode) {
+            Log(8, "Writing PDU File");
+            if (!m_updateFile)
+                XException::RaiseError(0, "No update file is open.");
+            WriteSectionHead(*m_updateFile, *m_currentTable);
+            Log(8, "Wrote Current Header");
+            output = m_updateFile;
+        } else {
+            Log(8, "Writing PDE File");
+            XFileSpec spec = m_pdeFolder;
+            spec.AppendName(m_currentFileName);
+            pending = std::make_unique<PendingFile>(spec);
+            tableFile = std::make_unique<DelimitedTextWriter>('\t');
+            tableFile->Open(pending->TempSpec());
+            Log(8, "Opened PDE FIle");
+            output = tableFile.get();
+        }
+
+        if (!preamble.IsEmpty()) {
+            output->WriteRaw(preamble);
+            output->EndLine();
+        }
+
+        Log(8, "Generating PDE Entries");
+        WriteRows(*output, rowFilter, count);
+
+        if (m_updateMode) {
+            Log(8, "Writing pdu footer");
+            output->WriteRaw("*\r\n\r\n");
+            Log(8, "Finished PDU File. Lines= " + XString(count));
+        } else {
+            Log(8, "Closing Table file");
+            tableFile->Close();
+            pending->Commit();
+            Log(8, "Closed Table File. Lines= " + XString(count));
+        }
+    } catch (const XException& e) {
+        abandon();
+        FailTable(e.what(), count);
+    } catch (const std::exception& e) {
+        abandon();
+        FailTable(e.what(), count);
+    } catch (const char* text) {
+        abandon();
+        FailTable(text ? text : "", count);
+    } catch (...) {
+        abandon();
+        FailTable(nullptr, count);
+    }
+
+    Log(8, "Wrote " + m_currentFileName);
+    return count;
+}
+
+void PDEWriter::WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter, int& count)
+{
+    for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
+        if (rowFilter && !rowFilter())
+            continue;
+        if (count == 0) {
+            Log(8, "Generating First PDE Entry");
+            Log(8, "Line Passed Filter");
+        }
+        ++count;
+        const bool trace = count == 1;
+        for (const auto& column : m_columns) {
+            m_currentColumn = column.get();
+            WriteColumn(output, *column, trace);
+        }
+        m_currentColumn = nullptr;
+        output.EndLine();
+    }
+}
+
+void PDEWriter::WriteColumn(DelimitedTextWriter& output, const ExportColumn& column, bool trace)
+{
+    // The trace of the first row shows how each column was produced.
+    const XString name = trace ? (column.GetQueryField() ? column.GetText() : XString("**Blank FieldName**"))
+                               : XString();
+    if (trace) {
+        Log(8, "Getting curColumns field...");
+        Log(9, "Processing Field = " + name);
+    }
+
+    if (column.HasValueFunction()) {
+        if (trace)
+            Log(8, "Getting valueStr");
+        const XString value = column.GetValueFunction()();
+        if (trace)
+            Log(8, "Got valueStr");
+        // The writer turns any TAB, CR or LF left in a value into a blank,
+        // so a value can never shift the fields or split the line.
+        output.WriteField(value);
+        if (trace)
+            Log(9, "Wrote = " + name);
+        return;
+    }
+
+    if (trace) {
+        Log(8, "Getting command");
+        Log(8, "Got command");
+    }
+    switch (column.GetCommand()) {
+    case ExportColumn::WriteText:
+        output.WriteField(column.GetText());
+        break;
+    case ExportColumn::EndLine:
+        output.EndLine();
+        break;
+    case ExportColumn::FieldHook:
+        FieldHook(column.GetQueryField());
+        break;
+    default:
+        break;
+    }
+    if (trace) {
+        Log(8, "Wrote Default Value Command " + XString(static_cast<int32_t>(column.GetCommand())) +
+                   " for " + name);
+        Log(8, "Wrote the value = " + column.GetText());
+    }
+}
+
+void PDEWriter::FailTable(const char* message, int lines)
+{
+    Log(8, "Error writing line= " + XString(static_cast<int32_t>(lines)));
+    XString sql;
+    try {
+        sql = BuildQuery();
+    } catch (...) {
+        // The statement only completes the message; the table's own error matters.
+    }
+    if (message)
+        LogAndThrow(2, XString("Failed with error [") + message + "] while writing file [" +
+                           m_currentFileName + "] with query: " + sql);
+    LogAndThrow(2, "Failed with unknown error while writing file [" + m_currentFileName +
+                       "] with query: " + sql);
+}
+
+void PDEWriter::ClearRunData()
+{
+    m_currentTable = nullptr;
+    m_tables.clear();
+}
