@@ -1,0 +1,218 @@
+// AdoConnection: opening an ODBC data source through the driver manager with
+// the translated connection string, and the connection-wide state that
+// recordsets share (errors, command time-out, DBMS name).
+#include "data/odbc/AdoConnection.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <vector>
+
+#include "data/odbc/AdoConnectionString.h"
+#include "data/odbc/AdoRecordset.h"
+#include "data/odbc/AdoTableHints.h"
+#include "data/odbc/OdbcHandle.h"
+
+struct AdoConnection::Impl
+{
+    int mode = adModeUnknown;
+    int connectionTimeout = 15;
+    int commandTimeout = 30;
+    OdbcHandle env;
+    OdbcHandle dbc;
+    bool open = false;
+    std::string dbmsName;
+    bool keepsHints = true;
+    AdoErrors errors;
+    std::vector<AdoRecordset*> recordsets;
+};
+
+AdoConnection::AdoConnection() : m_impl(new Impl) {}
+
+AdoConnection::~AdoConnection()
+{
+    Close();
+}
+
+void AdoConnection::SetMode(int mode)
+{
+    if (m_impl->open)
+        throw AdoException(AdoCode::ObjectOpen, "AdoConnection::SetMode", AdoSystemMessage(AdoCode::ObjectOpen));
+    m_impl->mode = mode;
+}
+
+int AdoConnection::Mode() const
+{
+    return m_impl->mode;
+}
+
+void AdoConnection::SetConnectionTimeout(int seconds)
+{
+    if (m_impl->open)
+        throw AdoException(AdoCode::ObjectOpen, "AdoConnection::SetConnectionTimeout",
+                           AdoSystemMessage(AdoCode::ObjectOpen));
+    m_impl->connectionTimeout = std::max(0, seconds);
+}
+
+int AdoConnection::ConnectionTimeout() const
+{
+    return m_impl->connectionTimeout;
+}
+
+void AdoConnection::SetCommandTimeout(int seconds)
+{
+    m_impl->commandTimeout = std::max(0, seconds);
+}
+
+int AdoConnection::CommandTimeout() const
+{
+    return m_impl->commandTimeout;
+}
+
+void AdoConnection::Open(const std::string& connectionString, const std::string& user, const std::string& password,
+                         int /*options*/)
+{
+    static const char* const kSource = "AdoConnection::Open";
+    if (m_impl->open)
+        throw AdoException(AdoCode::ObjectOpen, kSource, AdoSystemMessage(AdoCode::ObjectOpen));
+    ClearErrors();
+
+    std::string odbcText;
+    try {
+        odbcText = AdoConnectionString::ToOdbc(connectionString);
+    } catch (const std::invalid_argument& e) {
+        throw AdoException(AdoCode::InvalidArgument, kSource, e.what());
+    }
+    if (!user.empty())
+        odbcText += ";UID=" + AdoConnectionString::QuoteValue(user);
+    if (!password.empty())
+        odbcText += ";PWD=" + AdoConnectionString::QuoteValue(password);
+
+    OdbcHandle env(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+    SQLRETURN rc = SQLSetEnvAttr(env.Get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    if (!OdbcOk(rc))
+        OdbcThrow(SQL_HANDLE_ENV, env.Get(), kSource, "The driver manager refused ODBC version 3.");
+    OdbcHandle dbc(SQL_HANDLE_DBC, env.Get());
+
+    // Both attributes are requests: a driver without them still connects, so
+    // their results are not errors.
+    SQLSetConnectAttr(dbc.Get(), SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(m_impl->connectionTimeout)), 0);
+    if (m_impl->mode == adModeRead)
+        SQLSetConnectAttr(dbc.Get(), SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0);
+
+    std::vector<SQLCHAR> text(odbcText.begin(), odbcText.end());
+    text.push_back('\0');
+    SQLCHAR completed[1024];
+    SQLSMALLINT completedLength = 0;
+    rc = SQLDriverConnect(dbc.Get(), nullptr, text.data(), SQL_NTS, completed, sizeof completed, &completedLength,
+                          SQL_DRIVER_NOPROMPT);
+    if (!OdbcOk(rc)) {
+        AdoErrors errors = OdbcDiagnostics(SQL_HANDLE_DBC, dbc.Get(), AdoCode::ProviderError, kSource);
+        m_impl->errors = errors;
+        const std::string description =
+            errors.empty() ? "The data source could not be opened." : errors.front().description;
+        throw AdoException(AdoCode::ProviderError, kSource, description, std::move(errors));
+    }
+
+    SQLCHAR name[256] = {0};
+    SQLSMALLINT nameLength = 0;
+    m_impl->dbmsName.clear();
+    if (OdbcOk(SQLGetInfo(dbc.Get(), SQL_DBMS_NAME, name, sizeof name, &nameLength)))
+        m_impl->dbmsName = reinterpret_cast<const char*>(name);
+    m_impl->keepsHints = AdoTableHints::DbmsSupportsHints(m_impl->dbmsName);
+
+    m_impl->env = std::move(env);
+    m_impl->dbc = std::move(dbc);
+    m_impl->open = true;
+}
+
+void AdoConnection::Close()
+{
+    if (!m_impl->open)
+        return;
+    // Statements go before the connection handle that owns them.
+    std::vector<AdoRecordset*> recordsets;
+    recordsets.swap(m_impl->recordsets);
+    for (AdoRecordset* rs : recordsets)
+        rs->ReleaseStatement();
+    SQLDisconnect(m_impl->dbc.Get());
+    m_impl->dbc.Reset();
+    m_impl->env.Reset();
+    m_impl->open = false;
+    m_impl->dbmsName.clear();
+}
+
+int AdoConnection::State() const
+{
+    return m_impl->open ? adStateOpen : adStateClosed;
+}
+
+long long AdoConnection::Execute(const std::string& statement)
+{
+    static const char* const kSource = "AdoConnection::Execute";
+    if (!m_impl->open)
+        throw AdoException(AdoCode::ObjectClosed, kSource, AdoSystemMessage(AdoCode::ObjectClosed));
+    ClearErrors();
+    OdbcHandle stmt(SQL_HANDLE_STMT, m_impl->dbc.Get());
+    SQLSetStmtAttr(stmt.Get(), SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(m_impl->commandTimeout)), 0);
+    const std::string prepared = PrepareStatement(statement);
+    std::vector<SQLCHAR> text(prepared.begin(), prepared.end());
+    text.push_back('\0');
+    SQLRETURN rc = SQLExecDirect(stmt.Get(), text.data(), SQL_NTS);
+    if (rc == SQL_NO_DATA)
+        return 0;
+    if (!OdbcOk(rc)) {
+        try {
+            OdbcThrow(SQL_HANDLE_STMT, stmt.Get(), kSource, "The statement failed.");
+        } catch (const AdoException& e) {
+            m_impl->errors = e.Errors();
+            throw;
+        }
+    }
+    SQLLEN rows = -1;
+    if (!OdbcOk(SQLRowCount(stmt.Get(), &rows)))
+        rows = -1;
+    return rows;
+}
+
+const AdoErrors& AdoConnection::Errors() const
+{
+    return m_impl->errors;
+}
+
+const std::string& AdoConnection::DbmsName() const
+{
+    return m_impl->dbmsName;
+}
+
+std::string AdoConnection::PrepareStatement(const std::string& statement) const
+{
+    return m_impl->keepsHints ? statement : AdoTableHints::Remove(statement);
+}
+
+void* AdoConnection::NativeHandle() const
+{
+    return m_impl->dbc.Get();
+}
+
+void AdoConnection::SetErrors(const AdoErrors& errors)
+{
+    m_impl->errors = errors;
+}
+
+void AdoConnection::ClearErrors()
+{
+    m_impl->errors.clear();
+}
+
+void AdoConnection::Attach(AdoRecordset* recordset)
+{
+    m_impl->recordsets.push_back(recordset);
+}
+
+void AdoConnection::Detach(AdoRecordset* recordset)
+{
+    auto& list = m_impl->recordsets;
+    list.erase(std::remove(list.begin(), list.end(), recordset), list.end());
+}

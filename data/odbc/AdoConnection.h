@@ -1,0 +1,86 @@
+// AdoConnection: a connection to an ODBC data source, shaped like the ADO
+// connection the data access layer was written against: mode and time-outs
+// set before Open, Open/Close/State, Execute for statements without rows,
+// and an Errors collection holding the diagnostics of the last failure.
+// It also knows the DBMS behind the data source, so statements with SQL
+// Server table hints can be run on databases that lack them.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "data/odbc/AdoError.h"
+#include "data/odbc/AdoTypes.h"
+
+class AdoRecordset;
+
+class AdoConnection
+{
+public:
+    AdoConnection();
+    ~AdoConnection();  // closes the connection when open
+
+    AdoConnection(const AdoConnection&) = delete;
+    AdoConnection& operator=(const AdoConnection&) = delete;
+
+    // adModeRead (read-only access asked of the driver) or
+    // adModeShareExclusive (kept as information: ODBC has no such lock).
+    // Throws AdoException(ObjectOpen) while open.
+    void SetMode(int mode);
+    int Mode() const;
+
+    // Seconds; 0 means no limit. The connection time-out applies to Open,
+    // the command time-out to every statement run afterwards.
+    void SetConnectionTimeout(int seconds);
+    int ConnectionTimeout() const;
+    void SetCommandTimeout(int seconds);
+    int CommandTimeout() const;
+
+    // Opens the data source. `connectionString` is in the form the data
+    // access layer builds (see AdoConnectionString::ToOdbc); a non-empty
+    // user or password is added as UID/PWD. Throws AdoException with the
+    // driver manager's diagnostics (also kept in Errors()); an unknown DSN's
+    // text contains "Data source name not found". Throws ObjectOpen when
+    // already open.
+    void Open(const std::string& connectionString, const std::string& user = std::string(),
+              const std::string& password = std::string(), int options = 0);
+
+    // Closes the connection; no effect when closed. Recordsets opened on it
+    // must not be used afterwards (a static recordset keeps its rows).
+    void Close();
+
+    // adStateOpen or adStateClosed.
+    int State() const;
+    bool IsOpen() const { return State() == adStateOpen; }
+
+    // Runs a statement that returns no rows (table hints removed as for
+    // recordsets). Returns the number of rows affected, -1 when unknown.
+    // Throws AdoException on failure.
+    long long Execute(const std::string& statement);
+
+    // Diagnostics of the most recent failed operation on this connection or
+    // on a recordset opened on it; cleared when an operation starts.
+    const AdoErrors& Errors() const;
+
+    // The DBMS name the driver reports (SQL_DBMS_NAME), empty when closed.
+    const std::string& DbmsName() const;
+
+    // The statement as it is handed to the driver: unchanged for SQL
+    // Server, table hints removed for every other DBMS.
+    std::string PrepareStatement(const std::string& statement) const;
+
+    // For AdoRecordset: the connection handle (SQLHDBC) and error recording.
+    void* NativeHandle() const;
+    void SetErrors(const AdoErrors& errors);
+    void ClearErrors();
+
+private:
+    friend class AdoRecordset;
+    // Open recordsets whose statements must be released before the
+    // connection handle goes away.
+    void Attach(AdoRecordset* recordset);
+    void Detach(AdoRecordset* recordset);
+
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};

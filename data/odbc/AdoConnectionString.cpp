@@ -1,0 +1,149 @@
+// AdoConnectionString: parsing connection strings and translating them into
+// the driver manager's keys with safe quoting.
+#include "data/odbc/AdoConnectionString.h"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+namespace {
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+std::string Trim(const std::string& s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && IsBlank(s[b]))
+        ++b;
+    while (e > b && IsBlank(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+std::string Upper(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+    return s;
+}
+
+// Reads a quoted value starting at text[i] (the opening character) and
+// returns it without quotes; `i` ends after the closing character. A doubled
+// closing character stands for itself.
+std::string ReadQuoted(const std::string& text, size_t& i, const std::string& key)
+{
+    const char open = text[i];
+    const char close = open == '{' ? '}' : open;
+    std::string value;
+    for (++i; i < text.size(); ++i) {
+        if (text[i] == close) {
+            if (i + 1 < text.size() && text[i + 1] == close) {
+                value.push_back(close);
+                ++i;
+                continue;
+            }
+            ++i;
+            return value;
+        }
+        value.push_back(text[i]);
+    }
+    throw std::invalid_argument("Connection string: the value of \"" + key + "\" has no closing " +
+                                std::string(1, close));
+}
+
+}  // namespace
+
+std::vector<AdoConnectionString::Pair> AdoConnectionString::Parse(const std::string& text)
+{
+    std::vector<Pair> pairs;
+    size_t i = 0;
+    const size_t n = text.size();
+    while (i < n) {
+        // Key: up to "=" or ";".
+        size_t keyEnd = i;
+        while (keyEnd < n && text[keyEnd] != '=' && text[keyEnd] != ';')
+            ++keyEnd;
+        const std::string key = Trim(text.substr(i, keyEnd - i));
+        if (keyEnd >= n || text[keyEnd] == ';') {
+            // A segment without "=": the value before it held a ";" that was
+            // not quoted (a password such as "ab;cd"), so it continues that
+            // value. Empty segments are skipped.
+            const std::string segment = text.substr(i, keyEnd - i);
+            if (!pairs.empty() && !key.empty())
+                pairs.back().second += ";" + segment;
+            else if (!key.empty())
+                pairs.emplace_back(key, std::string());
+            i = keyEnd + 1;
+            continue;
+        }
+        i = keyEnd + 1;
+        while (i < n && IsBlank(text[i]))
+            ++i;
+        std::string value;
+        if (i < n && (text[i] == '{' || text[i] == '"' || text[i] == '\'')) {
+            value = ReadQuoted(text, i, key);
+            while (i < n && IsBlank(text[i]))
+                ++i;
+            if (i < n && text[i] != ';')
+                throw std::invalid_argument("Connection string: unexpected text after the quoted value of \"" +
+                                            key + "\"");
+        } else {
+            size_t end = text.find(';', i);
+            if (end == std::string::npos)
+                end = n;
+            value = Trim(text.substr(i, end - i));
+            i = end;
+        }
+        pairs.emplace_back(key, value);
+        ++i;  // past ";"
+    }
+    return pairs;
+}
+
+std::string AdoConnectionString::QuoteValue(const std::string& value)
+{
+    const bool needsBraces = value.find_first_of(";{}") != std::string::npos ||
+                             (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
+                                                 value.front() == '='));
+    if (!needsBraces)
+        return value;
+    std::string quoted = "{";
+    for (char c : value) {
+        quoted.push_back(c);
+        if (c == '}')
+            quoted.push_back('}');
+    }
+    quoted.push_back('}');
+    return quoted;
+}
+
+std::string AdoConnectionString::ToOdbc(const std::string& text)
+{
+    // OLE DB style keys and their driver manager names; an empty name drops
+    // the key (the provider is the driver manager itself here).
+    static const std::pair<const char*, const char*> kRenames[] = {
+        {"PROVIDER", ""},       {"PERSIST SECURITY INFO", ""}, {"DATA SOURCE", "DSN"},
+        {"DATABASE", "DATABASE"}, {"USER ID", "UID"},           {"PASSWORD", "PWD"},
+    };
+    std::string out;
+    for (const Pair& pair : Parse(text)) {
+        std::string key = pair.first;
+        const std::string upper = Upper(key);
+        bool dropped = false;
+        for (const auto& rename : kRenames) {
+            if (upper == rename.first) {
+                dropped = rename.second[0] == '\0';
+                key = rename.second;
+                break;
+            }
+        }
+        if (dropped)
+            continue;
+        if (!out.empty())
+            out += ";";
+        out += key + "=" + QuoteValue(pair.second);
+    }
+    return out;
+}

@@ -1,0 +1,37 @@
+// AdoConnectionString: reading the "key=value;..." connection strings that
+// the data access layer builds and logs, and turning them into the form the
+// ODBC driver manager expects. The logged text is never changed; only the
+// copy handed to the driver manager is translated.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class AdoConnectionString
+{
+public:
+    using Pair = std::pair<std::string, std::string>;
+
+    // Splits a connection string into key/value pairs in their order. Keys
+    // and unquoted values are trimmed of blanks at both ends; a value may be
+    // quoted with braces ("{a;b}", "}}" stands for "}") or with double or
+    // single quotes (a doubled quote stands for itself), keeping ";" and
+    // edge blanks inside. Empty segments (";;", a trailing ";") are skipped;
+    // a segment without "=" becomes a key with an empty value. Throws
+    // std::invalid_argument naming the key when a quoted value is not closed.
+    static std::vector<Pair> Parse(const std::string& text);
+
+    // The driver manager's form of a connection string built for an OLE DB
+    // style provider: "Provider" and "Persist Security Info" are dropped,
+    // "Data Source" becomes "DSN", "Database" "DATABASE", "User ID"/"User Id"
+    // "UID", "Password" "PWD"; every other key (Trusted_Connection, DSN, UID,
+    // PWD, driver options) is passed on as written. Key matching ignores case.
+    // Values are quoted with QuoteValue. Throws like Parse.
+    static std::string ToOdbc(const std::string& text);
+
+    // A value as the driver manager reads it: unchanged when it holds no ";",
+    // no brace, no "=" at the start and no blank at either end; otherwise in
+    // braces with every "}" doubled.
+    static std::string QuoteValue(const std::string& value);
+};

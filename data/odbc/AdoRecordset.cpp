@@ -1,0 +1,543 @@
+// AdoRecordset: runs a statement and reads its rows, either all at once into
+// memory (static cursor) or one at a time from the driver (forward-only).
+// Every value of a row is read when the row is fetched, in column order, so
+// drivers that only allow SQLGetData in ascending column order work.
+#include "data/odbc/AdoRecordset.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "data/odbc/AdoConnection.h"
+#include "data/odbc/OdbcHandle.h"
+
+namespace {
+
+const char* const kOpen = "AdoRecordset::Open";
+const char* const kFetch = "AdoRecordset::Fetch";
+
+// Bytes of the first SQLGetData call for text and binary values; longer
+// values are read in further chunks.
+const size_t kChunk = 4096;
+
+}  // namespace
+
+struct AdoRecordset::Impl
+{
+    AdoRecordset* self = nullptr;
+    int cursorLocation = adUseServer;
+    int cursorType = adOpenForwardOnly;
+    int lockType = adLockReadOnly;
+    bool open = false;
+    AdoConnection* connection = nullptr;
+    OdbcHandle stmt;
+    std::string source;
+    std::string prepared;
+    AdoFields fields;
+    bool buffered = false;         // static cursor: all rows in `rows`
+    std::vector<AdoVariant> rows;  // row-major, fields.Count() values per row
+    long long rowCount = 0;
+    std::vector<AdoVariant> current;  // forward-only: the current row
+    long long position = 0;        // index of the current row
+    bool eof = true;
+    bool bof = true;
+    std::vector<char> chunk = std::vector<char>(kChunk);
+
+    // Throws the statement's diagnostics, recording them on the connection.
+    [[noreturn]] void Fail(const char* source, const std::string& fallback)
+    {
+        try {
+            OdbcThrow(SQL_HANDLE_STMT, stmt.Get(), source, fallback);
+        } catch (const AdoException& e) {
+            if (connection)
+                connection->SetErrors(e.Errors());
+            throw;
+        }
+    }
+
+    void Execute()
+    {
+        std::vector<SQLCHAR> text(prepared.begin(), prepared.end());
+        text.push_back('\0');
+        SQLRETURN rc = SQLExecDirect(stmt.Get(), text.data(), SQL_NTS);
+        if (!OdbcOk(rc) && rc != SQL_NO_DATA)
+            Fail(kOpen, "The statement could not be run: " + source);
+    }
+
+    void Describe()
+    {
+        SQLSMALLINT count = 0;
+        if (!OdbcOk(SQLNumResultCols(stmt.Get(), &count)))
+            Fail(kOpen, "The columns of the result could not be read.");
+        std::vector<SQLCHAR> name(256);
+        for (SQLUSMALLINT col = 1; col <= static_cast<SQLUSMALLINT>(count); ++col) {
+            SQLSMALLINT nameLength = 0, sqlType = 0, scale = 0, nullable = SQL_NULLABLE_UNKNOWN;
+            SQLULEN size = 0;
+            SQLRETURN rc = SQLDescribeCol(stmt.Get(), col, name.data(), static_cast<SQLSMALLINT>(name.size()),
+                                          &nameLength, &sqlType, &size, &scale, &nullable);
+            if (OdbcOk(rc) && static_cast<size_t>(nameLength) >= name.size()) {
+                name.resize(static_cast<size_t>(nameLength) + 1);
+                rc = SQLDescribeCol(stmt.Get(), col, name.data(), static_cast<SQLSMALLINT>(name.size()), &nameLength,
+                                    &sqlType, &size, &scale, &nullable);
+            }
+            if (!OdbcOk(rc))
+                Fail(kOpen, "The columns of the result could not be read.");
+            SQLLEN isUnsigned = SQL_FALSE;
+            SQLColAttribute(stmt.Get(), col, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
+            SQLCHAR typeName[128] = {0};
+            SQLSMALLINT typeNameLength = 0;
+            SQLColAttribute(stmt.Get(), col, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, &typeNameLength, nullptr);
+            const AdoTypeMapping mapping =
+                AdoMapSqlType(sqlType, isUnsigned == SQL_TRUE, reinterpret_cast<const char*>(typeName));
+            const size_t used = std::min(static_cast<size_t>(nameLength), name.size() - 1);
+            fields.Add(std::make_unique<AdoField>(self, static_cast<long>(col - 1),
+                                                  std::string(reinterpret_cast<const char*>(name.data()), used),
+                                                  mapping, sqlType, static_cast<long long>(size), scale,
+                                                  nullable != SQL_NO_NULLS));
+        }
+    }
+
+    // Reads a text (SQL_C_CHAR) or binary value in chunks. False for NULL.
+    bool ReadLong(SQLUSMALLINT col, SQLSMALLINT cType, std::string* out)
+    {
+        const size_t terminator = cType == SQL_C_CHAR ? 1 : 0;
+        out->clear();
+        for (;;) {
+            SQLLEN indicator = 0;
+            SQLRETURN rc = SQLGetData(stmt.Get(), col, cType, chunk.data(), static_cast<SQLLEN>(chunk.size()),
+                                      &indicator);
+            if (rc == SQL_NO_DATA)
+                return true;  // every part has been read
+            if (!OdbcOk(rc))
+                Fail(kFetch, "A value of column " + fields.Item(col - 1).Name() + " could not be read.");
+            if (indicator == SQL_NULL_DATA)
+                return false;
+            const size_t room = chunk.size() - terminator;
+            const bool more = rc == SQL_SUCCESS_WITH_INFO &&
+                              (indicator == SQL_NO_TOTAL || static_cast<size_t>(indicator) > room);
+            if (!more) {
+                out->append(chunk.data(), std::min(static_cast<size_t>(indicator), room));
+                return true;
+            }
+            out->append(chunk.data(), room);
+            // The rest is of known length: fetch it in one more call.
+            if (indicator != SQL_NO_TOTAL && static_cast<size_t>(indicator) > room) {
+                const size_t rest = static_cast<size_t>(indicator) - room;
+                if (rest + terminator > chunk.size())
+                    chunk.resize(rest + terminator);
+            } else if (chunk.size() < (1u << 20)) {
+                chunk.resize(chunk.size() * 2);
+            }
+        }
+    }
+
+    // Reads a fixed-size value; false for NULL.
+    bool ReadFixed(SQLUSMALLINT col, SQLSMALLINT cType, void* target, SQLLEN size)
+    {
+        SQLLEN indicator = 0;
+        SQLRETURN rc = SQLGetData(stmt.Get(), col, cType, target, size, &indicator);
+        if (!OdbcOk(rc))
+            Fail(kFetch, "A value of column " + fields.Item(col - 1).Name() + " could not be read.");
+        return indicator != SQL_NULL_DATA;
+    }
+
+    [[noreturn]] void ConversionFailed(const AdoField& field, const std::string& why)
+    {
+        throw AdoException(AdoCode::ConversionFailed, kFetch,
+                           "The value of column " + field.Name() + " could not be converted (" + why + ").");
+    }
+
+    AdoVariant ReadValue(const AdoField& field)
+    {
+        const SQLUSMALLINT col = static_cast<SQLUSMALLINT>(field.Index() + 1);
+        switch (field.ValueKind()) {
+        case AdoVarType::I1:
+        case AdoVarType::I2:
+        case AdoVarType::I4:
+        case AdoVarType::I8:
+        case AdoVarType::Int: {
+            SQLBIGINT v = 0;
+            if (!ReadFixed(col, SQL_C_SBIGINT, &v, sizeof v))
+                return AdoVariant::Null();
+            return AdoVariant::Integer(SignedKind(field.ValueKind(), v), v);
+        }
+        case AdoVarType::UI1:
+        case AdoVarType::UI2:
+        case AdoVarType::UI4:
+        case AdoVarType::UI8:
+        case AdoVarType::UInt: {
+            SQLUBIGINT v = 0;
+            if (!ReadFixed(col, SQL_C_UBIGINT, &v, sizeof v))
+                return AdoVariant::Null();
+            return AdoVariant::Unsigned(UnsignedKind(field.ValueKind(), v), v);
+        }
+        case AdoVarType::R4:
+        case AdoVarType::R8: {
+            SQLDOUBLE v = 0;
+            if (!ReadFixed(col, SQL_C_DOUBLE, &v, sizeof v))
+                return AdoVariant::Null();
+            return AdoVariant::Real(field.ValueKind(), v);
+        }
+        case AdoVarType::Bool: {
+            SQLBIGINT v = 0;
+            if (!ReadFixed(col, SQL_C_SBIGINT, &v, sizeof v))
+                return AdoVariant::Null();
+            return AdoVariant::Boolean(v != 0);
+        }
+        case AdoVarType::Decimal:
+        case AdoVarType::Currency: {
+            std::string text;
+            if (!ReadLong(col, SQL_C_CHAR, &text))
+                return AdoVariant::Null();
+            AdoDecimal d;
+            std::string why;
+            if (!AdoDecimal::FromText(text, &d, &why))
+                ConversionFailed(field, why);
+            if (field.ValueKind() == AdoVarType::Decimal)
+                return AdoVariant::Decimal(d);
+            return AdoVariant::Currency(ToCurrency(field, d));
+        }
+        case AdoVarType::Date:
+            return ReadDate(field, col);
+        case AdoVarType::ByteArray: {
+            std::string bytes;
+            if (!ReadLong(col, SQL_C_BINARY, &bytes))
+                return AdoVariant::Null();
+            return AdoVariant::Bytes(std::move(bytes));
+        }
+        default: {
+            std::string text;
+            if (!ReadLong(col, SQL_C_CHAR, &text))
+                return AdoVariant::Null();
+            return AdoVariant::String(std::move(text));
+        }
+        }
+    }
+
+    // SQLite keeps any integer in any integer column: a value too wide for
+    // the declared kind is kept whole in a wider kind instead of being cut.
+    static AdoVarType SignedKind(AdoVarType declared, int64_t v)
+    {
+        if (declared == AdoVarType::I8)
+            return declared;
+        const int64_t lo = declared == AdoVarType::I1 ? INT8_MIN : declared == AdoVarType::I2 ? INT16_MIN : INT32_MIN;
+        const int64_t hi = declared == AdoVarType::I1 ? INT8_MAX : declared == AdoVarType::I2 ? INT16_MAX : INT32_MAX;
+        if (v >= lo && v <= hi)
+            return declared;
+        return v >= INT32_MIN && v <= INT32_MAX ? AdoVarType::I4 : AdoVarType::I8;
+    }
+
+    static AdoVarType UnsignedKind(AdoVarType declared, uint64_t v)
+    {
+        if (declared == AdoVarType::UI8)
+            return declared;
+        const uint64_t hi = declared == AdoVarType::UI1 ? UINT8_MAX : declared == AdoVarType::UI2 ? UINT16_MAX : UINT32_MAX;
+        if (v <= hi)
+            return declared;
+        return v <= UINT32_MAX ? AdoVarType::UI4 : AdoVarType::UI8;
+    }
+
+    int64_t ToCurrency(const AdoField& field, const AdoDecimal& d)
+    {
+        // Currency has four decimals; the exact value is scaled, rounding a
+        // fifth decimal half away from zero.
+        unsigned __int128 m = (static_cast<unsigned __int128>(d.hi32) << 64) | d.lo64;
+        int scale = d.scale;
+        for (; scale < 4; ++scale) {
+            if (m > (static_cast<unsigned __int128>(1) << 100))
+                ConversionFailed(field, "currency value out of range");
+            m *= 10;
+        }
+        for (; scale > 4; --scale)
+            m = scale == 5 ? (m + 5) / 10 : m / 10;
+        if (m > static_cast<unsigned __int128>(INT64_MAX))
+            ConversionFailed(field, "currency value out of range");
+        const int64_t v = static_cast<int64_t>(m);
+        return d.negative ? -v : v;
+    }
+
+    AdoVariant ReadDate(const AdoField& field, SQLUSMALLINT col)
+    {
+        AdoDateTime t;
+        if (field.SqlType() == SQL_TYPE_TIME || field.SqlType() == SQL_TIME) {
+            // A time of day alone sits on day 0 of the day count.
+            SQL_TIME_STRUCT v{};
+            if (!ReadFixed(col, SQL_C_TYPE_TIME, &v, sizeof v))
+                return AdoVariant::Null();
+            t.year = 1899;
+            t.month = 12;
+            t.day = 30;
+            t.hour = static_cast<uint8_t>(v.hour);
+            t.minute = static_cast<uint8_t>(v.minute);
+            t.second = static_cast<uint8_t>(v.second);
+            return AdoVariant::Date(t);
+        }
+        SQL_TIMESTAMP_STRUCT v{};
+        if (!ReadFixed(col, SQL_C_TYPE_TIMESTAMP, &v, sizeof v))
+            return AdoVariant::Null();
+        t.year = static_cast<int16_t>(v.year);
+        t.month = static_cast<uint8_t>(v.month);
+        t.day = static_cast<uint8_t>(v.day);
+        t.hour = static_cast<uint8_t>(v.hour);
+        t.minute = static_cast<uint8_t>(v.minute);
+        t.second = static_cast<uint8_t>(v.second);
+        t.millisecond = static_cast<uint16_t>(v.fraction / 1000000);
+        return AdoVariant::Date(t);
+    }
+
+    // Fetches the next row into `out` (appended); false at the end of the
+    // data. A failed fetch throws: it must never look like the end.
+    bool FetchRow(std::vector<AdoVariant>& out)
+    {
+        SQLRETURN rc = SQLFetch(stmt.Get());
+        if (rc == SQL_NO_DATA)
+            return false;
+        if (!OdbcOk(rc))
+            Fail(kFetch, "A row could not be read.");
+        for (long i = 0; i < fields.Count(); ++i)
+            out.push_back(ReadValue(fields.Item(i)));
+        return true;
+    }
+
+    void ResetChunks()
+    {
+        for (long i = 0; i < fields.Count(); ++i)
+            fields.Item(i).ResetChunk();
+    }
+
+    void RequireOpen(const char* source) const
+    {
+        if (!open)
+            throw AdoException(AdoCode::ObjectClosed, source, AdoSystemMessage(AdoCode::ObjectClosed));
+    }
+
+    void RequireStatement(const char* source) const
+    {
+        if (!stmt)
+            throw AdoException(AdoCode::ObjectClosed, source,
+                               "The connection of this result was closed; its rows can no longer be read.");
+    }
+
+    // Forward-only: first row of a fresh execution.
+    void FetchFirstStreamed()
+    {
+        current.clear();
+        const bool any = FetchRow(current);
+        position = 0;
+        eof = bof = !any;
+    }
+};
+
+AdoRecordset::AdoRecordset() : m_impl(new Impl)
+{
+    m_impl->self = this;
+}
+
+AdoRecordset::~AdoRecordset()
+{
+    Close();
+}
+
+void AdoRecordset::SetCursorLocation(int location)
+{
+    m_impl->cursorLocation = location;
+}
+
+int AdoRecordset::CursorLocation() const
+{
+    return m_impl->cursorLocation;
+}
+
+void AdoRecordset::SetCursorType(int cursorType)
+{
+    m_impl->cursorType = cursorType;
+}
+
+int AdoRecordset::CursorType() const
+{
+    return m_impl->cursorType;
+}
+
+void AdoRecordset::Open(const std::string& source, AdoConnection& connection, int cursorType, int lockType,
+                        int /*options*/)
+{
+    Impl& d = *m_impl;
+    if (d.open)
+        throw AdoException(AdoCode::ObjectOpen, kOpen, AdoSystemMessage(AdoCode::ObjectOpen));
+    if (!connection.IsOpen())
+        throw AdoException(AdoCode::ObjectClosed, kOpen, AdoSystemMessage(AdoCode::ObjectClosed));
+    connection.ClearErrors();
+    d.cursorType = cursorType;
+    d.lockType = lockType;
+    d.buffered = cursorType != adOpenForwardOnly;
+    d.source = source;
+    d.prepared = connection.PrepareStatement(source);
+    d.connection = &connection;
+    connection.Attach(this);
+    d.open = true;
+    try {
+        d.stmt = OdbcHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(connection.NativeHandle()));
+        // A driver without query time-outs still runs the statement.
+        SQLSetStmtAttr(d.stmt.Get(), SQL_ATTR_QUERY_TIMEOUT,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(connection.CommandTimeout())), 0);
+        d.Execute();
+        d.Describe();
+        if (d.buffered) {
+            while (d.FetchRow(d.rows)) {
+                ++d.rowCount;
+            }
+            // All rows are here: the statement is not needed any more.
+            d.stmt.Reset();
+            d.position = 0;
+            d.eof = d.bof = d.rowCount == 0;
+        } else {
+            d.FetchFirstStreamed();
+        }
+    } catch (const AdoException& e) {
+        connection.SetErrors(e.Errors());
+        Close();
+        throw;
+    } catch (const std::bad_alloc&) {
+        Close();
+        throw AdoException(AdoCode::OutOfMemory, kOpen, AdoSystemMessage(AdoCode::OutOfMemory));
+    }
+}
+
+void AdoRecordset::Close()
+{
+    Impl& d = *m_impl;
+    if (!d.open)
+        return;
+    d.stmt.Reset();
+    if (d.connection)
+        d.connection->Detach(this);
+    d.connection = nullptr;
+    d.fields.Clear();
+    std::vector<AdoVariant>().swap(d.rows);
+    d.current.clear();
+    d.rowCount = 0;
+    d.position = 0;
+    d.eof = d.bof = true;
+    d.open = false;
+}
+
+void AdoRecordset::ReleaseStatement()
+{
+    m_impl->stmt.Reset();
+    m_impl->connection = nullptr;
+}
+
+int AdoRecordset::State() const
+{
+    return m_impl->open ? adStateOpen : adStateClosed;
+}
+
+bool AdoRecordset::IsEOF() const
+{
+    return m_impl->eof;
+}
+
+bool AdoRecordset::IsBOF() const
+{
+    return m_impl->bof;
+}
+
+void AdoRecordset::MoveFirst()
+{
+    Impl& d = *m_impl;
+    d.RequireOpen("AdoRecordset::MoveFirst");
+    d.ResetChunks();
+    if (d.buffered) {
+        d.position = 0;
+        d.eof = d.bof = d.rowCount == 0;
+        return;
+    }
+    if (d.position == 0 && !d.eof)
+        return;  // still on the first row
+    if (d.position == 0 && d.bof)
+        return;  // no rows at all
+    d.RequireStatement("AdoRecordset::MoveFirst");
+    // The driver's result can be read once: run the statement again.
+    SQLFreeStmt(d.stmt.Get(), SQL_CLOSE);
+    try {
+        d.Execute();
+        d.FetchFirstStreamed();
+    } catch (const AdoException& e) {
+        if (d.connection)
+            d.connection->SetErrors(e.Errors());
+        d.eof = true;
+        throw;
+    }
+}
+
+void AdoRecordset::MoveNext()
+{
+    Impl& d = *m_impl;
+    d.RequireOpen("AdoRecordset::MoveNext");
+    if (d.eof)
+        throw AdoException(AdoCode::NoCurrentRecord, "AdoRecordset::MoveNext", AdoSystemMessage(AdoCode::NoCurrentRecord));
+    d.ResetChunks();
+    ++d.position;
+    if (d.buffered) {
+        d.eof = d.position >= d.rowCount;
+        return;
+    }
+    d.RequireStatement("AdoRecordset::MoveNext");
+    d.current.clear();
+    try {
+        d.eof = !d.FetchRow(d.current);
+    } catch (const AdoException& e) {
+        if (d.connection)
+            d.connection->SetErrors(e.Errors());
+        d.current.clear();
+        d.eof = true;
+        throw;
+    }
+}
+
+long long AdoRecordset::RecordCount() const
+{
+    m_impl->RequireOpen("AdoRecordset::RecordCount");
+    return m_impl->buffered ? m_impl->rowCount : -1;
+}
+
+AdoFields& AdoRecordset::Fields()
+{
+    m_impl->RequireOpen("AdoRecordset::Fields");
+    return m_impl->fields;
+}
+
+const std::string& AdoRecordset::Source() const
+{
+    return m_impl->source;
+}
+
+size_t AdoRecordset::BufferedBytes() const
+{
+    const Impl& d = *m_impl;
+    size_t bytes = (d.rows.capacity() + d.current.capacity()) * sizeof(AdoVariant);
+    const std::string empty;
+    auto heap = [&](const AdoVariant& v) {
+        const size_t cap = v.Text().capacity();
+        return cap > empty.capacity() ? cap + 1 : 0;
+    };
+    for (const AdoVariant& v : d.rows)
+        bytes += heap(v);
+    for (const AdoVariant& v : d.current)
+        bytes += heap(v);
+    return bytes;
+}
+
+const AdoVariant& AdoRecordset::CurrentValue(long index) const
+{
+    const Impl& d = *m_impl;
+    d.RequireOpen("AdoField::Value");
+    if (d.bof || d.eof)
+        throw AdoException(AdoCode::NoCurrentRecord, "AdoField::Value", AdoSystemMessage(AdoCode::NoCurrentRecord));
+    const long count = d.fields.Count();
+    if (index < 0 || index >= count)
+        throw AdoException(AdoCode::ItemNotFound, "AdoField::Value", AdoSystemMessage(AdoCode::ItemNotFound));
+    if (d.buffered)
+        return d.rows[static_cast<size_t>(d.position * count + index)];
+    return d.current[static_cast<size_t>(index)];
+}

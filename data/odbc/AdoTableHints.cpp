@@ -1,0 +1,151 @@
+// AdoTableHints: a small scanner that removes " WITH (...)" table hints while
+// leaving literals, quoted identifiers and comments alone.
+#include "data/odbc/AdoTableHints.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+bool IsWordChar(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '#' || c == '$';
+}
+
+bool IsSpace(char c)
+{
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+// Index just after the quoted part that starts at s[i] with `open`, where a
+// doubled `close` stands for itself; s.size() when it is not closed.
+size_t SkipQuoted(const std::string& s, size_t i, char close)
+{
+    for (++i; i < s.size(); ++i) {
+        if (s[i] == close) {
+            if (i + 1 < s.size() && s[i + 1] == close) {
+                ++i;
+                continue;
+            }
+            return i + 1;
+        }
+    }
+    return s.size();
+}
+
+// Index just after a comment starting at s[i], or i when none starts there.
+size_t SkipComment(const std::string& s, size_t i)
+{
+    if (s.compare(i, 2, "--") == 0) {
+        size_t end = s.find('\n', i);
+        return end == std::string::npos ? s.size() : end + 1;
+    }
+    if (s.compare(i, 2, "/*") == 0) {
+        size_t end = s.find("*/", i + 2);
+        return end == std::string::npos ? s.size() : end + 2;
+    }
+    return i;
+}
+
+// Index just after the ")" matching the "(" at s[i], or npos.
+size_t MatchParenthesis(const std::string& s, size_t i)
+{
+    int depth = 0;
+    while (i < s.size()) {
+        const char c = s[i];
+        if (c == '\'' || c == '"') {
+            i = SkipQuoted(s, i, c);
+            continue;
+        }
+        if (c == '[') {
+            i = SkipQuoted(s, i, ']');
+            continue;
+        }
+        if (c == '(')
+            ++depth;
+        else if (c == ')' && --depth == 0)
+            return i + 1;
+        ++i;
+    }
+    return std::string::npos;
+}
+
+// True when the text written so far ends (blanks aside) in a name, so a
+// following WITH belongs to a table reference.
+bool EndsInName(const std::string& out)
+{
+    size_t k = out.size();
+    while (k > 0 && IsSpace(out[k - 1]))
+        --k;
+    if (k == 0)
+        return false;
+    const char c = out[k - 1];
+    return IsWordChar(c) || c == '"' || c == ']';
+}
+
+bool IsWith(const std::string& word)
+{
+    return word.size() == 4 && std::toupper(static_cast<unsigned char>(word[0])) == 'W' &&
+           std::toupper(static_cast<unsigned char>(word[1])) == 'I' &&
+           std::toupper(static_cast<unsigned char>(word[2])) == 'T' &&
+           std::toupper(static_cast<unsigned char>(word[3])) == 'H';
+}
+
+}  // namespace
+
+std::string AdoTableHints::Remove(const std::string& s)
+{
+    std::string out;
+    out.reserve(s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        const char c = s[i];
+        size_t next = i;
+        if (c == '\'' || c == '"')
+            next = SkipQuoted(s, i, c);
+        else if (c == '[')
+            next = SkipQuoted(s, i, ']');
+        else
+            next = SkipComment(s, i);
+        if (next != i) {
+            out.append(s, i, next - i);
+            i = next;
+            continue;
+        }
+        if (!IsWordChar(c)) {
+            out.push_back(c);
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        while (end < s.size() && IsWordChar(s[end]))
+            ++end;
+        const std::string word = s.substr(i, end - i);
+        if (IsWith(word) && EndsInName(out)) {
+            size_t open = end;
+            while (open < s.size() && IsSpace(s[open]))
+                ++open;
+            const size_t close = open < s.size() && s[open] == '(' ? MatchParenthesis(s, open) : std::string::npos;
+            if (close != std::string::npos) {
+                // Drop the hint and the blanks before it; keep one blank if
+                // the hint was all that separated two words.
+                while (!out.empty() && IsSpace(out.back()))
+                    out.pop_back();
+                if (close < s.size() && (IsWordChar(s[close]) || s[close] == '"' || s[close] == '['))
+                    out.push_back(' ');
+                i = close;
+                continue;
+            }
+        }
+        out += word;
+        i = end;
+    }
+    return out;
+}
+
+bool AdoTableHints::DbmsSupportsHints(const std::string& dbmsName)
+{
+    std::string lower = dbmsName;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char ch) { return std::tolower(ch); });
+    return lower.find("sql server") != std::string::npos;
+}
