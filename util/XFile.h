@@ -45,7 +45,7 @@ public:
 
 private:
     uint32_t ReadDirect(void* buffer, uint32_t count);
-    void SeekTo(uint64_t position);
+    [[noreturn]] void RaiseReadError(int error);
 
     int m_fd = -1;
     XFileSpec m_spec;

@@ -61,6 +61,9 @@ public:
     void Delete() const;
     // Deletes the files of this folder that match the pattern ("*.*" for all).
     void PatternDelete(const char* pattern = nullptr) const;
+    // Renames this file to target, replacing an existing target file (the
+    // step that makes a file written under a temporary name visible).
+    void MoveTo(const XFileSpec& target) const;
 
     bool operator==(const XFileSpec& other) const { return m_path == other.m_path; }
     bool operator!=(const XFileSpec& other) const { return m_path != other.m_path; }

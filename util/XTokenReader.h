@@ -23,9 +23,12 @@ public:
     bool AtEnd() const { return m_file.GetPosition() >= m_file.GetSize(); }
     // Up to the next CR or LF, then over every following CR and LF.
     void SkipLine();
+    // The stop byte that ended the last token, or -1 (end of file or line).
+    int LastStop() const { return m_lastStop; }
 
 private:
     XFile& m_file;
     char m_separator;
     char m_quote;
+    int m_lastStop = -1;
 };

@@ -1,7 +1,8 @@
 // XXmlWriter: writes the bridge's small configuration records, one element
-// per line, nothing indented. Values are not escaped, so names and values
-// holding '"', '<', '>', '&' or a line break are refused with an
-// XException rather than written into a file the reader would misread.
+// per line, nothing indented. Values are not escaped, so a value holding a
+// quotation mark, '<', a line break or another control byte (or a name
+// holding a blank or markup) is refused with an XException rather than
+// written into a file the reader would misread.
 #pragma once
 
 #include "util/XFile.h"

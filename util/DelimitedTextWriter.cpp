@@ -1,0 +1,119 @@
+// DelimitedTextWriter: buffered writing of separated fields and CR LF lines.
+#include "util/DelimitedTextWriter.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <QtGlobal>
+
+#include "util/XException.h"
+
+namespace {
+
+// Enough lines per system write that the call cost vanishes.
+const size_t kFlushSize = 64 * 1024;
+
+} // namespace
+
+DelimitedTextWriter::DelimitedTextWriter(char separator, const char*, const char*)
+    : m_separator(separator)
+{
+    m_buffer.reserve(kFlushSize + 1024);
+}
+
+DelimitedTextWriter::~DelimitedTextWriter()
+{
+    try {
+        Close();
+    } catch (const XException& e) {
+        // A destructor cannot throw; say so rather than lose lines silently.
+        qWarning("DelimitedTextWriter: %s", e.what());
+    }
+}
+
+void DelimitedTextWriter::Open(const XFileSpec& spec)
+{
+    Close();
+    m_file.Open(spec, XFile::ModeWrite, false);
+    m_atLineStart = true;
+    m_buffer.clear();
+}
+
+void DelimitedTextWriter::Append(const char* bytes, size_t count)
+{
+    if (!m_file.IsOpen())
+        XException::RaiseError(EBADF, "Error writing to file: %s", m_file.GetSpec().GetPath());
+    m_buffer.append(bytes, count);
+}
+
+void DelimitedTextWriter::WriteField(const char* text)
+{
+    if (!m_file.IsOpen())
+        XException::RaiseError(EBADF, "Error writing to file: %s", m_file.GetSpec().GetPath());
+    if (!m_atLineStart)
+        m_buffer.push_back(m_separator);
+    m_atLineStart = false;
+    if (!text)
+        return;
+    // A separator, CR or LF inside a value would split the record; it becomes a blank.
+    for (const char* p = text; *p; ++p) {
+        char c = *p;
+        if (c == '\t' || c == '\r' || c == '\n' || c == m_separator)
+            c = ' ';
+        m_buffer.push_back(c);
+    }
+    if (m_buffer.size() >= 16 * kFlushSize)
+        Flush();
+}
+
+void DelimitedTextWriter::WriteField(const XString& text)
+{
+    WriteField(text.GetText());
+}
+
+void DelimitedTextWriter::EndLine()
+{
+    Append("\r\n", 2);
+    m_atLineStart = true;
+    if (m_buffer.size() >= kFlushSize)
+        Flush();
+}
+
+void DelimitedTextWriter::WriteRaw(const char* text)
+{
+    if (text)
+        Append(text, std::strlen(text));
+    if (m_buffer.size() >= kFlushSize)
+        Flush();
+}
+
+void DelimitedTextWriter::WriteRaw(const XString& text)
+{
+    WriteRaw(text.GetText());
+}
+
+void DelimitedTextWriter::Flush()
+{
+    if (m_buffer.empty() || !m_file.IsOpen())
+        return;
+    std::string pending;
+    pending.swap(m_buffer);
+    m_buffer.reserve(kFlushSize + 1024);
+    // On failure the pending bytes are dropped: the exception reports them.
+    m_file.Write(pending.data(), static_cast<uint32_t>(pending.size()));
+}
+
+void DelimitedTextWriter::Close()
+{
+    if (!m_file.IsOpen())
+        return;
+    try {
+        Flush();
+    } catch (...) {
+        m_file.Close();
+        m_atLineStart = true;
+        throw;
+    }
+    m_file.Close();
+    m_atLineStart = true;
+}
