@@ -1,0 +1,734 @@
+// Application framework: parameter registry, requirement checks, the generic
+// command handlers with their validate variants, status files and log header.
+#include "app/AppBase.h"
+
+#include "app/SISMessageWriter.h"
+#include "log/LogManager.h"
+#include "log/ProtocolField.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <exception>
+
+const char *const AppBase::PasswordAlphabet = "Qw7!rT2#mK9$zX4p";
+AppBase *AppBase::s_current = nullptr;
+
+AppBase::AppBase(QObject *parent) : QObject(parent)
+{
+    addGroup(QStringLiteral("global"));
+    connectToWriterAndLog();
+}
+
+AppBase::~AppBase()
+{
+    if (s_current == this)
+        s_current = nullptr;
+}
+
+void AppBase::connectToWriterAndLog()
+{
+    m_logManager = LogManager::instance();
+    if (m_logManager)
+        connect(this, &AppBase::writeLog, m_logManager, &LogManager::log);
+
+    SISMessageWriter *w = SISMessageWriter::instance();
+    if (!w)
+        return;
+    using W = SISMessageWriter;
+    connect(this, &AppBase::writeVersion, w, &W::outVersion);
+    connect(this, &AppBase::writeParams, w, &W::outParams);
+    connect(this, &AppBase::writeHiddenParam, w, &W::outHiddenParam);
+    connect(this, &AppBase::writeList, w, &W::outList);
+    connect(this, &AppBase::writeTree, w, &W::outTree);
+    connect(this, &AppBase::writeHidden, w, &W::outHidden);
+    connect(this, &AppBase::writeFile, w, &W::outFile);
+    connect(this, &AppBase::writeNumber, w, &W::outNumber);
+    connect(this, &AppBase::writeDate, w, &W::outDate);
+    connect(this, &AppBase::writeTest, w, &W::outTest);
+    connect(this, &AppBase::writeStatus, w, &W::outStatus);
+    connect(this, &AppBase::writeManage, w, &W::outManage);
+    connect(this, &AppBase::writeProgress, w, &W::outProgress);
+    connect(this, &AppBase::writeProgressIncrement, w, &W::outProgress_increment);
+    connect(this, &AppBase::writeProgressWarning, w, &W::outProgress_warning);
+    connect(this, &AppBase::writeSetting, w, &W::outSetting);
+    connect(this, &AppBase::writeSettingIncrement, w,
+            qOverload<const QString &, const QString &, const QString &, const QString &>(
+                &W::outSetting_increment));
+    connect(this, &AppBase::writeSettingIncrementGrouping, w,
+            qOverload<const QString &, const QString &, const QString &, const QString &, const QString &>(
+                &W::outSetting_increment));
+    connect(this, &AppBase::writeWarning, w, &W::outWarning);
+    connect(this, &AppBase::writeMissing, w, &W::outMissing);
+    connect(this, &AppBase::writeError, w, &W::outError);
+    connect(this, &AppBase::clearMessages, w, &W::clearMessages);
+}
+
+// ---------------------------------------------------------------- registry
+
+bool AppBase::addGroup(const QString &name)
+{
+    if (m_groups.contains(name))
+        return false;
+    m_groups.insert(name, {});
+    return true;
+}
+
+ParamRecord *AppBase::createRecord(const QString &group, const QString &key)
+{
+    auto owned = std::make_unique<ParamRecord>();
+    ParamRecord *created = owned.get();
+    created->key = key;
+    created->group = group;
+    m_recordStore.push_back(std::move(owned));
+    m_groups[group].append(created);
+    m_records.insert(key, created);
+    return created;
+}
+
+ParamRecord *AppBase::recordForReport(const QString &key) const
+{
+    if (ParamRecord *r = record(key))
+        return r;
+    if (ParamRecord *r = record(key + QStringLiteral("encode")))
+        return r;
+    QString shortened = key;
+    shortened.remove(QStringLiteral("encode"));
+    return record(shortened);
+}
+
+void AppBase::addRequirement(const QString &name, const QStringList &keys)
+{
+    m_requirements[name].append(keys);
+}
+
+void AppBase::addDependency(const QString &name, const QString &otherName)
+{
+    m_dependencies[name].append(otherName);
+}
+
+int AppBase::isMissing(const QString &key)
+{
+    if (key.isEmpty() || !value(key).isEmpty())
+        return 0;
+    if (const ParamRecord *r = recordForReport(key))
+        emit writeMissing(r->key, r->displayName + QStringLiteral(" missing or blank."));
+    else
+        emit writeMissing(key, QStringLiteral("Missing or blank."));
+    return 1;
+}
+
+int AppBase::checkRequired(const QString &name)
+{
+    // Dependencies first, so a group is never judged before what it builds on.
+    // A dependency that leads back to a name being checked is skipped.
+    static QStringList inProgress;
+    if (inProgress.contains(name))
+        return 0;
+    inProgress.append(name);
+    struct Pop { ~Pop() { inProgress.removeLast(); } } pop;
+
+    for (const QString &dependency : m_dependencies.value(name)) {
+        if (dependency.isEmpty())
+            continue;
+        if (const int status = checkRequired(dependency))
+            return status;
+    }
+
+    const QList<QStringList> sets = m_requirements.value(name);
+    for (const QStringList &set : sets) {
+        int missing = 0;
+        for (const QString &key : set)
+            missing += isMissing(key); // every key, so each missing one is reported
+        if (missing == 0)
+            return 0;
+    }
+    if (sets.isEmpty())
+        return 0;
+    emit writeWarning(name, QStringLiteral("Required parameter missing."));
+    return 1;
+}
+
+QString AppBase::DecodePassword(const QString &encoded)
+{
+    const QString alphabet = QString::fromLatin1(PasswordAlphabet);
+    auto position = [&alphabet](QChar c) {
+        const qsizetype at = alphabet.indexOf(c);
+        return at < 0 ? 3 : static_cast<int>(at);
+    };
+    QString plain;
+    // Pairs only: an odd trailing character has no partner and is dropped.
+    for (qsizetype i = 0; i + 1 < encoded.size(); i += 2)
+        plain.append(QChar(position(encoded.at(i)) * 16 + position(encoded.at(i + 1))));
+    return plain;
+}
+
+QStringList AppBase::secretKeys() const
+{
+    QStringList keys;
+    for (const QString &key : m_valueKeys) {
+        const ParamRecord *r = record(key);
+        if (r && r->type == QLatin1String("password")) {
+            keys.append(key);
+            QString plain = key;
+            plain.remove(QStringLiteral("encode"));
+            if (plain != key)
+                keys.append(plain);
+        }
+    }
+    return keys;
+}
+
+QString AppBase::maskSecrets(QString text) const
+{
+    QStringList secrets = m_secrets;
+    // Longest first, so a password that contains another is masked whole.
+    std::sort(secrets.begin(), secrets.end(),
+              [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    for (const QString &secret : std::as_const(secrets)) {
+        if (!secret.isEmpty())
+            text.replace(secret, mask());
+    }
+    return text;
+}
+
+// ---------------------------------------------------------------- commands
+
+int AppBase::commandHelp()
+{
+    startProgress(0);
+    endProgress();
+    return 1;
+}
+
+int AppBase::commandParams(QString &message)
+{
+    const QString paramkey = value(QStringLiteral("paramkey"));
+    const QString group = value(QStringLiteral("group"));
+
+    if (paramkey.isEmpty()) {
+        if (!hasGroup(group)) {
+            message = QStringLiteral("No parameters for this group");
+            emit writeWarning(QStringLiteral("group"), message);
+            startProgress(0);
+            endProgress();
+            return 1;
+        }
+        const QList<ParamRecord *> records = groupRecords(group);
+        startProgress(static_cast<int>(records.size()));
+        for (const ParamRecord *r : records)
+            emit writeParams(r->key, r->type, r->displayName, r->help, r->defaultValue);
+        endProgress();
+        return 0;
+    }
+
+    const ParamRecord *r = record(paramkey);
+    if (!r) {
+        message = paramkey + QStringLiteral(" does not exist in this Application.");
+        emit writeWarning(QStringLiteral("paramkey"), message);
+        startProgress(0);
+        endProgress();
+        return 1;
+    }
+    for (const QString &dependency : m_dependencies.value(r->group)) {
+        if (dependency.isEmpty())
+            continue;
+        if (const int status = checkRequired(dependency)) {
+            startProgress(0);
+            endProgress();
+            message = QStringLiteral("Requirements for group were not met, ie missing/incorrect parameters.");
+            return status;
+        }
+    }
+    int missing = 0;
+    for (const QString &parent : r->parentKeys.keys())
+        missing += isMissing(parent);
+    if (missing) {
+        message = QStringLiteral("Required params missing.");
+        emit writeWarning(QStringLiteral("params"), message);
+        startProgress(0);
+        endProgress();
+        return 1;
+    }
+    emit clearMessages();
+    return reportParamValues(*r);
+}
+
+int AppBase::reportParamValues(const ParamRecord &record)
+{
+    startProgress(0);
+    int status = 1;
+    try {
+        status = reportParamValuesByType(record);
+    } catch (...) {
+        emit writeError(QStringLiteral("App Problem"),
+                        QStringLiteral("Application threw an uncaught exception, please contact Quillon "
+                                       "Software Support to fix this issue."));
+        status = 1;
+    }
+    endProgress();
+    return status;
+}
+
+int AppBase::reportParamValuesByType(const ParamRecord &r)
+{
+    const QString &type = r.type;
+    const QString &key = r.key;
+
+    if (m_validateMode) {
+        // Canned answers let the importer exercise its handling without a database.
+        auto cannedList = [&](const QList<QPair<QString, QString>> &entries) {
+            for (const auto &entry : entries)
+                emit writeList(type, key, entry.first, entry.second, QString());
+            return 0;
+        };
+        if (type == QLatin1String("list"))
+            return cannedList({{"1", "List 1"}, {"2", "List 2"}, {"3", "List 3"}});
+        if (type == QLatin1String("district_list"))
+            return cannedList({{"1", "First District (1)"}, {"2", "Second District (2)"}, {"3", "Third District (3)"}});
+        if (type == QLatin1String("school_list"))
+            return cannedList({{"1", "Elementary (1)"}, {"2", "Middle (2)"}, {"3", "High School (3)"}});
+        if (type == QLatin1String("year_list"))
+            return cannedList({{"2008", "2008-2009"}, {"2009", "2009-2010"}, {"2010", "2010-2011"}});
+        if (type == QLatin1String("bridgelist"))
+            return cannedList({{"1", "Adams, Ruth"}, {"2", "Baker, Thomas"}, {"3", "Chen, Lily"}});
+        if (type == QLatin1String("file")) {
+            for (const char *extension : {"*.dat", "*.exe", "*.*"})
+                emit writeFile(key, QString::fromLatin1(extension), QString());
+            return 0;
+        }
+        if (type == QLatin1String("number")) {
+            emit writeNumber(key, QStringLiteral("min=3"), QString());
+            emit writeNumber(key, QStringLiteral("max=9"), QString());
+            return 0;
+        }
+        if (type == QLatin1String("date")) {
+            emit writeDate(key, QStringLiteral("2009-09-08"), QStringLiteral("2010-06-18"), QString());
+            return 0;
+        }
+    }
+
+    if (type == QLatin1String("bridgelist"))
+        return loadBridgeList(r);
+    if (type == QLatin1String("school_list"))
+        return loadSchoolList(r);
+    if (type == QLatin1String("district_list"))
+        return loadDistrictList(r);
+    if (type == QLatin1String("year_list"))
+        return loadYearList(r);
+    if (type == QLatin1String("list"))
+        return loadList(r);
+    if (type == QLatin1String("file")) {
+        for (const QString &item : r.items)
+            emit writeFile(key, item, QString());
+        return 0;
+    }
+    if (type == QLatin1String("number")) {
+        for (const QString &item : r.items)
+            emit writeNumber(key, item, QString());
+        return 0;
+    }
+    if (type == QLatin1String("date")) {
+        switch (r.items.size()) {
+        case 0:
+            return 0;
+        case 2:
+            emit writeDate(key, r.items.at(0), r.items.at(1), QString());
+            return 0;
+        case 3:
+            emit writeDate(key, r.items.at(0), r.items.at(1), r.items.at(2));
+            return 0;
+        default:
+            emit writeError(QStringLiteral("Date Settings Incorrect"),
+                            QStringLiteral("Incorrect application settings for this date parameter: ") + key);
+            return 1;
+        }
+    }
+    if (type == QLatin1String("tree") || type == QLatin1String("hidden")) {
+        emit writeError(QStringLiteral("App Problem"),
+                        QStringLiteral("Method to handle parameter has not been defined for: ") + key);
+        return 1;
+    }
+    emit writeError(QStringLiteral("No Parameter Return Type Set"),
+                    QStringLiteral("No parameter return set for type: ") + type);
+    return 1;
+}
+
+int AppBase::commandParamsValidate(int number, QString &message)
+{
+    if (number == 0)
+        return commandParams(message);
+    const bool single = !value(QStringLiteral("paramkey")).isEmpty();
+    switch (number) {
+    case 1:
+        if (single) {
+            emit writeWarning(QStringLiteral("connection"), QStringLiteral("Required parameter missing."));
+            emit writeMissing(QStringLiteral("dsn"), QStringLiteral("DSN missing or blank."));
+            message = QStringLiteral("Requirements for group were not met, ie missing/incorrect parameters.");
+        }
+        startProgress(0);
+        endProgress();
+        break;
+    case 2:
+        break;
+    case 3:
+        startProgress(0);
+        break;
+    case 4:
+        if (single) {
+            message = value(QStringLiteral("paramkey")) + QStringLiteral(" does not exist in this App.");
+            emit writeWarning(QStringLiteral("paramkey"), message);
+        } else {
+            message = QStringLiteral("No parameters for this group");
+            emit writeWarning(QStringLiteral("group"), message);
+        }
+        startProgress(0);
+        endProgress();
+        break;
+    default:
+        startProgress(0);
+        endProgress();
+        break;
+    }
+    return number;
+}
+
+int AppBase::commandVersion()
+{
+    startProgress(1);
+    const QString name = type_ == QLatin1String("Provider") ? shortName_
+                                                            : shortName_ + QStringLiteral(" (") + type_ + u')';
+    const QString folder = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    emit writeVersion(alias_, version_, minVersion_, name, folder + QStringLiteral("/help/") + userGuideFileName_);
+    endProgress();
+    return 0;
+}
+
+int AppBase::commandVersionValidate(int number)
+{
+    switch (number) {
+    case 0:
+        commandVersion();
+        break;
+    case 1:
+        startProgress(1);
+        break;
+    case 2:
+        break;
+    default:
+        startProgress(0);
+        endProgress();
+        break;
+    }
+    return number;
+}
+
+int AppBase::commandDefaults(QString &message)
+{
+    message = QStringLiteral("Reading the importer's configuration file is not available in this build.");
+    startProgress(0);
+    log(3, message, QStringLiteral("AppBase::commandDefaults"));
+    emit writeError(QStringLiteral("defaults"), message);
+    endProgress();
+    return 1;
+}
+
+int AppBase::commandDefaultsValidate(int number)
+{
+    switch (number) {
+    case 2:
+        break;
+    case 3:
+        startProgress(0);
+        break;
+    default:
+        startProgress(0);
+        endProgress();
+        break;
+    }
+    return number;
+}
+
+int AppBase::commandTest(QString &message)
+{
+    const QString group = value(QStringLiteral("group"));
+    startProgress(0);
+    int status = checkRequired(group);
+    if (status != 0) {
+        message = QStringLiteral("Parameter not valid.");
+        emit writeTest(QStringLiteral("fail"), group, message);
+    } else {
+        QString reason;
+        try {
+            status = groupTest(group, message);
+        } catch (const std::exception &e) {
+            reason = QString::fromLocal8Bit(e.what());
+            status = -1;
+        } catch (...) {
+            status = -1;
+        }
+        if (status == -1) {
+            // A test that blew up has not passed: report it and fail the command.
+            if (!reason.isEmpty())
+                log(3, reason, QStringLiteral("AppBase::commandTest"));
+            message = type_ + QStringLiteral(" threw an uncaught exception, please contact Quillon Software "
+                                             "Support to fix this issue.");
+            emit writeError(type_ + QStringLiteral(" Problem"), message);
+            status = 1;
+        }
+    }
+    endProgress();
+    return status;
+}
+
+int AppBase::commandTestValidate(int number, QString &message)
+{
+    const QString group = value(QStringLiteral("group"));
+    switch (number) {
+    case 0:
+        startProgress(0);
+        emit writeProgressIncrement(QStringLiteral("Beginning test..."));
+        message = QStringLiteral("Connection Successful.");
+        emit writeTest(QStringLiteral("success"), group, message);
+        endProgress();
+        break;
+    case 1:
+        startProgress(0);
+        message = QStringLiteral("Parameter not valid.");
+        emit writeTest(QStringLiteral("fail"), group, message);
+        endProgress();
+        break;
+    case 2:
+        break;
+    case 3:
+        startProgress(0);
+        break;
+    default:
+        startProgress(0);
+        endProgress();
+        break;
+    }
+    return number;
+}
+
+int AppBase::commandRun(int, QString &message)
+{
+    message = QStringLiteral("Failed on extraction.");
+    startProgress(0);
+    emit writeError(QStringLiteral("run"), QStringLiteral("This application cannot run an extraction."));
+    endProgress();
+    return 1;
+}
+
+int AppBase::commandRunValidate(int number)
+{
+    switch (number) {
+    case 0: {
+        startProgress(10);
+        static const char *const steps[] = {
+            "Start Extraction...",
+            "Validate Connection Successful, using Oracle (ODBC) with prefix.",
+            "Reading Look up Tables",
+            "Reading Custom Field List...",
+            "Reading Student Transportation...",
+            "Reading Student Demographics...",
+            "Reading Student Grades...",
+            "Reading Student Period Attendance (08/25/2008 to 08/31/2008)...",
+            "Reading Cached Period Attendance...",
+            "Export complete.",
+        };
+        for (const char *step : steps)
+            emit writeProgressIncrement(QString::fromLatin1(step));
+        endProgress();
+        break;
+    }
+    case 2:
+        break;
+    case 3:
+        startProgress(0);
+        break;
+    default:
+        startProgress(0);
+        endProgress();
+        break;
+    }
+    return number;
+}
+
+int AppBase::groupTest(const QString &, QString &message)
+{
+    message = QStringLiteral("Group is undefined, there is a problem with the bridge, please report this problem "
+                             "to Quillon Support.");
+    emit writeError(QStringLiteral("Group Undefined"), message);
+    return 1;
+}
+
+static int listNotProvided(AppBase *app, const ParamRecord &record)
+{
+    emit app->writeWarning(record.key, QStringLiteral("No list is provided for this parameter."));
+    return 1;
+}
+
+int AppBase::loadBridgeList(const ParamRecord &record) { return listNotProvided(this, record); }
+int AppBase::loadSchoolList(const ParamRecord &record) { return listNotProvided(this, record); }
+int AppBase::loadDistrictList(const ParamRecord &record) { return listNotProvided(this, record); }
+int AppBase::loadYearList(const ParamRecord &record) { return listNotProvided(this, record); }
+
+int AppBase::loadList(const ParamRecord &record)
+{
+    for (int i = 1; i <= 3; ++i)
+        emit writeList(QStringLiteral("list"), record.key, QString::number(i), QStringLiteral("List %1").arg(i),
+                       QString());
+    return m_validateMode ? m_validateNumber : 0;
+}
+
+// ---------------------------------------------------------------- status files
+
+QString AppBase::toOsPath(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return path;
+#else
+    QString os = path;
+    os.replace(u'\\', u'/');
+    return os;
+#endif
+}
+
+QString AppBase::defaultFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+        + QStringLiteral("\\Quillon Software\\Logs");
+}
+
+QString AppBase::statusDateTime()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd hh:mm:ss"));
+}
+
+static QString statusFilePath(const QString &folder, const QString &name)
+{
+    const QString dir = AppBase::toOsPath(folder.isEmpty() ? AppBase::defaultFolder() : folder);
+    QDir().mkpath(dir);
+    return QDir(dir).filePath(name);
+}
+
+bool AppBase::writeTextFile(const QString &folder, const QString &name, const QString &text)
+{
+    QFile file(statusFilePath(folder, name));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const QByteArray bytes = text.toUtf8() + "\r\n";
+    const bool written = file.write(bytes) == bytes.size();
+    file.close();
+    return written && file.error() == QFileDevice::NoError;
+}
+
+bool AppBase::removeTextFile(const QString &folder, const QString &name)
+{
+    return QFile::remove(statusFilePath(folder, name));
+}
+
+bool AppBase::textFileContains(const QString &folder, const QString &name)
+{
+    QFile file(statusFilePath(folder, name));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    return file.readAll().contains("Succeeded");
+}
+
+int AppBase::finishCommand(int status, const QString &folder, const QString &message)
+{
+    if (!folder.isEmpty()) {
+        const bool ok = status == 0;
+        const QString line = statusDateTime() + u'\t' + (ok ? QStringLiteral("Succeeded") : QStringLiteral("Failed"))
+            + u'\t' + (ok ? QStringLiteral("Succeeded") : protocolField(message));
+        const QString statusName = type_ + QStringLiteral("Status.tmp");
+        // The importer learns the outcome from the exit status as well; a status
+        // file that cannot be written is logged and the status stays as it is.
+        if (!writeTextFile(folder, statusName, line))
+            log(4, QStringLiteral("Could not write the status file ") + statusName + QStringLiteral(" in ") + folder,
+                QStringLiteral("AppBase::finishCommand"));
+        if (!writeTextFile(folder, finishedFile_, QStringLiteral("finished")))
+            log(4, QStringLiteral("Could not write the file ") + finishedFile_ + QStringLiteral(" in ") + folder,
+                QStringLiteral("AppBase::finishCommand"));
+    }
+    postCommand();
+    return status;
+}
+
+// ---------------------------------------------------------------- log header
+
+void AppBase::LogHeader(const QString &extra)
+{
+    LogManager *manager = LogManager::instance();
+    manager->writeHeader(title_, version_, buildDate_);
+    const QString method = QStringLiteral("AppBase::LogHeader");
+    manager->writeFile(QStringLiteral("App Framework Version: ") + frameworkVersion_, 8, method);
+    manager->writeFile(extra, 8, method);
+    manager->writeFile(QStringLiteral("Command: ") + value(QStringLiteral("command")), 8, method);
+
+    QStringList setSwitches;
+    for (const QString &key : m_switchKeys) {
+        if (switchValue(key))
+            setSwitches.append(key);
+    }
+    manager->writeFile(setSwitches.isEmpty() ? QString() : QStringLiteral("Switches: ") + setSwitches.join(QStringLiteral(", ")),
+                       8, method);
+
+    for (const QString &key : m_valueKeys) {
+        const QString v = value(key);
+        if (v.isEmpty())
+            continue;
+        const ParamRecord *r = record(key);
+        if (!r || r->type == QLatin1String("password"))
+            manager->writeFile(key + QStringLiteral(" is internal only."), 8, method);
+        else
+            manager->writeFile(key + u'=' + v, 8, method);
+    }
+    manager->writeFile(QStringLiteral("appath=") + value(QStringLiteral("apppath")), 8, method);
+}
+
+// ---------------------------------------------------------------- toolkit messages
+
+void AppBase::qMessageOutput(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    AppBase *app = s_current;
+    if (!app)
+        return;
+    const QString text = app->maskSecrets(message);
+    int level = 4;
+    if (text.contains(QLatin1String("Clipboard"))) {
+        level = 8;
+    } else {
+        switch (type) {
+        case QtDebugMsg:
+        case QtInfoMsg:
+            level = 8;
+            break;
+        case QtWarningMsg:
+            if (text.contains(QLatin1String("argument")))
+                level = 3;
+            else if (text.contains(QLatin1String("valid record")))
+                level = 4;
+            else if (text.contains(QLatin1String("qt_sql_default_connection")))
+                level = 8;
+            else
+                level = 4;
+            break;
+        case QtCriticalMsg:
+            level = 3;
+            break;
+        case QtFatalMsg:
+            level = 2;
+            break;
+        }
+    }
+    emit app->writeLog(level, text, QStringLiteral("AppBase::qMessageOutput"));
+    if (level <= 3 && (type == QtCriticalMsg || type == QtFatalMsg))
+        emit app->writeError(QStringLiteral("options"), text);
+}

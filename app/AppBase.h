@@ -1,0 +1,192 @@
+// Framework part of the application object: the parameter registry with its
+// groups and requirement rules, the signals that reach the importer and the log,
+// the generic command handlers and the status files.
+#pragma once
+
+#include "app/ParamRecord.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <memory>
+#include <vector>
+
+class LogManager;
+
+class AppBase : public QObject
+{
+    Q_OBJECT
+public:
+    explicit AppBase(QObject *parent = nullptr);
+    ~AppBase() override;
+
+    // --- Identity (the last constructor in the chain wins) ---
+    QString title_;
+    QString type_;
+    QString shortName_;
+    QString oldShortName_;
+    QString version_;
+    QString frameworkVersion_;
+    QString minVersion_;
+    QString alias_;
+    QString userGuideFileName_;
+    QString copyright_;
+    QString finishedFile_;
+    QString buildDate_;
+
+    // --- Parameter registry ---
+    // Value of a key; a key never set reads as the empty text.
+    QString value(const QString &key) const { return m_values.value(key); }
+    void setValue(const QString &key, const QString &value) { m_values[key] = value; }
+    QMap<QString, QString> values() const { return m_values; }
+    bool switchValue(const QString &key) const { return m_switches.value(key, false); }
+    void setSwitch(const QString &key, bool on) { m_switches[key] = on; }
+    QStringList switchKeys() const { return m_switchKeys; }
+    QStringList valueKeys() const { return m_valueKeys; }
+
+    // Creates an empty group; false when it exists already.
+    bool addGroup(const QString &name);
+    bool hasGroup(const QString &name) const { return m_groups.contains(name); }
+    QList<ParamRecord *> groupRecords(const QString &name) const { return m_groups.value(name); }
+    ParamRecord *record(const QString &key) const { return m_records.value(key, nullptr); }
+    // Tries the key, the key with "encode" appended, then the key without "encode",
+    // so a missing plain password is reported under its registered encoded key.
+    ParamRecord *recordForReport(const QString &key) const;
+
+    void addRequirement(const QString &name, const QStringList &keys);
+    void addDependency(const QString &name, const QString &otherName);
+
+    // 0 when the key is empty or has a value; otherwise reports it as missing and
+    // returns 1.
+    virtual int isMissing(const QString &key);
+    // 0 when the command or group has what it needs, else 1 (already reported).
+    int checkRequired(const QString &name);
+
+    // The plain text of a password in the importer's encoded form: each pair of
+    // alphabet characters gives one character (high half first). A character
+    // outside the alphabet counts as position 3; a trailing unpaired character is
+    // ignored.
+    static QString DecodePassword(const QString &encoded);
+    static const char *const PasswordAlphabet;
+
+    // --- Command handlers (0 success) ---
+    virtual int commandHelp();
+    virtual int commandParams(QString &message);
+    virtual int commandParamsValidate(int number, QString &message);
+    virtual int commandVersion();
+    virtual int commandVersionValidate(int number);
+    virtual int commandDefaults(QString &message);
+    virtual int commandDefaultsValidate(int number);
+    virtual int commandTest(QString &message);
+    virtual int commandTestValidate(int number, QString &message);
+    virtual int commandRun(int flags, QString &message);
+    virtual int commandRunValidate(int number);
+
+    // The bridge's group test behind "test"; the framework knows no groups.
+    virtual int groupTest(const QString &group, QString &message);
+    // List loaders behind "params --paramkey"; 0 when entries were sent.
+    virtual int loadBridgeList(const ParamRecord &record);
+    virtual int loadSchoolList(const ParamRecord &record);
+    virtual int loadDistrictList(const ParamRecord &record);
+    virtual int loadYearList(const ParamRecord &record);
+    virtual int loadList(const ParamRecord &record);
+
+    // --- Ending a command ---
+    int finishCommand(int status, const QString &folder, const QString &message);
+    virtual void postCommand() {}
+    // Status-file helpers; an empty folder means defaultFolder().
+    static bool writeTextFile(const QString &folder, const QString &name, const QString &text);
+    static bool removeTextFile(const QString &folder, const QString &name);
+    static bool textFileContains(const QString &folder, const QString &name);
+    // Where status files go when no folder is given.
+    static QString defaultFolder();
+    // A program path (backslash form) as the file system wants it.
+    static QString toOsPath(const QString &path);
+    // "yyyy/MM/dd hh:mm:ss" local time, as status files carry it.
+    static QString statusDateTime();
+
+    // Header block plus this run's command line, into the log file only.
+    void LogHeader(const QString &extra);
+
+    // Handler for the toolkit's own diagnostics (the scanner's warnings among them).
+    static void qMessageOutput(QtMsgType type, const QMessageLogContext &context, const QString &message);
+
+    bool validateMode() const { return m_validateMode; }
+    int validateNumber() const { return m_validateNumber; }
+
+    // A text with every known password value replaced by the mask.
+    QString maskSecrets(QString text) const;
+    static QString mask() { return QStringLiteral("********"); }
+
+signals:
+    void writeLog(int logLevel, const QString &message, const QString &method);
+    void writeVersion(const QString &alias, const QString &version, const QString &minversion,
+                      const QString &vname, const QString &guide);
+    void writeParams(const QString &paramkey, const QString &type, const QString &paramname,
+                     const QString &help, const QString &defaultValue);
+    void writeHiddenParam(const QString &paramkey, const QString &paramvalue, const QString &defaultValue);
+    void writeList(const QString &type, const QString &paramkey, const QString &displaykey,
+                   const QString &displayname, const QString &defaultValue);
+    void writeTree(const QString &paramkey, const QString &displaykey, const QString &parentkey,
+                   const QString &displayname, const QString &defaultValue);
+    void writeHidden(const QString &a, const QString &b, const QString &c, const QString &d,
+                     const QString &e);
+    void writeFile(const QString &paramkey, const QString &extension, const QString &defaultValue);
+    void writeNumber(const QString &a, const QString &b, const QString &c);
+    void writeDate(const QString &paramkey, const QString &startdate, const QString &enddate,
+                   const QString &defaultValue);
+    void writeTest(const QString &success, const QString &group, const QString &message);
+    void writeStatus(const QString &success, const QString &date, const QString &message);
+    void writeManage(const QString &success, const QString &message);
+    void writeProgress(const QString &progress_type, int progress_total = -1);
+    void writeProgressIncrement(const QString &progress_message = QString());
+    void writeProgressWarning(const QString &progress_message = QString());
+    void writeSetting(const QString &setting_type, int setting_total = -1);
+    void writeSettingIncrement(const QString &setting_type, const QString &group, const QString &key,
+                               const QString &value);
+    void writeSettingIncrementGrouping(const QString &setting_type, const QString &group, const QString &key,
+                                       const QString &value, const QString &grouping);
+    void writeWarning(const QString &key, const QString &message);
+    void writeMissing(const QString &paramkey, const QString &message);
+    void writeError(const QString &key, const QString &message);
+    void clearMessages();
+
+protected:
+    void log(int level, const QString &message, const QString &method) { emit writeLog(level, message, method); }
+    void startProgress(int total) { emit writeProgress(QStringLiteral("start_progress"), total); }
+    void endProgress() { emit writeProgress(QStringLiteral("end_progress"), -1); }
+    // Reports the values of one parameter, framed by start and end progress.
+    int reportParamValues(const ParamRecord &record);
+    int reportParamValuesByType(const ParamRecord &record);
+    // Keys whose values are passwords (encoded or plain).
+    QStringList secretKeys() const;
+
+    // Registry primitives for the registration entry points of the derived classes.
+    ParamRecord *createRecord(const QString &group, const QString &key);
+    QStringList m_switchKeys;
+    QStringList m_valueKeys;
+    QMap<QString, QString> m_values;
+    QMap<QString, bool> m_switches;
+
+    LogManager *m_logManager = nullptr;
+    bool m_validateMode = false;
+    int m_validateNumber = 0;
+    QString m_programName;
+    QStringList m_secrets; // password values seen on the command line
+
+    // The application whose log receives the toolkit's diagnostics.
+    static AppBase *s_current;
+
+private:
+    void connectToWriterAndLog();
+
+    std::vector<std::unique_ptr<ParamRecord>> m_recordStore;
+    QMap<QString, QList<ParamRecord *>> m_groups;
+    QMap<QString, ParamRecord *> m_records;
+    QMap<QString, QStringList> m_dependencies;
+    QMap<QString, QList<QStringList>> m_requirements;
+};

@@ -1,0 +1,173 @@
+// Bridge application: identity values, the set-up pages "connection" and
+// "school", and the group tests and pick lists that ask the engine.
+#include "app/BridgeBase.h"
+
+const char *const BridgeBase::Type = "Data Extractor";
+const char *const BridgeBase::FinishedFile = "finished_bridge.tmp";
+
+BridgeBase::BridgeBase(QObject *parent) : SISConfig(parent)
+{
+    title_ = QStringLiteral("Quillon Data Extractor for MORV");
+    type_ = QString::fromLatin1(Type);
+    shortName_ = QStringLiteral("MORV");
+    oldShortName_ = QStringLiteral("MORV");
+    version_ = QStringLiteral("2.1.5.0");
+    frameworkVersion_ = QStringLiteral("1.0.0.2");
+    minVersion_ = QStringLiteral("2.00.0037");
+    alias_ = QStringLiteral("morv");
+    userGuideFileName_ = QStringLiteral("MORVGuide.pdf");
+    finishedFile_ = QString::fromLatin1(FinishedFile);
+    publishIdentity();
+    registerGroups();
+}
+
+void BridgeBase::registerGroups()
+{
+    const QString c = QStringLiteral("connection");
+    addParam(c, QStringLiteral("dsnheader"), QStringLiteral("Data Source Name and Login Information"),
+             QStringLiteral("header"), QString(), QString());
+    addParam(c, QStringLiteral("dsnlabel"),
+             QStringLiteral("Please enter the Data Source Name of the ODBC Data Source that you set up to connect "
+                            "to the SMS Database"),
+             QStringLiteral("label"), QString(), QString());
+    addParam(c, QStringLiteral("dsn"), QStringLiteral("ODBC DSN"), QStringLiteral("edit"),
+             QStringLiteral("Name of DSN from existing Data Source"), QString());
+    addParam(c, QStringLiteral("user"), QStringLiteral("Username"), QStringLiteral("edit"),
+             QStringLiteral("Username corresponding to ODBC DSN"), QString());
+    addParam(c, QStringLiteral("pwdencode"), QStringLiteral("Password"), QStringLiteral("password"),
+             QStringLiteral("Password  corresponding to ODBC DSN"), QString());
+
+    const QString s = QStringLiteral("school");
+    addParam(s, QStringLiteral("schoolheader"), QStringLiteral("School Information"), QStringLiteral("header"),
+             QString(), QString());
+    addParam(s, QStringLiteral("schoollabel"), QStringLiteral("Please select the School Number of this school:"),
+             QStringLiteral("label"), QString(), QString());
+    addParam(s, QStringLiteral("school"), QStringLiteral("School Number"), QStringLiteral("school_list"),
+             QStringLiteral("Choose the School or Building number for your school"), QString());
+    addParam(s, QStringLiteral("configheader"), QStringLiteral("MORV Configuration"), QStringLiteral("header"),
+             QString(), QString());
+    addParam(s, QStringLiteral("configlabel"),
+             QStringLiteral("Please enter the optional student status codes that are considered as active codes.  "
+                            "Multiple codes can be separated by commas(,).  If left blank, the extractor will "
+                            "consider only A,N and U as Active Status Codes."),
+             QStringLiteral("label"), QString(), QString());
+    addParam(s, QStringLiteral("activecodes"), QStringLiteral("Active Codes"), QStringLiteral("edit"),
+             QStringLiteral("Enter the codes you wish to consider active."), QString());
+    addParam(s, QStringLiteral("exportheader"), QStringLiteral("Extra Dates"), QStringLiteral("header"), QString(),
+             QString());
+    addParam(s, QStringLiteral("exportlabel"),
+             QStringLiteral("Sometimes attendance is entered for dates not in session.  Check this option if you "
+                            "want to include these extra dates.  Use this if you have no calendar exported."),
+             QStringLiteral("label"), QString(), QString());
+    addParam(s, QStringLiteral("pragmaattdates"), QStringLiteral("Dates from Att"), QStringLiteral("flag"),
+             QStringLiteral("Leave checked to allow attendance to create dates in calendar."), QString());
+    addParam(s, QStringLiteral("filterheader"), QStringLiteral("Filter Configuration"), QStringLiteral("header"),
+             QString(), QString());
+    addParam(s, QStringLiteral("filterlabel"),
+             QStringLiteral("You can remove the types of data that are exported by selecting the checkboxes below:"),
+             QStringLiteral("label"), QString(), QString());
+    addParam(s, QStringLiteral("filterstaff"), QStringLiteral("Staff"), QStringLiteral("flag"),
+             QStringLiteral("Do not include any staff information"), QString());
+    log(8, QStringLiteral("School Params set."), QStringLiteral("BridgeBase::BridgeBase"));
+
+    addRequirement(s, {QStringLiteral("school")});
+    addDependency(s, c);
+    addRequirement(c, {QStringLiteral("dsn"), QStringLiteral("user"), QStringLiteral("pwd")});
+    addRequirement(c, {QStringLiteral("dsn"), QStringLiteral("user"), QStringLiteral("pwdencode")});
+}
+
+int BridgeBase::groupTest(const QString &group, QString &message)
+{
+    emit writeProgressIncrement(QStringLiteral("Beginning test..."));
+    auto report = [&](bool ok, const QString &success, const QString &failure) {
+        if (message.isEmpty())
+            message = ok ? success : failure;
+        emit writeTest(ok ? QStringLiteral("success") : QStringLiteral("fail"), group, message);
+        return ok ? 0 : 1;
+    };
+    if (group == QLatin1String("connection"))
+        return report(ValidateConnection(values(), message), QStringLiteral("Connection Successful."),
+                      QStringLiteral("Connection Failed."));
+    if (group == QLatin1String("school"))
+        return report(ValidateSchoolNumber(values(), message), QStringLiteral("School Number Validated."),
+                      QStringLiteral("School Number Not Valid."));
+    return AppBase::groupTest(group, message);
+}
+
+int BridgeBase::loadSchoolList(const ParamRecord &record)
+{
+    QList<Entry> entries;
+    QString message;
+    if (!LoadSchoolList(values(), entries, message)) {
+        emit writeWarning(QStringLiteral("Loading Schools Failed"),
+                          QStringLiteral("Loading Schools failed.  Consult the logs to discover what the problem is."));
+        return 1;
+    }
+    for (const Entry &entry : std::as_const(entries)) {
+        const QString text = entry.second.isEmpty() || entry.second == entry.first
+            ? entry.first
+            : entry.second + QStringLiteral(" (") + entry.first + u')';
+        emit writeList(QStringLiteral("school_list"), record.key, entry.first, text, QString());
+    }
+    return 0;
+}
+
+int BridgeBase::loadBridgeList(const ParamRecord &record)
+{
+    QList<Entry> entries;
+    QString message;
+    if (!LoadBridgeList(record.key, values(), entries, message)) {
+        if (message.isEmpty())
+            message = QStringLiteral("Loading Bridgelist failed.  Consult the logs to discover what the problem is.");
+        emit writeWarning(record.key, message);
+        return 1;
+    }
+    for (const Entry &entry : std::as_const(entries))
+        emit writeList(QStringLiteral("bridgelist"), record.key, entry.first, entry.second, QString());
+    return 0;
+}
+
+int BridgeBase::loadDistrictList(const ParamRecord &)
+{
+    log(3, QStringLiteral("LoadSchoolDistrictList undefined."), QStringLiteral("BridgeBase::loadDistrictList"));
+    emit writeWarning(QStringLiteral("Loading District Failed"),
+                      QStringLiteral("Loading Districts failed.  Consult the logs to discover what the problem is."));
+    return 1;
+}
+
+int BridgeBase::loadYearList(const ParamRecord &)
+{
+    log(3, QStringLiteral("LoadSchoolYearList undefined."), QStringLiteral("BridgeBase::loadYearList"));
+    emit writeWarning(QStringLiteral("Loading School Years Failed"),
+                      QStringLiteral("Loading School Years failed.  Consult the logs to discover what the problem "
+                                     "is."));
+    return 1;
+}
+
+bool BridgeBase::engineMissing(const QString &service)
+{
+    const QString text = service + QStringLiteral(": the extraction engine is not available in this build.");
+    log(3, text, QStringLiteral("BridgeBase::") + service);
+    emit writeError(QStringLiteral("engine"), text);
+    return false;
+}
+
+bool BridgeBase::ValidateConnection(const QMap<QString, QString> &, QString &)
+{
+    return engineMissing(QStringLiteral("ValidateConnection"));
+}
+
+bool BridgeBase::ValidateSchoolNumber(const QMap<QString, QString> &, QString &)
+{
+    return engineMissing(QStringLiteral("ValidateSchoolNumber"));
+}
+
+bool BridgeBase::LoadSchoolList(const QMap<QString, QString> &, QList<Entry> &, QString &)
+{
+    return engineMissing(QStringLiteral("LoadSchoolList"));
+}
+
+bool BridgeBase::LoadBridgeList(const QString &, const QMap<QString, QString> &, QList<Entry> &, QString &)
+{
+    return engineMissing(QStringLiteral("LoadBridgeList"));
+}

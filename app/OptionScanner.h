@@ -1,0 +1,75 @@
+// Command-line scanner: turns the process arguments into values bound to the
+// caller's variables (switches, --key=value options and one bare command word).
+// Problems are raised as toolkit warnings, which the driver logs.
+#pragma once
+
+#include <QChar>
+#include <QString>
+#include <QStringList>
+#include <map>
+#include <vector>
+
+class OptionScanner
+{
+public:
+    enum class Kind { Unknown, End, Switch, Value, OptionalValue, Repeatable, VariableLength };
+
+    OptionScanner(int argc, const char *const *argv);
+    explicit OptionScanner(const QStringList &arguments); // first entry is the program
+
+    // Each registration resets its target: switches to false, texts to null.
+    void registerSwitch(const QString &longName, bool *target);
+    void registerOption(QChar shortName, const QString &longName, QString *target,
+                        const QString &defaultValue = QString());
+    void registerValue(QChar shortName, const QString &longName, QString *target);
+    void registerRepeatable(QChar shortName, const QString &longName, QStringList *target);
+    void registerVariableLength(QChar shortName, const QString &longName, QStringList *target);
+    void registerBareArgument(const QString &name, QString *target, bool optional);
+
+    // True when the whole command line was understood.
+    bool scan(bool stopAtFirstSwitch = false);
+
+    bool wasGiven(const QString &name) const { return m_setOptions.count(name) != 0; }
+    QString programName() const { return m_programName; }
+    // True when the scan stopped at a bare "--", which ends the process with status 2.
+    bool endRequested() const { return m_endRequested; }
+
+private:
+    struct Option
+    {
+        Kind kind = Kind::Unknown;
+        QChar shortName;
+        QString longName;
+        bool *flag = nullptr;
+        QString *text = nullptr;
+        QStringList *list = nullptr;
+        QString defaultValue;
+    };
+    struct BareArgument
+    {
+        QString name;
+        QString *target = nullptr;
+    };
+    // One argument waiting to be read. A value split off "--key=value" is literal:
+    // it is the value as given, even when it starts with "-".
+    struct Token
+    {
+        QString text;
+        bool literal = false;
+    };
+
+    void addOption(Option option);
+    Option *findLong(const QString &name);
+    Option *findShort(QChar name);
+    void markSet(const Option &option);
+
+    QString m_programName;
+    QStringList m_arguments;
+    std::vector<Option> m_options;
+    std::map<QString, int> m_setOptions;
+    bool m_hasRequired = false;
+    bool m_hasOptional = false;
+    BareArgument m_required;
+    BareArgument m_optional;
+    bool m_endRequested = false;
+};

@@ -1,0 +1,554 @@
+// Driver: command-line scanning and normalisation, requirement check, dispatch
+// of the six command words, the extraction command with its log set-up and
+// status files, and the standard parameters every bridge carries.
+#include "app/SISConfig.h"
+
+#include "app/OptionScanner.h"
+#include "app/SISMessageWriter.h"
+#include "log/LogManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <cstdio>
+#include <map>
+
+namespace {
+const QString kProcess = QStringLiteral("SISConfig::processCommandLine");
+}
+
+SISConfig::SISConfig(QObject *parent) : AppBase(parent)
+{
+    addGroup(QStringLiteral("connection"));
+    addGroup(QStringLiteral("school"));
+
+    addRequirement(QStringLiteral("params"), {QStringLiteral("group")});
+    addRequirement(QStringLiteral("params"), {QStringLiteral("paramkey")});
+    addRequirement(QStringLiteral("test"), {QStringLiteral("group")});
+    addDependency(QStringLiteral("run"), QStringLiteral("connection"));
+    addDependency(QStringLiteral("run"), QStringLiteral("school"));
+    addRequirement(QStringLiteral("run"), {QStringLiteral("path")});
+
+    m_task = createTask();
+    if (m_task) {
+        m_task->setParent(this);
+        connectTask(m_task);
+    }
+}
+
+SISConfig::~SISConfig()
+{
+    if (m_handlerInstalled)
+        qInstallMessageHandler(m_previousHandler);
+}
+
+// ---------------------------------------------------------------- task
+
+QObject *SISConfig::createTask()
+{
+    // The extraction engine joins here once its library is part of the build.
+    return nullptr;
+}
+
+bool SISConfig::connectTask(QObject *task)
+{
+    if (!task)
+        return false;
+    // Connected by signature so the driver does not depend on how deep the task
+    // chain is; a signal the task lacks is logged, never silently dropped.
+    struct Route
+    {
+        const char *signal;
+        const char *slot;
+    };
+    static const Route routes[] = {
+        {SIGNAL(writeVersion(QString, QString, QString, QString, QString)),
+         SLOT(outVersion(QString, QString, QString, QString, QString))},
+        {SIGNAL(writeParams(QString, QString, QString, QString, QString)),
+         SLOT(outParams(QString, QString, QString, QString, QString))},
+        {SIGNAL(writeHiddenParam(QString, QString, QString)), SLOT(outHiddenParam(QString, QString, QString))},
+        {SIGNAL(writeList(QString, QString, QString, QString, QString)),
+         SLOT(outList(QString, QString, QString, QString, QString))},
+        {SIGNAL(writeFile(QString, QString, QString)), SLOT(outFile(QString, QString, QString))},
+        {SIGNAL(writeNumber(QString, QString, QString)), SLOT(outNumber(QString, QString, QString))},
+        {SIGNAL(writeDate(QString, QString, QString, QString)), SLOT(outDate(QString, QString, QString, QString))},
+        {SIGNAL(writeTest(QString, QString, QString)), SLOT(outTest(QString, QString, QString))},
+        {SIGNAL(writeProgress(QString, int)), SLOT(outProgress(QString, int))},
+        {SIGNAL(writeProgressIncrement(QString)), SLOT(outProgress_increment(QString))},
+        {SIGNAL(writeProgressWarning(QString)), SLOT(outProgress_warning(QString))},
+        {SIGNAL(writeSetting(QString, int)), SLOT(outSetting(QString, int))},
+        {SIGNAL(writeSettingIncrement(QString, QString, QString, QString)),
+         SLOT(outSetting_increment(QString, QString, QString, QString))},
+        {SIGNAL(writeWarning(QString, QString)), SLOT(outWarning(QString, QString))},
+        {SIGNAL(writeMissing(QString, QString)), SLOT(outMissing(QString, QString))},
+        {SIGNAL(writeError(QString, QString)), SLOT(outError(QString, QString))},
+        {SIGNAL(clearMessages()), SLOT(clearMessages())},
+    };
+
+    bool all = true;
+    auto report = [&](const char *signal) {
+        all = false;
+        log(3, QStringLiteral("Task signal could not be connected: ") + QString::fromLatin1(signal + 1),
+            QStringLiteral("SISConfig::connectTask"));
+    };
+    if (m_logManager && !connect(task, SIGNAL(writeLog(int, QString, QString)), m_logManager,
+                                 SLOT(log(int, QString, QString)), Qt::DirectConnection))
+        report(SIGNAL(writeLog(int, QString, QString)));
+    if (SISMessageWriter *writer = SISMessageWriter::instance()) {
+        for (const Route &route : routes) {
+            if (!connect(task, route.signal, writer, route.slot, Qt::DirectConnection))
+                report(route.signal);
+        }
+    }
+    return all;
+}
+
+bool SISConfig::runTask(const QMap<QString, QString> &parameters, int flags, QString &errorText)
+{
+    // Hand-over point to the task chain: BeginExecute(parameters, flags, errorText)
+    // on the extraction task. Until the engine is linked in, the run fails plainly.
+    Q_UNUSED(parameters);
+    Q_UNUSED(flags);
+    errorText = QStringLiteral("The extraction engine is not available in this build.");
+    startProgress(0);
+    log(3, errorText, QStringLiteral("SISConfig::runTask"));
+    emit writeError(QStringLiteral("run"), errorText);
+    endProgress();
+    return false;
+}
+
+// ---------------------------------------------------------------- registry
+
+ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const QString &displayName,
+                                 const QString &type, const QString &help, const QString &defaultValue)
+{
+    const QString method = QStringLiteral("SISConfig::addParam");
+    // A key registered again keeps its place; listing it twice would repeat it
+    // in the usage text and in the scanner.
+    QStringList &keys = type == QLatin1String("switch") ? m_switchKeys : m_valueKeys;
+    if (!keys.contains(key))
+        keys.append(key);
+
+    if (type == QLatin1String("password")) {
+        QString plain = key;
+        plain.remove(QStringLiteral("encode"));
+        if (plain == key) {
+            log(4,
+                QStringLiteral("Parameter: ") + key
+                    + QStringLiteral(" is a Password style parameter, but does not use 'encode' this means it "
+                                     "will not be encoded."),
+                method);
+        } else if (!m_valueKeys.contains(plain)) {
+            m_valueKeys.append(plain);
+        }
+    }
+
+    QString name = displayName;
+    if (type == QLatin1String("flag") && name.size() > 15) {
+        log(3, QStringLiteral("Parameter: ") + key + QStringLiteral(" has a paramname that is too long: ") + name,
+            method);
+        name = name.left(15);
+    }
+
+    ParamRecord *created = setParam(group, key, name, type, help, defaultValue);
+
+    if (m_valueKeys.contains(QStringLiteral("district"))) {
+        if (ParamRecord *school = record(QStringLiteral("school")))
+            school->parentKeys.insert(QStringLiteral("district"), QString());
+        if (ParamRecord *year = record(QStringLiteral("year")))
+            year->parentKeys.insert(QStringLiteral("district"), QString());
+    }
+    if (ParamRecord *year = record(QStringLiteral("year")))
+        year->parentKeys.insert(QStringLiteral("school"), QString());
+    return created;
+}
+
+ParamRecord *SISConfig::setParam(const QString &group, const QString &key, const QString &displayName,
+                                 const QString &type, const QString &help, const QString &defaultValue)
+{
+    if (!hasGroup(group)) {
+        log(3, QStringLiteral("Tried to set a parameter for a non-existant group, please contact Quillon Support."),
+            QStringLiteral("SISConfig::setParam"));
+        return nullptr;
+    }
+    for (ParamRecord *existing : groupRecords(group)) {
+        if (existing->key == key) {
+            existing->displayName = displayName;
+            existing->group = group;
+            existing->type = type;
+            existing->help = help;
+            return existing;
+        }
+    }
+    ParamRecord *created = createRecord(group, key);
+    created->displayName = displayName;
+    created->type = type;
+    created->help = help;
+    created->defaultValue = defaultValue;
+    return created;
+}
+
+void SISConfig::registerStandardParams()
+{
+    const QString g = QStringLiteral("global");
+    const QString all = QStringLiteral("Extract All Data");
+    const QString allHelp = QStringLiteral("Extract all available data.");
+    addParam(g, QStringLiteral("all"), all, QStringLiteral("switch"), allHelp, QString());
+    addParam(g, QStringLiteral("att"), all, QStringLiteral("switch"), allHelp, QString());
+    addParam(g, QStringLiteral("demo"), all, QStringLiteral("switch"), allHelp, QString());
+    addParam(g, QStringLiteral("help"), QStringLiteral("Help"), QStringLiteral("switch"),
+             QStringLiteral("Show command line usage."), QString());
+    addParam(g, QStringLiteral("group"), QStringLiteral("Group"), QStringLiteral("default"),
+             QStringLiteral("Set group."), QString());
+    addParam(g, QStringLiteral("paramkey"), QStringLiteral("Param Key"), QStringLiteral("default"),
+             QStringLiteral("Return parameter information"), QString());
+    addParam(g, QStringLiteral("path"), QStringLiteral("PDE Folder"), QStringLiteral("folder"),
+             QStringLiteral("Set the PDE Folder"), QString());
+    addParam(g, QStringLiteral("logpath"), QStringLiteral("Log Folder"), QStringLiteral("folder"),
+             QStringLiteral("Set the Log Folder"), QString());
+    addParam(g, QStringLiteral("log"), QStringLiteral("Log"), QStringLiteral("default"),
+             QStringLiteral("Set the logging style."), QString());
+    addParam(g, QStringLiteral("validate"), QStringLiteral("Validate"), QStringLiteral("default"),
+             QStringLiteral("Validate command line interface features."), QString());
+    addParam(g, QStringLiteral("inactivedate"), QStringLiteral("Inactive Date"), QStringLiteral("default"),
+             QStringLiteral("Include Inactive Staff and Students after this date."), QString());
+    addParam(g, QStringLiteral("year"), QStringLiteral("SchoolYear"), QStringLiteral("default"),
+             QStringLiteral("School Year, hidden used for testing"), QString());
+    addParam(g, QStringLiteral("teacher"), QStringLiteral("Teacher"), QStringLiteral("bridgelist"),
+             QStringLiteral("List of teachers available in associated bridge"), QString());
+}
+
+void SISConfig::publishIdentity()
+{
+    registerStandardParams();
+    buildDate_ = QStringLiteral("Oct 28 2014") + u' ' + QStringLiteral("18:39:47");
+    setValue(QStringLiteral("appTitle_"), title_);
+    setValue(QStringLiteral("appType_"), type_);
+    setValue(QStringLiteral("appShortName_"), shortName_);
+    setValue(QStringLiteral("appVersion_"), version_);
+    setValue(QStringLiteral("appFrameworkVersion_"), frameworkVersion_);
+    setValue(QStringLiteral("appAlias_"), alias_);
+    setValue(QStringLiteral("appUserGuideFileName_"), userGuideFileName_);
+    setValue(QStringLiteral("appCopyright_"), copyright_);
+    setValue(QStringLiteral("appFinishedFile_"), finishedFile_);
+    setValue(QStringLiteral("appBuildDate_"), buildDate_);
+}
+
+// ---------------------------------------------------------------- helpers
+
+int SISConfig::RunFlags(bool all, bool demo, bool att)
+{
+    Q_UNUSED(all); // "all" asks for both exports, which is also the default
+    if (!demo && !att)
+        return -1;
+    // Each switch adds its export; both together ask for both.
+    return (demo ? 1 : 0) | (att ? 2 : 0);
+}
+
+QString SISConfig::CleanLogFileName(const QString &text)
+{
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9,\\-.;=@\\[\\]^_]"));
+    QString clean = text;
+    clean.replace(unsafe, QStringLiteral("_"));
+    clean.replace(QStringLiteral(".."), QStringLiteral("__"));
+    return clean;
+}
+
+QString SISConfig::CleanLogFolderName(const QString &text)
+{
+    // Only characters no file system accepts in a path are replaced.
+    static const QRegularExpression unsafe(QStringLiteral("[\\x00-\\x1f*?\"<>|]"));
+    QString clean = text;
+    clean.replace(unsafe, QStringLiteral("_"));
+    return clean;
+}
+
+QStringList SISConfig::maskedArguments(const QStringList &arguments) const
+{
+    const QStringList secret = secretKeys();
+    QStringList shown;
+    bool maskNext = false;
+    for (const QString &argument : arguments) {
+        if (maskNext && !argument.startsWith(QLatin1String("--"))) {
+            shown.append(mask());
+            maskNext = false;
+            continue;
+        }
+        maskNext = false;
+        if (argument.startsWith(QLatin1String("--"))) {
+            const QString name = argument.mid(2);
+            const qsizetype eq = name.indexOf(u'=');
+            const QString key = eq >= 0 ? name.left(eq) : name;
+            if (secret.contains(key)) {
+                if (eq >= 0) {
+                    shown.append(QStringLiteral("--") + key + u'=' + mask());
+                    continue;
+                }
+                maskNext = true; // "--pwd value": the value is the next argument
+            }
+        }
+        shown.append(argument);
+    }
+    return shown;
+}
+
+void SISConfig::collectSecrets(const QStringList &arguments)
+{
+    const QStringList masked = maskedArguments(arguments);
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (masked.at(i) == arguments.at(i))
+            continue;
+        const QString &argument = arguments.at(i);
+        const qsizetype eq = argument.indexOf(u'=');
+        const QString secret = argument.startsWith(QLatin1String("--")) && eq >= 0 ? argument.mid(eq + 1) : argument;
+        if (!secret.isEmpty())
+            m_secrets.append(secret);
+    }
+}
+
+void SISConfig::normaliseValues()
+{
+    for (const QString &key : std::as_const(m_valueKeys)) {
+        const ParamRecord *r = record(key);
+        if (!r)
+            continue;
+        QString v = value(key);
+        if (r->type == QLatin1String("folder") || r->type == QLatin1String("file")) {
+            // A quoted folder such as "C:\Export\" arrives with its last backslash
+            // turned into a quote character.
+            if (v.contains(u'"'))
+                setValue(key, v.replace(u'"', u'\\'));
+        } else if (r->type == QLatin1String("password") && !v.isEmpty()) {
+            QString plain = key;
+            plain.remove(QStringLiteral("encode"));
+            if (plain != key) {
+                const QString decoded = DecodePassword(v);
+                setValue(plain, decoded);
+                if (!decoded.isEmpty())
+                    m_secrets.append(decoded);
+            }
+        }
+    }
+}
+
+QString SISConfig::usageText(const QString &programName) const
+{
+    QString usage = programName + u'\n' + QStringLiteral(" [") + QStringLiteral("command") + QStringLiteral("]\n");
+    for (const QString &key : m_switchKeys)
+        usage += QStringLiteral("  [--") + key + QStringLiteral("]\n");
+    static const QStringList hidden = {QStringLiteral("label"), QStringLiteral("header"), QStringLiteral("switch"),
+                                       QStringLiteral("hidden")};
+    for (const QString &key : m_valueKeys) {
+        const ParamRecord *r = record(key);
+        if (r && hidden.contains(r->type))
+            continue;
+        usage += QStringLiteral("   [--") + key + QStringLiteral("=value]\n");
+    }
+    return usage;
+}
+
+// ---------------------------------------------------------------- driver
+
+int SISConfig::processCommandLine(int argc, const char *const *argv)
+{
+    s_current = this;
+
+    // 1. The log manager under this bridge's name.
+    m_logManager = LogManager::instance(shortName_);
+
+    // 2-3. Program path and the arguments, logged with passwords masked.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromUtf8(argv[i]));
+    setValue(QStringLiteral("apppath"), arguments.value(0));
+    collectSecrets(arguments);
+    const QStringList shown = maskedArguments(arguments);
+    for (const QString &argument : shown)
+        log(8, QStringLiteral("Arguments: ") + argument, kProcess);
+    m_programName = arguments.value(0);
+
+    // 4. The scanner, bound to local stores that are copied back afterwards.
+    OptionScanner scanner(arguments);
+    QString command;
+    std::map<QString, bool> switches;
+    std::map<QString, QString> scanned;
+    scanner.registerBareArgument(QStringLiteral("command"), &command, false);
+    for (const QString &key : std::as_const(m_switchKeys))
+        scanner.registerSwitch(key, &switches[key]);
+    for (const QString &key : std::as_const(m_valueKeys))
+        scanner.registerOption(QChar(), key, &scanned[key], QStringLiteral(""));
+
+    // 5. The scanner's warnings reach the log through the toolkit handler.
+    if (!m_handlerInstalled) {
+        m_previousHandler = qInstallMessageHandler(AppBase::qMessageOutput);
+        m_handlerInstalled = true;
+    }
+
+    // 6. Parse.
+    const bool parsed = scanner.scan(false);
+    if (scanner.endRequested())
+        return 2;
+    setValue(QStringLiteral("command"), command);
+    for (const auto &entry : switches)
+        setSwitch(entry.first, entry.second);
+    for (const auto &entry : scanned)
+        setValue(entry.first, entry.second);
+    log(8, QStringLiteral("Parsing arguments ") + (parsed ? QStringLiteral("succeeded.") : QStringLiteral("failed.")),
+        QStringLiteral("SISConfig:::processCommandLine"));
+
+    // 8. Normalised before the usage step as well, so that even a failed command
+    // line writes its status file into the folder the user meant.
+    normaliseValues();
+
+    // 7. Usage.
+    if (!parsed || command == QLatin1String("help") || switchValue(QStringLiteral("help"))) {
+        const QByteArray usage =
+            (QStringLiteral("Usage: \n") + usageText(scanner.programName()) + u'\n').toUtf8();
+        fwrite(usage.constData(), 1, static_cast<size_t>(usage.size()), stderr);
+        fflush(stderr);
+        commandHelp();
+        return finishCommand(1, value(QStringLiteral("path")), QStringLiteral("args: ") + shown.join(QStringLiteral(", ")));
+    }
+
+    // 9. Validate mode.
+    bool valid = false;
+    const int number = value(QStringLiteral("validate")).toInt(&valid, 10);
+    m_validateMode = valid;
+    m_validateNumber = valid ? number : 0;
+
+    // 10. Required parameters of the command.
+    if (const int status = checkRequired(command)) {
+        startProgress(0);
+        endProgress();
+        return finishCommand(status, QString(), QString());
+    }
+
+    // 11. The export folder receives the status files.
+    m_path = value(QStringLiteral("path"));
+
+    // 12. Log style.
+    const QString style = value(QStringLiteral("log"));
+    m_logManager->setMode(LogManager::ModeAll);
+    if (style == QLatin1String("off")) {
+        m_logManager->setMode(LogManager::ModeOff);
+    } else if (style == QLatin1String("consoleoff")) {
+        m_logManager->setMode(LogManager::ModeConsoleOff);
+    } else if (style == QLatin1String("fileoff")) {
+        m_logManager->setMode(LogManager::ModeFileOff);
+    } else if (style == QLatin1String("extract")) {
+        m_logStyle = style;
+        m_logManager->setMode(LogManager::ModeAll);
+    }
+
+    // 13. Run flags.
+    m_runFlags = RunFlags(switchValue(QStringLiteral("all")), switchValue(QStringLiteral("demo")),
+                          switchValue(QStringLiteral("att")));
+
+    // 14-15. Dispatch.
+    QString message;
+    if (command == QLatin1String("params")) {
+        if (m_validateMode)
+            return finishCommand(commandParamsValidate(m_validateNumber, message), QString(), QString());
+        const int status = commandParams(message);
+        return finishCommand(status, m_path,
+                             status != 0 ? QStringLiteral("Failed retrieving parameters.") : QString());
+    }
+    if (command == QLatin1String("defaults")) {
+        const int status = m_validateMode ? commandDefaultsValidate(m_validateNumber) : commandDefaults(message);
+        return finishCommand(status, m_path, QStringLiteral("Failed retrieving default settings."));
+    }
+    if (command == QLatin1String("test")) {
+        int status;
+        if (m_validateMode) {
+            status = commandTestValidate(m_validateNumber, message);
+        } else {
+            LogHeader(QString());
+            status = commandTest(message);
+        }
+        return finishCommand(status, m_path, message.isEmpty() ? QStringLiteral("Failed testing parameters.") : message);
+    }
+    if (command == QLatin1String("run"))
+        return runCommand();
+    if (command == QLatin1String("version")) {
+        const int status = m_validateMode ? commandVersionValidate(m_validateNumber) : commandVersion();
+        return finishCommand(status, m_path, QStringLiteral("Failed retrieving version."));
+    }
+    emit writeError(QStringLiteral("App Problem"), QStringLiteral("This command has not been defined: ") + command);
+    return finishCommand(1, m_path, QStringLiteral("Command not defined."));
+}
+
+// ---------------------------------------------------------------- run command
+
+bool SISConfig::setupRunLog()
+{
+    // 1-2. Log folder and file name.
+    const QString logpath = value(QStringLiteral("logpath"));
+    const QString folder = CleanLogFolderName(logpath.isEmpty() ? m_path : logpath);
+    const QString base = CleanLogFileName(shortName_ + u'-' + installationId() + u'-' + value(QStringLiteral("school")));
+    m_logManager->setFileBase(base);
+    if (m_logManager->setFolder(folder))
+        return true;
+
+    // 3. Fall back to the documents folder.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    emit writeError(QStringLiteral("Log File Error"), QStringLiteral("Could not write to: ") + folder + base
+                        + QStringLiteral(". Will now write to: ") + documents + u'\\' + base);
+    return m_logManager->setFolder(documents);
+}
+
+int SISConfig::runCommand()
+{
+    setupRunLog();
+
+    // 4. A previous run's files must not speak for this one: the importer would
+    // read an old "Succeeded" if this run's status file could not be written.
+    removeTextFile(m_path, QStringLiteral("finished.tmp"));
+    removeTextFile(m_path, finishedFile_);
+    removeTextFile(m_path, type_ + QStringLiteral("Status.tmp"));
+
+    // 5. Whether the schema was already logged by a successful run.
+    setValue(QStringLiteral("logSchema"),
+             textFileContains(m_path, QStringLiteral("BridgeStatus.tmp")) ? QStringLiteral("false")
+                                                                            : QStringLiteral("true"));
+
+    // 6. Tell the importer the run is under way.
+    if (!writeTextFile(m_path, QStringLiteral("BridgeStatus.tmp"), statusDateTime() + QStringLiteral("\tExtract Running")))
+        log(4, QStringLiteral("Could not write BridgeStatus.tmp in ") + m_path, QStringLiteral("SISConfig::runCommand"));
+
+    // 7-8. Header, then the quiet console of the extract style.
+    LogHeader(QString());
+    if (value(QStringLiteral("log")) == QLatin1String("extract"))
+        m_logManager->setMode(LogManager::ModeConsoleOff);
+
+    // 9-10. The run itself.
+    QString message;
+    const int status = m_validateMode ? commandRunValidate(m_validateNumber) : commandRun(m_runFlags, message);
+    return finishCommand(status, m_path, QStringLiteral("Failed on extraction."));
+}
+
+int SISConfig::commandRun(int flags, QString &message)
+{
+    if (m_logStyle == QLatin1String("extract"))
+        m_logManager->setMode(LogManager::ModeConsoleOff);
+    const bool succeeded = runTask(values(), flags, message);
+    copyLogToExportFolder();
+    return succeeded ? 0 : 1;
+}
+
+void SISConfig::copyLogToExportFolder()
+{
+    const QString source = m_logManager ? m_logManager->logFilePath() : QString();
+    if (source.isEmpty() || m_path.isEmpty())
+        return;
+    const QString target = QDir(toOsPath(m_path)).filePath(QFileInfo(source).fileName());
+    // When the log already lives in the export folder there is nothing to copy,
+    // and replacing the target would delete the log itself.
+    if (QFileInfo(source).canonicalFilePath() == QFileInfo(target).canonicalFilePath())
+        return;
+    QFile::remove(target);
+    if (!QFile::copy(source, target))
+        log(4, QStringLiteral("Could not copy the log file to ") + target, QStringLiteral("SISConfig::commandRun"));
+}

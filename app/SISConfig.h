@@ -1,0 +1,79 @@
+// The driver of the bridge: reads the command line into parameter values,
+// checks requirements, dispatches the command word, runs the extraction command
+// and owns the extraction task with its signal wiring.
+#pragma once
+
+#include "app/AppBase.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+class SISConfig : public AppBase
+{
+    Q_OBJECT
+public:
+    explicit SISConfig(QObject *parent = nullptr);
+    ~SISConfig() override;
+
+    // Answers one command; the result is the process exit status.
+    int processCommandLine(int argc, const char *const *argv);
+
+    // Registration entry point: keeps the key lists, the plain form of encoded
+    // password keys and the short flag names in order, then creates the record.
+    ParamRecord *addParam(const QString &group, const QString &key, const QString &displayName,
+                          const QString &type, const QString &help, const QString &defaultValue);
+    // Creates the record, or updates one the group already holds (its default stays).
+    ParamRecord *setParam(const QString &group, const QString &key, const QString &displayName,
+                          const QString &type, const QString &help, const QString &defaultValue);
+
+    // Registers the standard parameters and publishes the identity values.
+    void publishIdentity();
+
+    int commandRun(int flags, QString &message) override;
+
+    // Run flags from the switches: -1 both exports, 1 full, 2 update, 3 both asked
+    // for explicitly.
+    static int RunFlags(bool all, bool demo, bool att);
+    int runFlags() const { return m_runFlags; }
+
+    // Log file and folder names made safe: a school value such as "../x" must not
+    // steer the log file out of its folder.
+    static QString CleanLogFileName(const QString &text);
+    static QString CleanLogFolderName(const QString &text);
+
+    // Per-installation text in the log file name; no deployment supplies one yet.
+    virtual QString installationId() const { return QString(); }
+
+    // The command line with every password value replaced by the mask.
+    QStringList maskedArguments(const QStringList &arguments) const;
+
+    QObject *task() const { return m_task; }
+    // Wires a task's signals to the message writer and the log manager; false
+    // when a signal could not be connected.
+    bool connectTask(QObject *task);
+
+protected:
+    // The extraction task of this bridge; none until the engine is linked in.
+    QObject *createTask();
+    // Runs the extraction on the task; the single place where the driver hands
+    // over to the task chain. False when the run failed, with the reason in
+    // errorText.
+    virtual bool runTask(const QMap<QString, QString> &parameters, int flags, QString &errorText);
+
+private:
+    void registerStandardParams();
+    void collectSecrets(const QStringList &arguments);
+    void normaliseValues();
+    QString usageText(const QString &programName) const;
+    int runCommand();
+    bool setupRunLog();
+    void copyLogToExportFolder();
+
+    QObject *m_task = nullptr;
+    QString m_logStyle;
+    QString m_path;
+    int m_runFlags = -1;
+    QtMessageHandler m_previousHandler = nullptr;
+    bool m_handlerInstalled = false;
+};

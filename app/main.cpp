@@ -1,0 +1,29 @@
+// Process entry of the bridge: one command per process, answered by the
+// application object; anything that escapes it still ends as a clear failure.
+#include "app/BridgeBase.h"
+#include "app/StartupFailure.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <exception>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromUtf8(argv[i]));
+    const QString statusFile = QString::fromLatin1(BridgeBase::Type) + QStringLiteral("Status.tmp");
+    const QString finishedFile = QString::fromLatin1(BridgeBase::FinishedFile);
+
+    try {
+        BridgeBase bridge;
+        return bridge.processCommandLine(argc, argv);
+    } catch (const std::exception &e) {
+        return StartupFailure::report(arguments, QString::fromLocal8Bit(e.what()), statusFile, finishedFile);
+    } catch (...) {
+        return StartupFailure::report(arguments, QString(), statusFile, finishedFile);
+    }
+}

@@ -1,0 +1,232 @@
+// Log manager: console "log" lines, daily log files with CR LF lines, the header
+// block of each run and the trimming of old daily files.
+#include "log/LogManager.h"
+
+#include "log/ProtocolField.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QTime>
+
+#include <cstdio>
+
+namespace {
+
+const char *const kSetupMethod = "LogManager::setupLogFile";
+
+QString separatorLine() { return QString(73, u'-'); }
+
+// The program keeps paths in backslash form; the file system wants its own form.
+QString toOsPath(QString path)
+{
+#ifndef Q_OS_WIN
+    path.replace(u'\\', u'/');
+#endif
+    return path;
+}
+
+} // namespace
+
+LogManager::LogManager(const QString &name, const QString &fileBase, QIODevice *console, QObject *parent)
+    : QObject(parent), m_name(name), m_fileBase(fileBase), m_console(console)
+{
+    if (!m_console) {
+        m_stdout.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        m_console = &m_stdout;
+    }
+}
+
+LogManager::~LogManager() = default;
+
+LogManager *LogManager::instance(const QString &name, const QString &fileBase, const QString &folder,
+                                 const QString &title, const QString &version, const QString &built)
+{
+    static LogManager *manager = nullptr;
+    if (!manager) {
+        manager = new LogManager(name, fileBase);
+        manager->setFolder(folder);
+    } else {
+        if (!name.isEmpty())
+            manager->m_name = name;
+        if (!fileBase.isEmpty())
+            manager->m_fileBase = fileBase;
+        if (!folder.isEmpty())
+            manager->setFolder(folder);
+    }
+    manager->writeHeader(title, version, built);
+    return manager;
+}
+
+bool LogManager::setFolder(const QString &path)
+{
+    if (path.isEmpty())
+        return hasLogFile();
+    const QString osPath = toOsPath(path);
+    QDir().mkpath(osPath);
+    m_folder = QDir(osPath);
+    m_hasFolder = true;
+    return setupLogFile();
+}
+
+bool LogManager::setFileBase(const QString &name)
+{
+    if (name.isEmpty())
+        return true;
+    m_fileBase = name;
+    return setupLogFile();
+}
+
+QString LogManager::logFilePath() const
+{
+    return m_file.isOpen() ? m_file.fileName() : QString();
+}
+
+bool LogManager::setupLogFile()
+{
+    if (!m_hasFolder || m_fileBase.isEmpty()) {
+        const QString text = QStringLiteral("Filename or path not set, cannot setup log file.");
+        if (m_mode & 1)
+            writeConsole(8, text, kSetupMethod);
+        if (m_mode & 2)
+            writeFile(text, 8, kSetupMethod);
+        return false;
+    }
+
+    const QString fileName = m_fileBase + u'-' + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".log");
+    const QString path = m_folder.filePath(fileName);
+    if (m_file.isOpen())
+        m_file.close();
+    m_file.setFileName(path);
+    const bool opened = m_file.open(QIODevice::WriteOnly | QIODevice::Append);
+
+    removeOldLogFiles(fileName);
+
+    if (opened) {
+        const QString text = QStringLiteral("Log file ") + path + QStringLiteral(" setup.");
+        if (m_mode & 1)
+            writeConsole(7, text, kSetupMethod);
+        if (m_mode & 2)
+            writeFile(text, 7, kSetupMethod);
+        return true;
+    }
+    const QString text = QStringLiteral("Log file ") + path + QStringLiteral(" cannot be opened.");
+    writeConsole(3, text, kSetupMethod);
+    writeFile(text, 3, kSetupMethod);
+    return false;
+}
+
+// Only files named exactly base-yyyy-MM-dd.log count: a looser pattern would let
+// the logs of school "1" delete those of school "10". The file just opened is
+// never deleted, even when older-looking names sort after it.
+void LogManager::removeOldLogFiles(const QString &currentFileName)
+{
+    const QRegularExpression pattern(u'^' + QRegularExpression::escape(m_fileBase)
+                                     + QStringLiteral("-\\d{4}-\\d{2}-\\d{2}\\.log$"));
+    QStringList others;
+    const QStringList names = m_folder.entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    for (const QString &entry : names) {
+        if (entry != currentFileName && pattern.match(entry).hasMatch())
+            others.append(entry);
+    }
+    // The current file takes one of the kept places whether or not it opened.
+    while (others.size() > KeptFiles - 1)
+        m_folder.remove(others.takeFirst());
+}
+
+void LogManager::log(int logLevel, const QString &message, const QString &method)
+{
+    // A negative level (None) compares as a huge unsigned number and goes nowhere.
+    const bool severe = static_cast<unsigned>(logLevel) <= 3u;
+    if ((m_mode & 1) || severe)
+        writeConsole(logLevel, message, method);
+    if ((m_mode & 2) || severe)
+        writeFile(message, logLevel, method);
+}
+
+void LogManager::writeConsole(int level, const QString &message, const QString &method)
+{
+    if (static_cast<unsigned>(level) > 7u || !m_console)
+        return;
+    const QString line = QStringLiteral("log\t") + levelName(level) + u'\t'
+        + QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + u'\t' + protocolField(method) + u'\t'
+        + protocolField(message) + u'\n';
+    m_console->write(line.toUtf8());
+}
+
+void LogManager::writeFile(const QString &message, int level, const QString &method)
+{
+    if (static_cast<unsigned>(level) > 9u || !m_file.isOpen())
+        return;
+    QString line = m_name + u':' + QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(": ") + levelName(level)
+        + u' ' + method + QStringLiteral(": ") + message;
+    if (level == 9)
+        line = QStringLiteral("proprietary:") + QString::fromLatin1(line.toUtf8().toBase64());
+    writeRawLine(line);
+}
+
+void LogManager::writeRawLine(const QString &line)
+{
+    if (!m_file.isOpen())
+        return;
+    m_file.write(line.toUtf8());
+    m_file.write("\r\n");
+    m_file.flush();
+}
+
+void LogManager::writeHeader(const QString &title, const QString &version, const QString &built)
+{
+    if (!m_file.isOpen())
+        return;
+    const QString separator = separatorLine();
+    const QString year = QDate::currentDate().toString(QStringLiteral("yyyy"));
+
+    writeRawLine(QString());
+    writeRawLine(separator);
+    writeRawLine(title.isEmpty() ? QStringLiteral("Log File") : title + QStringLiteral(" File"));
+    writeRawLine(QStringLiteral("Copyright (c) 2004-") + year + QStringLiteral(" Quillon Software. All rights reserved."));
+    writeRawLine(QStringLiteral("Web: www.quillonsoftware.com"));
+    writeRawLine(separator);
+    writeRawLine(QString());
+    if (!built.isEmpty())
+        writeRawLine(QStringLiteral("Built on       : ") + built);
+    writeRawLine(QStringLiteral("Generated on   : ")
+                 + QLocale::c().toString(QDateTime::currentDateTime(), QStringLiteral("MMM dd yyyy hh:mm:ss AP")));
+    if (!version.isEmpty())
+        writeRawLine(QStringLiteral("Version        : ") + version);
+    writeRawLine(QStringLiteral("               : ") + operatingSystemText());
+    writeRawLine(separator);
+    writeRawLine(QString());
+
+    if (!title.isEmpty())
+        writeConsole(7, title + QStringLiteral(" started."), QString());
+}
+
+QString LogManager::levelName(int level)
+{
+    switch (level) {
+    case -1: return QStringLiteral("None         ");
+    case 0: return QStringLiteral("Emergency    ");
+    case 1: return QStringLiteral("Alert        ");
+    case 2: return QStringLiteral("Critical     ");
+    case 3: return QStringLiteral("Error        ");
+    case 4: return QStringLiteral("Warning      ");
+    case 5: return QStringLiteral("Progress     ");
+    case 7: return QStringLiteral("Informational");
+    case 8: return QStringLiteral("Debug        ");
+    case 9: return QStringLiteral("Proprietary  ");
+    default: return QString();
+    }
+}
+
+QString LogManager::operatingSystemText()
+{
+    const QString product = QSysInfo::prettyProductName();
+    const QString kernel = QSysInfo::kernelType() + u' ' + QSysInfo::kernelVersion();
+    if (product.isEmpty())
+        return QStringLiteral("No OS set.");
+    return product + QStringLiteral(" (") + kernel.trimmed() + QStringLiteral(", ") + QSysInfo::currentCpuArchitecture() + u')';
+}
