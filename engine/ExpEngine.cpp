@@ -37,47 +37,48 @@ bool ExpEngine::Execute(ParamMap parameters, int flags, QString& errorText)
 {
     Q_UNUSED(errorText);
     Log(7, "Starting Execution...", "ExpEngine::Execute");
+    if ((flags & 2) != 0) {
+        // Refused before anything is read or written, so a run that asks for
+        // attendance never ends with only half of what it asked for.
+        LogAndThrow(3, "The attendance update export (attendance cache and update file) is not "
+                       "built yet; run with --demo to export the tables only.");
+    }
+    PrepareRun(parameters);
+    if ((flags & 1) != 0)
+        RunFullExport();
+    ExportComplete();
+    return true;
+}
 
+void ExpEngine::PrepareRun(const ParamMap& parameters)
+{
     ReadRunSettings(parameters);
     // Without a year every student query compares _Year with '' and the run
     // would export empty tables as a success; stop before any file or the
     // bookkeeping record is touched.
     if (m_schoolYear.IsEmpty()) {
-        XString message("No live school year found for school ");
-        message += QuoteSqlText(m_schoolNumber);
-        message += " in the School or Schools table; nothing was exported.";
-        LogAndThrow(3, message);
+        LogAndThrow(3, XString("No live school year found for school \"") + m_schoolNumber +
+                           "\" in the School or Schools table; nothing was exported.");
     }
-    if ((flags & 2) != 0) {
-        // The attendance update export is the next step of this bridge; ask
-        // for it and the run fails before anything is written.
-        LogAndThrow(3, "The attendance update export (attendance cache and update file) is not "
-                       "built yet; run with --demo for the table export.");
-    }
-
-    ConnectForRun(parameters);
+    ConnectForRun();
     LogRunSettings();
-
     ClearIncludedStudents();
     m_staffCodeMap.clear();
     BuildIncludedStudents();
-
-    if ((flags & 1) != 0)
-        RunFullExport();
-
-    ExportComplete();
-    return true;
 }
 
 void ExpEngine::ReadRunSettings(const ParamMap& parameters)
 {
     m_bridgeAlias = ToXString(parameters.value("bridgeAlias_"));
-    m_dsn = ToXString(parameters.value("dsn"));
-    m_user = ToXString(parameters.value("user"));
-    m_pwd = ToXString(parameters.value("pwd"));
+    const XString dsn = ToXString(parameters.value("dsn"));
+    const XString user = ToXString(parameters.value("user"));
+    const XString pwd = ToXString(parameters.value("pwd"));
     m_schoolNumber = ToXString(parameters.value("school"));
 
-    m_schoolYear = GetLiveSchoolYear(m_dsn, m_user, m_pwd, false);
+    m_schoolYear = GetLiveSchoolYear(dsn, user, pwd, false);
+    SetDataSource(dsn);
+    SetUser(user);
+    SetPassword(pwd);
 
     ReadInactiveCutoff(ToXString(parameters.value("inactivedate")));
 
@@ -102,22 +103,18 @@ void ExpEngine::ReadInactiveCutoff(const XString& text)
     }
 }
 
-void ExpEngine::ConnectForRun(const ParamMap& parameters)
+void ExpEngine::ConnectForRun()
 {
     ClearIncludedStudents();
     m_staffCodeMap.clear();
-    SetDataSource(m_dsn);
-    SetUser(m_user);
-    SetPassword(m_pwd);
     // OpenConnection starts the writer's bookkeeping, connects and writes the
     // schema log when "logSchema" asks for it.
-    Q_UNUSED(parameters);
     OpenConnection(BuildConnectionString(), false);
 }
 
 void ExpEngine::LogRunSettings()
 {
-    Log(7, XString("MORV DSN: ") + m_dsn, "");
+    Log(7, XString("MORV DSN: ") + m_dataSource, "");
     Log(7, XString("School Id: ") + m_schoolNumber, "");
     Log(7, XString("School Year: ") + m_schoolYear, "");
     Log(7, XString("Inactive Cutoff: ") + m_inactiveCutoff.Format("YYYY-MM-DD"), "");
@@ -295,8 +292,7 @@ void ExpEngine::TextColumn(const char* text, const char* header)
 
 ODBCField* ExpEngine::CurrentQueryField() const
 {
-    const ExportColumn* column = CurrentColumn();
-    return column ? static_cast<ODBCField*>(column->GetQueryField()) : nullptr;
+    return static_cast<ODBCField*>(CurrentField());
 }
 
 int ExpEngine::WriteAndEndTable(bool filterStudents)

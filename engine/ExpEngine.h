@@ -24,6 +24,11 @@ public:
     // export tables (flag 1) and the attendance update (flag 2).
     bool Execute(ParamMap parameters, int flags, QString& errorText) override;
 
+    // The run's first steps: reads the settings, finds the live school year
+    // (failing the run when there is none), connects, which starts the
+    // writer's bookkeeping, and builds the included-students list.
+    void PrepareRun(const ParamMap& parameters);
+
     // Services of the set-up pages; each catches its own errors and answers
     // with a message.
     bool ValidateConnection(const ParamMap& parameters, QString& message);
@@ -132,7 +137,7 @@ private:
 
     void ReadRunSettings(const ParamMap& parameters);
     void ReadInactiveCutoff(const XString& text);
-    void ConnectForRun(const ParamMap& parameters);
+    void ConnectForRun();
     void LogRunSettings();
     void RunFullExport();
     void RunUpdateExport();

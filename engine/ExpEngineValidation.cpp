@@ -87,7 +87,11 @@ bool ExpEngine::ValidateConnection(const ParamMap& parameters, QString& message)
         SetDataSource(ToXString(parameters.value("dsn")));
         SetUser(ToXString(parameters.value("user")));
         SetPassword(ToXString(parameters.value("pwd")));
-        if (!TableExistsConnected(BuildConnectionString(), "Schools", false)) {
+        // Sites keep their schools in either table and the run reads either,
+        // so a database with only "School" is a working connection too.
+        const XString connection = BuildConnectionString();
+        if (!TableExistsConnected(connection, "Schools", true) &&
+            !TableExistsConnected(connection, "School", false)) {
             message = "School Table does not exist";
             Log(8, ToXString(message), "ExpEngine::ValidateConnection");
             return false;

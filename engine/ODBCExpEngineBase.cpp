@@ -6,9 +6,11 @@
 
 #include <algorithm>
 
+#include <cstring>
+
 namespace {
-// The engine reads through the query model with existence checks (0x2) on.
-constexpr unsigned kEngineOptions = 3;
+// Existence checks on (0x2), so optional tables and columns can be skipped.
+constexpr uint32_t kEngineOptions = 3;
 constexpr int kDatabaseTypeMSSQL = 5;
 } // namespace
 

@@ -76,9 +76,6 @@ protected:
     // Per-table: the field whose text the row test looks up.
     ODBCField* m_fldStudentNumber = nullptr;
 
-    XString m_dsn;
-    XString m_user;
-    XString m_pwd;
     XDate m_inactiveCutoff;          // null unless "inactivedate" was readable
     XString m_activeCodesText;       // the parameter as given, for the log
     QStringList m_activeCodes;       // trimmed, non-empty items
