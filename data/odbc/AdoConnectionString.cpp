@@ -53,6 +53,32 @@ std::string ReadQuoted(const std::string& text, size_t& i, const std::string& ke
                                 std::string(1, close));
 }
 
+// Keywords that start a new piece of a connection string even right after a
+// password; see Parse.
+bool IsKnownKey(const std::string& segment)
+{
+    static const char* const kKeys[] = {
+        "PROVIDER", "PERSIST SECURITY INFO", "DATA SOURCE", "DSN", "DATABASE", "USER ID", "UID",
+        "PASSWORD", "PWD", "TRUSTED_CONNECTION", "EXTENDED PROPERTIES", "COLLATING SEQUENCE",
+        "ISOLATIONLEVEL", "DRIVER", "SERVER", "FILEDSN", "SAVEFILE", "INITIAL CATALOG",
+    };
+    const size_t eq = segment.find('=');
+    if (eq == std::string::npos)
+        return false;
+    const std::string key = Upper(Trim(segment.substr(0, eq)));
+    for (const char* known : kKeys) {
+        if (key == known)
+            return true;
+    }
+    return false;
+}
+
+bool IsPasswordKey(const std::string& key)
+{
+    const std::string upper = Upper(key);
+    return upper == "PASSWORD" || upper == "PWD";
+}
+
 }  // namespace
 
 std::vector<AdoConnectionString::Pair> AdoConnectionString::Parse(const std::string& text)
@@ -93,6 +119,21 @@ std::vector<AdoConnectionString::Pair> AdoConnectionString::Parse(const std::str
             size_t end = text.find(';', i);
             if (end == std::string::npos)
                 end = n;
+            // Passwords are written unquoted by the connection-string
+            // builder, so one may hold ";": the pieces after it belong to
+            // the password until a piece that starts with a known keyword
+            // (or an empty piece, the builder's closing ";").
+            if (IsPasswordKey(key)) {
+                while (end < n) {
+                    size_t next = text.find(';', end + 1);
+                    if (next == std::string::npos)
+                        next = n;
+                    const std::string segment = text.substr(end + 1, next - end - 1);
+                    if (Trim(segment).empty() || IsKnownKey(segment))
+                        break;
+                    end = next;
+                }
+            }
             value = Trim(text.substr(i, end - i));
             i = end;
         }

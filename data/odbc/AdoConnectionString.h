@@ -17,9 +17,13 @@ public:
     // and unquoted values are trimmed of blanks at both ends; a value may be
     // quoted with braces ("{a;b}", "}}" stands for "}") or with double or
     // single quotes (a doubled quote stands for itself), keeping ";" and
-    // edge blanks inside. Empty segments (";;", a trailing ";") are skipped;
-    // a segment without "=" becomes a key with an empty value. Throws
-    // std::invalid_argument naming the key when a quoted value is not closed.
+    // edge blanks inside. Empty segments (";;", a trailing ";") are skipped.
+    // An unquoted password (Password, PWD) runs on over ";" until a piece
+    // that starts with a known keyword ("Database=", "Persist Security
+    // Info=", ...) or an empty piece, so "Password=ab;cd=e;" keeps "ab;cd=e".
+    // Elsewhere a segment without "=" continues the value before it (or is
+    // a key with an empty value at the start). Throws std::invalid_argument
+    // naming the key when a quoted value is not closed.
     static std::vector<Pair> Parse(const std::string& text);
 
     // The driver manager's form of a connection string built for an OLE DB

@@ -1,0 +1,45 @@
+// ChildProcess: a thin wrapper over QProcess for running the built program.
+#include "tests/support/ChildProcess.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+ChildResult RunChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                            const std::vector<std::string>& environment, const std::string& workingFolder,
+                            int timeoutMs)
+{
+    ChildResult result;
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const std::string& pair : environment) {
+        const size_t eq = pair.find('=');
+        if (eq == std::string::npos)
+            continue;
+        env.insert(QString::fromStdString(pair.substr(0, eq)), QString::fromStdString(pair.substr(eq + 1)));
+    }
+    process.setProcessEnvironment(env);
+    if (!workingFolder.empty())
+        process.setWorkingDirectory(QString::fromStdString(workingFolder));
+    process.setStandardInputFile(QProcess::nullDevice());
+    QStringList args;
+    for (const std::string& a : arguments)
+        args << QString::fromStdString(a);
+    process.start(QString::fromStdString(program), args);
+    if (!process.waitForStarted(30000))
+        return result;
+    result.started = true;
+    if (!process.waitForFinished(timeoutMs)) {
+        result.timedOut = true;
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    const QByteArray out = process.readAllStandardOutput();
+    const QByteArray err = process.readAllStandardError();
+    result.standardOutput.assign(out.constData(), static_cast<size_t>(out.size()));
+    result.standardError.assign(err.constData(), static_cast<size_t>(err.size()));
+    if (!result.timedOut && process.exitStatus() == QProcess::NormalExit)
+        result.exitCode = process.exitCode();
+    return result;
+}

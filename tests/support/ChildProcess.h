@@ -1,0 +1,24 @@
+// ChildProcess: runs a program (the built morvbridge) as a child process with
+// extra environment variables, capturing its exit status and output. Tests use
+// it with TestOdbcSource::Environment() so the child sees the test DSNs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ChildResult
+{
+    bool started = false;      // false when the program could not be run at all
+    bool timedOut = false;     // killed after the time limit
+    int exitCode = -1;         // exit status when it ended normally
+    std::string standardOutput;
+    std::string standardError;
+};
+
+// Runs `program` with `arguments`, the current environment plus
+// `environment` ("NAME=value" pairs, overriding), in `workingFolder` (the
+// current one when empty), with nothing on standard input. Kills it after
+// `timeoutMs` milliseconds.
+ChildResult RunChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                            const std::vector<std::string>& environment = {},
+                            const std::string& workingFolder = std::string(), int timeoutMs = 120000);

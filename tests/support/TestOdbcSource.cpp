@@ -1,0 +1,132 @@
+// TestOdbcSource: private SQLite database plus odbc.ini for tests that go
+// through the real driver manager and driver.
+#include "tests/support/TestOdbcSource.h"
+
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace {
+
+std::string MakeTempFolder()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/morv-odbc-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data()))
+        throw std::runtime_error("TestOdbcSource: cannot create a folder from " + pattern);
+    return buffer.data();
+}
+
+void ExecOn(const std::string& path, const std::string& sql)
+{
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        std::string message = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        throw std::runtime_error("TestOdbcSource: cannot open " + path + ": " + message);
+    }
+    char* error = nullptr;
+    rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+    std::string message = error ? error : "";
+    sqlite3_free(error);
+    sqlite3_close(db);
+    if (rc != SQLITE_OK)
+        throw std::runtime_error("TestOdbcSource: " + message + " in: " + sql);
+}
+
+}  // namespace
+
+TestOdbcSource::TestOdbcSource(const std::string& dsn) : m_dsn(dsn)
+{
+    m_folder = MakeTempFolder();
+    m_database = m_folder + "/source.db";
+    m_odbcIni = m_folder + "/odbc.ini";
+    try {
+        CreateDatabase(m_database);
+        m_sources.emplace_back(m_dsn, m_database);
+        WriteIniFiles();
+    } catch (...) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_folder, ignored);
+        throw;
+    }
+    // The driver manager reads user DSNs from ODBCINI and its system files
+    // from ODBCSYSINI; pointing both here keeps /etc out of the tests.
+    setenv("ODBCINI", m_odbcIni.c_str(), 1);
+    setenv("ODBCSYSINI", m_folder.c_str(), 1);
+}
+
+TestOdbcSource::~TestOdbcSource()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_folder, ignored);
+}
+
+void TestOdbcSource::Exec(const std::string& sql) const
+{
+    ExecOn(m_database, sql);
+}
+
+void TestOdbcSource::AddDsn(const std::string& dsn, const std::string& databasePath)
+{
+    CreateDatabase(databasePath);
+    m_sources.emplace_back(dsn, databasePath);
+    WriteIniFiles();
+}
+
+std::vector<std::string> TestOdbcSource::Environment() const
+{
+    return {"ODBCINI=" + m_odbcIni, "ODBCSYSINI=" + m_folder};
+}
+
+std::string TestOdbcSource::CatalogueViewsSql()
+{
+    // sqlite_master's rowid serves as the object id; pragma_table_info lists
+    // the columns of tables and views alike.
+    return "CREATE VIEW IF NOT EXISTS sysobjects AS "
+           "SELECT m.name AS name, m.rowid AS id, "
+           "CASE WHEN m.name IN ('sysobjects', 'syscolumns') THEN 'S' "
+           "WHEN m.type = 'table' THEN 'U' ELSE 'V' END AS xtype, "
+           "CASE WHEN m.name IN ('sysobjects', 'syscolumns') THEN 'S' "
+           "WHEN m.type = 'table' THEN 'U' ELSE 'V' END AS type "
+           "FROM sqlite_master m WHERE m.type IN ('table', 'view') AND m.name NOT LIKE 'sqlite!_%' ESCAPE '!';\n"
+           "CREATE VIEW IF NOT EXISTS syscolumns AS "
+           "SELECT p.name AS name, m.rowid AS id, p.cid + 1 AS colid "
+           "FROM sqlite_master m, pragma_table_info(m.name) p "
+           "WHERE m.type IN ('table', 'view') AND m.name NOT LIKE 'sqlite!_%' ESCAPE '!';\n";
+}
+
+void TestOdbcSource::CreateDatabase(const std::string& path)
+{
+    ExecOn(path, CatalogueViewsSql());
+}
+
+void TestOdbcSource::WriteIniFiles() const
+{
+    std::ofstream ini(m_odbcIni, std::ios::trunc);
+    for (const auto& source : m_sources) {
+        // StepAPI=1 makes the driver step through results instead of
+        // buffering them whole; the others keep values as stored.
+        ini << "[" << source.first << "]\n"
+            << "Driver=" << DriverPath << "\n"
+            << "Database=" << source.second << "\n"
+            << "StepAPI=1\n"
+            << "Timeout=5000\n"
+            << "NoTXN=0\n"
+            << "ShortNames=0\n"
+            << "LongNames=0\n"
+            << "NoCreat=1\n\n";
+    }
+    ini.close();
+    std::ofstream inst(m_folder + "/odbcinst.ini", std::ios::trunc);
+    inst << "[SQLite3]\nDriver=" << DriverPath << "\n";
+    inst.close();
+    if (!ini || !inst)
+        throw std::runtime_error("TestOdbcSource: cannot write " + m_odbcIni);
+}

@@ -1,0 +1,62 @@
+// TestOdbcSource: a real ODBC data source for tests. It creates a SQLite
+// database file in a private temporary folder, registers it under a DSN name
+// with the SQLite ODBC driver in a private odbc.ini, and points this test
+// process (only) at that file through ODBCINI/ODBCSYSINI. The database offers
+// SQL Server style catalogue views (sysobjects, syscolumns), so catalogue
+// statements written for SQL Server run unchanged.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TestOdbcSource
+{
+public:
+    // The SQLite ODBC driver every test DSN uses.
+    static constexpr const char* DriverPath = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
+
+    // Creates the folder, the database (with the catalogue views) and the
+    // odbc.ini naming `dsn`, and sets ODBCINI and ODBCSYSINI for this
+    // process. Throws std::runtime_error when any step fails.
+    explicit TestOdbcSource(const std::string& dsn = "MorvTestSource");
+    // Removes the folder with the database and odbc.ini.
+    ~TestOdbcSource();
+
+    TestOdbcSource(const TestOdbcSource&) = delete;
+    TestOdbcSource& operator=(const TestOdbcSource&) = delete;
+
+    const std::string& Dsn() const { return m_dsn; }
+    const std::string& Folder() const { return m_folder; }
+    const std::string& DatabasePath() const { return m_database; }
+    const std::string& OdbcIniPath() const { return m_odbcIni; }
+
+    // Runs SQL statements (one or more, ";"-separated) on the database file
+    // through SQLite directly, for setting up fixtures. Throws
+    // std::runtime_error with SQLite's message on failure.
+    void Exec(const std::string& sql) const;
+
+    // Registers one more DSN in the same odbc.ini for another database file
+    // (created empty with the catalogue views when missing).
+    void AddDsn(const std::string& dsn, const std::string& databasePath);
+
+    // The "NAME=value" pairs a child process needs to see these DSNs.
+    std::vector<std::string> Environment() const;
+
+    // The SQL that creates the catalogue views sysobjects (name, id, xtype,
+    // type: 'U' for tables, 'V' for views, 'S' for the two catalogue views)
+    // and syscolumns (name, id, colid) over SQLite's own catalogue.
+    static std::string CatalogueViewsSql();
+
+    // Creates (or opens) a SQLite database file and adds the catalogue views
+    // when they are missing. Throws std::runtime_error.
+    static void CreateDatabase(const std::string& path);
+
+private:
+    void WriteIniFiles() const;
+
+    std::string m_dsn;
+    std::string m_folder;
+    std::string m_database;
+    std::string m_odbcIni;
+    std::vector<std::pair<std::string, std::string>> m_sources;  // DSN, database file
+};
