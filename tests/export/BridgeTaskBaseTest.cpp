@@ -1,0 +1,260 @@
+// The run frame: how BeginExecute ends each kind of run, the progress total,
+// and the shared text helpers.
+#include "MemoryWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+namespace {
+
+// Protocol-visible signals of a task, in emission order.
+struct SignalLog
+{
+    std::vector<std::string> lines;
+
+    explicit SignalLog(AppTaskBase& task)
+    {
+        QObject::connect(&task, &AppTaskBase::writeProgress, [this](const QString& type, int total) {
+            lines.push_back("progress " + type.toStdString() + (total == -1 ? "" : " " + std::to_string(total)));
+        });
+        QObject::connect(&task, &AppTaskBase::writeProgressIncrement, [this](const QString& text) {
+            lines.push_back("inc " + text.toStdString());
+        });
+        QObject::connect(&task, &AppTaskBase::writeError, [this](const QString& key, const QString& text) {
+            lines.push_back("error " + key.toStdString() + " " + text.toStdString());
+        });
+    }
+
+    int Count(const std::string& line) const { return static_cast<int>(std::count(lines.begin(), lines.end(), line)); }
+};
+
+struct RunCase
+{
+    const char* name;
+    std::function<bool(MemoryWriter&, QString&)> run;   // empty: the plain Execute
+    bool expectedResult;
+    const char* expectedError;
+};
+
+TEST(BeginExecute, EndsEveryKindOfRunWithItsStatusAndClosedProgress)
+{
+    const RunCase cases[] = {
+        {"plain task", nullptr, false, "Execute not defined correctly in ExpEngine."},
+        {"succeeds", [](MemoryWriter&, QString&) { return true; }, true, ""},
+        {"fails without text", [](MemoryWriter&, QString&) { return false; }, false,
+         "Bridge execution failed, consult logs for more information."},
+        {"fails with text",
+         [](MemoryWriter&, QString& e) {
+             e = "No school";
+             return false;
+         },
+         false, "No school"},
+        {"throws XException",
+         [](MemoryWriter& w, QString&) -> bool { w.LogAndThrow(2, "Lost connection"); }, false,
+         "Lost connection"},
+        {"throws something else", [](MemoryWriter&, QString&) -> bool { throw 42; }, false,
+         "Execute failed for an unkown reason, please consult Quillon support."},
+    };
+    for (const RunCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        MemoryWriter task;
+        task.run = c.run;
+        SignalLog log(task);
+        QString error;
+
+        const bool result = task.BeginExecute({{"path", dir.path() + "/pde"}}, 1, error);
+
+        EXPECT_EQ(result, c.expectedResult);
+        EXPECT_EQ(error.toStdString(), c.expectedError);
+        ASSERT_GE(log.lines.size(), 2u);
+        EXPECT_EQ(log.lines[0], "inc Starting Execution...");
+        EXPECT_EQ(log.lines[1], "progress start_progress 2");
+        // A successful run closes its progress in its completion step; a
+        // failed one is closed by BeginExecute, exactly once.
+        EXPECT_EQ(log.Count("progress end_progress"), c.expectedResult ? 0 : 1);
+        EXPECT_TRUE(QDir(dir.path() + "/pde").exists());
+    }
+}
+
+TEST(BeginExecute, FolderThatCannotBeCreatedFailsWithClosedProgress)
+{
+    QTemporaryDir dir;
+    WriteFile(dir.path() + "/file", "x");
+    MemoryWriter task;
+    bool executed = false;
+    task.run = [&](MemoryWriter&, QString&) { return executed = true; };
+    SignalLog log(task);
+    QString error;
+
+    EXPECT_FALSE(task.BeginExecute({{"path", dir.path() + "/file/pde"}}, 1, error));
+
+    EXPECT_FALSE(executed);
+    const std::string message = "Could not create pde folder: " + (dir.path() + "/file/pde").toStdString();
+    EXPECT_EQ(log.Count("error file " + message), 1);
+    EXPECT_EQ(log.Count("progress end_progress"), 1);
+    EXPECT_EQ(log.Count("progress start_progress 2"), 0);
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(BeginExecute, PathTooLongForTheWriterFailsTheRunInsteadOfEscaping)
+{
+    // The folder can be made, but its path does not fit the writer's paths.
+    QTemporaryDir dir;
+    QString path = dir.path();
+    for (int i = 0; i < 30; ++i)
+        path += "/folder" + QString::number(100 + i);
+    MemoryWriter task;
+    bool executed = false;
+    task.run = [&](MemoryWriter&, QString&) { return executed = true; };
+    SignalLog log(task);
+    QString error;
+
+    EXPECT_FALSE(task.BeginExecute({{"path", path}}, 1, error));
+    EXPECT_FALSE(executed);
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(log.Count("progress end_progress"), 1);
+}
+
+TEST(BeginExecute, FolderIsStoredWithBackslashesAndTrailingSeparator)
+{
+    QTemporaryDir dir;
+    MemoryWriter task;
+    task.run = [](MemoryWriter&, QString&) { return true; };
+    QString error;
+    ASSERT_TRUE(task.BeginExecute({{"path", dir.path() + "/a/b"}}, 1, error));
+
+    QString expected = dir.path() + "/a/b/";
+    expected.replace('/', '\\');
+    EXPECT_EQ(std::string(task.PDEFolder().GetPath()), expected.toStdString());
+}
+
+TEST(ProgressSteps, CountsSetupImportAndAttendanceWindows)
+{
+    const XDate march15(2010, 3, 15);
+    const struct
+    {
+        const char* name;
+        int flags;
+        XDate stored;
+        bool filterDaily, filterPeriod;
+        int dailyTotal, periodTotal;
+        int expected;
+    } cases[] = {
+        {"full export only", 1, XDate(), false, false, 1, 1, 1 + 1 + 21 + 2},
+        // No stored date: from 3 September 2009, 193 days, 32 windows.
+        {"update without stored date", 2, XDate(), false, false, 1, 1, 1 + 1 + 2 + 33 + 33},
+        {"both", -1, XDate(), false, false, 1, 1, 1 + 1 + 21 + 2 + 33 + 33},
+        {"stored today", 2, march15, false, false, 1, 1, 1 + 1 + 2 + 2 + 2},
+        {"stored in the future", 2, march15 + 10, false, false, 1, 1, 1 + 1 + 2 + 2 + 2},
+        {"stored 5 days ago rounds up to one window", 2, march15 - 5, false, false, 1, 1, 4 + 2 + 2},
+        {"stored 12 days ago", 2, march15 - 12, false, false, 1, 1, 4 + 3 + 3},
+        {"period filtered", 2, XDate(), false, true, 1, 1, 4 + 33},
+        {"no period total", 2, XDate(), false, false, 1, 0, 4 + 33},
+        {"daily filtered", 2, XDate(), true, false, 1, 1, 4 + 33},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(BridgeTaskBase::ProgressSteps(c.flags, 1, 1, 21, c.dailyTotal, c.periodTotal, c.stored,
+                                                march15, c.filterDaily, c.filterPeriod),
+                  c.expected);
+    }
+}
+
+TEST(ProgressSteps, StartOfSchoolYearInAutumnIsThisYears)
+{
+    // On 20 September 2010 without a stored date the year started on
+    // 3 September 2010: 17 days, 2 windows.
+    EXPECT_EQ(BridgeTaskBase::ProgressSteps(2, 0, 0, 0, 1, 0, XDate(), XDate(2010, 9, 20), false, false),
+              2 + 3);
+}
+
+TEST(TextFunctions, FormatPhoneNumber)
+{
+    const struct
+    {
+        const char* input;
+        const char* expected;
+        bool warns;
+    } cases[] = {
+        {"555 1234", "555-1234", false},
+        {"(555) 123-4567 ext 89", "555 123-4567 x89", false},
+        {"(555) 123-4567 Ext12", "555 123-4567 x12", false},
+        {"1 (555) 123-4567", "+1-555-123-4567", false},
+        {"12345678", "12345678", false},
+        {"441234567890", "+44 123 456-7890", false},
+        {"12345678901234", "+1234 567 890-1234", false},
+        {"12345", "12345", true},
+        {"123456789012345", "123456789012345", true},
+        {"555-12-34 x", "555-1234", false},
+        {"555-CALL", "555-CALL", true},
+        {"", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        XString warning = "stale";
+        EXPECT_EQ(std::string(FormatPhoneNumber(c.input, warning)), c.expected);
+        EXPECT_EQ(!warning.IsEmpty(), c.warns);
+    }
+    XString warning;
+    FormatPhoneNumber("12345", warning);
+    EXPECT_EQ(std::string(warning), "Phone number: 12345, cannot parse into right format.  This means that the "
+                                    "phone number in your database is not in phone number format.");
+}
+
+TEST(TextFunctions, BuildPhoneNumberLeavesOutEmptyParts)
+{
+    EXPECT_EQ(std::string(BuildPhoneNumber("", "", "555-1234", "12", "")), "555-1234 x12");
+    EXPECT_EQ(std::string(BuildPhoneNumber("555", "123", "4567", "", "1")), "+1 555 123-4567");
+}
+
+TEST(TextFunctions, CleanFileNameCannotLeaveTheFolder)
+{
+    const struct
+    {
+        const char* input;
+        const char* expected;
+    } cases[] = {
+        {"Room #4/B", "Room__4_B"},
+        {"..\\..\\etc", "______etc"},
+        {"../x", "___x"},
+        {"C:file", "C_file"},
+        {"a*b?c<d>e|f\"g", "a_b_c_d_e_f_g"},
+        {"Main-School_2026.log", "Main-School_2026.log"},
+        {".", "_"},
+        {"caf\xe9", "caf_"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        EXPECT_EQ(std::string(CleanFileName(XString(c.input))), c.expected);
+        EXPECT_EQ(CleanFileName(QString::fromLatin1(c.input)).toStdString(), c.expected);
+    }
+}
+
+TEST(TextFunctions, CleanFolderNameKeepsWhatFoldersMayHold)
+{
+    const struct
+    {
+        const char* input;
+        const char* expected;
+    } cases[] = {
+        {"Room #4/B", "Room #4/B"},
+        {"C:\\Data (2009) & ~old\\caf\xe9", "C:\\Data (2009) & ~old\\caf\xe9"},
+        {"/tmp/a\tb", "/tmp/a_b"},
+        {"x*?\"<>|", "x______"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        EXPECT_EQ(std::string(CleanFolderName(XString(c.input))), c.expected);
+    }
+}
+
+TEST(TextFunctions, SignalTextsKeepEightBitBytes)
+{
+    const XString text("caf\xe9");
+    EXPECT_EQ(ToQString(text), QString::fromUtf8("caf\xc3\xa9"));
+    EXPECT_EQ(std::string(ToXString(ToQString(text))), "caf\xe9");
+}
+
+} // namespace

@@ -1,0 +1,546 @@
+// The writer's files, byte for byte: table files, the import header file,
+// update-file sections, custom fields, and what a failure leaves behind.
+#include "MemoryWriter.h"
+
+#include "util/DelimitedTextWriter.h"
+#include "util/XDateSpan.h"
+#include "export/BridgeConfig.h"
+
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+
+#include <stdexcept>
+
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+const ParamMap kAppInfo = {
+    {"appTitle_", "Test Bridge"}, {"appType_", "Bridge"},  {"appVersion_", "1.2.3"},
+    {"appBuildDate_", "Dec 10 2026 12:00:00"}, {"appAlias_", "TB"}, {"appShortName_", "MORV"},
+};
+
+class WriterTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        Prepare(writer);
+    }
+
+    void Prepare(MemoryWriter& w)
+    {
+        w.m_parameters = kAppInfo;
+        ASSERT_TRUE(w.SetPDEFolder(ToXString(dir.path())));
+    }
+
+    QString Path(const QString& name) const { return dir.path() + "/" + name; }
+
+    QTemporaryDir dir;
+    MemoryWriter writer;
+};
+
+// Declares a value-function column for the source column `name`.
+void TextColumn(MemoryWriter& w, const char* name, const char* header)
+{
+    w.AddColumn(&w.table, name, w.BindValue(&MemoryWriter::Text), header);
+}
+
+struct TableCase
+{
+    const char* name;
+    std::vector<std::string> schema;
+    Rows rows;
+    std::function<void(MemoryWriter&)> declare;
+    std::function<RowFilter(MemoryWriter&)> filter;
+    std::string expectedFile;
+    int expectedCount;
+    std::string expectedFields;
+};
+
+TEST_F(WriterTest, TableFileHoldsOneLinePerAcceptedRow)
+{
+    auto keepUnlessDrop = [](MemoryWriter& w) -> RowFilter {
+        return [&w] { return w.rows[w.row][0].rfind("drop", 0) != 0; };
+    };
+    const TableCase cases[] = {
+        {"empty value keeps its field", {"a", "b", "c"}, {{"A", "", "C"}},
+         [](MemoryWriter& w) {
+             TextColumn(w, "a", "A");
+             TextColumn(w, "b", "B");
+             TextColumn(w, "c", "C");
+         },
+         nullptr, "A\t\tC\r\n", 1, "A\tB\tC"},
+        {"query-only column leaves no trace", {"a", "b", "c"}, {{"A", "hidden", "C"}},
+         [](MemoryWriter& w) {
+             TextColumn(w, "a", "A");
+             w.AddColumn(&w.table, "b", ValueFunction(), "");
+             TextColumn(w, "c", "C");
+         },
+         nullptr, "A\tC\r\n", 1, "A\tC"},
+        {"literal column repeats its text", {"a"}, {{"555"}, {"777"}},
+         [](MemoryWriter& w) {
+             TextColumn(w, "a", "Number");
+             w.AddColumn(nullptr, "phone", ValueFunction(), "ConComValType", 0, "", "", "", "", 1);
+         },
+         nullptr, "555\tphone\r\n777\tphone\r\n", 2, "Number\tConComValType"},
+        {"line-break column splits a row; rows are counted, not lines", {"a", "b"}, {{"1", "2"}, {"3", "4"}},
+         [](MemoryWriter& w) {
+             TextColumn(w, "a", "A");
+             w.AddColumn(nullptr, "", ValueFunction(), "", 0, "", "", "", "", 2);
+             TextColumn(w, "b", "B");
+         },
+         nullptr, "1\r\n2\r\n3\r\n4\r\n", 2, "A\tB"},
+        {"hook column writes nothing itself", {"a", "b"}, {{"1", "2"}},
+         [](MemoryWriter& w) {
+             TextColumn(w, "a", "A");
+             w.AddColumn(&w.table, "b", ValueFunction(), "", 0, "", "", "", "", 4);
+         },
+         nullptr, "1\r\n", 1, "A"},
+        {"separators inside values become blanks", {"a", "b"}, {{"a\tb", "c\r\nd"}, {"e\nf", "g\rh"}},
+         [](MemoryWriter& w) {
+             TextColumn(w, "a", "A");
+             TextColumn(w, "b", "B");
+         },
+         nullptr, "a b\tc  d\r\ne f\tg h\r\n", 2, "A\tB"},
+        {"8-bit bytes pass unchanged", {"a"}, {{"caf\xe9 \xa7"}},
+         [](MemoryWriter& w) { TextColumn(w, "a", "A"); }, nullptr, "caf\xe9 \xa7\r\n", 1, "A"},
+        {"row filter leaves rows out", {"a"}, {{"keep"}, {"drop"}, {"keep too"}},
+         [](MemoryWriter& w) { TextColumn(w, "a", "A"); }, keepUnlessDrop, "keep\r\nkeep too\r\n", 2, "A"},
+        {"filter rejecting every row gives an empty file", {"a"}, {{"drop"}, {"drop 2"}},
+         [](MemoryWriter& w) { TextColumn(w, "a", "A"); }, keepUnlessDrop, "", 0, "A"},
+        {"no rows gives an empty file", {"a"}, {},
+         [](MemoryWriter& w) { TextColumn(w, "a", "A"); }, nullptr, "", 0, "A"},
+        {"header suffix is part of the name", {"a"}, {{"1"}},
+         [](MemoryWriter& w) { TextColumn(w, "a", "StdDaysAttended!'0.00'"); }, nullptr, "1\r\n", 1,
+         "StdDaysAttended!'0.00'"},
+    };
+    for (const TableCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(Path("T.pef"));
+        MemoryWriter w;
+        Prepare(w);
+        w.schema = c.schema;
+        w.rows = c.rows;
+        w.StartImport();
+        w.StartTable("Test", "T.pef");
+        c.declare(w);
+
+        const int count = w.WriteTable(c.filter ? c.filter(w) : RowFilter());
+        w.EndTable();
+
+        EXPECT_EQ(count, c.expectedCount);
+        EXPECT_EQ(ReadFile(Path("T.pef")), c.expectedFile);
+        EXPECT_EQ(std::string(w.DeclaredTables().back()->JoinFieldNames()), c.expectedFields);
+        EXPECT_EQ(FilesIn(dir.path()), QStringList{"T.pef"});
+    }
+}
+
+TEST_F(WriterTest, HookColumnReceivesItsFieldForEveryRow)
+{
+    writer.schema = {"a", "b"};
+    writer.rows = {{"1", "2"}, {"3", "4"}};
+    writer.StartImport();
+    writer.StartTable("Test", "T.pef");
+    TextColumn(writer, "a", "A");
+    writer.AddColumn(&writer.table, "b", ValueFunction(), "", 0, "", "", "", "", 4);
+    writer.WriteTable();
+    EXPECT_EQ(writer.hookedColumns, (std::vector<int>{1, 1}));
+}
+
+TEST_F(WriterTest, MissingOptionalColumnDeclaresNothing)
+{
+    writer.schema = {"a"};
+    writer.missingFields = {"gone"};
+    writer.rows = {{"1"}};
+    writer.StartImport();
+    writer.StartTable("Test", "T.pef");
+    TextColumn(writer, "a", "A");
+    EXPECT_EQ(writer.AddColumn(&writer.table, "gone", writer.BindValue(&MemoryWriter::Text), "Gone", 0,
+                               "Ghost", "Ghost", "#customcomfield", "noformat"),
+              nullptr);
+    writer.WriteTable();
+
+    EXPECT_EQ(ReadFile(Path("T.pef")), "1\r\n");
+    EXPECT_EQ(std::string(writer.DeclaredTables().back()->JoinFieldNames()), "A");
+    EXPECT_EQ(writer.CustomFields().GetCount(), 0u);
+}
+
+// The header file with the lines that carry the current time replaced by
+// placeholders (after checking their form).
+std::string Normalised(std::string text)
+{
+    QString t = QString::fromLatin1(text.c_str(), static_cast<int>(text.size()));
+    const QString time = "\\d{1,2}:\\d\\d:\\d\\d";
+    t.replace(QRegularExpression("// Generated : [A-Z][a-z]{2} \\d\\d, \\d{4} " + time), "// Generated : <NOW>");
+    t.replace(QRegularExpression("#pragma exportdate \"\\d\\d/\\d\\d/\\d{4}\""), "#pragma exportdate \"<DATE>\"");
+    t.replace(QRegularExpression("#pragma update \"\\d{14}\""), "#pragma update \"<STAMP>\"");
+    t.replace(QRegularExpression("(Start|End|Difference): " + time), "\\1: <T>");
+    return t.toLatin1().toStdString();
+}
+
+const std::string kSeparator = std::string(91, '/') + "\r\n";
+
+std::string ExpectedBanner()
+{
+    return kSeparator +
+           "// Test Bridge\r\n"
+           "// Bridge\r\n"
+           "// 1.2.3\r\n"
+           "// Dec 10, 2026\r\n"
+           "// \r\n"
+           "// Generated : <NOW>\r\n" +
+           kSeparator + "\r\n" + kSeparator + kSeparator + "\r\n" + kSeparator +
+           "// WARNING!\r\n"
+           "// This file is generated automatically by the Test Bridge(Bridge) \r\n"
+           "//  Do not edit this file directly. \r\n" +
+           kSeparator + "\r\n";
+}
+
+TEST_F(WriterTest, ImportHeaderFileListsPragmasCustomFieldsAndTables)
+{
+    writer.schema = {"key", "name", "mail", "note"};
+    writer.rows = {{"1", "Ann", "a@x", "n"}};
+    writer.m_maxExpectedDays = -3;
+    writer.StartImport();
+
+    writer.StartTable("Teachers", "Teachers.pef");
+    TextColumn(writer, "key", "StaffKey");
+    TextColumn(writer, "name", "TeacherName");
+    writer.AddColumn(&writer.table, "mail", writer.BindValue(&MemoryWriter::Text), "Email", 0, "Email",
+                     "Email", "#customcomfield", "email");
+    writer.WriteTable();
+    writer.EndTable();
+
+    // No header fields: the file is written but the table is not listed.
+    writer.StartTable("Helper", "Helper.pef");
+    writer.AddColumn(&writer.table, "key", writer.BindValue(&MemoryWriter::Text), "");
+    writer.WriteTable();
+    writer.EndTable();
+
+    writer.StartTable("Notes", "Notes.pef", 1);
+    writer.AddColumn(&writer.table, "mail", writer.BindValue(&MemoryWriter::Text), "Email", 0, "Email",
+                     "E-mail", "#customschoolfield", "noformat");
+    writer.AddColumn(&writer.table, "mail", writer.BindValue(&MemoryWriter::Text), "email", 0, "email",
+                     "mail", "#customcomfield", "email");
+    writer.AddColumn(&writer.table, "note", writer.BindValue(&MemoryWriter::Text), "StdDaysAttended!'0.00'",
+                     0, "Ruler", "12\" Ruler", "#customgradefield", "numeric");
+    writer.WriteTable();
+    writer.EndTable();
+
+    writer.FinishImport();
+
+    const std::string expected = ExpectedBanner() +
+                                 "#pragma creator \"TB\" \"1.2.3\"\r\n\r\n"
+                                 "#pragma dateformat \"mm/dd/yyyy\"\r\n\r\n"
+                                 "#pragma timeformat \"HH:NN:SS AA\"\r\n\r\n"
+                                 "#pragma datetimeformat \"mm/dd/yyyy HH:NN:SS AA\"\r\n\r\n"
+                                 "#pragma exportdate \"<DATE>\"\r\n\r\n"
+                                 "#pragma attendancedoesntcreatedates\r\n\r\n"
+                                 "#pragma maxexpecteddays \"-3\"\r\n\r\n" +
+                                 kSeparator +
+                                 "// Custom Fields \r\n"
+                                 "//\r\n"
+                                 "\r\n"
+                                 "#customcomfield \"Email\" \"Email\" \"email\"\r\n"
+                                 "#customcomfield \"email\" \"mail\" \"email\"\r\n"
+                                 "#customgradefield \"Ruler\" \"12 Ruler\" \"numeric\"\r\n"
+                                 "\r\n" +
+                                 kSeparator +
+                                 "// Import Files and Headers\r\n"
+                                 "//\r\n"
+                                 "\r\n"
+                                 "// Teachers\r\n"
+                                 "StaffKey\tTeacherName\tEmail\r\n"
+                                 "#include \"Teachers.pef\"\r\n"
+                                 "*\r\n"
+                                 "\r\n"
+                                 "// Notes\r\n"
+                                 "Email\temail\tStdDaysAttended!'0.00'\r\n"
+                                 "#safeinclude \"Notes.pef\"\r\n"
+                                 "*\r\n"
+                                 "\r\n"
+                                 "//  Timing \r\n"
+                                 "//  Start: <T>\r\n"
+                                 "//  End: <T>\r\n"
+                                 "//  Difference: <T>\r\n"
+                                 "\r\n";
+    EXPECT_EQ(Normalised(ReadFile(Path("MORV.PDE"))), expected);
+    EXPECT_EQ(ReadFile(Path("Helper.pef")), "1\r\n");
+    EXPECT_EQ(FilesIn(dir.path()), (QStringList{"Helper.pef", "MORV.PDE", "Notes.pef", "Teachers.pef"}));
+}
+
+TEST_F(WriterTest, HeaderFileWithoutCustomFieldsClosesTheSectionAtOnce)
+{
+    writer.m_bridgeAlias = "Bridge Alias";
+    writer.StartImport();
+    writer.FinishImport();
+    const std::string text = ReadFile(Path("MORV.PDE"));
+    EXPECT_NE(text.find("#pragma creator \"Bridge Alias\" \"1.2.3\"\r\n\r\n"), std::string::npos);
+    EXPECT_NE(text.find("// Custom Fields \r\n//\r\n\r\n\r\n" + kSeparator + "// Import Files"), std::string::npos);
+}
+
+TEST_F(WriterTest, RefusedPragmaKeepsThePreviousHeaderFile)
+{
+    WriteFile(Path("MORV.PDE"), "previous");
+    writer.m_crsKeyInSecKey = true;
+    writer.StartImport();
+    try {
+        writer.FinishImport();
+        FAIL() << "FinishImport accepted the deprecated pragma";
+    } catch (const XException& e) {
+        EXPECT_STREQ(e.what(), "CrsKeyInSecKey Pragma is deprecated. Do not use!");
+    }
+    EXPECT_EQ(ReadFile(Path("MORV.PDE")), "previous");
+    EXPECT_EQ(FilesIn(dir.path()), QStringList{"MORV.PDE"});
+}
+
+TEST_F(WriterTest, FailedTableKeepsThePreviousCompleteFile)
+{
+    const struct
+    {
+        const char* name;
+        std::function<void()> fail;
+        const char* expected;
+    } cases[] = {
+        {"XException", [] { throw XException("disk full"); },
+         "Failed with error [disk full] while writing file [T.pef] with query: SELECT * FROM Memory"},
+        {"standard exception", [] { throw std::runtime_error("bad value"); },
+         "Failed with error [bad value] while writing file [T.pef] with query: SELECT * FROM Memory"},
+        {"plain text", [] { throw "no memory"; },
+         "Failed with error [no memory] while writing file [T.pef] with query: SELECT * FROM Memory"},
+        {"anything else", [] { throw 7; },
+         "Failed with unknown error while writing file [T.pef] with query: SELECT * FROM Memory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(Path("T.pef"), "complete\r\n");
+        MemoryWriter w;
+        Prepare(w);
+        w.schema = {"a"};
+        w.rows = {{"1"}, {"2"}, {"3"}};
+        w.StartImport();
+        w.StartTable("Test", "T.pef");
+        w.AddColumn(&w.table, "a", [&w, &c]() -> XString {
+            if (w.row == 1)
+                c.fail();
+            return w.Text();
+        }, "A");
+        try {
+            w.WriteTable();
+            ADD_FAILURE() << "WriteTable reported success";
+        } catch (const XException& e) {
+            EXPECT_STREQ(e.what(), c.expected);
+        }
+        EXPECT_EQ(w.CurrentColumn(), nullptr);
+        EXPECT_EQ(ReadFile(Path("T.pef")), "complete\r\n");
+        EXPECT_EQ(FilesIn(dir.path()), QStringList{"T.pef"});
+    }
+}
+
+TEST_F(WriterTest, TableThatCannotBeOpenedIsNeitherWrittenNorListed)
+{
+    WriteFile(Path("T.pef"), "complete\r\n");
+    writer.schema = {"a"};
+    writer.openFails = true;
+    writer.StartImport();
+    writer.StartTable("Test", "T.pef");
+    TextColumn(writer, "a", "A");
+    EXPECT_EQ(writer.WriteTable(), 0);
+    writer.EndTable();
+    writer.FinishImport();
+
+    EXPECT_EQ(ReadFile(Path("T.pef")), "complete\r\n");
+    EXPECT_EQ(ReadFile(Path("MORV.PDE")).find("T.pef"), std::string::npos);
+}
+
+TEST_F(WriterTest, FailedRunLeavesThePreviousExportAndReportsFailure)
+{
+    WriteFile(Path("MORV.PDE"), "previous header");
+    WriteFile(Path("B.pef"), "previous B\r\n");
+    MemoryWriter task;
+    task.schema = {"a"};
+    task.rows = {{"1"}, {"2"}};
+    task.run = [](MemoryWriter& w, QString&) {
+        w.StartImport();
+        w.StartTable("A", "A.pef");
+        TextColumn(w, "a", "A");
+        w.WriteTable();
+        w.EndTable();
+        w.StartTable("B", "B.pef");
+        w.AddColumn(&w.table, "a", [&w]() -> XString {
+            if (w.row == 1)
+                throw XException("connection lost");
+            return w.Text();
+        }, "B");
+        w.WriteTable();
+        w.EndTable();
+        w.FinishImport();
+        return true;
+    };
+    std::vector<std::string> progress;
+    QObject::connect(&task, &AppTaskBase::writeProgress,
+                     [&](const QString& type, int) { progress.push_back(type.toStdString()); });
+    ParamMap parameters = kAppInfo;
+    parameters["path"] = dir.path();
+    QString error;
+
+    EXPECT_FALSE(task.BeginExecute(parameters, 1, error));
+
+    EXPECT_EQ(error.toStdString(),
+              "Failed with error [connection lost] while writing file [B.pef] with query: SELECT * FROM Memory");
+    EXPECT_EQ(progress, (std::vector<std::string>{"start_progress", "end_progress"}));
+    EXPECT_EQ(ReadFile(Path("MORV.PDE")), "previous header");
+    EXPECT_EQ(ReadFile(Path("B.pef")), "previous B\r\n");
+    EXPECT_EQ(ReadFile(Path("A.pef")), "1\r\n2\r\n");
+    EXPECT_EQ(FilesIn(dir.path()), (QStringList{"A.pef", "B.pef", "MORV.PDE"}));
+}
+
+// The one update file of the folder.
+QString UpdateFileIn(const QString& folder)
+{
+    const QStringList files = QDir(folder).entryList({"Update *.PDU"}, QDir::Files);
+    return files.size() == 1 ? folder + "/" + files[0] : QString();
+}
+
+TEST_F(WriterTest, UpdateFileHoldsOneSectionPerTable)
+{
+    writer.schema = {"std", "date"};
+    writer.rows = {{"1", "2"}, {"3", "4"}};
+    DelimitedTextWriter updateFile('\t');
+    writer.StartUpdate(&updateFile);
+
+    writer.StartTable("Cached Daily Attendance", "StudentDailyAtt.pef");
+    TextColumn(writer, "std", "AttStdRef");
+    TextColumn(writer, "date", "AttDate");
+    EXPECT_EQ(writer.WriteTable(), 2);
+    writer.EndTable();
+
+    writer.StartTable("Empty", "Empty.pef");
+    TextColumn(writer, "std", "AttStdRef");
+    writer.WriteTable([] { return false; });
+    writer.EndTable();
+
+    writer.StartTable("No Fields", "None.pef");
+    writer.rows.clear();
+    writer.WriteTable();
+    writer.EndTable();
+    writer.FinishUpdate();
+
+    const QString path = UpdateFileIn(dir.path());
+    ASSERT_FALSE(path.isEmpty()) << FilesIn(dir.path()).join(",").toStdString();
+    EXPECT_TRUE(QRegularExpression("/Update \\d{14}\\.PDU$").match(path).hasMatch());
+    EXPECT_EQ(FilesIn(dir.path()).size(), 1);
+
+    const std::string expected = ExpectedBanner() +
+                                 "#pragma update \"<STAMP>\"\r\n\r\n"
+                                 "#pragma creator \"TB\" \"1.2.3\"\r\n\r\n"
+                                 "#pragma dateformat \"mm/dd/yyyy\"\r\n\r\n"
+                                 "#pragma timeformat \"HH:NN:SS AA\"\r\n\r\n"
+                                 "#pragma datetimeformat \"mm/dd/yyyy HH:NN:SS AA\"\r\n\r\n"
+                                 "#pragma exportdate \"<DATE>\"\r\n\r\n"
+                                 "#pragma attendancedoesntcreatedates\r\n\r\n" +
+                                 kSeparator +
+                                 "// Import Files and Headers\r\n"
+                                 "//\r\n"
+                                 "\r\n"
+                                 "// Cached Daily Attendance\r\n"
+                                 "AttStdRef\tAttDate\r\n"
+                                 "1\t2\r\n"
+                                 "3\t4\r\n"
+                                 "*\r\n\r\n"
+                                 "// Empty\r\n"
+                                 "AttStdRef\r\n"
+                                 "*\r\n\r\n"
+                                 "// No Fields\r\n"
+                                 "\r\n"
+                                 "*\r\n\r\n"
+                                 "//  Timing \r\n"
+                                 "//  Start: <T>\r\n"
+                                 "//  End: <T>\r\n"
+                                 "//  Difference: <T>\r\n"
+                                 "\r\n";
+    EXPECT_EQ(Normalised(ReadFile(path)), expected);
+}
+
+TEST_F(WriterTest, UpdateFileNeverReplacesAnEarlierOne)
+{
+    // Earlier update files named for this second and the next two.
+    XDateTime stamp = XDateTime::Now();
+    QStringList earlier;
+    for (int i = 0; i < 3; ++i) {
+        earlier << "Update " + ToQString(stamp.Format("YYYYMMDDHHNNSS")) + ".PDU";
+        WriteFile(Path(earlier.back()), "earlier");
+        stamp.Add(XDateSpan(0, 0, 0, 0, 0, 1));
+    }
+
+    DelimitedTextWriter updateFile('\t');
+    writer.StartUpdate(&updateFile);
+    writer.FinishUpdate();
+
+    for (const QString& name : earlier)
+        EXPECT_EQ(ReadFile(Path(name)), "earlier") << name.toStdString();
+    EXPECT_EQ(FilesIn(dir.path()).size(), 4);
+}
+
+TEST_F(WriterTest, FailedUpdateTableLeavesNoUpdateFile)
+{
+    writer.schema = {"a"};
+    writer.rows = {{"1"}};
+    DelimitedTextWriter updateFile('\t');
+    writer.StartUpdate(&updateFile);
+    writer.StartTable("Cached", "C.pef");
+    writer.AddColumn(&writer.table, "a", []() -> XString { throw XException("cache locked"); }, "A");
+    EXPECT_THROW(writer.WriteTable(), XException);
+    EXPECT_EQ(FilesIn(dir.path()), QStringList());
+}
+
+TEST_F(WriterTest, RunFailingWithUpdateFileOpenLeavesNoUpdateFile)
+{
+    MemoryWriter task;
+    DelimitedTextWriter updateFile('\t');
+    task.run = [&](MemoryWriter& w, QString&) -> bool {
+        w.StartUpdate(&updateFile);
+        w.LogAndThrow(2, "attendance window failed");
+    };
+    ParamMap parameters = kAppInfo;
+    parameters["path"] = dir.path();
+    QString error;
+    EXPECT_FALSE(task.BeginExecute(parameters, 2, error));
+    EXPECT_EQ(error.toStdString(), "attendance window failed");
+    EXPECT_EQ(FilesIn(dir.path()), QStringList());
+}
+
+TEST_F(WriterTest, BridgeConfigRecordMovesTheUpdateDateBackOneDay)
+{
+    // Reading a missing record gives no date and creates nothing.
+    EXPECT_TRUE(GetUpdateDate(writer.PDEFolder()).IsNull());
+    EXPECT_TRUE(GetUpdateDateTime(writer.PDEFolder()).IsNull());
+    EXPECT_EQ(FilesIn(dir.path()), QStringList());
+
+    writer.SetUpdateDate(XDate(2026, 3, 10));
+    writer.SetUpdateDateTime(XDateTime(XDate(2026, 3, 10), XTime(21, 5, 3)));
+    writer.SaveBridgeConfig();
+
+    const std::string record = ReadFile(Path("SchoolConfig.xml"));
+    EXPECT_EQ(record.rfind("<SchoolConfig>\r\n<SIS SISValue=\"\"/>\r\n"
+                           "<LastBridgeVersion LastBridgeVersionValue=\"1.2.3\"/>\r\n", 0),
+              0u)
+        << record;
+    EXPECT_NE(record.find("<LastDSN LastDSNValue=\"MemoryDSN\"/>\r\n"), std::string::npos);
+    EXPECT_NE(record.find("<UpdateDate UpdateDateValue=\"09-Mar-2026\"/>\r\n"), std::string::npos);
+    EXPECT_NE(record.find("<UpdateDateTime UpdateDateTimeValue=\"09-Mar-2026 21:05:03\"/>\r\n"),
+              std::string::npos);
+    EXPECT_NE(record.find("<LastBridgeLogLevel LastBridgeLogLevelValue=\"7\"/>\r\n</SchoolConfig>\r\n"),
+              std::string::npos);
+
+    EXPECT_EQ(GetUpdateDate(writer.PDEFolder()), XDate(2026, 3, 9));
+    EXPECT_TRUE(GetUpdateDateTime(writer.PDEFolder()) == XDateTime(XDate(2026, 3, 9), XTime(21, 5, 3)));
+    BridgeConfigItems items;
+    ReadBridgeConfig(writer.PDEFolder(), items);
+    EXPECT_EQ(items.size(), 14u);
+}
+
+} // namespace
