@@ -1,0 +1,175 @@
+// Data access services: opening a table's query, the value functions of the
+// export columns, the hooks and the connection-test message.
+#include "data/DataAccessBase.h"
+
+#include "data/DatabaseTypes.h"
+#include "export/ExportColumn.h"
+#include "util/XException.h"
+
+namespace {
+const char* const kOpenTable = "DataAccessBase::OpenTable";
+}
+
+DataAccessBase::DataAccessBase(uint32_t options, int databaseType, QObject* parent)
+    : PDEWriter(parent), m_options(options), m_databaseType(databaseType)
+{
+}
+
+DataAccessBase::~DataAccessBase()
+{
+    Log(7, "Start DataAccessBase Destructor");
+    Log(7, "End DataAccessBase Destructor");
+}
+
+void DataAccessBase::CreateStudentAttendanceFromDB()
+{
+    CreateStudentAttendanceFromDB(false);
+}
+
+bool DataAccessBase::OpenTable(bool run)
+{
+    const XString name = CurrentDisplayName();
+    Log(8, "Opening " + name + " table/query.", kOpenTable);
+    if (!run) {
+        Log(7, "Open table " + name + " failed, skipping.");
+        return false;
+    }
+
+    try {
+        // A lost connection gets one more try on a fresh connection; every
+        // other database error arrives as an exception.
+        const int32_t tries = (m_queryAttemptCount > 0 ? m_queryAttemptCount : 1) + 1;
+        int result = QueryError::Failed;
+        for (int32_t i = 0; i < tries; ++i) {
+            result = RunCurrentQuery();
+            if (result == 0)
+                break;
+            Log(8, XString("Query ") + XString(i) + " failed with error: " + XString(result), kOpenTable);
+            if (i + 1 < tries)
+                Reconnect();
+        }
+        if (result != 0) {
+            // Writing the table empty would tell the importer it has no rows.
+            XException::RaiseError(result, "Open table %s failed: the connection to the data source "
+                                           "was lost (error %d) and could not be restored.",
+                                   name.c_str(), result);
+        }
+        Log(8, "Ran query");
+        GetRecordCount();
+        Log(8, "Opened " + name + " table/query.");
+        return true;
+    } catch (const std::exception& error) {
+        LogAndThrow(2, XString("Failed with error [") + error.what() + "] while parsing query: " + BuildQuery());
+    } catch (const char* text) {
+        LogAndThrow(2, XString("Failed with error [") + text + "] while parsing query: " + BuildQuery());
+    } catch (...) {
+        LogAndThrow(2, "Failed with unknown error while parsing query: " + BuildQuery());
+    }
+}
+
+bool DataAccessBase::StudentFilter(const XString&)
+{
+    return true;
+}
+
+DataAccessField* DataAccessBase::CurrentField() const
+{
+    const ExportColumn* column = CurrentColumn();
+    return column ? column->GetQueryField() : nullptr;
+}
+
+XString DataAccessBase::TextValue()
+{
+    DataAccessField* field = CurrentField();
+    return field ? GetCleanText(field) : XString();
+}
+
+XString DataAccessBase::TextNoBreaksValue()
+{
+    return TextValue();
+}
+
+XString DataAccessBase::CurrencyValue()
+{
+    DataAccessField* field = CurrentField();
+    if (!field)
+        return XString();
+    return "$" + XString(GetDouble(field), 2);
+}
+
+XString DataAccessBase::DateValue()
+{
+    DataAccessField* field = CurrentField();
+    if (!field)
+        return XString();
+    const XDate date = GetDate(field);
+    return date.IsNull() ? XString() : date.Format(DateFormat());
+}
+
+XString DataAccessBase::YesValue()
+{
+    DataAccessField* field = CurrentField();
+    if (!field)
+        return XString();
+    return GetBool(field) ? "Yes" : "";
+}
+
+XString DataAccessBase::PhoneValue()
+{
+    XString warning;
+    const XString phone = FormatPhoneNumber(TextValue(), warning);
+    if (!warning.IsEmpty())
+        Log(7, warning);
+    return phone;
+}
+
+XString DataAccessBase::NumberedKeyValue()
+{
+    ++m_keyCounter;
+    return TextValue() + "_" + XString(m_keyCounter);
+}
+
+void DataAccessBase::CreateStudentAttendanceFromDB(bool useFilter)
+{
+    CreateStudentDailyAttendanceFromDB(useFilter);
+    CreateStudentPeriodAttendanceFromDB(useFilter);
+}
+
+void DataAccessBase::CreateStudentDailyAttendanceFromDB(bool)
+{
+    LogAndThrow(3, "Reading the cached daily attendance is not available in this version of the bridge.");
+}
+
+void DataAccessBase::CreateStudentPeriodAttendanceFromDB(bool)
+{
+    LogAndThrow(3, "Reading the cached period attendance is not available in this version of the bridge.");
+}
+
+void DataAccessBase::OnTableEnd()
+{
+}
+
+void DataAccessBase::EndTable()
+{
+    CloseQuery();
+    ClearColumns();
+    OnTableEnd();
+    PDEWriter::EndTable();
+}
+
+int DataAccessBase::HandleException_ValidateConnection(const std::exception& error, QString& message)
+{
+    XString text(error.what());
+    // Only the first line is shown; the rest is driver detail.
+    const uint32_t lineEnd = text.Find('\n');
+    text.Truncate(lineEnd);
+    MaskPassword(text);
+    message = ToQString(text);
+    if (text.FindText("Data source name not found") >= 0) {
+        Log(7, "Exception Occured: " + text, "HandleException_ValidateConnection");
+        message = "Connection Failed: Data Source does not exist.";
+        return 2;
+    }
+    Log(7, "Exception Occured :" + text, "HandleException_ValidateConnection");
+    return 1;
+}

@@ -1,0 +1,89 @@
+// DatabaseTypes: everything that differs between the kinds of source database
+// the data access layer can read, keyed by the database type code: the type's
+// name, its connection string, its SQL date literal and its text quoting,
+// plus the code tables that describe what a result returns (data type names,
+// field status texts) and how a database error is classified. These are pure
+// functions so that the data access object and its tests share one table.
+#pragma once
+
+#include <cstdint>
+
+#include "util/XDate.h"
+#include "util/XString.h"
+
+namespace DatabaseType {
+constexpr int None = 0;
+constexpr int DBaseODBC = 1;
+constexpr int DBaseXBase = 2;  // a folder of dBase files, read without SQL
+constexpr int FoxProODBC = 3;
+constexpr int FoxProDBF = 4;
+constexpr int MSSQL = 5;
+constexpr int MySQL = 6;
+constexpr int SQLite = 7;
+constexpr int DB2 = 8;
+constexpr int Access = 9;
+constexpr int Postgres = 10;
+constexpr int OracleODBC = 11;
+constexpr int OracleOLE = 12;
+constexpr int OracleMSDAORA = 13;
+constexpr int SybaseOLE = 14;
+constexpr int SybaseODBC = 15;
+constexpr int Progress = 16;
+constexpr int Mimer = 17;
+constexpr int Informix = 18;
+constexpr int TopSpeed = 19;
+constexpr int LotusNotes = 20;
+constexpr int CADatacom = 21;
+constexpr int Last = CADatacom;
+}  // namespace DatabaseType
+
+// Error codes of ClassifyError: anything of 2 or more means the connection is
+// gone and a reconnect and retry are worth trying.
+namespace QueryError {
+constexpr int Failed = 1;
+constexpr int ConnectionLost = 1629;
+constexpr int ConnectTimeout = 12170;
+}  // namespace QueryError
+
+// The display name of a type code; empty for unknown codes.
+XString DatabaseTypeName(int type);
+
+// The connection string of `type` for the data source `dataSource`. A null
+// `user` or `password` is absent (an empty text counts as present). Type 1
+// takes its folder from `storedDataSource`. User and password values that
+// would break the key=value form (";", braces, a leading quote or "=", edge
+// blanks) are written in braces, so that every part reads back unchanged
+// and a password never spills into the next key. Throws XException for
+// types without a connection string.
+XString ConnectionStringFor(int type, const XString& dataSource, const XString* user,
+                            const XString* password, const XString& storedDataSource);
+
+// A value of a connection string as written: unchanged when it is safe,
+// otherwise in braces with every "}" doubled.
+XString QuoteConnectionValue(const XString& value);
+
+// The SQL literal of `date` for `type`; `exportDateFormat` serves the file
+// database type, whose "literal" is the export's own date text. Throws
+// XException for type codes outside 1 to 21.
+XString DateLiteralFor(int type, const XDate& date, const XString& exportDateFormat);
+
+// The text as an SQL string literal for MSSQL and Access (single quotes,
+// embedded quotes doubled so a value can never end the literal early);
+// unchanged for every other type.
+XString QuoteTextFor(int type, const XString& text);
+
+// Name of a field data type code ("VarChar", "Integer", ...); "UNKNOWN!" for
+// codes without a name.
+XString FieldTypeName(int adoType);
+
+// "<status name> - <what it means>" for a field status code.
+XString FieldStatusText(int status);
+
+// QueryError code for a database error text.
+int ClassifyError(const XString& errorText);
+
+// Replaces, in place, every character of every password value in a
+// connection string (or a message holding one) by "*": the values of the
+// keys "Password=" and "PWD=" in any case, to the next ";" or, for a value in
+// braces or quotes, to its closing brace or quote. The text keeps its length.
+void MaskPassword(XString& text);

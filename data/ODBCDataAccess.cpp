@@ -1,0 +1,375 @@
+// ODBCDataAccess: making the object, the database type operations,
+// connecting, running statements, walking rows, error texts and the end of
+// the extraction.
+#include "data/ODBCDataAccess.h"
+
+#include <limits>
+
+#include "data/DatabaseTypes.h"
+#include "data/odbc/AdoConnection.h"
+#include "data/odbc/AdoRecordset.h"
+#include "util/XDateTime.h"
+#include "util/XException.h"
+
+namespace {
+
+// Cuts a formatted line at `limit` bytes, as the error texts are bounded.
+XString Bounded(const XString& text, uint32_t limit)
+{
+    return text.GetLength() > limit ? text.Left(limit) : text;
+}
+
+}  // namespace
+
+ODBCDataAccess::ODBCDataAccess(uint32_t options, int databaseType, QObject* parent)
+    : DataAccessBase(options, databaseType, parent)
+{
+    try {
+        m_connection = std::make_unique<AdoConnection>();
+    } catch (const AdoException& error) {
+        throw XException("Failed to initialize connection.", static_cast<int32_t>(error.Code()));
+    } catch (const std::exception&) {
+        throw XException("Failed to initialize connection.");
+    }
+}
+
+ODBCDataAccess::~ODBCDataAccess()
+{
+    const XString now = XDateTime::Now().Format("dd/mm/yyyy|hh:nn:ss");
+    Log(8, now + " Start ODBCDataAccess Destructor");
+    Log(8, now + " End ODBCDataAccess Destructor");
+    ClearQuery();
+    m_result.reset();
+    m_connection.reset();
+}
+
+// ---------------------------------------------------------------------------
+// Database types
+
+XString ODBCDataAccess::GetTypeName() const
+{
+    return DatabaseTypeName(m_databaseType);
+}
+
+XString ODBCDataAccess::BuildConnectionString(const XString& dataSource, const XString* user,
+                                              const XString* password)
+{
+    Log(8, "Build Connection String for: " + GetTypeName());
+    if (m_databaseType == DatabaseType::DBaseXBase)
+        Log(8, GetTypeName());
+    if (m_databaseType == DatabaseType::FoxProDBF)
+        Log(8, "Build Connection String: Fox Pro DBF Driver");
+    try {
+        return ConnectionStringFor(m_databaseType, dataSource, user, password, m_dataSource);
+    } catch (const XException& error) {
+        Log(8, error.what());
+        throw;
+    }
+}
+
+XString ODBCDataAccess::BuildConnectionString()
+{
+    return BuildConnectionString(m_dataSource, &m_user, &m_password);
+}
+
+XString ODBCDataAccess::SQLDate(const XDate& date, int type)
+{
+    return DateLiteralFor(type == 0 ? m_databaseType : type, date, DateFormat());
+}
+
+XString ODBCDataAccess::QuoteText(const XString& text, int type) const
+{
+    return QuoteTextFor(type == 0 ? m_databaseType : type, text);
+}
+
+XString ODBCDataAccess::GetFieldTypeName(int32_t column)
+{
+    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+        return XString();
+    try {
+        return FieldTypeName(m_result->Fields().Item(static_cast<long>(column)).Type());
+    } catch (const AdoException& error) {
+        throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Connection
+
+void ODBCDataAccess::Connect(const XString& connectionString)
+{
+    if (IsConnected())
+        Disconnect();
+    if (m_databaseType == DatabaseType::DBaseXBase) {
+        Log(7, "Connect - Could not connect need to define USE_XBASE");
+        return;
+    }
+    m_connectionString = connectionString;
+
+    try {
+        if (m_options & DataAccessOption::Exclusive) {
+            m_connection->SetMode(adModeShareExclusive);
+            Log(8, "Open in Exclusive Access Mode.");
+        } else {
+            m_connection->SetMode(adModeRead);
+            Log(8, "Open in Read Only Access Mode.");
+        }
+        m_connection->SetConnectionTimeout(m_connectionTimeout);
+        m_connection->SetCommandTimeout(m_commandTimeout);
+        m_connection->Open(connectionString.str());
+    } catch (const AdoException& error) {
+        Log(8, "Failed to connect to data source with connection string.");
+        XString text = FormatComError(error, m_connection.get());
+        MaskPassword(text);
+        throw XException(text.c_str(), static_cast<int32_t>(error.Code()));
+    } catch (const std::exception& error) {
+        // A connection string the driver manager cannot even read.
+        Log(8, "Failed to connect to data source with connection string.");
+        XString masked = connectionString;
+        MaskPassword(masked);
+        XString reason(error.what());
+        MaskPassword(reason);
+        XException::RaiseError(0, "Failed to connect to data source with connection string: %s (%s)",
+                               masked.c_str(), reason.c_str());
+    }
+    Log(8, "Connected to data source.");
+}
+
+void ODBCDataAccess::Disconnect()
+{
+    if (m_databaseType == DatabaseType::DBaseXBase) {
+        Log(7, "Disconnect: Xbase not defined!");
+        return;
+    }
+    try {
+        if (m_connection->State() == adStateOpen)
+            m_connection->Close();
+    } catch (const AdoException& error) {
+        throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+    }
+}
+
+bool ODBCDataAccess::IsConnected() const
+{
+    return m_connection->State() == adStateOpen;
+}
+
+void ODBCDataAccess::Reconnect()
+{
+    // The old link is usually broken already; failing to close it must not
+    // stop the new connection.
+    try {
+        Disconnect();
+    } catch (const XException& error) {
+        Log(8, XString("Reconnect: closing the old connection failed: ") + error.what());
+    }
+    Connect(m_connectionString);
+}
+
+void ODBCDataAccess::OpenConnection(const XString& connectionString, bool keepConnection)
+{
+    StartPDEWriter();
+    m_keepConnection = keepConnection;
+    Connect(connectionString);
+    if (Param("logSchema") == "true") {
+        try {
+            LogSchema();
+        } catch (const std::exception& error) {
+            Log(8, XString("The schema log failed and was left incomplete: ") + error.what());
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Queries and records
+
+int ODBCDataAccess::RunQuery(const XString& statement)
+{
+    Log(8, "Running Query", "ODBCDataAccess::RunQuery");
+    if (m_databaseType == DatabaseType::DBaseXBase)
+        return 0;
+
+    m_result = std::make_unique<AdoRecordset>();
+    Log(9, statement);
+    try {
+        m_result->SetCursorLocation(adUseClient);
+        m_result->SetCursorType(adOpenStatic);
+        m_result->Open(statement.str(), *m_connection,
+                       (m_options & DataAccessOption::ForwardOnly) ? adOpenForwardOnly : adOpenStatic,
+                       (m_options & DataAccessOption::Pessimistic) ? adLockPessimistic : adLockReadOnly,
+                       adCmdText);
+    } catch (const AdoException& error) {
+        m_result.reset();  // a result that never opened is no current result
+        const XString text = FormatComError(error, m_connection.get());
+        Log(9, "RunQuery: While executing: " + statement + ", " + text);
+        int code = ClassifyError(text);
+        if (code < 2 && error.IsConnectionLost())
+            code = QueryError::ConnectionLost;
+        if (code >= 2)
+            return code;
+        XException::RaiseError(static_cast<int32_t>(error.Code()), "While executing query: %s", text.c_str());
+    }
+    return 0;
+}
+
+int ODBCDataAccess::RunCurrentQuery()
+{
+    return RunQuery(BuildQuery());
+}
+
+bool ODBCDataAccess::OpenCurrentQuery()
+{
+    return RunCurrentQuery() == 0;
+}
+
+void ODBCDataAccess::CloseCurrentResult()
+{
+    if (!m_result)
+        return;
+    try {
+        if (m_result->State() == adStateOpen)
+            m_result->Close();
+    } catch (const AdoException& error) {
+        m_result.reset();
+        throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+    }
+    m_result.reset();
+}
+
+void ODBCDataAccess::CloseQuery()
+{
+    ClearQuery();
+    if (m_databaseType == DatabaseType::DBaseXBase)
+        return;
+    CloseCurrentResult();
+}
+
+int32_t ODBCDataAccess::GetRecordCount()
+{
+    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+        return 0;
+
+    int32_t count = -1;
+    try {
+        const long long reported = m_result->RecordCount();
+        count = reported > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                                : static_cast<int32_t>(reported);
+        Log(8, "GetRecordCount: Finishing Getting Record Count.");
+    } catch (const AdoException& error) {
+        Log(8, "GetRecordCount: " + FormatComError(error, m_connection.get()));
+        count = -1;
+    }
+    Log(8, "GetRecordCount: Validating RecordCount.");
+    if (count == -1) {
+        Log(8, "GetRecordCount: Lets determine record count manually.");
+        count = 0;
+        if (GetFirstRecord()) {
+            do
+                ++count;
+            while (GetNextRecord());
+        }
+    } else {
+        Log(8, "GetRecordCount: Driver supports RecordCount");
+    }
+    Log(8, "GetRecordCount: Found Record Count of " + XString(count));
+    return count;
+}
+
+bool ODBCDataAccess::GetFirstRecord()
+{
+    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+        return false;
+    try {
+        if (m_result->IsEOF() && m_result->IsBOF())
+            return false;
+        m_result->MoveFirst();
+        return !m_result->IsEOF();
+    } catch (const AdoException& error) {
+        // A row that cannot be read must not look like the end of the table.
+        Log(8, XString("GetFirstRecord Error: ") + error.Description().c_str());
+        throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+    }
+}
+
+bool ODBCDataAccess::GetNextRecord()
+{
+    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+        return false;
+    try {
+        if (m_result->IsEOF())
+            return false;
+        m_result->MoveNext();
+        return !m_result->IsEOF();
+    } catch (const AdoException& error) {
+        Log(8, XString("GetNextRecord Error: ") + error.Description().c_str());
+        throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+    }
+}
+
+int32_t ODBCDataAccess::GetFieldCount()
+{
+    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+        return 0;
+    try {
+        return static_cast<int32_t>(m_result->Fields().Count());
+    } catch (const AdoException& error) {
+        throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+    }
+}
+
+XString ODBCDataAccess::GetFieldName(int32_t column)
+{
+    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+        return XString();
+    try {
+        return XString(m_result->Fields().Item(static_cast<long>(column)).Name().c_str());
+    } catch (const AdoException& error) {
+        throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Errors and the end of the extraction
+
+XString ODBCDataAccess::FormatComError(const AdoException& error, const AdoConnection* connection)
+{
+    XString text;
+    if (connection) {
+        for (const AdoError& item : connection->Errors()) {
+            XString line;
+            line.Format("Error number: %x\t%s\r\n", item.number, item.description.c_str());
+            text += Bounded(line, 1000);
+        }
+    }
+    XString com;
+    com.Format("COM Error Code = %08lx, Code Meaning = %s\r\nSource = %s, Description = %s",
+               static_cast<unsigned long>(error.Code()), AdoSystemMessage(error.Code()).c_str(),
+               error.Source().c_str(), error.Description().c_str());
+    text += Bounded(com, 1000);
+    Log(8, text);
+    return text;
+}
+
+void ODBCDataAccess::MaskPassword(XString& text)
+{
+    ::MaskPassword(text);
+}
+
+void ODBCDataAccess::ExportComplete()
+{
+    Log(7, "Finished Extraction");
+    Log(8, "Finishing Import");
+    if (!m_keepConnection) {
+        Log(8, "Disconnecting");
+        Disconnect();
+    }
+    Log(8, "Saving Bridge Config");
+    SaveBridgeConfig();
+    Log(8, "Clearing Run Data");
+    ClearRunData();
+    Log(5, "Export complete.");
+    emit writeProgress(QStringLiteral("end_progress"), -1);
+    Log(8, "End Extract Log");
+    Log(8, "Extract Log Ended");
+    emit writeProgress(QStringLiteral("bridge_complete"), -1);
+}

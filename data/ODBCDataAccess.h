@@ -1,0 +1,196 @@
+// ODBCDataAccess: the data access object of an extraction. It holds the
+// connection to the source database, the description of the current query
+// (tables, fields, conditions, orders) and its SQL text, the current result,
+// and every operation that reads a value out of the current row. It also
+// probes the schema (does a table or field exist) and logs it on request.
+// The export engine derives from it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "data/DataAccessBase.h"
+#include "data/QueryModel.h"
+#include "data/odbc/AdoError.h"
+
+class AdoConnection;
+class AdoField;
+class AdoRecordset;
+class AdoVariant;
+
+class ODBCDataAccess : public DataAccessBase
+{
+    Q_OBJECT
+
+public:
+    // Throws XException "Failed to initialize connection." when the
+    // connection object cannot be made.
+    ODBCDataAccess(uint32_t options, int databaseType, QObject* parent = nullptr);
+    ~ODBCDataAccess() override;
+
+    // ---- query model ----
+
+    // Destroys every table, field, condition and order; the next field gets
+    // position 0. The distinct and quote switches and the attendance filter
+    // settings stay.
+    void ClearQuery() override;
+    // Adds a table (alias empty: the SQL name). With VerifySchema set, a
+    // missing table gives nullptr, or throws when `required`.
+    ODBCTable* AddTable(const XString& name, const XString& alias, bool required,
+                        const XString& sourceText = XString());
+    // Adds a selected field at the next position. With VerifySchema set, a
+    // missing field gives nullptr, or throws when `required`.
+    ODBCField* AddQueryField(DataAccessTable* table, const XString& name, bool required) override;
+    // Adds "prefix table.field suffix as alias" at the next position.
+    ODBCField* AddFunctionField(const XString& prefix, ODBCField* baseField, const XString& suffix,
+                                const XString& alias);
+    // A condition whose right side is finished SQL literal text.
+    ODBCCondition* AddCondition(const XString& conjunction, ODBCField* field, const XString& op,
+                                const XString& value, int32_t level);
+    // A condition whose right side is another field.
+    ODBCCondition* AddCondition(const XString& conjunction, ODBCField* field, const XString& op,
+                                ODBCField* secondField, int32_t level);
+    // nullptr (and a warning) without a field.
+    ODBCOrder* AddOrder(ODBCField* field, bool descending = false);
+
+    void SetDistinct(bool distinct) { m_distinct = distinct; }
+    bool GetDistinct() const { return m_distinct; }
+    void SetQuoteFieldNames(bool quote) { m_quoteFieldNames = quote; }
+    void SetQuoteTableNames(bool quote) { m_quoteTableNames = quote; }
+    // The field FilterAttendance restricts; owned by the caller.
+    void SetChangeDateField(ODBCField* field) { m_changeDateField = field; }
+
+    // Replaces the change-date range conditions of the previous call.
+    void FilterAttendance(const XDate& from, const XDate& to) override;
+    void ClearFilter() override;
+
+    // The SELECT text of the current query description.
+    XString BuildQuery() override;
+
+    int32_t GetQueryFieldCount() const { return static_cast<int32_t>(m_fields.size()); }
+
+    // ---- database types ----
+
+    XString GetTypeName() const;
+    // The connection string of this object's type for the given data source,
+    // user and password (nullptr: absent).
+    virtual XString BuildConnectionString(const XString& dataSource, const XString* user,
+                                          const XString* password);
+    // The same for the stored data source, user and password.
+    XString BuildConnectionString();
+    // The SQL date literal of `type` (0: this object's type).
+    virtual XString SQLDate(const XDate& date, int type = 0);
+    XString QuoteText(const XString& text, int type = 0) const;
+    // Data type name of a column of the current result ("" without one).
+    XString GetFieldTypeName(int32_t column);
+
+    // ---- connection ----
+
+    void Connect(const XString& connectionString);
+    void Disconnect();
+    bool IsConnected() const;
+    void Reconnect() override;
+    // Starts the writer's run bookkeeping, connects, and writes the schema
+    // log when the run parameter "logSchema" is "true".
+    void OpenConnection(const XString& connectionString, bool keepConnection);
+    const XString& GetConnectionString() const { return m_connectionString; }
+
+    // ---- queries and records ----
+
+    // Runs `statement` as the current result. 0, or a QueryError code of 2
+    // or more when the connection was lost; other failures throw.
+    int RunQuery(const XString& statement);
+    int RunCurrentQuery() override;
+    bool OpenCurrentQuery() override;
+    void CloseQuery() override;
+    // Rows of the current result; counted by walking them when the cursor
+    // cannot tell (the result is then left after its last row).
+    int32_t GetRecordCount() override;
+    // Positioning; false only at the end of the data, a reading error throws.
+    bool GetFirstRecord() override;
+    bool GetNextRecord() override;
+    int32_t GetFieldCount();
+    XString GetFieldName(int32_t column);
+
+    // ---- field readers ----
+
+    XString GetRawText(DataAccessField* field) override;
+    XString GetText(DataAccessField* field) override;
+    XString GetCleanText(DataAccessField* field) override;
+    XByteBuffer GetBytes(DataAccessField* field) override;
+    XDate GetDate(DataAccessField* field) override;
+    XDateTime GetDateTime(DataAccessField* field) override;
+    XTime GetTime(DataAccessField* field) override;
+    int32_t GetInt(DataAccessField* field) override;
+    int32_t GetLong(DataAccessField* field) override;
+    float GetFloat(DataAccessField* field) override;
+    double GetDouble(DataAccessField* field) override;
+    bool GetBool(DataAccessField* field) override;
+    XString GetBoolDigit(DataAccessField* field) override;
+    bool IsNull(DataAccessField* field) override;
+    virtual XString GetTextNoZero(DataAccessField* field);
+    virtual XString GetTextNoNA(DataAccessField* field);
+    virtual XString GetCleanTextNoZero(DataAccessField* field);
+    virtual XDate GetDateNo1900(DataAccessField* field);
+
+    // ---- errors and end of the extraction ----
+
+    // The error collection of `connection` (may be nullptr) and the error
+    // itself as one text, which is also logged.
+    XString FormatComError(const AdoException& error, const AdoConnection* connection);
+    // Masks every password value of a connection string in place.
+    static void MaskPassword(XString& text);
+    void ExportComplete() override;
+
+    // ---- schema probing ----
+
+    bool DoTableExists(const XString& table);
+    bool DoFieldExists(const XString& table, const XString& field);
+    bool TableExists(const XString& table) { return DoTableExists(table); }
+    bool FieldExists(const XString& table, const XString& field) { return DoFieldExists(table, field); }
+    // True when `statement` runs without error on its own result.
+    bool TrialQuery(const XString& statement);
+    // DoTableExists, connecting first when needed; a connection made here is
+    // closed again unless `keepConnection`.
+    bool TableExistsConnected(const XString& connectionString, const XString& table, bool keepConnection);
+    // Logs every table and column the catalogue lists.
+    void LogSchema();
+    // Logs the column names of `table`; never throws.
+    void LogTableContents(const ODBCTable* table);
+
+protected:
+    AdoConnection* Connection() const { return m_connection.get(); }
+    AdoRecordset* CurrentResult() const { return m_result.get(); }
+
+private:
+    enum class CheckMode { Plain, Count, Value };
+
+    XString BuildXBasePath();
+    XString FieldText(const ODBCField* field) const;
+    // The current row's value of `field`; false without a field (or for the
+    // file database type). Reading errors throw with the field's status.
+    bool ReadValue(DataAccessField* field, AdoVariant& value);
+    AdoField& FetchAdoField(DataAccessField* field);
+    [[noreturn]] void ThrowFieldError(const AdoException& error, DataAccessField* field);
+    // Runs a catalogue statement on its own result and judges it by `mode`.
+    bool RunCheck(const XString& statement, CheckMode mode, int32_t* count, int32_t* value);
+    void CloseCurrentResult();
+
+    std::unique_ptr<AdoConnection> m_connection;
+    std::unique_ptr<AdoRecordset> m_result;
+    XString m_connectionString;
+    XString m_tableTemplate = "SELECT * FROM %s";
+    XString m_fieldTemplate = "SELECT %s FROM %s";
+
+    std::vector<std::unique_ptr<ODBCTable>> m_tables;
+    std::vector<std::unique_ptr<ODBCField>> m_fields;
+    std::vector<std::unique_ptr<ODBCCondition>> m_conditions;
+    std::vector<std::unique_ptr<ODBCOrder>> m_orders;
+    int32_t m_fieldCounter = 0;
+    bool m_distinct = false;
+    bool m_quoteFieldNames = false;
+    bool m_quoteTableNames = false;
+    ODBCField* m_changeDateField = nullptr;
+    int32_t m_filterConditionCount = 0;
+};

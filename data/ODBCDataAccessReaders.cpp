@@ -1,0 +1,184 @@
+// The field readers of ODBCDataAccess: each reads one query field of the
+// current row and turns its value into text, a number, a flag or a date by
+// the rules of ValueText. A value that cannot be read raises an error naming
+// the field and its status; it never reads as an empty value.
+#include "data/ODBCDataAccess.h"
+
+#include "data/DatabaseTypes.h"
+#include "data/ValueText.h"
+#include "data/odbc/AdoConnection.h"
+#include "data/odbc/AdoRecordset.h"
+#include "util/XException.h"
+
+namespace {
+// Day number of 1 January 1900, which some databases store for "no date".
+constexpr int32_t kNineteenHundred = 109573;
+}  // namespace
+
+AdoField& ODBCDataAccess::FetchAdoField(DataAccessField* field)
+{
+    if (m_options & DataAccessOption::FieldsByName)
+        return m_result->Fields().Item(field->GetName().str());
+    const auto* odbcField = static_cast<const ODBCField*>(field);
+    return m_result->Fields().Item(static_cast<long>(odbcField->GetPosition()));
+}
+
+void ODBCDataAccess::ThrowFieldError(const AdoException& error, DataAccessField* field)
+{
+    int status = adFieldUnavailable;
+    try {
+        status = FetchAdoField(field).Status();
+    } catch (const AdoException&) {
+        // The field itself is out of reach; "unavailable" says so.
+    }
+    const XString text = FormatComError(error, m_connection.get()) + " Field Status: " + FieldStatusText(status);
+    throw XException(text.c_str(), static_cast<int32_t>(error.Code()));
+}
+
+bool ODBCDataAccess::ReadValue(DataAccessField* field, AdoVariant& value)
+{
+    if (!field || m_databaseType == DatabaseType::DBaseXBase)
+        return false;
+    if (!m_result)
+        XException::RaiseError(0, "Cannot read the field %s: no query is open.", field->GetName().c_str());
+    try {
+        value = FetchAdoField(field).Value();
+    } catch (const AdoException& error) {
+        ThrowFieldError(error, field);
+    }
+    return true;
+}
+
+XString ODBCDataAccess::GetRawText(DataAccessField* field)
+{
+    AdoVariant value;
+    return ReadValue(field, value) ? VariantToText(value) : XString();
+}
+
+XString ODBCDataAccess::GetText(DataAccessField* field)
+{
+    XString text = GetRawText(field);
+    text.Trim();
+    text.RemoveSet("\t");
+    return text;
+}
+
+XString ODBCDataAccess::GetCleanText(DataAccessField* field)
+{
+    XString text = GetText(field);
+    text.Trim();
+    text.Replace('\t', ' ');
+    text.Replace('\r', ' ');
+    text.Replace('\n', ' ');
+    return text;
+}
+
+XByteBuffer ODBCDataAccess::GetBytes(DataAccessField* field)
+{
+    XByteBuffer bytes;
+    AdoVariant value;
+    try {
+        if (!ReadValue(field, value))
+            return bytes;
+    } catch (const XException&) {
+        Log(8, "Could not read ByteArray Field value from " + field->GetName());
+        throw;
+    }
+    if (value.IsNull() || value.IsEmpty())
+        return bytes;
+    if (value.Type() == AdoVarType::ByteArray || value.Type() == AdoVarType::String) {
+        // The whole value, zero bytes included.
+        const std::string& data = value.Text();
+        bytes.Set(data.data(), static_cast<uint32_t>(data.size()));
+    } else {
+        const XString text = VariantToText(value);
+        bytes.Set(text.c_str(), text.GetLength());
+    }
+    return bytes;
+}
+
+XDate ODBCDataAccess::GetDate(DataAccessField* field)
+{
+    AdoVariant value;
+    return ReadValue(field, value) ? VariantToDateTime(value).GetDate() : XDate();
+}
+
+XDateTime ODBCDataAccess::GetDateTime(DataAccessField* field)
+{
+    AdoVariant value;
+    return ReadValue(field, value) ? VariantToDateTime(value) : XDateTime();
+}
+
+XTime ODBCDataAccess::GetTime(DataAccessField* field)
+{
+    AdoVariant value;
+    return ReadValue(field, value) ? VariantToDateTime(value).GetTime() : XTime();
+}
+
+int32_t ODBCDataAccess::GetInt(DataAccessField* field)
+{
+    AdoVariant value;
+    return ReadValue(field, value) ? VariantToInt(value) : 0;
+}
+
+int32_t ODBCDataAccess::GetLong(DataAccessField* field)
+{
+    AdoVariant value;
+    return ReadValue(field, value) ? static_cast<int32_t>(VariantToInt64(value)) : 0;
+}
+
+float ODBCDataAccess::GetFloat(DataAccessField* field)
+{
+    AdoVariant value;
+    return ReadValue(field, value) ? static_cast<float>(VariantToDouble(value)) : 0.0f;
+}
+
+double ODBCDataAccess::GetDouble(DataAccessField* field)
+{
+    AdoVariant value;
+    return ReadValue(field, value) ? VariantToDouble(value) : 0.0;
+}
+
+bool ODBCDataAccess::GetBool(DataAccessField* field)
+{
+    AdoVariant value;
+    return ReadValue(field, value) && VariantToBool(value);
+}
+
+XString ODBCDataAccess::GetBoolDigit(DataAccessField* field)
+{
+    if (!field || m_databaseType == DatabaseType::DBaseXBase)
+        return XString();
+    return GetBool(field) ? "1" : "0";
+}
+
+bool ODBCDataAccess::IsNull(DataAccessField* field)
+{
+    AdoVariant value;
+    return !ReadValue(field, value) || value.IsNull();
+}
+
+XString ODBCDataAccess::GetTextNoZero(DataAccessField* field)
+{
+    const XString text = GetText(field);
+    return text == "0" ? XString() : text;
+}
+
+XString ODBCDataAccess::GetTextNoNA(DataAccessField* field)
+{
+    const XString text = GetText(field);
+    return text == "N/A" ? XString() : text;
+}
+
+XString ODBCDataAccess::GetCleanTextNoZero(DataAccessField* field)
+{
+    XString text = GetCleanText(field);
+    text.Trim();
+    return text == "0" ? XString() : text;
+}
+
+XDate ODBCDataAccess::GetDateNo1900(DataAccessField* field)
+{
+    const XDate date = GetDate(field);
+    return date == kNineteenHundred ? XDate() : date;
+}

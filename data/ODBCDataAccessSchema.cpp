@@ -1,0 +1,366 @@
+// Schema probing of ODBCDataAccess: whether a table or a field exists, asked
+// of the database's catalogue (or by a trial SELECT), the schema log and the
+// column dump of one table. Each check runs on a result of its own so that
+// it can be asked while a query is being built. A database error during a
+// check means "does not exist"; only an unsupported database type throws.
+#include "data/ODBCDataAccess.h"
+
+#include "data/DatabaseTypes.h"
+#include "data/ValueText.h"
+#include "data/odbc/AdoConnection.h"
+#include "data/odbc/AdoRecordset.h"
+#include "util/XException.h"
+
+namespace {
+
+// Catalogue statements put names inside single-quoted literals; a name that
+// could end the literal (or the statement) is no name of this database.
+bool IsSafeName(const XString& name)
+{
+    return name.Find('\'') == name.GetLength() && name.Find(';') == name.GetLength();
+}
+
+XString Fill(const char* format, const XString& first)
+{
+    XString statement;
+    statement.Format(format, first.c_str());
+    return statement;
+}
+
+XString Fill(const char* format, const XString& first, const XString& second)
+{
+    XString statement;
+    statement.Format(format, first.c_str(), second.c_str());
+    return statement;
+}
+
+}  // namespace
+
+bool ODBCDataAccess::RunCheck(const XString& statement, CheckMode mode, int32_t* count, int32_t* value)
+{
+    auto check = std::make_unique<AdoRecordset>();
+    check->Open(statement.str(), *m_connection, adOpenForwardOnly, adLockReadOnly, adCmdText);
+    if (mode == CheckMode::Plain)
+        return true;
+
+    // The counting and reading operations work on the current result; lend
+    // them the check's result and give the query's own back afterwards.
+    struct Lend
+    {
+        std::unique_ptr<AdoRecordset>& slot;
+        std::unique_ptr<AdoRecordset> saved;
+        ~Lend() { slot.swap(saved); }
+    } lend{m_result, std::move(m_result)};
+    m_result = std::move(check);
+
+    if (mode == CheckMode::Count) {
+        *count = GetRecordCount();
+        return *count >= 1;
+    }
+    if (!GetFirstRecord())
+        return false;
+    *value = VariantToInt(m_result->Fields().Item(0L).Value());
+    return *value >= 1;
+}
+
+bool ODBCDataAccess::TrialQuery(const XString& statement)
+{
+    try {
+        AdoRecordset trial;
+        trial.Open(statement.str(), *m_connection, adOpenForwardOnly, adLockReadOnly, adCmdText);
+        return true;
+    } catch (const std::exception& error) {
+        Log(8, XString("TrialQuery did not run: ") + error.what());
+        return false;
+    }
+}
+
+bool ODBCDataAccess::DoTableExists(const XString& table)
+{
+    using namespace DatabaseType;
+    Log(9, "Table Exists query:" + table);
+    if (m_databaseType == DBaseXBase) {
+        Log(8, "Need to define USE_XBASE!!");
+        return false;
+    }
+
+    XString statement;
+    CheckMode mode = CheckMode::Plain;
+    if (m_options & DataAccessOption::PlainExistenceChecks) {
+        statement = Fill(m_tableTemplate, table);
+    } else {
+        switch (m_databaseType) {
+        case DBaseODBC:
+        case FoxProODBC:
+            statement = Fill("SELECT * FROM %s", table);
+            break;
+        case FoxProDBF:
+        case SybaseOLE:
+            statement = Fill("SELECT COUNT(*) FROM %s", table);
+            break;
+        case MSSQL:
+            statement = Fill("SELECT name FROM sysobjects WHERE (xtype = 'U' OR xtype = 'V') AND "
+                             "UPPER(name) = UPPER('%s')", table);
+            mode = CheckMode::Count;
+            break;
+        case MySQL:
+            statement = Fill("SELECT TABLE_NAME FROM information_schema.TABLES T WHERE (table_name = '%s')", table);
+            mode = CheckMode::Count;
+            break;
+        case SQLite:
+            statement = Fill("SELECT * FROM sqlite_master WHERE type='table' AND name='%s'", table);
+            break;
+        case Access:
+            statement = Fill("SELECT Name FROM MSysObjects WHERE Type=1 AND Flags=0 AND Name='%s'", table);
+            if (!TrialQuery(statement))
+                statement = Fill(m_quoteTableNames ? "Select COUNT(*) From \"%s\"" : "Select COUNT(*) From %s", table);
+            mode = CheckMode::Count;
+            break;
+        case Postgres:
+            statement = Fill("SELECT tablename FROM pg_tables WHERE tableowner = current_user AND tablename = %s",
+                             XString(table).Replace('"', '\''));
+            mode = CheckMode::Count;
+            break;
+        case OracleODBC:
+        case OracleOLE:
+        case OracleMSDAORA:
+            statement = Fill("SELECT DISTINCT table_name FROM all_tab_columns WHERE UPPER(table_name) = UPPER('%s')",
+                             table);
+            mode = CheckMode::Count;
+            break;
+        case SybaseODBC:
+            statement = Fill("SELECT name FROM sysobjects WHERE (type = 'U' OR type = 'V') AND "
+                             "UPPER(name) = UPPER('%s')", table);
+            mode = CheckMode::Count;
+            break;
+        case Progress:
+            statement = Fill("SELECT DISTINCT tbl FROM sysprogress.\"SYSTABLES\" WHERE UPPER(tbl) = UPPER('%s')", table);
+            break;
+        case Informix:
+            statement = Fill("SELECT COUNT(*) FROM systables WHERE tabname = '%s'", table);
+            if (!TrialQuery(statement))
+                statement = Fill("Select COUNT(*) From %s", table);
+            mode = CheckMode::Value;
+            break;
+        case TopSpeed:
+        case LotusNotes:
+            statement = Fill("Select COUNT(*) From %s", table);
+            break;
+        case CADatacom:
+            statement = Fill("Select COUNT(*) From %s", table);
+            mode = CheckMode::Value;
+            break;
+        default:
+            throw XException("DB Type not defined for TableExists yet, feel free to do so.");
+        }
+    }
+    Log(9, "Table Exists query:" + statement);
+
+    if (!IsSafeName(table)) {
+        Log(8, "Table name " + table + " holds a quote or a semicolon; it cannot name a table.");
+        return false;
+    }
+    try {
+        int32_t count = 0;
+        int32_t value = 0;
+        return RunCheck(statement, mode, &count, &value);
+    } catch (const AdoException& error) {
+        FormatComError(error, m_connection.get());  // logs the error text
+        return false;
+    } catch (const std::exception& error) {
+        Log(8, XString("Unknown Error occured in DoTableExists: ") + error.what());
+        return false;
+    }
+}
+
+bool ODBCDataAccess::DoFieldExists(const XString& table, const XString& field)
+{
+    using namespace DatabaseType;
+    XString statement;
+    CheckMode mode = CheckMode::Plain;
+    if (m_options & DataAccessOption::PlainExistenceChecks) {
+        statement = Fill(m_fieldTemplate, field, table);
+    } else {
+        switch (m_databaseType) {
+        case DBaseODBC:
+        case FoxProODBC:
+        case SybaseOLE:
+            statement = Fill("SELECT %s FROM %s", field, table);
+            break;
+        case FoxProDBF:
+            statement = Fill("SELECT COUNT(%s) FROM %s", field, table);
+            break;
+        case MSSQL:
+        case SybaseODBC:
+            statement = Fill("SELECT syscolumns.name FROM syscolumns JOIN sysobjects ON syscolumns.id=sysobjects.id "
+                             "WHERE UPPER(sysobjects.name) = UPPER('%s') AND UPPER(syscolumns.name) = UPPER('%s')",
+                             table, field);
+            mode = CheckMode::Count;
+            break;
+        case MySQL:
+            statement = Fill("SELECT column_name FROM information_schema.COLUMNS C WHERE (table_name = '%s' AND "
+                             "column_name = '%s')", table, field);
+            mode = CheckMode::Count;
+            break;
+        case SQLite:
+            statement = Fill("SELECT sql FROM sqlite_master WHERE name='%s' AND sql LIKE '%s '", table, field);
+            break;
+        case Access: {
+            const XString f = m_quoteFieldNames ? field.Quoted() : field;
+            const XString t = m_quoteTableNames ? table.Quoted() : table;
+            statement = Fill("Select COUNT(%s) From %s", f, t);
+            mode = CheckMode::Count;
+            break;
+        }
+        case Postgres:
+            statement = Fill("SELECT attname AS testfield FROM pg_class, pg_attribute WHERE relname = %s AND "
+                             "pg_class.oid = attrelid  AND attnum > 0 AND attname='%s'",
+                             XString(table).Replace('"', '\''), field);
+            mode = CheckMode::Count;
+            break;
+        case OracleODBC:
+        case OracleOLE:
+        case OracleMSDAORA:
+            statement = Fill("SELECT column_name FROM all_tab_columns WHERE UPPER(table_name) = UPPER('%s') AND "
+                             "UPPER(column_name) = UPPER('%s')", table, field);
+            mode = CheckMode::Count;
+            break;
+        case Progress:
+            statement = Fill("SELECT \"_Field-Name\" FROM pub.\"_field\" WHERE \"_Field-Name\" = '%s' AND "
+                             "\"_file-recid\" = (SELECT ROWID FROM pub.\"_file\" WHERE \"_file-name\" = '%s')",
+                             field, table);
+            mode = CheckMode::Count;
+            break;
+        case Informix:
+            statement = Fill("select tabid from systables where tabname='%s' and colname = '%s'", table, field);
+            if (!TrialQuery(statement)) {
+                Log(8, "TrialQuery Failed.  Trying Count");
+                Log(8, "TrialQuery Failed: " + statement);
+                statement = Fill("Select COUNT(%s) From %s", field, table);
+            }
+            mode = CheckMode::Value;
+            break;
+        case TopSpeed:
+            statement = Fill(m_quoteFieldNames ? "Select COUNT(\"%s\") From %s" : "Select COUNT(%s) From %s", field,
+                             table);
+            break;
+        case LotusNotes:
+            statement = Fill("SELECT \"%s\" FROM \"%s\"", field, table);
+            break;
+        case CADatacom:
+            statement = Fill("Select COUNT(%s) From %s", field, table);
+            mode = CheckMode::Count;
+            break;
+        default:
+            throw XException("DB Type not defined for FieldExists yet, feel free to do so.");
+        }
+    }
+    Log(9, "Field Exists query:" + statement);
+
+    if (!IsSafeName(table) || !IsSafeName(field)) {
+        Log(8, "Field " + field + " of table " + table + " holds a quote or a semicolon; it cannot name a field.");
+        return false;
+    }
+    try {
+        int32_t count = 0;
+        int32_t value = 0;
+        if (mode == CheckMode::Count)
+            Log(8, "Check Result Count.");
+        else if (mode == CheckMode::Value)
+            Log(8, "Check Result.");
+        if (!RunCheck(statement, mode, &count, &value)) {
+            if (mode == CheckMode::Count)
+                Log(8, "Query RecordCount = " + XString(count));
+            else
+                Log(8, "Record Value =" + XString(value));
+            return false;
+        }
+        Log(8, "Field Valid.");
+        return true;
+    } catch (const AdoException& error) {
+        Log(8, "Query Failed.");
+        FormatComError(error, m_connection.get());  // logs the error text
+        return false;
+    } catch (const std::exception& error) {
+        Log(8, XString("Unknown Error in DoFieldExists: ") + error.what());
+        return false;
+    }
+}
+
+bool ODBCDataAccess::TableExistsConnected(const XString& connectionString, const XString& table,
+                                          bool keepConnection)
+{
+    const bool connectedHere = !IsConnected();
+    if (connectedHere)
+        Connect(connectionString);
+    const bool exists = DoTableExists(table);
+    if (connectedHere && !keepConnection)
+        Disconnect();
+    return exists;
+}
+
+void ODBCDataAccess::LogSchema()
+{
+    using namespace DatabaseType;
+    Log(7, "Logging Schema...");
+    XString statement;
+    switch (m_databaseType) {
+    case MSSQL:
+    case SybaseODBC:
+        statement = "SELECT sysobjects.name as table_name, syscolumns.name as column_name FROM syscolumns JOIN "
+                    "sysobjects ON syscolumns.id=sysobjects.id";
+        break;
+    case MySQL:
+        statement = "SELECT table_name as table_name, column_name as column_name FROM information_schema.COLUMNS C";
+        break;
+    case SQLite:
+        statement = "SELECT name as table_name, sql as column_name FROM sqlite_master";
+        break;
+    case Postgres:
+        statement = "SELECT relname as table_name, attname as column_name FROM pg_class, pg_attribute WHERE "
+                    "pg_class.oid = attrelid  AND attnum > 0";
+        break;
+    case OracleODBC:
+    case OracleOLE:
+    case OracleMSDAORA:
+        statement = "SELECT table_name as table_name, column_name as column_name FROM all_tab_columns";
+        break;
+    default:
+        break;
+    }
+    Log(7, statement);
+    if (statement.IsEmpty()) {
+        Log(7, "No schema statement for the database type " + GetTypeName() + ".");
+        return;
+    }
+
+    RunQuery(statement);
+    const int32_t columns = GetFieldCount();
+    for (int32_t i = 0; i < columns; ++i)
+        Log(7, GetFieldTypeName(i) + " - " + GetFieldName(i));
+    if (columns >= 2) {
+        for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
+            Log(9, VariantToText(m_result->Fields().Item(0L).Value()) + "::" +
+                       VariantToText(m_result->Fields().Item(1L).Value()));
+        }
+    }
+    CloseQuery();
+}
+
+void ODBCDataAccess::LogTableContents(const ODBCTable* table)
+{
+    Log(8, table->GetSqlName() + " contents:");
+    try {
+        ODBCDataAccess dump(DataAccessOption::ForwardOnly | 0x1, DatabaseType::None);
+        dump.Connect(m_connectionString);
+        dump.RunQuery("SELECT * FROM " + table->GetSqlName());
+        const int32_t columns = dump.GetFieldCount();
+        for (int32_t i = 0; i < columns; ++i)
+            Log(8, dump.GetFieldName(i));
+        dump.CloseQuery();
+        dump.Disconnect();
+    } catch (const std::exception& error) {
+        // A diagnostic only: the missing field is reported either way.
+        Log(8, XString("The contents of ") + table->GetSqlName() + " could not be listed: " + error.what());
+    }
+}
