@@ -13,7 +13,9 @@ void XByteBuffer::SetLength(uint32_t length)
     if (capacity != m_data.size()) {
         // Too small, or at least one granule too large: reallocate to fit.
         std::vector<unsigned char> data(capacity, 0);
-        std::memcpy(data.data(), m_data.data(), std::min<size_t>(m_length, length));
+        size_t keep = std::min<size_t>(m_length, length);
+        if (keep > 0)
+            std::memcpy(data.data(), m_data.data(), keep);
         m_data.swap(data);
     } else if (length > m_length) {
         std::memset(m_data.data() + m_length, 0, length - m_length);
