@@ -56,11 +56,16 @@ void DelimitedTextWriter::WriteField(const char* text)
     if (!text)
         return;
     // A separator, CR or LF inside a value would split the record; it becomes a blank.
-    for (const char* p = text; *p; ++p) {
-        char c = *p;
-        if (c == '\t' || c == '\r' || c == '\n' || c == m_separator)
-            c = ' ';
-        m_buffer.push_back(c);
+    const char breakers[] = {'\t', '\r', '\n', m_separator, '\0'};
+    const char* p = text;
+    for (;;) {
+        size_t clean = std::strcspn(p, breakers);
+        m_buffer.append(p, clean);
+        p += clean;
+        if (*p == '\0')
+            break;
+        m_buffer.push_back(' ');
+        ++p;
     }
     if (m_buffer.size() >= 16 * kFlushSize)
         Flush();
