@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -350,6 +351,16 @@ QString SISConfig::usageText(const QString &programName) const
     return usage;
 }
 
+// For "defaults" the path names the configuration file itself; its status files
+// go beside it instead of into a new folder named like the file.
+QString SISConfig::defaultsStatusFolder(const QString &path)
+{
+    if (path.isEmpty() || QFileInfo(toOsPath(path)).isDir())
+        return path;
+    const qsizetype cut = std::max(path.lastIndexOf(u'\\'), path.lastIndexOf(u'/'));
+    return cut > 0 ? path.left(cut) : QString();
+}
+
 // ---------------------------------------------------------------- driver
 
 int SISConfig::processCommandLine(int argc, const char *const *argv)
@@ -458,7 +469,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     }
     if (command == QLatin1String("defaults")) {
         const int status = m_validateMode ? commandDefaultsValidate(m_validateNumber) : commandDefaults(message);
-        return finishCommand(status, m_path, QStringLiteral("Failed retrieving default settings."));
+        return finishCommand(status, defaultsStatusFolder(m_path), QStringLiteral("Failed retrieving default settings."));
     }
     if (command == QLatin1String("test")) {
         int status;

@@ -45,6 +45,9 @@ public:
     // Per-installation text in the log file name; no deployment supplies one yet.
     virtual QString installationId() const { return QString(); }
 
+    // Folder for the status files of "defaults", whose path names a file.
+    static QString defaultsStatusFolder(const QString &path);
+
     // The command line with every password value replaced by the mask.
     QStringList maskedArguments(const QStringList &arguments) const;
 

@@ -1,0 +1,174 @@
+// Whole-process cases that need more than one look at the results: log styles,
+// passwords kept out of every output, quoted folders and the log fallback.
+#include "tests/app/BridgeProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+QString today() { return QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")); }
+
+// The importer's encoding: each character becomes two alphabet characters,
+// high half first.
+QString encodePassword(const QString &plain)
+{
+    const QString alphabet = QStringLiteral("Qw7!rT2#mK9$zX4p");
+    QString encoded;
+    for (QChar c : plain)
+        encoded += alphabet.at(c.unicode() / 16) + QString(alphabet.at(c.unicode() % 16));
+    return encoded;
+}
+
+QStringList runArguments(const QString &dir)
+{
+    return {QStringLiteral("run"), QStringLiteral("--dsn=d"), QStringLiteral("--user=u"), QStringLiteral("--pwd=p"),
+            QStringLiteral("--school=1"), QStringLiteral("--path=") + dir};
+}
+
+struct StyleCase
+{
+    const char *style;
+    bool setupOnConsole; // the Informational set-up record
+    bool setupInFile;
+};
+
+class LogStyle : public ::testing::TestWithParam<StyleCase>
+{
+};
+
+TEST_P(LogStyle, DecidesWhereRecordsGo)
+{
+    const StyleCase &c = GetParam();
+    QTemporaryDir home, work;
+    QStringList arguments = runArguments(work.path());
+    if (*c.style)
+        arguments << QStringLiteral("--log=") + QString::fromLatin1(c.style);
+
+    const BridgeResult r = runBridge(arguments, home.path());
+    const QString out = r.out.join(u'\n');
+    const QString logFile = work.path() + QStringLiteral("/MORV--1-") + today() + QStringLiteral(".log");
+    const QString file = QString::fromUtf8(readFile(logFile));
+
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(out.contains(QStringLiteral("LogManager::setupLogFile")), c.setupOnConsole) << out.toStdString();
+    EXPECT_EQ(file.contains(QStringLiteral("LogManager::setupLogFile")), c.setupInFile);
+    // Whatever the style: the header's start line and errors reach the importer,
+    // and the file gets its header block.
+    EXPECT_TRUE(out.contains(QStringLiteral("log\tInformational\tTIME\t\tQuillon Data Extractor for MORV started.")));
+    EXPECT_TRUE(out.contains(QStringLiteral("log\tError        \tTIME\tSISConfig::runTask\t")));
+    EXPECT_TRUE(file.contains(QStringLiteral("Quillon Data Extractor for MORV File\r\n")));
+    EXPECT_TRUE(r.out.endsWith(QStringLiteral("end_progress")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Styles, LogStyle,
+                         ::testing::Values(StyleCase{"", true, true}, StyleCase{"off", false, false},
+                                           StyleCase{"consoleoff", false, true}, StyleCase{"fileoff", true, false},
+                                           StyleCase{"extract", true, true}, StyleCase{"unknown", true, true}),
+                         [](const ::testing::TestParamInfo<StyleCase> &info) {
+                             return *info.param.style ? std::string(info.param.style) : std::string("all");
+                         });
+
+TEST(CommandLineSecrets, PasswordsNeverReachOutputsLogsOrStatusFiles)
+{
+    const QString plain = QStringLiteral("-x1Secret");
+    const QString encoded = encodePassword(plain);
+    struct Run
+    {
+        QStringList extra;
+        const char *command;
+    };
+    const Run runs[] = {
+        {{QStringLiteral("--pwdencode=") + encoded}, "run"},
+        {{QStringLiteral("--pwd"), plain}, "run"},
+        {{QStringLiteral("--pwd=") + plain, QStringLiteral("--pwdencode=") + encoded}, "help"},
+        {{QStringLiteral("--pwd"), QStringLiteral("x1Secret"), QStringLiteral("--pwdencode")}, "run"},
+    };
+    for (const Run &run : runs) {
+        QTemporaryDir home, work;
+        QStringList arguments = {QString::fromLatin1(run.command), QStringLiteral("--dsn=d"), QStringLiteral("--user=u"),
+                                 QStringLiteral("--school=1"), QStringLiteral("--path=") + work.path()};
+        arguments += run.extra;
+        const BridgeResult r = runBridge(arguments, home.path());
+        QString everything = r.out.join(u'\n') + r.err;
+        for (const QString &name : QDir(work.path()).entryList(QDir::Files))
+            everything += QString::fromUtf8(readFile(work.path() + u'/' + name));
+        SCOPED_TRACE(arguments.join(u' ').toStdString());
+        EXPECT_FALSE(everything.contains(plain)) << everything.toStdString();
+        EXPECT_FALSE(everything.contains(encoded)) << everything.toStdString();
+        EXPECT_FALSE(everything.contains(QStringLiteral("Secret")));
+    }
+}
+
+TEST(CommandLineSecrets, EncodedPasswordStartingWithDashSatisfiesTheRun)
+{
+    // "-x1" encodes to text that starts with a dash-free alphabet character, but
+    // a plain value split off at "=" must also be taken as given.
+    QTemporaryDir home, work;
+    const BridgeResult r = runBridge({QStringLiteral("run"), QStringLiteral("--dsn=d"), QStringLiteral("--user=u"),
+                                      QStringLiteral("--pwd=-x1"), QStringLiteral("--school=-5"),
+                                      QStringLiteral("--path=") + work.path()},
+                                     home.path());
+    // The run gets past the scanner and the requirement check to the task.
+    EXPECT_TRUE(r.out.join(u'\n').contains(QStringLiteral("SISConfig::runTask"))) << r.out.join(u'\n').toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("Usage:")));
+    EXPECT_TRUE(QFile::exists(work.path() + QStringLiteral("/MORV---5-") + today() + QStringLiteral(".log")));
+}
+
+TEST(CommandLineFolders, QuotedFolderEndingInAQuoteIsTheFolder)
+{
+    QTemporaryDir home, work;
+    const QString folder = work.path() + QStringLiteral("/Export");
+    const BridgeResult r =
+        runBridge({QStringLiteral("version"), QStringLiteral("--path=") + folder + u'"'}, home.path());
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/Data ExtractorStatus.tmp")));
+    EXPECT_FALSE(QFile::exists(folder + u'"'));
+}
+
+TEST(CommandLineFolders, UnwritableLogFolderFallsBackToDocuments)
+{
+    QTemporaryDir home, work;
+    QFile blocker(work.path() + QStringLiteral("/blocker"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QStringList arguments = runArguments(work.path());
+    arguments << QStringLiteral("--logpath=") + work.path() + QStringLiteral("/blocker/logs");
+
+    const BridgeResult r = runBridge(arguments, home.path());
+
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("error\tLog File Error\tCould not write to: ") + work.path()
+                               + QStringLiteral("/blocker/logsMORV--1. Will now write to: ")))
+        << r.err.toStdString();
+    const QString fallback = home.path() + QStringLiteral("/Documents/MORV--1-") + today() + QStringLiteral(".log");
+    EXPECT_TRUE(QFile::exists(fallback));
+    // The run still ends with its status files and a copy of the log.
+    EXPECT_TRUE(readFile(work.path() + QStringLiteral("/Data ExtractorStatus.tmp")).contains("\tFailed\tFailed on extraction."));
+    EXPECT_TRUE(QFile::exists(work.path() + QStringLiteral("/MORV--1-") + today() + QStringLiteral(".log")));
+}
+
+TEST(CommandLineFolders, RunReplacesThePreviousRunsStatus)
+{
+    QTemporaryDir home, work;
+    QFile old(work.path() + QStringLiteral("/Data ExtractorStatus.tmp"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("2020/01/01 00:00:00\tSucceeded\tSucceeded\r\n");
+    old.close();
+    QFile bridgeStatus(work.path() + QStringLiteral("/BridgeStatus.tmp"));
+    ASSERT_TRUE(bridgeStatus.open(QIODevice::WriteOnly));
+    bridgeStatus.write("2020/01/01 00:00:00\tSucceeded\tSucceeded\r\n");
+    bridgeStatus.close();
+
+    const BridgeResult r = runBridge(runArguments(work.path()), home.path());
+
+    EXPECT_EQ(r.exitCode, 1);
+    const QByteArray status = readFile(work.path() + QStringLiteral("/Data ExtractorStatus.tmp"));
+    EXPECT_FALSE(status.contains("Succeeded")) << status.toStdString();
+    EXPECT_TRUE(readFile(work.path() + QStringLiteral("/BridgeStatus.tmp")).endsWith("\tExtract Running\r\n"));
+}
+
+} // namespace

@@ -1,0 +1,171 @@
+// The bridge as the importer sees it: protocol lines, usage text, exit status
+// and status files of whole command lines.
+#include "tests/app/BridgeProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+const QString kStatus = QStringLiteral("Data ExtractorStatus.tmp");
+const QString kFinished = QStringLiteral("finished_bridge.tmp");
+const QString kStart0 = QStringLiteral("start_progress\t0");
+const QString kEnd = QStringLiteral("end_progress");
+
+QString versionLine()
+{
+    return QStringLiteral("version\tmorv\t2.1.5.0\t2.00.0037\tMORV (Data Extractor)\t") + MORV_BINARY_DIR
+        + QStringLiteral("/app/help/MORVGuide.pdf");
+}
+
+struct Case
+{
+    const char *name;
+    QStringList arguments;    // "{dir}" stands for a fresh export folder
+    int exitCode;
+    QStringList out;          // standard output, exactly
+    QStringList errLines;     // standard error must hold these lines, in order
+    QString status;           // expected status-file tail after the date; empty: no status file
+};
+
+class CommandLine : public ::testing::TestWithParam<Case>
+{
+protected:
+    QTemporaryDir home;
+    QTemporaryDir work;
+};
+
+TEST_P(CommandLine, AnswersAsTheImporterExpects)
+{
+    const Case &c = GetParam();
+    const QString dir = work.path() + QStringLiteral("/export");
+    QStringList arguments;
+    for (QString argument : c.arguments)
+        arguments.append(argument.replace(QStringLiteral("{dir}"), dir));
+
+    const BridgeResult r = runBridge(arguments, home.path());
+    auto expand = [&dir](QString text) {
+        return text.replace(QStringLiteral("{dir}"), dir)
+            .replace(QStringLiteral("DATE"), QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    };
+
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    EXPECT_EQ(r.out.join(u'\n').toStdString(), expand(c.out.join(u'\n')).toStdString());
+    qsizetype from = 0;
+    for (const QString &line : c.errLines) {
+        const qsizetype at = r.err.indexOf(line + u'\n', from);
+        EXPECT_GE(at, 0) << "missing on standard error: " << line.toStdString() << "\nin:\n"
+                         << r.err.toStdString();
+        if (at >= 0)
+            from = at + line.size();
+    }
+
+    const QByteArray status = readFile(dir + u'/' + kStatus);
+    if (c.status.isEmpty()) {
+        EXPECT_FALSE(QFileInfo::exists(dir + u'/' + kStatus)) << status.toStdString();
+    } else {
+        const QRegularExpression line(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\t")
+                                      + QRegularExpression::escape(expand(c.status)) + QStringLiteral("\\r\\n$"));
+        EXPECT_TRUE(line.match(QString::fromUtf8(status)).hasMatch()) << status.toStdString();
+        EXPECT_EQ(readFile(dir + u'/' + kFinished), QByteArray("finished\r\n"));
+    }
+}
+
+const QStringList kUsageStart = {QStringLiteral("Usage: "), QStringLiteral("morvbridge"), QStringLiteral(" [command]"),
+                                 QStringLiteral("  [--all]")};
+
+const QStringList kConnectionParams = {
+    QStringLiteral("start_progress\t5"),
+    QStringLiteral("params\tdsnheader\theader\tData Source Name and Login Information\t\t"),
+    QStringLiteral("params\tdsnlabel\tlabel\tPlease enter the Data Source Name of the ODBC Data Source that you set "
+                   "up to connect to the SMS Database\t\t"),
+    QStringLiteral("params\tdsn\tedit\tODBC DSN\tName of DSN from existing Data Source\t"),
+    QStringLiteral("params\tuser\tedit\tUsername\tUsername corresponding to ODBC DSN\t"),
+    QStringLiteral("params\tpwdencode\tpassword\tPassword\tPassword  corresponding to ODBC DSN\t"),
+    kEnd,
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, CommandLine,
+    ::testing::Values(
+        Case{"version", {"version", "--path={dir}"}, 0,
+             {"start_progress\t1", versionLine(), kEnd}, {}, "Succeeded\tSucceeded"},
+        Case{"version_validate0", {"version", "--validate=0"}, 0, {"start_progress\t1", versionLine(), kEnd}, {}, ""},
+        Case{"version_validate1", {"version", "--validate=1", "--path={dir}"}, 1, {"start_progress\t1"}, {},
+             "Failed\tFailed retrieving version."},
+        Case{"version_validate2", {"version", "--validate=2"}, 2, {}, {}, ""},
+        Case{"version_validate3", {"version", "--validate=3"}, 3, {kStart0, kEnd}, {}, ""},
+        Case{"version_validate_not_a_number", {"version", "--validate=abc"}, 0,
+             {"start_progress\t1", versionLine(), kEnd}, {}, ""},
+        Case{"command_word_anywhere", {"--group=connection", "params"}, 0, kConnectionParams, {}, ""},
+        Case{"params_connection", {"params", "--group", "connection"}, 0, kConnectionParams, {}, ""},
+        Case{"params_unknown_group", {"params", "--group=nosuch", "--path={dir}"}, 1,
+             {"warning\tgroup\tNo parameters for this group", kStart0, kEnd}, {},
+             "Failed\tFailed retrieving parameters."},
+        Case{"params_without_group_or_key", {"params", "--path={dir}"}, 1,
+             {"warning\tparams\tRequired parameter missing.", kStart0, kEnd},
+             {"missing\tgroup\tGroup missing or blank.", "missing\tparamkey\tParam Key missing or blank."}, ""},
+        Case{"params_unknown_key", {"params", "--paramkey=nosuch"}, 1,
+             {"warning\tparamkey\tnosuch does not exist in this Application.", kStart0, kEnd}, {}, ""},
+        Case{"params_validate_canned_school_list", {"params", "--paramkey=school", "--validate=0", "--dsn=d",
+                                                    "--user=u", "--pwd=p"}, 0,
+             {kStart0, "school_list\tschool\t1\tElementary (1)\t", "school_list\tschool\t2\tMiddle (2)\t",
+              "school_list\tschool\t3\tHigh School (3)\t", kEnd}, {}, ""},
+        Case{"params_validate_missing_dsn", {"params", "--paramkey=school", "--validate=1", "--path={dir}"}, 1,
+             {"warning\tconnection\tRequired parameter missing.", kStart0, kEnd}, {}, ""},
+        Case{"run_without_password_names_encoded_key",
+             {"run", "--dsn=d", "--user=u", "--school=1", "--path={dir}"}, 1,
+             {"warning\tconnection\tRequired parameter missing.", kStart0, kEnd},
+             {"missing\tpwdencode\tPassword missing or blank."}, ""},
+        Case{"unknown_command", {"frobnicate", "--path={dir}"}, 1, {},
+             {"error\tApp Problem\tThis command has not been defined: frobnicate"},
+             "Failed\tCommand not defined."},
+        Case{"help_with_path", {"help", "--path={dir}"}, 1, {kStart0, kEnd}, kUsageStart,
+             "Failed\targs: " + bridgeProgram() + ", help, --path={dir}"},
+        Case{"no_arguments", {}, 1,
+             {"log\tError        \tTIME\tAppBase::qMessageOutput\tLacking required argument", kStart0, kEnd},
+             kUsageStart, ""},
+        Case{"unknown_option", {"version", "--foo"}, 1,
+             {"log\tWarning      \tTIME\tAppBase::qMessageOutput\tUnknown option --foo", kStart0, kEnd},
+             kUsageStart, ""},
+        Case{"second_bare_word", {"run", "extra"}, 1,
+             {"log\tError        \tTIME\tAppBase::qMessageOutput\tToo many arguments --extra", kStart0, kEnd},
+             kUsageStart, ""},
+        Case{"bare_double_dash", {"version", "--", "--path={dir}"}, 2,
+             {"log\tWarning      \tTIME\tAppBase::qMessageOutput\t'--' feature not supported, yet"}, {}, ""},
+        Case{"test_undefined_group", {"test", "--group=global", "--path={dir}"}, 1,
+             {kStart0, "inc_progress\tBeginning test...", kEnd},
+             {"error\tGroup Undefined\tGroup is undefined, there is a problem with the bridge, please report this "
+              "problem to Quillon Support."},
+             "Failed\tGroup is undefined, there is a problem with the bridge, please report this problem to "
+             "Quillon Support."},
+        Case{"test_school_without_connection", {"test", "--group=school", "--school=5"}, 1,
+             {kStart0, "warning\tconnection\tRequired parameter missing.", "test\tschool\tfail\tParameter not valid.",
+              kEnd},
+             {"missing\tdsn\tODBC DSN missing or blank."}, ""},
+        Case{"test_validate_success", {"test", "--group=connection", "--validate=0", "--path={dir}"}, 0,
+             {kStart0, "inc_progress\tBeginning test...", "test\tconnection\tsuccess\tConnection Successful.", kEnd},
+             {}, "Succeeded\tSucceeded"},
+        Case{"defaults_not_available", {"defaults", "--path={dir}/HNConfig.xml"}, 1,
+             {kStart0, "log\tError        \tTIME\tAppBase::commandDefaults\tReading the importer's configuration "
+                       "file is not available in this build.", kEnd},
+             {}, "Failed\tFailed retrieving default settings."},
+        Case{"run_validate_canned", {"run", "--validate=0", "--dsn=d", "--user=u", "--pwd=p", "--school=1",
+                                     "--path={dir}", "--log=fileoff"}, 0,
+             {"log\tInformational\tTIME\tLogManager::setupLogFile\tLog file {dir}/MORV--1-DATE.log setup.",
+              "log\tInformational\tTIME\t\tQuillon Data Extractor for MORV started.",
+              "start_progress\t10", "inc_progress\tStart Extraction...",
+              "inc_progress\tValidate Connection Successful, using Oracle (ODBC) with prefix.",
+              "inc_progress\tReading Look up Tables", "inc_progress\tReading Custom Field List...",
+              "inc_progress\tReading Student Transportation...", "inc_progress\tReading Student Demographics...",
+              "inc_progress\tReading Student Grades...",
+              "inc_progress\tReading Student Period Attendance (08/25/2008 to 08/31/2008)...",
+              "inc_progress\tReading Cached Period Attendance...", "inc_progress\tExport complete.", kEnd},
+             {}, "Succeeded\tSucceeded"}),
+    [](const ::testing::TestParamInfo<Case> &info) { return std::string(info.param.name); });
+
+} // namespace
