@@ -543,4 +543,12 @@ TEST_F(WriterTest, BridgeConfigRecordMovesTheUpdateDateBackOneDay)
     EXPECT_EQ(items.size(), 14u);
 }
 
+TEST_F(WriterTest, DeletePDEFilesRemovesHeaderFilesOnly)
+{
+    for (const char* name : {"MORV.PDE", "old.pde", "CustomFieldConfig.pde", "T.pef", "Update 1.PDU"})
+        WriteFile(Path(name), "x");
+    writer.DeletePDEFiles(writer.PDEFolder());
+    EXPECT_EQ(FilesIn(dir.path()), (QStringList{"CustomFieldConfig.pde", "T.pef", "Update 1.PDU"}));
+}
+
 } // namespace
