@@ -1,0 +1,455 @@
+// The data access object against a real data source: a SQLite file
+// registered as a DSN and read through the driver manager and the SQLite
+// ODBC driver, with SQL Server style catalogue views so that the catalogue
+// statements of the existence checks run as written.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/DatabaseTypes.h"
+#include "data/ODBCDataAccess.h"
+#include "tests/support/TestOdbcSource.h"
+#include "util/XException.h"
+
+namespace {
+
+struct LogLine
+{
+    int level;
+    std::string text;
+    std::string method;
+};
+
+// Records every log line an object emits.
+class LogCapture
+{
+public:
+    explicit LogCapture(AppTaskBase& task)
+    {
+        QObject::connect(&task, &AppTaskBase::writeLog, &m_context,
+                         [this](int level, const QString& text, const QString& method) {
+                             lines.push_back({level, text.toLatin1().toStdString(), method.toLatin1().toStdString()});
+                         });
+        QObject::connect(&task, &AppTaskBase::writeProgress, &m_context,
+                         [this](const QString& type, int) { progress.push_back(type.toStdString()); });
+    }
+
+    bool Contains(const std::string& piece) const
+    {
+        for (const LogLine& line : lines)
+            if (line.text.find(piece) != std::string::npos)
+                return true;
+        return false;
+    }
+    bool Has(int level, const std::string& text) const
+    {
+        for (const LogLine& line : lines)
+            if (line.level == level && line.text == text)
+                return true;
+        return false;
+    }
+
+    std::vector<LogLine> lines;
+    std::vector<std::string> progress;
+
+private:
+    // Ends the connections when the capture goes, even if the task lives on.
+    QObject m_context;
+};
+
+class DataSourceTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        source = new TestOdbcSource("MorvDataAccessTest");
+        source->Exec(
+            "CREATE TABLE StudentDemographic (StudentNumber VARCHAR(10), LastName VARCHAR(40), Status CHAR(1), "
+            "  Flag VARCHAR(5), Amount NUMERIC(10,2), Born DATE, Notes TEXT, Photo BLOB);"
+            "INSERT INTO StudentDemographic VALUES ('1001', '  Smith\t', 'A', 'Y', 12.5, '2001-02-03', 'line one\r\nline two', X'00FF10');"
+            "INSERT INTO StudentDemographic VALUES ('1002', 'Jones', 'N', 'N', -5.25, NULL, '', NULL);"
+            "INSERT INTO StudentDemographic VALUES ('1003', CAST(X'4772FCDF65' AS TEXT), 'U', NULL, NULL, NULL, NULL, NULL);"
+            "CREATE VIEW ActiveStudents AS SELECT * FROM StudentDemographic WHERE Status = 'A';"
+            "CREATE TABLE Wide (Id INTEGER, Body TEXT);"
+            "INSERT INTO Wide VALUES (1, printf('%.*c', 100000, 'x') || 'END');");
+    }
+    static void TearDownTestSuite()
+    {
+        delete source;
+        source = nullptr;
+    }
+
+    // An engine-like object (MSSQL) connected to the test source.
+    std::unique_ptr<ODBCDataAccess> Connected(uint32_t options)
+    {
+        auto access = std::make_unique<ODBCDataAccess>(options, DatabaseType::MSSQL);
+        access->SetQuoteFieldNames(true);
+        access->SetQuoteTableNames(true);
+        access->SetDataSource(source->Dsn().c_str());
+        access->Connect(access->BuildConnectionString());
+        return access;
+    }
+
+    static TestOdbcSource* source;
+};
+
+TestOdbcSource* DataSourceTest::source = nullptr;
+
+TEST_F(DataSourceTest, ExistenceChecksAskTheCatalogue)
+{
+    struct Case
+    {
+        uint32_t options;
+        const char* table;
+        const char* field;  // nullptr: table check
+        bool expected;
+    } const cases[] = {
+        {0, "StudentDemographic", nullptr, true},
+        {0, "studentdemographic", nullptr, true},   // names ignore case
+        {0, "ActiveStudents", nullptr, true},       // a view counts as a table
+        {0, "Missing", nullptr, false},
+        {0, "Stu'dent", nullptr, false},
+        {0, "x') OR 1=1 OR ('", nullptr, false},    // a quote never reaches the statement
+        {0, "StudentDemographic", "LastName", true},
+        {0, "STUDENTDEMOGRAPHIC", "lastname", true},
+        {0, "ActiveStudents", "Status", true},
+        {0, "StudentDemographic", "Nope", false},
+        {0, "StudentDemographic", "Last'Name", false},
+        {0, "Missing", "LastName", false},
+        // Trial statements instead of the catalogue.
+        {0x80, "StudentDemographic", nullptr, true},
+        {0x80, "Missing", nullptr, false},
+        {0x80, "StudentDemographic", "LastName", true},
+        {0x80, "StudentDemographic", "Nope", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.table) + " / " + (c.field ? c.field : "-") + " options " + std::to_string(c.options));
+        auto access = Connected(c.options);
+        const bool exists = c.field ? access->DoFieldExists(c.table, c.field) : access->DoTableExists(c.table);
+        EXPECT_EQ(c.expected, exists);
+    }
+}
+
+TEST_F(DataSourceTest, VerifiedQueryModelSkipsOrRefusesWhatIsMissing)
+{
+    auto access = Connected(DataAccessOption::VerifySchema);
+    LogCapture log(*access);
+
+    EXPECT_EQ(nullptr, access->AddTable("Missing", "M", false));
+    EXPECT_TRUE(log.Has(8, "Table does not exist : Missing"));
+    try {
+        access->AddTable("Missing", "M", true);
+        FAIL() << "no exception";
+    } catch (const XException& error) {
+        EXPECT_STREQ("Table does not exist : Missing", error.what());
+    }
+
+    ODBCTable* students = access->AddTable("studentdemographic", "STD", true);
+    ASSERT_NE(nullptr, students);
+    EXPECT_EQ(nullptr, access->AddQueryField(students, "Nope", false));
+    EXPECT_TRUE(log.Has(8, "Field does not exist : Nope in table studentdemographic"));
+    ODBCField* number = access->AddQueryField(students, "StudentNumber", true);
+    ASSERT_NE(nullptr, number);
+    EXPECT_EQ(0, number->GetPosition());  // the missing field took no position
+    try {
+        access->AddQueryField(students, "Nope", true);
+        FAIL() << "no exception";
+    } catch (const XException& error) {
+        EXPECT_STREQ("Required Field does not exist : Nope in table studentdemographic", error.what());
+    }
+}
+
+TEST_F(DataSourceTest, MissingFieldDumpListsTheTableColumns)
+{
+    auto access = Connected(DataAccessOption::VerifySchema | DataAccessOption::DumpOnMissingField);
+    LogCapture log(*access);
+    ODBCTable* students = access->AddTable("StudentDemographic", "STD", true);
+    EXPECT_EQ(nullptr, access->AddQueryField(students, "Nope", false));
+    EXPECT_TRUE(log.Has(8, "StudentDemographic contents:"));
+    EXPECT_TRUE(log.Has(8, "LastName"));
+    EXPECT_TRUE(log.Has(8, "Photo"));
+}
+
+TEST_F(DataSourceTest, ReadersTurnEachValueIntoItsResult)
+{
+    auto access = Connected(0);
+    ODBCTable* t = access->AddTable("StudentDemographic", "STD", true);
+    ODBCField* number = access->AddQueryField(t, "StudentNumber", true);
+    ODBCField* last = access->AddQueryField(t, "LastName", true);
+    ODBCField* flag = access->AddQueryField(t, "Flag", true);
+    ODBCField* amount = access->AddQueryField(t, "Amount", true);
+    ODBCField* born = access->AddQueryField(t, "Born", true);
+    ODBCField* notes = access->AddQueryField(t, "Notes", true);
+    ODBCField* photo = access->AddQueryField(t, "Photo", true);
+    access->AddOrder(number);
+    ASSERT_TRUE(access->OpenCurrentQuery());
+
+    ASSERT_TRUE(access->GetFirstRecord());
+    EXPECT_STREQ("1001", access->GetText(number).c_str());
+    EXPECT_STREQ("  Smith\t", access->GetRawText(last).c_str());
+    EXPECT_STREQ("Smith", access->GetText(last).c_str());
+    EXPECT_TRUE(access->GetBool(flag));
+    EXPECT_STREQ("1", access->GetBoolDigit(flag).c_str());
+    EXPECT_DOUBLE_EQ(12.5, access->GetDouble(amount));
+    EXPECT_STREQ("2001-02-03", access->GetDate(born).Format("YYYY-MM-DD").c_str());
+    EXPECT_STREQ("line one  line two", access->GetCleanText(notes).c_str());
+    const XByteBuffer bytes = access->GetBytes(photo);
+    ASSERT_EQ(3u, bytes.GetLength());
+    EXPECT_EQ(0x00, bytes.GetData()[0]);
+    EXPECT_EQ(0xFF, bytes.GetData()[1]);
+
+    ASSERT_TRUE(access->GetNextRecord());
+    EXPECT_FALSE(access->GetBool(flag));  // 'N' is no
+    EXPECT_STREQ("0", access->GetBoolDigit(flag).c_str());
+    EXPECT_DOUBLE_EQ(-5.25, access->GetDouble(amount));
+    EXPECT_TRUE(access->GetDate(born).IsNull());
+    EXPECT_TRUE(access->IsNull(born));
+    EXPECT_FALSE(access->IsNull(notes));  // empty, not null
+    EXPECT_STREQ("", access->GetText(notes).c_str());
+    EXPECT_EQ(0u, access->GetBytes(photo).GetLength());
+
+    ASSERT_TRUE(access->GetNextRecord());
+    EXPECT_STREQ("Gr\xFC\xDF" "e", access->GetText(last).c_str());  // 8-bit bytes unchanged
+    EXPECT_STREQ("", access->GetText(flag).c_str());
+    EXPECT_FALSE(access->GetBool(flag));
+    EXPECT_EQ(0, access->GetInt(amount));
+
+    EXPECT_FALSE(access->GetNextRecord());
+    EXPECT_FALSE(access->GetNextRecord());  // stays at the end
+
+    // No field: the documented empty results.
+    EXPECT_STREQ("", access->GetText(nullptr).c_str());
+    EXPECT_TRUE(access->IsNull(nullptr));
+    EXPECT_STREQ("", access->GetBoolDigit(nullptr).c_str());
+    access->CloseQuery();
+}
+
+TEST_F(DataSourceTest, LongTextIsReadWhole)
+{
+    auto access = Connected(0);
+    ODBCTable* t = access->AddTable("Wide", "W", true);
+    ODBCField* body = access->AddQueryField(t, "Body", true);
+    ASSERT_TRUE(access->OpenCurrentQuery());
+    ASSERT_TRUE(access->GetFirstRecord());
+    const XString text = access->GetText(body);
+    EXPECT_EQ(100003u, text.GetLength());
+    EXPECT_STREQ("END", text.From(100000).c_str());
+}
+
+TEST_F(DataSourceTest, RecordCountWithBothCursors)
+{
+    struct Case
+    {
+        uint32_t options;
+        bool countedByWalking;
+    } const cases[] = {{0, false}, {DataAccessOption::ForwardOnly, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        auto access = Connected(c.options);
+        LogCapture log(*access);
+        ODBCTable* t = access->AddTable("StudentDemographic", "STD", true);
+        ODBCField* number = access->AddQueryField(t, "StudentNumber", true);
+        access->AddOrder(number);
+        ASSERT_TRUE(access->OpenCurrentQuery());
+        EXPECT_EQ(3, access->GetRecordCount());
+        EXPECT_EQ(c.countedByWalking, log.Has(8, "GetRecordCount: Lets determine record count manually."));
+        // Reading starts again at the first row after counting.
+        ASSERT_TRUE(access->GetFirstRecord());
+        EXPECT_STREQ("1001", access->GetText(number).c_str());
+    }
+}
+
+TEST_F(DataSourceTest, EmptyResultHasNoFirstRecord)
+{
+    auto access = Connected(0);
+    ODBCTable* t = access->AddTable("StudentDemographic", "STD", true);
+    access->AddCondition("", access->AddQueryField(t, "Status", true), "=", "'X'", 0);
+    ASSERT_TRUE(access->OpenCurrentQuery());
+    EXPECT_EQ(0, access->GetRecordCount());
+    EXPECT_FALSE(access->GetFirstRecord());
+}
+
+TEST_F(DataSourceTest, RunQueryClassifiesFailures)
+{
+    auto access = Connected(0);
+    EXPECT_EQ(0, access->RunQuery("SELECT * FROM StudentDemographic WITH (NOLOCK) "));
+    // The driver's text names the "table", which carries a lost-connection code.
+    EXPECT_EQ(QueryError::ConnectionLost, access->RunQuery("SELECT * FROM \"ORA-03113\""));
+    EXPECT_FALSE(access->GetFirstRecord());  // no current result after a failure
+    try {
+        access->RunQuery("SELECT Nope FROM StudentDemographic");
+        FAIL() << "no exception";
+    } catch (const XException& error) {
+        EXPECT_NE(nullptr, std::strstr(error.what(), "While executing query: ")) << error.what();
+        EXPECT_NE(nullptr, std::strstr(error.what(), "Nope")) << error.what();
+    }
+}
+
+// A data access object whose query runner reports a lost connection for a
+// given number of attempts before it runs the real statement.
+class FlakyAccess : public ODBCDataAccess
+{
+public:
+    FlakyAccess() : ODBCDataAccess(0, DatabaseType::MSSQL) {}
+    int RunCurrentQuery() override
+    {
+        ++attempts;
+        if (failures > 0) {
+            --failures;
+            return QueryError::ConnectionLost;
+        }
+        return ODBCDataAccess::RunCurrentQuery();
+    }
+    void Reconnect() override
+    {
+        ++reconnects;
+        ODBCDataAccess::Reconnect();
+    }
+    int failures = 0;
+    int attempts = 0;
+    int reconnects = 0;
+};
+
+TEST_F(DataSourceTest, OpenTableRetriesOnceAfterALostConnection)
+{
+    struct Case
+    {
+        int failures;
+        bool opens;
+        int attempts;
+        int reconnects;
+    } const cases[] = {{0, true, 1, 0}, {1, true, 2, 1}, {2, false, 2, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failures);
+        FlakyAccess access;
+        LogCapture log(access);
+        access.SetDataSource(source->Dsn().c_str());
+        access.Connect(access.BuildConnectionString());
+        access.AddQueryField(access.AddTable("StudentDemographic", "STD", true), "StudentNumber", true);
+        access.failures = c.failures;
+        if (c.opens) {
+            EXPECT_TRUE(access.OpenTable(true));
+            EXPECT_TRUE(access.GetFirstRecord());
+        } else {
+            // Never written as an empty table: the run fails.
+            try {
+                access.OpenTable(true);
+                FAIL() << "no exception";
+            } catch (const XException& error) {
+                EXPECT_NE(nullptr, std::strstr(error.what(), "Failed with error [")) << error.what();
+                EXPECT_NE(nullptr, std::strstr(error.what(), "FROM StudentDemographic STD")) << error.what();
+            }
+        }
+        EXPECT_EQ(c.attempts, access.attempts);
+        EXPECT_EQ(c.reconnects, access.reconnects);
+        if (c.failures > 0) {
+            EXPECT_TRUE(log.Has(8, "Query 0 failed with error: 1629"));
+        }
+    }
+}
+
+TEST_F(DataSourceTest, OpenTableFailsTheRunOnARejectedStatement)
+{
+    auto access = Connected(0);
+    LogCapture log(*access);
+    access->AddQueryField(access->AddTable("NoSuchTable", "N", true), "X", true);
+    try {
+        access->OpenTable(true);
+        FAIL() << "no exception";
+    } catch (const XException& error) {
+        const std::string text = error.what();
+        EXPECT_EQ(0u, text.find("Failed with error [While executing query: ")) << text;
+        EXPECT_NE(std::string::npos, text.find("] while parsing query: SELECT N.\"X\" FROM \"NoSuchTable\" N WITH (NOLOCK)"))
+            << text;
+    }
+    EXPECT_FALSE(access->OpenTable(false));
+}
+
+TEST_F(DataSourceTest, ConnectionFailuresNeverShowThePassword)
+{
+    struct Case
+    {
+        const char* name;
+        const char* dataSource;
+        const char* connectionString;  // nullptr: built from the data source
+        bool unknownSource;
+    } const cases[] = {
+        {"unknown DSN", "NoSuchDsn", nullptr, true},
+        {"unreadable connection string", "x", "DSN=x;PWD={Zq9;Xw7", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ODBCDataAccess access(0, DatabaseType::MSSQL);
+        LogCapture log(access);
+        access.SetDataSource(c.dataSource);
+        access.SetUser("reader");
+        access.SetPassword("Zq9;Xw7");
+        const XString connection = c.connectionString ? XString(c.connectionString) : access.BuildConnectionString();
+        std::string message;
+        try {
+            access.Connect(connection);
+            FAIL() << "connected";
+        } catch (const XException& error) {
+            message = error.what();
+            QString shown;
+            EXPECT_EQ(c.unknownSource ? 2 : 1, access.HandleException_ValidateConnection(error, shown));
+            if (c.unknownSource) {
+                EXPECT_EQ(QString("Connection Failed: Data Source does not exist."), shown);
+            }
+            EXPECT_EQ(-1, shown.indexOf("Zq9"));
+        }
+        EXPECT_FALSE(access.IsConnected());
+        EXPECT_EQ(std::string::npos, message.find("Zq9")) << message;
+        EXPECT_EQ(std::string::npos, message.find("Xw7")) << message;
+        for (const LogLine& line : log.lines) {
+            EXPECT_EQ(std::string::npos, line.text.find("Zq9")) << line.text;
+            EXPECT_EQ(std::string::npos, line.text.find("Xw7")) << line.text;
+        }
+    }
+}
+
+TEST_F(DataSourceTest, TableExistsConnectedLeavesTheConnectionAsAsked)
+{
+    for (bool keep : {false, true}) {
+        ODBCDataAccess access(0, DatabaseType::MSSQL);
+        access.SetDataSource(source->Dsn().c_str());
+        EXPECT_TRUE(access.TableExistsConnected(access.BuildConnectionString(), "StudentDemographic", keep));
+        EXPECT_EQ(keep, access.IsConnected());
+    }
+    ODBCDataAccess access(0, DatabaseType::MSSQL);
+    access.SetDataSource("NoSuchDsn");
+    EXPECT_THROW(access.TableExistsConnected(access.BuildConnectionString(), "StudentDemographic", false), XException);
+}
+
+TEST_F(DataSourceTest, SchemaLogListsTablesAndColumns)
+{
+    auto access = Connected(0);
+    LogCapture log(*access);
+    access->LogSchema();
+    EXPECT_TRUE(log.Has(7, "Logging Schema..."));
+    EXPECT_TRUE(log.Has(9, "StudentDemographic::LastName"));
+    EXPECT_TRUE(log.Has(9, "ActiveStudents::Status"));
+}
+
+TEST_F(DataSourceTest, ExportCompleteDisconnectsAndClosesTheProgress)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    for (bool keep : {false, true}) {
+        auto access = Connected(0);
+        LogCapture log(*access);
+        ASSERT_TRUE(access->SetPDEFolder(folder.path().toLatin1().constData()));
+        access->SetKeepConnection(keep);
+        access->ExportComplete();
+        EXPECT_EQ(keep, access->IsConnected());
+        EXPECT_EQ((std::vector<std::string>{"end_progress", "bridge_complete"}), log.progress);
+        EXPECT_TRUE(log.Has(5, "Export complete."));
+    }
+}
+
+}  // namespace

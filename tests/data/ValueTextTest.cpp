@@ -1,0 +1,115 @@
+// How each kind of row value reads as text, number, flag and date.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "data/ValueText.h"
+
+namespace {
+
+AdoDecimal Decimal(const char* text)
+{
+    AdoDecimal value;
+    std::string error;
+    EXPECT_TRUE(AdoDecimal::FromText(text, &value, &error)) << text << ": " << error;
+    return value;
+}
+
+AdoVariant DateValue(int y, int mo, int d, int h, int mi, int s)
+{
+    AdoDateTime t;
+    t.year = static_cast<int16_t>(y);
+    t.month = static_cast<uint8_t>(mo);
+    t.day = static_cast<uint8_t>(d);
+    t.hour = static_cast<uint8_t>(h);
+    t.minute = static_cast<uint8_t>(mi);
+    t.second = static_cast<uint8_t>(s);
+    return AdoVariant::Date(t);
+}
+
+struct Case
+{
+    const char* name;
+    AdoVariant value;
+    const char* text;
+    int64_t integer;
+    double number;
+    bool flag;
+};
+
+TEST(ValueTextTest, EachKindReadsAsTextNumberAndFlag)
+{
+    const Case cases[] = {
+        {"null", AdoVariant::Null(), "", 0, 0, false},
+        {"empty", AdoVariant(), "", 0, 0, false},
+        {"i2", AdoVariant::Integer(AdoVarType::I2, -12), "-12", -12, -12, true},
+        {"i4 zero", AdoVariant::Integer(AdoVarType::I4, 0), "0", 0, 0, false},
+        {"i8", AdoVariant::Integer(AdoVarType::I8, 9000000000LL), "9000000000", 9000000000LL, 9e9, true},
+        {"i1", AdoVariant::Integer(AdoVarType::I1, -5), "-5", -5, -5, true},
+        {"ui1", AdoVariant::Unsigned(AdoVarType::UI1, 200), "200", 200, 200, true},
+        {"ui8 max", AdoVariant::Unsigned(AdoVarType::UI8, 18446744073709551615ULL), "18446744073709551615", -1,
+         1.8446744073709552e19, true},
+        {"float 3.10", AdoVariant::Real(AdoVarType::R8, 3.10), "3.1", 3, 3.1, true},
+        {"float 100", AdoVariant::Real(AdoVarType::R4, 100.0), "100", 100, 100, true},
+        {"float negative", AdoVariant::Real(AdoVarType::R8, -2.75), "-2.75", -2, -2.75, true},
+        {"float tiny negative", AdoVariant::Real(AdoVarType::R8, -0.00001), "0", 0, -0.00001, true},
+        {"decimal -5.25", AdoVariant::Decimal(Decimal("-5.25")), "-5.25", -5, -5.25, true},
+        {"decimal rounds to four places", AdoVariant::Decimal(Decimal("1.23456")), "1.2346", 1, 1.23456, true},
+        {"decimal carries", AdoVariant::Decimal(Decimal("9.99995")), "10", 9, 9.99995, true},
+        // A scale-0 decimal past 64 bits keeps every digit.
+        {"decimal high part", AdoVariant::Decimal(Decimal("79228162514264337593543950335")),
+         "79228162514264337593543950335", -1, 7.922816251426434e28, true},
+        {"decimal zero", AdoVariant::Decimal(Decimal("0.000")), "0", 0, 0, false},
+        {"currency", AdoVariant::Currency(125000), "12.5", 12, 12.5, true},
+        {"currency negative", AdoVariant::Currency(-10001), "-1.0001", -1, -1.0001, true},
+        {"bool true", AdoVariant::Boolean(true), "True", 1, 1, true},
+        {"bool false", AdoVariant::Boolean(false), "False", 0, 0, false},
+        {"digits", AdoVariant::String("42"), "42", 42, 42, true},
+        {"signed digits", AdoVariant::String("-42"), "-42", -42, -42, true},
+        {"decimal text", AdoVariant::String("4.5"), "4.5", 0, 4.5, true},
+        {"word", AdoVariant::String("abc"), "abc", 0, 0, true},
+        {"8-bit bytes", AdoVariant::String("Gr\xFC\xDF" "e"), "Gr\xFC\xDF" "e", 0, 0, true},
+        {"bytes", AdoVariant::Bytes(std::string("\x01\x02", 2)), "", 0, 0, false},
+        {"date", DateValue(2009, 3, 15, 8, 5, 0), "2009/03/15 8:05:00", 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_STREQ(c.text, VariantToText(c.value).c_str());
+        EXPECT_EQ(c.integer, VariantToInt64(c.value));
+        EXPECT_DOUBLE_EQ(c.number, VariantToDouble(c.value));
+        EXPECT_EQ(c.flag, VariantToBool(c.value));
+    }
+}
+
+TEST(ValueTextTest, TextFlagsReadAsTheirMeaning)
+{
+    struct Flag
+    {
+        const char* text;
+        bool expected;
+    } const flags[] = {
+        {"Y", true}, {"Yes", true}, {"T", true}, {"1", true}, {"x", true},
+        {"N", false}, {"n", false}, {" no ", false}, {"F", false}, {"false", false},
+        {"FALSE", false}, {"0", false}, {"", false}, {"   ", false},
+    };
+    for (const Flag& f : flags)
+        EXPECT_EQ(f.expected, VariantToBool(AdoVariant::String(f.text))) << "'" << f.text << "'";
+}
+
+TEST(ValueTextTest, IntegersAreCutTo32BitsForTheIntReaders)
+{
+    EXPECT_EQ(static_cast<int32_t>(9000000000LL), VariantToInt(AdoVariant::Integer(AdoVarType::I8, 9000000000LL)));
+    // Texts too long for 64 bits are no number rather than undefined behaviour.
+    EXPECT_EQ(0, VariantToInt64(AdoVariant::String("99999999999999999999999")));
+    EXPECT_EQ(0, VariantToInt64(AdoVariant::Real(AdoVarType::R8, 1e300)));
+}
+
+TEST(ValueTextTest, OnlyDatesGiveADate)
+{
+    const XDateTime stamp = VariantToDateTime(DateValue(2009, 3, 15, 23, 59, 58));
+    EXPECT_STREQ("2009-03-15 23:59:58", stamp.Format("YYYY-MM-DD HH:NN:SS").c_str());
+    EXPECT_TRUE(VariantToDateTime(AdoVariant::String("2009-03-15")).IsNull());
+    EXPECT_TRUE(VariantToDateTime(AdoVariant::Null()).IsNull());
+}
+
+}  // namespace
