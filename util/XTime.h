@@ -43,6 +43,8 @@ public:
     bool operator!=(const XTime& other) const { return m_ms != other.m_ms; }
     bool operator<(const XTime& other) const { return m_ms < other.m_ms; }
     bool operator>(const XTime& other) const { return m_ms > other.m_ms; }
+    bool operator<=(const XTime& other) const { return m_ms <= other.m_ms; }
+    bool operator>=(const XTime& other) const { return m_ms >= other.m_ms; }
 
 private:
     int32_t m_ms = Null;

@@ -3,6 +3,7 @@
 // before an error is reported.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -130,7 +131,13 @@ TEST(DelimitedTextWriter, OpenFailureNamesThePath)
     blocker.Create();
     DelimitedTextWriter writer;
     // A folder cannot be made where a file stands, so the open fails.
-    EXPECT_THROW(writer.Open(tmp.Child("file\\t.pef")), XException);
+    XFileSpec target = tmp.Child("file\\t.pef");
+    try {
+        writer.Open(target);
+        FAIL() << "no exception";
+    } catch (const XException& e) {
+        EXPECT_EQ(XString().Format("Could not open file ( %d ): %s", ENOTDIR, target.GetPath()), e.what());
+    }
     EXPECT_FALSE(writer.IsOpen());
 }
 
