@@ -5,12 +5,12 @@
 
 #include "app/OptionScanner.h"
 #include "app/SISMessageWriter.h"
+#include "export/BridgeTaskBase.h"
 #include "log/LogManager.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -36,7 +36,7 @@ SISConfig::SISConfig(QObject *parent) : AppBase(parent)
     m_task = createTask();
     if (m_task) {
         m_task->setParent(this);
-        connectTask(m_task);
+        connectTask(m_task, SISMessageWriter::instance(), m_logManager);
     }
 }
 
@@ -48,71 +48,50 @@ SISConfig::~SISConfig()
 
 // ---------------------------------------------------------------- task
 
-QObject *SISConfig::createTask()
+AppTaskBase *SISConfig::createTask()
 {
     // The extraction engine joins here once its library is part of the build.
     return nullptr;
 }
 
-bool SISConfig::connectTask(QObject *task)
+void SISConfig::connectTask(AppTaskBase *task, SISMessageWriter *writer, LogManager *logManager)
 {
     if (!task)
-        return false;
-    // Connected by signature so the driver does not depend on how deep the task
-    // chain is; a signal the task lacks is logged, never silently dropped.
-    struct Route
-    {
-        const char *signal;
-        const char *slot;
-    };
-    static const Route routes[] = {
-        {SIGNAL(writeVersion(QString, QString, QString, QString, QString)),
-         SLOT(outVersion(QString, QString, QString, QString, QString))},
-        {SIGNAL(writeParams(QString, QString, QString, QString, QString)),
-         SLOT(outParams(QString, QString, QString, QString, QString))},
-        {SIGNAL(writeHiddenParam(QString, QString, QString)), SLOT(outHiddenParam(QString, QString, QString))},
-        {SIGNAL(writeList(QString, QString, QString, QString, QString)),
-         SLOT(outList(QString, QString, QString, QString, QString))},
-        {SIGNAL(writeFile(QString, QString, QString)), SLOT(outFile(QString, QString, QString))},
-        {SIGNAL(writeNumber(QString, QString, QString)), SLOT(outNumber(QString, QString, QString))},
-        {SIGNAL(writeDate(QString, QString, QString, QString)), SLOT(outDate(QString, QString, QString, QString))},
-        {SIGNAL(writeTest(QString, QString, QString)), SLOT(outTest(QString, QString, QString))},
-        {SIGNAL(writeProgress(QString, int)), SLOT(outProgress(QString, int))},
-        {SIGNAL(writeProgressIncrement(QString)), SLOT(outProgress_increment(QString))},
-        {SIGNAL(writeProgressWarning(QString)), SLOT(outProgress_warning(QString))},
-        {SIGNAL(writeSetting(QString, int)), SLOT(outSetting(QString, int))},
-        {SIGNAL(writeSettingIncrement(QString, QString, QString, QString)),
-         SLOT(outSetting_increment(QString, QString, QString, QString))},
-        {SIGNAL(writeWarning(QString, QString)), SLOT(outWarning(QString, QString))},
-        {SIGNAL(writeMissing(QString, QString)), SLOT(outMissing(QString, QString))},
-        {SIGNAL(writeError(QString, QString)), SLOT(outError(QString, QString))},
-        {SIGNAL(clearMessages()), SLOT(clearMessages())},
-    };
-
-    bool all = true;
-    auto report = [&](const char *signal) {
-        all = false;
-        log(3, QStringLiteral("Task signal could not be connected: ") + QString::fromLatin1(signal + 1),
-            QStringLiteral("SISConfig::connectTask"));
-    };
-    if (m_logManager && !connect(task, SIGNAL(writeLog(int, QString, QString)), m_logManager,
-                                 SLOT(log(int, QString, QString)), Qt::DirectConnection))
-        report(SIGNAL(writeLog(int, QString, QString)));
-    if (SISMessageWriter *writer = SISMessageWriter::instance()) {
-        for (const Route &route : routes) {
-            if (!connect(task, route.signal, writer, route.slot, Qt::DirectConnection))
-                report(route.signal);
-        }
-    }
-    return all;
+        return;
+    if (logManager)
+        connect(task, &AppTaskBase::writeLog, logManager, &LogManager::log);
+    if (!writer)
+        return;
+    // The task's tree, hidden, status and manage signals have no use in a run.
+    using T = AppTaskBase;
+    using W = SISMessageWriter;
+    connect(task, &T::writeVersion, writer, &W::outVersion);
+    connect(task, &T::writeParams, writer, &W::outParams);
+    connect(task, &T::writeHiddenParam, writer, &W::outHiddenParam);
+    connect(task, &T::writeList, writer, &W::outList);
+    connect(task, &T::writeFile, writer, &W::outFile);
+    connect(task, &T::writeNumber, writer, &W::outNumber);
+    connect(task, &T::writeDate, writer, &W::outDate);
+    connect(task, &T::writeTest, writer, &W::outTest);
+    connect(task, &T::writeProgress, writer, &W::outProgress);
+    connect(task, &T::writeProgressIncrement, writer, &W::outProgress_increment);
+    connect(task, &T::writeProgressWarning, writer, &W::outProgress_warning);
+    connect(task, &T::writeSetting, writer, &W::outSetting);
+    connect(task, &T::writeSettingIncrement, writer,
+            qOverload<const QString &, const QString &, const QString &, const QString &>(&W::outSetting_increment));
+    connect(task, &T::writeWarning, writer, &W::outWarning);
+    connect(task, &T::writeMissing, writer, &W::outMissing);
+    connect(task, &T::writeError, writer, &W::outError);
+    connect(task, &T::clearMessages, writer, &W::clearMessages);
 }
 
 bool SISConfig::runTask(const QMap<QString, QString> &parameters, int flags, QString &errorText)
 {
-    // Hand-over point to the task chain: BeginExecute(parameters, flags, errorText)
-    // on the extraction task. Until the engine is linked in, the run fails plainly.
-    Q_UNUSED(parameters);
-    Q_UNUSED(flags);
+    // Hand-over point to the task chain. BeginExecute closes its own progress
+    // frame and never throws.
+    if (auto *bridgeTask = qobject_cast<BridgeTaskBase *>(m_task))
+        return bridgeTask->BeginExecute(parameters, flags, errorText);
+
     errorText = QStringLiteral("The extraction engine is not available in this build.");
     startProgress(0);
     log(3, errorText, QStringLiteral("SISConfig::runTask"));
@@ -247,24 +226,6 @@ int SISConfig::RunFlags(bool all, bool demo, bool att)
         return -1;
     // Each switch adds its export; both together ask for both.
     return (demo ? 1 : 0) | (att ? 2 : 0);
-}
-
-QString SISConfig::CleanLogFileName(const QString &text)
-{
-    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9,\\-.;=@\\[\\]^_]"));
-    QString clean = text;
-    clean.replace(unsafe, QStringLiteral("_"));
-    clean.replace(QStringLiteral(".."), QStringLiteral("__"));
-    return clean;
-}
-
-QString SISConfig::CleanLogFolderName(const QString &text)
-{
-    // Only characters no file system accepts in a path are replaced.
-    static const QRegularExpression unsafe(QStringLiteral("[\\x00-\\x1f*?\"<>|]"));
-    QString clean = text;
-    clean.replace(unsafe, QStringLiteral("_"));
-    return clean;
 }
 
 QStringList SISConfig::maskedArguments(const QStringList &arguments) const
@@ -497,8 +458,8 @@ bool SISConfig::setupRunLog()
 {
     // 1-2. Log folder and file name.
     const QString logpath = value(QStringLiteral("logpath"));
-    const QString folder = CleanLogFolderName(logpath.isEmpty() ? m_path : logpath);
-    const QString base = CleanLogFileName(shortName_ + u'-' + installationId() + u'-' + value(QStringLiteral("school")));
+    const QString folder = CleanFolderName(logpath.isEmpty() ? m_path : logpath);
+    const QString base = CleanFileName(shortName_ + u'-' + installationId() + u'-' + value(QStringLiteral("school")));
     m_logManager->setFileBase(base);
     if (m_logManager->setFolder(folder))
         return true;

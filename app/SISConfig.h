@@ -5,6 +5,9 @@
 
 #include "app/AppBase.h"
 
+class AppTaskBase;
+class SISMessageWriter;
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -37,11 +40,6 @@ public:
     static int RunFlags(bool all, bool demo, bool att);
     int runFlags() const { return m_runFlags; }
 
-    // Log file and folder names made safe: a school value such as "../x" must not
-    // steer the log file out of its folder.
-    static QString CleanLogFileName(const QString &text);
-    static QString CleanLogFolderName(const QString &text);
-
     // Per-installation text in the log file name; no deployment supplies one yet.
     virtual QString installationId() const { return QString(); }
 
@@ -51,14 +49,14 @@ public:
     // The command line with every password value replaced by the mask.
     QStringList maskedArguments(const QStringList &arguments) const;
 
-    QObject *task() const { return m_task; }
-    // Wires a task's signals to the message writer and the log manager; false
-    // when a signal could not be connected.
-    bool connectTask(QObject *task);
+    AppTaskBase *task() const { return m_task; }
+    // Wires a task's signals to the message writer and the log manager (either
+    // may be missing; its connections are then left out).
+    static void connectTask(AppTaskBase *task, SISMessageWriter *writer, LogManager *logManager);
 
 protected:
     // The extraction task of this bridge; none until the engine is linked in.
-    QObject *createTask();
+    AppTaskBase *createTask();
     // Runs the extraction on the task; the single place where the driver hands
     // over to the task chain. False when the run failed, with the reason in
     // errorText.
@@ -73,7 +71,7 @@ private:
     bool setupRunLog();
     void copyLogToExportFolder();
 
-    QObject *m_task = nullptr;
+    AppTaskBase *m_task = nullptr;
     QString m_logStyle;
     QString m_path;
     int m_runFlags = -1;

@@ -118,6 +118,18 @@ TEST(CommandLineSecrets, EncodedPasswordStartingWithDashSatisfiesTheRun)
     EXPECT_TRUE(QFile::exists(work.path() + QStringLiteral("/MORV---5-") + today() + QStringLiteral(".log")));
 }
 
+TEST(CommandLineFolders, SchoolValueCannotMoveTheLogFile)
+{
+    QTemporaryDir home, work;
+    const BridgeResult r = runBridge({QStringLiteral("run"), QStringLiteral("--dsn=d"), QStringLiteral("--user=u"),
+                                      QStringLiteral("--pwd=p"), QStringLiteral("--school=../evil"),
+                                      QStringLiteral("--path=") + work.path() + QStringLiteral("/export")},
+                                     home.path());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(QFile::exists(work.path() + QStringLiteral("/export/MORV--___evil-") + today() + QStringLiteral(".log")));
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::Files).size(), 0);
+}
+
 TEST(CommandLineFolders, QuotedFolderEndingInAQuoteIsTheFolder)
 {
     QTemporaryDir home, work;

@@ -1,10 +1,14 @@
-// Driver helpers with decisions of their own: run flags, log name cleaning,
+// Driver helpers with decisions of their own: run flags, task signal routing,
 // argument masking, the defaults status folder and the start-up failure path.
 #include "app/BridgeBase.h"
+#include "app/SISMessageWriter.h"
 #include "app/StartupFailure.h"
+#include "export/AppTaskBase.h"
+#include "log/LogManager.h"
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -25,13 +29,29 @@ TEST(DriverHelpers, RunFlagsFromSwitches)
         EXPECT_EQ(SISConfig::RunFlags(c.all, c.demo, c.att), c.flags) << c.all << c.demo << c.att;
 }
 
-TEST(DriverHelpers, LogNamesStayInsideTheirFolder)
+TEST(DriverHelpers, TaskSignalsReachWriterAndLog)
 {
-    EXPECT_EQ(SISConfig::CleanLogFileName("MORV--0101"), QStringLiteral("MORV--0101"));
-    EXPECT_EQ(SISConfig::CleanLogFileName("MORV--../../etc/x"), QStringLiteral("MORV--______etc_x"));
-    EXPECT_EQ(SISConfig::CleanLogFileName("MORV--a b:c\\d"), QStringLiteral("MORV--a_b_c_d"));
-    EXPECT_EQ(SISConfig::CleanLogFolderName("C:\\Logs\\My (old) & new"), QStringLiteral("C:\\Logs\\My (old) & new"));
-    EXPECT_EQ(SISConfig::CleanLogFolderName("/tmp/a*b?\"c"), QStringLiteral("/tmp/a_b__c"));
+    QBuffer out, err, console;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    console.open(QIODevice::WriteOnly);
+    SISMessageWriter writer(&out, &err);
+    LogManager log(QStringLiteral("MORV"), QString(), &console);
+    AppTaskBase task;
+    SISConfig::connectTask(&task, &writer, &log);
+
+    emit task.writeProgress(QStringLiteral("start_progress"), 3);
+    emit task.writeProgressIncrement(QStringLiteral("Reading STU..."));
+    emit task.writeMissing(QStringLiteral("dsn"), QStringLiteral("DSN missing or blank."));
+    emit task.writeError(QStringLiteral("file"), QStringLiteral("Could not create pde folder: x"));
+    emit task.writeStatus(QStringLiteral("success"), QStringLiteral("d"), QStringLiteral("unrouted"));
+    emit task.writeLog(4, QStringLiteral("a warning"), QStringLiteral("BridgeTaskBase::Log"));
+    emit task.writeProgress(QStringLiteral("end_progress"), -1);
+
+    EXPECT_EQ(out.data().toStdString(), "start_progress\t3\ninc_progress\tReading STU...\nend_progress\n");
+    EXPECT_EQ(err.data().toStdString(),
+              "missing\tdsn\tDSN missing or blank.\nerror\tfile\tCould not create pde folder: x\n");
+    EXPECT_TRUE(console.data().contains("\tBridgeTaskBase::Log\ta warning\n"));
 }
 
 TEST(DriverHelpers, MaskedArguments)
