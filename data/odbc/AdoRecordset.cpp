@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <limits>
 
 #include "data/odbc/AdoConnection.h"
@@ -35,7 +36,9 @@ struct AdoRecordset::Impl
     std::string prepared;
     AdoFields fields;
     bool buffered = false;         // static cursor: all rows in `rows`
-    std::vector<AdoVariant> rows;  // row-major, fields.Count() values per row
+    // Row-major, fields.Count() values per row; a deque grows in blocks, so
+    // a large result never holds twice its size while it is being read.
+    std::deque<AdoVariant> rows;
     long long rowCount = 0;
     std::vector<AdoVariant> current;  // forward-only: the current row
     long long position = 0;        // index of the current row
@@ -147,7 +150,26 @@ struct AdoRecordset::Impl
                            "The value of column " + field.Name() + " could not be converted (" + why + ").");
     }
 
-    AdoVariant ReadValue(const AdoField& field)
+    // Reads the current row's value of `field` into `target`, reusing the
+    // target's text buffer.
+    void ReadValue(const AdoField& field, AdoVariant& target)
+    {
+        switch (field.ValueKind()) {
+        case AdoVarType::String:
+        case AdoVarType::ByteArray: {
+            const SQLUSMALLINT col = static_cast<SQLUSMALLINT>(field.Index() + 1);
+            const SQLSMALLINT cType = field.ValueKind() == AdoVarType::String ? SQL_C_CHAR : SQL_C_BINARY;
+            if (!ReadLong(col, cType, &target.ResetText(field.ValueKind())))
+                target = AdoVariant::Null();
+            return;
+        }
+        default:
+            target = ReadFixedValue(field);
+            return;
+        }
+    }
+
+    AdoVariant ReadFixedValue(const AdoField& field)
     {
         const SQLUSMALLINT col = static_cast<SQLUSMALLINT>(field.Index() + 1);
         switch (field.ValueKind()) {
@@ -199,12 +221,6 @@ struct AdoRecordset::Impl
         }
         case AdoVarType::Date:
             return ReadDate(field, col);
-        case AdoVarType::ByteArray: {
-            std::string bytes;
-            if (!ReadLong(col, SQL_C_BINARY, &bytes))
-                return AdoVariant::Null();
-            return AdoVariant::Bytes(std::move(bytes));
-        }
         default: {
             std::string text;
             if (!ReadLong(col, SQL_C_CHAR, &text))
@@ -285,17 +301,45 @@ struct AdoRecordset::Impl
         return AdoVariant::Date(t);
     }
 
-    // Fetches the next row into `out` (appended); false at the end of the
-    // data. A failed fetch throws: it must never look like the end.
-    bool FetchRow(std::vector<AdoVariant>& out)
+    // Fetches the next row; false at the end of the data. A failed fetch
+    // throws: it must never look like the end.
+    bool Fetch()
     {
         SQLRETURN rc = SQLFetch(stmt.Get());
         if (rc == SQL_NO_DATA)
             return false;
         if (!OdbcOk(rc))
             Fail(kFetch, "A row could not be read.");
-        for (long i = 0; i < fields.Count(); ++i)
-            out.push_back(ReadValue(fields.Item(i)));
+        return true;
+    }
+
+    // Reads the fetched row's values into `row` (fields.Count() values).
+    template <typename Iterator>
+    void ReadRow(Iterator row)
+    {
+        const long count = fields.Count();
+        for (long i = 0; i < count; ++i, ++row)
+            ReadValue(fields.Item(i), *row);
+    }
+
+    // Static cursor: every row, appended to `rows`.
+    void FetchAll()
+    {
+        const size_t count = static_cast<size_t>(fields.Count());
+        while (Fetch()) {
+            rows.resize(rows.size() + count);
+            ReadRow(rows.end() - static_cast<std::ptrdiff_t>(count));
+            ++rowCount;
+        }
+    }
+
+    // Forward-only: the next row into `current`; false at the end.
+    bool FetchCurrent()
+    {
+        if (!Fetch())
+            return false;
+        current.resize(static_cast<size_t>(fields.Count()));
+        ReadRow(current.begin());
         return true;
     }
 
@@ -321,8 +365,7 @@ struct AdoRecordset::Impl
     // Forward-only: first row of a fresh execution.
     void FetchFirstStreamed()
     {
-        current.clear();
-        const bool any = FetchRow(current);
+        const bool any = FetchCurrent();
         position = 0;
         eof = bof = !any;
     }
@@ -383,9 +426,7 @@ void AdoRecordset::Open(const std::string& source, AdoConnection& connection, in
         d.Execute();
         d.Describe();
         if (d.buffered) {
-            while (d.FetchRow(d.rows)) {
-                ++d.rowCount;
-            }
+            d.FetchAll();
             // All rows are here: the statement is not needed any more.
             d.stmt.Reset();
             d.position = 0;
@@ -413,7 +454,7 @@ void AdoRecordset::Close()
         d.connection->Detach(this);
     d.connection = nullptr;
     d.fields.Clear();
-    std::vector<AdoVariant>().swap(d.rows);
+    std::deque<AdoVariant>().swap(d.rows);
     d.current.clear();
     d.rowCount = 0;
     d.position = 0;
@@ -483,9 +524,8 @@ void AdoRecordset::MoveNext()
         return;
     }
     d.RequireStatement("AdoRecordset::MoveNext");
-    d.current.clear();
     try {
-        d.eof = !d.FetchRow(d.current);
+        d.eof = !d.FetchCurrent();
     } catch (const AdoException& e) {
         if (d.connection)
             d.connection->SetErrors(e.Errors());
@@ -515,7 +555,7 @@ const std::string& AdoRecordset::Source() const
 size_t AdoRecordset::BufferedBytes() const
 {
     const Impl& d = *m_impl;
-    size_t bytes = (d.rows.capacity() + d.current.capacity()) * sizeof(AdoVariant);
+    size_t bytes = (d.rows.size() + d.current.capacity()) * sizeof(AdoVariant);
     const std::string empty;
     auto heap = [&](const AdoVariant& v) {
         const size_t cap = v.Text().capacity();

@@ -297,6 +297,13 @@ AdoVariant AdoVariant::Bytes(std::string bytes)
     return v;
 }
 
+std::string& AdoVariant::ResetText(AdoVarType kind)
+{
+    m_type = kind == AdoVarType::ByteArray ? AdoVarType::ByteArray : AdoVarType::String;
+    m_text.clear();
+    return m_text;
+}
+
 int64_t AdoVariant::AsInt64() const
 {
     switch (m_type) {

@@ -107,6 +107,11 @@ public:
     static AdoVariant String(std::string bytes);
     static AdoVariant Bytes(std::string bytes);
 
+    // Makes this value a String or ByteArray (`kind`) and returns its byte
+    // buffer, emptied, to be filled in place. The buffer keeps its capacity,
+    // so a value reused row after row does not allocate again.
+    std::string& ResetText(AdoVarType kind);
+
     AdoVarType Type() const { return m_type; }
     bool IsNull() const { return m_type == AdoVarType::Null; }
     bool IsEmpty() const { return m_type == AdoVarType::Empty; }
