@@ -1,0 +1,134 @@
+// A small school database for engine tests: the demo schema without rows,
+// registered as an ODBC data source, plus an engine wired to a temporary
+// export folder that records what it logs and reports.
+#pragma once
+
+#include "demo/DemoDatabase.h"
+#include "demo/DemoOptions.h"
+#include "demo/DemoSchema.h"
+#include "engine/ExpEngine.h"
+#include "tests/support/TestOdbcSource.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+inline const char* const kSchoolDsn = "MorvEngineSchool";
+
+// Empty tables of the demo schema in a file registered as kSchoolDsn.
+class EngineTestSchool
+{
+public:
+    explicit EngineTestSchool(const demo::DemoOptions& options = demo::DemoOptions())
+        : m_source("MorvEngineScratch")
+    {
+        m_path = m_source.Folder() + "/school.db";
+        {
+            demo::DemoDatabase db(m_path);
+            demo::DemoSchema::Create(db, options);
+        }
+        m_source.AddDsn(kSchoolDsn, m_path);
+    }
+
+    void Exec(const std::string& sql) const
+    {
+        demo::DemoDatabase db(m_path);
+        db.Execute(sql);
+    }
+
+    const TestOdbcSource& Source() const { return m_source; }
+    const std::string& Path() const { return m_path; }
+
+private:
+    TestOdbcSource m_source;
+    std::string m_path;
+};
+
+// The engine with access to what tests need to see or set.
+class TestEngine : public ExpEngine
+{
+public:
+    TestEngine()
+    {
+        QObject::connect(this, &AppTaskBase::writeLog, &m_receiver,
+                         [this](int level, const QString& message, const QString&) {
+                             logs.emplace_back(level, message);
+                         });
+        QObject::connect(this, &AppTaskBase::writeMissing, &m_receiver,
+                         [this](const QString& key, const QString& message) {
+                             missing.emplace_back(key, message);
+                         });
+        QObject::connect(this, &AppTaskBase::writeWarning, &m_receiver,
+                         [this](const QString& key, const QString& message) {
+                             warnings.emplace_back(key, message);
+                         });
+    }
+
+    using ExpEngine::m_parameters;
+    using ExpEngine::m_staffCodeMap;
+    using ODBCExpEngineBase::m_pluralSchoolTable;
+
+    bool Logged(const QString& text) const
+    {
+        return std::any_of(logs.begin(), logs.end(),
+                           [&](const auto& entry) { return entry.second == text; });
+    }
+
+    std::vector<std::pair<int, QString>> logs;
+    std::vector<std::pair<QString, QString>> missing;
+    std::vector<std::pair<QString, QString>> warnings;
+
+private:
+    // Destroyed before the lists and before the base classes, which still
+    // log while they close the connection.
+    QObject m_receiver;
+};
+
+// Parameters of a run against kSchoolDsn for school 0301.
+inline ParamMap RunParameters(const QString& school = "0301")
+{
+    ParamMap parameters;
+    parameters["dsn"] = kSchoolDsn;
+    parameters["user"] = "clerk";
+    parameters["pwd"] = "secret";
+    parameters["school"] = school;
+    parameters["appShortName_"] = "MORV";
+    parameters["bridgeAlias_"] = "MORV";
+    return parameters;
+}
+
+// The lines of a file split at CR LF; a missing file gives no lines and
+// `exists` false.
+inline std::vector<std::string> ReadLines(const QString& path, bool* exists = nullptr)
+{
+    QFile file(path);
+    if (exists)
+        *exists = file.exists();
+    std::vector<std::string> lines;
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    const std::string bytes = file.readAll().toStdString();
+    size_t start = 0;
+    while (start < bytes.size()) {
+        const size_t end = bytes.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(bytes.substr(start) + "<no CR LF>");
+            break;
+        }
+        lines.push_back(bytes.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+inline std::vector<std::string> Sorted(std::vector<std::string> lines)
+{
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}

@@ -1,0 +1,275 @@
+// The engine's run frame and set-up services: the live school year rules,
+// quoting of command-line values, the failures a run reports before touching
+// the export folder, and the messages of the connection, school and list
+// services.
+#include "tests/engine/EngineTestSchool.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+namespace {
+
+TEST(QuoteSqlText, DoublesEmbeddedQuotesOnly)
+{
+    const struct { const char* text; const char* quoted; } cases[] = {
+        {"0101", "'0101'"},
+        {"", "''"},
+        {"O'Neil", "'O''Neil'"},
+        {"0101' OR '1'='1", "'0101'' OR ''1''=''1'"},
+    };
+    for (const auto& c : cases)
+        EXPECT_STREQ(ODBCExpEngineBase::QuoteSqlText(c.text).c_str(), c.quoted) << c.text;
+}
+
+TEST(SplitActiveCodes, TrimsAndSkipsEmptyItems)
+{
+    const struct { const char* text; QStringList codes; } cases[] = {
+        {"", {}},
+        {"X,Y", {"X", "Y"}},
+        {" X , Y ", {"X", "Y"}},
+        {",,X,, ,", {"X"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ODBCExpEngineBase::SplitActiveCodes(c.text), c.codes) << c.text;
+}
+
+// The school tables of a site, with the year rows each case needs.
+struct YearCase {
+    const char* name;
+    const char* schoolSql;    // replaces the demo's Schools table and School view
+    const char* school;
+    const char* year;         // expected live year
+    bool plural;              // the lookup ended in Schools
+};
+
+const YearCase kYearCases[] = {
+    {"live flag picks the year",
+     "CREATE TABLE Schools (_DistBldg VARCHAR(4), _Year INT, SchoolName VARCHAR(60), IsLive CHAR(1));"
+     "CREATE VIEW School AS SELECT * FROM Schools;"
+     "INSERT INTO Schools VALUES ('0301', 2025, 'Central', 'N'), ('0301', 2026, 'Central', 'Y'),"
+     " ('0301', 2027, 'Central', 'N'), ('0302', 2028, 'East', 'Y');",
+     "0301", "2026", false},
+    {"without IsLive the highest year",
+     "CREATE TABLE Schools (_DistBldg VARCHAR(4), _Year INT, SchoolName VARCHAR(60));"
+     "CREATE VIEW School AS SELECT * FROM Schools;"
+     "INSERT INTO Schools VALUES ('0301', 2025, 'Central'), ('0301', 2027, 'Central'),"
+     " ('0301', 2026, 'Central'), ('0302', 2029, 'East');",
+     "0301", "2027", false},
+    {"only the plural table",
+     "CREATE TABLE Schools (_DistBldg VARCHAR(4), _Year INT, SchoolName VARCHAR(60), IsLive CHAR(1));"
+     "INSERT INTO Schools VALUES ('0301', 2026, 'Central', 'Y');",
+     "0301", "2026", true},
+    {"School without live rows falls back to Schools",
+     "CREATE TABLE School (_DistBldg VARCHAR(4), _Year INT, SchoolName VARCHAR(60), IsLive CHAR(1));"
+     "INSERT INTO School VALUES ('0301', 2026, 'Central', 'N');"
+     "CREATE TABLE Schools (_DistBldg VARCHAR(4), _Year INT, SchoolName VARCHAR(60), IsLive CHAR(1));"
+     "INSERT INTO Schools VALUES ('0301', 2024, 'Central', 'Y');",
+     "0301", "2024", true},
+    {"unknown school",
+     "CREATE TABLE Schools (_DistBldg VARCHAR(4), _Year INT, SchoolName VARCHAR(60), IsLive CHAR(1));"
+     "CREATE VIEW School AS SELECT * FROM Schools;"
+     "INSERT INTO Schools VALUES ('0301', 2026, 'Central', 'Y');",
+     "9999", "", true},
+    {"a quote in the school number changes nothing",
+     "CREATE TABLE Schools (_DistBldg VARCHAR(4), _Year INT, SchoolName VARCHAR(60), IsLive CHAR(1));"
+     "CREATE VIEW School AS SELECT * FROM Schools;"
+     "INSERT INTO Schools VALUES ('0301', 2026, 'Central', 'Y');",
+     "0301' OR '1'='1", "", true},
+};
+
+void ReplaceSchoolTables(const EngineTestSchool& school, const char* sql)
+{
+    school.Exec(std::string("DROP VIEW School; DROP TABLE Schools;") + sql);
+}
+
+TEST(LiveSchoolYear, FollowsTheSiteSchoolTables)
+{
+    for (const YearCase& c : kYearCases) {
+        SCOPED_TRACE(c.name);
+        EngineTestSchool school;
+        ReplaceSchoolTables(school, c.schoolSql);
+        TestEngine engine;
+        QString message;
+        ParamMap parameters = RunParameters(c.school);
+        // ValidateSchoolNumber reads the school and looks the year up first.
+        engine.ValidateSchoolNumber(parameters, message);
+        EXPECT_EQ(engine.SchoolYear(), XString(c.year));
+        EXPECT_EQ(engine.m_pluralSchoolTable, c.plural);
+    }
+}
+
+TEST(ExecuteFailures, RefusedBeforeTheExportFolderIsTouched)
+{
+    EngineTestSchool school;
+    school.Exec("INSERT INTO Schools VALUES ('0301', 2026, 'Central', NULL, NULL, 'Y');");
+    const struct {
+        const char* name;
+        const char* school;
+        int flags;
+        const char* message;   // part of the failed run's message
+    } cases[] = {
+        {"update export", "0301", 2, "attendance update export"},
+        {"both exports", "0301", -1, "attendance update export"},
+        {"no live year", "0404", 1, "No live school year found for school \"0404\""},
+        {"quoted school number", "0301' OR '1'='1", 1, "No live school year found"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestEngine engine;
+        QTemporaryDir folder;
+        ParamMap parameters = RunParameters(c.school);
+        parameters["path"] = folder.path();
+        QString error;
+        EXPECT_FALSE(engine.BeginExecute(parameters, c.flags, error));
+        const bool mentioned = std::any_of(engine.logs.begin(), engine.logs.end(), [&](const auto& log) {
+            return log.first == 3 && log.second.contains(c.message);
+        });
+        EXPECT_TRUE(mentioned);
+        EXPECT_TRUE(QDir(folder.path()).entryList(QDir::Files).isEmpty())
+            << QDir(folder.path()).entryList(QDir::Files).join(",").toStdString();
+    }
+}
+
+// The demo school: Schools with IsLive and a School view, two buildings.
+class Services : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_school.Exec(
+            "INSERT INTO Schools (_DistBldg, _Year, SchoolName, IsLive) VALUES"
+            " ('0301', 2025, 'Central High', 'N'), ('0301', 2026, 'Central High', 'Y'),"
+            " ('0302', 2026, 'East Middle', 'Y'), ('', 2026, 'Unnumbered', 'Y');"
+            "INSERT INTO Staff (StaffID, _DistBldg, _Year, StaffCode, LastName, FirstName, MiddleName) VALUES"
+            " ('S2', '0301', 2026, 'C2', 'Smith', 'Ann', NULL),"
+            " ('S3', '0301', 2026, 'C3', '', 'Cher', ''),"
+            " ('S1', '0301', 2026, 'C1', 'Adams', 'Bo', 'J'),"
+            " ('S4', '0302', 2026, 'C4', 'Other', 'Building', NULL),"
+            " ('', '0301', 2026, 'C5', 'No', 'Id', NULL);");
+    }
+
+    EngineTestSchool m_school;
+};
+
+TEST_F(Services, ValidateConnectionMessages)
+{
+    const struct {
+        const char* name;
+        const char* dropKey;      // parameter made empty
+        const char* dsn;
+        bool ok;
+        const char* message;
+        const char* missingKey;
+        const char* missingMessage;
+    } cases[] = {
+        {"works", nullptr, kSchoolDsn, true, "Connection Succeeded", nullptr, nullptr},
+        {"no user", "user", kSchoolDsn, false, "", "user", "user missing or blank."},
+        {"no password", "pwd", kSchoolDsn, false, "", "pwd", "pwd missing or blank."},
+        {"unknown source", nullptr, "NoSuchSource", false, nullptr, "dsn", "dsn does not exist."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestEngine engine;
+        ParamMap parameters = RunParameters();
+        parameters["dsn"] = c.dsn;
+        if (c.dropKey)
+            parameters[c.dropKey] = "";
+        QString message;
+        EXPECT_EQ(engine.ValidateConnection(parameters, message), c.ok);
+        if (c.message) {
+            EXPECT_EQ(message, c.message);
+        }
+        if (c.missingKey) {
+            ASSERT_EQ(engine.missing.size(), 1u);
+            EXPECT_EQ(engine.missing[0].first, c.missingKey);
+            EXPECT_EQ(engine.missing[0].second, c.missingMessage);
+        } else {
+            EXPECT_TRUE(engine.missing.empty());
+        }
+    }
+}
+
+TEST_F(Services, ValidateSchoolNumberMessages)
+{
+    const struct { const char* school; bool ok; const char* message; } cases[] = {
+        {"0301", true, ""},
+        {"0302", true, ""},
+        {"9999", false, "No School Numbers found"},
+        {"0301' OR '1'='1", false, "No School Numbers found"},
+    };
+    for (const auto& c : cases) {
+        TestEngine engine;
+        QString message;
+        EXPECT_EQ(engine.ValidateSchoolNumber(RunParameters(c.school), message), c.ok) << c.school;
+        EXPECT_EQ(message, c.message) << c.school;
+    }
+}
+
+TEST_F(Services, SchoolListHoldsTheLiveYearsNumberedSchools)
+{
+    TestEngine engine;
+    QList<QPair<QString, QString>> entries;
+    QString message;
+    ParamMap parameters = RunParameters("");
+    ASSERT_TRUE(engine.LoadSchoolList(parameters, entries, message));
+    EXPECT_EQ(message, "School Found");
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (QList<QPair<QString, QString>>{{"0301", "Central High"}, {"0302", "East Middle"}}));
+}
+
+TEST_F(Services, TeacherListOrdersNamedStaffFirst)
+{
+    TestEngine engine;
+    QList<QPair<QString, QString>> entries;
+    QString message;
+    ASSERT_TRUE(engine.LoadBridgeList("teacher", RunParameters(), entries, message));
+    EXPECT_EQ(message, "Bridge List Succeeded");
+    EXPECT_EQ(entries, (QList<QPair<QString, QString>>{{"S1", "Adams, Bo J"}, {"S2", "Smith, Ann"}, {"S3", "Cher"}}));
+}
+
+TEST_F(Services, BridgeListRefusals)
+{
+    const struct {
+        const char* key;
+        const char* emptyParameter;
+        const char* message;
+        const char* missingKey;
+    } cases[] = {
+        {"student", nullptr, "This bridge is not set up for this type of paramkey:  student", nullptr},
+        {"teacher", "school", "", "school"},
+        {"teacher", "dsn", "", "dsn"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        TestEngine engine;
+        ParamMap parameters = RunParameters();
+        if (c.emptyParameter)
+            parameters[c.emptyParameter] = "";
+        QList<QPair<QString, QString>> entries;
+        QString message;
+        EXPECT_FALSE(engine.LoadBridgeList(c.key, parameters, entries, message));
+        EXPECT_EQ(message, c.message);
+        if (c.missingKey) {
+            ASSERT_EQ(engine.missing.size(), 1u);
+            EXPECT_EQ(engine.missing[0].first, c.missingKey);
+        }
+    }
+}
+
+TEST(ServicesWithoutSchoolsTable, ConnectionWorksWithEitherSchoolTable)
+{
+    EngineTestSchool school;
+    ReplaceSchoolTables(school, "CREATE TABLE School (_DistBldg VARCHAR(4), _Year INT, SchoolName VARCHAR(60));");
+    TestEngine engine;
+    QString message;
+    EXPECT_TRUE(engine.ValidateConnection(RunParameters(), message));
+    EXPECT_EQ(message, "Connection Succeeded");
+
+    school.Exec("DROP TABLE School;");
+    TestEngine second;
+    EXPECT_FALSE(second.ValidateConnection(RunParameters(), message));
+    EXPECT_EQ(message, "School Table does not exist");
+}
+
+} // namespace

@@ -1,0 +1,262 @@
+// The student export tables against a hand-made school: the exact lines of a
+// few students, which students each status rule lets through, the optional
+// locker view and a missing optional column.
+#include "tests/engine/EngineTestSchool.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+namespace {
+
+// Students of school 0301 in the live year 2026, one row per case:
+// 1001 active with every field filled, 1002 with the additional code X on
+// the default calendar, 1003 inactive, 1004 on a calendar the school does
+// not have, 1005 enrolled in two buildings, 1006 of another year only.
+const char* const kSchool = R"SQL(
+INSERT INTO Schools (_DistBldg, _Year, SchoolName, IsLive) VALUES
+  ('0301', 2025, 'Central High', 'N'), ('0301', 2026, 'Central High', 'Y'),
+  ('0302', 2026, 'East Middle', 'Y');
+INSERT INTO SchoolCalendar (_DistBldg, _Year, IsLive, MasterCalendar_CalendarCode, DefaultCalendar, Day_CalendarDate)
+VALUES ('0301', 2026, 'Y', 'REG', 'N', '2025-08-25 00:00:00'), ('0301', 2026, 'Y', 'REG', 'N', '2025-08-26 00:00:00'),
+       ('0301', 2026, 'Y', 'ALT', 'Y', '2025-08-25 00:00:00'), ('0302', 2026, 'Y', 'NONE', 'N', '2025-08-25 00:00:00');
+INSERT INTO StudentDemographic (StudentNumber, _DistBldg, _Year, Status, EMISId, FirstName, MiddleName, LastName,
+  NameSuffix, CalledName, Address, Address2, City, State, Zip, Zip4, StudentHomePhone, Gender, Birthdate,
+  GradeLevel, Homeroom, HomeroomTeacherCode, Program, Counselor, SpecialEducation, NativeLanguage,
+  BirthplaceCity, GraduationYear, Ethnicity, CalendarCode) VALUES
+  ('1001', '0301', 2026, 'A', 'EM1001', 'Ren)SQL" "\xE9" R"SQL(e', NULL, 'O''Brien', '', 'Rennie', ' 12 Elm St ', 'Apt	4',
+   'Springfield', 'OH', '45501', '1234', '5551234', 'F', NULL, '09', '101', 'T7', 'STEM', 'C9', '0', 'English',
+   'Dayton', 2028, 'w', 'REG'),
+  ('1002', '0301', 2026, 'X', NULL, 'Sam', NULL, 'Lee', NULL, NULL, NULL, NULL, NULL, NULL, '45502', NULL, '12345',
+   'M', NULL, '10', NULL, NULL, NULL, NULL, 'IEP', NULL, NULL, NULL, 'Other', 'ALT'),
+  ('1003', '0301', 2026, 'I', NULL, 'Ida', NULL, 'Gone', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+   'F', NULL, '11', NULL, NULL, NULL, NULL, '', NULL, NULL, NULL, 'H', 'REG'),
+  ('1004', '0301', 2026, 'A', NULL, 'Nora', NULL, 'Nocal', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+   'F', NULL, '12', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'NONE'),
+  ('1005', '0301', 2026, 'N', NULL, 'Two', NULL, 'Homes', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+   'M', NULL, '09', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'REG'),
+  ('1005', '0302', 2026, 'A', NULL, 'Two', NULL, 'Homes', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+   'M', NULL, '09', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'NONE'),
+  ('1006', '0301', 2025, 'A', NULL, 'Old', NULL, 'Year', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+   'F', NULL, '12', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'REG');
+INSERT INTO StudentEmisFD (StudentNumber, _DistBldg, _Year, StudentFreeLunchStatus) VALUES
+  ('1001', '0301', 2026, 'F'), ('1003', '0301', 2026, 'R');
+INSERT INTO StudentContacts (StudentNumber, _DistBldg, _Year, Status, Is_Active, Name_Prefix, First_Name,
+  Middle_Name, Last_Name, Name_Suffix, Name, Address, Address2, City, State, Zip, Zip4, Home_Phone, Cell_Phone,
+  Work_Phone, Work_Phone_Ext, Is_Avail_At_Work, Pager, Pager_Ext, Email_Address, Occupation,
+  Place_Of_Employeement, Is_Migrant_Worker, Primary_Language, Contact_Comments, Is_Primary, Is_Guardian,
+  Is_Emergency_Contact, Is_Living_With_Student, Is_Willing_To_Volunteer, Is_Medical, Comments,
+  PhoneNumberType, Number) VALUES
+  ('1001', '0301', 2026, 'A', 'Y', 'Mrs', 'Mary', NULL, 'O''Brien', '', 'Mother', '12 Elm St', NULL, 'Springfield',
+   'OH', '45501', '', '(555) 123-4567', '555 1234', '555-9876', '12', 'Y', '555-0000', NULL, 'mary@example.com',
+   'Nurse', 'General Hospital', 'N', 'English', 'Calls	after' || char(13) || char(10) || '5pm', 'Y', 'Y', 'Y', 'Y',
+   1, 0, 'Prefers email', 'Cell Number', '555-1234'),
+  ('1001', '0301', 2026, 'A', 'Y', NULL, 'John', 'Q', 'Smith', NULL, 'Father', NULL, NULL, NULL, NULL, NULL, NULL,
+   NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'N', 'Y', 'N', 'N', 0, 1, NULL,
+   'Work number', '555-2222'),
+  ('1001', '0301', 2026, 'A', 'N', NULL, 'Old', NULL, 'Contact', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+   NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'N', 'N', 'N', 'N', 0, 0, NULL,
+   'Home Number', '555-3333'),
+  ('1003', '0301', 2026, 'I', 'Y', NULL, 'Ina', NULL, 'Gone', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+   NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'Y', 'Y', 'N', 'N', 0, 0, NULL,
+   'Home Number', '555-4444');
+INSERT INTO StudentTransportation (StudentNumber, _DistBldg, _Year, ParkingPermit, AssignedSpaces,
+  VehicleDescription, LicensePlate, DriversLicenseNumber, DriversLicenseState, StudentDriver, StudentBussed,
+  StudentWalker, DistanceToSchool, BusNumber, SecondBusNumber) VALUES
+  ('1005', '0301', 2026, 'P9', 'S12', 'Blue sedan', 'ABC123', 'D555', 'OH', 'Y', 'N', 'N', NULL, '7', ''),
+  ('1003', '0301', 2026, NULL, NULL, NULL, NULL, NULL, NULL, 'N', 'Y', 'N', NULL, '4', NULL);
+INSERT INTO StudentLocker (StudentNumber, _DistBldg, _Year, LockerNumber, CombinationSeries) VALUES
+  ('1001', '0301', 2026, 'L12', '10-20-30'), ('1003', '0301', 2026, 'L13', '1-2-3');
+INSERT INTO StudentAbsenceSummary (StudentNumber, Building, Year, DaysAttended, DaysAbsentExcused,
+  DaysAbsentUnexcused, DaysPartial) VALUES
+  ('1001', '0301', 2026, 150.5, 2, 0, 1), ('1005', '0301', 2026, 149, 1, 1, 0), ('1003', '0301', 2026, 90, 0, 9, 0);
+)SQL";
+
+// The fields of one expected line joined by TAB.
+std::string Line(std::initializer_list<const char*> fields)
+{
+    std::string line;
+    bool first = true;
+    for (const char* field : fields) {
+        if (!first)
+            line += '\t';
+        line += field;
+        first = false;
+    }
+    return line;
+}
+
+class StudentTables : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_folder.isValid());
+        m_school.Exec(kSchool);
+    }
+
+    // Runs the student tables the way Execute does, with the staff-code map
+    // as the Staff table would have left it.
+    void Export(ParamMap parameters)
+    {
+        m_engine.m_parameters = parameters;
+        ASSERT_TRUE(m_engine.SetPDEFolder(ToXString(m_folder.path())));
+        m_engine.PrepareRun(parameters);
+        m_engine.StartImport();
+        m_engine.m_staffCodeMap[XString("T7")] = XString("STAFF7");
+        m_engine.CreateStudentDemographics();
+        m_engine.CreateStudentLunchCodes();
+        m_engine.CreateStudentContacts();
+        m_engine.CreateStudentContactNumbers();
+        m_engine.CreateStudentLockers();
+        m_engine.CreateStudentTransportation();
+        m_engine.CreateStudentSummaryAttendance();
+        m_engine.FinishImport();
+    }
+
+    std::vector<std::string> Lines(const char* file, bool* exists = nullptr) const
+    {
+        return Sorted(ReadLines(m_folder.filePath(file), exists));
+    }
+
+    EngineTestSchool m_school;
+    QTemporaryDir m_folder;
+    TestEngine m_engine;
+};
+
+TEST_F(StudentTables, ActiveStudentsLinesAsTheImporterReadsThem)
+{
+    Export(RunParameters());
+
+    // 1002 (status X) and 1003 (inactive) are left out; 1004 has no calendar
+    // of the school; 1005 is exported once although enrolled twice.
+    EXPECT_EQ(Lines("Students.pef"),
+              (std::vector<std::string>{
+                  Line({"1001", "EM1001", "Ren\xE9" "e", "", "O'Brien", "", "Rennie", "12 Elm St", "Apt4",
+                        "Springfield", "OH", "45501-1234", "555-1234", "F", "", "09", "Y", "101", "STAFF7",
+                        "STEM", "", "No", "English", "Dayton", "2028", "White", "REG"}),
+                  Line({"1005", "", "Two", "", "Homes", "", "", "", "", "", "", "", "", "M", "", "09", "Y", "",
+                        "", "", "", "No", "", "", "", "", "REG"}),
+              }));
+    EXPECT_EQ(Lines("Students2.pef"), (std::vector<std::string>{"1001\tF"}));
+    EXPECT_EQ(Lines("StudentCon.pef"),
+              (std::vector<std::string>{
+                  Line({"1001", "John-Q-Smith", "", "John", "Q", "Smith", "", "Father", "", "", "", "", "", "",
+                        "", "", "", "", "", "", "", "", "", "", "No", "N", "N", "", "Yes", ""}),
+                  Line({"1001", "Mary--O'Brien", "Mrs", "Mary", "", "O'Brien", "", "Mother", "12 Elm St", "",
+                        "Springfield", "OH", "45501", "555 123-4567", "555-1234", "555-9876 x12", "Y",
+                        "555-0000", "mary@example.com", "Nurse", "General Hospital", "N", "English",
+                        "Callsafter  5pm", "Yes", "Y", "Y", "Yes", "", "Prefers email"}),
+              }));
+    EXPECT_EQ(Lines("StudentCon1.pef"),
+              (std::vector<std::string>{
+                  Line({"1001", "John-Q-Smith", "John", "Q", "Smith", "Work phone", "phone", "555-2222"}),
+                  Line({"1001", "Mary--O'Brien", "Mary", "", "O'Brien", "Cell Phone", "phone", "555-1234"}),
+              }));
+    EXPECT_EQ(Lines("StudentLockers.pef"), (std::vector<std::string>{"1001\tL12\t10-20-30"}));
+    EXPECT_EQ(Lines("StudentTransport.pef"),
+              (std::vector<std::string>{"1005\tP9\tS12\tBlue sedan\tABC123\tD555\tOH\tY\tN\tN\t\t7\t"}));
+    EXPECT_EQ(Lines("StudentAttendance.pef"),
+              (std::vector<std::string>{"1001\t150.5\t2\t0\t1", "1005\t149\t1\t1\t0"}));
+}
+
+TEST_F(StudentTables, StatusRulesDecideWhoIsExported)
+{
+    struct Case {
+        const char* activeCodes;
+        const char* inactiveDate;
+        std::vector<std::string> students;   // first field of Students.pef
+        std::vector<std::string> active;     // StdActive of those lines
+    };
+    const Case cases[] = {
+        {"", "", {"1001", "1005"}, {"Y", "Y"}},
+        // Items are trimmed and empty ones skipped, in the filter and the flag.
+        {" X ,, ", "", {"1001", "1002", "1005"}, {"Y", "Y", "Y"}},
+        // A cut-off date lets every status through; the flag still tells.
+        {"", "2025-06-30", {"1001", "1002", "1003", "1005"}, {"Y", "N", "N", "Y"}},
+        // An unreadable date counts as none.
+        {"", "30/06/2025", {"1001", "1005"}, {"Y", "Y"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("codes '") + c.activeCodes + "' date '" + c.inactiveDate + "'");
+        TestEngine engine;
+        QTemporaryDir folder;
+        ParamMap parameters = RunParameters();
+        parameters["activecodes"] = c.activeCodes;
+        parameters["inactivedate"] = c.inactiveDate;
+        engine.m_parameters = parameters;
+        ASSERT_TRUE(engine.SetPDEFolder(ToXString(folder.path())));
+        engine.PrepareRun(parameters);
+        engine.StartImport();
+        engine.CreateStudentDemographics();
+
+        std::vector<std::string> students, active;
+        for (const std::string& line : Sorted(ReadLines(folder.filePath("Students.pef")))) {
+            students.push_back(line.substr(0, line.find('\t')));
+            size_t field = 0, start = 0;
+            for (; field < 16; ++field)
+                start = line.find('\t', start) + 1;
+            active.push_back(line.substr(start, line.find('\t', start) - start));
+        }
+        EXPECT_EQ(students, c.students);
+        EXPECT_EQ(active, c.active);
+        EXPECT_EQ(engine.IsIncludedStudent("1003"), std::string(c.inactiveDate) == "2025-06-30");
+        EXPECT_FALSE(engine.IsIncludedStudent("1006"));
+    }
+}
+
+TEST_F(StudentTables, HeaderFileListsTablesWithCustomFieldsOnce)
+{
+    Export(RunParameters());
+    const std::vector<std::string> header = ReadLines(m_folder.filePath("MORV.PDE"));
+    const auto count = [&](const std::string& line) {
+        return std::count(header.begin(), header.end(), line);
+    };
+    EXPECT_EQ(count("#customcomfield \"HomePhone\" \"Home Phone\" \"phone\""), 1);
+    EXPECT_EQ(count("#customschoolfield \"GraduationYear\" \"Grad Year\" \"noformat\""), 1);
+    EXPECT_EQ(count("#include \"StudentLockers.pef\""), 1);
+    EXPECT_EQ(count("StdKey\tStdDaysAttended!'0.00'\tStdDaysAbsExc!'0.00'\tStdDaysAbsUnexc!'0.00'\t"
+                    "StdDaysPartial!'0.00'"),
+              1);
+    EXPECT_EQ(count("ConStdRef\tConKey\tConFirstName\tConMiddleName\tConLastName\tConComKind\t"
+                    "ConComValType\tConComValue"),
+              1);
+}
+
+TEST(StudentTablesOptional, MissingLockerViewAndPagerColumnAreSkipped)
+{
+    demo::DemoOptions options;
+    options.optionalTables = false;
+    EngineTestSchool school(options);
+    // The same school without the locker rows, which have no table here.
+    const std::string rows(kSchool);
+    school.Exec(rows.substr(0, rows.find("INSERT INTO StudentLocker")));
+    school.Exec("ALTER TABLE StudentContacts DROP COLUMN Pager;");
+
+    TestEngine engine;
+    QTemporaryDir folder;
+    const ParamMap parameters = RunParameters();
+    engine.m_parameters = parameters;
+    ASSERT_TRUE(engine.SetPDEFolder(ToXString(folder.path())));
+    engine.PrepareRun(parameters);
+    engine.StartImport();
+    engine.CreateStudentContacts();
+    engine.CreateStudentLockers();
+    engine.FinishImport();
+
+    EXPECT_TRUE(engine.Logged("Student Locker view does not exist, so skipping"));
+    bool lockersWritten = true;
+    ReadLines(folder.filePath("StudentLockers.pef"), &lockersWritten);
+    EXPECT_FALSE(lockersWritten);
+
+    const std::vector<std::string> header = ReadLines(folder.filePath("MORV.PDE"));
+    EXPECT_EQ(std::count(header.begin(), header.end(), "#include \"StudentLockers.pef\""), 0);
+    EXPECT_EQ(std::count_if(header.begin(), header.end(),
+                            [](const std::string& line) { return line.find("Pager") != std::string::npos; }),
+              0);
+    // Every line keeps the header's field count without the pager.
+    for (const std::string& line : ReadLines(folder.filePath("StudentCon.pef")))
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 28) << line;
+}
+
+} // namespace
