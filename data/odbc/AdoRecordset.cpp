@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "data/odbc/AdoConnection.h"
+#include "data/odbc/AdoValueText.h"
 #include "data/odbc/OdbcHandle.h"
 
 namespace {
@@ -45,6 +46,13 @@ struct AdoRecordset::Impl
     bool eof = true;
     bool bof = true;
     std::vector<char> chunk = std::vector<char>(kChunk);
+
+    // Columns bound to buffers (see Bind): every short value arrives with the
+    // fetch itself, which spares one driver call per value.
+    std::vector<char> rowBuffer;
+    std::vector<size_t> boundOffset;
+    std::vector<SQLLEN> boundSize;     // 0: the column is not bound
+    std::vector<SQLLEN> indicators;
 
     // Throws the statement's diagnostics, recording them on the connection.
     [[noreturn]] void Fail(const char* source, const std::string& fallback)
@@ -97,6 +105,46 @@ struct AdoRecordset::Impl
                                                   std::string(reinterpret_cast<const char*>(name.data()), used),
                                                   mapping, sqlType, static_cast<long long>(size), scale,
                                                   nullable != SQL_NO_NULLS));
+        }
+    }
+
+    // Binds every column that is not long data to a buffer of its own, as
+    // text (binary columns as bytes), when the driver lets SQLGetData read
+    // bound columns in any order: a value longer than its buffer, or one
+    // whose text this layer does not parse, is then read again in full with
+    // SQLGetData. Drivers without that freedom get every value through
+    // SQLGetData.
+    void Bind(SQLHDBC dbc)
+    {
+        const long count = fields.Count();
+        boundSize.assign(static_cast<size_t>(count), 0);
+        boundOffset.assign(static_cast<size_t>(count), 0);
+        indicators.assign(static_cast<size_t>(count), 0);
+        SQLUSMALLINT extensions = 0;
+        if (!OdbcOk(SQLGetInfo(dbc, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr)))
+            return;
+        const SQLUSMALLINT needed = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
+        if ((extensions & needed) != needed)
+            return;
+        size_t total = 0;
+        for (long i = 0; i < count; ++i) {
+            const AdoField& field = fields.Item(i);
+            if (field.Attributes() & adFldLong)
+                continue;
+            const bool text = field.ValueKind() == AdoVarType::String || field.ValueKind() == AdoVarType::ByteArray;
+            boundOffset[static_cast<size_t>(i)] = total;
+            boundSize[static_cast<size_t>(i)] = text ? 256 : 64;
+            total += static_cast<size_t>(boundSize[static_cast<size_t>(i)]);
+        }
+        rowBuffer.assign(total, '\0');
+        for (long i = 0; i < count; ++i) {
+            const size_t k = static_cast<size_t>(i);
+            if (boundSize[k] == 0)
+                continue;
+            const SQLSMALLINT cType = fields.Item(i).ValueKind() == AdoVarType::ByteArray ? SQL_C_BINARY : SQL_C_CHAR;
+            if (!OdbcOk(SQLBindCol(stmt.Get(), static_cast<SQLUSMALLINT>(i + 1), cType, rowBuffer.data() + boundOffset[k],
+                                   boundSize[k], &indicators[k])))
+                boundSize[k] = 0;  // read through SQLGetData instead
         }
     }
 
@@ -154,6 +202,9 @@ struct AdoRecordset::Impl
     // target's text buffer.
     void ReadValue(const AdoField& field, AdoVariant& target)
     {
+        const size_t k = static_cast<size_t>(field.Index());
+        if (k < boundSize.size() && boundSize[k] != 0 && ReadBound(field, k, target))
+            return;
         switch (field.ValueKind()) {
         case AdoVarType::String:
         case AdoVarType::ByteArray: {
@@ -169,6 +220,47 @@ struct AdoRecordset::Impl
         }
     }
 
+    // Takes the value of bound column k from its buffer; false when it must
+    // be read again with SQLGetData (cut off by the buffer, or a text form
+    // this layer leaves to the driver).
+    bool ReadBound(const AdoField& field, size_t k, AdoVariant& target)
+    {
+        const SQLLEN indicator = indicators[k];
+        if (indicator == SQL_NULL_DATA) {
+            target = AdoVariant::Null();
+            return true;
+        }
+        const bool binary = field.ValueKind() == AdoVarType::ByteArray;
+        const SQLLEN room = boundSize[k] - (binary ? 0 : 1);
+        if (indicator == SQL_NO_TOTAL || indicator < 0 || indicator > room)
+            return false;
+        const char* text = rowBuffer.data() + boundOffset[k];
+        const size_t length = static_cast<size_t>(indicator);
+        switch (field.ValueKind()) {
+        case AdoVarType::String:
+        case AdoVarType::ByteArray:
+            target.ResetText(field.ValueKind()).assign(text, length);
+            return true;
+        case AdoVarType::Decimal:
+        case AdoVarType::Currency:
+            target = DecimalFromText(field, std::string(text, length));
+            return true;
+        default:
+            return AdoParseFixedText(field.ValueKind(), field.SqlType(), text, length, &target);
+        }
+    }
+
+    AdoVariant DecimalFromText(const AdoField& field, const std::string& text)
+    {
+        AdoDecimal d;
+        std::string why;
+        if (!AdoDecimal::FromText(text, &d, &why))
+            ConversionFailed(field, why);
+        if (field.ValueKind() == AdoVarType::Decimal)
+            return AdoVariant::Decimal(d);
+        return AdoVariant::Currency(ToCurrency(field, d));
+    }
+
     AdoVariant ReadFixedValue(const AdoField& field)
     {
         const SQLUSMALLINT col = static_cast<SQLUSMALLINT>(field.Index() + 1);
@@ -181,7 +273,7 @@ struct AdoRecordset::Impl
             SQLBIGINT v = 0;
             if (!ReadFixed(col, SQL_C_SBIGINT, &v, sizeof v))
                 return AdoVariant::Null();
-            return AdoVariant::Integer(SignedKind(field.ValueKind(), v), v);
+            return AdoVariant::Integer(AdoWidenSigned(field.ValueKind(), v), v);
         }
         case AdoVarType::UI1:
         case AdoVarType::UI2:
@@ -191,7 +283,7 @@ struct AdoRecordset::Impl
             SQLUBIGINT v = 0;
             if (!ReadFixed(col, SQL_C_UBIGINT, &v, sizeof v))
                 return AdoVariant::Null();
-            return AdoVariant::Unsigned(UnsignedKind(field.ValueKind(), v), v);
+            return AdoVariant::Unsigned(AdoWidenUnsigned(field.ValueKind(), v), v);
         }
         case AdoVarType::R4:
         case AdoVarType::R8: {
@@ -211,13 +303,7 @@ struct AdoRecordset::Impl
             std::string text;
             if (!ReadLong(col, SQL_C_CHAR, &text))
                 return AdoVariant::Null();
-            AdoDecimal d;
-            std::string why;
-            if (!AdoDecimal::FromText(text, &d, &why))
-                ConversionFailed(field, why);
-            if (field.ValueKind() == AdoVarType::Decimal)
-                return AdoVariant::Decimal(d);
-            return AdoVariant::Currency(ToCurrency(field, d));
+            return DecimalFromText(field, text);
         }
         case AdoVarType::Date:
             return ReadDate(field, col);
@@ -228,29 +314,6 @@ struct AdoRecordset::Impl
             return AdoVariant::String(std::move(text));
         }
         }
-    }
-
-    // SQLite keeps any integer in any integer column: a value too wide for
-    // the declared kind is kept whole in a wider kind instead of being cut.
-    static AdoVarType SignedKind(AdoVarType declared, int64_t v)
-    {
-        if (declared == AdoVarType::I8)
-            return declared;
-        const int64_t lo = declared == AdoVarType::I1 ? INT8_MIN : declared == AdoVarType::I2 ? INT16_MIN : INT32_MIN;
-        const int64_t hi = declared == AdoVarType::I1 ? INT8_MAX : declared == AdoVarType::I2 ? INT16_MAX : INT32_MAX;
-        if (v >= lo && v <= hi)
-            return declared;
-        return v >= INT32_MIN && v <= INT32_MAX ? AdoVarType::I4 : AdoVarType::I8;
-    }
-
-    static AdoVarType UnsignedKind(AdoVarType declared, uint64_t v)
-    {
-        if (declared == AdoVarType::UI8)
-            return declared;
-        const uint64_t hi = declared == AdoVarType::UI1 ? UINT8_MAX : declared == AdoVarType::UI2 ? UINT16_MAX : UINT32_MAX;
-        if (v <= hi)
-            return declared;
-        return v <= UINT32_MAX ? AdoVarType::UI4 : AdoVarType::UI8;
     }
 
     int64_t ToCurrency(const AdoField& field, const AdoDecimal& d)
@@ -425,6 +488,7 @@ void AdoRecordset::Open(const std::string& source, AdoConnection& connection, in
                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(connection.CommandTimeout())), 0);
         d.Execute();
         d.Describe();
+        d.Bind(static_cast<SQLHDBC>(connection.NativeHandle()));
         if (d.buffered) {
             d.FetchAll();
             // All rows are here: the statement is not needed any more.

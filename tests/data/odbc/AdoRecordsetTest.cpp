@@ -4,11 +4,39 @@
 // fetching, and the catalogue views of the test source.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "data/odbc/AdoConnection.h"
 #include "data/odbc/AdoRecordset.h"
 #include "tests/support/TestOdbcSource.h"
+
+// Readable failure messages for values.
+void PrintTo(const AdoVariant& v, std::ostream* os)
+{
+    *os << "kind " << static_cast<int>(v.Type()) << " ";
+    switch (v.Type()) {
+    case AdoVarType::String:
+    case AdoVarType::ByteArray:
+        *os << v.Text().size() << " bytes \"" << v.Text().substr(0, 40) << "\"";
+        break;
+    case AdoVarType::R4:
+    case AdoVarType::R8:
+        *os << v.AsDouble();
+        break;
+    case AdoVarType::Date: {
+        const AdoDateTime t = v.AsDate();
+        *os << t.year << "-" << int(t.month) << "-" << int(t.day) << " " << int(t.hour) << ":" << int(t.minute)
+            << ":" << int(t.second) << "." << t.millisecond;
+        break;
+    }
+    case AdoVarType::Bool:
+        *os << v.AsBool();
+        break;
+    default:
+        *os << v.AsInt64() << "/" << v.AsUInt64();
+    }
+}
 
 namespace {
 
@@ -77,6 +105,11 @@ TEST_F(AdoRecordsetTest, ColumnTypesMapToTypeCodesAndValueKinds)
         {"VARCHAR(20)", "''", adVarChar, AdoVariant::String("")},
         {"TEXT", "'memo'", adLongVarChar, AdoVariant::String("memo")},
         {"BLOB", "x'00ff10'", adBinary, AdoVariant::Bytes(std::string("\0\xff\x10", 3))},
+        // Texts this layer does not parse itself are converted by the driver.
+        {"INTEGER", "12.5", adInteger, AdoVariant::Integer(AdoVarType::I4, 12)},
+        {"DATE", "'2009/03/15'", adDBDate, AdoVariant::Date(Dt(2009, 3, 15))},
+        {"DATE", "'2009-03-15 08:05'", adDBDate, AdoVariant::Date(Dt(2009, 3, 15, 8, 5))},
+        {"FLOAT", "' 2.5'", adDouble, AdoVariant::Real(AdoVarType::R8, 2.5)},
         {"INTEGER", "NULL", adInteger, AdoVariant::Null()},
         {"DATE", "NULL", adDBDate, AdoVariant::Null()},
         {"VARCHAR(20)", "NULL", adVarChar, AdoVariant::Null()},
@@ -104,14 +137,19 @@ TEST_F(AdoRecordsetTest, LongAndEightBitValuesAreReadWhole)
     longText.front() = 'A';
     longText.back() = 'Z';
     const std::string eightBit = "caf\xe9 \x80\xff\xa0";
-    m_source.Exec("CREATE TABLE m (id INTEGER, memo TEXT, blob BLOB);"
-                  "INSERT INTO m VALUES (1, '" + longText + "', zeroblob(100000));"
-                  "INSERT INTO m VALUES (2, '" + eightBit + "', x'');");
+    // Short columns hold long values too (SQLite does not enforce sizes):
+    // nothing may be cut at a buffer's end.
+    m_source.Exec("CREATE TABLE m (id INTEGER, memo TEXT, blob BLOB, name VARCHAR(10));"
+                  "INSERT INTO m VALUES (1, '" + longText + "', zeroblob(100000), '" + longText + "');"
+                  "INSERT INTO m VALUES (2, '" + eightBit + "', x'', '" + eightBit + "');");
     for (int cursor : {adOpenStatic, adOpenForwardOnly}) {
         AdoRecordset rs;
-        rs.Open("SELECT memo, blob FROM m ORDER BY id", m_connection, cursor);
+        rs.Open("SELECT memo, blob, name FROM m ORDER BY id", m_connection, cursor);
         AdoField& memo = rs.Fields().Item(0L);
         AdoField& blob = rs.Fields().Item(1L);
+        AdoField& name = rs.Fields().Item(2L);
+        EXPECT_FALSE(name.Attributes() & adFldLong);
+        EXPECT_EQ(name.Value().Text(), longText);
         EXPECT_TRUE(memo.Attributes() & adFldLong);
         EXPECT_EQ(memo.Value().Text(), longText);
         EXPECT_EQ(memo.ActualSize(), 70000);
@@ -126,6 +164,7 @@ TEST_F(AdoRecordsetTest, LongAndEightBitValuesAreReadWhole)
 
         rs.MoveNext();
         EXPECT_EQ(memo.Value().Text(), eightBit);
+        EXPECT_EQ(name.Value().Text(), eightBit);
         EXPECT_EQ(memo.ActualSize(), static_cast<long long>(eightBit.size()));
         EXPECT_EQ(blob.Value(), AdoVariant::Bytes(""));
         EXPECT_EQ(blob.ActualSize(), 0);

@@ -1,0 +1,98 @@
+// The driver texts this layer parses itself must give exactly the driver's
+// own value, and every other form must be left to the driver (false).
+#include <gtest/gtest.h>
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstring>
+#include <string>
+
+#include "data/odbc/AdoValueText.h"
+
+namespace {
+
+AdoDateTime Dt(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0)
+{
+    AdoDateTime t;
+    t.year = static_cast<int16_t>(y);
+    t.month = static_cast<uint8_t>(mo);
+    t.day = static_cast<uint8_t>(d);
+    t.hour = static_cast<uint8_t>(h);
+    t.minute = static_cast<uint8_t>(mi);
+    t.second = static_cast<uint8_t>(s);
+    t.millisecond = static_cast<uint16_t>(ms);
+    return t;
+}
+
+TEST(AdoValueText, ParsesTheDriversTextForms)
+{
+    struct Case
+    {
+        AdoVarType kind;
+        int sqlType;
+        const char* text;
+        AdoVariant expected;
+    };
+    const Case cases[] = {
+        {AdoVarType::I4, SQL_INTEGER, "-42", AdoVariant::Integer(AdoVarType::I4, -42)},
+        {AdoVarType::I2, SQL_SMALLINT, "40000", AdoVariant::Integer(AdoVarType::I4, 40000)},
+        {AdoVarType::I4, SQL_INTEGER, "-9223372036854775808", AdoVariant::Integer(AdoVarType::I8, INT64_MIN)},
+        {AdoVarType::UI1, SQL_TINYINT, "255", AdoVariant::Unsigned(AdoVarType::UI1, 255)},
+        {AdoVarType::UI1, SQL_TINYINT, "256", AdoVariant::Unsigned(AdoVarType::UI4, 256)},
+        {AdoVarType::UI8, SQL_BIGINT, "18446744073709551615", AdoVariant::Unsigned(AdoVarType::UI8, UINT64_MAX)},
+        {AdoVarType::R8, SQL_DOUBLE, "3.1", AdoVariant::Real(AdoVarType::R8, 3.1)},
+        {AdoVarType::R8, SQL_DOUBLE, "-1.5e-07", AdoVariant::Real(AdoVarType::R8, -1.5e-07)},
+        {AdoVarType::R8, SQL_DOUBLE, "0.30000000000000004", AdoVariant::Real(AdoVarType::R8, 0.1 + 0.2)},
+        {AdoVarType::Bool, SQL_BIT, "0", AdoVariant::Boolean(false)},
+        {AdoVarType::Bool, SQL_BIT, "2", AdoVariant::Boolean(true)},
+        {AdoVarType::Date, SQL_TYPE_DATE, "2009-03-15", AdoVariant::Date(Dt(2009, 3, 15))},
+        {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 08:05:00", AdoVariant::Date(Dt(2009, 3, 15, 8, 5))},
+        {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 23:59:59.1239999",
+         AdoVariant::Date(Dt(2009, 3, 15, 23, 59, 59, 123))},
+        {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 08:05:00.5", AdoVariant::Date(Dt(2009, 3, 15, 8, 5, 0, 500))},
+        {AdoVarType::Date, SQL_TYPE_TIME, "08:05:07", AdoVariant::Date(Dt(1899, 12, 30, 8, 5, 7))},
+    };
+    for (const Case& c : cases) {
+        AdoVariant v;
+        ASSERT_TRUE(AdoParseFixedText(c.kind, c.sqlType, c.text, std::strlen(c.text), &v)) << c.text;
+        EXPECT_EQ(v, c.expected) << c.text << " gave kind " << static_cast<int>(v.Type());
+    }
+}
+
+TEST(AdoValueText, LeavesOtherFormsToTheDriver)
+{
+    struct Case
+    {
+        AdoVarType kind;
+        int sqlType;
+        const char* text;
+    };
+    const Case cases[] = {
+        {AdoVarType::I4, SQL_INTEGER, ""},
+        {AdoVarType::I4, SQL_INTEGER, "12.5"},
+        {AdoVarType::I4, SQL_INTEGER, " 12"},
+        {AdoVarType::I4, SQL_INTEGER, "+12"},
+        {AdoVarType::I4, SQL_INTEGER, "9223372036854775808"},
+        {AdoVarType::UI4, SQL_INTEGER, "-1"},
+        {AdoVarType::R8, SQL_DOUBLE, "1,5"},
+        {AdoVarType::R8, SQL_DOUBLE, "nanx"},
+        {AdoVarType::Bool, SQL_BIT, "Y"},
+        {AdoVarType::Date, SQL_TYPE_DATE, "2009/03/15"},
+        {AdoVarType::Date, SQL_TYPE_DATE, "2009-13-15"},
+        {AdoVarType::Date, SQL_TYPE_DATE, "2009-03-15x"},
+        {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 08:05"},
+        {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 24:00:00"},
+        {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 08:05:00."},
+        {AdoVarType::Date, SQL_TYPE_TIME, "8:05:07"},
+        {AdoVarType::Date, SQL_TYPE_DATE, "2454905.5"},
+        {AdoVarType::String, SQL_VARCHAR, "abc"},
+    };
+    for (const Case& c : cases) {
+        AdoVariant v = AdoVariant::Null();
+        EXPECT_FALSE(AdoParseFixedText(c.kind, c.sqlType, c.text, std::strlen(c.text), &v)) << c.text;
+        EXPECT_TRUE(v.IsNull()) << c.text;
+    }
+}
+
+}  // namespace
