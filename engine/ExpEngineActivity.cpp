@@ -1,25 +1,434 @@
-// Export tables about attendance codes, fees, conduct, medical history and
-// notes, including the built-in look-up tables.
-// Not built yet: each table fails the run with a message naming it, so a run
-// that needs them never ends as "Succeeded" with tables missing.
+// Export tables about attendance codes, fees, conduct, community service,
+// medical history and notes, and the three built-in look-up tables (Attendance
+// Codes, Days, Fee Accounts) that the engine writes from its own values.
+//
+// The value functions that only these tables use are lambdas over the
+// engine's public readers, declared next to the one column that uses them,
+// so ExpEngine.h needs no member per rule.
 #include "engine/ExpEngine.h"
 
+#include "export/PendingFile.h"
+#include "util/DelimitedTextWriter.h"
 #include "util/XException.h"
 
+#include <initializer_list>
+#include <vector>
+
 namespace {
-[[noreturn]] void NotBuiltYet(const char* table)
+const char* const kCndInField = "#customcndinfield";
+const char* const kCndOutField = "#customcndoutfield";
+
+using Row = std::vector<const char*>;
+
+// Writes `rows` as TAB-separated lines ending in CR LF into `spec`, under a
+// temporary name first, so a failed write leaves the previous file whole.
+void WriteBuiltInFile(const XFileSpec& spec, const std::vector<Row>& rows)
 {
-    throw XException(XString("The export table \"") + table + "\" is not built yet.");
+    PendingFile pending(spec);
+    DelimitedTextWriter output('\t');
+    output.Open(pending.TempSpec());
+    for (const Row& row : rows) {
+        for (const char* field : row)
+            output.WriteField(field);
+        output.EndLine();
+    }
+    output.Close();
+    pending.Commit();
+}
+
+// A flag counts as set when its first byte, after blanks, is Y or T in either
+// case ("Y", "yes", "True", "t").
+bool IsYesFlag(XString text)
+{
+    text.Trim();
+    const char first = text.GetAt(0);
+    return first == 'Y' || first == 'y' || first == 'T' || first == 't';
 }
 } // namespace
 
-void ExpEngine::CreateAttendanceCodes() { NotBuiltYet("Attendance Codes"); }
-void ExpEngine::CreateDays() { NotBuiltYet("Days"); }
-void ExpEngine::CreateFeeAccounts() { NotBuiltYet("Fee Accounts"); }
-void ExpEngine::CreateStudentSchoolFees() { NotBuiltYet("Student School Fees"); }
-void ExpEngine::CreateStudentSchoolPayments() { NotBuiltYet("Student School Payments"); }
-void ExpEngine::CreateStudentConductIncident() { NotBuiltYet("Student Conduct"); }
-void ExpEngine::CreateStudentConductOutcomes() { NotBuiltYet("Student Conduct Outcomes"); }
-void ExpEngine::CreateStudentCommunityService() { NotBuiltYet("Student Community Service"); }
-void ExpEngine::CreateStudentMedicalHistory() { NotBuiltYet("Student Medical History"); }
-void ExpEngine::CreateStudentNotes() { NotBuiltYet("Student Notes"); }
+// ---------------------------------------------------------------------------
+// Built-in look-up tables
+
+// Attendance Codes, kept as it is when the school put its own file in place.
+void ExpEngine::CreateAttendanceCodes()
+{
+    StartTable("Attendance Codes", "AttCodes.pef", 0);
+    for (const char* header : {"AttCodeKey", "AttCodeDesc", "AttCodeAbs", "AttCodeTardy", "AttCodeExcused"})
+        AddColumn(nullptr, XString(), ValueFunction(), header);
+
+    XFileSpec spec = PDEFolder();
+    spec.AppendName("AttCodes.pef");
+    if (spec.Exists()) {
+        Log(7, "Attendance Codes File exists, so will not overwrite.", "ExpEngine::CreateAttendanceCodes");
+    } else {
+        WriteBuiltInFile(spec, {
+            {"A", "Absent", "1", "0", "N"},
+            {"T", "Tardy", "0", "1", "Y"},
+            {"H", "Half-Day", "1", "0", "N"},
+            {"W", "Work", "1", "0", "Y"},
+            {"J", "Alternative/Jail", "0", "0", "Y"},
+            {"R", "Recruit", "0", "0", "Y"},
+            {"Y", "B115", "0", "0", "Y"},
+            {"O", "Out of School Suspension", "1", "0", "Y"},
+            {"E", "Home Study", "0", "0", "Y"},
+            {"S", "School Function", "1", "0", "Y"},
+            {"B", "B115", "0", "0", "Y"},
+            {"C", "Cancel", "0", "0", "Y"},
+            {"D", "Delay", "0", "0", "Y"},
+            {"F", "Free Absence", "1", "0", "Y"},
+            {"G", "Grad", "0", "0", "Y"},
+            {"I", "In School Suspension", "1", "0", "Y"},
+            {"L", "Time out", "1", "0", "Y"},
+            {"U", "Unauthorized Absence", "1", "0", "N"},
+        });
+    }
+    EndTable();
+}
+
+void ExpEngine::CreateDays()
+{
+    StartTable("Days", "Days.pef", 0);
+    for (const char* header : {"DayKey", "DayName", "DayOrder"})
+        AddColumn(nullptr, XString(), ValueFunction(), header);
+    XFileSpec spec = PDEFolder();
+    spec.AppendName("Days.pef");
+    WriteBuiltInFile(spec, {
+        {"M", "Monday", "1"},
+        {"T", "Tuesday", "2"},
+        {"W", "Wednesday", "3"},
+        {"R", "Thursday", "4"},
+        {"F", "Friday", "5"},
+    });
+    EndTable();
+}
+
+void ExpEngine::CreateFeeAccounts()
+{
+    StartTable("Fee Accounts", "FeeAccounts.pef", 0);
+    for (const char* header : {"FeeAccountKey", "FeeAccountCode", "FeeAccountName"})
+        AddColumn(nullptr, XString(), ValueFunction(), header);
+    XFileSpec spec = PDEFolder();
+    spec.AppendName("FeeAccounts.pef");
+    WriteBuiltInFile(spec, {{"school_acc", "Schl", "School Fees"}});
+    EndTable();
+}
+
+// ---------------------------------------------------------------------------
+// Fees and payments. The two tables read the same rows; fees take the amount
+// charged, payments the amount paid and the fee code.
+
+namespace {
+const char* const kFeesSource = "ExpEngine::CreateStudentSchoolFees";
+const char* const kNoFeesTable = "StudentFees table does not exist, skipping School Fees";
+
+XString FeeCategory(const XString& feeType)
+{
+    if (feeType == "General Fee")
+        return "enrollment";
+    if (feeType == "Course Fee")
+        return "class";
+    if (feeType == "Membership")
+        return "activity";
+    return XString();
+}
+} // namespace
+
+void ExpEngine::CreateStudentSchoolFees()
+{
+    StartTable("Student School Fees", "StudentFees.pef", 0);
+    ODBCTable* s = AddTable("StudentDemographic", "S", true);
+    ODBCTable* f = AddTable("StudentFees", "F", false);
+    if (!f) {
+        Log(7, kNoFeesTable, kFeesSource);
+        EndTable();
+        return;
+    }
+    m_fldStudentNumber = Column(f, "StudentNumber", &ExpEngine::TextValue, "FeeStdRef", true);
+    AddColumn(f, "FeeId", [this] { return TextValue() + "-F"; }, "FeeKey", 1);
+    AddColumn(f, "StudentNumber", [] { return XString("school_acc"); }, "FeeAccountRef", 1);
+    AddColumn(f, "FeeType", [this] { return FeeCategory(TextValue()); }, "FeeCategoryRef", 1);
+    Column(f, "FeeDescription", &ExpEngine::TextValue, "FeeName", true);
+    Column(f, "FeeAmount", &ExpEngine::CurrencyValue, "FeeDebit", true);
+    Column(f, "FeeDate", &ExpEngine::TextValue, "FeeDate", true);
+
+    AddCondition("", ConditionField(f, "StudentNumber"), "=", ConditionField(s, "StudentNumber"), 0);
+    AddCondition("AND", ConditionField(f, "FeeAmount"), "<>", "0", 0);
+    AddSchoolYearConditions(s, "AND");
+    AddSchoolYearConditions(f, "AND");
+    AddActiveStatusGroup(ConditionField(s, "Status"));
+
+    WriteAndEndTable();
+}
+
+void ExpEngine::CreateStudentSchoolPayments()
+{
+    StartTable("Student School Payments", "StuFeesPay.pef", 0);
+    ODBCTable* s = AddTable("StudentDemographic", "S", true);
+    ODBCTable* f = AddTable("StudentFees", "F", false);
+    if (!f) {
+        Log(7, kNoFeesTable, kFeesSource);
+        EndTable();
+        return;
+    }
+    m_fldStudentNumber = Column(f, "StudentNumber", &ExpEngine::TextValue, "FeeStdRef", true);
+    AddColumn(f, "FeeId", [this] { return TextValue() + "-P"; }, "FeeKey", 1);
+    AddColumn(f, "StudentNumber", [] { return XString("school_acc"); }, "FeeAccountRef", 1);
+    AddColumn(f, "FeeType", [this] { return FeeCategory(TextValue()); }, "FeeCategoryRef", 1);
+    Column(f, "FeeDescription", &ExpEngine::TextValue, "FeeName", true);
+    Column(f, "TotalPaid", &ExpEngine::CurrencyValue, "FeeCredit", true);
+    Column(f, "FeeDate", &ExpEngine::TextValue, "FeeDate", true);
+    Column(f, "FeeCode", &ExpEngine::TextValue, "FeeCode", true);
+
+    AddCondition("", ConditionField(f, "StudentNumber"), "=", ConditionField(s, "StudentNumber"), 0);
+    AddCondition("AND", ConditionField(f, "TotalPaid"), "<>", "0", 0);
+    AddSchoolYearConditions(s, "AND");
+    AddSchoolYearConditions(f, "AND");
+    AddActiveStatusGroup(ConditionField(s, "Status"));
+
+    WriteAndEndTable();
+}
+
+// ---------------------------------------------------------------------------
+// Conduct and community service
+
+namespace {
+const char* const kNoDiscipline = "StudentDiscipline table missing, skipping.";
+const char* const kNoDisciplineStudent = "Student Number missing in StudentDiscipline, skipping.";
+} // namespace
+
+void ExpEngine::CreateStudentConductIncident()
+{
+    const char* const source = "ExpEngine::CreateStudentConductIncident";
+    StartTable("Student Conduct", "ConductIncident.pef", 0);
+    ODBCTable* c = AddTable("StudentDiscipline", "C", false);
+    if (!c) {
+        Log(7, kNoDiscipline, source);
+        EndTable();
+        return;
+    }
+    m_fldStudentNumber = Column(c, "StudentNumber", &ExpEngine::TextValue, "CndInPerpStdRef");
+    if (!m_fldStudentNumber) {
+        Log(7, kNoDisciplineStudent, source);
+        EndTable();
+        return;
+    }
+    ODBCField* schoolName = nullptr;  // declared below, read by the room value
+    Column(c, "IncidentNumber", &ExpEngine::TextValue, "CndInKey", true);
+    Column(c, "IncidentName", &ExpEngine::TextValue, "CndInTypeRef");
+    Column(c, "IncidentDate", &ExpEngine::TextValue, "CndInDate");
+    Column(c, "InfrReferrer", &ExpEngine::TextValue, "CndInReferrerName");
+    CustomColumn(c, "InfrDescription", &ExpEngine::TextNoBreaksValue, "CndInInfrDescript",
+                 "InfrDescript", "Infr Descript", kCndInField, "noformat");
+    CustomColumn(c, "InfrReferrerStaff", &ExpEngine::TextValue, "CndInInfrReferrerStaff",
+                 "InfrReferrerStaff", "Referrer Staff", kCndInField, "noformat");
+    Column(c, "InfrTypeDescr", &ExpEngine::TextValue, "CndInTypeRef");
+    // The room is the school name, one blank and the location, the blank
+    // also when there is no school name.
+    AddColumn(c, "InfrLocationDescr",
+              [this, &schoolName] { return GetText(schoolName) + " " + TextValue(); }, "CndInRoomRef");
+    schoolName = QueryColumn(c, "InfrLocationSchName");
+    Column(c, "Comments", &ExpEngine::TextNoBreaksValue, "CndInNote");
+
+    AddSchoolYearConditions(c);
+    AddJoinedStatusBlock(c);
+
+    WriteAndEndTable();
+}
+
+void ExpEngine::CreateStudentConductOutcomes()
+{
+    const char* const source = "ExpEngine::CreateStudentConductOutcome";
+    StartTable("Student Conduct Outcomes", "ConductOutcome.pef", 0);
+    ODBCTable* c = AddTable("StudentDiscipline", "C", false);
+    if (!c) {
+        Log(7, kNoDiscipline, source);
+        EndTable();
+        return;
+    }
+    m_fldStudentNumber = Column(c, "StudentNumber", &ExpEngine::TextValue, "CndOutTargetStdRef");
+    if (!m_fldStudentNumber) {
+        Log(7, kNoDisciplineStudent, source);
+        EndTable();
+        return;
+    }
+    Column(c, "IncidentNumber", &ExpEngine::TextValue, "CndOutInRef", true);
+    AddColumn(c, "IncidentNumber", [this] { return TextValue() + "-A"; }, "CndOutKey", 1);
+    Column(c, "Note", &ExpEngine::TextNoBreaksValue, "CndOutNote", true);
+    AddColumn(c, "ActionName",
+              [this] {
+                  const XString action = TextValue();
+                  return action.IsEmpty() ? XString("No Outcome assigned") : action;
+              },
+              "CndOutTypeRef");
+    Column(c, "ActionDate", &ExpEngine::TextValue, "CndOutActualStartDate");
+    Column(c, "NumberOfDays", &ExpEngine::TextValue, "CndOutDuration");
+    Column(c, "StartDate", &ExpEngine::TextValue, "CndOutStartDate");
+    Column(c, "StopDate", &ExpEngine::TextValue, "CndOutEndDate");
+    CustomColumn(c, "Modified", &ExpEngine::TextValue, "CndOutModified",
+                 "Modified", "Modified", kCndOutField, "noformat");
+    CustomColumn(c, "AltProgram", &ExpEngine::TextValue, "CndOutAltProgram",
+                 "AltProgram", "Alt Program", kCndOutField, "noformat");
+    Column(c, "Demerits", &ExpEngine::TextValue, "CndOutDemerits");
+    Column(c, "HasServed", &ExpEngine::TextValue, "CndOutCompleted");
+    Column(c, "DiscPolicyDescr", &ExpEngine::TextNoBreaksValue, "CndOutReasonRef");
+
+    AddSchoolYearConditions(c);
+    AddJoinedStatusBlock(c);
+
+    WriteAndEndTable();
+}
+
+// Community service goes to the importer as conduct incidents of the type
+// "Community Service".
+void ExpEngine::CreateStudentCommunityService()
+{
+    StartTable("Student Community Service", "StudentCndIncident.pef", 0);
+    ODBCTable* c = AddTable("CommunityService", "C", true);
+
+    ODBCField* description = nullptr;  // declared below, read by the key
+    ODBCField* dateServed = nullptr;
+    AddColumn(c, "StudentNumber",
+              [this, &description, &dateServed] {
+                  return TextValue() + "-" + GetText(description) + "-" + GetText(dateServed);
+              },
+              "CndInKey");
+    m_fldStudentNumber = Column(c, "StudentNumber", &ExpEngine::TextValue, "CndInPerpStdRef");
+    dateServed = Column(c, "DateServed", &ExpEngine::TextValue, "CndInDate");
+    AddColumn(c, "StudentNumber", [] { return XString("Community Service"); }, "CndInTypeRef");
+    description = Column(c, "Description", &ExpEngine::TextValue, "CndInNote");
+    Column(c, "Hours", &ExpEngine::TextValue, "CndInHours");
+
+    AddSchoolYearConditions(c);
+    AddJoinedStatusBlock(c);
+
+    WriteAndEndTable();
+}
+
+// ---------------------------------------------------------------------------
+// Notes
+
+void ExpEngine::CreateStudentNotes()
+{
+    StartTable("Student Notes", "StudentNotes.pef", 0);
+    ODBCTable* n = AddTable("StudentAlert", "N", false);
+    if (!n) {
+        // Sites without alerts still get every other table of the run.
+        Log(4, "StudentAlert table does not exist, skipping Student Notes.", "ExpEngine::CreateStudentNotes");
+        EndTable();
+        return;
+    }
+    m_fldStudentNumber = Column(n, "StudentNumber", &ExpEngine::TextValue, "NoteStdRef", true);
+    ODBCField* alertName = Column(n, "AlertName", &ExpEngine::NumberedKeyValue, "NoteKey", true);
+    AddColumn(n, "IsCritical", [this] { return IsYesFlag(TextValue()) ? XString("Alert") : XString(); },
+              "NoteSeverity", 1);
+    ODBCField* startDate = Column(n, "StartDate", &ExpEngine::TextValue, "NoteDate", true);
+    Column(n, "AlertName", &ExpEngine::TextValue, "NoteTitle", true);
+    Column(n, "Comments", &ExpEngine::TextNoBreaksValue, "NoteContent", true);
+
+    AddSchoolYearConditions(n);
+    AddJoinedStatusBlock(n);
+    // The keys are numbered in reading order; a fixed order keeps them the
+    // same from run to run.
+    AddOrder(m_fldStudentNumber);
+    AddOrder(startDate);
+    AddOrder(alertName);
+
+    WriteAndEndTable();
+}
+
+// ---------------------------------------------------------------------------
+// Medical history: six lines per record (prescription, vision, growth,
+// immunisation, screening, screening referral), written by the engine itself.
+
+void ExpEngine::CreateStudentMedicalHistory()
+{
+    StartTable("Student Medical History", "StudentMedHist.pef", 0);
+    ODBCTable* m = AddTable("StudentMedical", "M", true);
+
+    m_fldStudentNumber = QueryColumn(m, "StudentNumber", true);
+    // Optional: a column the site lacks reads as empty text.
+    ODBCField* dateReceived = QueryColumn(m, "prescr_DateReceived");
+    ODBCField* prescription = QueryColumn(m, "prescr_Prescription");
+    ODBCField* doctor = QueryColumn(m, "prescr_DoctorName");
+    ODBCField* dosage = QueryColumn(m, "prescr_Dosage");
+    ODBCField* expiration = QueryColumn(m, "prescr_ExpirationDate");
+    ODBCField* prescrComments = QueryColumn(m, "prescr_Comments");
+    ODBCField* refrigerated = QueryColumn(m, "prescr_IsRefrigerated");
+    ODBCField* visionDate = QueryColumn(m, "vision_ExamDate");
+    ODBCField* visionComments = QueryColumn(m, "vision_comments");
+    ODBCField* growthDate = QueryColumn(m, "growth_ExamDate");
+    ODBCField* growthComments = QueryColumn(m, "growth_Comments");
+    ODBCField* immunType = QueryColumn(m, "immun_ImmunizationType");
+    ODBCField* immunDate = QueryColumn(m, "immun_ImmunizationDate");
+    ODBCField* immunComments = QueryColumn(m, "immun_Comments");
+    ODBCField* screenType = QueryColumn(m, "screen_Type");
+    ODBCField* screenResult = QueryColumn(m, "screen_Result");
+    ODBCField* screenDate = QueryColumn(m, "screen_ExamDate");
+    ODBCField* referralDate = QueryColumn(m, "screen_ReferralDate");
+    ODBCField* screenComments = QueryColumn(m, "screen_Comments");
+
+    AddSchoolYearConditions(m);
+    AddJoinedStatusBlock(m);
+
+    for (const char* header : {"MedHistStdRef", "MedHistKey", "MedHistDate", "MedHistTypeRef",
+                               "MedHistTypeCategory", "MedHistNote"})
+        AddColumn(nullptr, XString(), ValueFunction(), header);
+
+    // Every value is read trimmed, without TABs and with CR and LF as blanks:
+    // a line break kept from the source would split a record in two.
+    auto value = [this](ODBCField* field) { return GetCleanText(field); };
+
+    XFileSpec spec = PDEFolder();
+    spec.AppendName("StudentMedHist.pef");
+    PendingFile pending(spec);
+    DelimitedTextWriter output('\t');
+    output.Open(pending.TempSpec());
+    auto line = [&output](const XString& student, const XString& key, const XString& date,
+                          const XString& type, const char* category, const XString& note) {
+        for (const XString* field : {&student, &key, &date, &type})
+            output.WriteField(*field);
+        output.WriteField(category);
+        output.WriteField(note);
+        output.EndLine();
+    };
+
+    if (!OpenTable(true))
+        LogAndThrow(3, "Student Medical History: the query could not be opened.");
+    int records = 0;
+    for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
+        if (!IncludedStudentRowTest())
+            continue;
+        ++records;
+        const XString student = value(m_fldStudentNumber);
+
+        XString note;
+        if (!value(prescrComments).IsEmpty())
+            note += value(prescrComments) + "; ";
+        if (!value(doctor).IsEmpty())
+            note += "Doctor: " + value(doctor) + "; ";
+        if (!value(dosage).IsEmpty())
+            note += "Dosage: " + value(dosage) + "; ";
+        if (IsYesFlag(value(refrigerated)))
+            note += "**MUST BE REFRIGERATED**; ";
+        if (!value(expiration).IsEmpty())
+            note += "Expires on: " + value(expiration) + "; ";
+
+        line(student, "P-" + value(prescription) + "-" + value(dateReceived), value(dateReceived),
+             value(prescription), "treat", note);
+        line(student, "V-" + value(visionDate), value(visionDate), "Vision Exam", "exam",
+             value(visionComments));
+        line(student, "G-" + value(growthDate), value(growthDate), "Growth Exam", "exam",
+             value(growthComments));
+        line(student, "I-" + value(immunDate), value(immunDate), value(immunType), "immun",
+             value(immunComments));
+        line(student, "S-" + value(screenDate), value(screenDate), value(screenType), "exam",
+             value(screenComments));
+        line(student, "SR-" + value(referralDate), value(referralDate), value(screenType) + " Referral",
+             "exam", "Result: " + value(screenResult) + "; " + value(screenComments));
+    }
+    output.Close();
+    pending.Commit();
+    Log(8, "Wrote " + XString(static_cast<int32_t>(records * 6)) + " lines of StudentMedHist.pef",
+        "ExpEngine::CreateStudentMedicalHistory");
+    EndTable();
+}
