@@ -163,6 +163,24 @@ TEST(CommandLineFolders, UnwritableLogFolderFallsBackToDocuments)
     EXPECT_TRUE(QFile::exists(work.path() + QStringLiteral("/MORV--1-") + today() + QStringLiteral(".log")));
 }
 
+TEST(CommandLineFolders, UnwritableStatusFolderIsLoggedAndKeepsTheStatus)
+{
+    QTemporaryDir home, work;
+    QFile blocker(work.path() + QStringLiteral("/blocker"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    const BridgeResult r = runBridge({QStringLiteral("version"), QStringLiteral("--path=") + work.path()
+                                          + QStringLiteral("/blocker/export")},
+                                     home.path());
+
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("log\tWarning      \tTIME\tAppBase::finishCommand\tCould not write the "
+                                              "status file Data ExtractorStatus.tmp in ")
+                               + work.path() + QStringLiteral("/blocker/export")))
+        << r.out.join(u'\n').toStdString();
+}
+
 TEST(CommandLineFolders, RunReplacesThePreviousRunsStatus)
 {
     QTemporaryDir home, work;
