@@ -55,7 +55,7 @@ AdoErrors OdbcDiagnostics(SQLSMALLINT type, SQLHANDLE handle, uint32_t code, con
     AdoErrors errors;
     if (handle == SQL_NULL_HANDLE)
         return errors;
-    std::vector<SQLCHAR> message(512);
+    std::vector<SQLCHAR> message(256);
     for (SQLSMALLINT record = 1;; ++record) {
         SQLCHAR state[6] = {0};
         SQLINTEGER native = 0;

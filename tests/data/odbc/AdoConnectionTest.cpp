@@ -96,6 +96,17 @@ TEST(AdoConnection, RejectedStatementKeepsDiagnosticsUntilTheNextSuccess)
     EXPECT_THROW(rs.Open("SELECT nope FROM t", connection, adOpenForwardOnly), AdoException);
     EXPECT_NE(connection.Errors().at(0).description.find("nope"), std::string::npos);
 
+    // A diagnostic longer than the first buffer for it arrives whole: the
+    // SQLite driver cuts its own messages at 512 bytes, so all 512 must come.
+    const std::string longName = "missing_" + std::string(1500, 'q');
+    try {
+        rs.Open("SELECT a FROM " + longName, connection, adOpenStatic);
+        FAIL() << "a missing table was read";
+    } catch (const AdoException& e) {
+        EXPECT_EQ(e.Description().rfind("[SQLite]no such table: missing_qqq", 0), 0u) << e.Description();
+        EXPECT_GE(e.Description().size(), 512u);
+    }
+
     rs.Open("SELECT a FROM t", connection, adOpenForwardOnly);
     EXPECT_TRUE(connection.Errors().empty());
 }
