@@ -130,6 +130,34 @@ TEST(BeginExecute, FolderIsStoredWithBackslashesAndTrailingSeparator)
     EXPECT_EQ(std::string(task.PDEFolder().GetPath()), expected.toStdString());
 }
 
+TEST(TaskLog, ProgressLevelsAlsoMoveTheProgressBar)
+{
+    const struct
+    {
+        int level;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {5, {"inc step", "log 5 step M"}},
+        {6, {"warn step", "log 6 step M"}},
+        {7, {"log 7 step M"}},
+        {3, {"log 3 step M"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.level);
+        MemoryWriter task;
+        std::vector<std::string> seen;
+        QObject::connect(&task, &AppTaskBase::writeProgressIncrement,
+                         [&](const QString& t) { seen.push_back("inc " + t.toStdString()); });
+        QObject::connect(&task, &AppTaskBase::writeProgressWarning,
+                         [&](const QString& t) { seen.push_back("warn " + t.toStdString()); });
+        QObject::connect(&task, &AppTaskBase::writeLog, [&](int level, const QString& t, const QString& m) {
+            seen.push_back("log " + std::to_string(level) + " " + t.toStdString() + " " + m.toStdString());
+        });
+        task.Log(c.level, "step", "M");
+        EXPECT_EQ(seen, c.expected);
+    }
+}
+
 TEST(ProgressSteps, CountsSetupImportAndAttendanceWindows)
 {
     const XDate march15(2010, 3, 15);
