@@ -3,6 +3,8 @@
 // recordsets share (errors, command time-out, DBMS name).
 #include "data/odbc/AdoConnection.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <stdexcept>
 #include <vector>
@@ -11,6 +13,26 @@
 #include "data/odbc/AdoRecordset.h"
 #include "data/odbc/AdoTableHints.h"
 #include "data/odbc/OdbcHandle.h"
+
+namespace {
+
+// The driver manager loads its configuration library while it connects and
+// unloads it with the last environment handle, dropping the configuration
+// cache it built without freeing it. Marking the library resident once it is
+// loaded keeps that cache owned (leak checkers stay quiet) and spares
+// reading the configuration again for every connection.
+void KeepConfigurationLibraryLoaded()
+{
+    static bool kept = false;
+    if (kept)
+        return;
+    if (void* library = dlopen("libodbcinst.so.2", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) {
+        kept = true;
+        dlclose(library);  // only the reference taken here; RTLD_NODELETE stays
+    }
+}
+
+}  // namespace
 
 struct AdoConnection::Impl
 {
@@ -106,6 +128,7 @@ void AdoConnection::Open(const std::string& connectionString, const std::string&
     SQLSMALLINT completedLength = 0;
     rc = SQLDriverConnect(dbc.Get(), nullptr, text.data(), SQL_NTS, completed, sizeof completed, &completedLength,
                           SQL_DRIVER_NOPROMPT);
+    KeepConfigurationLibraryLoaded();
     if (!OdbcOk(rc)) {
         AdoErrors errors = OdbcDiagnostics(SQL_HANDLE_DBC, dbc.Get(), AdoCode::ProviderError, kSource);
         m_impl->errors = errors;

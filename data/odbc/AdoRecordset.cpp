@@ -246,8 +246,21 @@ struct AdoRecordset::Impl
             target = DecimalFromText(field, std::string(text, length));
             return true;
         default:
-            return AdoParseFixedText(field.ValueKind(), field.SqlType(), text, length, &target);
+            break;
         }
+        const AdoTextParse parse = AdoParseFixedText(field.ValueKind(), field.SqlType(), text, length, &target);
+        if (parse == AdoTextParse::Parsed)
+            return true;
+        const std::string shown(text, length);
+        if (parse == AdoTextParse::OutOfRange)
+            ConversionFailed(field, "out of range: \"" + shown + "\"");
+        // Another text form: the driver converts it. A driver that answers
+        // NULL for a value that is there could not convert it, and a value
+        // must never silently become empty.
+        target = ReadFixedValue(field);
+        if (target.IsNull())
+            ConversionFailed(field, "not a value of the column's type: \"" + shown + "\"");
+        return true;
     }
 
     AdoVariant DecimalFromText(const AdoField& field, const std::string& text)

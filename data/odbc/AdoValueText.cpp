@@ -26,17 +26,21 @@ bool Digits(const char* text, size_t length, size_t pos, int digits, int* value)
     return true;
 }
 
-// "hh:mm:ss" at text[pos], then an optional fraction up to the end.
+// "hh:mm" at text[pos], then optional ":ss" and a fraction up to the end.
 bool ParseTime(const char* text, size_t length, size_t pos, AdoDateTime* t)
 {
-    int h, mi, s;
+    int h, mi, s = 0;
     if (!Digits(text, length, pos, 2, &h) || pos + 2 >= length || text[pos + 2] != ':' ||
-        !Digits(text, length, pos + 3, 2, &mi) || pos + 5 >= length || text[pos + 5] != ':' ||
-        !Digits(text, length, pos + 6, 2, &s))
+        !Digits(text, length, pos + 3, 2, &mi))
         return false;
+    size_t end = pos + 5;
+    if (end < length) {
+        if (text[end] != ':' || !Digits(text, length, end + 1, 2, &s))
+            return false;
+        end += 3;
+    }
     if (h > 23 || mi > 59 || s > 59)
         return false;
-    size_t end = pos + 8;
     int ms = 0;
     if (end < length) {
         if (text[end] != '.' || end + 1 >= length)
@@ -60,7 +64,7 @@ bool ParseTime(const char* text, size_t length, size_t pos, AdoDateTime* t)
 bool ParseDate(int sqlType, const char* text, size_t length, AdoDateTime* t)
 {
     if (sqlType == SQL_TYPE_TIME || sqlType == SQL_TIME) {
-        if (length != 8 && (length < 10 || text[8] != '.'))
+        if (length < 8)
             return false;
         t->year = 1899;
         t->month = 12;
@@ -81,11 +85,35 @@ bool ParseDate(int sqlType, const char* text, size_t length, AdoDateTime* t)
     return text[10] == ' ' && ParseTime(text, length, 11, t);
 }
 
+// An integer column may hold a float (SQLite keeps what it is given); the
+// driver then truncates it. Out of range for 64 bits it would make up a
+// number, so such a value is an error; other floats go to the driver.
+AdoTextParse IntegerAsFloat(const char* text, size_t length, double lowest)
+{
+    double v = 0;
+    const auto r = std::from_chars(text, text + length, v);
+    if (length == 0 || r.ptr != text + length)
+        return AdoTextParse::NotParsed;
+    if (r.ec == std::errc::result_out_of_range || v < lowest || v >= 18446744073709551616.0 ||
+        (lowest < 0 && v >= 9223372036854775808.0))
+        return AdoTextParse::OutOfRange;
+    return AdoTextParse::NotParsed;
+}
+
 }  // namespace
 
-bool AdoParseFixedText(AdoVarType kind, int sqlType, const char* text, size_t length, AdoVariant* out)
+AdoTextParse AdoParseFixedText(AdoVarType kind, int sqlType, const char* text, size_t length, AdoVariant* out)
 {
     const char* end = text + length;
+    // A number is taken only when it is the whole text; digits too many for
+    // 64 bits (or a float beyond double) are an error, not a value.
+    const auto judge = [&](const std::from_chars_result& r) {
+        if (length == 0 || r.ptr != end)
+            return AdoTextParse::NotParsed;
+        if (r.ec == std::errc::result_out_of_range)
+            return AdoTextParse::OutOfRange;
+        return r.ec == std::errc() ? AdoTextParse::Parsed : AdoTextParse::NotParsed;
+    };
     switch (kind) {
     case AdoVarType::I1:
     case AdoVarType::I2:
@@ -93,11 +121,10 @@ bool AdoParseFixedText(AdoVarType kind, int sqlType, const char* text, size_t le
     case AdoVarType::I8:
     case AdoVarType::Int: {
         int64_t v = 0;
-        const auto r = std::from_chars(text, end, v);
-        if (length == 0 || r.ec != std::errc() || r.ptr != end)
-            return false;
-        *out = AdoVariant::Integer(AdoWidenSigned(kind, v), v);
-        return true;
+        const AdoTextParse p = judge(std::from_chars(text, end, v));
+        if (p == AdoTextParse::Parsed)
+            *out = AdoVariant::Integer(AdoWidenSigned(kind, v), v);
+        return p == AdoTextParse::NotParsed ? IntegerAsFloat(text, length, -9223372036854775808.0) : p;
     }
     case AdoVarType::UI1:
     case AdoVarType::UI2:
@@ -105,38 +132,35 @@ bool AdoParseFixedText(AdoVarType kind, int sqlType, const char* text, size_t le
     case AdoVarType::UI8:
     case AdoVarType::UInt: {
         uint64_t v = 0;
-        const auto r = std::from_chars(text, end, v);
-        if (length == 0 || r.ec != std::errc() || r.ptr != end)
-            return false;
-        *out = AdoVariant::Unsigned(AdoWidenUnsigned(kind, v), v);
-        return true;
+        const AdoTextParse p = judge(std::from_chars(text, end, v));
+        if (p == AdoTextParse::Parsed)
+            *out = AdoVariant::Unsigned(AdoWidenUnsigned(kind, v), v);
+        return p == AdoTextParse::NotParsed ? IntegerAsFloat(text, length, 0.0) : p;
     }
     case AdoVarType::R4:
     case AdoVarType::R8: {
         double v = 0;
-        const auto r = std::from_chars(text, end, v);
-        if (length == 0 || r.ec != std::errc() || r.ptr != end)
-            return false;
-        *out = AdoVariant::Real(kind, v);
-        return true;
+        const AdoTextParse p = judge(std::from_chars(text, end, v));
+        if (p == AdoTextParse::Parsed)
+            *out = AdoVariant::Real(kind, v);
+        return p;
     }
     case AdoVarType::Bool: {
         int64_t v = 0;
-        const auto r = std::from_chars(text, end, v);
-        if (length == 0 || r.ec != std::errc() || r.ptr != end)
-            return false;
-        *out = AdoVariant::Boolean(v != 0);
-        return true;
+        const AdoTextParse p = judge(std::from_chars(text, end, v));
+        if (p == AdoTextParse::Parsed)
+            *out = AdoVariant::Boolean(v != 0);
+        return p;
     }
     case AdoVarType::Date: {
         AdoDateTime t;
         if (!ParseDate(sqlType, text, length, &t))
-            return false;
+            return AdoTextParse::NotParsed;
         *out = AdoVariant::Date(t);
-        return true;
+        return AdoTextParse::Parsed;
     }
     default:
-        return false;
+        return AdoTextParse::NotParsed;
     }
 }
 

@@ -2,6 +2,7 @@
 // through the real driver manager and driver.
 #include "tests/support/TestOdbcSource.h"
 
+#include <odbcinst.h>
 #include <sqlite3.h>
 
 #include <cstdlib>
@@ -60,6 +61,7 @@ TestOdbcSource::TestOdbcSource(const std::string& dsn) : m_dsn(dsn)
     // from ODBCSYSINI; pointing both here keeps /etc out of the tests.
     setenv("ODBCINI", m_odbcIni.c_str(), 1);
     setenv("ODBCSYSINI", m_folder.c_str(), 1);
+    ForgetCachedConfiguration();
 }
 
 TestOdbcSource::~TestOdbcSource()
@@ -78,6 +80,7 @@ void TestOdbcSource::AddDsn(const std::string& dsn, const std::string& databaseP
     CreateDatabase(databasePath);
     m_sources.emplace_back(dsn, databasePath);
     WriteIniFiles();
+    ForgetCachedConfiguration();
 }
 
 std::vector<std::string> TestOdbcSource::Environment() const
@@ -107,6 +110,17 @@ void TestOdbcSource::CreateDatabase(const std::string& path)
     ExecOn(path, CatalogueViewsSql());
 }
 
+void TestOdbcSource::ForgetCachedConfiguration() const
+{
+    // The driver manager caches the configuration files it has read for the
+    // life of the process; a source made after an earlier one (same DSN
+    // name, another file) would be served the old entry. Writing through the
+    // driver manager's own installer call drops that cache. The value
+    // written is the one already in the file.
+    if (!m_sources.empty())
+        SQLWritePrivateProfileString(m_sources.back().first.c_str(), "StepAPI", "1", "odbc.ini");
+}
+
 void TestOdbcSource::WriteIniFiles() const
 {
     std::ofstream ini(m_odbcIni, std::ios::trunc);
@@ -114,7 +128,7 @@ void TestOdbcSource::WriteIniFiles() const
         // StepAPI=1 makes the driver step through results instead of
         // buffering them whole; the others keep values as stored.
         ini << "[" << source.first << "]\n"
-            << "Driver=" << DriverPath << "\n"
+            << "Driver=MorvSQLite3\n"
             << "Database=" << source.second << "\n"
             << "StepAPI=1\n"
             << "Timeout=5000\n"
@@ -125,7 +139,10 @@ void TestOdbcSource::WriteIniFiles() const
     }
     ini.close();
     std::ofstream inst(m_folder + "/odbcinst.ini", std::ios::trunc);
-    inst << "[SQLite3]\nDriver=" << DriverPath << "\n";
+    // The driver stays loaded once used (DontDLClose): unloading and
+    // reloading it for every connection costs time and hides its frames
+    // from leak reports.
+    inst << "[MorvSQLite3]\nDriver=" << DriverPath << "\nDontDLClose=1\n";
     inst.close();
     if (!ini || !inst)
         throw std::runtime_error("TestOdbcSource: cannot write " + m_odbcIni);

@@ -53,6 +53,7 @@ public:
 
 private:
     void WriteIniFiles() const;
+    void ForgetCachedConfiguration() const;
 
     std::string m_dsn;
     std::string m_folder;

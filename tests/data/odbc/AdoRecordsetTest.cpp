@@ -131,6 +131,45 @@ TEST_F(AdoRecordsetTest, ColumnTypesMapToTypeCodesAndValueKinds)
     }
 }
 
+TEST_F(AdoRecordsetTest, ValuesThatCannotBeConvertedFailTheRead)
+{
+    // The driver answers NULL (or nonsense) for these; a stored value must
+    // never silently turn into an empty one.
+    struct Case
+    {
+        const char* declared;
+        const char* good;  // a first row that reads
+        const char* literal;
+        const char* shown;  // the stored value, named in the message
+    };
+    const Case cases[] = {
+        {"INTEGER", "1", "'abc'", "abc"},
+        {"BIT", "1", "'Y'", "Y"},
+        {"DATE", "'2009-03-15'", "'x'", "x"},
+        {"DATE", "'2009-03-15'", "'20090315'", "20090315"},
+        {"FLOAT", "1.5", "'abc'", "abc"},
+        {"BIGINT", "1", "'99999999999999999999'", "1.0e+20"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string table = "u" + std::to_string(n++);
+        m_source.Exec("CREATE TABLE " + table + " (Grade " + c.declared + "); INSERT INTO " + table +
+                      " VALUES (" + c.good + "), (" + c.literal + ");");
+        AdoRecordset rs;
+        rs.Open("SELECT Grade FROM " + table, m_connection, adOpenForwardOnly);
+        try {
+            rs.MoveNext();
+            ADD_FAILURE() << c.declared << " " << c.literal << " read as kind "
+                          << static_cast<int>(rs.Fields().Item(0L).Value().Type());
+        } catch (const AdoException& e) {
+            EXPECT_EQ(e.Code(), AdoCode::ConversionFailed) << e.Description();
+            EXPECT_NE(e.Description().find("Grade"), std::string::npos) << e.Description();
+            EXPECT_NE(e.Description().find(std::string("\"") + c.shown + "\""), std::string::npos) << e.Description();
+        }
+        EXPECT_THROW(rs.Open("SELECT Grade FROM " + table, m_connection, adOpenStatic), AdoException);
+    }
+}
+
 TEST_F(AdoRecordsetTest, LongAndEightBitValuesAreReadWhole)
 {
     std::string longText(70000, 'x');

@@ -51,46 +51,58 @@ TEST(AdoValueText, ParsesTheDriversTextForms)
         {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 23:59:59.1239999",
          AdoVariant::Date(Dt(2009, 3, 15, 23, 59, 59, 123))},
         {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 08:05:00.5", AdoVariant::Date(Dt(2009, 3, 15, 8, 5, 0, 500))},
+        {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 08:05", AdoVariant::Date(Dt(2009, 3, 15, 8, 5))},
         {AdoVarType::Date, SQL_TYPE_TIME, "08:05:07", AdoVariant::Date(Dt(1899, 12, 30, 8, 5, 7))},
     };
     for (const Case& c : cases) {
         AdoVariant v;
-        ASSERT_TRUE(AdoParseFixedText(c.kind, c.sqlType, c.text, std::strlen(c.text), &v)) << c.text;
+        ASSERT_EQ(AdoParseFixedText(c.kind, c.sqlType, c.text, std::strlen(c.text), &v), AdoTextParse::Parsed)
+            << c.text;
         EXPECT_EQ(v, c.expected) << c.text << " gave kind " << static_cast<int>(v.Type());
     }
 }
 
-TEST(AdoValueText, LeavesOtherFormsToTheDriver)
+TEST(AdoValueText, LeavesOtherFormsToTheDriverAndRejectsOverflow)
 {
     struct Case
     {
         AdoVarType kind;
         int sqlType;
         const char* text;
+        AdoTextParse expected;
     };
+    const AdoTextParse no = AdoTextParse::NotParsed;
+    const AdoTextParse range = AdoTextParse::OutOfRange;
     const Case cases[] = {
-        {AdoVarType::I4, SQL_INTEGER, ""},
-        {AdoVarType::I4, SQL_INTEGER, "12.5"},
-        {AdoVarType::I4, SQL_INTEGER, " 12"},
-        {AdoVarType::I4, SQL_INTEGER, "+12"},
-        {AdoVarType::I4, SQL_INTEGER, "9223372036854775808"},
-        {AdoVarType::UI4, SQL_INTEGER, "-1"},
-        {AdoVarType::R8, SQL_DOUBLE, "1,5"},
-        {AdoVarType::R8, SQL_DOUBLE, "nanx"},
-        {AdoVarType::Bool, SQL_BIT, "Y"},
-        {AdoVarType::Date, SQL_TYPE_DATE, "2009/03/15"},
-        {AdoVarType::Date, SQL_TYPE_DATE, "2009-13-15"},
-        {AdoVarType::Date, SQL_TYPE_DATE, "2009-03-15x"},
-        {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 08:05"},
-        {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 24:00:00"},
-        {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 08:05:00."},
-        {AdoVarType::Date, SQL_TYPE_TIME, "8:05:07"},
-        {AdoVarType::Date, SQL_TYPE_DATE, "2454905.5"},
-        {AdoVarType::String, SQL_VARCHAR, "abc"},
+        {AdoVarType::I4, SQL_INTEGER, "", no},
+        {AdoVarType::I4, SQL_INTEGER, "12.5", no},
+        {AdoVarType::I4, SQL_INTEGER, " 12", no},
+        {AdoVarType::I4, SQL_INTEGER, "+12", no},
+        {AdoVarType::I4, SQL_INTEGER, "9223372036854775808", range},
+        {AdoVarType::I8, SQL_BIGINT, "-99999999999999999999", range},
+        {AdoVarType::I8, SQL_BIGINT, "1.0e+20", range},
+        {AdoVarType::I4, SQL_INTEGER, "-1e19", range},
+        {AdoVarType::I4, SQL_INTEGER, "1e18", no},
+        {AdoVarType::UI4, SQL_INTEGER, "-1", range},
+        {AdoVarType::UI8, SQL_BIGINT, "2e19", range},
+        {AdoVarType::UI8, SQL_BIGINT, "18446744073709551616", range},
+        {AdoVarType::R8, SQL_DOUBLE, "1e999", range},
+        {AdoVarType::R8, SQL_DOUBLE, "1,5", no},
+        {AdoVarType::R8, SQL_DOUBLE, "nanx", no},
+        {AdoVarType::Bool, SQL_BIT, "Y", no},
+        {AdoVarType::Date, SQL_TYPE_DATE, "2009/03/15", no},
+        {AdoVarType::Date, SQL_TYPE_DATE, "2009-13-15", no},
+        {AdoVarType::Date, SQL_TYPE_DATE, "2009-03-15x", no},
+        {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 8:05", no},
+        {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 24:00:00", no},
+        {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 08:05:00.", no},
+        {AdoVarType::Date, SQL_TYPE_TIME, "8:05:07", no},
+        {AdoVarType::Date, SQL_TYPE_DATE, "2454905.5", no},
+        {AdoVarType::String, SQL_VARCHAR, "abc", no},
     };
     for (const Case& c : cases) {
         AdoVariant v = AdoVariant::Null();
-        EXPECT_FALSE(AdoParseFixedText(c.kind, c.sqlType, c.text, std::strlen(c.text), &v)) << c.text;
+        EXPECT_EQ(AdoParseFixedText(c.kind, c.sqlType, c.text, std::strlen(c.text), &v), c.expected) << c.text;
         EXPECT_TRUE(v.IsNull()) << c.text;
     }
 }
