@@ -1,0 +1,8 @@
+# The full table export of a 20,000-student demo school through the built
+# bridge, against the sqlite3 shell dumping the same source tables.
+if(TARGET morv_demo AND TARGET morv_test_support AND TARGET morvbridge)
+  morv_add_bench(engine_bench
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/engine_export_bench.cpp
+    LIBS morv_demo morv_test_support)
+  add_dependencies(engine_bench morvbridge)
+endif()

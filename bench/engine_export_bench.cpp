@@ -1,0 +1,195 @@
+// The full table export of a 20,000-student demo school, as the importer
+// starts it (`morvbridge run --demo` in its own process), against the sqlite3
+// shell dumping the rows of the same source tables TAB-separated in the same
+// run. Both run as child processes, so process start-up is in both figures;
+// the bridge's peak resident memory comes from the kernel's accounting of the
+// child.
+//   Sqlite3TabDump   one SELECT per export table over its source table
+//   MorvbridgeDemo   the bridge; counters: ratio_to_dump, peak_rss_MiB, lines
+#include "demo/DemoGenerator.h"
+#include "demo/DemoOptions.h"
+#include "tests/support/TestOdbcSource.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+const char* const kBridge = MORV_BINARY_DIR "/app/morvbridge";
+const int kStudents = 20000;
+
+// The source table each export table of a full run reads, once per table.
+const char* const kDumpSql =
+    ".mode tabs\n"
+    "SELECT * FROM SchoolCalendar WHERE _DistBldg = '0301' AND _Year = 2026;\n"   // Calendar
+    "SELECT * FROM StudentSchedule WHERE _DistBldg = '0301' AND _Year = 2026;\n"  // Sections
+    "SELECT * FROM ReportingTerms WHERE _DistBldg = '0301' AND _Year = 2026;\n"   // Terms
+    "SELECT * FROM StudentSchedule WHERE _DistBldg = '0301' AND _Year = 2026;\n"  // Teachers
+    "SELECT * FROM Staff WHERE _DistBldg = '0301' AND _Year = 2026;\n"
+    "SELECT * FROM StudentDemographic WHERE _DistBldg = '0301' AND _Year = 2026;\n"
+    "SELECT * FROM StudentEmisFD WHERE _DistBldg = '0301' AND _Year = 2026;\n"
+    "SELECT * FROM StudentContacts WHERE _DistBldg = '0301' AND _Year = 2026;\n"  // Contacts
+    "SELECT * FROM StudentContacts WHERE _DistBldg = '0301' AND _Year = 2026;\n"  // Contact numbers
+    "SELECT * FROM StudentLocker_cy WHERE _DistBldg = '0301' AND _Year = 2026;\n"
+    "SELECT * FROM StudentTransportation WHERE _DistBldg = '0301' AND _Year = 2026;\n"
+    "SELECT * FROM StudentSchedule WHERE _DistBldg = '0301' AND _Year = 2026;\n"  // Schedules
+    "SELECT * FROM StudentCourseMarks WHERE _DistBldg = '0301' AND _Year = 2026;\n"
+    "SELECT * FROM StudentFees WHERE _DistBldg = '0301' AND _Year = 2026;\n"      // Fees
+    "SELECT * FROM StudentFees WHERE _DistBldg = '0301' AND _Year = 2026;\n"      // Payments
+    "SELECT * FROM StudentAbsenceSummary WHERE Building = '0301' AND Year = 2026;\n"
+    "SELECT * FROM StudentDiscipline WHERE _DistBldg = '0301' AND _Year = 2026;\n"  // Conduct
+    "SELECT * FROM StudentDiscipline WHERE _DistBldg = '0301' AND _Year = 2026;\n"  // Outcomes
+    "SELECT * FROM CommunityService WHERE _DistBldg = '0301' AND _Year = 2026;\n"
+    "SELECT * FROM StudentMedical WHERE _DistBldg = '0301' AND _Year = 2026;\n"
+    "SELECT * FROM StudentAlert WHERE _DistBldg = '0301' AND _Year = 2026;\n";
+
+// The generated school, its data source and a scratch folder, made once.
+struct School {
+    QTemporaryDir folder;
+    TestOdbcSource source{"MorvBenchScratch"};
+    std::string database;
+    std::string dumpScript;
+
+    School()
+    {
+        database = folder.filePath("morv-demo-20000.db").toStdString();
+        demo::DemoOptions options;
+        options.students = kStudents;
+        demo::DemoGenerator::WriteFile(database, options);
+        source.AddDsn("MORVBENCH", database);
+        dumpScript = folder.filePath("dump.sql").toStdString();
+        QFile script(QString::fromStdString(dumpScript));
+        if (script.open(QIODevice::WriteOnly))
+            script.write(kDumpSql);
+    }
+};
+
+School& TheSchool()
+{
+    static School school;
+    return school;
+}
+
+struct ChildStats {
+    bool ok = false;
+    double seconds = 0;
+    long peakRssKiB = 0;
+};
+
+// Runs a program with stdin from `input` (or /dev/null) and stdout and stderr
+// to /dev/null; waits for it and reads its resource usage.
+ChildStats Spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment,
+                 const std::string& input = "/dev/null")
+{
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    std::vector<std::string> environment(extraEnvironment);
+    for (char** entry = environ; *entry; ++entry)
+        environment.emplace_back(*entry);
+    std::vector<char*> envp;
+    for (const std::string& entry : environment)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+
+    ChildStats stats;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return stats;
+    int status = 0;
+    rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid)
+        return stats;
+    stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    stats.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    stats.peakRssKiB = usage.ru_maxrss;
+    return stats;
+}
+
+double g_dumpSeconds = 0;
+
+void Sqlite3TabDump(benchmark::State& state)
+{
+    School& school = TheSchool();
+    double total = 0;
+    for (auto _ : state) {
+        const ChildStats stats = Spawn({"sqlite3", school.database}, {}, school.dumpScript);
+        if (!stats.ok) {
+            state.SkipWithError("sqlite3 shell failed");
+            return;
+        }
+        state.SetIterationTime(stats.seconds);
+        total += stats.seconds;
+    }
+    g_dumpSeconds = total / static_cast<double>(state.iterations());
+}
+
+long CountLines(const QString& folder)
+{
+    long lines = 0;
+    for (const QString& name : QDir(folder).entryList({"*.pef"}, QDir::Files)) {
+        QFile file(folder + "/" + name);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        lines += file.readAll().count('\n');
+    }
+    return lines;
+}
+
+void MorvbridgeDemo(benchmark::State& state)
+{
+    School& school = TheSchool();
+    const QString exportFolder = school.folder.filePath("export");
+    double total = 0;
+    long peak = 0;
+    for (auto _ : state) {
+        const ChildStats stats =
+            Spawn({kBridge, "run", "--demo", "--dsn=MORVBENCH", "--user=bench", "--pwd=bench",
+                   std::string("--school=") + demo::school::kMainBuilding,
+                   "--path=" + exportFolder.toStdString()},
+                  school.source.Environment());
+        if (!stats.ok) {
+            state.SkipWithError("morvbridge run --demo failed; see the log in the export folder");
+            return;
+        }
+        state.SetIterationTime(stats.seconds);
+        total += stats.seconds;
+        peak = std::max(peak, stats.peakRssKiB);
+    }
+    const double mean = total / static_cast<double>(state.iterations());
+    if (g_dumpSeconds > 0)
+        state.counters["ratio_to_dump"] = mean / g_dumpSeconds;
+    state.counters["peak_rss_MiB"] = static_cast<double>(peak) / 1024.0;
+    state.counters["lines"] = static_cast<double>(CountLines(exportFolder));
+}
+
+BENCHMARK(Sqlite3TabDump)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(MorvbridgeDemo)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,172 @@
+// The whole bridge as the importer starts it: `morvbridge run --demo` against
+// a generated demo school, checked the way the importer reads the result
+// (status files, the import header file and every table file it names).
+#include "demo/DemoGenerator.h"
+#include "demo/DemoOptions.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestOdbcSource.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kBridge = MORV_BINARY_DIR "/app/morvbridge";
+
+// The run's own status file, named after the application type; the fixed
+// "BridgeStatus.tmp" only marks that a run started.
+QString StatusFile(const QString& folder)
+{
+    for (const QString& name : QDir(folder).entryList({"*Status.tmp"}, QDir::Files)) {
+        if (name != "BridgeStatus.tmp")
+            return folder + "/" + name;
+    }
+    return folder + "/<no status file>";
+}
+
+std::string ReadFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::string();
+    return file.readAll().toStdString();
+}
+
+// Splits at CR LF; a line holding a lone CR or LF, or bytes after the last
+// CR LF, is a broken line and reported through `broken`.
+std::vector<std::string> SplitLines(const std::string& bytes, std::string* broken)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < bytes.size()) {
+        const size_t end = bytes.find("\r\n", start);
+        const std::string line = bytes.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (end == std::string::npos || line.find_first_of("\r\n") != std::string::npos) {
+            if (broken && broken->empty())
+                *broken = line.substr(0, 80);
+            if (end == std::string::npos)
+                break;
+        }
+        lines.push_back(line);
+        start = end + 2;
+    }
+    return lines;
+}
+
+// One table entry of the import header file.
+struct TableEntry {
+    std::string name;
+    size_t fields = 0;
+    std::string file;
+};
+
+// The entries between "// name" and "*": name, field line, include line.
+std::vector<TableEntry> ReadTableEntries(const std::vector<std::string>& header)
+{
+    std::vector<TableEntry> entries;
+    for (size_t i = 0; i + 3 < header.size(); ++i) {
+        const std::string& include = header[i + 2];
+        if (header[i].rfind("// ", 0) != 0 || include.rfind("#include \"", 0) != 0 || header[i + 3] != "*")
+            continue;
+        TableEntry entry;
+        entry.name = header[i].substr(3);
+        entry.fields = std::count(header[i + 1].begin(), header[i + 1].end(), '\t') + 1;
+        entry.file = include.substr(10, include.size() - 11);
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+class EndToEnd : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_work.isValid());
+        m_database = m_work.filePath("morv-demo.db").toStdString();
+        demo::DemoOptions options;
+        options.students = 120;
+        demo::DemoGenerator::WriteFile(m_database, options);
+        m_source.AddDsn("MORVDEMO", m_database);
+        m_export = m_work.filePath("export");
+    }
+
+    // `switches` choose the exports: --demo the tables only, none both.
+    ChildResult Run(std::vector<std::string> switches = {"--demo"})
+    {
+        std::vector<std::string> arguments = {"run", "--dsn=MORVDEMO", "--user=clerk",
+                                              "--pwd=secret", std::string("--school=") +
+                                              demo::school::kMainBuilding,
+                                              "--path=" + m_export.toStdString()};
+        arguments.insert(arguments.end(), switches.begin(), switches.end());
+        return RunChildProcess(kBridge, arguments, m_source.Environment(), m_work.path().toStdString());
+    }
+
+    QTemporaryDir m_work;
+    TestOdbcSource m_source{"MorvEndToEndScratch"};
+    std::string m_database;
+    QString m_export;
+};
+
+TEST_F(EndToEnd, DemoRunWritesEveryTableTheHeaderNames)
+{
+    const ChildResult result = Run();
+    ASSERT_TRUE(result.started);
+    ASSERT_FALSE(result.timedOut);
+    if (result.standardOutput.find("The extraction engine is not available in this build.") != std::string::npos)
+        GTEST_SKIP() << "morvbridge is built without the extraction engine";
+    EXPECT_EQ(result.exitCode, 0) << result.standardError << result.standardOutput.substr(0, 4000);
+
+    // The importer waits for the finished file, then reads the status.
+    EXPECT_EQ(ReadFile(m_export + "/finished_bridge.tmp").rfind("finished", 0), 0u);
+    const std::string status = ReadFile(StatusFile(m_export));
+    EXPECT_NE(status.find("\tSucceeded\tSucceeded\r\n"), std::string::npos) << status;
+
+    std::string broken;
+    const std::vector<std::string> header = SplitLines(ReadFile(m_export + "/MORV.PDE"), &broken);
+    EXPECT_TRUE(broken.empty()) << "MORV.PDE: " << broken;
+    const std::vector<TableEntry> tables = ReadTableEntries(header);
+    std::map<std::string, size_t> linesPerFile;
+    for (const TableEntry& table : tables) {
+        SCOPED_TRACE(table.file);
+        const QString path = m_export + "/" + QString::fromStdString(table.file);
+        ASSERT_TRUE(QFile::exists(path));
+        std::string brokenLine;
+        const std::vector<std::string> lines = SplitLines(ReadFile(path), &brokenLine);
+        EXPECT_TRUE(brokenLine.empty()) << brokenLine;
+        // A TAB inside a value shows as one field too many.
+        for (const std::string& line : lines) {
+            const size_t fields = std::count(line.begin(), line.end(), '\t') + 1;
+            ASSERT_EQ(fields, table.fields) << line.substr(0, 200);
+        }
+        linesPerFile[table.file] = lines.size();
+    }
+    // The student tables of a school with students cannot be empty.
+    for (const char* file : {"Students.pef", "StudentCon.pef", "StudentCon1.pef", "StudentTransport.pef",
+                             "StudentAttendance.pef", "Students2.pef", "StudentLockers.pef"}) {
+        ASSERT_TRUE(linesPerFile.count(file)) << file << " is not in MORV.PDE";
+        EXPECT_GT(linesPerFile[file], 0u) << file;
+    }
+}
+
+TEST_F(EndToEnd, RunAskingForAttendanceFailsAndSaysWhy)
+{
+    const ChildResult result = Run({});
+    ASSERT_TRUE(result.started);
+    if (result.standardOutput.find("The extraction engine is not available in this build.") != std::string::npos)
+        GTEST_SKIP() << "morvbridge is built without the extraction engine";
+    EXPECT_NE(result.exitCode, 0);
+    const std::string status = ReadFile(StatusFile(m_export));
+    EXPECT_NE(status.find("\tFailed\t"), std::string::npos) << status;
+    EXPECT_NE((result.standardOutput + result.standardError).find("attendance update export"), std::string::npos);
+    EXPECT_FALSE(QFile::exists(m_export + "/MORV.PDE"));
+}
+
+} // namespace
