@@ -328,6 +328,11 @@ XString ODBCDataAccess::GetFieldName(int32_t column)
     }
 }
 
+size_t ODBCDataAccess::HeldResultBytes() const
+{
+    return m_result ? m_result->BufferedBytes() : 0;
+}
+
 // ---------------------------------------------------------------------------
 // Errors and the end of the extraction
 

@@ -112,6 +112,8 @@ public:
     bool GetNextRecord() override;
     int32_t GetFieldCount();
     XString GetFieldName(int32_t column);
+    // Bytes the current result holds in memory (a static cursor's rows).
+    size_t HeldResultBytes() const;
 
     // ---- field readers ----
 
@@ -168,9 +170,10 @@ private:
 
     XString BuildXBasePath();
     XString FieldText(const ODBCField* field) const;
-    // The current row's value of `field`; false without a field (or for the
-    // file database type). Reading errors throw with the field's status.
-    bool ReadValue(DataAccessField* field, AdoVariant& value);
+    // The current row's value of `field`, valid until the row changes;
+    // nullptr without a field (or for the file database type). Reading
+    // errors throw with the field's status.
+    const AdoVariant* ReadValue(DataAccessField* field);
     AdoField& FetchAdoField(DataAccessField* field);
     [[noreturn]] void ThrowFieldError(const AdoException& error, DataAccessField* field);
     // Runs a catalogue statement on its own result and judges it by `mode`.

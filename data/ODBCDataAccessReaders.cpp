@@ -4,6 +4,8 @@
 // the field and its status; it never reads as an empty value.
 #include "data/ODBCDataAccess.h"
 
+#include <cctype>
+
 #include "data/DatabaseTypes.h"
 #include "data/ValueText.h"
 #include "data/odbc/AdoConnection.h"
@@ -35,39 +37,41 @@ void ODBCDataAccess::ThrowFieldError(const AdoException& error, DataAccessField*
     throw XException(text.c_str(), static_cast<int32_t>(error.Code()));
 }
 
-bool ODBCDataAccess::ReadValue(DataAccessField* field, AdoVariant& value)
+const AdoVariant* ODBCDataAccess::ReadValue(DataAccessField* field)
 {
     if (!field || m_databaseType == DatabaseType::DBaseXBase)
-        return false;
+        return nullptr;
     if (!m_result)
         XException::RaiseError(0, "Cannot read the field %s: no query is open.", field->GetName().c_str());
     try {
-        value = FetchAdoField(field).Value();
+        return &FetchAdoField(field).Value();
     } catch (const AdoException& error) {
         ThrowFieldError(error, field);
     }
-    return true;
 }
 
 XString ODBCDataAccess::GetRawText(DataAccessField* field)
 {
-    AdoVariant value;
-    return ReadValue(field, value) ? VariantToText(value) : XString();
+    const AdoVariant* value = ReadValue(field);
+    return value ? VariantToText(*value) : XString();
 }
 
 XString ODBCDataAccess::GetText(DataAccessField* field)
 {
     XString text = GetRawText(field);
-    text.Trim();
-    text.RemoveSet("\t");
+    // Most values need neither step; skipping them saves two copies a value.
+    const uint32_t length = text.GetLength();
+    if (length > 0 && (std::isspace(static_cast<unsigned char>(text.GetAt(0))) ||
+                       std::isspace(static_cast<unsigned char>(text.GetAt(length - 1)))))
+        text.Trim();
+    if (text.Find('\t') < text.GetLength())
+        text.RemoveSet("\t");
     return text;
 }
 
 XString ODBCDataAccess::GetCleanText(DataAccessField* field)
 {
     XString text = GetText(field);
-    text.Trim();
-    text.Replace('\t', ' ');
     text.Replace('\r', ' ');
     text.Replace('\n', ' ');
     return text;
@@ -76,16 +80,16 @@ XString ODBCDataAccess::GetCleanText(DataAccessField* field)
 XByteBuffer ODBCDataAccess::GetBytes(DataAccessField* field)
 {
     XByteBuffer bytes;
-    AdoVariant value;
+    const AdoVariant* read = nullptr;
     try {
-        if (!ReadValue(field, value))
-            return bytes;
+        read = ReadValue(field);
     } catch (const XException&) {
         Log(8, "Could not read ByteArray Field value from " + field->GetName());
         throw;
     }
-    if (value.IsNull() || value.IsEmpty())
+    if (!read || read->IsNull() || read->IsEmpty())
         return bytes;
+    const AdoVariant& value = *read;
     if (value.Type() == AdoVarType::ByteArray || value.Type() == AdoVarType::String) {
         // The whole value, zero bytes included.
         const std::string& data = value.Text();
@@ -99,50 +103,50 @@ XByteBuffer ODBCDataAccess::GetBytes(DataAccessField* field)
 
 XDate ODBCDataAccess::GetDate(DataAccessField* field)
 {
-    AdoVariant value;
-    return ReadValue(field, value) ? VariantToDateTime(value).GetDate() : XDate();
+    const AdoVariant* value = ReadValue(field);
+    return value ? VariantToDateTime(*value).GetDate() : XDate();
 }
 
 XDateTime ODBCDataAccess::GetDateTime(DataAccessField* field)
 {
-    AdoVariant value;
-    return ReadValue(field, value) ? VariantToDateTime(value) : XDateTime();
+    const AdoVariant* value = ReadValue(field);
+    return value ? VariantToDateTime(*value) : XDateTime();
 }
 
 XTime ODBCDataAccess::GetTime(DataAccessField* field)
 {
-    AdoVariant value;
-    return ReadValue(field, value) ? VariantToDateTime(value).GetTime() : XTime();
+    const AdoVariant* value = ReadValue(field);
+    return value ? VariantToDateTime(*value).GetTime() : XTime();
 }
 
 int32_t ODBCDataAccess::GetInt(DataAccessField* field)
 {
-    AdoVariant value;
-    return ReadValue(field, value) ? VariantToInt(value) : 0;
+    const AdoVariant* value = ReadValue(field);
+    return value ? VariantToInt(*value) : 0;
 }
 
 int32_t ODBCDataAccess::GetLong(DataAccessField* field)
 {
-    AdoVariant value;
-    return ReadValue(field, value) ? static_cast<int32_t>(VariantToInt64(value)) : 0;
+    const AdoVariant* value = ReadValue(field);
+    return value ? static_cast<int32_t>(VariantToInt64(*value)) : 0;
 }
 
 float ODBCDataAccess::GetFloat(DataAccessField* field)
 {
-    AdoVariant value;
-    return ReadValue(field, value) ? static_cast<float>(VariantToDouble(value)) : 0.0f;
+    const AdoVariant* value = ReadValue(field);
+    return value ? static_cast<float>(VariantToDouble(*value)) : 0.0f;
 }
 
 double ODBCDataAccess::GetDouble(DataAccessField* field)
 {
-    AdoVariant value;
-    return ReadValue(field, value) ? VariantToDouble(value) : 0.0;
+    const AdoVariant* value = ReadValue(field);
+    return value ? VariantToDouble(*value) : 0.0;
 }
 
 bool ODBCDataAccess::GetBool(DataAccessField* field)
 {
-    AdoVariant value;
-    return ReadValue(field, value) && VariantToBool(value);
+    const AdoVariant* value = ReadValue(field);
+    return value && VariantToBool(*value);
 }
 
 XString ODBCDataAccess::GetBoolDigit(DataAccessField* field)
@@ -154,8 +158,8 @@ XString ODBCDataAccess::GetBoolDigit(DataAccessField* field)
 
 bool ODBCDataAccess::IsNull(DataAccessField* field)
 {
-    AdoVariant value;
-    return !ReadValue(field, value) || value.IsNull();
+    const AdoVariant* value = ReadValue(field);
+    return !value || value->IsNull();
 }
 
 XString ODBCDataAccess::GetTextNoZero(DataAccessField* field)

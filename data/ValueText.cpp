@@ -1,6 +1,7 @@
 // Conversions of result values to text, numbers, flags and dates.
 #include "data/ValueText.h"
 
+#include <charconv>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -93,9 +94,10 @@ bool IsSignedNumber(const XString& text, bool allowPoint)
 
 XString FormatNumber(double value)
 {
+    // to_chars rounds exactly as printf's "%.4f" does, at a fraction of its cost.
     char buffer[512];
-    std::snprintf(buffer, sizeof buffer, "%.4f", value);
-    std::string text = StripFraction(buffer);
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4);
+    std::string text = StripFraction(std::string(buffer, result.ptr));
     if (text == "-0")  // a tiny negative value rounds to zero, which has no sign
         text = "0";
     return XString(text.c_str());
