@@ -1,7 +1,8 @@
 // AdoRecordset: runs a statement and reads its rows, either all at once into
 // memory (static cursor) or one at a time from the driver (forward-only).
-// Every value of a row is read when the row is fetched, in column order, so
-// drivers that only allow SQLGetData in ascending column order work.
+// Every value of a row is read when the row is fetched: short columns arrive
+// in bound buffers as text and are parsed here, long ones (and any value a
+// buffer cuts off) are read with SQLGetData in chunks.
 #include "data/odbc/AdoRecordset.h"
 
 #include <algorithm>

@@ -3,7 +3,10 @@
 // memory when it opens (so RecordCount is known and the connection is free
 // again); a forward-only cursor streams rows from the driver one at a time
 // (memory independent of the row count, RecordCount -1). Reading errors
-// while fetching are raised; only the driver's end of data sets EOF.
+// while fetching are raised; only the driver's end of data sets EOF. A stored
+// value that cannot be read as its column's kind (a date column holding "x",
+// an integer beyond 64 bits) raises AdoException(ConversionFailed) naming the
+// column and the value, instead of reading as NULL.
 #pragma once
 
 #include <memory>
