@@ -5,6 +5,7 @@
 
 #include "app/OptionScanner.h"
 #include "app/SISMessageWriter.h"
+#include "engine/ExpEngine.h"
 #include "export/BridgeTaskBase.h"
 #include "log/LogManager.h"
 
@@ -50,8 +51,7 @@ SISConfig::~SISConfig()
 
 AppTaskBase *SISConfig::createTask()
 {
-    // The extraction engine joins here once its library is part of the build.
-    return nullptr;
+    return new ExpEngine;
 }
 
 void SISConfig::connectTask(AppTaskBase *task, SISMessageWriter *writer, LogManager *logManager)
