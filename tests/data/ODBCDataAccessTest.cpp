@@ -75,6 +75,8 @@ protected:
             "INSERT INTO StudentDemographic VALUES ('1002', 'Jones', 'N', 'N', -5.25, NULL, '', NULL);"
             "INSERT INTO StudentDemographic VALUES ('1003', CAST(X'4772FCDF65' AS TEXT), 'U', NULL, NULL, NULL, NULL, NULL);"
             "CREATE VIEW ActiveStudents AS SELECT * FROM StudentDemographic WHERE Status = 'A';"
+            "CREATE TABLE Odd (Id INTEGER, Amount NUMERIC(10,2));"
+            "INSERT INTO Odd VALUES (1, 1.5), (2, 'abc'), (3, 2.5);"
             "CREATE TABLE Wide (Id INTEGER, Body TEXT);"
             "INSERT INTO Wide VALUES (1, printf('%.*c', 100000, 'x') || 'END');");
     }
@@ -274,6 +276,32 @@ TEST_F(DataSourceTest, EmptyResultHasNoFirstRecord)
     EXPECT_FALSE(access->GetFirstRecord());
 }
 
+TEST_F(DataSourceTest, AValueThatCannotBeConvertedStopsTheTable)
+{
+    // Static: the bad row is met while the rows are fetched, so the query
+    // fails; forward-only: it is met when moving to that row. Either way the
+    // table never just ends early.
+    for (uint32_t options : {0u, DataAccessOption::ForwardOnly}) {
+        SCOPED_TRACE(options);
+        auto access = Connected(options);
+        ODBCTable* t = access->AddTable("Odd", "O", true);
+        ODBCField* amount = access->AddQueryField(t, "Amount", true);
+        access->AddOrder(access->AddQueryField(t, "Id", true));
+        int rows = 0;
+        try {
+            access->OpenTable(true);
+            for (bool more = access->GetFirstRecord(); more; more = access->GetNextRecord()) {
+                access->GetText(amount);
+                ++rows;
+            }
+            FAIL() << "the table ended after " << rows << " rows";
+        } catch (const XException& error) {
+            EXPECT_NE(nullptr, std::strstr(error.what(), "Amount")) << error.what();
+            EXPECT_LE(rows, 1);
+        }
+    }
+}
+
 TEST_F(DataSourceTest, RunQueryClassifiesFailures)
 {
     auto access = Connected(0);
@@ -410,6 +438,22 @@ TEST_F(DataSourceTest, ConnectionFailuresNeverShowThePassword)
             EXPECT_EQ(std::string::npos, line.text.find("Zq9")) << line.text;
             EXPECT_EQ(std::string::npos, line.text.find("Xw7")) << line.text;
         }
+    }
+}
+
+TEST_F(DataSourceTest, AConnectionWithAPasswordLogsNoPartOfIt)
+{
+    ODBCDataAccess access(0, DatabaseType::MSSQL);
+    LogCapture log(access);
+    access.SetDataSource(source->Dsn().c_str());
+    access.SetUser("reader");
+    access.SetPassword("Zq9;Xw7");
+    ASSERT_TRUE(access.TableExistsConnected(access.BuildConnectionString(), "StudentDemographic", true));
+    ASSERT_TRUE(access.IsConnected());
+    EXPECT_THROW(access.RunQuery("SELECT * FROM Missing"), XException);  // logs the connection's errors
+    for (const LogLine& line : log.lines) {
+        EXPECT_EQ(std::string::npos, line.text.find("Zq9")) << line.text;
+        EXPECT_EQ(std::string::npos, line.text.find("Xw7")) << line.text;
     }
 }
 
