@@ -163,6 +163,7 @@ int DataAccessBase::HandleException_ValidateConnection(const std::exception& err
     // Only the first line is shown; the rest is driver detail.
     const uint32_t lineEnd = text.Find('\n');
     text.Truncate(lineEnd);
+    text.TrimRight("\r");
     MaskPassword(text);
     message = ToQString(text);
     if (text.FindText("Data source name not found") >= 0) {

@@ -108,7 +108,10 @@ bool ODBCDataAccess::DoTableExists(const XString& table)
             mode = CheckMode::Count;
             break;
         case SQLite:
+            // Judged by its rows: the catalogue query runs whether or not the
+            // table is there.
             statement = Fill("SELECT * FROM sqlite_master WHERE type='table' AND name='%s'", table);
+            mode = CheckMode::Count;
             break;
         case Access:
             statement = Fill("SELECT Name FROM MSysObjects WHERE Type=1 AND Flags=0 AND Name='%s'", table);
@@ -135,6 +138,7 @@ bool ODBCDataAccess::DoTableExists(const XString& table)
             break;
         case Progress:
             statement = Fill("SELECT DISTINCT tbl FROM sysprogress.\"SYSTABLES\" WHERE UPPER(tbl) = UPPER('%s')", table);
+            mode = CheckMode::Count;  // the catalogue query runs for any name
             break;
         case Informix:
             statement = Fill("SELECT COUNT(*) FROM systables WHERE tabname = '%s'", table);
@@ -203,7 +207,11 @@ bool ODBCDataAccess::DoFieldExists(const XString& table, const XString& field)
             mode = CheckMode::Count;
             break;
         case SQLite:
-            statement = Fill("SELECT sql FROM sqlite_master WHERE name='%s' AND sql LIKE '%s '", table, field);
+            // The table's CREATE statement names the column followed by a
+            // blank; the catalogue query itself runs for any name, so its
+            // rows decide.
+            statement = Fill("SELECT sql FROM sqlite_master WHERE name='%s' AND sql LIKE '%%%s %%'", table, field);
+            mode = CheckMode::Count;
             break;
         case Access: {
             const XString f = m_quoteFieldNames ? field.Quoted() : field;

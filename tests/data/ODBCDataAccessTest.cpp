@@ -137,6 +137,29 @@ TEST_F(DataSourceTest, ExistenceChecksAskTheCatalogue)
     }
 }
 
+TEST_F(DataSourceTest, SQLiteCatalogueChecksAnswerByTheirRows)
+{
+    struct Case
+    {
+        const char* table;
+        const char* field;  // nullptr: table check
+        bool expected;
+    } const cases[] = {
+        {"StudentDemographic", nullptr, true},
+        {"Missing", nullptr, false},
+        {"StudentDemographic", "LastName", true},
+        {"StudentDemographic", "Nope", false},
+        {"Missing", "LastName", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.table) + " / " + (c.field ? c.field : "-"));
+        ODBCDataAccess sqlite(0, DatabaseType::SQLite);
+        sqlite.Connect(XString("DSN=") + source->Dsn().c_str());
+        const bool exists = c.field ? sqlite.DoFieldExists(c.table, c.field) : sqlite.DoTableExists(c.table);
+        EXPECT_EQ(c.expected, exists);
+    }
+}
+
 TEST_F(DataSourceTest, VerifiedQueryModelSkipsOrRefusesWhatIsMissing)
 {
     auto access = Connected(DataAccessOption::VerifySchema);
