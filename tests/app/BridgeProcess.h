@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -19,10 +20,24 @@ struct BridgeResult
 
 inline QString bridgeProgram() { return QStringLiteral(MORV_BINARY_DIR "/app/morvbridge"); }
 
-inline BridgeResult runBridge(const QStringList &arguments, const QString &home)
+// The task is made with the application object and destroyed after the
+// command's last protocol line; its data-access layer logs these two
+// Informational records then, so every command whose console log mode lets
+// Informational records through ends with them.
+inline QStringList taskTeardownLines()
+{
+    return {QStringLiteral("log\tInformational\tTIME\t\tStart DataAccessBase Destructor"),
+            QStringLiteral("log\tInformational\tTIME\t\tEnd DataAccessBase Destructor")};
+}
+
+// `environment` holds extra "NAME=value" pairs, e.g. a test ODBC source's.
+inline BridgeResult runBridge(const QStringList &arguments, const QString &home,
+                              const QStringList &environment = {})
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &pair : environment)
+        env.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
     process.setProcessEnvironment(env);

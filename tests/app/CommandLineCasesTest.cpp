@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <ostream>
+
 namespace {
 
 QString today() { return QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")); }
@@ -34,7 +36,10 @@ struct StyleCase
     const char *style;
     bool setupOnConsole; // the Informational set-up record
     bool setupInFile;
+    bool teardownOnConsole; // Informational records after the run started
 };
+
+void PrintTo(const StyleCase &c, std::ostream *os) { *os << (*c.style ? c.style : "(none)"); }
 
 class LogStyle : public ::testing::TestWithParam<StyleCase>
 {
@@ -59,15 +64,24 @@ TEST_P(LogStyle, DecidesWhereRecordsGo)
     // Whatever the style: the header's start line and errors reach the importer,
     // and the file gets its header block.
     EXPECT_TRUE(out.contains(QStringLiteral("log\tInformational\tTIME\t\tQuillon Data Extractor for MORV started.")));
-    EXPECT_TRUE(out.contains(QStringLiteral("log\tError        \tTIME\tSISConfig::runTask\t")));
+    EXPECT_TRUE(out.contains(QStringLiteral("log\tError        \tTIME\tBridgeTaskBase::BeginExecute\t")))
+        << out.toStdString();
     EXPECT_TRUE(file.contains(QStringLiteral("Quillon Data Extractor for MORV File\r\n")));
-    EXPECT_TRUE(r.out.endsWith(QStringLiteral("end_progress")));
+    // The progress closes the protocol; only the task's Informational
+    // teardown records may follow, and only where the style shows such records.
+    const QStringList teardown = taskTeardownLines();
+    const bool teardownShown = r.out.size() > teardown.size() && r.out.mid(r.out.size() - teardown.size()) == teardown;
+    EXPECT_EQ(teardownShown, c.teardownOnConsole) << out.toStdString();
+    EXPECT_EQ(r.out.value(r.out.size() - 1 - (teardownShown ? teardown.size() : 0)), QStringLiteral("end_progress"))
+        << out.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Styles, LogStyle,
-                         ::testing::Values(StyleCase{"", true, true}, StyleCase{"off", false, false},
-                                           StyleCase{"consoleoff", false, true}, StyleCase{"fileoff", true, false},
-                                           StyleCase{"extract", true, true}, StyleCase{"unknown", true, true}),
+                         ::testing::Values(StyleCase{"", true, true, true}, StyleCase{"off", false, false, false},
+                                           StyleCase{"consoleoff", false, true, false},
+                                           StyleCase{"fileoff", true, false, true},
+                                           StyleCase{"extract", true, true, false},
+                                           StyleCase{"unknown", true, true, true}),
                          [](const ::testing::TestParamInfo<StyleCase> &info) {
                              return *info.param.style ? std::string(info.param.style) : std::string("all");
                          });
@@ -113,7 +127,8 @@ TEST(CommandLineSecrets, EncodedPasswordStartingWithDashSatisfiesTheRun)
                                       QStringLiteral("--path=") + work.path()},
                                      home.path());
     // The run gets past the scanner and the requirement check to the task.
-    EXPECT_TRUE(r.out.join(u'\n').contains(QStringLiteral("SISConfig::runTask"))) << r.out.join(u'\n').toStdString();
+    EXPECT_TRUE(r.out.join(u'\n').contains(QStringLiteral("BridgeTaskBase::BeginExecute")))
+        << r.out.join(u'\n').toStdString();
     EXPECT_FALSE(r.err.contains(QStringLiteral("Usage:")));
     EXPECT_TRUE(QFile::exists(work.path() + QStringLiteral("/MORV---5-") + today() + QStringLiteral(".log")));
 }
