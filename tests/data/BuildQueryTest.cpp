@@ -127,6 +127,19 @@ TEST(BuildQueryTest, TablesAliasesQuotingAndHintsByType)
     }
 }
 
+TEST(BuildQueryTest, OnlyMSSQLGetsTheTableHint)
+{
+    for (int type = 1; type <= DatabaseType::Last; ++type) {
+        if (type == DatabaseType::DBaseXBase)
+            continue;  // a file path, not a statement
+        auto access = MakeAccess(type, false);
+        access->AddQueryField(access->AddTable("T", "A", true), "F", true);
+        const std::string expected = type == DatabaseType::MSSQL ? "SELECT A.F FROM T A WITH (NOLOCK)  "
+                                                                 : "SELECT A.F FROM T A ";
+        EXPECT_EQ(expected, access->BuildQuery().str()) << type;
+    }
+}
+
 TEST(BuildQueryTest, JoinsFieldAliasesAndFieldConditions)
 {
     auto access = MakeAccess(DatabaseType::MSSQL);
