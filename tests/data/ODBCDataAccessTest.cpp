@@ -4,6 +4,7 @@
 // statements of the existence checks run as written.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <cstring>
@@ -501,6 +502,51 @@ TEST_F(DataSourceTest, SchemaLogListsTablesAndColumns)
     EXPECT_TRUE(log.Has(7, "Logging Schema..."));
     EXPECT_TRUE(log.Has(9, "StudentDemographic::LastName"));
     EXPECT_TRUE(log.Has(9, "ActiveStudents::Status"));
+}
+
+// Reads a whole file as bytes.
+std::string FileBytes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "<missing " + path.toStdString() + ">";
+    return file.readAll().toStdString();
+}
+
+TEST_F(DataSourceTest, ValueFunctionsWriteExportText)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    auto access = Connected(0);
+    ASSERT_TRUE(access->SetPDEFolder(folder.path().toLatin1().constData()));
+
+    // One table per value function; the key numbers run on across tables.
+    struct Case
+    {
+        const char* column;
+        XString (DataAccessBase::*value)();
+        const char* file;
+    } const cases[] = {
+        {"Notes", &DataAccessBase::TextValue, "line one  line two\r\n\r\n\r\n"},
+        {"LastName", &DataAccessBase::TextNoBreaksValue, "Smith\r\nJones\r\nGr\xFC\xDF" "e\r\n"},
+        {"Amount", &DataAccessBase::CurrencyValue, "$12.50\r\n$-5.25\r\n$0.00\r\n"},
+        {"Flag", &DataAccessBase::YesValue, "Yes\r\n\r\n\r\n"},
+        {"Born", &DataAccessBase::DateValue, "02/03/2001\r\n\r\n\r\n"},
+        {"StudentNumber", &DataAccessBase::NumberedKeyValue, "1001_1\r\n1002_2\r\n1003_3\r\n"},
+        {"StudentNumber", &DataAccessBase::NumberedKeyValue, "1001_4\r\n1002_5\r\n1003_6\r\n"},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.column);
+        const std::string fileName = "Table" + std::to_string(index++) + ".pef";
+        access->StartTable(c.column, fileName.c_str());
+        ODBCTable* t = access->AddTable("StudentDemographic", "STD", true);
+        access->AddColumn(t, c.column, access->BindValue(c.value), c.column);
+        access->AddOrder(access->AddQueryField(t, "StudentNumber", true));
+        EXPECT_EQ(3, access->WriteTable());
+        access->EndTable();
+        EXPECT_EQ(std::string(c.file), FileBytes(folder.filePath(QString::fromStdString(fileName))));
+    }
 }
 
 TEST_F(DataSourceTest, ExportCompleteDisconnectsAndClosesTheProgress)
