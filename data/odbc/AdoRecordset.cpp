@@ -257,9 +257,10 @@ struct AdoRecordset::Impl
             ConversionFailed(field, "out of range: \"" + shown + "\"");
         // Another text form: the driver converts it. A driver that answers
         // NULL for a value that is there could not convert it, and a value
-        // must never silently become empty.
+        // must never silently become empty; an empty (or blank) text in a
+        // number or date column is the source's way of writing "no value".
         target = ReadFixedValue(field);
-        if (target.IsNull())
+        if (target.IsNull() && shown.find_first_not_of(" \t") != std::string::npos)
             ConversionFailed(field, "not a value of the column's type: \"" + shown + "\"");
         return true;
     }

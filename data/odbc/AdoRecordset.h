@@ -6,7 +6,8 @@
 // while fetching are raised; only the driver's end of data sets EOF. A stored
 // value that cannot be read as its column's kind (a date column holding "x",
 // an integer beyond 64 bits) raises AdoException(ConversionFailed) naming the
-// column and the value, instead of reading as NULL.
+// column and the value, instead of reading as NULL; an empty or blank text
+// there reads as NULL.
 #pragma once
 
 #include <memory>

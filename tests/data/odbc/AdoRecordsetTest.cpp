@@ -112,6 +112,9 @@ TEST_F(AdoRecordsetTest, ColumnTypesMapToTypeCodesAndValueKinds)
         {"FLOAT", "' 2.5'", adDouble, AdoVariant::Real(AdoVarType::R8, 2.5)},
         {"INTEGER", "NULL", adInteger, AdoVariant::Null()},
         {"DATE", "NULL", adDBDate, AdoVariant::Null()},
+        // An empty text in a date or number column means "no value".
+        {"DATE", "''", adDBDate, AdoVariant::Null()},
+        {"INTEGER", "' '", adInteger, AdoVariant::Null()},
         {"VARCHAR(20)", "NULL", adVarChar, AdoVariant::Null()},
     };
     int n = 0;
