@@ -256,6 +256,26 @@ TEST_F(DemoDatabaseTest, HoldsTheAwkwardValuesOfRealSites)
         EXPECT_GT(db.QueryInt(c.query), 0) << c.what << ": " << c.query;
 }
 
+// The extraction joins student tables to StudentDemographic by student
+// number for one school and year. That join must go through the student
+// number, not scan the whole school for every row (20,000 x 20,000 rows).
+TEST_F(DemoDatabaseTest, StudentJoinsUseTheStudentNumberIndex)
+{
+    DemoOptions options;
+    options.students = 200;
+    DemoDatabase db(Write("plan.db", options));
+    for (const char* table : {"StudentTransportation", "StudentLocker_cy", "StudentFees", "StudentAlert"}) {
+        SCOPED_TRACE(table);
+        std::string plan;
+        for (const auto& row : db.Query(std::string("EXPLAIN QUERY PLAN SELECT T.StudentNumber FROM [") + table +
+                                        "] T, [StudentDemographic] S WHERE T._DistBldg = '0301' AND "
+                                        "T._Year = '2026' AND S._Year = '2026' AND S._DistBldg = '0301' AND "
+                                        "T.StudentNumber = S.StudentNumber AND (S.Status = 'A' OR S.Status = 'U')"))
+            plan += row.back() + "\n";
+        EXPECT_NE(plan.find("SEARCH S USING INDEX IX_StudentDemographic_Number"), std::string::npos) << plan;
+    }
+}
+
 TEST_F(DemoDatabaseTest, FailedWriteKeepsThePreviousFile)
 {
     const std::string path = Path("keep.db");
