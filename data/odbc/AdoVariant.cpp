@@ -268,7 +268,10 @@ AdoVariant AdoVariant::Decimal(const AdoDecimal& value)
 {
     AdoVariant v;
     v.m_type = AdoVarType::Decimal;
-    v.m_v.dec = {value.lo64, value.hi32, value.scale, value.negative};
+    v.m_v.u = value.lo64;
+    v.m_aux = value.hi32;
+    v.m_scale = value.scale;
+    v.m_negative = value.negative;
     return v;
 }
 
@@ -276,8 +279,8 @@ AdoVariant AdoVariant::Date(const AdoDateTime& value)
 {
     AdoVariant v;
     v.m_type = AdoVarType::Date;
-    v.m_v.date = {value.year, value.month, value.day, value.hour, value.minute, value.second,
-                  value.millisecond};
+    v.m_v.date = {value.year, value.month, value.day, value.hour, value.minute, value.second, 0};
+    v.m_aux = value.millisecond;
     return v;
 }
 
@@ -351,10 +354,10 @@ AdoDecimal AdoVariant::AsDecimal() const
 {
     AdoDecimal d;
     if (m_type == AdoVarType::Decimal) {
-        d.lo64 = m_v.dec.lo64;
-        d.hi32 = m_v.dec.hi32;
-        d.scale = m_v.dec.scale;
-        d.negative = m_v.dec.negative;
+        d.lo64 = m_v.u;
+        d.hi32 = m_aux;
+        d.scale = m_scale;
+        d.negative = m_negative;
     }
     return d;
 }
@@ -369,7 +372,7 @@ AdoDateTime AdoVariant::AsDate() const
         t.hour = m_v.date.hour;
         t.minute = m_v.date.minute;
         t.second = m_v.date.second;
-        t.millisecond = m_v.date.millisecond;
+        t.millisecond = static_cast<uint16_t>(m_aux);
     }
     return t;
 }

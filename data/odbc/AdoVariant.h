@@ -133,28 +133,26 @@ public:
     bool operator!=(const AdoVariant& o) const { return !(*this == o); }
 
 private:
-    struct DecimalParts
-    {
-        uint64_t lo64;
-        uint32_t hi32;
-        uint8_t scale;
-        bool negative;
-    };
-    struct DateParts
+    // 16 bytes of payload besides the text, so that a static cursor holding
+    // millions of values stays small: one 8-byte word (integers, doubles,
+    // flags, a decimal's low bits, a date's calendar parts) and a 32-bit
+    // auxiliary (a decimal's high bits, a date's milliseconds).
+    struct DateWord
     {
         int16_t year;
-        uint8_t month, day, hour, minute, second;
-        uint16_t millisecond;
+        uint8_t month, day, hour, minute, second, spare;
     };
 
-    AdoVarType m_type = AdoVarType::Empty;
     union {
         int64_t i;
         uint64_t u;
         double d;
         bool b;
-        DecimalParts dec;
-        DateParts date;
+        DateWord date;
     } m_v{};
+    uint32_t m_aux = 0;
+    uint8_t m_scale = 0;
+    bool m_negative = false;
+    AdoVarType m_type = AdoVarType::Empty;
     std::string m_text;  // String and ByteArray
 };
