@@ -6,9 +6,8 @@
 #include "data/odbc/AdoRecordset.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cstdint>
 #include <deque>
-#include <limits>
 
 #include "data/odbc/AdoConnection.h"
 #include "data/odbc/AdoValueText.h"

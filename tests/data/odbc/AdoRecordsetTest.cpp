@@ -100,6 +100,7 @@ TEST_F(AdoRecordsetTest, ColumnTypesMapToTypeCodesAndValueKinds)
         {"BIT", "0", adBoolean, AdoVariant::Boolean(false)},
         {"DATE", "'2009-03-15'", adDBDate, AdoVariant::Date(Dt(2009, 3, 15))},
         {"DATETIME", "'2009-03-15 08:05:00.123'", adDBTimeStamp, AdoVariant::Date(Dt(2009, 3, 15, 8, 5, 0, 123))},
+        {"DATE", "'2009-03-15 08:05'", adDBDate, AdoVariant::Date(Dt(2009, 3, 15, 8, 5))},
         {"TIME", "'08:05:07'", adDBTime, AdoVariant::Date(Dt(1899, 12, 30, 8, 5, 7))},
         {"VARCHAR(20)", "'abc'", adVarChar, AdoVariant::String("abc")},
         {"VARCHAR(20)", "''", adVarChar, AdoVariant::String("")},
@@ -108,7 +109,6 @@ TEST_F(AdoRecordsetTest, ColumnTypesMapToTypeCodesAndValueKinds)
         // Texts this layer does not parse itself are converted by the driver.
         {"INTEGER", "12.5", adInteger, AdoVariant::Integer(AdoVarType::I4, 12)},
         {"DATE", "'2009/03/15'", adDBDate, AdoVariant::Date(Dt(2009, 3, 15))},
-        {"DATE", "'2009-03-15 08:05'", adDBDate, AdoVariant::Date(Dt(2009, 3, 15, 8, 5))},
         {"FLOAT", "' 2.5'", adDouble, AdoVariant::Real(AdoVarType::R8, 2.5)},
         {"INTEGER", "NULL", adInteger, AdoVariant::Null()},
         {"DATE", "NULL", adDBDate, AdoVariant::Null()},
