@@ -3,8 +3,7 @@
 // Codes, Days, Fee Accounts) that the engine writes from its own values.
 //
 // The value functions that only these tables use are lambdas over the
-// engine's public readers, declared next to the one column that uses them,
-// so ExpEngine.h needs no member per rule.
+// engine's readers, written next to the one column that uses them.
 #include "engine/ExpEngine.h"
 
 #include "export/PendingFile.h"
@@ -20,11 +19,11 @@ const char* const kCndOutField = "#customcndoutfield";
 
 using Row = std::vector<const char*>;
 
-// Writes `rows` as TAB-separated lines ending in CR LF into `spec`, under a
+// Writes `rows` as TAB-separated lines ending in CR LF into `file`, under a
 // temporary name first, so a failed write leaves the previous file whole.
-void WriteBuiltInFile(const XFileSpec& spec, const std::vector<Row>& rows)
+void WriteBuiltInFile(const XFileSpec& file, const std::vector<Row>& rows)
 {
-    PendingFile pending(spec);
+    PendingFile pending(file);
     DelimitedTextWriter output('\t');
     output.Open(pending.TempSpec());
     for (const Row& row : rows) {
@@ -56,12 +55,12 @@ void ExpEngine::CreateAttendanceCodes()
     for (const char* header : {"AttCodeKey", "AttCodeDesc", "AttCodeAbs", "AttCodeTardy", "AttCodeExcused"})
         AddColumn(nullptr, XString(), ValueFunction(), header);
 
-    XFileSpec spec = PDEFolder();
-    spec.AppendName("AttCodes.pef");
-    if (spec.Exists()) {
+    XFileSpec file = PDEFolder();
+    file.AppendName("AttCodes.pef");
+    if (file.Exists()) {
         Log(7, "Attendance Codes File exists, so will not overwrite.", "ExpEngine::CreateAttendanceCodes");
     } else {
-        WriteBuiltInFile(spec, {
+        WriteBuiltInFile(file, {
             {"A", "Absent", "1", "0", "N"},
             {"T", "Tardy", "0", "1", "Y"},
             {"H", "Half-Day", "1", "0", "N"},
@@ -90,9 +89,9 @@ void ExpEngine::CreateDays()
     StartTable("Days", "Days.pef", 0);
     for (const char* header : {"DayKey", "DayName", "DayOrder"})
         AddColumn(nullptr, XString(), ValueFunction(), header);
-    XFileSpec spec = PDEFolder();
-    spec.AppendName("Days.pef");
-    WriteBuiltInFile(spec, {
+    XFileSpec file = PDEFolder();
+    file.AppendName("Days.pef");
+    WriteBuiltInFile(file, {
         {"M", "Monday", "1"},
         {"T", "Tuesday", "2"},
         {"W", "Wednesday", "3"},
@@ -107,9 +106,9 @@ void ExpEngine::CreateFeeAccounts()
     StartTable("Fee Accounts", "FeeAccounts.pef", 0);
     for (const char* header : {"FeeAccountKey", "FeeAccountCode", "FeeAccountName"})
         AddColumn(nullptr, XString(), ValueFunction(), header);
-    XFileSpec spec = PDEFolder();
-    spec.AppendName("FeeAccounts.pef");
-    WriteBuiltInFile(spec, {{"school_acc", "Schl", "School Fees"}});
+    XFileSpec file = PDEFolder();
+    file.AppendName("FeeAccounts.pef");
+    WriteBuiltInFile(file, {{"school_acc", "Schl", "School Fees"}});
     EndTable();
 }
 
@@ -378,9 +377,9 @@ void ExpEngine::CreateStudentMedicalHistory()
     // a line break kept from the source would split a record in two.
     auto value = [this](ODBCField* field) { return GetCleanText(field); };
 
-    XFileSpec spec = PDEFolder();
-    spec.AppendName("StudentMedHist.pef");
-    PendingFile pending(spec);
+    XFileSpec file = PDEFolder();
+    file.AppendName("StudentMedHist.pef");
+    PendingFile pending(file);
     DelimitedTextWriter output('\t');
     output.Open(pending.TempSpec());
     auto line = [&output](const XString& student, const XString& key, const XString& date,
