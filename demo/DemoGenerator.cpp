@@ -593,23 +593,21 @@ void DemoGenerator::WriteContacts(const Building& building, const Student& s)
         std::string workExt = random_.Chance(30) ? std::to_string(random_.Between(1, 9999)) : "";
         std::string occupation = random_.Pick(std::vector<std::string>{"Nurse", "Electrician", "Teacher", "", "Engineer", "Caf\xE9 owner"});
         const char* guardian = c < 2 ? (random_.Chance(90) ? "Y" : "N") : yn[random_.Below(2)];
-        // One row per contact and number, as the contact-number view joins them.
-        const int numbers = random_.Between(1, 3);
+        // One row per contact, carrying the contact's main number: the
+        // contact table and the contact-number table read the same rows.
         const char* kinds[] = {"Home Number", "Cell Number", "Work Number", "Pager Number", "Other number"};
-        for (int n = 0; n < numbers; ++n) {
-            contacts_->Insert({s.number, building.number, liveYear, s.status, id, isActive, relation.prefix, first,
-                               MaybeNull(middle, 10, 0), last, "", relation.name,
-                               StreetAddress(),
-                               MaybeNull("", 50, 50), random_.Pick(kCities), "OH", zip, zip4,
-                               homePhone, cellPhone, workPhone, MaybeNull(workExt, 30, 0), yn[random_.Below(2)],
-                               pager, random_.Chance(95) ? "" : "7", email, occupation,
-                               occupation.empty() ? "" : "Riverside Methodist Hospital", "N",
-                               random_.Chance(90) ? "English" : "Spanish", MaybeNull(contactComments, 20, 0),
-                               c == 0 ? "Y" : "N", guardian, random_.Chance(70) ? "Y" : "N",
-                               c < 2 ? "Y" : yn[random_.Below(2)], volunteer, medical,
-                               random_.Chance(5) ? DemoValue("Custody papers\ron file") : DemoValue(nullptr),
-                               kinds[random_.Below(5)], "614-555-" + random_.Digits(4)});
-        }
+        contacts_->Insert({s.number, building.number, liveYear, s.status, id, isActive, relation.prefix, first,
+                           MaybeNull(middle, 10, 0), last, "", relation.name,
+                           StreetAddress(),
+                           MaybeNull("", 50, 50), random_.Pick(kCities), "OH", zip, zip4,
+                           homePhone, cellPhone, workPhone, MaybeNull(workExt, 30, 0), yn[random_.Below(2)],
+                           pager, random_.Chance(95) ? "" : "7", email, occupation,
+                           occupation.empty() ? "" : "Riverside Methodist Hospital", "N",
+                           random_.Chance(90) ? "English" : "Spanish", MaybeNull(contactComments, 20, 0),
+                           c == 0 ? "Y" : "N", guardian, random_.Chance(70) ? "Y" : "N",
+                           c < 2 ? "Y" : yn[random_.Below(2)], volunteer, medical,
+                           random_.Chance(5) ? DemoValue("Custody papers\ron file") : DemoValue(nullptr),
+                           kinds[random_.Below(5)], "614-555-" + random_.Digits(4)});
     }
 }
 

@@ -120,7 +120,7 @@ TEST_F(DemoDatabaseTest, HasEveryTableAndColumnTheExtractionReads)
           "IsExcused"}},
     };
     DemoOptions options;
-    options.students = 5;
+    options.students = 60;
     DemoDatabase db(Write("full.db", options));
     for (const auto& [table, columns] : expected) {
         std::set<std::string> actual;
