@@ -245,8 +245,10 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         AddOrder(first, false);
         AddOrder(middle, false);
         AddOrder(staffId, false);
-        AddCondition("", ConditionField(staff, "_DistBldg"), "=", QuoteSqlText(m_schoolNumber), 0);
-        AddCondition("AND", ConditionField(staff, "_Year"), "=", QuoteSqlText(year), 0);
+        ODBCField* building = AddQueryField(staff, "_DistBldg", true);
+        ODBCField* yearField = AddQueryField(staff, "_Year", true);
+        AddCondition("", building, "=", QuoteSqlText(m_schoolNumber), 0);
+        AddCondition("AND", yearField, "=", QuoteSqlText(year), 0);
 
         bool any = false;
         if (OpenCurrentQuery()) {
