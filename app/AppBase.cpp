@@ -370,13 +370,6 @@ int AppBase::commandParamsValidate(int number, QString &message)
             emit writeMissing(QStringLiteral("dsn"), QStringLiteral("DSN missing or blank."));
             message = QStringLiteral("Requirements for group were not met, ie missing/incorrect parameters.");
         }
-        startProgress(0);
-        endProgress();
-        break;
-    case 2:
-        break;
-    case 3:
-        startProgress(0);
         break;
     case 4:
         if (single) {
@@ -386,15 +379,9 @@ int AppBase::commandParamsValidate(int number, QString &message)
             message = QStringLiteral("No parameters for this group");
             emit writeWarning(QStringLiteral("group"), message);
         }
-        startProgress(0);
-        endProgress();
-        break;
-    default:
-        startProgress(0);
-        endProgress();
         break;
     }
-    return number;
+    return validateProgress(number);
 }
 
 int AppBase::commandVersion()
@@ -439,17 +426,16 @@ int AppBase::commandDefaults(QString &message)
 
 int AppBase::commandDefaultsValidate(int number)
 {
-    switch (number) {
-    case 2:
-        break;
-    case 3:
-        startProgress(0);
-        break;
-    default:
-        startProgress(0);
+    return validateProgress(number);
+}
+
+int AppBase::validateProgress(int number)
+{
+    if (number == 2)
+        return number;
+    startProgress(0);
+    if (number != 3)
         endProgress();
-        break;
-    }
     return number;
 }
 
@@ -502,15 +488,8 @@ int AppBase::commandTestValidate(int number, QString &message)
         emit writeTest(QStringLiteral("fail"), group, message);
         endProgress();
         break;
-    case 2:
-        break;
-    case 3:
-        startProgress(0);
-        break;
     default:
-        startProgress(0);
-        endProgress();
-        break;
+        return validateProgress(number);
     }
     return number;
 }
@@ -546,15 +525,8 @@ int AppBase::commandRunValidate(int number)
         endProgress();
         break;
     }
-    case 2:
-        break;
-    case 3:
-        startProgress(0);
-        break;
     default:
-        startProgress(0);
-        endProgress();
-        break;
+        return validateProgress(number);
     }
     return number;
 }

@@ -159,6 +159,10 @@ protected:
     void log(int level, const QString &message, const QString &method) { emit writeLog(level, message, method); }
     void startProgress(int total) { emit writeProgress(QStringLiteral("start_progress"), total); }
     void endProgress() { emit writeProgress(QStringLiteral("end_progress"), -1); }
+    // The canned answers every validate variant shares for the numbers it does
+    // not answer itself: 2 writes nothing, 3 leaves a progress section open (a
+    // command cut short), any other an empty, closed progress section.
+    int validateProgress(int number);
     // Reports the values of one parameter, framed by start and end progress.
     int reportParamValues(const ParamRecord &record);
     int reportParamValuesByType(const ParamRecord &record);
