@@ -36,9 +36,7 @@ void OptionScanner::addOption(Option option)
 
 void OptionScanner::registerSwitch(const QString &longName, bool *target)
 {
-    Option o;
-    o.kind = Kind::Switch;
-    o.longName = longName;
+    Option o(Kind::Switch, QChar(), longName);
     o.flag = target;
     addOption(std::move(o));
 }
@@ -46,10 +44,7 @@ void OptionScanner::registerSwitch(const QString &longName, bool *target)
 void OptionScanner::registerOption(QChar shortName, const QString &longName, QString *target,
                                    const QString &defaultValue)
 {
-    Option o;
-    o.kind = Kind::OptionalValue;
-    o.shortName = shortName;
-    o.longName = longName;
+    Option o(Kind::OptionalValue, shortName, longName);
     o.text = target;
     o.defaultValue = defaultValue;
     addOption(std::move(o));
@@ -57,30 +52,21 @@ void OptionScanner::registerOption(QChar shortName, const QString &longName, QSt
 
 void OptionScanner::registerValue(QChar shortName, const QString &longName, QString *target)
 {
-    Option o;
-    o.kind = Kind::Value;
-    o.shortName = shortName;
-    o.longName = longName;
+    Option o(Kind::Value, shortName, longName);
     o.text = target;
     addOption(std::move(o));
 }
 
 void OptionScanner::registerRepeatable(QChar shortName, const QString &longName, QStringList *target)
 {
-    Option o;
-    o.kind = Kind::Repeatable;
-    o.shortName = shortName;
-    o.longName = longName;
+    Option o(Kind::Repeatable, shortName, longName);
     o.list = target;
     addOption(std::move(o));
 }
 
 void OptionScanner::registerVariableLength(QChar shortName, const QString &longName, QStringList *target)
 {
-    Option o;
-    o.kind = Kind::VariableLength;
-    o.shortName = shortName;
-    o.longName = longName;
+    Option o(Kind::VariableLength, shortName, longName);
     o.list = target;
     addOption(std::move(o));
 }

@@ -37,6 +37,11 @@ public:
 private:
     struct Option
     {
+        Option(Kind kind, QChar shortName, const QString &longName)
+            : kind(kind), shortName(shortName), longName(longName)
+        {
+        }
+
         Kind kind = Kind::Unknown;
         QChar shortName;
         QString longName;
