@@ -30,6 +30,16 @@ bool InSet(const char* set, char byte)
     return set && byte != '\0' && std::strchr(set, byte) != nullptr;
 }
 
+// Cuts at an embedded zero byte: the text is zero-terminated by contract.
+void CutAtZero(std::string& text)
+{
+    size_t zero = text.find('\0');
+    if (zero != std::string::npos)
+        text.resize(zero);
+}
+
+// The printf-style text, cut at an embedded zero byte. Throws XException
+// for a format the C library rejects.
 std::string FormatArgs(const char* format, va_list args)
 {
     if (!format)
@@ -43,15 +53,8 @@ std::string FormatArgs(const char* format, va_list args)
     std::string out(static_cast<size_t>(needed) + 1, '\0');
     vsnprintf(&out[0], out.size(), format, args);
     out.resize(static_cast<size_t>(needed));
+    CutAtZero(out);
     return out;
-}
-
-// Cuts at an embedded zero byte: the text is zero-terminated by contract.
-void CutAtZero(std::string& text)
-{
-    size_t zero = text.find('\0');
-    if (zero != std::string::npos)
-        text.resize(zero);
 }
 
 } // namespace
@@ -107,16 +110,13 @@ XString& XString::Format(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::string out;
     try {
-        out = FormatArgs(format, args);
+        m_text = FormatArgs(format, args);
     } catch (...) {
         va_end(args);
         throw;
     }
     va_end(args);
-    CutAtZero(out);
-    m_text.swap(out);
     return *this;
 }
 
@@ -124,16 +124,13 @@ XString& XString::Format(uint32_t /*sizeHint*/, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::string out;
     try {
-        out = FormatArgs(format, args);
+        m_text = FormatArgs(format, args);
     } catch (...) {
         va_end(args);
         throw;
     }
     va_end(args);
-    CutAtZero(out);
-    m_text.swap(out);
     return *this;
 }
 
