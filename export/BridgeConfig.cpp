@@ -63,6 +63,19 @@ XString ReadValue(const XFileSpec& folder, const char* element, const char* attr
     return result;
 }
 
+// A date or date-time value read with `format`; the empty value when the
+// record has none.
+template <class Value>
+Value ReadParsed(const XFileSpec& folder, const char* element, const char* attribute, const char* format)
+{
+    bool found = false;
+    const XString text = ReadValue(folder, element, attribute, found);
+    Value value;
+    if (found)
+        value.Parse(format, text);
+    return value;
+}
+
 } // namespace
 
 XFileSpec BridgeConfigSpec(const XFileSpec& folder)
@@ -75,22 +88,12 @@ XFileSpec BridgeConfigSpec(const XFileSpec& folder)
 
 XDate GetUpdateDate(const XFileSpec& folder)
 {
-    bool found = false;
-    const XString text = ReadValue(folder, "UpdateDate", "UpdateDateValue", found);
-    XDate date;
-    if (found)
-        date.Parse("dd-mmm-yyyy", text);
-    return date;
+    return ReadParsed<XDate>(folder, "UpdateDate", "UpdateDateValue", "dd-mmm-yyyy");
 }
 
 XDateTime GetUpdateDateTime(const XFileSpec& folder)
 {
-    bool found = false;
-    const XString text = ReadValue(folder, "UpdateDateTime", "UpdateDateTimeValue", found);
-    XDateTime dateTime;
-    if (found)
-        dateTime.Parse("dd-mmm-yyyy hh:nn:ss", text);
-    return dateTime;
+    return ReadParsed<XDateTime>(folder, "UpdateDateTime", "UpdateDateTimeValue", "dd-mmm-yyyy hh:nn:ss");
 }
 
 XString GetOverlapInDays(const XFileSpec& folder)
