@@ -4,6 +4,7 @@
 #include <string>
 
 #include "data/ValueText.h"
+#include "tests/support/AdoDateTimeValue.h"
 
 namespace {
 
@@ -13,18 +14,6 @@ AdoDecimal Decimal(const char* text)
     std::string error;
     EXPECT_TRUE(AdoDecimal::FromText(text, &value, &error)) << text << ": " << error;
     return value;
-}
-
-AdoVariant DateValue(int y, int mo, int d, int h, int mi, int s)
-{
-    AdoDateTime t;
-    t.year = static_cast<int16_t>(y);
-    t.month = static_cast<uint8_t>(mo);
-    t.day = static_cast<uint8_t>(d);
-    t.hour = static_cast<uint8_t>(h);
-    t.minute = static_cast<uint8_t>(mi);
-    t.second = static_cast<uint8_t>(s);
-    return AdoVariant::Date(t);
 }
 
 struct Case
@@ -70,7 +59,7 @@ TEST(ValueTextTest, EachKindReadsAsTextNumberAndFlag)
         {"word", AdoVariant::String("abc"), "abc", 0, 0, true},
         {"8-bit bytes", AdoVariant::String("Gr\xFC\xDF" "e"), "Gr\xFC\xDF" "e", 0, 0, true},
         {"bytes", AdoVariant::Bytes(std::string("\x01\x02", 2)), "", 0, 0, false},
-        {"date", DateValue(2009, 3, 15, 8, 5, 0), "2009/03/15 8:05:00", 0, 0, false},
+        {"date", AdoVariant::Date(Dt(2009, 3, 15, 8, 5, 0)), "2009/03/15 8:05:00", 0, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -106,7 +95,7 @@ TEST(ValueTextTest, IntegersAreCutTo32BitsForTheIntReaders)
 
 TEST(ValueTextTest, OnlyDatesGiveADate)
 {
-    const XDateTime stamp = VariantToDateTime(DateValue(2009, 3, 15, 23, 59, 58));
+    const XDateTime stamp = VariantToDateTime(AdoVariant::Date(Dt(2009, 3, 15, 23, 59, 58)));
     EXPECT_STREQ("2009-03-15 23:59:58", stamp.Format("YYYY-MM-DD HH:NN:SS").c_str());
     EXPECT_TRUE(VariantToDateTime(AdoVariant::String("2009-03-15")).IsNull());
     EXPECT_TRUE(VariantToDateTime(AdoVariant::Null()).IsNull());
