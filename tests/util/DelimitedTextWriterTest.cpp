@@ -15,14 +15,6 @@
 
 namespace {
 
-std::string ReadNative(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 TEST(DelimitedTextWriter, LineStructure)
 {
     using Step = void (*)(DelimitedTextWriter&);

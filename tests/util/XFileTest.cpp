@@ -17,20 +17,6 @@
 
 namespace {
 
-void WriteNative(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-std::string ReadNative(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 bool NativeExists(const std::string& path)
 {
     struct stat st;

@@ -15,20 +15,6 @@
 
 namespace {
 
-std::string ReadNative(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteNative(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
 // Every element with its attributes, as "Name a=1 b=2", one line per element.
 std::vector<std::string> ReadAll(XXmlReader& reader)
 {
