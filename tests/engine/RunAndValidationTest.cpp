@@ -131,6 +131,36 @@ TEST(ExecuteFailures, RefusedBeforeTheExportFolderIsTouched)
     }
 }
 
+TEST(ExecuteFailures, MissingRequiredSourceFailsTheRunByName)
+{
+    const struct {
+        const char* change;
+        const char* message;
+    } cases[] = {
+        {"DROP TABLE StudentEmisFD;", "Table does not exist : StudentEmisFD"},
+        {"ALTER TABLE StudentContacts DROP COLUMN Is_Active;",
+         "Required Field does not exist : Is_Active in table StudentContacts"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change);
+        EngineTestSchool school;
+        school.Exec(std::string("INSERT INTO Schools (_DistBldg, _Year, SchoolName, IsLive)"
+                                " VALUES ('0301', 2026, 'Central', 'Y');") + c.change);
+        TestEngine engine;
+        QTemporaryDir folder;
+        ParamMap parameters = RunParameters();
+        parameters["path"] = folder.path();
+        QString error;
+        EXPECT_FALSE(engine.BeginExecute(parameters, 1, error));
+        const bool mentioned = std::any_of(engine.logs.begin(), engine.logs.end(), [&](const auto& log) {
+            return log.first == 3 && log.second.contains(c.message);
+        });
+        EXPECT_TRUE(mentioned);
+        // The header file is the importer's signal that an export is whole.
+        EXPECT_FALSE(QFile::exists(folder.filePath("MORV.PDE")));
+    }
+}
+
 // The demo school: Schools with IsLive and a School view, two buildings.
 class Services : public ::testing::Test
 {

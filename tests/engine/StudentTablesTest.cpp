@@ -12,7 +12,8 @@ namespace {
 // Students of school 0301 in the live year 2026, one row per case:
 // 1001 active with every field filled, 1002 with the additional code X on
 // the default calendar, 1003 inactive, 1004 on a calendar the school does
-// not have, 1005 enrolled in two buildings, 1006 of another year only.
+// not have, 1005 enrolled in two buildings, 1006 of another year only, 1007
+// stored with a trailing blank that its contact row does not have.
 const char* const kSchool = R"SQL(
 INSERT INTO Schools (_DistBldg, _Year, SchoolName, IsLive) VALUES
   ('0301', 2025, 'Central High', 'N'), ('0301', 2026, 'Central High', 'Y'),
@@ -38,7 +39,9 @@ INSERT INTO StudentDemographic (StudentNumber, _DistBldg, _Year, Status, EMISId,
   ('1005', '0302', 2026, 'A', NULL, 'Two', NULL, 'Homes', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
    'M', NULL, '09', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'NONE'),
   ('1006', '0301', 2025, 'A', NULL, 'Old', NULL, 'Year', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
-   'F', NULL, '12', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'REG');
+   'F', NULL, '12', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'REG'),
+  ('1007 ', '0301', 2026, 'A', NULL, 'Tim', NULL, 'Trail', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+   'M', NULL, '09', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'REG');
 INSERT INTO StudentEmisFD (StudentNumber, _DistBldg, _Year, StudentFreeLunchStatus) VALUES
   ('1001', '0301', 2026, 'F'), ('1003', '0301', 2026, 'R');
 INSERT INTO StudentContacts (StudentNumber, _DistBldg, _Year, Status, Is_Active, Name_Prefix, First_Name,
@@ -59,7 +62,10 @@ INSERT INTO StudentContacts (StudentNumber, _DistBldg, _Year, Status, Is_Active,
    'Home Number', '555-3333'),
   ('1003', '0301', 2026, 'I', 'Y', NULL, 'Ina', NULL, 'Gone', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
    NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'Y', 'Y', 'N', 'N', 0, 0, NULL,
-   'Home Number', '555-4444');
+   'Home Number', '555-4444'),
+  ('1007', '0301', 2026, 'A', 'Y', NULL, 'Tia', NULL, 'Trail', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+   NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'N', 'N', NULL, NULL, 0, 0, NULL,
+   NULL, NULL);
 INSERT INTO StudentTransportation (StudentNumber, _DistBldg, _Year, ParkingPermit, AssignedSpaces,
   VehicleDescription, LicensePlate, DriversLicenseNumber, DriversLicenseState, StudentDriver, StudentBussed,
   StudentWalker, DistanceToSchool, BusNumber, SecondBusNumber) VALUES
@@ -137,6 +143,8 @@ TEST_F(StudentTables, ActiveStudentsLinesAsTheImporterReadsThem)
                         "STEM", "", "No", "English", "Dayton", "2028", "White", "REG"}),
                   Line({"1005", "", "Two", "", "Homes", "", "", "", "", "", "", "", "", "M", "", "09", "Y", "",
                         "", "", "", "No", "", "", "", "", "REG"}),
+                  Line({"1007", "", "Tim", "", "Trail", "", "", "", "", "", "", "", "", "M", "", "09", "Y", "",
+                        "", "", "", "No", "", "", "", "", "REG"}),
               }));
     EXPECT_EQ(Lines("Students2.pef"), (std::vector<std::string>{"1001\tF"}));
     EXPECT_EQ(Lines("StudentCon.pef"),
@@ -147,11 +155,15 @@ TEST_F(StudentTables, ActiveStudentsLinesAsTheImporterReadsThem)
                         "Springfield", "OH", "45501", "555 123-4567", "555-1234", "555-9876 x12", "Y",
                         "555-0000", "mary@example.com", "Nurse", "General Hospital", "N", "English",
                         "Callsafter  5pm", "Yes", "Y", "Y", "Yes", "", "Prefers email"}),
+                  // The list holds the trimmed number, as the row test reads it.
+                  Line({"1007", "Tia--Trail", "", "Tia", "", "Trail", "", "", "", "", "", "", "", "", "", "", "",
+                        "", "", "", "", "", "", "", "No", "", "", "", "", ""}),
               }));
     EXPECT_EQ(Lines("StudentCon1.pef"),
               (std::vector<std::string>{
                   Line({"1001", "John-Q-Smith", "John", "Q", "Smith", "Work phone", "phone", "555-2222"}),
                   Line({"1001", "Mary--O'Brien", "Mary", "", "O'Brien", "Cell Phone", "phone", "555-1234"}),
+                  Line({"1007", "Tia--Trail", "Tia", "", "Trail", "", "phone", ""}),
               }));
     EXPECT_EQ(Lines("StudentLockers.pef"), (std::vector<std::string>{"1001\tL12\t10-20-30"}));
     EXPECT_EQ(Lines("StudentTransport.pef"),
@@ -169,13 +181,13 @@ TEST_F(StudentTables, StatusRulesDecideWhoIsExported)
         std::vector<std::string> active;     // StdActive of those lines
     };
     const Case cases[] = {
-        {"", "", {"1001", "1005"}, {"Y", "Y"}},
+        {"", "", {"1001", "1005", "1007"}, {"Y", "Y", "Y"}},
         // Items are trimmed and empty ones skipped, in the filter and the flag.
-        {" X ,, ", "", {"1001", "1002", "1005"}, {"Y", "Y", "Y"}},
+        {" X ,, ", "", {"1001", "1002", "1005", "1007"}, {"Y", "Y", "Y", "Y"}},
         // A cut-off date lets every status through; the flag still tells.
-        {"", "2025-06-30", {"1001", "1002", "1003", "1005"}, {"Y", "N", "N", "Y"}},
+        {"", "2025-06-30", {"1001", "1002", "1003", "1005", "1007"}, {"Y", "N", "N", "Y", "Y"}},
         // An unreadable date counts as none.
-        {"", "30/06/2025", {"1001", "1005"}, {"Y", "Y"}},
+        {"", "30/06/2025", {"1001", "1005", "1007"}, {"Y", "Y", "Y"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("codes '") + c.activeCodes + "' date '" + c.inactiveDate + "'");
