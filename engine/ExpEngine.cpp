@@ -2,11 +2,8 @@
 // produced, and the engine's own value functions of the student tables.
 #include "engine/ExpEngine.h"
 
-#include "util/XException.h"
-
 namespace {
 const char* const kExportDateFormat = "yyyy-mm-dd";
-
 } // namespace
 
 ExpEngine::ExpEngine(QObject* parent)

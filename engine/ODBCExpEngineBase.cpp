@@ -2,16 +2,20 @@
 // and its condition blocks, and the included-students list with its row test.
 #include "engine/ODBCExpEngineBase.h"
 
-#include "util/XException.h"
-
 #include <algorithm>
-
 #include <cstring>
 
 namespace {
 // Existence checks on (0x2), so optional tables and columns can be skipped.
 constexpr uint32_t kEngineOptions = 3;
 constexpr int kDatabaseTypeMSSQL = 5;
+
+// The order of the included-students list: plain bytes, the same for
+// sorting and searching.
+bool BytewiseLess(const XString& a, const XString& b)
+{
+    return std::strcmp(a.c_str(), b.c_str()) < 0;
+}
 } // namespace
 
 ODBCExpEngineBase::ODBCExpEngineBase(QObject* parent)
@@ -24,7 +28,7 @@ ODBCExpEngineBase::~ODBCExpEngineBase() = default;
 XString ODBCExpEngineBase::QuoteSqlText(const XString& text)
 {
     std::string quoted = "'";
-    for (const char c : std::string(text.c_str())) {
+    for (const char c : text.str()) {
         quoted += c;
         if (c == '\'')
             quoted += '\'';
@@ -54,9 +58,7 @@ bool ODBCExpEngineBase::IsIncludedStudent(const XString& studentNumber) const
 {
     const XString key = XString(studentNumber).Trim();
     return std::binary_search(m_includedStudents.begin(), m_includedStudents.end(), key,
-                              [](const XString& a, const XString& b) {
-                                  return std::strcmp(a.c_str(), b.c_str()) < 0;
-                              });
+                              BytewiseLess);
 }
 
 int ODBCExpEngineBase::IncludedStudentCount() const
@@ -143,13 +145,10 @@ void ODBCExpEngineBase::BuildIncludedStudents()
         for (bool more = GetFirstRecord(); more; more = GetNextRecord())
             m_includedStudents.push_back(GetText(number));
     }
-    // The row test compares trimmed texts byte-wise; sort the same way.
-    std::sort(m_includedStudents.begin(), m_includedStudents.end(),
-              [](const XString& a, const XString& b) { return std::strcmp(a.c_str(), b.c_str()) < 0; });
-    m_includedStudents.erase(std::unique(m_includedStudents.begin(), m_includedStudents.end(),
-                                         [](const XString& a, const XString& b) {
-                                             return std::strcmp(a.c_str(), b.c_str()) == 0;
-                                         }),
+    // The row test compares trimmed texts byte-wise; sort the same way. A
+    // student with several rows of the school and year is listed once.
+    std::sort(m_includedStudents.begin(), m_includedStudents.end(), BytewiseLess);
+    m_includedStudents.erase(std::unique(m_includedStudents.begin(), m_includedStudents.end()),
                              m_includedStudents.end());
     EndTable();
 }

@@ -1,12 +1,11 @@
 // The part of the extraction engine that every MORV table declaration shares:
-// the run's school, year and status settings, the student filter and the
-// included-students list, and thin wrappers around the writer's AddColumn.
+// the run's school, year and status settings, the student filter with its
+// condition blocks, and the included-students list with its row test.
 #pragma once
 
 #include "data/ODBCDataAccess.h"
 #include "util/XDate.h"
 #include "util/XString.h"
-#include "util/XVector.h"
 
 #include <QStringList>
 
@@ -68,6 +67,7 @@ protected:
 
     // A condition-only field owned by the engine until the next table ends.
     ODBCField* ConditionField(ODBCTable* table, const char* name);
+    void ReleaseConditionFields();
 
     // Builds the included-students list from StudentDemographic.
     void BuildIncludedStudents();
@@ -89,7 +89,4 @@ protected:
 private:
     std::vector<XString> m_includedStudents;     // kept sorted byte-wise
     std::vector<std::unique_ptr<ODBCField>> m_conditionFields;
-
-protected:
-    void ReleaseConditionFields();
 };
