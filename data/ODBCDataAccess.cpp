@@ -89,7 +89,7 @@ XString ODBCDataAccess::GetFieldTypeName(int32_t column)
     try {
         return FieldTypeName(m_result->Fields().Item(static_cast<long>(column)).Type());
     } catch (const AdoException& error) {
-        throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+        ThrowComError(error);
     }
 }
 
@@ -145,7 +145,7 @@ void ODBCDataAccess::Disconnect()
         if (m_connection->State() == adStateOpen)
             m_connection->Close();
     } catch (const AdoException& error) {
-        throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+        ThrowComError(error);
     }
 }
 
@@ -231,7 +231,7 @@ void ODBCDataAccess::CloseCurrentResult()
             m_result->Close();
     } catch (const AdoException& error) {
         m_result.reset();
-        throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+        ThrowComError(error);
     }
     m_result.reset();
 }
@@ -287,7 +287,7 @@ bool ODBCDataAccess::GetFirstRecord()
     } catch (const AdoException& error) {
         // A row that cannot be read must not look like the end of the table.
         Log(8, XString("GetFirstRecord Error: ") + error.Description().c_str());
-        throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+        ThrowComError(error);
     }
 }
 
@@ -302,7 +302,7 @@ bool ODBCDataAccess::GetNextRecord()
         return !m_result->IsEOF();
     } catch (const AdoException& error) {
         Log(8, XString("GetNextRecord Error: ") + error.Description().c_str());
-        throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+        ThrowComError(error);
     }
 }
 
@@ -313,7 +313,7 @@ int32_t ODBCDataAccess::GetFieldCount()
     try {
         return static_cast<int32_t>(m_result->Fields().Count());
     } catch (const AdoException& error) {
-        throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+        ThrowComError(error);
     }
 }
 
@@ -324,7 +324,7 @@ XString ODBCDataAccess::GetFieldName(int32_t column)
     try {
         return XString(m_result->Fields().Item(static_cast<long>(column)).Name().c_str());
     } catch (const AdoException& error) {
-        throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+        ThrowComError(error);
     }
 }
 
@@ -353,6 +353,11 @@ XString ODBCDataAccess::FormatComError(const AdoException& error, const AdoConne
     text += Bounded(com, 1000);
     Log(8, text);
     return text;
+}
+
+void ODBCDataAccess::ThrowComError(const AdoException& error)
+{
+    throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
 }
 
 void ODBCDataAccess::MaskPassword(XString& text)

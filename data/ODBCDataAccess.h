@@ -141,6 +141,9 @@ public:
     // The error collection of `connection` (may be nullptr) and the error
     // itself as one text, which is also logged.
     XString FormatComError(const AdoException& error, const AdoConnection* connection);
+    // That text (logged) for this data access object's connection, thrown as
+    // an XException carrying the driver's error code.
+    [[noreturn]] void ThrowComError(const AdoException& error);
     // Masks every password value of a connection string in place.
     static void MaskPassword(XString& text);
     void ExportComplete() override;
