@@ -69,6 +69,18 @@ void AppendTwoDigits(std::string& out, int value)
     out.append(std::to_string(value));
 }
 
+// A day or month field by its run length: the number (1), two digits (2),
+// the short name (3) or the full name (4 or more). A day's name is its weekday.
+void AppendNumberOrName(std::string& out, int run, int number, const char* name)
+{
+    if (run == 1)
+        out.append(std::to_string(number));
+    else if (run == 2)
+        AppendTwoDigits(out, number);
+    else
+        AppendName(out, name, run == 3 ? 3 : -1);
+}
+
 // Format tokens: letter runs (or digit runs), where "MMM" at the start of a
 // token takes every following M/m, and any other letter run ends before a
 // later "MMM".
@@ -262,27 +274,13 @@ XString XDate::Format(const char* format) const
         bool copy = false;
         switch (family) {
         case 'D':
-            if (run == 1)
-                out.append(std::to_string(day));
-            else if (run == 2)
-                AppendTwoDigits(out, day);
-            else if (run == 3)
-                AppendName(out, weekday, 3);
-            else
-                AppendName(out, weekday, -1);
+            AppendNumberOrName(out, run, day, weekday);
             break;
         case 'W':
             AppendName(out, weekday, run <= 3 ? run : -1);
             break;
         case 'M':
-            if (run == 1)
-                out.append(std::to_string(month));
-            else if (run == 2)
-                AppendTwoDigits(out, month);
-            else if (run == 3)
-                AppendName(out, monthName, 3);
-            else
-                AppendName(out, monthName, -1);
+            AppendNumberOrName(out, run, month, monthName);
             break;
         case 'Y':
             if (run == 4)
