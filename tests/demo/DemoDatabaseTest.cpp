@@ -26,6 +26,12 @@ std::string ReadFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The WHERE condition that picks the rows of the live year of the main building.
+std::string LiveSchoolFilter()
+{
+    return std::string("_DistBldg = '") + demo::school::kMainBuilding + "' AND _Year = " + demo::school::kLiveYear;
+}
+
 class DemoDatabaseTest : public ::testing::Test {
 protected:
     std::string Path(const std::string& name) const { return (dir_.path() + "/" + QString::fromStdString(name)).toStdString(); }
@@ -210,8 +216,7 @@ TEST_F(DemoDatabaseTest, HoldsTheAwkwardValuesOfRealSites)
     DemoOptions options;
     options.students = 300;
     DemoDatabase db(Write("shapes.db", options));
-    const std::string live = std::string("_DistBldg = '") + demo::school::kMainBuilding + "' AND _Year = " +
-                             demo::school::kLiveYear;
+    const std::string live = LiveSchoolFilter();
     struct Case {
         const char* what;
         std::string query;
@@ -326,8 +331,7 @@ TEST_F(DemoDatabaseTest, BuildsATwentyThousandStudentSchool)
     DemoOptions options;
     options.students = 20000;
     DemoDatabase db(Write("large.db", options));
-    const std::string live = std::string("_DistBldg = '") + demo::school::kMainBuilding + "' AND _Year = " +
-                             demo::school::kLiveYear;
+    const std::string live = LiveSchoolFilter();
     EXPECT_EQ(db.QueryInt("SELECT COUNT(*) FROM StudentDemographic WHERE " + live), 20000);
     const long long schoolDays = db.QueryInt("SELECT COUNT(*) FROM SchoolCalendar WHERE " + live +
                                              " AND MasterCalendar_CalendarCode = 'REG'");
