@@ -54,8 +54,11 @@ void ExpEngine::PrepareRun(const ParamMap& parameters)
     // would export empty tables as a success; stop before any file or the
     // bookkeeping record is touched.
     if (m_schoolYear.IsEmpty()) {
-        LogAndThrow(3, XString("No live school year found for school \"") + m_schoolNumber +
-                           "\" in the School or Schools table; nothing was exported.");
+        XString message = XString("No live school year found for school \"") + m_schoolNumber +
+                          "\" in the School or Schools table; nothing was exported.";
+        if (!m_schoolYearError.IsEmpty())
+            message += XString(" The lookup failed: ") + m_schoolYearError;
+        LogAndThrow(3, message);
     }
     ConnectForRun();
     LogRunSettings();

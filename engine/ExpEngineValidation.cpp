@@ -35,6 +35,8 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
                                      bool plural)
 {
     Log(7, "Getting School Year...", "ExpEngine::GetLiveSchoolYear");
+    if (!plural)
+        m_schoolYearError.Clear();
     XString year;
     try {
         ConnectWith(dsn, user, pwd);
@@ -64,9 +66,19 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
         CloseQuery();
         SetDistinct(false);
         ReleaseConditionFields();
-    } catch (...) {
+    } catch (const std::exception& error) {
         // A missing School table is normal for sites that only have Schools;
         // the fallback below tries that table next.
+        // Keep the first lookup's cause: the fallback's "no Schools table"
+        // would hide a connection failure.
+        if (m_schoolYearError.IsEmpty())
+            m_schoolYearError = error.what();
+        Log(4, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
+        Log(8, error.what(), "ExpEngine::GetLiveSchoolYear");
+        SetDistinct(false);
+        ReleaseConditionFields();
+        year.Clear();
+    } catch (...) {
         Log(4, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
         SetDistinct(false);
         ReleaseConditionFields();

@@ -81,6 +81,9 @@ protected:
     QStringList m_activeCodes;       // trimmed, non-empty items
     bool m_staffFiltered = false;
     bool m_pluralSchoolTable = false;
+    // Why the last live-year lookup failed (empty when it ran cleanly), so a
+    // run without a year can name the cause, such as an unknown data source.
+    XString m_schoolYearError;
 
     // Staff code -> staff key, filled by the Staff table and read by Student
     // Demographics.

@@ -23,6 +23,7 @@ struct RunCase
     const char *dsn;      // empty: the test source's own DSN
     QStringList switches; // which exports are asked for
     QStringList logHolds; // why the run failed, as the log file tells support
+    QStringList consoleHolds; // why the run failed, as the importer shows it
 };
 
 void PrintTo(const RunCase &c, std::ostream *os) { *os << c.name; }
@@ -92,6 +93,8 @@ TEST_P(FailedRun, EndsAsOneReadableFailureWithoutThePassword)
                                                    + QStringLiteral(".log")));
     for (const QString &reason : c.logHolds)
         EXPECT_TRUE(log.contains(reason)) << reason.toStdString() << " not in:\n" << log.toStdString();
+    for (const QString &reason : c.consoleHolds)
+        EXPECT_TRUE(out.contains(reason)) << reason.toStdString() << " not in:\n" << out.toStdString();
 
     const QString everything = out + r.err + everythingIn(work.path()) + everythingIn(home.path());
     EXPECT_FALSE(everything.contains(kPassword)) << everything.toStdString();
@@ -102,11 +105,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Without an export switch the run asks for attendance too and is
         // refused before it connects.
-        RunCase{"required_parameters_only", "MorvAppNoSuchSource", {}, {"attendance update export"}},
+        RunCase{"required_parameters_only", "MorvAppNoSuchSource", {}, {"attendance update export"},
+                {"attendance update export"}},
         RunCase{"source_does_not_exist", "MorvAppNoSuchSource", {QStringLiteral("--demo")},
-                {"Data source name not found"}},
+                {"Data source name not found"}, {"The lookup failed: ", "Data source name not found"}},
         RunCase{"source_without_school_tables", "", {QStringLiteral("--demo")},
-                {"Connected to data source.", "No live school year found for school \"1\""}}),
+                {"Connected to data source.", "No live school year found for school \"1\""},
+                {"No live school year found for school \"1\""}}),
     [](const ::testing::TestParamInfo<RunCase> &info) { return std::string(info.param.name); });
 
 } // namespace
