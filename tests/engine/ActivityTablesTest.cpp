@@ -82,32 +82,10 @@ INSERT INTO StudentMedical (StudentNumber, _DistBldg, _Year, prescr_DateReceived
    NULL, NULL, NULL, NULL, NULL);
 )SQL";
 
-std::string Line(std::initializer_list<const char*> fields)
-{
-    std::string line;
-    bool first = true;
-    for (const char* field : fields) {
-        if (!first)
-            line += '\t';
-        line += field;
-        first = false;
-    }
-    return line;
-}
-
 std::string ReadBytes(const QString& path)
 {
     std::ifstream in(path.toStdString(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Starts a run the way Execute does, up to the first table.
-void Prepare(TestEngine& engine, const QTemporaryDir& folder, const ParamMap& parameters = RunParameters())
-{
-    engine.m_parameters = parameters;
-    ASSERT_TRUE(engine.SetPDEFolder(ToXString(folder.path())));
-    engine.PrepareRun(parameters);
-    engine.StartImport();
 }
 
 // Every table of this group, in run order.
@@ -126,26 +104,18 @@ void CreateActivityTables(TestEngine& engine)
     engine.FinishImport();
 }
 
-class ActivityTables : public ::testing::Test
+class ActivityTables : public SchoolTableTest
 {
 protected:
-    void SetUp() override
+    ActivityTables()
+        : SchoolTableTest({kSchool, kMedical})
     {
-        ASSERT_TRUE(m_folder.isValid());
-        m_school.Exec(kSchool);
-        m_school.Exec(kMedical);
     }
-
-    std::vector<std::string> Lines(const char* file) const { return ReadLines(m_folder.filePath(file)); }
-
-    EngineTestSchool m_school;
-    QTemporaryDir m_folder;
-    TestEngine m_engine;
 };
 
 TEST_F(ActivityTables, LinesAsTheImporterReadsThem)
 {
-    Prepare(m_engine, m_folder);
+    ASSERT_TRUE(StartExport(m_engine, m_folder));
     CreateActivityTables(m_engine);
     struct Case {
         const char* file;
@@ -180,7 +150,7 @@ TEST_F(ActivityTables, LinesAsTheImporterReadsThem)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        EXPECT_EQ(Sorted(Lines(c.file)), Sorted(c.lines));
+        EXPECT_EQ(SortedLines(c.file), Sorted(c.lines));
     }
     const std::vector<std::string> codes = Lines("AttCodes.pef");
     ASSERT_EQ(codes.size(), 18u);
@@ -193,7 +163,7 @@ TEST_F(ActivityTables, LinesAsTheImporterReadsThem)
 // date, alert name. Any flag starting with Y or T marks a critical alert.
 TEST_F(ActivityTables, AlertKeysFollowAStableOrder)
 {
-    Prepare(m_engine, m_folder);
+    ASSERT_TRUE(StartExport(m_engine, m_folder));
     m_engine.CreateStudentNotes();
     EXPECT_EQ(Lines("StudentNotes.pef"),
               (std::vector<std::string>{
@@ -207,7 +177,7 @@ TEST_F(ActivityTables, AlertKeysFollowAStableOrder)
 
 TEST_F(ActivityTables, MedicalHistoryWritesSixSafeLinesPerRecord)
 {
-    Prepare(m_engine, m_folder);
+    ASSERT_TRUE(StartExport(m_engine, m_folder));
     m_engine.CreateStudentMedicalHistory();
     m_engine.FinishImport();
     const std::vector<std::string> lines = Lines("StudentMedHist.pef");
@@ -244,7 +214,7 @@ TEST_F(ActivityTables, MedicalHistoryWritesSixSafeLinesPerRecord)
         EXPECT_NE(lines[i].find(std::string("\t") + categories[i % 6] + "\t"), std::string::npos);
         EXPECT_EQ(lines[i].substr(0, 4), lines[i - i % 6].substr(0, 4));
     }
-    const std::vector<std::string> header = ReadLines(m_folder.filePath("MORV.PDE"));
+    const std::vector<std::string> header = Lines("MORV.PDE");
     EXPECT_EQ(std::count(header.begin(), header.end(),
                          "MedHistStdRef\tMedHistKey\tMedHistDate\tMedHistTypeRef\tMedHistTypeCategory\tMedHistNote"),
               1);
@@ -256,11 +226,11 @@ TEST_F(ActivityTables, ASchoolsOwnAttendanceCodesFileIsKept)
     {
         std::ofstream(m_folder.filePath("AttCodes.pef").toStdString(), std::ios::binary) << own;
     }
-    Prepare(m_engine, m_folder);
+    ASSERT_TRUE(StartExport(m_engine, m_folder));
     CreateActivityTables(m_engine);
     EXPECT_EQ(ReadBytes(m_folder.filePath("AttCodes.pef")), own);
     EXPECT_TRUE(m_engine.Logged("Attendance Codes File exists, so will not overwrite."));
-    const std::vector<std::string> header = ReadLines(m_folder.filePath("MORV.PDE"));
+    const std::vector<std::string> header = Lines("MORV.PDE");
     EXPECT_EQ(std::count(header.begin(), header.end(), "#include \"AttCodes.pef\""), 1);
     EXPECT_EQ(std::count(header.begin(), header.end(),
                          "AttCodeKey\tAttCodeDesc\tAttCodeAbs\tAttCodeTardy\tAttCodeExcused"),
@@ -306,7 +276,7 @@ TEST(ActivityTablesMissing, OptionalTablesAreSkippedWithTheirMessages)
 
         TestEngine engine;
         QTemporaryDir folder;
-        Prepare(engine, folder);
+        ASSERT_TRUE(StartExport(engine, folder));
         CreateActivityTables(engine);
 
         for (const QString& message : c.messages)
@@ -328,7 +298,7 @@ TEST(ActivityTablesMissing, RequiredTableMissingFailsTheTableByName)
     school.Exec("DROP TABLE CommunityService;");
     TestEngine engine;
     QTemporaryDir folder;
-    Prepare(engine, folder);
+    ASSERT_TRUE(StartExport(engine, folder));
     try {
         engine.CreateStudentCommunityService();
         FAIL() << "a run without CommunityService went on";

@@ -9,11 +9,14 @@
 #include "engine/ExpEngine.h"
 #include "tests/support/TestOdbcSource.h"
 
+#include <gtest/gtest.h>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -103,6 +106,20 @@ inline ParamMap RunParameters(const QString& school = "0301")
     return parameters;
 }
 
+// Starts a run the way Execute does, up to the first table: the export
+// folder, the run settings with the included-students list, and the import.
+// False when the engine refuses the export folder.
+inline bool StartExport(TestEngine& engine, const QTemporaryDir& folder,
+                        const ParamMap& parameters = RunParameters())
+{
+    engine.m_parameters = parameters;
+    if (!engine.SetPDEFolder(ToXString(folder.path())))
+        return false;
+    engine.PrepareRun(parameters);
+    engine.StartImport();
+    return true;
+}
+
 // The lines of a file split at CR LF; a missing file gives no lines and
 // `exists` false.
 inline std::vector<std::string> ReadLines(const QString& path, bool* exists = nullptr)
@@ -132,3 +149,49 @@ inline std::vector<std::string> Sorted(std::vector<std::string> lines)
     std::sort(lines.begin(), lines.end());
     return lines;
 }
+
+// The fields of one expected line joined by TAB.
+inline std::string Line(std::initializer_list<const char*> fields)
+{
+    std::string line;
+    bool first = true;
+    for (const char* field : fields) {
+        if (!first)
+            line += '\t';
+        line += field;
+        first = false;
+    }
+    return line;
+}
+
+// A table test: the school filled with `rows`, an export folder and an engine.
+class SchoolTableTest : public ::testing::Test
+{
+protected:
+    explicit SchoolTableTest(std::initializer_list<const char*> rows)
+        : m_rows(rows)
+    {
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_folder.isValid());
+        for (const char* sql : m_rows)
+            m_school.Exec(sql);
+    }
+
+    // The lines of a file of the export folder, as written or sorted.
+    std::vector<std::string> Lines(const char* file, bool* exists = nullptr) const
+    {
+        return ReadLines(m_folder.filePath(file), exists);
+    }
+    std::vector<std::string> SortedLines(const char* file, bool* exists = nullptr) const
+    {
+        return Sorted(Lines(file, exists));
+    }
+
+    std::vector<const char*> m_rows;
+    EngineTestSchool m_school;
+    QTemporaryDir m_folder;
+    TestEngine m_engine;
+};

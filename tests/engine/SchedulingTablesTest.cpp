@@ -75,36 +75,18 @@ INSERT INTO Staff (StaffID, StaffCode, _DistBldg, _Year, NamePrefix, FirstName, 
    NULL, NULL, NULL);
 )SQL";
 
-std::string Line(std::initializer_list<const char*> fields)
-{
-    std::string line;
-    bool first = true;
-    for (const char* field : fields) {
-        if (!first)
-            line += '\t';
-        line += field;
-        first = false;
-    }
-    return line;
-}
-
-class SchedulingTables : public ::testing::Test
+class SchedulingTables : public SchoolTableTest
 {
 protected:
-    void SetUp() override
+    SchedulingTables()
+        : SchoolTableTest({kSchool, kStaff})
     {
-        ASSERT_TRUE(m_folder.isValid());
-        m_school.Exec(kSchool);
-        m_school.Exec(kStaff);
     }
 
     // Runs the tables of this group in the order Execute does.
     void Export(TestEngine& engine, const QTemporaryDir& folder, const ParamMap& parameters)
     {
-        engine.m_parameters = parameters;
-        ASSERT_TRUE(engine.SetPDEFolder(ToXString(folder.path())));
-        engine.PrepareRun(parameters);
-        engine.StartImport();
+        ASSERT_TRUE(StartExport(engine, folder, parameters));
         engine.CreateCalendar();
         engine.CreateSections();
         engine.CreateTerms();
@@ -114,15 +96,6 @@ protected:
         engine.CreateStudentGrades();
         engine.FinishImport();
     }
-
-    std::vector<std::string> Lines(const char* file) const
-    {
-        return Sorted(ReadLines(m_folder.filePath(file)));
-    }
-
-    EngineTestSchool m_school;
-    QTemporaryDir m_folder;
-    TestEngine m_engine;
 };
 
 TEST_F(SchedulingTables, LinesAsTheImporterReadsThem)
@@ -157,11 +130,11 @@ TEST_F(SchedulingTables, LinesAsTheImporterReadsThem)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        EXPECT_EQ(Lines(c.file), Sorted(c.lines));
+        EXPECT_EQ(SortedLines(c.file), Sorted(c.lines));
     }
     // Staff: zip with its extension, the phone formatted, comments on one
     // line; "0" is no first name; employed today and with no leave date.
-    const std::vector<std::string> staff = Lines("Staff.pef");
+    const std::vector<std::string> staff = SortedLines("Staff.pef");
     ASSERT_EQ(staff.size(), 3u);
     EXPECT_EQ(staff[0], Line({"T100", "Ms.", "Ann", "", "Smith", "1 Oak St", "", "Springfield", "OH", "45501-1234",
                               "555-1234", "ann@example.org", "2010/08/15 0:00:00", "", "Math  depthead"}));
@@ -221,7 +194,7 @@ TEST_F(SchedulingTables, StaffNamesThatAreNumbersAreEmpty)
     Export(m_engine, m_folder, RunParameters());
 
     std::map<std::string, std::string> firstNames;
-    for (const std::string& line : ReadLines(m_folder.filePath("Staff.pef"))) {
+    for (const std::string& line : Lines("Staff.pef")) {
         const size_t key = line.find('\t');
         const size_t salutation = line.find('\t', key + 1);
         firstNames[line.substr(0, key)] = line.substr(salutation + 1, line.find('\t', salutation + 1) - salutation - 1);
@@ -236,7 +209,7 @@ TEST_F(SchedulingTables, StaffNamesThatAreNumbersAreEmpty)
 TEST_F(SchedulingTables, HeaderFileListsEveryTableWithItsFields)
 {
     Export(m_engine, m_folder, RunParameters());
-    const std::vector<std::string> header = ReadLines(m_folder.filePath("MORV.PDE"));
+    const std::vector<std::string> header = Lines("MORV.PDE");
     const auto has = [&](const std::string& line) {
         return std::count(header.begin(), header.end(), line) == 1;
     };
@@ -263,11 +236,7 @@ TEST(SchedulingTablesMissing, RequiredColumnMissingFailsTheTableByName)
     school.Exec("ALTER TABLE Staff DROP COLUMN StaffCode;");
     TestEngine engine;
     QTemporaryDir folder;
-    const ParamMap parameters = RunParameters();
-    engine.m_parameters = parameters;
-    ASSERT_TRUE(engine.SetPDEFolder(ToXString(folder.path())));
-    engine.PrepareRun(parameters);
-    engine.StartImport();
+    ASSERT_TRUE(StartExport(engine, folder));
     try {
         engine.CreateStaff();
         FAIL() << "a Staff table without StaffCode was written";

@@ -78,37 +78,19 @@ INSERT INTO StudentAbsenceSummary (StudentNumber, Building, Year, DaysAttended, 
   ('1001', '0301', 2026, 150.5, 2, 0, 1), ('1005', '0301', 2026, 149, 1, 1, 0), ('1003', '0301', 2026, 90, 0, 9, 0);
 )SQL";
 
-// The fields of one expected line joined by TAB.
-std::string Line(std::initializer_list<const char*> fields)
-{
-    std::string line;
-    bool first = true;
-    for (const char* field : fields) {
-        if (!first)
-            line += '\t';
-        line += field;
-        first = false;
-    }
-    return line;
-}
-
-class StudentTables : public ::testing::Test
+class StudentTables : public SchoolTableTest
 {
 protected:
-    void SetUp() override
+    StudentTables()
+        : SchoolTableTest({kSchool})
     {
-        ASSERT_TRUE(m_folder.isValid());
-        m_school.Exec(kSchool);
     }
 
     // Runs the student tables the way Execute does, with the staff-code map
     // as the Staff table would have left it.
     void Export(ParamMap parameters)
     {
-        m_engine.m_parameters = parameters;
-        ASSERT_TRUE(m_engine.SetPDEFolder(ToXString(m_folder.path())));
-        m_engine.PrepareRun(parameters);
-        m_engine.StartImport();
+        ASSERT_TRUE(StartExport(m_engine, m_folder, parameters));
         m_engine.m_staffCodeMap[XString("T7")] = XString("STAFF7");
         m_engine.CreateStudentDemographics();
         m_engine.CreateStudentLunchCodes();
@@ -119,15 +101,6 @@ protected:
         m_engine.CreateStudentSummaryAttendance();
         m_engine.FinishImport();
     }
-
-    std::vector<std::string> Lines(const char* file, bool* exists = nullptr) const
-    {
-        return Sorted(ReadLines(m_folder.filePath(file), exists));
-    }
-
-    EngineTestSchool m_school;
-    QTemporaryDir m_folder;
-    TestEngine m_engine;
 };
 
 TEST_F(StudentTables, ActiveStudentsLinesAsTheImporterReadsThem)
@@ -136,7 +109,7 @@ TEST_F(StudentTables, ActiveStudentsLinesAsTheImporterReadsThem)
 
     // 1002 (status X) and 1003 (inactive) are left out; 1004 has no calendar
     // of the school; 1005 is exported once although enrolled twice.
-    EXPECT_EQ(Lines("Students.pef"),
+    EXPECT_EQ(SortedLines("Students.pef"),
               (std::vector<std::string>{
                   Line({"1001", "EM1001", "Ren\xE9" "e", "", "O'Brien", "", "Rennie", "12 Elm St", "Apt4",
                         "Springfield", "OH", "45501-1234", "555-1234", "F", "", "09", "Y", "101", "STAFF7",
@@ -146,8 +119,8 @@ TEST_F(StudentTables, ActiveStudentsLinesAsTheImporterReadsThem)
                   Line({"1007", "", "Tim", "", "Trail", "", "", "", "", "", "", "", "", "M", "", "09", "Y", "",
                         "", "", "", "No", "", "", "", "", "REG"}),
               }));
-    EXPECT_EQ(Lines("Students2.pef"), (std::vector<std::string>{"1001\tF"}));
-    EXPECT_EQ(Lines("StudentCon.pef"),
+    EXPECT_EQ(SortedLines("Students2.pef"), (std::vector<std::string>{"1001\tF"}));
+    EXPECT_EQ(SortedLines("StudentCon.pef"),
               (std::vector<std::string>{
                   Line({"1001", "John-Q-Smith", "", "John", "Q", "Smith", "", "Father", "", "", "", "", "", "",
                         "", "", "", "", "", "", "", "", "", "", "No", "N", "N", "", "Yes", ""}),
@@ -159,16 +132,16 @@ TEST_F(StudentTables, ActiveStudentsLinesAsTheImporterReadsThem)
                   Line({"1007", "Tia--Trail", "", "Tia", "", "Trail", "", "", "", "", "", "", "", "", "", "", "",
                         "", "", "", "", "", "", "", "No", "", "", "", "", ""}),
               }));
-    EXPECT_EQ(Lines("StudentCon1.pef"),
+    EXPECT_EQ(SortedLines("StudentCon1.pef"),
               (std::vector<std::string>{
                   Line({"1001", "John-Q-Smith", "John", "Q", "Smith", "Work phone", "phone", "555-2222"}),
                   Line({"1001", "Mary--O'Brien", "Mary", "", "O'Brien", "Cell Phone", "phone", "555-1234"}),
                   Line({"1007", "Tia--Trail", "Tia", "", "Trail", "", "phone", ""}),
               }));
-    EXPECT_EQ(Lines("StudentLockers.pef"), (std::vector<std::string>{"1001\tL12\t10-20-30"}));
-    EXPECT_EQ(Lines("StudentTransport.pef"),
+    EXPECT_EQ(SortedLines("StudentLockers.pef"), (std::vector<std::string>{"1001\tL12\t10-20-30"}));
+    EXPECT_EQ(SortedLines("StudentTransport.pef"),
               (std::vector<std::string>{"1005\tP9\tS12\tBlue sedan\tABC123\tD555\tOH\tY\tN\tN\t\t7\t"}));
-    EXPECT_EQ(Lines("StudentAttendance.pef"),
+    EXPECT_EQ(SortedLines("StudentAttendance.pef"),
               (std::vector<std::string>{"1001\t150.5\t2\t0\t1", "1005\t149\t1\t1\t0"}));
 }
 
@@ -196,10 +169,7 @@ TEST_F(StudentTables, StatusRulesDecideWhoIsExported)
         ParamMap parameters = RunParameters();
         parameters["activecodes"] = c.activeCodes;
         parameters["inactivedate"] = c.inactiveDate;
-        engine.m_parameters = parameters;
-        ASSERT_TRUE(engine.SetPDEFolder(ToXString(folder.path())));
-        engine.PrepareRun(parameters);
-        engine.StartImport();
+        ASSERT_TRUE(StartExport(engine, folder, parameters));
         engine.CreateStudentDemographics();
 
         std::vector<std::string> students, active;
@@ -220,7 +190,7 @@ TEST_F(StudentTables, StatusRulesDecideWhoIsExported)
 TEST_F(StudentTables, HeaderFileListsTablesWithCustomFieldsOnce)
 {
     Export(RunParameters());
-    const std::vector<std::string> header = ReadLines(m_folder.filePath("MORV.PDE"));
+    const std::vector<std::string> header = Lines("MORV.PDE");
     const auto count = [&](const std::string& line) {
         return std::count(header.begin(), header.end(), line);
     };
@@ -247,11 +217,7 @@ TEST(StudentTablesOptional, MissingLockerViewAndPagerColumnAreSkipped)
 
     TestEngine engine;
     QTemporaryDir folder;
-    const ParamMap parameters = RunParameters();
-    engine.m_parameters = parameters;
-    ASSERT_TRUE(engine.SetPDEFolder(ToXString(folder.path())));
-    engine.PrepareRun(parameters);
-    engine.StartImport();
+    ASSERT_TRUE(StartExport(engine, folder));
     engine.CreateStudentContacts();
     engine.CreateStudentLockers();
     engine.FinishImport();
