@@ -305,3 +305,9 @@ int ExpEngine::WriteAndEndTable(bool filterStudents)
     EndTable();
     return rows;
 }
+
+void ExpEngine::SkipTable(int level, const XString& reason, const XString& method)
+{
+    Log(level, reason, method);
+    EndTable();
+}

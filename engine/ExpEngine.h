@@ -94,6 +94,9 @@ protected:
     // Writes the declared table with the included-students row test (or
     // every row when `filterStudents` is false) and ends it.
     int WriteAndEndTable(bool filterStudents = true);
+    // Ends the declared table unwritten, logging why: a site may lack an
+    // optional source table or column, and the run goes on without it.
+    void SkipTable(int level, const XString& reason, const XString& method);
 
     // Value functions of the student tables.
     XString ZipValue();
@@ -131,6 +134,8 @@ protected:
 private:
     void AddContactNameColumns(ODBCTable* contacts);
     void AddContactConditions(ODBCTable* contacts);
+    void AddFeeColumns(ODBCTable* fees, const char* keySuffix);
+    void AddFeeConditions(ODBCTable* students, ODBCTable* fees, const char* amountColumn);
 
     void ReadRunSettings(const ParamMap& parameters);
     void ReadInactiveCutoff(const XString& text);

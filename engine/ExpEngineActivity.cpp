@@ -132,29 +132,40 @@ XString FeeCategory(const XString& feeType)
 }
 } // namespace
 
+// The columns both tables start with: student, key (the fee id with the
+// table's suffix), account, category and name.
+void ExpEngine::AddFeeColumns(ODBCTable* f, const char* keySuffix)
+{
+    m_fldStudentNumber = Column(f, "StudentNumber", &ExpEngine::TextValue, "FeeStdRef", true);
+    AddColumn(f, "FeeId", [this, keySuffix] { return TextValue() + keySuffix; }, "FeeKey", 1);
+    AddColumn(f, "StudentNumber", [] { return XString("school_acc"); }, "FeeAccountRef", 1);
+    AddColumn(f, "FeeType", [this] { return FeeCategory(TextValue()); }, "FeeCategoryRef", 1);
+    Column(f, "FeeDescription", &ExpEngine::TextValue, "FeeName", true);
+}
+
+// Fee rows of active students of the school and year whose amount is not 0.
+void ExpEngine::AddFeeConditions(ODBCTable* s, ODBCTable* f, const char* amountColumn)
+{
+    AddCondition("", ConditionField(f, "StudentNumber"), "=", ConditionField(s, "StudentNumber"), 0);
+    AddCondition("AND", ConditionField(f, amountColumn), "<>", "0", 0);
+    AddSchoolYearConditions(s, "AND");
+    AddSchoolYearConditions(f, "AND");
+    AddActiveStatusGroup(ConditionField(s, "Status"));
+}
+
 void ExpEngine::CreateStudentSchoolFees()
 {
     StartTable("Student School Fees", "StudentFees.pef", 0);
     ODBCTable* s = AddTable("StudentDemographic", "S", true);
     ODBCTable* f = AddTable("StudentFees", "F", false);
-    if (!f) {
-        Log(7, kNoFeesTable, kFeesSource);
-        EndTable();
-        return;
-    }
-    m_fldStudentNumber = Column(f, "StudentNumber", &ExpEngine::TextValue, "FeeStdRef", true);
-    AddColumn(f, "FeeId", [this] { return TextValue() + "-F"; }, "FeeKey", 1);
-    AddColumn(f, "StudentNumber", [] { return XString("school_acc"); }, "FeeAccountRef", 1);
-    AddColumn(f, "FeeType", [this] { return FeeCategory(TextValue()); }, "FeeCategoryRef", 1);
-    Column(f, "FeeDescription", &ExpEngine::TextValue, "FeeName", true);
+    if (!f)
+        return SkipTable(7, kNoFeesTable, kFeesSource);
+
+    AddFeeColumns(f, "-F");
     Column(f, "FeeAmount", &ExpEngine::CurrencyValue, "FeeDebit", true);
     Column(f, "FeeDate", &ExpEngine::TextValue, "FeeDate", true);
 
-    AddCondition("", ConditionField(f, "StudentNumber"), "=", ConditionField(s, "StudentNumber"), 0);
-    AddCondition("AND", ConditionField(f, "FeeAmount"), "<>", "0", 0);
-    AddSchoolYearConditions(s, "AND");
-    AddSchoolYearConditions(f, "AND");
-    AddActiveStatusGroup(ConditionField(s, "Status"));
+    AddFeeConditions(s, f, "FeeAmount");
 
     WriteAndEndTable();
 }
@@ -164,25 +175,15 @@ void ExpEngine::CreateStudentSchoolPayments()
     StartTable("Student School Payments", "StuFeesPay.pef", 0);
     ODBCTable* s = AddTable("StudentDemographic", "S", true);
     ODBCTable* f = AddTable("StudentFees", "F", false);
-    if (!f) {
-        Log(7, kNoFeesTable, kFeesSource);
-        EndTable();
-        return;
-    }
-    m_fldStudentNumber = Column(f, "StudentNumber", &ExpEngine::TextValue, "FeeStdRef", true);
-    AddColumn(f, "FeeId", [this] { return TextValue() + "-P"; }, "FeeKey", 1);
-    AddColumn(f, "StudentNumber", [] { return XString("school_acc"); }, "FeeAccountRef", 1);
-    AddColumn(f, "FeeType", [this] { return FeeCategory(TextValue()); }, "FeeCategoryRef", 1);
-    Column(f, "FeeDescription", &ExpEngine::TextValue, "FeeName", true);
+    if (!f)
+        return SkipTable(7, kNoFeesTable, kFeesSource);
+
+    AddFeeColumns(f, "-P");
     Column(f, "TotalPaid", &ExpEngine::CurrencyValue, "FeeCredit", true);
     Column(f, "FeeDate", &ExpEngine::TextValue, "FeeDate", true);
     Column(f, "FeeCode", &ExpEngine::TextValue, "FeeCode", true);
 
-    AddCondition("", ConditionField(f, "StudentNumber"), "=", ConditionField(s, "StudentNumber"), 0);
-    AddCondition("AND", ConditionField(f, "TotalPaid"), "<>", "0", 0);
-    AddSchoolYearConditions(s, "AND");
-    AddSchoolYearConditions(f, "AND");
-    AddActiveStatusGroup(ConditionField(s, "Status"));
+    AddFeeConditions(s, f, "TotalPaid");
 
     WriteAndEndTable();
 }
@@ -200,17 +201,11 @@ void ExpEngine::CreateStudentConductIncident()
     const char* const source = "ExpEngine::CreateStudentConductIncident";
     StartTable("Student Conduct", "ConductIncident.pef", 0);
     ODBCTable* c = AddTable("StudentDiscipline", "C", false);
-    if (!c) {
-        Log(7, kNoDiscipline, source);
-        EndTable();
-        return;
-    }
+    if (!c)
+        return SkipTable(7, kNoDiscipline, source);
     m_fldStudentNumber = Column(c, "StudentNumber", &ExpEngine::TextValue, "CndInPerpStdRef");
-    if (!m_fldStudentNumber) {
-        Log(7, kNoDisciplineStudent, source);
-        EndTable();
-        return;
-    }
+    if (!m_fldStudentNumber)
+        return SkipTable(7, kNoDisciplineStudent, source);
     ODBCField* schoolName = nullptr;  // declared below, read by the room value
     Column(c, "IncidentNumber", &ExpEngine::TextValue, "CndInKey", true);
     Column(c, "IncidentName", &ExpEngine::TextValue, "CndInTypeRef");
@@ -239,17 +234,11 @@ void ExpEngine::CreateStudentConductOutcomes()
     const char* const source = "ExpEngine::CreateStudentConductOutcome";
     StartTable("Student Conduct Outcomes", "ConductOutcome.pef", 0);
     ODBCTable* c = AddTable("StudentDiscipline", "C", false);
-    if (!c) {
-        Log(7, kNoDiscipline, source);
-        EndTable();
-        return;
-    }
+    if (!c)
+        return SkipTable(7, kNoDiscipline, source);
     m_fldStudentNumber = Column(c, "StudentNumber", &ExpEngine::TextValue, "CndOutTargetStdRef");
-    if (!m_fldStudentNumber) {
-        Log(7, kNoDisciplineStudent, source);
-        EndTable();
-        return;
-    }
+    if (!m_fldStudentNumber)
+        return SkipTable(7, kNoDisciplineStudent, source);
     Column(c, "IncidentNumber", &ExpEngine::TextValue, "CndOutInRef", true);
     AddColumn(c, "IncidentNumber", [this] { return TextValue() + "-A"; }, "CndOutKey", 1);
     Column(c, "Note", &ExpEngine::TextNoBreaksValue, "CndOutNote", true);
@@ -310,12 +299,10 @@ void ExpEngine::CreateStudentNotes()
 {
     StartTable("Student Notes", "StudentNotes.pef", 0);
     ODBCTable* n = AddTable("StudentAlert", "N", false);
-    if (!n) {
-        // Sites without alerts still get every other table of the run.
-        Log(4, "StudentAlert table does not exist, skipping Student Notes.", "ExpEngine::CreateStudentNotes");
-        EndTable();
-        return;
-    }
+    // Sites without alerts still get every other table of the run.
+    if (!n)
+        return SkipTable(4, "StudentAlert table does not exist, skipping Student Notes.",
+                         "ExpEngine::CreateStudentNotes");
     m_fldStudentNumber = Column(n, "StudentNumber", &ExpEngine::TextValue, "NoteStdRef", true);
     ODBCField* alertName = Column(n, "AlertName", &ExpEngine::NumberedKeyValue, "NoteKey", true);
     AddColumn(n, "IsCritical", [this] { return IsYesFlag(TextValue()) ? XString("Alert") : XString(); },
