@@ -5,6 +5,7 @@
 #include "data/ODBCDataAccess.h"
 
 #include <cctype>
+#include <cstring>
 
 #include "data/DatabaseTypes.h"
 #include "data/ValueText.h"
@@ -64,7 +65,7 @@ XString ODBCDataAccess::GetText(DataAccessField* field)
     if (length > 0 && (std::isspace(static_cast<unsigned char>(text.GetAt(0))) ||
                        std::isspace(static_cast<unsigned char>(text.GetAt(length - 1)))))
         text.Trim();
-    if (text.Find('\t') < text.GetLength())
+    if (std::memchr(text.c_str(), '\t', text.GetLength()))
         text.RemoveSet("\t");
     return text;
 }

@@ -1,25 +1,36 @@
 // Conversions of result values to text, numbers, flags and dates.
 #include "data/ValueText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
 
 using u128 = unsigned __int128;
 
-// Removes trailing "0" after a point, then a trailing point.
+// Removes trailing "0" after a point, then a trailing point, from the
+// text [begin, end); returns the new end.
+char* StripFraction(char* begin, char* end)
+{
+    if (std::find(begin, end, '.') == end)
+        return end;
+    while (end != begin && end[-1] == '0')
+        --end;
+    if (end != begin && end[-1] == '.')
+        --end;
+    return end;
+}
+
+// The same for a string.
 std::string StripFraction(std::string text)
 {
-    if (text.find('.') == std::string::npos)
-        return text;
-    while (!text.empty() && text.back() == '0')
-        text.pop_back();
-    if (!text.empty() && text.back() == '.')
-        text.pop_back();
+    text.resize(static_cast<size_t>(StripFraction(text.data(), text.data() + text.size()) - text.data()));
     return text;
 }
 
@@ -90,17 +101,88 @@ bool IsSignedNumber(const XString& text, bool allowPoint)
     return allowPoint ? rest.IsNumber() : rest.IsAllDigits();
 }
 
+// An integer in decimal ("-" for negatives), without a temporary string.
+template <typename Integer>
+XString IntegerText(Integer value)
+{
+    char buffer[24];
+    *std::to_chars(buffer, buffer + sizeof buffer - 1, value).ptr = '\0';
+    return XString(buffer);
+}
+
+// Writes `value` in decimal at `out`, two digits at least when `pad`;
+// returns the end.
+char* WriteNumber(char* out, int value, bool pad)
+{
+    if (pad && value >= 0 && value < 10)
+        *out++ = '0';
+    return std::to_chars(out, out + 16, value).ptr;
+}
+
+// The text of a date value, written directly: the export reads millions of
+// dates, and the general token formatter costs twenty times as much. The
+// result is exactly XDateTime::Format("YYYY/MM/DD HH:NN:SS") of the same
+// value: empty when the date is no date (before 1600), month, day, minutes
+// and seconds two digits, the hour unpadded (the formatter pads a lone hour
+// digit only before a letter or the end, and here ':' follows it).
+XString DateText(const AdoDateTime& value)
+{
+    const XDate date(value.year, value.month, value.day);
+    if (date.IsNull())
+        return XString();
+    const XTime time(value.hour, value.minute, value.second, value.millisecond);
+    int year = 0, month = 0, day = 0;
+    XDate::Split(date.GetDayNumber(), year, month, day);
+    char buffer[64];
+    char* p = WriteNumber(buffer, year, false);
+    *p++ = '/';
+    p = WriteNumber(p, month, true);
+    *p++ = '/';
+    p = WriteNumber(p, day, true);
+    *p++ = ' ';
+    p = WriteNumber(p, time.GetHour(), false);
+    *p++ = ':';
+    p = WriteNumber(p, time.GetMinute(), true);
+    *p++ = ':';
+    p = WriteNumber(p, time.GetSecond(), true);
+    *p = '\0';
+    return XString(buffer);
+}
+
 }  // namespace
 
 XString FormatNumber(double value)
 {
-    // to_chars rounds exactly as printf's "%.4f" does, at a fraction of its cost.
     char buffer[512];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4);
-    std::string text = StripFraction(std::string(buffer, result.ptr));
-    if (text == "-0")  // a tiny negative value rounds to zero, which has no sign
-        text = "0";
-    return XString(text.c_str());
+    char* end = nullptr;
+    // Most values are taken to four decimals by one multiplication: the
+    // scaled double is within 2^-13 of the exact scaled value below 2^40,
+    // so away from a half it rounds to the same whole number as the exact
+    // value does. Near a half (and for huge or non-finite values) to_chars
+    // decides, which rounds exactly as printf's "%.4f".
+    const double scaled = std::fabs(value) * 10000.0;
+    const double whole = std::floor(scaled);
+    if (scaled < 1e12 && std::fabs(scaled - whole - 0.5) > 1e-3) {
+        const uint64_t rounded = static_cast<uint64_t>(whole) + (scaled - whole > 0.5 ? 1 : 0);
+        char* p = buffer;
+        if (std::signbit(value))
+            *p++ = '-';
+        p = std::to_chars(p, buffer + 64, rounded / 10000).ptr;
+        const unsigned fraction = static_cast<unsigned>(rounded % 10000);
+        *p++ = '.';
+        *p++ = static_cast<char>('0' + fraction / 1000);
+        *p++ = static_cast<char>('0' + fraction / 100 % 10);
+        *p++ = static_cast<char>('0' + fraction / 10 % 10);
+        *p++ = static_cast<char>('0' + fraction % 10);
+        end = p;
+    } else {
+        end = std::to_chars(buffer, buffer + sizeof buffer - 1, value, std::chars_format::fixed, 4).ptr;
+    }
+    end = StripFraction(buffer, end);
+    *end = '\0';
+    if (std::strcmp(buffer, "-0") == 0)  // a tiny negative value rounds to zero, which has no sign
+        return XString("0");
+    return XString(buffer);
 }
 
 XString VariantToText(const AdoVariant& value)
@@ -111,13 +193,13 @@ XString VariantToText(const AdoVariant& value)
     case AdoVarType::I4:
     case AdoVarType::I8:
     case AdoVarType::Int:
-        return XString(static_cast<int64_t>(value.AsInt64()));
+        return IntegerText(value.AsInt64());
     case AdoVarType::UI1:
     case AdoVarType::UI2:
     case AdoVarType::UI4:
     case AdoVarType::UI8:
     case AdoVarType::UInt:
-        return XString(std::to_string(value.AsUInt64()).c_str());
+        return IntegerText(value.AsUInt64());
     case AdoVarType::R4:
     case AdoVarType::R8:
         return FormatNumber(value.AsDouble());
@@ -126,7 +208,7 @@ XString VariantToText(const AdoVariant& value)
     case AdoVarType::Currency:
         return XString(CurrencyText(value.AsCurrency()).c_str());
     case AdoVarType::Date:
-        return VariantToDateTime(value).Format("YYYY/MM/DD HH:NN:SS");
+        return DateText(value.AsDate());
     case AdoVarType::String:
         return XString(value.Text().c_str());
     case AdoVarType::Bool:
