@@ -223,7 +223,6 @@ void ExpEngine::CreateStudentConductIncident()
     schoolName = QueryColumn(c, "InfrLocationSchName");
     Column(c, "Comments", &ExpEngine::TextNoBreaksValue, "CndInNote");
 
-    AddSchoolYearConditions(c);
     AddJoinedStatusBlock(c);
 
     WriteAndEndTable();
@@ -260,7 +259,6 @@ void ExpEngine::CreateStudentConductOutcomes()
     Column(c, "HasServed", &ExpEngine::TextValue, "CndOutCompleted");
     Column(c, "DiscPolicyDescr", &ExpEngine::TextNoBreaksValue, "CndOutReasonRef");
 
-    AddSchoolYearConditions(c);
     AddJoinedStatusBlock(c);
 
     WriteAndEndTable();
@@ -286,7 +284,6 @@ void ExpEngine::CreateStudentCommunityService()
     description = Column(c, "Description", &ExpEngine::TextValue, "CndInNote");
     Column(c, "Hours", &ExpEngine::TextValue, "CndInHours");
 
-    AddSchoolYearConditions(c);
     AddJoinedStatusBlock(c);
 
     WriteAndEndTable();
@@ -311,7 +308,6 @@ void ExpEngine::CreateStudentNotes()
     Column(n, "AlertName", &ExpEngine::TextValue, "NoteTitle", true);
     Column(n, "Comments", &ExpEngine::TextNoBreaksValue, "NoteContent", true);
 
-    AddSchoolYearConditions(n);
     AddJoinedStatusBlock(n);
     // The keys are numbered in reading order; a fixed order keeps them the
     // same from run to run.
@@ -353,7 +349,6 @@ void ExpEngine::CreateStudentMedicalHistory()
     ODBCField* referralDate = QueryColumn(m, "screen_ReferralDate");
     ODBCField* screenComments = QueryColumn(m, "screen_Comments");
 
-    AddSchoolYearConditions(m);
     AddJoinedStatusBlock(m);
 
     for (const char* header : {"MedHistStdRef", "MedHistKey", "MedHistDate", "MedHistTypeRef",

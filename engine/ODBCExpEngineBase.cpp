@@ -116,6 +116,12 @@ void ODBCExpEngineBase::AddOwnStatusBlock(ODBCTable* table)
 
 void ODBCExpEngineBase::AddJoinedStatusBlock(ODBCTable* table)
 {
+    AddSchoolYearConditions(table);
+    AddJoinedStatusGroup(table);
+}
+
+void ODBCExpEngineBase::AddJoinedStatusGroup(ODBCTable* table)
+{
     if (!m_inactiveCutoff.IsNull())
         return;
     ODBCTable* students = AddTable("StudentDemographic", "S", true);
