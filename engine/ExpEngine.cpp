@@ -295,6 +295,19 @@ ODBCField* ExpEngine::CurrentQueryField() const
     return static_cast<ODBCField*>(CurrentField());
 }
 
+void ExpEngine::OwnColumns(std::initializer_list<const char*> headers)
+{
+    for (const char* header : headers)
+        AddColumn(nullptr, XString(), ValueFunction(), header);
+}
+
+XFileSpec ExpEngine::ExportFile(const char* name) const
+{
+    XFileSpec file = PDEFolder();
+    file.AppendName(name);
+    return file;
+}
+
 int ExpEngine::WriteAndEndTable(bool filterStudents)
 {
     const RowFilter filter = filterStudents

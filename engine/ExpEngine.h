@@ -10,6 +10,7 @@
 #include <QPair>
 #include <QString>
 
+#include <initializer_list>
 #include <map>
 
 class ExpEngine : public ODBCExpEngineBase
@@ -90,6 +91,11 @@ protected:
     void TextColumn(const char* text, const char* header);
     // The query field of the column being written.
     ODBCField* CurrentQueryField() const;
+    // Columns whose values the engine writes into the file itself; only
+    // their headers come from the declaration.
+    void OwnColumns(std::initializer_list<const char*> headers);
+    // The file `name` in the export folder.
+    XFileSpec ExportFile(const char* name) const;
 
     // Writes the declared table with the included-students row test (or
     // every row when `filterStudents` is false) and ends it.

@@ -52,11 +52,9 @@ bool IsYesFlag(XString text)
 void ExpEngine::CreateAttendanceCodes()
 {
     StartTable("Attendance Codes", "AttCodes.pef", 0);
-    for (const char* header : {"AttCodeKey", "AttCodeDesc", "AttCodeAbs", "AttCodeTardy", "AttCodeExcused"})
-        AddColumn(nullptr, XString(), ValueFunction(), header);
+    OwnColumns({"AttCodeKey", "AttCodeDesc", "AttCodeAbs", "AttCodeTardy", "AttCodeExcused"});
 
-    XFileSpec file = PDEFolder();
-    file.AppendName("AttCodes.pef");
+    const XFileSpec file = ExportFile("AttCodes.pef");
     if (file.Exists()) {
         Log(7, "Attendance Codes File exists, so will not overwrite.", "ExpEngine::CreateAttendanceCodes");
     } else {
@@ -87,11 +85,8 @@ void ExpEngine::CreateAttendanceCodes()
 void ExpEngine::CreateDays()
 {
     StartTable("Days", "Days.pef", 0);
-    for (const char* header : {"DayKey", "DayName", "DayOrder"})
-        AddColumn(nullptr, XString(), ValueFunction(), header);
-    XFileSpec file = PDEFolder();
-    file.AppendName("Days.pef");
-    WriteBuiltInFile(file, {
+    OwnColumns({"DayKey", "DayName", "DayOrder"});
+    WriteBuiltInFile(ExportFile("Days.pef"), {
         {"M", "Monday", "1"},
         {"T", "Tuesday", "2"},
         {"W", "Wednesday", "3"},
@@ -104,11 +99,8 @@ void ExpEngine::CreateDays()
 void ExpEngine::CreateFeeAccounts()
 {
     StartTable("Fee Accounts", "FeeAccounts.pef", 0);
-    for (const char* header : {"FeeAccountKey", "FeeAccountCode", "FeeAccountName"})
-        AddColumn(nullptr, XString(), ValueFunction(), header);
-    XFileSpec file = PDEFolder();
-    file.AppendName("FeeAccounts.pef");
-    WriteBuiltInFile(file, {{"school_acc", "Schl", "School Fees"}});
+    OwnColumns({"FeeAccountKey", "FeeAccountCode", "FeeAccountName"});
+    WriteBuiltInFile(ExportFile("FeeAccounts.pef"), {{"school_acc", "Schl", "School Fees"}});
     EndTable();
 }
 
@@ -351,17 +343,14 @@ void ExpEngine::CreateStudentMedicalHistory()
 
     AddJoinedStatusBlock(m);
 
-    for (const char* header : {"MedHistStdRef", "MedHistKey", "MedHistDate", "MedHistTypeRef",
-                               "MedHistTypeCategory", "MedHistNote"})
-        AddColumn(nullptr, XString(), ValueFunction(), header);
+    OwnColumns({"MedHistStdRef", "MedHistKey", "MedHistDate", "MedHistTypeRef", "MedHistTypeCategory",
+                "MedHistNote"});
 
     // Every value is read trimmed, without TABs and with CR and LF as blanks:
     // a line break kept from the source would split a record in two.
     auto value = [this](ODBCField* field) { return GetCleanText(field); };
 
-    XFileSpec file = PDEFolder();
-    file.AppendName("StudentMedHist.pef");
-    PendingFile pending(file);
+    PendingFile pending(ExportFile("StudentMedHist.pef"));
     DelimitedTextWriter output('\t');
     output.Open(pending.TempSpec());
     auto line = [&output](const XString& student, const XString& key, const XString& date,
