@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <deque>
 
 #include "data/odbc/AdoConnection.h"
+#include "data/odbc/AdoRowStore.h"
 #include "data/odbc/AdoValueText.h"
 #include "data/odbc/OdbcHandle.h"
 
@@ -37,11 +37,11 @@ struct AdoRecordset::Impl
     std::string prepared;
     AdoFields fields;
     bool buffered = false;         // static cursor: all rows in `rows`
-    // Row-major, fields.Count() values per row; a deque grows in blocks, so
-    // a large result never holds twice its size while it is being read.
-    std::deque<AdoVariant> rows;
+    AdoRowStore rows;
     long long rowCount = 0;
-    std::vector<AdoVariant> current;  // forward-only: the current row
+    // The current row's values: read from the driver (forward-only) or
+    // unpacked from `rows` (static).
+    std::vector<AdoVariant> current;
     long long position = 0;        // index of the current row
     bool eof = true;
     bool bof = true;
@@ -399,15 +399,25 @@ struct AdoRecordset::Impl
             ReadValue(fields.Item(i), *row);
     }
 
-    // Static cursor: every row, appended to `rows`.
+    // Static cursor: every row, appended to `rows` (`current` is the
+    // scratch row each one is read into).
     void FetchAll()
     {
-        const size_t count = static_cast<size_t>(fields.Count());
+        current.resize(static_cast<size_t>(fields.Count()));
         while (Fetch()) {
-            rows.resize(rows.size() + count);
-            ReadRow(rows.end() - static_cast<std::ptrdiff_t>(count));
+            ReadRow(current.begin());
+            rows.Append(current);
             ++rowCount;
         }
+    }
+
+    // Static cursor: positions on row `row`, or at EOF past the last one.
+    void MoveBuffered(long long row)
+    {
+        position = row;
+        eof = position >= rowCount;
+        if (!eof)
+            rows.Read(static_cast<size_t>(position), current);
     }
 
     // Forward-only: the next row into `current`; false at the end.
@@ -507,8 +517,8 @@ void AdoRecordset::Open(const std::string& source, AdoConnection& connection, in
             d.FetchAll();
             // All rows are here: the statement is not needed any more.
             d.stmt.Reset();
-            d.position = 0;
-            d.eof = d.bof = d.rowCount == 0;
+            d.MoveBuffered(0);
+            d.bof = d.eof;
         } else {
             d.FetchFirstStreamed();
         }
@@ -532,7 +542,7 @@ void AdoRecordset::Close()
         d.connection->Detach(this);
     d.connection = nullptr;
     d.fields.Clear();
-    std::deque<AdoVariant>().swap(d.rows);
+    d.rows.Clear();
     d.current.clear();
     d.rowCount = 0;
     d.position = 0;
@@ -567,8 +577,8 @@ void AdoRecordset::MoveFirst()
     d.RequireOpen("AdoRecordset::MoveFirst");
     d.ResetChunks();
     if (d.buffered) {
-        d.position = 0;
-        d.eof = d.bof = d.rowCount == 0;
+        d.MoveBuffered(0);
+        d.bof = d.eof;
         return;
     }
     if (d.position == 0 && !d.eof)
@@ -596,11 +606,11 @@ void AdoRecordset::MoveNext()
     if (d.eof)
         throw AdoException(AdoCode::NoCurrentRecord, "AdoRecordset::MoveNext", AdoSystemMessage(AdoCode::NoCurrentRecord));
     d.ResetChunks();
-    ++d.position;
     if (d.buffered) {
-        d.eof = d.position >= d.rowCount;
+        d.MoveBuffered(d.position + 1);
         return;
     }
+    ++d.position;
     d.RequireStatement("AdoRecordset::MoveNext");
     try {
         d.eof = !d.FetchCurrent();
@@ -633,16 +643,12 @@ const std::string& AdoRecordset::Source() const
 size_t AdoRecordset::BufferedBytes() const
 {
     const Impl& d = *m_impl;
-    size_t bytes = (d.rows.size() + d.current.capacity()) * sizeof(AdoVariant);
+    size_t bytes = d.rows.HeldBytes() + d.current.capacity() * sizeof(AdoVariant);
     const std::string empty;
-    auto heap = [&](const AdoVariant& v) {
+    for (const AdoVariant& v : d.current) {
         const size_t cap = v.Text().capacity();
-        return cap > empty.capacity() ? cap + 1 : 0;
-    };
-    for (const AdoVariant& v : d.rows)
-        bytes += heap(v);
-    for (const AdoVariant& v : d.current)
-        bytes += heap(v);
+        bytes += cap > empty.capacity() ? cap + 1 : 0;
+    }
     return bytes;
 }
 
@@ -655,7 +661,5 @@ const AdoVariant& AdoRecordset::CurrentValue(long index) const
     const long count = d.fields.Count();
     if (index < 0 || index >= count)
         throw AdoException(AdoCode::ItemNotFound, "AdoField::Value", AdoSystemMessage(AdoCode::ItemNotFound));
-    if (d.buffered)
-        return d.rows[static_cast<size_t>(d.position * count + index)];
     return d.current[static_cast<size_t>(index)];
 }

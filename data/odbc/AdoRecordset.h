@@ -77,8 +77,8 @@ public:
     // The statement as given to Open (before any hint removal).
     const std::string& Source() const;
 
-    // Bytes held for buffered rows (values and their text), for memory
-    // reports; 0 for a forward-only cursor beyond its current row.
+    // Bytes held for buffered rows (packed) and the current row's values,
+    // for memory reports; a forward-only cursor holds only its current row.
     size_t BufferedBytes() const;
 
     // For AdoField: the current row's value of a column; throws like

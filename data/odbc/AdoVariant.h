@@ -1,7 +1,8 @@
 // AdoVariant: one value of a result row, in the kinds the field readers switch
 // on (null, signed and unsigned integers, floats, exact decimals, dates,
 // 8-bit strings, booleans, currency and byte arrays). Values are small and
-// copyable so a static cursor can keep whole rows of them.
+// copyable; a static cursor keeps its rows packed (AdoRowStore) and unpacks
+// the current one into values.
 #pragma once
 
 #include <cstdint>
@@ -133,8 +134,7 @@ public:
     bool operator!=(const AdoVariant& o) const { return !(*this == o); }
 
 private:
-    // 16 bytes of payload besides the text, so that a static cursor holding
-    // millions of values stays small: one 8-byte word (integers, doubles,
+    // 16 bytes of payload besides the text: one 8-byte word (integers, doubles,
     // flags, a decimal's low bits, a date's calendar parts) and a 32-bit
     // auxiliary (a decimal's high bits, a date's milliseconds).
     struct DateWord
