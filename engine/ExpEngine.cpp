@@ -70,15 +70,8 @@ void ExpEngine::PrepareRun(const ParamMap& parameters)
 void ExpEngine::ReadRunSettings(const ParamMap& parameters)
 {
     m_bridgeAlias = ToXString(parameters.value("bridgeAlias_"));
-    const XString dsn = ToXString(parameters.value("dsn"));
-    const XString user = ToXString(parameters.value("user"));
-    const XString pwd = ToXString(parameters.value("pwd"));
-    m_schoolNumber = ToXString(parameters.value("school"));
-
-    m_schoolYear = GetLiveSchoolYear(dsn, user, pwd, false);
-    SetDataSource(dsn);
-    SetUser(user);
-    SetPassword(pwd);
+    m_schoolYear = ReadSchoolAndLiveYear(parameters);
+    SetLogin(parameters);
 
     ReadInactiveCutoff(ToXString(parameters.value("inactivedate")));
 

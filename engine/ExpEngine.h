@@ -152,5 +152,14 @@ private:
 
     // Reports the first empty key of `keys` through writeMissing.
     bool CheckRequired(const ParamMap& parameters, const QStringList& keys);
+    // The data source, user and password given by the caller.
+    void SetLogin(const ParamMap& parameters);
+    void ConnectWith(const ParamMap& parameters);
     void ConnectWith(const XString& dsn, const XString& user, const XString& pwd);
+    // Takes the school of `parameters` and looks up its live year with the
+    // caller's login (empty when none is found).
+    XString ReadSchoolAndLiveYear(const ParamMap& parameters);
+    // Ends a look-up query of the set-up services: no DISTINCT for the next
+    // query, and its condition fields released.
+    void EndLookupQuery();
 };

@@ -6,6 +6,10 @@
 #include "util/XException.h"
 
 namespace {
+// The settings every service needs before it can connect, in the order they
+// are reported missing.
+const QStringList kLoginKeys = {"user", "pwd", "dsn"};
+
 const char* SchoolTableName(bool plural)
 {
     return plural ? "Schools" : "School";
@@ -23,12 +27,38 @@ bool ExpEngine::CheckRequired(const ParamMap& parameters, const QStringList& key
     return true;
 }
 
+void ExpEngine::SetLogin(const ParamMap& parameters)
+{
+    SetDataSource(ToXString(parameters.value("dsn")));
+    SetUser(ToXString(parameters.value("user")));
+    SetPassword(ToXString(parameters.value("pwd")));
+}
+
+void ExpEngine::ConnectWith(const ParamMap& parameters)
+{
+    SetLogin(parameters);
+    Connect(BuildConnectionString());
+}
+
 void ExpEngine::ConnectWith(const XString& dsn, const XString& user, const XString& pwd)
 {
     SetDataSource(dsn);
     SetUser(user);
     SetPassword(pwd);
     Connect(BuildConnectionString());
+}
+
+XString ExpEngine::ReadSchoolAndLiveYear(const ParamMap& parameters)
+{
+    m_schoolNumber = ToXString(parameters.value("school"));
+    return GetLiveSchoolYear(ToXString(parameters.value("dsn")), ToXString(parameters.value("user")),
+                             ToXString(parameters.value("pwd")), false);
+}
+
+void ExpEngine::EndLookupQuery()
+{
+    SetDistinct(false);
+    ReleaseConditionFields();
 }
 
 XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, const XString& pwd,
@@ -64,8 +94,7 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
                 year = GetText(yearField);
         }
         CloseQuery();
-        SetDistinct(false);
-        ReleaseConditionFields();
+        EndLookupQuery();
     } catch (const std::exception& error) {
         // A missing School table is normal for sites that only have Schools;
         // the fallback below tries that table next.
@@ -75,13 +104,11 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
             m_schoolYearError = error.what();
         Log(4, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
         Log(8, error.what(), "ExpEngine::GetLiveSchoolYear");
-        SetDistinct(false);
-        ReleaseConditionFields();
+        EndLookupQuery();
         year.Clear();
     } catch (...) {
         Log(4, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
-        SetDistinct(false);
-        ReleaseConditionFields();
+        EndLookupQuery();
         year.Clear();
     }
     if (year.IsEmpty() && !plural)
@@ -92,13 +119,11 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
 bool ExpEngine::ValidateConnection(const ParamMap& parameters, QString& message)
 {
     Log(7, "Validating Connection...", "ExpEngine::ValidateConnection");
-    if (!CheckRequired(parameters, {"user", "pwd", "dsn"}))
+    if (!CheckRequired(parameters, kLoginKeys))
         return false;
     try {
         m_schoolNumber = ToXString(parameters.value("school"));
-        SetDataSource(ToXString(parameters.value("dsn")));
-        SetUser(ToXString(parameters.value("user")));
-        SetPassword(ToXString(parameters.value("pwd")));
+        SetLogin(parameters);
         // Sites keep their schools in either table and the run reads either,
         // so a database with only "School" is a working connection too.
         const XString connection = BuildConnectionString();
@@ -120,16 +145,12 @@ bool ExpEngine::ValidateConnection(const ParamMap& parameters, QString& message)
 bool ExpEngine::ValidateSchoolNumber(const ParamMap& parameters, QString& message)
 {
     Log(7, "Validating School Number...", "ExpEngine::ValidateSchoolNumber");
-    if (!CheckRequired(parameters, {"user", "pwd", "dsn"}))
+    if (!CheckRequired(parameters, kLoginKeys))
         return false;
     try {
-        m_schoolNumber = ToXString(parameters.value("school"));
-        const XString dsn = ToXString(parameters.value("dsn"));
-        const XString user = ToXString(parameters.value("user"));
-        const XString pwd = ToXString(parameters.value("pwd"));
-        m_schoolYear = GetLiveSchoolYear(dsn, user, pwd, false);
+        m_schoolYear = ReadSchoolAndLiveYear(parameters);
 
-        ConnectWith(dsn, user, pwd);
+        ConnectWith(parameters);
         ClearQuery();
         ODBCTable* schools = AddTable(SchoolTableName(m_pluralSchoolTable), "SCH", true);
         AddQueryField(schools, "_DistBldg", true);
@@ -158,18 +179,14 @@ bool ExpEngine::ValidateSchoolNumber(const ParamMap& parameters, QString& messag
 bool ExpEngine::LoadSchoolList(const ParamMap& parameters, QList<QPair<QString, QString>>& entries,
                                QString& message)
 {
-    if (!CheckRequired(parameters, {"user", "pwd", "dsn"}))
+    if (!CheckRequired(parameters, kLoginKeys))
         return false;
     try {
-        m_schoolNumber = ToXString(parameters.value("school"));
-        const XString dsn = ToXString(parameters.value("dsn"));
-        const XString user = ToXString(parameters.value("user"));
-        const XString pwd = ToXString(parameters.value("pwd"));
-        const XString year = GetLiveSchoolYear(dsn, user, pwd, false);
+        const XString year = ReadSchoolAndLiveYear(parameters);
 
         Log(5, "Loading School List", "ExpEngine::LoadSchoolList");
         entries.clear();
-        ConnectWith(dsn, user, pwd);
+        ConnectWith(parameters);
         ClearQuery();
         ODBCTable* schools = AddTable(SchoolTableName(m_pluralSchoolTable), "SCH", true);
         ODBCField* number = AddQueryField(schools, "_DistBldg", true);
@@ -223,16 +240,12 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         Log(4, ToXString(message), "ExpEngine::LoadBridgeList");
         return false;
     }
-    if (!CheckRequired(parameters, {"user", "pwd", "dsn", "school"}))
+    if (!CheckRequired(parameters, kLoginKeys + QStringList{"school"}))
         return false;
     try {
-        m_schoolNumber = ToXString(parameters.value("school"));
-        const XString dsn = ToXString(parameters.value("dsn"));
-        const XString user = ToXString(parameters.value("user"));
-        const XString pwd = ToXString(parameters.value("pwd"));
-        const XString year = GetLiveSchoolYear(dsn, user, pwd, false);
+        const XString year = ReadSchoolAndLiveYear(parameters);
 
-        ConnectWith(dsn, user, pwd);
+        ConnectWith(parameters);
         Log(5, "Loading Teacher List", "ExpEngine::LoadBridgeList");
         entries.clear();
         ClearQuery();
@@ -276,8 +289,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
             }
         }
         CloseQuery();
-        SetDistinct(false);
-        ReleaseConditionFields();
+        EndLookupQuery();
         if (!any) {
             message = "Bridge List Returned 0 Teachers.";
             Log(7, ToXString(message), "ExpEngine::LoadBridgeList");
@@ -286,8 +298,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         message = "Bridge List Succeeded";
         return true;
     } catch (std::exception&) {
-        SetDistinct(false);
-        ReleaseConditionFields();
+        EndLookupQuery();
         message = "Bridge List Failed, unknown reason";
         Log(7, ToXString(message), "ExpEngine::LoadBridgeList");
         emit writeWarning("teacher", message);
