@@ -215,7 +215,7 @@ void ExpEngine::CreateStudentConductIncident()
     schoolName = QueryColumn(c, "InfrLocationSchName");
     Column(c, "Comments", &ExpEngine::TextNoBreaksValue, "CndInNote");
 
-    AddJoinedStatusBlock(c);
+    AddJoinedStatusConditions(c);
 
     WriteAndEndTable();
 }
@@ -251,7 +251,7 @@ void ExpEngine::CreateStudentConductOutcomes()
     Column(c, "HasServed", &ExpEngine::TextValue, "CndOutCompleted");
     Column(c, "DiscPolicyDescr", &ExpEngine::TextNoBreaksValue, "CndOutReasonRef");
 
-    AddJoinedStatusBlock(c);
+    AddJoinedStatusConditions(c);
 
     WriteAndEndTable();
 }
@@ -276,7 +276,7 @@ void ExpEngine::CreateStudentCommunityService()
     description = Column(c, "Description", &ExpEngine::TextValue, "CndInNote");
     Column(c, "Hours", &ExpEngine::TextValue, "CndInHours");
 
-    AddJoinedStatusBlock(c);
+    AddJoinedStatusConditions(c);
 
     WriteAndEndTable();
 }
@@ -300,7 +300,7 @@ void ExpEngine::CreateStudentNotes()
     Column(n, "AlertName", &ExpEngine::TextValue, "NoteTitle", true);
     Column(n, "Comments", &ExpEngine::TextNoBreaksValue, "NoteContent", true);
 
-    AddJoinedStatusBlock(n);
+    AddJoinedStatusConditions(n);
     // The keys are numbered in reading order; a fixed order keeps them the
     // same from run to run.
     AddOrder(m_fldStudentNumber);
@@ -341,7 +341,7 @@ void ExpEngine::CreateStudentMedicalHistory()
     ODBCField* referralDate = QueryColumn(m, "screen_ReferralDate");
     ODBCField* screenComments = QueryColumn(m, "screen_Comments");
 
-    AddJoinedStatusBlock(m);
+    AddJoinedStatusConditions(m);
 
     OwnColumns({"MedHistStdRef", "MedHistKey", "MedHistDate", "MedHistTypeRef", "MedHistTypeCategory",
                 "MedHistNote"});

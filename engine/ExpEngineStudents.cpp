@@ -185,7 +185,7 @@ void ExpEngine::CreateStudentLockers()
     Column(lkr, "CombinationSeries", &ExpEngine::TextValue, "StdCombo");
 
     AddCondition("", ConditionField(lkr, "_DistBldg"), "=", QuoteSqlText(m_schoolNumber), 0);
-    AddJoinedStatusGroup(lkr);
+    AddJoinedStatusBlock(lkr);
     AddCondition("AND", ConditionField(lkr, "_Year"), "=", QuoteSqlText(m_schoolYear), 0);
 
     WriteAndEndTable();
@@ -218,7 +218,7 @@ void ExpEngine::CreateStudentTransportation()
     CustomColumn(t, "SecondBusNumber", &ExpEngine::TextValue, "StdSecBusNum",
                  "SecBusNum", "Sec. Bus Num", kSchoolField, "noformat");
 
-    AddJoinedStatusBlock(t);
+    AddJoinedStatusConditions(t);
 
     WriteAndEndTable();
 }
@@ -241,7 +241,7 @@ void ExpEngine::CreateStudentSummaryAttendance()
     // This view names building and year differently from the other tables.
     AddCondition("", ConditionField(sum, "Building"), "=", QuoteSqlText(m_schoolNumber), 0);
     AddCondition("AND", ConditionField(sum, "Year"), "=", QuoteSqlText(m_schoolYear), 0);
-    AddJoinedStatusGroup(sum);
+    AddJoinedStatusBlock(sum);
 
     WriteAndEndTable();
 }

@@ -114,13 +114,13 @@ void ODBCExpEngineBase::AddOwnStatusBlock(ODBCTable* table)
     AddActiveStatusGroup(ConditionField(table, "Status"));
 }
 
-void ODBCExpEngineBase::AddJoinedStatusBlock(ODBCTable* table)
+void ODBCExpEngineBase::AddJoinedStatusConditions(ODBCTable* table)
 {
     AddSchoolYearConditions(table);
-    AddJoinedStatusGroup(table);
+    AddJoinedStatusBlock(table);
 }
 
-void ODBCExpEngineBase::AddJoinedStatusGroup(ODBCTable* table)
+void ODBCExpEngineBase::AddJoinedStatusBlock(ODBCTable* table)
 {
     if (!m_inactiveCutoff.IsNull())
         return;

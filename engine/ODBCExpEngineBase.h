@@ -61,14 +61,13 @@ protected:
     // status group on its own Status column.
     void AddOwnStatusBlock(ODBCTable* table);
 
-    // The active-status group of a table without its own Status column:
-    // without a cut-off, joins StudentDemographic S on StudentNumber for the
-    // same school and year and requires an active S.Status.
-    void AddJoinedStatusGroup(ODBCTable* table);
-
-    // The joined-status block: building and year of the table, then the
-    // joined status group.
+    // The joined-status block: without a cut-off, joins StudentDemographic S on
+    // StudentNumber for the same school and year and requires an active S.Status.
     void AddJoinedStatusBlock(ODBCTable* table);
+
+    // The usual conditions of a table without its own Status column: its
+    // building and year, then the joined-status block.
+    void AddJoinedStatusConditions(ODBCTable* table);
 
     // A condition-only field owned by the engine until the next table ends.
     ODBCField* ConditionField(ODBCTable* table, const char* name);
