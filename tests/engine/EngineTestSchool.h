@@ -83,6 +83,14 @@ public:
                            [&](const auto& entry) { return entry.second == text; });
     }
 
+    // Whether an error (level 3) was logged whose text contains `part`.
+    bool LoggedError(const QString& part) const
+    {
+        return std::any_of(logs.begin(), logs.end(), [&](const auto& entry) {
+            return entry.first == 3 && entry.second.contains(part);
+        });
+    }
+
     std::vector<std::pair<int, QString>> logs;
     std::vector<std::pair<QString, QString>> missing;
     std::vector<std::pair<QString, QString>> warnings;

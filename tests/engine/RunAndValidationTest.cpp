@@ -122,10 +122,7 @@ TEST(ExecuteFailures, RefusedBeforeTheExportFolderIsTouched)
         parameters["path"] = folder.path();
         QString error;
         EXPECT_FALSE(engine.BeginExecute(parameters, c.flags, error));
-        const bool mentioned = std::any_of(engine.logs.begin(), engine.logs.end(), [&](const auto& log) {
-            return log.first == 3 && log.second.contains(c.message);
-        });
-        EXPECT_TRUE(mentioned);
+        EXPECT_TRUE(engine.LoggedError(c.message));
         EXPECT_TRUE(QDir(folder.path()).entryList(QDir::Files).isEmpty())
             << QDir(folder.path()).entryList(QDir::Files).join(",").toStdString();
     }
@@ -152,10 +149,7 @@ TEST(ExecuteFailures, MissingRequiredSourceFailsTheRunByName)
         parameters["path"] = folder.path();
         QString error;
         EXPECT_FALSE(engine.BeginExecute(parameters, 1, error));
-        const bool mentioned = std::any_of(engine.logs.begin(), engine.logs.end(), [&](const auto& log) {
-            return log.first == 3 && log.second.contains(c.message);
-        });
-        EXPECT_TRUE(mentioned);
+        EXPECT_TRUE(engine.LoggedError(c.message));
         // The header file is the importer's signal that an export is whole.
         EXPECT_FALSE(QFile::exists(folder.filePath("MORV.PDE")));
     }
