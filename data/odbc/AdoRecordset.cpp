@@ -108,12 +108,12 @@ struct AdoRecordset::Impl
         }
     }
 
-    // Binds every column that is not long data to a buffer of its own, as
-    // text (binary columns as bytes), when the driver lets SQLGetData read
-    // bound columns in any order: a value longer than its buffer, or one
-    // whose text this layer does not parse, is then read again in full with
-    // SQLGetData. Drivers without that freedom get every value through
-    // SQLGetData.
+    // Binds every column to a buffer of its own, as text (binary columns as
+    // bytes), when the driver lets SQLGetData read bound columns in any
+    // order: a value longer than its buffer, or one whose text this layer
+    // does not parse, is then read again in full with SQLGetData. Long text
+    // columns are bound too, as most of their values are short. Drivers
+    // without that freedom get every value through SQLGetData.
     void Bind(SQLHDBC dbc)
     {
         const long count = fields.Count();
@@ -128,10 +128,8 @@ struct AdoRecordset::Impl
             return;
         size_t total = 0;
         for (long i = 0; i < count; ++i) {
-            const AdoField& field = fields.Item(i);
-            if (field.Attributes() & adFldLong)
-                continue;
-            const bool text = field.ValueKind() == AdoVarType::String || field.ValueKind() == AdoVarType::ByteArray;
+            const AdoVarType kind = fields.Item(i).ValueKind();
+            const bool text = kind == AdoVarType::String || kind == AdoVarType::ByteArray;
             boundOffset[static_cast<size_t>(i)] = total;
             boundSize[static_cast<size_t>(i)] = text ? 256 : 64;
             total += static_cast<size_t>(boundSize[static_cast<size_t>(i)]);
