@@ -172,6 +172,19 @@ inline std::string Line(std::initializer_list<const char*> fields)
     return line;
 }
 
+// Field `index` (from 0) of a TAB-separated line; empty past the last field.
+inline std::string Field(const std::string& line, size_t index)
+{
+    size_t start = 0;
+    for (; index > 0; --index) {
+        start = line.find('\t', start);
+        if (start == std::string::npos)
+            return std::string();
+        ++start;
+    }
+    return line.substr(start, line.find('\t', start) - start);
+}
+
 // A table test: the school filled with `rows`, an export folder and an engine.
 class SchoolTableTest : public ::testing::Test
 {

@@ -165,7 +165,7 @@ TEST_F(SchedulingTables, StaffLeaveDateRuleAndStaffCodeMap)
         std::vector<std::string> keys;
         std::map<XString, XString> expectedMap;
         for (const std::string& line : Sorted(ReadLines(folder.filePath("Staff.pef")))) {
-            keys.push_back(line.substr(0, line.find('\t')));
+            keys.push_back(Field(line, 0));
             // The map takes staff code to staff key for every exported row.
             expectedMap[XString(keys.back().substr(1).c_str())] = XString(keys.back().c_str());
         }
@@ -194,11 +194,8 @@ TEST_F(SchedulingTables, StaffNamesThatAreNumbersAreEmpty)
     Export(m_engine, m_folder, RunParameters());
 
     std::map<std::string, std::string> firstNames;
-    for (const std::string& line : Lines("Staff.pef")) {
-        const size_t key = line.find('\t');
-        const size_t salutation = line.find('\t', key + 1);
-        firstNames[line.substr(0, key)] = line.substr(salutation + 1, line.find('\t', salutation + 1) - salutation - 1);
-    }
+    for (const std::string& line : Lines("Staff.pef"))
+        firstNames[Field(line, 0)] = Field(line, 2);
     id = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("first name '") + c.name + "'");

@@ -174,11 +174,8 @@ TEST_F(StudentTables, StatusRulesDecideWhoIsExported)
 
         std::vector<std::string> students, active;
         for (const std::string& line : Sorted(ReadLines(folder.filePath("Students.pef")))) {
-            students.push_back(line.substr(0, line.find('\t')));
-            size_t field = 0, start = 0;
-            for (; field < 16; ++field)
-                start = line.find('\t', start) + 1;
-            active.push_back(line.substr(start, line.find('\t', start) - start));
+            students.push_back(Field(line, 0));
+            active.push_back(Field(line, 16));
         }
         EXPECT_EQ(students, c.students);
         EXPECT_EQ(active, c.active);
