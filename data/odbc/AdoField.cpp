@@ -106,12 +106,10 @@ AdoVariant AdoField::GetChunk(long long size)
     return v.Type() == AdoVarType::String ? AdoVariant::String(std::move(part)) : AdoVariant::Bytes(std::move(part));
 }
 
-AdoField& AdoFields::Item(long index) const
+void AdoFields::ThrowNoPosition(long index)
 {
-    if (index < 0 || index >= Count())
-        throw AdoException(AdoCode::ItemNotFound, "AdoFields::Item",
-                           AdoSystemMessage(AdoCode::ItemNotFound) + " (position " + std::to_string(index) + ")");
-    return *m_fields[static_cast<size_t>(index)];
+    throw AdoException(AdoCode::ItemNotFound, "AdoFields::Item",
+                       AdoSystemMessage(AdoCode::ItemNotFound) + " (position " + std::to_string(index) + ")");
 }
 
 AdoField& AdoFields::Item(const std::string& name) const

@@ -74,7 +74,13 @@ public:
     // Number of columns.
     long Count() const { return static_cast<long>(m_fields.size()); }
     // By position from 0; throws AdoException(ItemNotFound) when out of range.
-    AdoField& Item(long index) const;
+    // Inline: the readers look a field up for every value they read.
+    AdoField& Item(long index) const
+    {
+        if (index < 0 || index >= Count())
+            ThrowNoPosition(index);
+        return *m_fields[static_cast<size_t>(index)];
+    }
     // By name, ignoring case (first match); throws AdoException(ItemNotFound).
     AdoField& Item(const std::string& name) const;
     // Like Item(name) but nullptr when there is no such field.
@@ -84,5 +90,7 @@ public:
     void Clear() { m_fields.clear(); }
 
 private:
+    [[noreturn]] static void ThrowNoPosition(long index);
+
     std::vector<std::unique_ptr<AdoField>> m_fields;
 };
