@@ -38,8 +38,10 @@ public:
     // The ODBC SQL type the driver reported.
     int SqlType() const { return m_sqlType; }
 
-    // The current row's value. Throws AdoException(NoCurrentRecord) when the
-    // recordset is at BOF or EOF, ObjectClosed when it is closed.
+    // The current row's value, valid until the recordset moves or closes
+    // (either cursor keeps only its current row as values). Throws
+    // AdoException(NoCurrentRecord) when the recordset is at BOF or EOF,
+    // ObjectClosed when it is closed.
     const AdoVariant& Value() const;
     // Byte length of the current value (text and binary), the fixed size of
     // numbers and dates, 0 for NULL. Throws like Value.
