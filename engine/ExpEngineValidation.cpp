@@ -96,10 +96,10 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
         CloseQuery();
         EndLookupQuery();
     } catch (const std::exception& error) {
-        // A missing School table is normal for sites that only have Schools;
-        // the fallback below tries that table next.
-        // Keep the first lookup's cause: the fallback's "no Schools table"
-        // would hide a connection failure.
+        // A missing School table is normal for sites that only have Schools,
+        // and the fallback below tries that table next. The first lookup's
+        // cause is kept: the fallback's "no Schools table" would hide a
+        // connection failure.
         if (m_schoolYearError.IsEmpty())
             m_schoolYearError = error.what();
         Log(4, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
