@@ -173,6 +173,11 @@ private:
 
     XString BuildXBasePath();
     XString FieldText(const ODBCField* field) const;
+    // A table as written in FROM: quoted name, alias and table hint.
+    XString TableText(const ODBCTable& table) const;
+    // TableText, or for a table read as its distinct rows the derived table
+    // that selects them.
+    XString FromText(const ODBCTable& table) const;
     // The current row's value of `field`, valid until the row changes;
     // nullptr without a field (or for the file database type). Reading
     // errors throw with the field's status.

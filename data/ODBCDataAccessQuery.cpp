@@ -148,6 +148,56 @@ XString ODBCDataAccess::FieldText(const ODBCField* field) const
     return field->GetTable()->GetAlias() + "." + name;
 }
 
+XString ODBCDataAccess::TableText(const ODBCTable& table) const
+{
+    XString text = m_quoteTableNames ? table.GetSqlName().Quoted() : table.GetSqlName();
+    if (table.GetAlias() != table.GetSqlName())
+        text += " " + table.GetAlias();
+    if (m_databaseType == DatabaseType::MSSQL)
+        text += " WITH (NOLOCK) ";
+    return text;
+}
+
+XString ODBCDataAccess::FromText(const ODBCTable& table) const
+{
+    // Without DISTINCT the duplicates are part of the result.
+    if (!table.GetDistinctRows() || !m_distinct)
+        return TableText(table);
+
+    // Every column of the table that the statement names, once, so the
+    // outer statement reads exactly what it read from the table itself.
+    std::vector<const ODBCField*> columns;
+    auto use = [&](const ODBCField* field) {
+        if (!field || field->GetTable() != &table)
+            return;
+        for (const ODBCField* column : columns) {
+            if (column->GetName() == field->GetName())
+                return;
+        }
+        columns.push_back(field);
+    };
+    for (const auto& field : m_fields)
+        use(field.get());
+    for (const auto& condition : m_conditions) {
+        use(condition->GetField());
+        use(condition->GetSecondField());
+    }
+    for (const auto& order : m_orders)
+        use(order->GetField());
+    if (columns.empty())
+        return TableText(table);
+
+    XString text = "(SELECT DISTINCT ";
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (i > 0)
+            text += ", ";
+        text += FieldText(columns[i]);
+    }
+    // The inner alias is the outer one, so the column texts read the same
+    // inside and outside.
+    return text + " FROM " + TableText(table) + ") " + table.GetAlias();
+}
+
 XString ODBCDataAccess::BuildXBasePath()
 {
     XString path = m_dataSource;
@@ -188,14 +238,9 @@ XString ODBCDataAccess::BuildQuery()
 
     q += " FROM ";
     for (size_t i = 0; i < m_tables.size(); ++i) {
-        const ODBCTable& table = *m_tables[i];
         if (i > 0)
             q += ", ";
-        q += m_quoteTableNames ? table.GetSqlName().Quoted() : table.GetSqlName();
-        if (table.GetAlias() != table.GetSqlName())
-            q += " " + table.GetAlias();
-        if (m_databaseType == DatabaseType::MSSQL)
-            q += " WITH (NOLOCK) ";
+        q += FromText(*m_tables[i]);
     }
     Log(9, "BuildQuery: Tables Finished:\n" + q);
     Log(9, "BuildQuery: Join Count: 0:\n" + q);

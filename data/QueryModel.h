@@ -41,11 +41,18 @@ public:
     const XString& GetLogicalName() const { return m_logicalName; }
     // Written after the table and before each of its fields.
     const XString& GetAlias() const { return m_alias; }
+    // Read in a DISTINCT query as the distinct rows of the columns the query
+    // names of this table (a derived table) instead of the table itself: the
+    // same result rows, without first joining every duplicate of those
+    // columns (a calendar's days, say) only for DISTINCT to drop them again.
+    void SetDistinctRows(bool distinctRows) { m_distinctRows = distinctRows; }
+    bool GetDistinctRows() const { return m_distinctRows; }
 
 private:
     XString m_sqlName;
     XString m_logicalName;
     XString m_alias;
+    bool m_distinctRows = false;
 };
 
 class ODBCField : public DataAccessField

@@ -14,7 +14,10 @@ void ExpEngine::CreateStudentDemographics()
     StartTable("Student Demographics", "Students.pef", 0);
     SetDistinct(true);
     ODBCTable* stu = AddTable("StudentDemographic", "STU", true);
+    // The calendar has a row per school day; joined as is, every student
+    // meets each day of its calendar before DISTINCT drops all but one.
     ODBCTable* cal = AddTable("SchoolCalendar", "CAL", true);
+    cal->SetDistinctRows(true);
 
     m_fldStudentNumber = Column(stu, "StudentNumber", &ExpEngine::TextValue, "StdKey", true);
     Column(stu, "EMISId", &ExpEngine::TextValue, "StdStateId");

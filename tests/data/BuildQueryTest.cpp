@@ -159,6 +159,53 @@ TEST(BuildQueryTest, JoinsFieldAliasesAndFieldConditions)
     EXPECT_EQ(2, access->GetQueryFieldCount());
 }
 
+TEST(BuildQueryTest, TableReadAsItsDistinctRows)
+{
+    struct Case
+    {
+        const char* name;
+        int type;
+        bool distinct;
+        bool joined;  // whether the statement names any column of the calendar
+        const char* expected;
+    } const cases[] = {
+        {"derived table of the columns named, with quoting and hint inside", DatabaseType::MSSQL, true, true,
+         "SELECT DISTINCT S.\"Id\", C.\"IsDefault\" FROM \"Students\" S WITH (NOLOCK) , "
+         "(SELECT DISTINCT C.\"IsDefault\", C.\"Code\", C.\"Year\" FROM \"Calendar\" C WITH (NOLOCK) ) C  "
+         "WHERE S.\"Cal\" = C.\"Code\" AND C.\"Year\" = '2026' ORDER BY C.\"IsDefault\""},
+        {"no hint for other types", DatabaseType::SQLite, true, true,
+         "SELECT DISTINCT S.\"Id\", C.\"IsDefault\" FROM \"Students\" S, "
+         "(SELECT DISTINCT C.\"IsDefault\", C.\"Code\", C.\"Year\" FROM \"Calendar\" C) C  "
+         "WHERE S.\"Cal\" = C.\"Code\" AND C.\"Year\" = '2026' ORDER BY C.\"IsDefault\""},
+        // Without DISTINCT the duplicate rows are part of the result.
+        {"plain table without DISTINCT", DatabaseType::SQLite, false, true,
+         "SELECT S.\"Id\", C.\"IsDefault\" FROM \"Students\" S, \"Calendar\" C  "
+         "WHERE S.\"Cal\" = C.\"Code\" AND C.\"Year\" = '2026' ORDER BY C.\"IsDefault\""},
+        {"plain table when no column of it is named", DatabaseType::SQLite, true, false,
+         "SELECT DISTINCT S.\"Id\" FROM \"Students\" S, \"Calendar\" C "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto access = MakeAccess(c.type);
+        access->SetDistinct(c.distinct);
+        ODBCTable* students = access->AddTable("Students", "S", true);
+        ODBCTable* calendar = access->AddTable("Calendar", "C", true);
+        calendar->SetDistinctRows(true);
+        access->AddQueryField(students, "Id", true);
+        ODBCField studentCalendar(students, "Cal", 0);
+        ODBCField code(calendar, "Code", 0);
+        ODBCField year(calendar, "Year", 0);
+        if (c.joined) {
+            ODBCField* isDefault = access->AddQueryField(calendar, "IsDefault", true);
+            access->AddCondition("", &studentCalendar, "=", &code, 0);
+            access->AddCondition("AND", &year, "=", "'2026'", 0);
+            // Named twice, listed once.
+            access->AddOrder(isDefault);
+        }
+        EXPECT_EQ(std::string(c.expected), access->BuildQuery().str());
+    }
+}
+
 TEST(BuildQueryTest, EmptyFieldListStillBuilds)
 {
     auto access = MakeAccess(DatabaseType::MSSQL);
