@@ -35,6 +35,12 @@ bool DataAccessBase::OpenTable(bool run)
         return false;
     }
 
+    struct OpeningTable {
+        bool& flag;
+        explicit OpeningTable(bool& f) : flag(f) { flag = true; }
+        ~OpeningTable() { flag = false; }
+    } opening(m_openingTable);
+
     try {
         // A lost connection gets one more try on a fresh connection; every
         // other database error arrives as an exception.

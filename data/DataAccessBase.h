@@ -124,6 +124,10 @@ public:
 protected:
     // The current column's query field, or nullptr.
     DataAccessField* CurrentField() const;
+    // True while OpenTable runs its query. Every reader of such a query
+    // walks its rows once, first to last, and only logs their count, so
+    // the rows can stream instead of being held whole.
+    bool IsOpeningTable() const { return m_openingTable; }
 
     uint32_t m_options;
     int m_databaseType;
@@ -135,6 +139,7 @@ protected:
     int32_t m_queryAttemptCount = 1;
     bool m_keepConnection = false;
     int32_t m_keyCounter = 0;
+    bool m_openingTable = false;
 
     // Attendance reading state.
     int32_t m_studentTotal = 0;

@@ -190,16 +190,24 @@ int ODBCDataAccess::RunQuery(const XString& statement)
         return 0;
 
     m_result = std::make_unique<AdoRecordset>();
+    // A table's rows stream: memory stays that of one row however large the
+    // table, and their count is logged once they have been read. Other
+    // queries keep the option word's cursor, so a caller that needs the
+    // count before the rows gets it from the buffered rows without running
+    // the statement twice.
+    const bool forwardOnly = (m_options & DataAccessOption::ForwardOnly) || IsOpeningTable();
+    m_countedResult = IsOpeningTable() ? m_result.get() : nullptr;
+    m_rowsRead = 0;
     Log(9, statement);
     try {
         m_result->SetCursorLocation(adUseClient);
         m_result->SetCursorType(adOpenStatic);
-        m_result->Open(statement.str(), *m_connection,
-                       (m_options & DataAccessOption::ForwardOnly) ? adOpenForwardOnly : adOpenStatic,
+        m_result->Open(statement.str(), *m_connection, forwardOnly ? adOpenForwardOnly : adOpenStatic,
                        (m_options & DataAccessOption::Pessimistic) ? adLockPessimistic : adLockReadOnly,
                        adCmdText);
     } catch (const AdoException& error) {
         m_result.reset();  // a result that never opened is no current result
+        m_countedResult = nullptr;
         const XString text = FormatComError(error, m_connection.get());
         Log(9, "RunQuery: While executing: " + statement + ", " + text);
         int code = ClassifyError(text);
@@ -224,6 +232,7 @@ bool ODBCDataAccess::OpenCurrentQuery()
 
 void ODBCDataAccess::CloseCurrentResult()
 {
+    m_countedResult = nullptr;
     if (!m_result)
         return;
     try {
@@ -248,6 +257,13 @@ int32_t ODBCDataAccess::GetRecordCount()
 {
     if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
         return 0;
+
+    if (CountsAfterRows()) {
+        // Walking the rows now would mean running the statement again to
+        // read them.
+        Log(8, "GetRecordCount: Counting the records while they are read.");
+        return -1;
+    }
 
     int32_t count = -1;
     try {
@@ -281,9 +297,10 @@ bool ODBCDataAccess::GetFirstRecord()
         return false;
     try {
         if (m_result->IsEOF() && m_result->IsBOF())
-            return false;
+            return CountRow(false);
         m_result->MoveFirst();
-        return !m_result->IsEOF();
+        m_rowsRead = 0;
+        return CountRow(!m_result->IsEOF());
     } catch (const AdoException& error) {
         // A row that cannot be read must not look like the end of the table.
         Log(8, XString("GetFirstRecord Error: ") + error.Description().c_str());
@@ -297,13 +314,26 @@ bool ODBCDataAccess::GetNextRecord()
         return false;
     try {
         if (m_result->IsEOF())
-            return false;
+            return CountRow(false);
         m_result->MoveNext();
-        return !m_result->IsEOF();
+        return CountRow(!m_result->IsEOF());
     } catch (const AdoException& error) {
         Log(8, XString("GetNextRecord Error: ") + error.Description().c_str());
         ThrowComError(error);
     }
+}
+
+bool ODBCDataAccess::CountRow(bool onRow)
+{
+    if (!CountsAfterRows())
+        return onRow;
+    if (onRow) {
+        ++m_rowsRead;
+    } else {
+        m_countedResult = nullptr;
+        Log(8, "GetRecordCount: Found Record Count of " + XString(m_rowsRead));
+    }
+    return onRow;
 }
 
 int32_t ODBCDataAccess::GetFieldCount()

@@ -105,7 +105,9 @@ public:
     bool OpenCurrentQuery() override;
     void CloseQuery() override;
     // Rows of the current result; counted by walking them when the cursor
-    // cannot tell (the result is then left after its last row).
+    // cannot tell (the result is then left after its last row). A table's
+    // result opened by OpenTable streams instead: -1 here, and its count
+    // is logged when reading reaches the end of its rows.
     int32_t GetRecordCount() override;
     // Positioning; false only at the end of the data, a reading error throws.
     bool GetFirstRecord() override;
@@ -187,6 +189,11 @@ private:
     // Runs a catalogue statement on its own result and judges it by `mode`.
     bool RunCheck(const XString& statement, CheckMode mode, int32_t* count, int32_t* value);
     void CloseCurrentResult();
+    // Counts a row reached by GetFirstRecord or GetNextRecord (`onRow`) of
+    // a result whose count is logged after its rows, and logs the count at
+    // the end of the data. Returns `onRow`.
+    bool CountRow(bool onRow);
+    bool CountsAfterRows() const { return m_result && m_result.get() == m_countedResult; }
 
     std::unique_ptr<AdoConnection> m_connection;
     std::unique_ptr<AdoRecordset> m_result;
@@ -204,4 +211,8 @@ private:
     bool m_quoteTableNames = false;
     ODBCField* m_changeDateField = nullptr;
     int32_t m_filterConditionCount = 0;
+    // The result whose count is logged after its rows (OpenTable's), while
+    // it is the current one; a check lent the current place counts as usual.
+    const AdoRecordset* m_countedResult = nullptr;
+    int32_t m_rowsRead = 0;
 };

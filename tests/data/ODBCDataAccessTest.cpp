@@ -290,6 +290,49 @@ TEST_F(DataSourceTest, RecordCountWithBothCursors)
     }
 }
 
+TEST_F(DataSourceTest, OpenTableStreamsTheRowsAndLogsTheirCountAfterThem)
+{
+    struct Case
+    {
+        uint32_t options;
+        const char* status;  // condition on Status, nullptr: every row
+        int rows;
+    } const cases[] = {{3, nullptr, 3}, {0, "'N'", 1}, {DataAccessOption::ForwardOnly, "'X'", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        auto access = Connected(c.options);
+        LogCapture log(*access);
+        ODBCTable* t = access->AddTable("StudentDemographic", "STD", true);
+        ODBCField* number = access->AddQueryField(t, "StudentNumber", true);
+        access->AddQueryField(t, "Notes", true);
+        if (c.status)
+            access->AddCondition("", access->AddQueryField(t, "Status", true), "=", c.status, 0);
+        // The existence checks of option 3 count their own rows.
+        log.lines.clear();
+        const auto counts = [&]() {
+            size_t found = 0;
+            for (const LogLine& line : log.lines)
+                found += line.text.find("Found Record Count") != std::string::npos;
+            return found;
+        };
+
+        ASSERT_TRUE(access->OpenTable(true));
+        // Counting first would read the rows before they are written, and
+        // a second time to write them.
+        EXPECT_FALSE(log.Contains("determine record count manually"));
+        int rows = 0;
+        for (bool more = access->GetFirstRecord(); more; more = access->GetNextRecord()) {
+            ++rows;
+            EXPECT_FALSE(access->GetText(number).IsEmpty());
+            EXPECT_EQ(0u, counts());
+        }
+        EXPECT_EQ(c.rows, rows);
+        EXPECT_TRUE(log.Has(8, "GetRecordCount: Found Record Count of " + std::to_string(c.rows)));
+        EXPECT_FALSE(access->GetNextRecord());
+        EXPECT_EQ(1u, counts());
+    }
+}
+
 TEST_F(DataSourceTest, EmptyResultHasNoFirstRecord)
 {
     auto access = Connected(0);
