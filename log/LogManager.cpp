@@ -13,6 +13,7 @@
 #include <QTime>
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -152,7 +153,7 @@ void LogManager::writeConsole(int level, const QString &message, const QString &
     if (static_cast<unsigned>(level) > 7u || !m_console)
         return;
     const QString line = QStringLiteral("log\t") + levelName(level) + u'\t'
-        + QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + u'\t' + protocolField(method) + u'\t'
+        + clockText() + u'\t' + protocolField(method) + u'\t'
         + protocolField(message) + u'\n';
     m_console->write(line.toUtf8());
 }
@@ -161,11 +162,29 @@ void LogManager::writeFile(const QString &message, int level, const QString &met
 {
     if (static_cast<unsigned>(level) > 9u || !m_file.isOpen())
         return;
-    QString line = m_name + u':' + QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(": ") + levelName(level)
+    QString line = m_name + u':' + clockText() + QStringLiteral(": ") + levelName(level)
         + u' ' + method + QStringLiteral(": ") + message;
     if (level == 9)
         line = QStringLiteral("proprietary:") + QString::fromLatin1(line.toUtf8().toBase64());
     writeRawLine(line);
+}
+
+// The toolkit's clock has the C library check the time zone file again on
+// every call, a file-system call per log line; localtime_r reads the zone
+// once per process. The text is made once per second.
+QString LogManager::clockText()
+{
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (now.tv_sec != m_clockSecond) {
+        tm local {};
+        localtime_r(&now.tv_sec, &local);
+        char text[16];
+        std::snprintf(text, sizeof text, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+        m_clockText = QString::fromLatin1(text);
+        m_clockSecond = now.tv_sec;
+    }
+    return m_clockText;
 }
 
 void LogManager::writeRawLine(const QString &line)

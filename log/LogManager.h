@@ -68,6 +68,8 @@ public slots:
 private:
     void writeRawLine(const QString &line);
     void removeOldLogFiles(const QString &currentFileName);
+    // The local time of day "hh:mm:ss" of a log line.
+    QString clockText();
 
     int m_mode = ModeAll;
     QString m_name;
@@ -77,4 +79,7 @@ private:
     QFile m_file;
     QIODevice *m_console = nullptr;
     QFile m_stdout;
+    // The second clockText last formatted, and its text.
+    long long m_clockSecond = -1;
+    QString m_clockText;
 };

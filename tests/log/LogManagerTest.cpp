@@ -6,10 +6,14 @@
 
 #include <QBuffer>
 #include <QDate>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTime>
+
+#include <ctime>
 
 namespace {
 
@@ -106,6 +110,45 @@ TEST(LogManager, WritesLinesTheImporterAndSupportCanRead)
     const QRegularExpression plain(QStringLiteral("^MORV:\\d\\d:\\d\\d:\\d\\d: Proprietary   "
                                                   "ODBCDataAccess::BuildQuery: SELECT \\* FROM STU$"));
     EXPECT_TRUE(plain.match(QString::fromUtf8(decoded)).hasMatch()) << decoded.toStdString();
+}
+
+TEST(LogManager, LinesCarryTheLocalTimeOfDay)
+{
+    // A zone five and a half hours east of UTC, so neither UTC nor a
+    // whole-hour mistake passes.
+    const QByteArray savedZone = qgetenv("TZ");
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    qputenv("TZ", "UTC-5:30");
+    tzset();
+
+    QTemporaryDir dir;
+    QBuffer console;
+    console.open(QIODevice::WriteOnly);
+    LogManager manager(QStringLiteral("MORV"), QStringLiteral("MORV--1"), &console);
+    ASSERT_TRUE(manager.setFolder(dir.path()));
+    const QTime before = QDateTime::currentDateTimeUtc().addSecs(19800).time();
+    manager.log(4, QStringLiteral("timed"), QStringLiteral("Test::time"));
+    const QTime after = QDateTime::currentDateTimeUtc().addSecs(19800).time();
+
+    if (hadZone)
+        qputenv("TZ", savedZone);
+    else
+        qunsetenv("TZ");
+    tzset();
+
+    const QString consoleTime = QString::fromUtf8(console.data()).split(u'\n', Qt::SkipEmptyParts).last().split(u'\t').at(2);
+    const QString fileLine = QString::fromUtf8(readAll(manager.logFilePath())).split(QStringLiteral("\r\n")).at(1);
+    ASSERT_TRUE(fileLine.startsWith(QStringLiteral("MORV:"))) << fileLine.toStdString();
+    const QString fileTime = fileLine.mid(5, 8);
+    for (const QString &text : {consoleTime, fileTime}) {
+        const QTime written = QTime::fromString(text, QStringLiteral("hh:mm:ss"));
+        ASSERT_TRUE(written.isValid()) << text.toStdString();
+        // Around midnight the window wraps.
+        const bool inWindow = before <= after ? (written >= before.addMSecs(-before.msec()) && written <= after)
+                                              : (written >= before.addMSecs(-before.msec()) || written <= after);
+        EXPECT_TRUE(inWindow) << text.toStdString() << " not within " << before.toString().toStdString() << " - "
+                              << after.toString().toStdString();
+    }
 }
 
 TEST(LogManager, HeaderBlockAndAppendingOnTheSameDay)
