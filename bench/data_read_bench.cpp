@@ -4,10 +4,12 @@
 // with GetFirstRecord/GetNextRecord and every column read with GetText.
 //   Sqlite3CliDump     the sqlite3 shell printing every row TAB-separated to
 //                      /dev/null: the baseline of this run;
-//   ReadStatic         the engine's cursor (static, rows held in memory), with
-//                      the bytes the result holds and the growth of the
+//   ReadStatic         a static cursor (rows held in memory, as for a query
+//                      whose count is needed before its rows), with the
+//                      bytes the result holds and the growth of the
 //                      process's peak memory;
-//   ReadForwardOnly    the same through a forward-only cursor.
+//   ReadForwardOnly    the same through a forward-only cursor, as export
+//                      tables are read.
 // ratio_to_cli is the mean wall time divided by the baseline's mean,
 // cpu_ratio_to_cli the same for processor time.
 #include <benchmark/benchmark.h>

@@ -1,28 +1,48 @@
-// The full table export of a 20,000-student demo school, as the importer
-// starts it (`morvbridge run --demo` in its own process), against the sqlite3
-// shell dumping the rows of the same source tables TAB-separated in the same
-// run. Both run as child processes, so process start-up is in both figures;
-// the bridge's peak resident memory comes from the kernel's accounting of the
-// child.
-//   Sqlite3TabDump           one SELECT per export table over its source table
-//   MorvbridgeDemo           the bridge; counters: ratio_to_dump, peak_rss_MiB,
-//                            lines
-//   Sqlite3BridgeStatements  the statements the bridge logged in its run, run
-//                            by the shell; counter bridge_ratio: how much the
-//                            bridge adds to its own queries
+// The full table export of demo schools of 2,000, 20,000 and 60,000 students,
+// as the importer starts it (`morvbridge run --demo` in its own process),
+// against the sqlite3 shell doing the database's share of the work in the
+// same run. Every program runs as a child process, so process start-up is in
+// every figure; peak memory is the kernel's account of the child's largest
+// resident set (the figure `/usr/bin/time -v` reports).
+//
+// Per school size N, in this order:
+//   Sqlite3TabDump/N           the shell dumping, TAB-separated, every source
+//                              table the export reads (once per export table)
+//   BaselineDemo/N             only with MORV_BASELINE_BRIDGE=<morvbridge>:
+//                              another build of the bridge, for before and
+//                              after figures from one run
+//   Sqlite3BaselineStatements/N  the statements that build logged, run by
+//                              the shell
+//   MorvbridgeDemo/N           this build's bridge
+//   Sqlite3BridgeStatements/N  the statements this bridge logged, run by the
+//                              shell
+// Counters of the bridge runs: ratio_to_dump (against the dump of the same
+// size), peak_rss_MiB, lines (export lines written) and, with a baseline,
+// same_rows (1 when both builds wrote the same lines into the same files,
+// in any order). The statement runs add ratio_to_statements: the bridge's
+// time divided by the shell's for the bridge's own statements.
+//
+// MORV_BENCH_STUDENTS=2000,20000 picks the sizes (default 2000,20000,60000);
+// the 60,000-student school runs once per benchmark, the others three times.
 #include "demo/DemoGenerator.h"
 #include "demo/DemoOptions.h"
 #include "tests/support/TestOdbcSource.h"
 
 #include <benchmark/benchmark.h>
 
+#include <QByteArrayList>
 #include <QDir>
 #include <QFile>
+#include <QStringList>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <map>
+#include <memory>
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
@@ -34,7 +54,6 @@ extern char** environ;
 namespace {
 
 const char* const kBridge = MORV_BINARY_DIR "/app/morvbridge";
-const int kStudents = 20000;
 
 // The source table each export table of a full run reads, once per table.
 const char* const kDumpSql =
@@ -61,18 +80,19 @@ const char* const kDumpSql =
     "SELECT * FROM StudentMedical WHERE _DistBldg = '0301' AND _Year = 2026;\n"
     "SELECT * FROM StudentAlert WHERE _DistBldg = '0301' AND _Year = 2026;\n";
 
-// The generated school, its data source and a scratch folder, made once.
+// A generated school of one size, its data source and its scratch folders,
+// made when a benchmark of that size first runs.
 struct School {
     QTemporaryDir folder;
     TestOdbcSource source{"MorvBenchScratch"};
     std::string database;
     std::string dumpScript;
 
-    School()
+    explicit School(int students)
     {
-        database = folder.filePath("morv-demo-20000.db").toStdString();
+        database = folder.filePath(QString("morv-demo-%1.db").arg(students)).toStdString();
         demo::DemoOptions options;
-        options.students = kStudents;
+        options.students = students;
         demo::DemoGenerator::WriteFile(database, options);
         source.AddDsn("MORVBENCH", database);
         dumpScript = folder.filePath("dump.sql").toStdString();
@@ -80,12 +100,22 @@ struct School {
         if (script.open(QIODevice::WriteOnly))
             script.write(kDumpSql);
     }
+
+    QString ExportFolder(const char* bridge) const { return folder.filePath(QString("export-") + bridge); }
 };
 
-School& TheSchool()
+// One school at a time, on disk and in the page cache: the benchmarks run
+// size by size.
+School& TheSchool(int students)
 {
-    static School school;
-    return school;
+    static std::unique_ptr<School> school;
+    static int made = 0;
+    if (!school || made != students) {
+        school.reset();
+        school = std::make_unique<School>(students);
+        made = students;
+    }
+    return *school;
 }
 
 struct ChildStats {
@@ -134,15 +164,43 @@ ChildStats Spawn(const std::vector<std::string>& arguments, const std::vector<st
     return stats;
 }
 
-double g_dumpSeconds = 0;
-double g_bridgeSeconds = 0;
-
-void Sqlite3TabDump(benchmark::State& state)
+// Mean seconds per benchmark name and size, for the ratios.
+std::map<std::string, double>& Means()
 {
-    School& school = TheSchool();
+    static std::map<std::string, double> means;
+    return means;
+}
+
+std::string Key(const char* what, int students)
+{
+    return std::string(what) + "/" + std::to_string(students);
+}
+
+// Every .pef file of a folder with its lines sorted: the rows of an export
+// without the order a query without ORDER BY happens to deliver them in.
+std::map<QString, QByteArrayList> SortedExport(const QString& folder, long* lines)
+{
+    std::map<QString, QByteArrayList> files;
+    for (const QString& name : QDir(folder).entryList({"*.pef"}, QDir::Files)) {
+        QFile file(folder + "/" + name);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        QByteArrayList content = file.readAll().split('\n');
+        std::sort(content.begin(), content.end());
+        if (lines)
+            *lines += static_cast<long>(content.size()) - 1;
+        files[name] = content;
+    }
+    return files;
+}
+
+// Runs `command` on the school's dump or statement script; the mean is
+// stored under `key`.
+void RunShell(benchmark::State& state, const School& school, const std::string& script, const std::string& key)
+{
     double total = 0;
     for (auto _ : state) {
-        const ChildStats stats = Spawn({"sqlite3", school.database}, {}, school.dumpScript);
+        const ChildStats stats = Spawn({"sqlite3", school.database}, {}, script);
         if (!stats.ok) {
             state.SkipWithError("sqlite3 shell failed");
             return;
@@ -150,30 +208,24 @@ void Sqlite3TabDump(benchmark::State& state)
         state.SetIterationTime(stats.seconds);
         total += stats.seconds;
     }
-    g_dumpSeconds = total / static_cast<double>(state.iterations());
+    Means()[key] = total / static_cast<double>(state.iterations());
 }
 
-long CountLines(const QString& folder)
+void Sqlite3TabDump(benchmark::State& state, int students)
 {
-    long lines = 0;
-    for (const QString& name : QDir(folder).entryList({"*.pef"}, QDir::Files)) {
-        QFile file(folder + "/" + name);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        lines += file.readAll().count('\n');
-    }
-    return lines;
+    School& school = TheSchool(students);
+    RunShell(state, school, school.dumpScript, Key("dump", students));
 }
 
-void MorvbridgeDemo(benchmark::State& state)
+void BridgeDemo(benchmark::State& state, int students, const std::string& bridge, const char* name)
 {
-    School& school = TheSchool();
-    const QString exportFolder = school.folder.filePath("export");
+    School& school = TheSchool(students);
+    const QString exportFolder = school.ExportFolder(name);
     double total = 0;
     long peak = 0;
     for (auto _ : state) {
         const ChildStats stats =
-            Spawn({kBridge, "run", "--demo", "--dsn=MORVBENCH", "--user=bench", "--pwd=bench",
+            Spawn({bridge, "run", "--demo", "--dsn=MORVBENCH", "--user=bench", "--pwd=bench",
                    std::string("--school=") + demo::school::kMainBuilding,
                    "--path=" + exportFolder.toStdString()},
                   school.source.Environment());
@@ -186,14 +238,21 @@ void MorvbridgeDemo(benchmark::State& state)
         peak = std::max(peak, stats.peakRssKiB);
     }
     const double mean = total / static_cast<double>(state.iterations());
-    g_bridgeSeconds = mean;
-    if (g_dumpSeconds > 0)
-        state.counters["ratio_to_dump"] = mean / g_dumpSeconds;
+    Means()[Key(name, students)] = mean;
+    const double dump = Means()[Key("dump", students)];
+    if (dump > 0)
+        state.counters["ratio_to_dump"] = mean / dump;
     state.counters["peak_rss_MiB"] = static_cast<double>(peak) / 1024.0;
-    state.counters["lines"] = static_cast<double>(CountLines(exportFolder));
+    long lines = 0;
+    const auto written = SortedExport(exportFolder, &lines);
+    state.counters["lines"] = static_cast<double>(lines);
+    if (std::string(name) == "bridge" && Means().count(Key("baseline", students))) {
+        const auto before = SortedExport(school.ExportFolder("baseline"), nullptr);
+        state.counters["same_rows"] = before == written ? 1 : 0;
+    }
 }
 
-// The SELECT texts of the bridge's last run, from its log file, where each
+// The SELECT texts of a bridge's last run, from its log file, where each
 // statement is logged Base64-encoded as "BuildQuery Finished:" + text.
 std::string BridgeStatements(const QString& exportFolder)
 {
@@ -223,40 +282,71 @@ std::string BridgeStatements(const QString& exportFolder)
     return seen.isEmpty() ? std::string() : script;
 }
 
-void Sqlite3BridgeStatements(benchmark::State& state)
+void Sqlite3Statements(benchmark::State& state, int students, const char* name)
 {
-    School& school = TheSchool();
-    const std::string statements = BridgeStatements(school.folder.filePath("export"));
+    School& school = TheSchool(students);
+    const std::string statements = BridgeStatements(school.ExportFolder(name));
     if (statements.empty()) {
-        state.SkipWithError("no logged statements; run MorvbridgeDemo first");
+        state.SkipWithError("no logged statements; the bridge's run comes first");
         return;
     }
-    const std::string scriptPath = school.folder.filePath("statements.sql").toStdString();
+    const std::string scriptPath = school.folder.filePath(QString("statements-") + name + ".sql").toStdString();
     QFile script(QString::fromStdString(scriptPath));
     if (!script.open(QIODevice::WriteOnly) || script.write(statements.c_str()) < 0) {
         state.SkipWithError("cannot write the statement script");
         return;
     }
     script.close();
-    double total = 0;
-    for (auto _ : state) {
-        const ChildStats stats = Spawn({"sqlite3", school.database}, {}, scriptPath);
-        if (!stats.ok) {
-            state.SkipWithError("sqlite3 shell failed on the bridge's statements");
-            return;
-        }
-        state.SetIterationTime(stats.seconds);
-        total += stats.seconds;
-    }
-    const double mean = total / static_cast<double>(state.iterations());
-    if (mean > 0 && g_bridgeSeconds > 0)
-        state.counters["bridge_ratio"] = g_bridgeSeconds / mean;
+    const std::string key = Key((std::string(name) + "-statements").c_str(), students);
+    RunShell(state, school, scriptPath, key);
+    const double bridge = Means()[Key(name, students)];
+    if (Means()[key] > 0 && bridge > 0)
+        state.counters["ratio_to_statements"] = bridge / Means()[key];
 }
 
-BENCHMARK(Sqlite3TabDump)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(MorvbridgeDemo)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(Sqlite3BridgeStatements)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+std::vector<int> Sizes()
+{
+    const char* text = std::getenv("MORV_BENCH_STUDENTS");
+    std::vector<int> sizes;
+    for (const QString& part : QString(text ? text : "2000,20000,60000").split(',', Qt::SkipEmptyParts)) {
+        const int students = part.trimmed().toInt();
+        if (students > 0)
+            sizes.push_back(students);
+    }
+    return sizes;
+}
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    const char* baseline = std::getenv("MORV_BASELINE_BRIDGE");
+    for (const int students : Sizes()) {
+        const int iterations = students >= 60000 ? 1 : 3;
+        const auto add = [&](const char* name, auto function) {
+            benchmark::RegisterBenchmark((std::string(name) + "/" + std::to_string(students)).c_str(), function)
+                ->UseManualTime()
+                ->Iterations(iterations)
+                ->Unit(benchmark::kMillisecond);
+        };
+        add("Sqlite3TabDump", [students](benchmark::State& state) { Sqlite3TabDump(state, students); });
+        if (baseline) {
+            const std::string path(baseline);
+            add("BaselineDemo", [students, path](benchmark::State& state) {
+                BridgeDemo(state, students, path, "baseline");
+            });
+            add("Sqlite3BaselineStatements",
+                [students](benchmark::State& state) { Sqlite3Statements(state, students, "baseline"); });
+        }
+        add("MorvbridgeDemo",
+            [students](benchmark::State& state) { BridgeDemo(state, students, kBridge, "bridge"); });
+        add("Sqlite3BridgeStatements",
+            [students](benchmark::State& state) { Sqlite3Statements(state, students, "bridge"); });
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
