@@ -69,14 +69,14 @@ TEST_P(CommandLine, AnswersAsTheImporterExpects)
             from = at + line.size();
     }
 
-    const QByteArray status = readFile(dir + u'/' + kStatus);
+    const QByteArray status = ReadWholeFile(dir + u'/' + kStatus);
     if (c.status.isEmpty()) {
         EXPECT_FALSE(QFileInfo::exists(dir + u'/' + kStatus)) << status.toStdString();
     } else {
         const QRegularExpression line(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\t")
                                       + QRegularExpression::escape(expand(c.status)) + QStringLiteral("\\r\\n$"));
         EXPECT_TRUE(line.match(QString::fromUtf8(status)).hasMatch()) << status.toStdString();
-        EXPECT_EQ(readFile(dir + u'/' + kFinished), QByteArray("finished\r\n"));
+        EXPECT_EQ(ReadWholeFile(dir + u'/' + kFinished), QByteArray("finished\r\n"));
     }
 }
 

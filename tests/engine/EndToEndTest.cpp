@@ -5,6 +5,7 @@
 #include "demo/DemoOptions.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestOdbcSource.h"
+#include "tests/support/WholeFile.h"
 
 #include <gtest/gtest.h>
 
@@ -33,10 +34,7 @@ QString StatusFile(const QString& folder)
 
 std::string ReadFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::string();
-    return file.readAll().toStdString();
+    return ReadWholeFile(path).toStdString();
 }
 
 // Splits at CR LF; a line holding a lone CR or LF, or bytes after the last
