@@ -132,7 +132,7 @@ TEST(LogManager, LinesCarryTheLocalTimeOfDay)
     tzset();
 
     const QString consoleTime = QString::fromUtf8(console.data()).split(u'\n', Qt::SkipEmptyParts).last().split(u'\t').at(2);
-    const QString fileLine = QString::fromUtf8(readAll(manager.logFilePath())).split(QStringLiteral("\r\n")).at(1);
+    const QString fileLine = QString::fromUtf8(ReadWholeFile(manager.logFilePath())).split(QStringLiteral("\r\n")).at(1);
     ASSERT_TRUE(fileLine.startsWith(QStringLiteral("MORV:"))) << fileLine.toStdString();
     const QString fileTime = fileLine.mid(5, 8);
     for (const QString &text : {consoleTime, fileTime}) {
