@@ -162,9 +162,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"test_validate_success", {"test", "--group=connection", "--validate=0", "--path={dir}"}, 0,
              {kStart0, "inc_progress\tBeginning test...", "test\tconnection\tsuccess\tConnection Successful.", kEnd},
              {}, "Succeeded\tSucceeded"},
-        Case{"defaults_not_available", {"defaults", "--path={dir}/HNConfig.xml"}, 1,
-             {kStart0, "log\tError        \tTIME\tAppBase::commandDefaults\tReading the importer's configuration "
-                       "file is not available in this build.", kEnd},
+        Case{"defaults_file_missing", {"defaults", "--path={dir}/HNConfig.xml"}, 1,
+             {kStart0, "log\tWarning      \tTIME\tSISConfig::commandDefaults\tCould not open: {dir}/HNConfig.xml", kEnd},
              {}, "Failed\tFailed retrieving default settings."},
         Case{"run_validate_canned", {"run", "--validate=0", "--dsn=d", "--user=u", "--pwd=p", "--school=1",
                                      "--path={dir}", "--log=fileoff"}, 0,
