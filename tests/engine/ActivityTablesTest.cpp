@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -151,6 +152,50 @@ TEST_F(ActivityTables, LinesAsTheImporterReadsThem)
     EXPECT_EQ(codes.front(), "A\tAbsent\t1\t0\tN");
     EXPECT_EQ(codes[7], "O\tOut of School Suspension\t1\t0\tY");
     EXPECT_EQ(codes.back(), "U\tUnauthorized Absence\t1\t0\tN");
+}
+
+// The tables that take the status from StudentDemographic: without an
+// inactive cut-off only active students' rows are written; with one the rows
+// of every status (1003 is withdrawn), as in Students.pef. A student the
+// school does not have in the live year (1009) stays out either way.
+TEST_F(ActivityTables, InactiveCutoffLetsEveryStatusThroughTheJoinedTables)
+{
+    m_school.Exec("INSERT INTO StudentLocker (StudentNumber, _DistBldg, _Year, LockerNumber, CombinationSeries) "
+                  "VALUES ('1001', '0301', 2026, 'L1', '1-2-3'), ('1003', '0301', 2026, 'L3', '4-5-6'), "
+                  "('1009', '0301', 2026, 'L9', '7-8-9');");
+    struct File {
+        const char* name;
+        size_t studentField;
+        std::set<std::string> withoutCutoff;
+        std::set<std::string> withCutoff;
+    };
+    const File files[] = {
+        {"StudentLockers.pef", 0, {"1001"}, {"1001", "1003"}},
+        {"StudentFees.pef", 0, {"1001", "1002"}, {"1001", "1002", "1003"}},
+        {"StuFeesPay.pef", 0, {"1001", "1002"}, {"1001", "1002", "1003"}},
+        {"ConductIncident.pef", 0, {"1001", "1002"}, {"1001", "1002", "1003"}},
+        {"ConductOutcome.pef", 0, {"1001", "1002"}, {"1001", "1002", "1003"}},
+        {"StudentCndIncident.pef", 1, {"1001"}, {"1001", "1003"}},
+        {"StudentMedHist.pef", 0, {"1001", "1002"}, {"1001", "1002", "1003"}},
+        {"StudentNotes.pef", 0, {"1001", "1002"}, {"1001", "1002", "1003"}},
+    };
+    for (const char* inactiveDate : {"", "2025-06-30"}) {
+        SCOPED_TRACE(std::string("cut-off '") + inactiveDate + "'");
+        TestEngine engine;
+        QTemporaryDir folder;
+        ParamMap parameters = RunParameters();
+        parameters["inactivedate"] = inactiveDate;
+        ASSERT_TRUE(StartExport(engine, folder, parameters));
+        engine.CreateStudentLockers();
+        CreateActivityTables(engine);
+        for (const File& file : files) {
+            SCOPED_TRACE(file.name);
+            std::set<std::string> students;
+            for (const std::string& line : ReadLines(folder.filePath(file.name)))
+                students.insert(Field(line, file.studentField));
+            EXPECT_EQ(students, *inactiveDate ? file.withCutoff : file.withoutCutoff);
+        }
+    }
 }
 
 // Keys are numbered in reading order, so the order is fixed: student, start
