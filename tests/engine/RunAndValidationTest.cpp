@@ -133,10 +133,14 @@ TEST(ExecuteFailures, MissingRequiredSourceFailsTheRunByName)
     const struct {
         const char* change;
         const char* message;
+        const char* file;   // of the table that fails, never left behind
     } cases[] = {
-        {"DROP TABLE StudentEmisFD;", "Table does not exist : StudentEmisFD"},
+        {"DROP TABLE StudentEmisFD;", "Table does not exist : StudentEmisFD", "Students2.pef"},
+        {"DROP TABLE CommunityService;", "Table does not exist : CommunityService", "StudentCndIncident.pef"},
         {"ALTER TABLE StudentContacts DROP COLUMN Is_Active;",
-         "Required Field does not exist : Is_Active in table StudentContacts"},
+         "Required Field does not exist : Is_Active in table StudentContacts", "StudentCon.pef"},
+        {"ALTER TABLE Staff DROP COLUMN StaffCode;", "Required Field does not exist : StaffCode in table Staff",
+         "Staff.pef"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.change);
@@ -152,6 +156,7 @@ TEST(ExecuteFailures, MissingRequiredSourceFailsTheRunByName)
         EXPECT_TRUE(engine.LoggedError(c.message));
         // The header file is the importer's signal that an export is whole.
         EXPECT_FALSE(QFile::exists(folder.filePath("MORV.PDE")));
+        EXPECT_FALSE(QFile::exists(folder.filePath(c.file)));
     }
 }
 
