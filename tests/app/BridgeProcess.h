@@ -23,16 +23,6 @@ struct BridgeResult
 
 inline QString bridgeProgram() { return QStringLiteral(MORV_BINARY_DIR "/app/morvbridge"); }
 
-// The task is made with the application object and destroyed after the
-// command's last protocol line; its data-access layer logs these two
-// Informational records then, so every command whose console log mode lets
-// Informational records through ends with them.
-inline QStringList taskTeardownLines()
-{
-    return {QStringLiteral("log\tInformational\tTIME\t\tStart DataAccessBase Destructor"),
-            QStringLiteral("log\tInformational\tTIME\t\tEnd DataAccessBase Destructor")};
-}
-
 // `environment` holds extra "NAME=value" pairs, e.g. a test ODBC source's.
 inline BridgeResult runBridge(const QStringList &arguments, const QString &home,
                               const QStringList &environment = {})
