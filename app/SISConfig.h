@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/AppBase.h"
+#include "util/XFolderLock.h"
 
 class AppTaskBase;
 class SISMessageWriter;
@@ -68,6 +69,7 @@ private:
     void normaliseValues();
     QString usageText(const QString &programName) const;
     int runCommand();
+    QString claimExportFolder();
     bool setupRunLog();
     void copyLogToExportFolder();
 
@@ -77,4 +79,6 @@ private:
     int m_runFlags = -1;
     QtMessageHandler m_previousHandler = nullptr;
     bool m_handlerInstalled = false;
+    // Held from the start of "run" to the process's end.
+    XFolderLock m_folderLock;
 };

@@ -171,6 +171,7 @@ TEST_F(StudentTables, StatusRulesDecideWhoIsExported)
         parameters["inactivedate"] = c.inactiveDate;
         ASSERT_TRUE(StartExport(engine, folder, parameters));
         engine.CreateStudentDemographics();
+        engine.CommitExport();
 
         std::vector<std::string> students, active;
         for (const std::string& line : Sorted(ReadLines(folder.filePath("Students.pef")))) {
