@@ -226,6 +226,7 @@ TEST(StudentLunchCodes, OnlyTheLiveYearsRowWhenTheSourceKeepsYears)
         QTemporaryDir folder;
         ASSERT_TRUE(StartExport(engine, folder));
         engine.CreateStudentLunchCodes();
+        engine.CommitExport();
         EXPECT_EQ(Sorted(ReadLines(folder.filePath("Students2.pef"))), c.lines);
     }
 }
