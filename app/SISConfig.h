@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/AppBase.h"
+#include "util/XFolderLock.h"
 
 class AppTaskBase;
 class EngineServices;
@@ -85,6 +86,7 @@ private:
     QString locateConfigurationFile(bool &failed);
     QString usageText(const QString &programName) const;
     int runCommand();
+    QString claimExportFolder();
     bool setupRunLog();
     void copyLogToExportFolder();
 
@@ -95,4 +97,6 @@ private:
     int m_runFlags = -1;
     QtMessageHandler m_previousHandler = nullptr;
     bool m_handlerInstalled = false;
+    // Held from the start of "run" to the process's end.
+    XFolderLock m_folderLock;
 };
