@@ -3,6 +3,7 @@
 #include "app/AppBase.h"
 
 #include "app/SISMessageWriter.h"
+#include "app/StatusFiles.h"
 #include "log/LogManager.h"
 #include "log/ProtocolField.h"
 #include "util/XFileSystem.h"
@@ -552,69 +553,19 @@ int AppBase::loadList(const ParamRecord &record)
 
 // ---------------------------------------------------------------- status files
 
-QString AppBase::toOsPath(const QString &path)
-{
-#ifdef Q_OS_WIN
-    return path;
-#else
-    QString os = path;
-    os.replace(u'\\', u'/');
-    return os;
-#endif
-}
-
-QString AppBase::defaultFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-        + QStringLiteral("\\Quillon Software\\Logs");
-}
-
-QString AppBase::statusDateTime()
-{
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd hh:mm:ss"));
-}
-
-static QString statusFilePath(const QString &folder, const QString &name)
-{
-    const QString dir = AppBase::toOsPath(folder.isEmpty() ? AppBase::defaultFolder() : folder);
-    QDir().mkpath(dir);
-    return QDir(dir).filePath(name);
-}
-
-bool AppBase::writeTextFile(const QString &folder, const QString &name, const QString &text)
-{
-    // Replaced whole through a new file: a link planted at the name is
-    // replaced, never written through, and the importer never reads half a line.
-    const QByteArray bytes = text.toUtf8() + "\r\n";
-    return XFileSystem::ReplaceFile(statusFilePath(folder, name).toStdString(), bytes.toStdString());
-}
-
-bool AppBase::removeTextFile(const QString &folder, const QString &name)
-{
-    return QFile::remove(statusFilePath(folder, name));
-}
-
-bool AppBase::textFileContains(const QString &folder, const QString &name)
-{
-    QFile file(statusFilePath(folder, name));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    return file.readAll().contains("Succeeded");
-}
-
 int AppBase::finishCommand(int status, const QString &folder, const QString &message)
 {
     if (!folder.isEmpty()) {
         const bool ok = status == 0;
-        const QString line = statusDateTime() + u'\t' + (ok ? QStringLiteral("Succeeded") : QStringLiteral("Failed"))
+        const QString line = StatusFiles::dateTime() + u'\t' + (ok ? QStringLiteral("Succeeded") : QStringLiteral("Failed"))
             + u'\t' + (ok ? QStringLiteral("Succeeded") : protocolField(message));
         const QString statusName = type_ + QStringLiteral("Status.tmp");
         // The importer learns the outcome from the exit status as well; a status
         // file that cannot be written is logged and the status stays as it is.
-        if (!writeTextFile(folder, statusName, line))
+        if (!StatusFiles::writeTextFile(folder, statusName, line))
             log(4, QStringLiteral("Could not write the status file ") + statusName + QStringLiteral(" in ") + folder,
                 QStringLiteral("AppBase::finishCommand"));
-        if (!writeTextFile(folder, finishedFile_, QStringLiteral("finished")))
+        if (!StatusFiles::writeTextFile(folder, finishedFile_, QStringLiteral("finished")))
             log(4, QStringLiteral("Could not write the file ") + finishedFile_ + QStringLiteral(" in ") + folder,
                 QStringLiteral("AppBase::finishCommand"));
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/ParamRecord.h"
+#include "app/StatusFiles.h"
 
 #include <QList>
 #include <QMap>
@@ -97,16 +98,8 @@ public:
     // --- Ending a command ---
     int finishCommand(int status, const QString &folder, const QString &message);
     virtual void postCommand() {}
-    // Status-file helpers; an empty folder means defaultFolder().
-    static bool writeTextFile(const QString &folder, const QString &name, const QString &text);
-    static bool removeTextFile(const QString &folder, const QString &name);
-    static bool textFileContains(const QString &folder, const QString &name);
-    // Where status files go when no folder is given.
-    static QString defaultFolder();
     // A program path (backslash form) as the file system wants it.
-    static QString toOsPath(const QString &path);
-    // "yyyy/MM/dd hh:mm:ss" local time, as status files carry it.
-    static QString statusDateTime();
+    static QString toOsPath(const QString &path) { return StatusFiles::toOsPath(path); }
 
     // A new folder "localDB" for a local database, below a per-process folder
     // in the system's temporary folder; empty (and reported) on failure.
