@@ -73,47 +73,6 @@ void AppBase::connectToWriterAndLog()
 
 // ---------------------------------------------------------------- registry
 
-bool AppBase::addGroup(const QString &name)
-{
-    if (m_groups.contains(name))
-        return false;
-    m_groups.insert(name, {});
-    return true;
-}
-
-ParamRecord *AppBase::createRecord(const QString &group, const QString &key)
-{
-    auto owned = std::make_unique<ParamRecord>();
-    ParamRecord *created = owned.get();
-    created->key = key;
-    created->group = group;
-    m_recordStore.push_back(std::move(owned));
-    m_groups[group].append(created);
-    m_records.insert(key, created);
-    return created;
-}
-
-ParamRecord *AppBase::recordForReport(const QString &key) const
-{
-    if (ParamRecord *r = record(key))
-        return r;
-    if (ParamRecord *r = record(key + QStringLiteral("encode")))
-        return r;
-    QString shortened = key;
-    shortened.remove(QStringLiteral("encode"));
-    return record(shortened);
-}
-
-void AppBase::addRequirement(const QString &name, const QStringList &keys)
-{
-    m_requirements[name].append(keys);
-}
-
-void AppBase::addDependency(const QString &name, const QString &otherName)
-{
-    m_dependencies[name].append(otherName);
-}
-
 int AppBase::isMissing(const QString &key)
 {
     if (key.isEmpty() || !value(key).isEmpty())
@@ -135,14 +94,14 @@ int AppBase::checkRequired(const QString &name)
     inProgress.append(name);
     struct Pop { ~Pop() { inProgress.removeLast(); } } pop;
 
-    for (const QString &dependency : m_dependencies.value(name)) {
+    for (const QString &dependency : m_registry.dependencies(name)) {
         if (dependency.isEmpty())
             continue;
         if (const int status = checkRequired(dependency))
             return status;
     }
 
-    const QList<QStringList> sets = m_requirements.value(name);
+    const QList<QStringList> sets = m_registry.requirements(name);
     for (const QStringList &set : sets) {
         int missing = 0;
         for (const QString &key : set)
@@ -168,22 +127,6 @@ QString AppBase::DecodePassword(const QString &encoded)
     for (qsizetype i = 0; i + 1 < encoded.size(); i += 2)
         plain.append(QChar(position(encoded.at(i)) * 16 + position(encoded.at(i + 1))));
     return plain;
-}
-
-QStringList AppBase::secretKeys() const
-{
-    QStringList keys;
-    for (const QString &key : m_valueKeys) {
-        const ParamRecord *r = record(key);
-        if (r && r->type == QLatin1String("password")) {
-            keys.append(key);
-            QString plain = key;
-            plain.remove(QStringLiteral("encode"));
-            if (plain != key)
-                keys.append(plain);
-        }
-    }
-    return keys;
 }
 
 QString AppBase::maskSecrets(QString text) const
@@ -237,7 +180,7 @@ int AppBase::commandParams(QString &message)
         endProgress();
         return 1;
     }
-    for (const QString &dependency : m_dependencies.value(r->group)) {
+    for (const QString &dependency : m_registry.dependencies(r->group)) {
         if (dependency.isEmpty())
             continue;
         if (const int status = checkRequired(dependency)) {
@@ -627,14 +570,14 @@ void AppBase::LogHeader(const QString &extra)
     manager->writeFile(QStringLiteral("Command: ") + value(QStringLiteral("command")), 8, method);
 
     QStringList setSwitches;
-    for (const QString &key : m_switchKeys) {
+    for (const QString &key : m_registry.switchKeys()) {
         if (switchValue(key))
             setSwitches.append(key);
     }
     manager->writeFile(setSwitches.isEmpty() ? QString() : QStringLiteral("Switches: ") + setSwitches.join(QStringLiteral(", ")),
                        8, method);
 
-    for (const QString &key : m_valueKeys) {
+    for (const QString &key : m_registry.valueKeys()) {
         const QString v = value(key);
         if (v.isEmpty())
             continue;

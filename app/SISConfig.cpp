@@ -94,11 +94,7 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
                                  const QString &type, const QString &help, const QString &defaultValue)
 {
     const QString method = QStringLiteral("SISConfig::addParam");
-    // A key registered again keeps its place; listing it twice would repeat it
-    // in the usage text and in the scanner.
-    QStringList &keys = type == QLatin1String("switch") ? m_switchKeys : m_valueKeys;
-    if (!keys.contains(key))
-        keys.append(key);
+    m_registry.addKey(key, type == QLatin1String("switch"));
 
     if (type == QLatin1String("password")) {
         QString plain = key;
@@ -109,8 +105,8 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
                     + QStringLiteral(" is a Password style parameter, but does not use 'encode' this means it "
                                      "will not be encoded."),
                 method);
-        } else if (!m_valueKeys.contains(plain)) {
-            m_valueKeys.append(plain);
+        } else {
+            m_registry.addKey(plain, false);
         }
     }
 
@@ -123,7 +119,7 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
 
     ParamRecord *created = setParam(group, key, name, type, help, defaultValue);
 
-    if (m_valueKeys.contains(QStringLiteral("district"))) {
+    if (m_registry.valueKeys().contains(QStringLiteral("district"))) {
         if (ParamRecord *school = record(QStringLiteral("school")))
             school->parentKeys.insert(QStringLiteral("district"), QString());
         if (ParamRecord *year = record(QStringLiteral("year")))
@@ -151,7 +147,7 @@ ParamRecord *SISConfig::setParam(const QString &group, const QString &key, const
             return existing;
         }
     }
-    ParamRecord *created = createRecord(group, key);
+    ParamRecord *created = m_registry.createRecord(group, key);
     created->displayName = displayName;
     created->type = type;
     created->help = help;
@@ -278,7 +274,7 @@ void SISConfig::collectSecrets(const QStringList &arguments)
 
 void SISConfig::normaliseValues()
 {
-    for (const QString &key : std::as_const(m_valueKeys)) {
+    for (const QString &key : m_registry.valueKeys()) {
         const ParamRecord *r = record(key);
         if (!r)
             continue;
@@ -304,11 +300,11 @@ void SISConfig::normaliseValues()
 QString SISConfig::usageText(const QString &programName) const
 {
     QString usage = programName + u'\n' + QStringLiteral(" [") + QStringLiteral("command") + QStringLiteral("]\n");
-    for (const QString &key : m_switchKeys)
+    for (const QString &key : m_registry.switchKeys())
         usage += QStringLiteral("  [--") + key + QStringLiteral("]\n");
     static const QStringList hidden = {QStringLiteral("label"), QStringLiteral("header"), QStringLiteral("switch"),
                                        QStringLiteral("hidden")};
-    for (const QString &key : m_valueKeys) {
+    for (const QString &key : m_registry.valueKeys()) {
         const ParamRecord *r = record(key);
         if (r && hidden.contains(r->type))
             continue;
@@ -353,9 +349,9 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     std::map<QString, bool> switches;
     std::map<QString, QString> scanned;
     scanner.registerBareArgument(QStringLiteral("command"), &command, false);
-    for (const QString &key : std::as_const(m_switchKeys))
+    for (const QString &key : m_registry.switchKeys())
         scanner.registerSwitch(key, &switches[key]);
-    for (const QString &key : std::as_const(m_valueKeys))
+    for (const QString &key : m_registry.valueKeys())
         scanner.registerOption(QChar(), key, &scanned[key], QStringLiteral(""));
 
     // 5. The scanner's warnings reach the log through the toolkit handler.
