@@ -200,7 +200,6 @@ int ODBCDataAccess::RunQuery(const XString& statement)
     m_rowsRead = 0;
     Log(9, statement);
     try {
-        m_result->SetCursorLocation(adUseClient);
         m_result->SetCursorType(adOpenStatic);
         m_result->Open(statement.str(), *m_connection, forwardOnly ? adOpenForwardOnly : adOpenStatic,
                        (m_options & DataAccessOption::Pessimistic) ? adLockPessimistic : adLockReadOnly,
@@ -388,6 +387,13 @@ XString ODBCDataAccess::FormatComError(const AdoException& error, const AdoConne
 void ODBCDataAccess::ThrowComError(const AdoException& error)
 {
     throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+}
+
+bool ODBCDataAccess::IsDatabaseFailure(const std::exception& error)
+{
+    // Result codes of the driver layer have their failure bit set.
+    const auto* x = dynamic_cast<const XException*>(&error);
+    return x && x->GetCode() < 0;
 }
 
 void ODBCDataAccess::MaskPassword(XString& text)
