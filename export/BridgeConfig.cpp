@@ -3,6 +3,7 @@
 // empty folder leaves no empty record behind.
 #include "export/BridgeConfig.h"
 
+#include "export/PendingFile.h"
 #include "util/XXmlReader.h"
 #include "util/XXmlWriter.h"
 
@@ -106,7 +107,13 @@ XFileSpec GetGlobalFolder(const XFileSpec& folder)
 {
     bool found = false;
     const XString text = ReadValue(folder, "GlobalFolder", "GlobalFolderValue", found);
-    return text.IsEmpty() ? XFileSpec() : XFileSpec(text);
+    if (text.IsEmpty())
+        return XFileSpec();
+    // The setting names a folder, with or without its trailing backslash;
+    // read as a file path its last component would be lost.
+    XFileSpec global(text);
+    global.EnsureTrailingBackslash();
+    return global;
 }
 
 void ReadBridgeConfig(const XFileSpec& folder, BridgeConfigItems& items)
@@ -123,12 +130,19 @@ void ReadBridgeConfig(const XFileSpec& folder, BridgeConfigItems& items)
 
 void WriteBridgeConfig(const XFileSpec& folder, const BridgeConfigItems& items)
 {
-    XXmlWriter writer;
-    writer.StartDocument(BridgeConfigSpec(folder), kRoot, false);
-    for (const BridgeConfigItem& item : items) {
-        writer.StartElement(item.element);
-        writer.Attribute(item.attribute, item.value);
-        writer.EndStartTag(true);
+    // Written beside the record and moved onto it when complete: a record
+    // cut short, or one refused for a value it cannot hold, would read as a
+    // change of source at the next start and wipe the pending update files.
+    PendingFile pending(BridgeConfigSpec(folder));
+    {
+        XXmlWriter writer;
+        writer.StartDocument(pending.TempSpec(), kRoot, false);
+        for (const BridgeConfigItem& item : items) {
+            writer.StartElement(item.element);
+            writer.Attribute(item.attribute, item.value);
+            writer.EndStartTag(true);
+        }
+        writer.EndDocument();
     }
-    writer.EndDocument();
+    pending.Commit();
 }
