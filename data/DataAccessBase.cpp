@@ -236,9 +236,7 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
         Log(8, "Attendance Query: Wrote" + XString(count) + " records.");
 
         EndUpdateSection();
-        SetUpdateDate(XDate::Today());
-        SetUpdateDateTime(XDateTime::Now());
-        m_updateDateSet = true;
+        SetExportedUpdate(XDate::Today(), XDateTime::Now());
         EndTable();
     }
 }

@@ -205,6 +205,10 @@ public:
     void DeleteUpdateFiles(const XFileSpec& folder);
     // Writes SchoolConfig.xml in the PDE folder from the current state.
     void SaveBridgeConfig();
+    // Records that this run exported attendance up to `date`: the next save
+    // stores it (one day back) as where the next update export starts. Runs
+    // that never call it keep the stored date as it was.
+    void SetExportedUpdate(const XDate& date, const XDateTime& dateTime);
     // Forgets every declared table.
     void ClearRunData();
 

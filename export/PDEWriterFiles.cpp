@@ -392,6 +392,13 @@ void PDEWriter::ExportComplete()
     emit writeProgress(QStringLiteral("bridge_complete"), -1);
 }
 
+void PDEWriter::SetExportedUpdate(const XDate& date, const XDateTime& dateTime)
+{
+    m_updateDate = date;
+    m_updateDateTime = dateTime;
+    m_updateDateSet = true;
+}
+
 void PDEWriter::SaveBridgeConfig()
 {
     BridgeConfigItems items = {

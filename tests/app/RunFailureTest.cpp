@@ -86,7 +86,7 @@ TEST_P(FailedRun, EndsAsOneReadableFailureWithoutThePassword)
     EXPECT_TRUE(r.out.endsWith(taskTeardownLines().constLast())) << out.toStdString();
 
     // Nothing the importer could take for an export.
-    EXPECT_TRUE(QDir(exportFolder).entryList({QStringLiteral("*.PDE"), QStringLiteral("*.pef")}, QDir::Files).isEmpty());
+    EXPECT_TRUE(QDir(exportFolder).entryList({QStringLiteral("*.PDE"), QStringLiteral("*.pef"), QStringLiteral("*.PDU")}, QDir::Files).isEmpty());
 
     const QString log = QString::fromUtf8(readFile(exportFolder + QStringLiteral("/MORV--1-")
                                                    + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
@@ -103,10 +103,10 @@ TEST_P(FailedRun, EndsAsOneReadableFailureWithoutThePassword)
 INSTANTIATE_TEST_SUITE_P(
     Sources, FailedRun,
     ::testing::Values(
-        // Without an export switch the run asks for attendance too and is
-        // refused before it connects.
-        RunCase{"required_parameters_only", "MorvAppNoSuchSource", {}, {"attendance update export"},
-                {"attendance update export"}},
+        // Without an export switch the run asks for attendance too; it fails
+        // the same way and leaves no update file either.
+        RunCase{"required_parameters_only", "MorvAppNoSuchSource", {}, {"Data source name not found"},
+                {"The lookup failed: ", "Data source name not found"}},
         RunCase{"source_does_not_exist", "MorvAppNoSuchSource", {QStringLiteral("--demo")},
                 {"Data source name not found"}, {"The lookup failed: ", "Data source name not found"}},
         RunCase{"source_without_school_tables", "", {QStringLiteral("--demo")},
