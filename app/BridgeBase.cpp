@@ -2,6 +2,8 @@
 // "school", and the group tests and pick lists that ask the engine.
 #include "app/BridgeBase.h"
 
+#include "export/EngineServices.h"
+
 const char *const BridgeBase::Type = "Data Extractor";
 const char *const BridgeBase::FinishedFile = "finished_bridge.tmp";
 
@@ -76,6 +78,14 @@ void BridgeBase::registerGroups()
     addRequirement(c, {QStringLiteral("dsn"), QStringLiteral("user"), QStringLiteral("pwdencode")});
 }
 
+// "Name (key)", or the key alone when the name adds nothing.
+static QString listText(const EngineServices::Entry &entry)
+{
+    return entry.second.isEmpty() || entry.second == entry.first
+        ? entry.first
+        : entry.second + QStringLiteral(" (") + entry.first + u')';
+}
+
 int BridgeBase::groupTest(const QString &group, QString &message)
 {
     emit writeProgressIncrement(QStringLiteral("Beginning test..."));
@@ -86,88 +96,73 @@ int BridgeBase::groupTest(const QString &group, QString &message)
         return ok ? 0 : 1;
     };
     if (group == QLatin1String("connection"))
-        return report(ValidateConnection(values(), message), QStringLiteral("Connection Successful."),
+        return report(engine()->ValidateConnection(values(), message), QStringLiteral("Connection Successful."),
                       QStringLiteral("Connection Failed."));
     if (group == QLatin1String("school"))
-        return report(ValidateSchoolNumber(values(), message), QStringLiteral("School Number Validated."),
+        return report(engine()->ValidateSchoolNumber(values(), message), QStringLiteral("School Number Validated."),
                       QStringLiteral("School Number Not Valid."));
     return AppBase::groupTest(group, message);
 }
 
 int BridgeBase::loadSchoolList(const ParamRecord &record)
 {
-    QList<Entry> entries;
+    EngineServices::EntryList entries;
     QString message;
-    if (!LoadSchoolList(values(), entries, message)) {
+    if (!engine()->LoadSchoolList(values(), entries, message)) {
         emit writeWarning(QStringLiteral("Loading Schools Failed"),
                           QStringLiteral("Loading Schools failed.  Consult the logs to discover what the problem is."));
         return 1;
     }
-    for (const Entry &entry : std::as_const(entries)) {
-        const QString text = entry.second.isEmpty() || entry.second == entry.first
-            ? entry.first
-            : entry.second + QStringLiteral(" (") + entry.first + u')';
-        emit writeList(QStringLiteral("school_list"), record.key, entry.first, text, QString());
-    }
+    for (const EngineServices::Entry &entry : std::as_const(entries))
+        emit writeList(QStringLiteral("school_list"), record.key, entry.first, listText(entry), QString());
     return 0;
 }
 
 int BridgeBase::loadBridgeList(const ParamRecord &record)
 {
-    QList<Entry> entries;
+    EngineServices::EntryList entries;
     QString message;
-    if (!LoadBridgeList(record.key, values(), entries, message)) {
+    if (!engine()->LoadBridgeList(record.key, values(), entries, message)) {
         if (message.isEmpty())
             message = QStringLiteral("Loading Bridgelist failed.  Consult the logs to discover what the problem is.");
         emit writeWarning(record.key, message);
         return 1;
     }
-    for (const Entry &entry : std::as_const(entries))
+    for (const EngineServices::Entry &entry : std::as_const(entries))
         emit writeList(QStringLiteral("bridgelist"), record.key, entry.first, entry.second, QString());
     return 0;
 }
 
-int BridgeBase::loadDistrictList(const ParamRecord &)
+// Both lists show entries the way the school list does; a failure is only
+// logged, the importer is told to consult the logs.
+int BridgeBase::loadDistrictList(const ParamRecord &record)
 {
-    log(3, QStringLiteral("LoadSchoolDistrictList undefined."), QStringLiteral("BridgeBase::loadDistrictList"));
-    emit writeWarning(QStringLiteral("Loading District Failed"),
-                      QStringLiteral("Loading Districts failed.  Consult the logs to discover what the problem is."));
-    return 1;
+    EngineServices::EntryList entries;
+    QString message;
+    if (!engine()->LoadSchoolDistrictList(values(), entries, message)) {
+        log(3, message, QStringLiteral("BridgeBase::loadDistrictList"));
+        emit writeWarning(QStringLiteral("Loading District Failed"),
+                          QStringLiteral("Loading Districts failed.  Consult the logs to discover what the problem "
+                                         "is."));
+        return 1;
+    }
+    for (const EngineServices::Entry &entry : std::as_const(entries))
+        emit writeList(QStringLiteral("district_list"), record.key, entry.first, listText(entry), QString());
+    return 0;
 }
 
-int BridgeBase::loadYearList(const ParamRecord &)
+int BridgeBase::loadYearList(const ParamRecord &record)
 {
-    log(3, QStringLiteral("LoadSchoolYearList undefined."), QStringLiteral("BridgeBase::loadYearList"));
-    emit writeWarning(QStringLiteral("Loading School Years Failed"),
-                      QStringLiteral("Loading School Years failed.  Consult the logs to discover what the problem "
-                                     "is."));
-    return 1;
-}
-
-bool BridgeBase::engineMissing(const QString &service)
-{
-    const QString text = service + QStringLiteral(": the extraction engine is not available in this build.");
-    log(3, text, QStringLiteral("BridgeBase::") + service);
-    emit writeError(QStringLiteral("engine"), text);
-    return false;
-}
-
-bool BridgeBase::ValidateConnection(const QMap<QString, QString> &, QString &)
-{
-    return engineMissing(QStringLiteral("ValidateConnection"));
-}
-
-bool BridgeBase::ValidateSchoolNumber(const QMap<QString, QString> &, QString &)
-{
-    return engineMissing(QStringLiteral("ValidateSchoolNumber"));
-}
-
-bool BridgeBase::LoadSchoolList(const QMap<QString, QString> &, QList<Entry> &, QString &)
-{
-    return engineMissing(QStringLiteral("LoadSchoolList"));
-}
-
-bool BridgeBase::LoadBridgeList(const QString &, const QMap<QString, QString> &, QList<Entry> &, QString &)
-{
-    return engineMissing(QStringLiteral("LoadBridgeList"));
+    EngineServices::EntryList entries;
+    QString message;
+    if (!engine()->LoadSchoolYearList(values(), entries, message)) {
+        log(3, message, QStringLiteral("BridgeBase::loadYearList"));
+        emit writeWarning(QStringLiteral("Loading School Years Failed"),
+                          QStringLiteral("Loading School Years failed.  Consult the logs to discover what the "
+                                         "problem is."));
+        return 1;
+    }
+    for (const EngineServices::Entry &entry : std::as_const(entries))
+        emit writeList(QStringLiteral("year_list"), record.key, entry.first, entry.second, QString());
+    return 0;
 }

@@ -6,7 +6,6 @@
 #include "app/OptionScanner.h"
 #include "app/SISMessageWriter.h"
 #include "engine/ExpEngine.h"
-#include "export/BridgeTaskBase.h"
 #include "log/LogManager.h"
 
 #include <QDir>
@@ -34,11 +33,10 @@ SISConfig::SISConfig(QObject *parent) : AppBase(parent)
     addDependency(QStringLiteral("run"), QStringLiteral("school"));
     addRequirement(QStringLiteral("run"), {QStringLiteral("path")});
 
-    m_task = createTask();
-    if (m_task) {
-        m_task->setParent(this);
-        connectTask(m_task, SISMessageWriter::instance(), m_logManager);
-    }
+    auto *engine = new ExpEngine(this);
+    m_task = engine;
+    m_engine = engine;
+    connectTask(m_task, SISMessageWriter::instance(), m_logManager);
 }
 
 SISConfig::~SISConfig()
@@ -48,11 +46,6 @@ SISConfig::~SISConfig()
 }
 
 // ---------------------------------------------------------------- task
-
-AppTaskBase *SISConfig::createTask()
-{
-    return new ExpEngine;
-}
 
 void SISConfig::connectTask(AppTaskBase *task, SISMessageWriter *writer, LogManager *logManager)
 {
@@ -87,17 +80,8 @@ void SISConfig::connectTask(AppTaskBase *task, SISMessageWriter *writer, LogMana
 
 bool SISConfig::runTask(const QMap<QString, QString> &parameters, int flags, QString &errorText)
 {
-    // Hand-over point to the task chain. BeginExecute closes its own progress
-    // frame and never throws.
-    if (auto *bridgeTask = qobject_cast<BridgeTaskBase *>(m_task))
-        return bridgeTask->BeginExecute(parameters, flags, errorText);
-
-    errorText = QStringLiteral("The extraction engine is not available in this build.");
-    startProgress(0);
-    log(3, errorText, QStringLiteral("SISConfig::runTask"));
-    emit writeError(QStringLiteral("run"), errorText);
-    endProgress();
-    return false;
+    // BeginExecute closes its own progress frame and never throws.
+    return m_engine->BeginExecute(parameters, flags, errorText);
 }
 
 // ---------------------------------------------------------------- registry
@@ -228,29 +212,43 @@ int SISConfig::RunFlags(bool all, bool demo, bool att)
     return (demo ? 1 : 0) | (att ? 2 : 0);
 }
 
+bool SISConfig::isSecretKey(const QString &key)
+{
+    // Mistyped and unknown spellings count too: a "--password=" or "--PWD="
+    // is still somebody's password.
+    return key.contains(QLatin1String("pwd"), Qt::CaseInsensitive)
+        || key.contains(QLatin1String("pass"), Qt::CaseInsensitive);
+}
+
 QStringList SISConfig::maskedArguments(const QStringList &arguments) const
 {
     const QStringList secret = secretKeys();
     QStringList shown;
     bool maskNext = false;
-    for (const QString &argument : arguments) {
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (i == 0) { // the program itself
+            shown.append(argument);
+            continue;
+        }
         if (maskNext && !argument.startsWith(QLatin1String("--"))) {
             shown.append(mask());
             maskNext = false;
             continue;
         }
         maskNext = false;
-        if (argument.startsWith(QLatin1String("--"))) {
-            const QString name = argument.mid(2);
-            const qsizetype eq = name.indexOf(u'=');
-            const QString key = eq >= 0 ? name.left(eq) : name;
-            if (secret.contains(key)) {
-                if (eq >= 0) {
-                    shown.append(QStringLiteral("--") + key + u'=' + mask());
-                    continue;
-                }
-                maskNext = true; // "--pwd value": the value is the next argument
+        qsizetype start = 0;
+        while (start < argument.size() && start < 2 && argument.at(start) == u'-')
+            ++start;
+        const qsizetype eq = argument.indexOf(u'=', start);
+        const QString key = argument.mid(start, eq >= 0 ? eq - start : -1);
+        if (isSecretKey(key) || (start > 0 && secret.contains(key))) {
+            if (eq >= 0) {
+                shown.append(argument.left(eq + 1) + mask());
+                continue;
             }
+            // "--pwd value": the value is the next argument.
+            maskNext = start > 0;
         }
         shown.append(argument);
     }
@@ -264,8 +262,11 @@ void SISConfig::collectSecrets(const QStringList &arguments)
         if (masked.at(i) == arguments.at(i))
             continue;
         const QString &argument = arguments.at(i);
-        const qsizetype eq = argument.indexOf(u'=');
-        const QString secret = argument.startsWith(QLatin1String("--")) && eq >= 0 ? argument.mid(eq + 1) : argument;
+        const QString &shown = masked.at(i);
+        // The masked form keeps everything up to the value.
+        const QString secret = shown.endsWith(mask()) && shown.size() > mask().size()
+            ? argument.mid(shown.size() - mask().size())
+            : argument;
         if (!secret.isEmpty())
             m_secrets.append(secret);
     }
@@ -390,6 +391,17 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     const int number = value(QStringLiteral("validate")).toInt(&valid, 10);
     m_validateMode = valid;
     m_validateNumber = valid ? number : 0;
+    if (valid && (number < 0 || number > 255)) {
+        // The number becomes the exit status, which keeps only its low byte:
+        // 256 would exit 0 while the status file says "Failed".
+        emit writeError(QStringLiteral("validate"),
+                        QStringLiteral("The validate number must be between 0 and 255: ") + value(QStringLiteral("validate")));
+        startProgress(0);
+        endProgress();
+        const QString path = value(QStringLiteral("path"));
+        return finishCommand(1, command == QLatin1String("defaults") ? defaultsStatusFolder(path) : path,
+                             QStringLiteral("Validate number out of range."));
+    }
 
     // 10. Required parameters of the command.
     if (const int status = checkRequired(command)) {

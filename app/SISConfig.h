@@ -6,6 +6,7 @@
 #include "app/AppBase.h"
 
 class AppTaskBase;
+class EngineServices;
 class SISMessageWriter;
 
 #include <QMap>
@@ -48,19 +49,20 @@ public:
 
     // The command line with every password value replaced by the mask.
     QStringList maskedArguments(const QStringList &arguments) const;
+    // Whether an option key names a password, registered or not.
+    static bool isSecretKey(const QString &key);
 
     AppTaskBase *task() const { return m_task; }
+    // The engine behind the run, the group tests and the pick lists.
+    EngineServices *engine() const { return m_engine; }
     // Wires a task's signals to the message writer and the log manager (either
     // may be missing; its connections are then left out).
     static void connectTask(AppTaskBase *task, SISMessageWriter *writer, LogManager *logManager);
 
 protected:
-    // The extraction task of this bridge; none until the engine is linked in.
-    AppTaskBase *createTask();
-    // Runs the extraction on the task; the single place where the driver hands
-    // over to the task chain. False when the run failed, with the reason in
-    // errorText.
-    virtual bool runTask(const QMap<QString, QString> &parameters, int flags, QString &errorText);
+    // Runs the extraction on the engine. False when the run failed, with the
+    // reason in errorText.
+    bool runTask(const QMap<QString, QString> &parameters, int flags, QString &errorText);
 
 private:
     void registerStandardParams();
@@ -71,7 +73,8 @@ private:
     bool setupRunLog();
     void copyLogToExportFolder();
 
-    AppTaskBase *m_task = nullptr;
+    AppTaskBase *m_task = nullptr;     // the engine as a task: its signals
+    EngineServices *m_engine = nullptr; // the same object: its services
     QString m_logStyle;
     QString m_path;
     int m_runFlags = -1;

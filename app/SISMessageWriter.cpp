@@ -10,11 +10,13 @@ SISMessageWriter::SISMessageWriter(QIODevice *output, QIODevice *error, QObject 
     : QObject(parent), m_output(output), m_error(error)
 {
     if (!m_output) {
-        m_stdout.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        // On the descriptor, not the C stream: the C library would hold a pipe's
+        // lines in its block buffer until exit, and a killed run would lose them.
+        m_stdout.open(fileno(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle);
         m_output = &m_stdout;
     }
     if (!m_error) {
-        m_stderr.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        m_stderr.open(fileno(stderr), QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle);
         m_error = &m_stderr;
     }
 }

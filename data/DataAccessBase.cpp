@@ -19,8 +19,11 @@ DataAccessBase::DataAccessBase(uint32_t options, int databaseType, QObject* pare
 
 DataAccessBase::~DataAccessBase()
 {
-    Log(7, "Start DataAccessBase Destructor");
-    Log(7, "End DataAccessBase Destructor");
+    // Lifecycle records belong in the file: on the console they would follow
+    // every command's last protocol line, even a validate answer that must
+    // write nothing.
+    Log(8, "Start DataAccessBase Destructor");
+    Log(8, "End DataAccessBase Destructor");
 }
 
 void DataAccessBase::CreateStudentAttendanceFromDB()

@@ -505,11 +505,13 @@ void DemoGenerator::WriteBuilding(const Building& building)
         const Student student = MakeStudent(building, i, staff);
         WriteDemographic(building, student, liveYear, student.status, student.grade);
         lunch_->Insert({student.number, building.number, liveYear, random_.Chance(10) ? DemoValue(nullptr) : DemoValue(random_.Pick(std::vector<std::string>{"F", "R", "P", "P", "P", ""}))});
-        // Last year's row of a returning student, one grade lower. The lunch
-        // table holds the current status only: its rows are read by student
-        // number alone.
+        // Last year's row of a returning student, one grade lower, with last
+        // year's lunch status, which often differs from this year's (taken
+        // from the student's place so the random stream stays as it was).
         if (student.grade > building.lowGrade && student.status != "N" && random_.Chance(90)) {
             WriteDemographic(building, student, previousYear, "A", student.grade - 1);
+            static const char* const kPreviousLunch[] = {"F", "R", "P", ""};
+            lunch_->Insert({student.number, building.number, previousYear, kPreviousLunch[i % 4]});
             schedule_->Insert({student.number, building.number, previousYear, "A", "HLTH", "01", "YR", "1", "Health",
                                "MTWRF", staff[0].id, staff[0].last + ", " + staff[0].first, "Room 101",
                                SqlDate(previousDays_.front()), SqlDate(previousDays_.back())});

@@ -324,17 +324,23 @@ CREATE TABLE StudentDiscipline (
 
 std::string DemoSchema::CatalogueViewsSql()
 {
-    // rowid of sqlite_master stands in for the object id; the catalogue views
-    // themselves are not listed, as the system objects of SQL Server are not
-    // user tables either.
-    return "CREATE VIEW sysobjects AS\n"
-           "  SELECT name, rowid AS id, CASE type WHEN 'table' THEN 'U' ELSE 'V' END AS xtype\n"
-           "  FROM sqlite_master\n"
-           "  WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'\n"
-           "    AND name NOT IN ('sysobjects', 'syscolumns');\n"
-           "CREATE VIEW syscolumns AS\n"
-           "  SELECT p.name AS name, o.id AS id\n"
-           "  FROM sysobjects o, pragma_table_info(o.name) p;\n";
+    // rowid of sqlite_master stands in for the object id. The two catalogue
+    // views are system objects ('S'), never user tables or views, as in SQL
+    // Server. Both the old `type` and the newer `xtype` column are there, as
+    // the catalogue statements of different database types read one or the
+    // other. IF NOT EXISTS lets the views be added to an existing file.
+    return "CREATE VIEW IF NOT EXISTS sysobjects AS\n"
+           "  SELECT m.name AS name, m.rowid AS id,\n"
+           "    CASE WHEN m.name IN ('sysobjects', 'syscolumns') THEN 'S'\n"
+           "      WHEN m.type = 'table' THEN 'U' ELSE 'V' END AS xtype,\n"
+           "    CASE WHEN m.name IN ('sysobjects', 'syscolumns') THEN 'S'\n"
+           "      WHEN m.type = 'table' THEN 'U' ELSE 'V' END AS type\n"
+           "  FROM sqlite_master m\n"
+           "  WHERE m.type IN ('table', 'view') AND m.name NOT LIKE 'sqlite!_%' ESCAPE '!';\n"
+           "CREATE VIEW IF NOT EXISTS syscolumns AS\n"
+           "  SELECT p.name AS name, m.rowid AS id, p.cid + 1 AS colid\n"
+           "  FROM sqlite_master m, pragma_table_info(m.name) p\n"
+           "  WHERE m.type IN ('table', 'view') AND m.name NOT LIKE 'sqlite!_%' ESCAPE '!';\n";
 }
 
 void DemoSchema::CreateIndexes(DemoDatabase& db)

@@ -21,10 +21,11 @@ public:
     // Indexes of the large tables; faster to build after the rows are in.
     static void CreateIndexes(DemoDatabase& db);
 
-    // `sysobjects` (name, id, xtype 'U' table / 'V' view) and `syscolumns`
-    // (name, id) over sqlite_master and pragma_table_info, so that catalogue
-    // statements written for SQL Server run unchanged. Usable on any SQLite
-    // database; SQLite's internal tables are left out.
+    // `sysobjects` (name, id, and xtype and type: 'U' table, 'V' view, 'S'
+    // the two catalogue views) and `syscolumns` (name, id, colid) over
+    // sqlite_master and pragma_table_info, so that catalogue statements
+    // written for SQL Server run unchanged. Usable on any SQLite database,
+    // new or already holding the views; SQLite's internal tables are left out.
     static std::string CatalogueViewsSql();
 };
 

@@ -2,6 +2,8 @@
 // produced, and the engine's own value functions of the student tables.
 #include "engine/ExpEngine.h"
 
+#include <utility>
+
 namespace {
 const char* const kExportDateFormat = "yyyy-mm-dd";
 } // namespace
@@ -26,6 +28,11 @@ ExpEngine::ExpEngine(QObject* parent)
 }
 
 ExpEngine::~ExpEngine() = default;
+
+bool ExpEngine::BeginExecute(ParamMap parameters, int flags, QString& errorText)
+{
+    return ODBCExpEngineBase::BeginExecute(std::move(parameters), flags, errorText);
+}
 
 // ---------------------------------------------------------------------------
 // The run

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "engine/ODBCExpEngineBase.h"
+#include "export/EngineServices.h"
 
 #include <QList>
 #include <QPair>
@@ -13,7 +14,7 @@
 #include <initializer_list>
 #include <map>
 
-class ExpEngine : public ODBCExpEngineBase
+class ExpEngine : public ODBCExpEngineBase, public EngineServices
 {
     Q_OBJECT
 
@@ -30,14 +31,20 @@ public:
     // writer's bookkeeping, and builds the included-students list.
     void PrepareRun(const ParamMap& parameters);
 
+    // The run as the driver starts it (the task's outermost guard).
+    bool BeginExecute(ParamMap parameters, int flags, QString& errorText) override;
+
     // Services of the set-up pages; each catches its own errors and answers
     // with a message.
-    bool ValidateConnection(const ParamMap& parameters, QString& message);
-    bool ValidateSchoolNumber(const ParamMap& parameters, QString& message);
-    bool LoadSchoolList(const ParamMap& parameters, QList<QPair<QString, QString>>& entries,
-                        QString& message);
-    bool LoadBridgeList(const QString& paramKey, const ParamMap& parameters,
-                        QList<QPair<QString, QString>>& entries, QString& message);
+    bool ValidateConnection(const ParamMap& parameters, QString& message) override;
+    bool ValidateSchoolNumber(const ParamMap& parameters, QString& message) override;
+    bool LoadSchoolList(const ParamMap& parameters, EntryList& entries, QString& message) override;
+    bool LoadBridgeList(const QString& paramKey, const ParamMap& parameters, EntryList& entries,
+                        QString& message) override;
+    // MORV has no district or school-year pick lists: both fail with a message.
+    bool LoadSchoolDistrictList(const ParamMap& parameters, EntryList& entries,
+                                QString& message) override;
+    bool LoadSchoolYearList(const ParamMap& parameters, EntryList& entries, QString& message) override;
 
     // The year text of the school's live year, empty when none is found.
     // Never throws.

@@ -72,6 +72,10 @@ void ExpEngine::CreateStudentLunchCodes()
     AddSchoolYearConditions(s);
     AddCondition("AND", ConditionField(s, "StudentNumber"), "=",
                  ConditionField(l, "StudentNumber"), 0);
+    // A source that keeps the lunch rows of earlier years would otherwise
+    // give a returning student one line per year, each with that year's code.
+    if (FieldExists(l->GetLogicalName(), "_Year"))
+        AddCondition("AND", ConditionField(l, "_Year"), "=", QuoteSqlText(m_schoolYear), 0);
     AddActiveStatusGroup(ConditionField(s, "Status"));
 
     WriteAndEndTable();

@@ -176,8 +176,7 @@ bool ExpEngine::ValidateSchoolNumber(const ParamMap& parameters, QString& messag
     }
 }
 
-bool ExpEngine::LoadSchoolList(const ParamMap& parameters, QList<QPair<QString, QString>>& entries,
-                               QString& message)
+bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, QString& message)
 {
     if (!CheckRequired(parameters, kLoginKeys))
         return false;
@@ -232,7 +231,7 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, QList<QPair<QString, 
 }
 
 bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& parameters,
-                               QList<QPair<QString, QString>>& entries, QString& message)
+                               EntryList& entries, QString& message)
 {
     Log(7, "Loading list of teachers...", "ExpEngine::LoadBridgeList");
     if (paramKey != "teacher") {
@@ -304,4 +303,16 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         emit writeWarning("teacher", message);
         return false;
     }
+}
+
+bool ExpEngine::LoadSchoolDistrictList(const ParamMap&, EntryList&, QString& message)
+{
+    message = "LoadSchoolDistrictList undefined.";
+    return false;
+}
+
+bool ExpEngine::LoadSchoolYearList(const ParamMap&, EntryList&, QString& message)
+{
+    message = "LoadSchoolYearList undefined.";
+    return false;
 }

@@ -35,7 +35,9 @@ LogManager::LogManager(const QString &name, const QString &fileBase, QIODevice *
     : QObject(parent), m_name(name), m_fileBase(fileBase), m_console(console)
 {
     if (!m_console) {
-        m_stdout.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        // On the descriptor, not the C stream: the C library would hold a pipe's
+        // lines in its block buffer until exit, and a killed run would lose them.
+        m_stdout.open(fileno(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle);
         m_console = &m_stdout;
     }
 }

@@ -1,15 +1,18 @@
-// Runs the built bridge as the importer does: one child process per command,
-// with its own home folder so fallback folders never touch the real one.
+// Runs the built bridge as the importer does, through the shared child-process
+// runner: one child per command, with its own home folder so fallback folders
+// never touch the real one.
 #pragma once
 
-#include <QByteArray>
-#include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
+#include "tests/support/ChildProcess.h"
+#include "tests/support/WholeFile.h"
+
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#include <string>
+#include <vector>
 
 struct BridgeResult
 {
@@ -20,42 +23,26 @@ struct BridgeResult
 
 inline QString bridgeProgram() { return QStringLiteral(MORV_BINARY_DIR "/app/morvbridge"); }
 
-// The task is made with the application object and destroyed after the
-// command's last protocol line; its data-access layer logs these two
-// Informational records then, so every command whose console log mode lets
-// Informational records through ends with them.
-inline QStringList taskTeardownLines()
-{
-    return {QStringLiteral("log\tInformational\tTIME\t\tStart DataAccessBase Destructor"),
-            QStringLiteral("log\tInformational\tTIME\t\tEnd DataAccessBase Destructor")};
-}
-
 // `environment` holds extra "NAME=value" pairs, e.g. a test ODBC source's.
 inline BridgeResult runBridge(const QStringList &arguments, const QString &home,
                               const QStringList &environment = {})
 {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    std::vector<std::string> args;
+    for (const QString &argument : arguments)
+        args.push_back(argument.toStdString());
+    std::vector<std::string> env;
     for (const QString &pair : environment)
-        env.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
-    env.insert(QStringLiteral("HOME"), home);
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-    process.setProcessEnvironment(env);
-    process.start(bridgeProgram(), arguments);
-    process.waitForFinished(30000);
+        env.push_back(pair.toStdString());
+    env.push_back("HOME=" + home.toStdString());
+    env.push_back("XDG_CONFIG_HOME=" + home.toStdString() + "/.config");
+    const ChildResult child = RunChildProcess(bridgeProgram().toStdString(), args, env);
 
     BridgeResult result;
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.exitCode = child.exitCode;
     static const QRegularExpression clock(QStringLiteral("\\t\\d\\d:\\d\\d:\\d\\d\\t"));
-    QString out = QString::fromUtf8(process.readAllStandardOutput());
+    QString out = QString::fromStdString(child.standardOutput);
     out.replace(clock, QStringLiteral("\tTIME\t"));
     result.out = out.split(u'\n', Qt::SkipEmptyParts);
-    result.err = QString::fromUtf8(process.readAllStandardError());
+    result.err = QString::fromStdString(child.standardError);
     return result;
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

@@ -82,12 +82,6 @@ INSERT INTO StudentMedical (StudentNumber, _DistBldg, _Year, prescr_DateReceived
    NULL, NULL, NULL, NULL, NULL);
 )SQL";
 
-std::string ReadBytes(const QString& path)
-{
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Every table of this group, in run order.
 void CreateActivityTables(TestEngine& engine)
 {
@@ -228,7 +222,7 @@ TEST_F(ActivityTables, ASchoolsOwnAttendanceCodesFileIsKept)
     }
     ASSERT_TRUE(StartExport(m_engine, m_folder));
     CreateActivityTables(m_engine);
-    EXPECT_EQ(ReadBytes(m_folder.filePath("AttCodes.pef")), own);
+    EXPECT_EQ(ReadWholeFile(m_folder.filePath("AttCodes.pef")).toStdString(), own);
     EXPECT_TRUE(m_engine.Logged("Attendance Codes File exists, so will not overwrite."));
     const std::vector<std::string> header = Lines("MORV.PDE");
     EXPECT_EQ(std::count(header.begin(), header.end(), "#include \"AttCodes.pef\""), 1);

@@ -8,6 +8,7 @@
 #include "demo/DemoSchema.h"
 #include "engine/ExpEngine.h"
 #include "tests/support/TestOdbcSource.h"
+#include "tests/support/WholeFile.h"
 
 #include <gtest/gtest.h>
 
@@ -132,13 +133,10 @@ inline bool StartExport(TestEngine& engine, const QTemporaryDir& folder,
 // `exists` false.
 inline std::vector<std::string> ReadLines(const QString& path, bool* exists = nullptr)
 {
-    QFile file(path);
     if (exists)
-        *exists = file.exists();
+        *exists = QFile::exists(path);
     std::vector<std::string> lines;
-    if (!file.open(QIODevice::ReadOnly))
-        return lines;
-    const std::string bytes = file.readAll().toStdString();
+    const std::string bytes = ReadWholeFile(path).toStdString();
     size_t start = 0;
     while (start < bytes.size()) {
         const size_t end = bytes.find("\r\n", start);

@@ -43,7 +43,7 @@ INSERT INTO StudentDemographic (StudentNumber, _DistBldg, _Year, Status, EMISId,
   ('1007 ', '0301', 2026, 'A', NULL, 'Tim', NULL, 'Trail', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
    'M', NULL, '09', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'REG');
 INSERT INTO StudentEmisFD (StudentNumber, _DistBldg, _Year, StudentFreeLunchStatus) VALUES
-  ('1001', '0301', 2026, 'F'), ('1003', '0301', 2026, 'R');
+  ('1001', '0301', 2026, 'F'), ('1003', '0301', 2026, 'R'), ('1001', '0301', 2025, 'R'), ('1005', '0301', 2025, 'F');
 INSERT INTO StudentContacts (StudentNumber, _DistBldg, _Year, Status, Is_Active, Name_Prefix, First_Name,
   Middle_Name, Last_Name, Name_Suffix, Name, Address, Address2, City, State, Zip, Zip4, Home_Phone, Cell_Phone,
   Work_Phone, Work_Phone_Ext, Is_Avail_At_Work, Pager, Pager_Ext, Email_Address, Occupation,
@@ -200,6 +200,33 @@ TEST_F(StudentTables, HeaderFileListsTablesWithCustomFieldsOnce)
     EXPECT_EQ(count("ConStdRef\tConKey\tConFirstName\tConMiddleName\tConLastName\tConComKind\t"
                     "ConComValType\tConComValue"),
               1);
+}
+
+// Lunch rows of earlier years (1001 had R, 1005 had F last year) stay out
+// when the lunch table records the year; a lunch table without a year column
+// is joined on the student number alone, as it holds one row per student.
+TEST(StudentLunchCodes, OnlyTheLiveYearsRowWhenTheSourceKeepsYears)
+{
+    struct Case {
+        const char* name;
+        const char* change;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"with _Year", "", {"1001\tF"}},
+        {"without _Year", "ALTER TABLE StudentEmisFD DROP COLUMN _Year;", {"1001\tF", "1001\tR", "1005\tF"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineTestSchool school;
+        school.Exec(kSchool);
+        school.Exec(c.change);
+        TestEngine engine;
+        QTemporaryDir folder;
+        ASSERT_TRUE(StartExport(engine, folder));
+        engine.CreateStudentLunchCodes();
+        EXPECT_EQ(Sorted(ReadLines(folder.filePath("Students2.pef"))), c.lines);
+    }
 }
 
 TEST(StudentTablesOptional, MissingLockerViewAndPagerColumnAreSkipped)

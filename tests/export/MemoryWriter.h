@@ -3,6 +3,7 @@
 #pragma once
 
 #include "export/PDEWriter.h"
+#include "tests/support/WholeFile.h"
 #include "util/XException.h"
 
 #include <QDir>
@@ -100,13 +101,11 @@ private:
     std::vector<std::unique_ptr<DataAccessField>> fields;
 };
 
-// The whole content of a file, or "<missing>".
+// The whole content of a file, or "<missing>" so that a missing file never
+// passes for an empty one.
 inline std::string ReadFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return file.readAll().toStdString();
+    return QFile::exists(path) ? ReadWholeFile(path).toStdString() : std::string("<missing>");
 }
 
 inline void WriteFile(const QString& path, const std::string& bytes)

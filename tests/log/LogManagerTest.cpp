@@ -1,6 +1,7 @@
 // The log manager through its files and console lines: where each record goes
 // by mode and level, the file format, and which daily files survive.
 #include "log/LogManager.h"
+#include "tests/support/WholeFile.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +15,6 @@
 namespace {
 
 QString today() { return QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")); }
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 void touch(const QString &path)
 {
@@ -61,7 +56,7 @@ TEST(LogManager, RoutesRecordsByModeAndLevel)
         manager.log(c.level, QStringLiteral("the record"), QStringLiteral("Test::method"));
 
         SCOPED_TRACE(testing::Message() << "mode " << c.mode << " level " << c.level);
-        const QByteArray file = readAll(manager.logFilePath());
+        const QByteArray file = ReadWholeFile(manager.logFilePath());
         EXPECT_EQ(console.data().contains("the record"), c.console) << console.data().toStdString();
         EXPECT_EQ(file.contains("the record") || file.contains("proprietary:"), c.file) << file.toStdString();
     }
@@ -91,7 +86,7 @@ TEST(LogManager, WritesLinesTheImporterAndSupportCanRead)
     EXPECT_EQ(fields.at(4), QStringLiteral("two fields and a line"));
 
     // File: CR LF lines with the prefix; the text as given; level 9 in Base64.
-    const QList<QByteArray> lines = readAll(path).split('\n');
+    const QList<QByteArray> lines = ReadWholeFile(path).split('\n');
     ASSERT_GE(lines.size(), 4);
     for (qsizetype i : {0, 2, 3})
         EXPECT_TRUE(lines.at(i).endsWith('\r')) << i;
@@ -120,7 +115,7 @@ TEST(LogManager, HeaderBlockAndAppendingOnTheSameDay)
     ASSERT_TRUE(manager.setupLogFile());
     manager.writeHeader(QString(), QString(), QString());
 
-    const QString file = QString::fromUtf8(readAll(manager.logFilePath()));
+    const QString file = QString::fromUtf8(ReadWholeFile(manager.logFilePath()));
     const QString separator = QString(73, u'-') + QStringLiteral("\r\n");
     const QString titled = QStringLiteral("\r\n") + separator + QStringLiteral("Quillon Data Extractor for MORV File\r\n");
     EXPECT_TRUE(file.contains(titled)) << file.toStdString();

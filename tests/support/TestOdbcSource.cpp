@@ -2,6 +2,8 @@
 // through the real driver manager and driver.
 #include "tests/support/TestOdbcSource.h"
 
+#include "demo/DemoSchema.h"
+
 #include <odbcinst.h>
 #include <sqlite3.h>
 
@@ -88,26 +90,9 @@ std::vector<std::string> TestOdbcSource::Environment() const
     return {"ODBCINI=" + m_odbcIni, "ODBCSYSINI=" + m_folder};
 }
 
-std::string TestOdbcSource::CatalogueViewsSql()
-{
-    // sqlite_master's rowid serves as the object id; pragma_table_info lists
-    // the columns of tables and views alike.
-    return "CREATE VIEW IF NOT EXISTS sysobjects AS "
-           "SELECT m.name AS name, m.rowid AS id, "
-           "CASE WHEN m.name IN ('sysobjects', 'syscolumns') THEN 'S' "
-           "WHEN m.type = 'table' THEN 'U' ELSE 'V' END AS xtype, "
-           "CASE WHEN m.name IN ('sysobjects', 'syscolumns') THEN 'S' "
-           "WHEN m.type = 'table' THEN 'U' ELSE 'V' END AS type "
-           "FROM sqlite_master m WHERE m.type IN ('table', 'view') AND m.name NOT LIKE 'sqlite!_%' ESCAPE '!';\n"
-           "CREATE VIEW IF NOT EXISTS syscolumns AS "
-           "SELECT p.name AS name, m.rowid AS id, p.cid + 1 AS colid "
-           "FROM sqlite_master m, pragma_table_info(m.name) p "
-           "WHERE m.type IN ('table', 'view') AND m.name NOT LIKE 'sqlite!_%' ESCAPE '!';\n";
-}
-
 void TestOdbcSource::CreateDatabase(const std::string& path)
 {
-    ExecOn(path, CatalogueViewsSql());
+    ExecOn(path, demo::DemoSchema::CatalogueViewsSql());
 }
 
 void TestOdbcSource::ForgetCachedConfiguration() const

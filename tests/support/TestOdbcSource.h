@@ -42,13 +42,9 @@ public:
     // The "NAME=value" pairs a child process needs to see these DSNs.
     std::vector<std::string> Environment() const;
 
-    // The SQL that creates the catalogue views sysobjects (name, id, xtype,
-    // type: 'U' for tables, 'V' for views, 'S' for the two catalogue views)
-    // and syscolumns (name, id, colid) over SQLite's own catalogue.
-    static std::string CatalogueViewsSql();
-
     // Creates (or opens) a SQLite database file and adds the catalogue views
-    // when they are missing. Throws std::runtime_error.
+    // (the demo database's own) when they are missing. Throws
+    // std::runtime_error.
     static void CreateDatabase(const std::string& path);
 
 private:
