@@ -255,6 +255,47 @@ TEST_F(DataSourceTest, ReadersTurnEachValueIntoItsResult)
     access->CloseQuery();
 }
 
+// A field the open result does not hold, or a read with no query open, is
+// an error with the field's name or status, never an empty value that would
+// be written as if the source held it.
+TEST_F(DataSourceTest, AFieldThatCannotBeReadIsAnErrorNotAnEmptyValue)
+{
+    struct Case
+    {
+        const char* name;
+        uint32_t options;
+        bool open;
+        const char* message;
+    } const cases[] = {
+        {"no query open", 0, false, "Cannot read the field StudentNumber: no query is open."},
+        // Added after the statement was built: its position is past the
+        // result's columns, so even its status cannot be read.
+        {"past the columns", 0, true,
+         "Field Status: adFieldUnavailable - The provider could not determine the value of the field."},
+        {"by a name the result lacks", DataAccessOption::FieldsByName, true,
+         "Field Status: adFieldUnavailable - The provider could not determine the value of the field."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto access = Connected(c.options);
+        ODBCTable* t = access->AddTable("StudentDemographic", "STD", true);
+        ODBCField* number = access->AddQueryField(t, "StudentNumber", true);
+        ODBCField* read = number;
+        if (c.open) {
+            ASSERT_TRUE(access->OpenCurrentQuery());
+            ASSERT_TRUE(access->GetFirstRecord());
+            read = access->AddQueryField(t, "LastName", true);
+        }
+        try {
+            const XString text = access->GetText(read);
+            ADD_FAILURE() << "read \"" << text.c_str() << "\"";
+        } catch (const XException& error) {
+            EXPECT_NE(nullptr, std::strstr(error.what(), c.message)) << error.what();
+        }
+        access->CloseQuery();
+    }
+}
+
 TEST_F(DataSourceTest, LongTextIsReadWhole)
 {
     auto access = Connected(0);

@@ -1,20 +1,17 @@
 // The attendance-code, fee, conduct, community-service, notes and medical
 // tables against a hand-made school: exact lines for a few rows, the built-in
 // look-up tables (a school's own AttCodes.pef kept), the alert key numbering
-// in a fixed order, the medical line rules, missing optional tables, and a
-// whole full export of the demo school checked against its header file.
+// in a fixed order, the medical line rules, the inactive cut-off and missing
+// optional tables.
 #include "tests/engine/EngineTestSchool.h"
-#include "util/XException.h"
-
-#include "demo/DemoGenerator.h"
 
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 
 #include <fstream>
-#include <iterator>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -153,6 +150,50 @@ TEST_F(ActivityTables, LinesAsTheImporterReadsThem)
     EXPECT_EQ(codes.back(), "U\tUnauthorized Absence\t1\t0\tN");
 }
 
+// The tables that take the status from StudentDemographic: without an
+// inactive cut-off only active students' rows are written; with one the rows
+// of every status (1003 is withdrawn), as in Students.pef. A student the
+// school does not have in the live year (1009) stays out either way.
+TEST_F(ActivityTables, InactiveCutoffLetsEveryStatusThroughTheJoinedTables)
+{
+    m_school.Exec("INSERT INTO StudentLocker (StudentNumber, _DistBldg, _Year, LockerNumber, CombinationSeries) "
+                  "VALUES ('1001', '0301', 2026, 'L1', '1-2-3'), ('1003', '0301', 2026, 'L3', '4-5-6'), "
+                  "('1009', '0301', 2026, 'L9', '7-8-9');");
+    struct File {
+        const char* name;
+        size_t studentField;
+        std::set<std::string> withoutCutoff;
+        std::set<std::string> withCutoff;
+    };
+    const File files[] = {
+        {"StudentLockers.pef", 0, {"1001"}, {"1001", "1003"}},
+        {"StudentFees.pef", 0, {"1001", "1002"}, {"1001", "1002", "1003"}},
+        {"StuFeesPay.pef", 0, {"1001", "1002"}, {"1001", "1002", "1003"}},
+        {"ConductIncident.pef", 0, {"1001", "1002"}, {"1001", "1002", "1003"}},
+        {"ConductOutcome.pef", 0, {"1001", "1002"}, {"1001", "1002", "1003"}},
+        {"StudentCndIncident.pef", 1, {"1001"}, {"1001", "1003"}},
+        {"StudentMedHist.pef", 0, {"1001", "1002"}, {"1001", "1002", "1003"}},
+        {"StudentNotes.pef", 0, {"1001", "1002"}, {"1001", "1002", "1003"}},
+    };
+    for (const char* inactiveDate : {"", "2025-06-30"}) {
+        SCOPED_TRACE(std::string("cut-off '") + inactiveDate + "'");
+        TestEngine engine;
+        QTemporaryDir folder;
+        ParamMap parameters = RunParameters();
+        parameters["inactivedate"] = inactiveDate;
+        ASSERT_TRUE(StartExport(engine, folder, parameters));
+        engine.CreateStudentLockers();
+        CreateActivityTables(engine);
+        for (const File& file : files) {
+            SCOPED_TRACE(file.name);
+            std::set<std::string> students;
+            for (const std::string& line : ReadLines(folder.filePath(file.name)))
+                students.insert(Field(line, file.studentField));
+            EXPECT_EQ(students, *inactiveDate ? file.withCutoff : file.withoutCutoff);
+        }
+    }
+}
+
 // Keys are numbered in reading order, so the order is fixed: student, start
 // date, alert name. Any flag starting with Y or T marks a critical alert.
 TEST_F(ActivityTables, AlertKeysFollowAStableOrder)
@@ -282,73 +323,6 @@ TEST(ActivityTablesMissing, OptionalTablesAreSkippedWithTheirMessages)
         }
         for (const char* file : {"AttCodes.pef", "StudentCndIncident.pef", "StudentMedHist.pef"})
             EXPECT_EQ(std::count(header.begin(), header.end(), std::string("#include \"") + file + "\""), 1) << file;
-    }
-}
-
-TEST(ActivityTablesMissing, RequiredTableMissingFailsTheTableByName)
-{
-    EngineTestSchool school;
-    school.Exec(kSchool);
-    school.Exec("DROP TABLE CommunityService;");
-    TestEngine engine;
-    QTemporaryDir folder;
-    ASSERT_TRUE(StartExport(engine, folder));
-    try {
-        engine.CreateStudentCommunityService();
-        FAIL() << "a run without CommunityService went on";
-    } catch (const XException& error) {
-        EXPECT_NE(std::string(error.what()).find("CommunityService"), std::string::npos) << error.what();
-    }
-    EXPECT_FALSE(QFile::exists(folder.filePath("StudentCndIncident.pef")));
-}
-
-// The whole full export of the demo school: every table file the header file
-// names exists, has content, and every line has the header's field count, ends
-// in CR LF and holds no CR or LF of its own.
-TEST(FullExportActivity, EveryTableOfTheDemoSchoolMatchesTheHeaderFile)
-{
-    TestOdbcSource source("MorvDemoScratch");
-    const std::string path = source.Folder() + "/demo.db";
-    demo::DemoOptions options;
-    options.students = 60;
-    demo::DemoGenerator::WriteFile(path, options);
-    source.AddDsn(kSchoolDsn, path);
-
-    TestEngine engine;
-    QTemporaryDir folder;
-    ParamMap parameters = RunParameters(demo::school::kMainBuilding);
-    engine.m_parameters = parameters;
-    ASSERT_TRUE(engine.SetPDEFolder(ToXString(folder.path())));
-    QString error;
-    ASSERT_TRUE(engine.Execute(parameters, 1, error)) << error.toStdString();
-
-    const std::vector<std::string> header = ReadLines(folder.filePath("MORV.PDE"));
-    std::map<std::string, size_t> fieldsOf;  // file -> field count
-    for (size_t i = 1; i < header.size(); ++i) {
-        const std::string& line = header[i];
-        if (line.rfind("#include \"", 0) == 0)
-            fieldsOf[line.substr(10, line.size() - 11)] =
-                static_cast<size_t>(std::count(header[i - 1].begin(), header[i - 1].end(), '\t')) + 1;
-    }
-    const std::vector<std::string> expected = {
-        "AttCodes.pef", "Calendar.pef", "Sections.pef", "Terms.pef", "Days.pef", "Teachers.pef", "Staff.pef",
-        "Students.pef", "Students2.pef", "StudentCon.pef", "StudentCon1.pef", "StudentLockers.pef",
-        "StudentTransport.pef", "StudentSched.pef", "StudentGrades.pef", "FeeAccounts.pef", "StudentFees.pef",
-        "StuFeesPay.pef", "StudentAttendance.pef", "ConductIncident.pef", "ConductOutcome.pef",
-        "StudentCndIncident.pef", "StudentMedHist.pef", "StudentNotes.pef"};
-    EXPECT_EQ(fieldsOf.size(), expected.size());
-    for (const std::string& file : expected) {
-        SCOPED_TRACE(file);
-        ASSERT_EQ(fieldsOf.count(file), 1u);
-        bool exists = false;
-        const std::vector<std::string> lines = ReadLines(folder.filePath(QString::fromStdString(file)), &exists);
-        EXPECT_TRUE(exists);
-        EXPECT_FALSE(lines.empty());
-        for (const std::string& line : lines) {
-            ASSERT_EQ(static_cast<size_t>(std::count(line.begin(), line.end(), '\t')) + 1, fieldsOf[file]) << line;
-            ASSERT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
-            ASSERT_EQ(line.find("<no CR LF>"), std::string::npos) << line;
-        }
     }
 }
 

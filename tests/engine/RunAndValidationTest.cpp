@@ -132,10 +132,14 @@ TEST(ExecuteFailures, MissingRequiredSourceFailsTheRunByName)
     const struct {
         const char* change;
         const char* message;
+        const char* file;   // of the table that fails, never left behind
     } cases[] = {
-        {"DROP TABLE StudentEmisFD;", "Table does not exist : StudentEmisFD"},
+        {"DROP TABLE StudentEmisFD;", "Table does not exist : StudentEmisFD", "Students2.pef"},
+        {"DROP TABLE CommunityService;", "Table does not exist : CommunityService", "StudentCndIncident.pef"},
         {"ALTER TABLE StudentContacts DROP COLUMN Is_Active;",
-         "Required Field does not exist : Is_Active in table StudentContacts"},
+         "Required Field does not exist : Is_Active in table StudentContacts", "StudentCon.pef"},
+        {"ALTER TABLE Staff DROP COLUMN StaffCode;", "Required Field does not exist : StaffCode in table Staff",
+         "Staff.pef"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.change);
@@ -151,6 +155,7 @@ TEST(ExecuteFailures, MissingRequiredSourceFailsTheRunByName)
         EXPECT_TRUE(engine.LoggedError(c.message));
         // The header file is the importer's signal that an export is whole.
         EXPECT_FALSE(QFile::exists(folder.filePath("MORV.PDE")));
+        EXPECT_FALSE(QFile::exists(folder.filePath(c.file)));
     }
 }
 
@@ -249,6 +254,40 @@ TEST_F(Services, TeacherListOrdersNamedStaffFirst)
     ASSERT_TRUE(engine.LoadBridgeList("teacher", RunParameters(), entries, message));
     EXPECT_EQ(message, "Bridge List Succeeded");
     EXPECT_EQ(entries, (QList<QPair<QString, QString>>{{"S1", "Adams, Bo J"}, {"S2", "Smith, Ann"}, {"S3", "Cher"}}));
+}
+
+// An empty pick list is a failure with its own message, not an empty success.
+TEST_F(Services, ListsWithNothingToOfferSayZero)
+{
+    const struct {
+        const char* list;
+        const char* change;
+        const char* school;
+        const char* message;
+        int level;
+    } cases[] = {
+        {"school", "UPDATE Schools SET IsLive = 'N';", "", "School List Returned 0 Schools.", 3},
+        {"teacher", "DELETE FROM Staff WHERE _DistBldg = '0302';", "0302", "Bridge List Returned 0 Teachers.", 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.list);
+        // The fixture's rows as they were, then this case's change.
+        m_school.Exec("DELETE FROM Schools; DELETE FROM Staff;");
+        SetUp();
+        m_school.Exec(c.change);
+        TestEngine engine;
+        QList<QPair<QString, QString>> entries;
+        QString message;
+        const bool found = std::string(c.list) == "school"
+                               ? engine.LoadSchoolList(RunParameters(c.school), entries, message)
+                               : engine.LoadBridgeList("teacher", RunParameters(c.school), entries, message);
+        EXPECT_FALSE(found);
+        EXPECT_TRUE(entries.isEmpty());
+        EXPECT_EQ(message, c.message);
+        EXPECT_TRUE(std::any_of(engine.logs.begin(), engine.logs.end(), [&](const auto& entry) {
+            return entry.first == c.level && entry.second == c.message;
+        }));
+    }
 }
 
 TEST_F(Services, BridgeListRefusals)

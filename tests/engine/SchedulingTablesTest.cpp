@@ -3,7 +3,6 @@
 // Schedules and Student Grades, the staff leave-date rule with and without an
 // inactive cut-off, the staff name rule and the staff-code map.
 #include "tests/engine/EngineTestSchool.h"
-#include "util/XException.h"
 
 #include <gtest/gtest.h>
 
@@ -222,23 +221,6 @@ TEST_F(SchedulingTables, HeaderFileListsEveryTableWithItsFields)
     EXPECT_TRUE(has("#customgradefield \"Alpha\" \"Mark\" \"letter\""));
     EXPECT_TRUE(has("#customgradefield \"Numeric\" \"%\" \"numeric\""));
     EXPECT_TRUE(has("#customcomfield \"Phone\" \"Phone\" \"phone\""));
-}
-
-TEST(SchedulingTablesMissing, RequiredColumnMissingFailsTheTableByName)
-{
-    EngineTestSchool school;
-    school.Exec(kSchool);
-    school.Exec("ALTER TABLE Staff DROP COLUMN StaffCode;");
-    TestEngine engine;
-    QTemporaryDir folder;
-    ASSERT_TRUE(StartExport(engine, folder));
-    try {
-        engine.CreateStaff();
-        FAIL() << "a Staff table without StaffCode was written";
-    } catch (const XException& error) {
-        EXPECT_NE(std::string(error.what()).find("StaffCode"), std::string::npos) << error.what();
-    }
-    EXPECT_FALSE(QFile::exists(folder.filePath("Staff.pef")));
 }
 
 }  // namespace

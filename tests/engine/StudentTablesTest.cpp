@@ -202,6 +202,35 @@ TEST_F(StudentTables, HeaderFileListsTablesWithCustomFieldsOnce)
               1);
 }
 
+// Student Demographics needs the student's calendar among the school's
+// calendars of the year; the other student tables only ask whether the
+// student is in the included-students list, which the calendar does not
+// decide. So 1004 (a calendar code the school does not have) and 1008 (no
+// calendar code) are missing from Students.pef but their other rows are
+// written: the importer matches them by student key.
+TEST_F(StudentTables, StudentsWithoutACalendarAreLeftOutOfDemographicsOnly)
+{
+    m_school.Exec(R"SQL(
+INSERT INTO StudentDemographic (StudentNumber, _DistBldg, _Year, Status, FirstName, LastName, CalendarCode)
+  VALUES ('1008', '0301', 2026, 'A', 'No', 'Calendar', NULL);
+INSERT INTO StudentEmisFD (StudentNumber, _DistBldg, _Year, StudentFreeLunchStatus) VALUES
+  ('1004', '0301', 2026, 'R'), ('1008', '0301', 2026, 'P');
+INSERT INTO StudentTransportation (StudentNumber, _DistBldg, _Year, BusNumber) VALUES ('1004', '0301', 2026, '12');
+)SQL");
+    Export(RunParameters());
+
+    EXPECT_TRUE(m_engine.IsIncludedStudent("1004"));
+    EXPECT_TRUE(m_engine.IsIncludedStudent("1008"));
+    std::vector<std::string> students;
+    for (const std::string& line : SortedLines("Students.pef"))
+        students.push_back(Field(line, 0));
+    EXPECT_EQ(students, (std::vector<std::string>{"1001", "1005", "1007"}));
+    EXPECT_EQ(SortedLines("Students2.pef"), (std::vector<std::string>{"1001\tF", "1004\tR", "1008\tP"}));
+    EXPECT_EQ(SortedLines("StudentTransport.pef"),
+              (std::vector<std::string>{"1004\t\t\t\t\t\t\t\t\t\t\t12\t",
+                                        "1005\tP9\tS12\tBlue sedan\tABC123\tD555\tOH\tY\tN\tN\t\t7\t"}));
+}
+
 // Lunch rows of earlier years (1001 had R, 1005 had F last year) stay out
 // when the lunch table records the year; a lunch table without a year column
 // is joined on the student number alone, as it holds one row per student.
