@@ -5,6 +5,7 @@
 #include "app/SISMessageWriter.h"
 #include "log/LogManager.h"
 #include "log/ProtocolField.h"
+#include "util/XFileSystem.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -591,13 +592,10 @@ static QString statusFilePath(const QString &folder, const QString &name)
 
 bool AppBase::writeTextFile(const QString &folder, const QString &name, const QString &text)
 {
-    QFile file(statusFilePath(folder, name));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
+    // Replaced whole through a new file: a link planted at the name is
+    // replaced, never written through, and the importer never reads half a line.
     const QByteArray bytes = text.toUtf8() + "\r\n";
-    const bool written = file.write(bytes) == bytes.size();
-    file.close();
-    return written && file.error() == QFileDevice::NoError;
+    return XFileSystem::ReplaceFile(statusFilePath(folder, name).toStdString(), bytes.toStdString());
 }
 
 bool AppBase::removeTextFile(const QString &folder, const QString &name)

@@ -7,6 +7,8 @@
 #include "app/SISMessageWriter.h"
 #include "engine/ExpEngine.h"
 #include "log/LogManager.h"
+#include "util/XFileSystem.h"
+#include "util/XInterrupt.h"
 
 #include <QDir>
 #include <QFile>
@@ -483,8 +485,44 @@ bool SISConfig::setupRunLog()
     return m_logManager->setFolder(documents);
 }
 
+// Before the run touches the export folder: the path must fit, and no other
+// run may be writing into the same folder. Empty when the folder is ours.
+QString SISConfig::claimExportFolder()
+{
+    if (m_path.isEmpty())
+        return QString();
+    const QString tooLong = BridgeTaskBase::CheckExportFolderLength(m_path);
+    if (!tooLong.isEmpty())
+        return tooLong;
+    std::string error;
+    switch (m_folderLock.Acquire(toOsPath(m_path).toStdString(), &error)) {
+    case XFolderLock::Locked:
+        return QString();
+    case XFolderLock::Busy:
+        return QStringLiteral("Failed on extraction: another extraction is running in ") + m_path +
+               QStringLiteral("; try again when it has finished.");
+    case XFolderLock::Failed:
+        break;
+    }
+    return QStringLiteral("Failed on extraction: the export folder ") + m_path +
+           QStringLiteral(" cannot be used: ") + QString::fromStdString(error);
+}
+
 int SISConfig::runCommand()
 {
+    // A refused folder is left exactly as it is: no log, no status file.
+    const QString refused = claimExportFolder();
+    if (!refused.isEmpty()) {
+        startProgress(0);
+        log(3, refused, QStringLiteral("SISConfig::runCommand"));
+        emit writeError(QStringLiteral("run"), refused);
+        endProgress();
+        return 1;
+    }
+    // From here on SIGTERM and SIGINT end the run as failed instead of
+    // killing it half-way.
+    XInterrupt::Install();
+
     setupRunLog();
 
     // 4. A previous run's files must not speak for this one: the importer would
@@ -510,7 +548,12 @@ int SISConfig::runCommand()
     // 9-10. The run itself.
     QString message;
     const int status = m_validateMode ? commandRunValidate(m_validateNumber) : commandRun(m_runFlags, message);
-    return finishCommand(status, m_path, QStringLiteral("Failed on extraction."));
+    QString failure = QStringLiteral("Failed on extraction.");
+    if (status != 0 && XInterrupt::Pending())
+        failure = QStringLiteral("Failed on extraction: interrupted by ") +
+                  QString::fromLatin1(XInterrupt::SignalName(XInterrupt::Pending())) +
+                  QStringLiteral("; the previous export files were left as they were.");
+    return finishCommand(status, m_path, failure);
 }
 
 int SISConfig::commandRun(int flags, QString &message)
@@ -532,7 +575,11 @@ void SISConfig::copyLogToExportFolder()
     // and replacing the target would delete the log itself.
     if (QFileInfo(source).canonicalFilePath() == QFileInfo(target).canonicalFilePath())
         return;
-    QFile::remove(target);
-    if (!QFile::copy(source, target))
-        log(4, QStringLiteral("Could not copy the log file to ") + target, QStringLiteral("SISConfig::commandRun"));
+    QFile log(source);
+    std::string error = "cannot read " + source.toStdString();
+    if (!log.open(QIODevice::ReadOnly) ||
+        !XFileSystem::ReplaceFile(target.toStdString(), log.readAll().toStdString(), &error))
+        this->log(4, QStringLiteral("Could not copy the log file to ") + target + QStringLiteral(": ") +
+                         QString::fromStdString(error),
+                  QStringLiteral("SISConfig::commandRun"));
 }

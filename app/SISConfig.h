@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/AppBase.h"
+#include "util/XFolderLock.h"
 
 class AppTaskBase;
 class EngineServices;
@@ -70,6 +71,7 @@ private:
     void normaliseValues();
     QString usageText(const QString &programName) const;
     int runCommand();
+    QString claimExportFolder();
     bool setupRunLog();
     void copyLogToExportFolder();
 
@@ -80,4 +82,6 @@ private:
     int m_runFlags = -1;
     QtMessageHandler m_previousHandler = nullptr;
     bool m_handlerInstalled = false;
+    // Held from the start of "run" to the process's end.
+    XFolderLock m_folderLock;
 };

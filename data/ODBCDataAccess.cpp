@@ -375,6 +375,8 @@ void ODBCDataAccess::ExportComplete()
     }
     Log(8, "Saving Bridge Config");
     SaveBridgeConfig();
+    Log(8, "Putting the export files in place");
+    CommitExport();
     Log(8, "Clearing Run Data");
     ClearRunData();
     Log(5, "Export complete.");

@@ -3,7 +3,6 @@
 // empty folder leaves no empty record behind.
 #include "export/BridgeConfig.h"
 
-#include "export/PendingFile.h"
 #include "util/XXmlReader.h"
 #include "util/XXmlWriter.h"
 
@@ -130,19 +129,17 @@ void ReadBridgeConfig(const XFileSpec& folder, BridgeConfigItems& items)
 
 void WriteBridgeConfig(const XFileSpec& folder, const BridgeConfigItems& items)
 {
-    // Written beside the record and moved onto it when complete: a record
-    // cut short, or one refused for a value it cannot hold, would read as a
-    // change of source at the next start and wipe the pending update files.
-    PendingFile pending(BridgeConfigSpec(folder));
-    {
-        XXmlWriter writer;
-        writer.StartDocument(pending.TempSpec(), kRoot, false);
-        for (const BridgeConfigItem& item : items) {
-            writer.StartElement(item.element);
-            writer.Attribute(item.attribute, item.value);
-            writer.EndStartTag(true);
-        }
-        writer.EndDocument();
+    WriteBridgeConfigFile(BridgeConfigSpec(folder), items);
+}
+
+void WriteBridgeConfigFile(const XFileSpec& file, const BridgeConfigItems& items)
+{
+    XXmlWriter writer;
+    writer.StartDocument(file, kRoot, false);
+    for (const BridgeConfigItem& item : items) {
+        writer.StartElement(item.element);
+        writer.Attribute(item.attribute, item.value);
+        writer.EndStartTag(true);
     }
-    pending.Commit();
+    writer.EndDocument();
 }

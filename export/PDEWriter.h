@@ -6,9 +6,10 @@
 // header file (full export) or writes it as a section of the update file
 // (update export).
 //
-// Every file is written under a temporary name beside its final name and
-// moved onto it only when it is complete, the import header file last, so the
-// importer never finds a half-written file or a header that lists one.
+// Every file of a run is written under a temporary name beside its final name
+// and the whole set is moved onto the final names only when the run has
+// succeeded (CommitExport), the import header file last, so the importer
+// finds either the previous complete export or the new one, never a mix.
 #pragma once
 
 #include "cache/AttendanceCache.h"
@@ -29,7 +30,7 @@
 class DataAccessField;
 class DataAccessTable;
 class DelimitedTextWriter;
-class PendingFile;
+class ExportCommit;
 
 class PDEWriter : public BridgeTaskBase
 {
@@ -67,9 +68,9 @@ public:
     // keeps it alive until FinishUpdate): opens it on a new
     // "Update YYYYMMDDHHNNSS.PDU" and writes its head.
     virtual void StartUpdate(DelimitedTextWriter* updateFile);
-    // Writes the timing block, closes the update file and moves it onto its
-    // final name; then, and only then, commits the marks of the attendance
-    // rows it carries (see CommitExportedAttendance).
+    // Writes the timing block and closes the update file, which goes in
+    // place with the run's other files. The marks of the attendance rows it
+    // carries are committed only after that (CommitExportedAttendance).
     virtual void FinishUpdate();
 
     // ---- data-access operations, implemented by the classes below ----
@@ -190,9 +191,10 @@ public:
     const std::set<XString>& DailyReferenceHeaders() const { return m_dailyReferenceHeaders; }
     const std::set<XString>& PeriodReferenceHeaders() const { return m_periodReferenceHeaders; }
 
-    // Commits the open cache transaction that marks exported rows. Called
-    // once the update file carrying them is on its final name, so a run that
-    // fails before leaves every row to be exported again.
+    // Commits the open cache transaction that marks exported rows. Runs
+    // after the run's files are in place (an after-commit action of
+    // CommitExport), so a run that fails before leaves every row to be
+    // exported again.
     void CommitExportedAttendance();
 
     // ---- run bookkeeping ----
@@ -203,12 +205,25 @@ public:
     // The clean-up after a change of source: update files, the record, the
     // PAT and DAT folders, AATP* and AATD* entries and the attendance caches.
     void DeleteUpdateFiles(const XFileSpec& folder);
-    // Writes SchoolConfig.xml in the PDE folder from the current state.
-    void SaveBridgeConfig();
     // Records that this run exported attendance up to `date`: the next save
     // stores it (one day back) as where the next update export starts. Runs
     // that never call it keep the stored date as it was.
     void SetExportedUpdate(const XDate& date, const XDateTime& dateTime);
+    // Writes SchoolConfig.xml in the PDE folder from the current state (as
+    // part of the run's files, in place once CommitExport succeeds).
+    void SaveBridgeConfig();
+    // A new temporary file for `fileName` in the PDE folder that joins the
+    // run's files; `last` ones are put in place after all others.
+    XFileSpec PendingExportFile(const XString& fileName, bool last = false);
+    // Puts every file of the run in place at once (see ExportCommit); after a
+    // full export, also removes the table files an earlier run wrote that
+    // this one neither wrote nor lists. Raises when anything fails; the
+    // previous files are then as they were.
+    void CommitExport();
+    // The run's files, pending until CommitExport.
+    ExportCommit& RunCommit();
+    // The name of every table file this bridge writes.
+    static const std::vector<const char*>& TableFileNames();
     // Forgets every declared table.
     void ClearRunData();
 
@@ -226,7 +241,7 @@ public:
     static uint32_t PackVersion(int major, int minor, int revision, int build);
 
 protected:
-    // Removes an unfinished update file when a run fails.
+    // Removes the run's temporary files when a run fails.
     void AbandonRun() override;
 
     // A section of the update file for the current table written by the
@@ -283,6 +298,7 @@ protected:
     XDateTime m_endTime;
 
 private:
+    void WriteHeaderFile(DelimitedTextWriter& output);
     void WriteBanner(DelimitedTextWriter& output);
     void WritePragmas(DelimitedTextWriter& output);
     void WriteTimingBlock(DelimitedTextWriter& output);
@@ -302,7 +318,8 @@ private:
     const ExportColumn* m_currentColumn = nullptr;
     SISExpCustomFieldList m_customFields;
     bool m_updateMode = false;
-    std::unique_ptr<PendingFile> m_pendingUpdate;
+    bool m_fullExportStarted = false;
+    std::unique_ptr<ExportCommit> m_commit;
 
     AttendanceCache m_cache;
     XString m_attTable;

@@ -54,6 +54,7 @@ protected:
         MemoryWriter w;
         Prepare(w);
         w.SaveBridgeConfig();
+        w.CommitExport();
         return ReadFile(Path("SchoolConfig.xml"));
     }
 
@@ -176,6 +177,7 @@ TEST_F(BookkeepingTest, SavedRecordKeepsWhatTheRunDidNotChange)
         w.SetUpdateDateTime(GetUpdateDateTime(w.PDEFolder()));
         w.StartPDEWriter();
         w.SaveBridgeConfig();
+        w.CommitExport();
     }
     EXPECT_EQ(GetUpdateDate(XFileSpec::FromNativePath(dir.path().toStdString() + "/")), XDate(2026, 3, 5));
     const std::string record = ReadFile(Path("SchoolConfig.xml"));
@@ -183,10 +185,12 @@ TEST_F(BookkeepingTest, SavedRecordKeepsWhatTheRunDidNotChange)
     EXPECT_NE(record.find("OverlapValue=\"30\""), std::string::npos) << record;
 
     // A value the record cannot hold is refused and the record stays whole.
-    RecordingWriter w;
-    Prepare(w);
-    w.m_bridgeAlias = "My \"bridge\"";
-    EXPECT_THROW(w.SaveBridgeConfig(), XException);
+    {
+        RecordingWriter w;
+        Prepare(w);
+        w.m_bridgeAlias = "My \"bridge\"";
+        EXPECT_THROW(w.SaveBridgeConfig(), XException);
+    }
     EXPECT_EQ(ReadFile(Path("SchoolConfig.xml")), record);
     EXPECT_EQ(FilesIn(dir.path()), QStringList{"SchoolConfig.xml"});
 
