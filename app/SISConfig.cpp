@@ -3,6 +3,7 @@
 // status files, and the standard parameters every bridge carries.
 #include "app/SISConfig.h"
 
+#include "app/HNConfigReader.h"
 #include "app/OptionScanner.h"
 #include "app/SISMessageWriter.h"
 #include "engine/ExpEngine.h"
@@ -11,6 +12,7 @@
 #include "util/XInterrupt.h"
 
 #include <QDir>
+#include <QDomElement>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -583,3 +585,129 @@ void SISConfig::copyLogToExportFolder()
                          QString::fromStdString(error),
                   QStringLiteral("SISConfig::commandRun"));
 }
+
+// ---------------------------------------------------------------- defaults
+
+QString SISConfig::AppDataPath()
+{
+    const QString method = QStringLiteral("SISConfig::AppDataPath");
+    // The per-user data folder stands in for the application-data folder.
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!base.isEmpty())
+        QDir().mkpath(base);
+    else
+        base = QStringLiteral("C:\\Documents and Settings\\All Users\\Application Data\\");
+    if (base.isEmpty() || !QFileInfo(toOsPath(base)).isDir()) {
+        log(4, QStringLiteral("appPath: ") + base + QStringLiteral(" doesn't exist or is blank"), method);
+        return base;
+    }
+    if (oldShortName_.isEmpty()) {
+        log(3, QStringLiteral("oldShortName_ not defined, please set in ApplicationBase, will try from base appPath "
+                              "folder"),
+            method);
+        return base + QStringLiteral("\\Harnoth\\");
+    }
+    const QString path = base + QStringLiteral("\\Harnoth\\") + oldShortName_;
+    log(7, QStringLiteral("appPath: ") + path, method);
+    return path;
+}
+
+QString SISConfig::locateConfigurationFile(bool &failed)
+{
+    const QString method = QStringLiteral("SISConfig::commandDefaults");
+    const QString name = QStringLiteral("HNConfig.xml");
+    failed = false;
+    const QString given = value(QStringLiteral("path"));
+    if (!given.isEmpty())
+        return given;
+
+    // Program paths keep backslashes; the walk works on the system's form.
+    QString folder = QDir::cleanPath(toOsPath(AppDataPath()));
+    const QFileInfo direct(QDir(folder).filePath(name));
+    if (direct.isFile() && !direct.isSymLink())
+        return direct.filePath();
+
+    while (QFileInfo(folder).fileName() != QLatin1String("Harnoth")) {
+        const qsizetype cut = folder.lastIndexOf(u'/');
+        if (cut < 0 || folder == QLatin1String("/")) {
+            startProgress(0);
+            log(8, QStringLiteral("Cannot find AppDataPath: ") + folder, method);
+            endProgress();
+            failed = true;
+            return QString();
+        }
+        folder = cut == 0 ? QStringLiteral("/") : folder.left(cut);
+    }
+    // Installations in name order, as the folder lists them to the user.
+    const QFileInfoList installations =
+        QDir(folder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &installation : installations) {
+        QDir holder(installation.filePath());
+        const QString sub = configurationSubfolder();
+        if (!sub.isEmpty() && !holder.cd(sub))
+            continue;
+        const QFileInfo candidate(holder.filePath(name));
+        if (candidate.isFile())
+            return candidate.filePath();
+    }
+    return QDir(folder).filePath(name);
+}
+
+int SISConfig::commandDefaults(QString &)
+{
+    const QString method = QStringLiteral("SISConfig::commandDefaults");
+    auto fail = [this, &method](int level, const QString &text) {
+        startProgress(0);
+        log(level, text, method);
+        endProgress();
+        return 1;
+    };
+
+    bool failed = false;
+    const QString path = locateConfigurationFile(failed);
+    if (failed)
+        return 1;
+    log(8, QStringLiteral("Path to HNConfig.xml: ") + path, method);
+    if (path.isEmpty())
+        return fail(4, QStringLiteral("No default HNConfig.xml file found"));
+
+    QFile file(toOsPath(path));
+    const QFileInfo info(file);
+    if (info.isDir() || !file.open(QIODevice::ReadOnly))
+        return fail(4, QStringLiteral("Could not open: ") + path);
+    // Reading a huge file whole would take the memory of the machine.
+    if (file.size() > HNConfigReader::MaxSize)
+        return fail(4, QStringLiteral("Could not open: ") + path + QStringLiteral(" (larger than %1 MB)")
+                           .arg(HNConfigReader::MaxSize / (1024 * 1024)));
+
+    HNConfigReader reader;
+    const QByteArray bytes = file.read(HNConfigReader::MaxSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return fail(4, QStringLiteral("Could not open: ") + path);
+    switch (reader.read(bytes)) {
+    case HNConfigReader::Outcome::ParseError:
+        log(8, reader.errorText(), method);
+        startProgress(0);
+        endProgress();
+        return 1;
+    case HNConfigReader::Outcome::NotConfigFile:
+        log(8, QStringLiteral("The file is not a valid HNConfig.xml file.  May be empty."), method);
+        startProgress(0);
+        endProgress();
+        return 1;
+    case HNConfigReader::Outcome::Read:
+        break;
+    }
+
+    startProgress(static_cast<int>(reader.schools().size()));
+    for (const QDomElement &element : reader.schools()) {
+        emit writeSetting(QStringLiteral("start_setting"), -1);
+        readSchoolConfiguration(element);
+        afterSchoolConfiguration();
+        emit writeSetting(QStringLiteral("end_setting"), -1);
+    }
+    endProgress();
+    return 0;
+}
+
+void SISConfig::readSchoolConfiguration(const QDomElement &) {}
