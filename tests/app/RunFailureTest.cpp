@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Without an export switch the run asks for attendance too; it fails
         // the same way and leaves no update file either.
         RunCase{"required_parameters_only", "MorvAppNoSuchSource", {}, {"Data source name not found"},
-                {"The lookup failed: ", "Data source name not found"}},
+                {"The source database could not be read: ", "Data source name not found"}},
         RunCase{"source_does_not_exist", "MorvAppNoSuchSource", {QStringLiteral("--demo")},
                 {"Data source name not found"},
                 {"The source database could not be read: ", "Data source name not found"}},
