@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
 #include <vector>
 
@@ -32,7 +33,23 @@ void KeepConfigurationLibraryLoaded()
     }
 }
 
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
 }  // namespace
+
+AdoDriverText AdoDriverTextFor(const std::string& driverName, const std::string& dbmsName)
+{
+    const std::string driver = Lower(driverName);
+    if (driver.find("sqlite") != std::string::npos || Lower(dbmsName) == "sqlite")
+        return {AdoTextMode::Bytes, std::string()};
+    if (driver.find("psqlodbca") != std::string::npos)
+        return {AdoTextMode::Utf8, "SET client_encoding TO 'UTF8'"};
+    return {AdoTextMode::Wide, std::string()};
+}
 
 struct AdoConnection::Impl
 {
@@ -45,6 +62,7 @@ struct AdoConnection::Impl
     bool lost = false;  // a failure found the link dead
     std::string dbmsName;
     std::string driverName;
+    AdoTextMode textMode = AdoTextMode::Wide;
     bool keepsHints = true;
     AdoErrors errors;
     std::vector<AdoRecordset*> recordsets;
@@ -96,6 +114,8 @@ void AdoConnection::Open(const std::string& connectionString, const std::string&
                          int /*options*/)
 {
     static const char* const kSource = "AdoConnection::Open";
+    if (m_impl->open && m_impl->lost)
+        Close();  // the dead link's handles go before the new ones
     if (m_impl->open)
         throw AdoException(AdoCode::ObjectOpen, kSource, AdoSystemMessage(AdoCode::ObjectOpen));
     ClearErrors();
@@ -149,9 +169,20 @@ void AdoConnection::Open(const std::string& connectionString, const std::string&
     if (OdbcOk(SQLGetInfo(dbc.Get(), SQL_DRIVER_NAME, name, sizeof name, &nameLength)))
         m_impl->driverName = reinterpret_cast<const char*>(name);
 
+    const AdoDriverText driverText = AdoDriverTextFor(m_impl->driverName, m_impl->dbmsName);
+    m_impl->textMode = driverText.mode;
+
     m_impl->env = std::move(env);
     m_impl->dbc = std::move(dbc);
     m_impl->open = true;
+    if (!driverText.setup.empty()) {
+        try {
+            Execute(driverText.setup);
+        } catch (const AdoException&) {
+            Close();
+            throw;
+        }
+    }
 }
 
 void AdoConnection::Close()
@@ -199,6 +230,11 @@ AdoException AdoConnection::Classify(const AdoException& error)
     if (!CheckLost())
         return error;
     return AdoException(AdoCode::ConnectionLost, error.Source(), error.Description(), error.Errors());
+}
+
+AdoTextMode AdoConnection::TextMode() const
+{
+    return m_impl->textMode;
 }
 
 const std::string& AdoConnection::DriverName() const
