@@ -22,6 +22,7 @@
 
 // Bits of the option word given when a data access object is made.
 namespace DataAccessOption {
+constexpr uint32_t NoEffect = 0x1;           // accepted and ignored
 constexpr uint32_t VerifySchema = 0x2;       // AddTable / AddQueryField check existence
 constexpr uint32_t FieldsByName = 0x4;       // fetch values by name, not position
 constexpr uint32_t ForwardOnly = 0x8;        // forward-only cursor instead of static
