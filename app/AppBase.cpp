@@ -5,12 +5,14 @@
 #include "app/SISMessageWriter.h"
 #include "log/LogManager.h"
 #include "log/ProtocolField.h"
+#include "util/XFileSystem.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QTime>
 
 #include <algorithm>
 #include <exception>
@@ -414,16 +416,6 @@ int AppBase::commandVersionValidate(int number)
     return number;
 }
 
-int AppBase::commandDefaults(QString &message)
-{
-    message = QStringLiteral("Reading the importer's configuration file is not available in this build.");
-    startProgress(0);
-    log(3, message, QStringLiteral("AppBase::commandDefaults"));
-    emit writeError(QStringLiteral("defaults"), message);
-    endProgress();
-    return 1;
-}
-
 int AppBase::commandDefaultsValidate(int number)
 {
     return validateProgress(number);
@@ -591,13 +583,10 @@ static QString statusFilePath(const QString &folder, const QString &name)
 
 bool AppBase::writeTextFile(const QString &folder, const QString &name, const QString &text)
 {
-    QFile file(statusFilePath(folder, name));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
+    // Replaced whole through a new file: a link planted at the name is
+    // replaced, never written through, and the importer never reads half a line.
     const QByteArray bytes = text.toUtf8() + "\r\n";
-    const bool written = file.write(bytes) == bytes.size();
-    file.close();
-    return written && file.error() == QFileDevice::NoError;
+    return XFileSystem::ReplaceFile(statusFilePath(folder, name).toStdString(), bytes.toStdString());
 }
 
 bool AppBase::removeTextFile(const QString &folder, const QString &name)
@@ -631,6 +620,48 @@ int AppBase::finishCommand(int status, const QString &folder, const QString &mes
     }
     postCommand();
     return status;
+}
+
+// ---------------------------------------------------------------- local database folder
+
+QString AppBase::CreateTempLocalDBFolder(const QString &name)
+{
+    if (name.isEmpty()) {
+        log(3, QStringLiteral("No signifigant folder name, cannot create local DB."),
+            QStringLiteral("AppBase::CreateTempLocalDBFolder"));
+        return QString();
+    }
+    // Folders are entered on a directory object, not the process's current
+    // folder, which the rest of the run relies on.
+    QDir dir(QDir::tempPath());
+    dir.mkdir(QStringLiteral("vrk"));
+    dir.cd(QStringLiteral("vrk"));
+
+    const QString folder = alias_ + u'.' + name + u'.' + QTime::currentTime().toString(QStringLiteral("hhmmsszzz"))
+        + u'.' + QString::number(QCoreApplication::applicationPid());
+    if (!dir.mkdir(folder)) {
+        emit writeError(QStringLiteral("Initialize"),
+                        QStringLiteral("Problem creating folder: ") + folder + QStringLiteral(" in ") + dir.absolutePath());
+        return QString();
+    }
+    if (!dir.cd(folder)) {
+        emit writeError(QStringLiteral("Initialize"),
+                        QStringLiteral("Problem moving to folder: ") + folder + QStringLiteral(" in ") + dir.absolutePath());
+        return QString();
+    }
+    if (!dir.mkdir(QStringLiteral("localDB"))) {
+        emit writeError(QStringLiteral("Initialize"),
+                        QStringLiteral("Problem creating localDB path: ") + dir.absolutePath());
+        return QString();
+    }
+    if (!dir.cd(QStringLiteral("localDB"))) {
+        emit writeError(QStringLiteral("Initialize"),
+                        QStringLiteral("Problem moving to localDB folder in: ") + dir.absolutePath());
+        return QString();
+    }
+    log(8, QStringLiteral("Loading local database: ") + dir.absolutePath(),
+        QStringLiteral("AppBase::CreateTempLocalDBFolder"));
+    return dir.absolutePath();
 }
 
 // ---------------------------------------------------------------- log header

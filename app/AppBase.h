@@ -79,7 +79,6 @@ public:
     virtual int commandParamsValidate(int number, QString &message);
     virtual int commandVersion();
     virtual int commandVersionValidate(int number);
-    virtual int commandDefaults(QString &message);
     virtual int commandDefaultsValidate(int number);
     virtual int commandTest(QString &message);
     virtual int commandTestValidate(int number, QString &message);
@@ -108,6 +107,10 @@ public:
     static QString toOsPath(const QString &path);
     // "yyyy/MM/dd hh:mm:ss" local time, as status files carry it.
     static QString statusDateTime();
+
+    // A new folder "localDB" for a local database, below a per-process folder
+    // in the system's temporary folder; empty (and reported) on failure.
+    QString CreateTempLocalDBFolder(const QString &name);
 
     // Header block plus this run's command line, into the log file only.
     void LogHeader(const QString &extra);

@@ -4,6 +4,8 @@
 
 #include "export/EngineServices.h"
 
+#include <QDomElement>
+
 const char *const BridgeBase::Type = "Data Extractor";
 const char *const BridgeBase::FinishedFile = "finished_bridge.tmp";
 
@@ -165,4 +167,17 @@ int BridgeBase::loadYearList(const ParamRecord &record)
     for (const EngineServices::Entry &entry : std::as_const(entries))
         emit writeList(QStringLiteral("year_list"), record.key, entry.first, entry.second, QString());
     return 0;
+}
+
+void BridgeBase::readSchoolConfiguration(const QDomElement &element)
+{
+    // The importer stores the password already encoded.
+    static const char *const rows[][3] = {
+        {"SISImportFolder", "default", "path"}, {"SISDSN", "connection", "dsn"},
+        {"SISUserName", "connection", "user"},  {"SISPassword", "connection", "pwdencode"},
+        {"SchoolNumber", "school", "school"},
+    };
+    for (const auto &row : rows)
+        emit writeSettingIncrement(QStringLiteral("setting"), QString::fromLatin1(row[1]), QString::fromLatin1(row[2]),
+                                   element.attribute(QString::fromLatin1(row[0])));
 }

@@ -22,6 +22,7 @@ public:
     int loadBridgeList(const ParamRecord &record) override;
     int loadDistrictList(const ParamRecord &record) override;
     int loadYearList(const ParamRecord &record) override;
+    void readSchoolConfiguration(const QDomElement &element) override;
 
 private:
     void registerGroups();

@@ -3,12 +3,16 @@
 // status files, and the standard parameters every bridge carries.
 #include "app/SISConfig.h"
 
+#include "app/HNConfigReader.h"
 #include "app/OptionScanner.h"
 #include "app/SISMessageWriter.h"
 #include "engine/ExpEngine.h"
 #include "log/LogManager.h"
+#include "util/XFileSystem.h"
+#include "util/XInterrupt.h"
 
 #include <QDir>
+#include <QDomElement>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -483,8 +487,44 @@ bool SISConfig::setupRunLog()
     return m_logManager->setFolder(documents);
 }
 
+// Before the run touches the export folder: the path must fit, and no other
+// run may be writing into the same folder. Empty when the folder is ours.
+QString SISConfig::claimExportFolder()
+{
+    if (m_path.isEmpty())
+        return QString();
+    const QString tooLong = BridgeTaskBase::CheckExportFolderLength(m_path);
+    if (!tooLong.isEmpty())
+        return tooLong;
+    std::string error;
+    switch (m_folderLock.Acquire(toOsPath(m_path).toStdString(), &error)) {
+    case XFolderLock::Locked:
+        return QString();
+    case XFolderLock::Busy:
+        return QStringLiteral("Failed on extraction: another extraction is running in ") + m_path +
+               QStringLiteral("; try again when it has finished.");
+    case XFolderLock::Failed:
+        break;
+    }
+    return QStringLiteral("Failed on extraction: the export folder ") + m_path +
+           QStringLiteral(" cannot be used: ") + QString::fromStdString(error);
+}
+
 int SISConfig::runCommand()
 {
+    // A refused folder is left exactly as it is: no log, no status file.
+    const QString refused = claimExportFolder();
+    if (!refused.isEmpty()) {
+        startProgress(0);
+        log(3, refused, QStringLiteral("SISConfig::runCommand"));
+        emit writeError(QStringLiteral("run"), refused);
+        endProgress();
+        return 1;
+    }
+    // From here on SIGTERM and SIGINT end the run as failed instead of
+    // killing it half-way.
+    XInterrupt::Install();
+
     setupRunLog();
 
     // 4. A previous run's files must not speak for this one: the importer would
@@ -510,7 +550,12 @@ int SISConfig::runCommand()
     // 9-10. The run itself.
     QString message;
     const int status = m_validateMode ? commandRunValidate(m_validateNumber) : commandRun(m_runFlags, message);
-    return finishCommand(status, m_path, QStringLiteral("Failed on extraction."));
+    QString failure = QStringLiteral("Failed on extraction.");
+    if (status != 0 && XInterrupt::Pending())
+        failure = QStringLiteral("Failed on extraction: interrupted by ") +
+                  QString::fromLatin1(XInterrupt::SignalName(XInterrupt::Pending())) +
+                  QStringLiteral("; the previous export files were left as they were.");
+    return finishCommand(status, m_path, failure);
 }
 
 int SISConfig::commandRun(int flags, QString &message)
@@ -532,7 +577,137 @@ void SISConfig::copyLogToExportFolder()
     // and replacing the target would delete the log itself.
     if (QFileInfo(source).canonicalFilePath() == QFileInfo(target).canonicalFilePath())
         return;
-    QFile::remove(target);
-    if (!QFile::copy(source, target))
-        log(4, QStringLiteral("Could not copy the log file to ") + target, QStringLiteral("SISConfig::commandRun"));
+    QFile log(source);
+    std::string error = "cannot read " + source.toStdString();
+    if (!log.open(QIODevice::ReadOnly) ||
+        !XFileSystem::ReplaceFile(target.toStdString(), log.readAll().toStdString(), &error))
+        this->log(4, QStringLiteral("Could not copy the log file to ") + target + QStringLiteral(": ") +
+                         QString::fromStdString(error),
+                  QStringLiteral("SISConfig::commandRun"));
 }
+
+// ---------------------------------------------------------------- defaults
+
+QString SISConfig::AppDataPath()
+{
+    const QString method = QStringLiteral("SISConfig::AppDataPath");
+    // The per-user data folder stands in for the application-data folder.
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!base.isEmpty())
+        QDir().mkpath(base);
+    else
+        base = QStringLiteral("C:\\Documents and Settings\\All Users\\Application Data\\");
+    if (base.isEmpty() || !QFileInfo(toOsPath(base)).isDir()) {
+        log(4, QStringLiteral("appPath: ") + base + QStringLiteral(" doesn't exist or is blank"), method);
+        return base;
+    }
+    if (oldShortName_.isEmpty()) {
+        log(3, QStringLiteral("oldShortName_ not defined, please set in ApplicationBase, will try from base appPath "
+                              "folder"),
+            method);
+        return base + QStringLiteral("\\Harnoth\\");
+    }
+    const QString path = base + QStringLiteral("\\Harnoth\\") + oldShortName_;
+    log(7, QStringLiteral("appPath: ") + path, method);
+    return path;
+}
+
+QString SISConfig::locateConfigurationFile(bool &failed)
+{
+    const QString method = QStringLiteral("SISConfig::commandDefaults");
+    const QString name = QStringLiteral("HNConfig.xml");
+    failed = false;
+    const QString given = value(QStringLiteral("path"));
+    if (!given.isEmpty())
+        return given;
+
+    // Program paths keep backslashes; the walk works on the system's form.
+    QString folder = QDir::cleanPath(toOsPath(AppDataPath()));
+    const QFileInfo direct(QDir(folder).filePath(name));
+    if (direct.isFile() && !direct.isSymLink())
+        return direct.filePath();
+
+    while (QFileInfo(folder).fileName() != QLatin1String("Harnoth")) {
+        const qsizetype cut = folder.lastIndexOf(u'/');
+        if (cut < 0 || folder == QLatin1String("/")) {
+            startProgress(0);
+            log(8, QStringLiteral("Cannot find AppDataPath: ") + folder, method);
+            endProgress();
+            failed = true;
+            return QString();
+        }
+        folder = cut == 0 ? QStringLiteral("/") : folder.left(cut);
+    }
+    // Installations in name order, as the folder lists them to the user.
+    const QFileInfoList installations =
+        QDir(folder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &installation : installations) {
+        QDir holder(installation.filePath());
+        const QString sub = configurationSubfolder();
+        if (!sub.isEmpty() && !holder.cd(sub))
+            continue;
+        const QFileInfo candidate(holder.filePath(name));
+        if (candidate.isFile())
+            return candidate.filePath();
+    }
+    return QDir(folder).filePath(name);
+}
+
+int SISConfig::commandDefaults(QString &)
+{
+    const QString method = QStringLiteral("SISConfig::commandDefaults");
+    auto fail = [this, &method](int level, const QString &text) {
+        startProgress(0);
+        log(level, text, method);
+        endProgress();
+        return 1;
+    };
+
+    bool failed = false;
+    const QString path = locateConfigurationFile(failed);
+    if (failed)
+        return 1;
+    log(8, QStringLiteral("Path to HNConfig.xml: ") + path, method);
+    if (path.isEmpty())
+        return fail(4, QStringLiteral("No default HNConfig.xml file found"));
+
+    QFile file(toOsPath(path));
+    const QFileInfo info(file);
+    if (info.isDir() || !file.open(QIODevice::ReadOnly))
+        return fail(4, QStringLiteral("Could not open: ") + path);
+    // Reading a huge file whole would take the memory of the machine.
+    if (file.size() > HNConfigReader::MaxSize)
+        return fail(4, QStringLiteral("Could not open: ") + path + QStringLiteral(" (larger than %1 MB)")
+                           .arg(HNConfigReader::MaxSize / (1024 * 1024)));
+
+    HNConfigReader reader;
+    const QByteArray bytes = file.read(HNConfigReader::MaxSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return fail(4, QStringLiteral("Could not open: ") + path);
+    switch (reader.read(bytes)) {
+    case HNConfigReader::Outcome::ParseError:
+        log(8, reader.errorText(), method);
+        startProgress(0);
+        endProgress();
+        return 1;
+    case HNConfigReader::Outcome::NotConfigFile:
+        log(8, QStringLiteral("The file is not a valid HNConfig.xml file.  May be empty."), method);
+        startProgress(0);
+        endProgress();
+        return 1;
+    case HNConfigReader::Outcome::Read:
+        break;
+    }
+
+    startProgress(static_cast<int>(reader.schools().size()));
+    for (const QDomElement &element : reader.schools()) {
+        emit writeSetting(QStringLiteral("start_setting"), -1);
+        readSchoolConfiguration(element);
+        afterSchoolConfiguration();
+        emit writeSetting(QStringLiteral("end_setting"), -1);
+    }
+    endProgress();
+    return 0;
+}
+
+void SISConfig::readSchoolConfiguration(const QDomElement &) {}

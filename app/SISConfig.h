@@ -4,9 +4,11 @@
 #pragma once
 
 #include "app/AppBase.h"
+#include "util/XFolderLock.h"
 
 class AppTaskBase;
 class EngineServices;
+class QDomElement;
 class SISMessageWriter;
 
 #include <QMap>
@@ -35,6 +37,18 @@ public:
     void publishIdentity();
 
     int commandRun(int flags, QString &message) override;
+
+    // "defaults": finds HNConfig.xml and sends its school configurations as
+    // setting lines; 1 (framed by start and end progress) when it cannot.
+    virtual int commandDefaults(QString &message);
+    // The importer's installation folder under the per-user application data.
+    virtual QString AppDataPath();
+    // Folder below each installation folder that holds the configuration file;
+    // empty: the installation folder itself.
+    virtual QString configurationSubfolder() const { return QString(); }
+    // One "HNSchoolConf" element as setting lines, and the hook after it.
+    virtual void readSchoolConfiguration(const QDomElement &element);
+    virtual void afterSchoolConfiguration() {}
 
     // Run flags from the switches: -1 both exports, 1 full, 2 update, 3 both asked
     // for explicitly.
@@ -68,8 +82,11 @@ private:
     void registerStandardParams();
     void collectSecrets(const QStringList &arguments);
     void normaliseValues();
+    // The configuration file "defaults" reads; empty after a reported failure.
+    QString locateConfigurationFile(bool &failed);
     QString usageText(const QString &programName) const;
     int runCommand();
+    QString claimExportFolder();
     bool setupRunLog();
     void copyLogToExportFolder();
 
@@ -80,4 +97,6 @@ private:
     int m_runFlags = -1;
     QtMessageHandler m_previousHandler = nullptr;
     bool m_handlerInstalled = false;
+    // Held from the start of "run" to the process's end.
+    XFolderLock m_folderLock;
 };

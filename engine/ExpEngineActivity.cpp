@@ -6,7 +6,6 @@
 // engine's readers, written next to the one column that uses them.
 #include "engine/ExpEngine.h"
 
-#include "export/PendingFile.h"
 #include "util/DelimitedTextWriter.h"
 #include "util/XException.h"
 
@@ -19,20 +18,18 @@ const char* const kCndOutField = "#customcndoutfield";
 
 using Row = std::vector<const char*>;
 
-// Writes `rows` as TAB-separated lines ending in CR LF into `file`, under a
-// temporary name first, so a failed write leaves the previous file whole.
+// Writes `rows` as TAB-separated lines ending in CR LF into `file`, the run's
+// temporary file for the table, put in place with the rest of the run.
 void WriteBuiltInFile(const XFileSpec& file, const std::vector<Row>& rows)
 {
-    PendingFile pending(file);
     DelimitedTextWriter output('\t');
-    output.Open(pending.TempSpec());
+    output.Open(file);
     for (const Row& row : rows) {
         for (const char* field : row)
             output.WriteField(field);
         output.EndLine();
     }
     output.Close();
-    pending.Commit();
 }
 
 // A flag counts as set when its first byte, after blanks, is Y or T in either
@@ -58,7 +55,7 @@ void ExpEngine::CreateAttendanceCodes()
     if (file.Exists()) {
         Log(7, "Attendance Codes File exists, so will not overwrite.", "ExpEngine::CreateAttendanceCodes");
     } else {
-        WriteBuiltInFile(file, {
+        WriteBuiltInFile(PendingExportFile("AttCodes.pef"), {
             {"A", "Absent", "1", "0", "N"},
             {"T", "Tardy", "0", "1", "Y"},
             {"H", "Half-Day", "1", "0", "N"},
@@ -86,7 +83,7 @@ void ExpEngine::CreateDays()
 {
     StartTable("Days", "Days.pef", 0);
     OwnColumns({"DayKey", "DayName", "DayOrder"});
-    WriteBuiltInFile(ExportFile("Days.pef"), {
+    WriteBuiltInFile(PendingExportFile("Days.pef"), {
         {"M", "Monday", "1"},
         {"T", "Tuesday", "2"},
         {"W", "Wednesday", "3"},
@@ -100,7 +97,7 @@ void ExpEngine::CreateFeeAccounts()
 {
     StartTable("Fee Accounts", "FeeAccounts.pef", 0);
     OwnColumns({"FeeAccountKey", "FeeAccountCode", "FeeAccountName"});
-    WriteBuiltInFile(ExportFile("FeeAccounts.pef"), {{"school_acc", "Schl", "School Fees"}});
+    WriteBuiltInFile(PendingExportFile("FeeAccounts.pef"), {{"school_acc", "Schl", "School Fees"}});
     EndTable();
 }
 
@@ -350,9 +347,8 @@ void ExpEngine::CreateStudentMedicalHistory()
     // a line break kept from the source would split a record in two.
     auto value = [this](ODBCField* field) { return GetCleanText(field); };
 
-    PendingFile pending(ExportFile("StudentMedHist.pef"));
     DelimitedTextWriter output('\t');
-    output.Open(pending.TempSpec());
+    output.Open(PendingExportFile("StudentMedHist.pef"));
     auto line = [&output](const XString& student, const XString& key, const XString& date,
                           const XString& type, const char* category, const XString& note) {
         for (const XString* field : {&student, &key, &date, &type})
@@ -397,7 +393,6 @@ void ExpEngine::CreateStudentMedicalHistory()
              "exam", "Result: " + value(screenResult) + "; " + value(screenComments));
     }
     output.Close();
-    pending.Commit();
     Log(8, "Wrote " + XString(static_cast<int32_t>(records * 6)) + " lines of StudentMedHist.pef",
         "ExpEngine::CreateStudentMedicalHistory");
     EndTable();

@@ -123,8 +123,13 @@ void ReadBridgeConfig(const XFileSpec& folder, BridgeConfigItems& items)
 
 void WriteBridgeConfig(const XFileSpec& folder, const BridgeConfigItems& items)
 {
+    WriteBridgeConfigFile(BridgeConfigSpec(folder), items);
+}
+
+void WriteBridgeConfigFile(const XFileSpec& file, const BridgeConfigItems& items)
+{
     XXmlWriter writer;
-    writer.StartDocument(BridgeConfigSpec(folder), kRoot, false);
+    writer.StartDocument(file, kRoot, false);
     for (const BridgeConfigItem& item : items) {
         writer.StartElement(item.element);
         writer.Attribute(item.attribute, item.value);

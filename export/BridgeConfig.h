@@ -34,3 +34,5 @@ XFileSpec GetGlobalFolder(const XFileSpec& folder);
 void ReadBridgeConfig(const XFileSpec& folder, BridgeConfigItems& items);
 // Rewrites the record with `items` in order.
 void WriteBridgeConfig(const XFileSpec& folder, const BridgeConfigItems& items);
+// The same record written into `file` (a run's temporary file for it).
+void WriteBridgeConfigFile(const XFileSpec& file, const BridgeConfigItems& items);

@@ -4,7 +4,9 @@
 #include "export/BridgeTaskBase.h"
 
 #include "export/BridgeConfig.h"
+#include "export/ExportCommit.h"
 #include "util/XException.h"
+#include "util/XInterrupt.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -38,14 +40,22 @@ bool BridgeTaskBase::BeginExecute(ParamMap parameters, int flags, QString& error
         Log(5, "Starting Execution...", kBeginExecute);
         m_parameters = parameters;
 
-        if (!SetPDEFolder(Param("path"))) {
+        if (!SetPDEFolder(Parameters().value("path"))) {
+            const QString tooLong = CheckExportFolderLength(Parameters().value("path"));
             if (errorText.isEmpty())
-                errorText = QStringLiteral("Could not create pde folder: ") + Parameters().value("path");
+                errorText = !tooLong.isEmpty() ? tooLong
+                                               : QStringLiteral("Could not create pde folder: ") + Parameters().value("path");
             AbandonRun();
             emit writeProgress(QStringLiteral("end_progress"), -1);
             return false;
         }
         Log(7, XString("PDE Folder is: ") + m_pdeFolder.GetPath());
+        // Temporary files of a run that was killed before it could clean up.
+        const int leftovers = ExportCommit::RemoveLeftovers(m_pdeFolder);
+        if (leftovers > 0)
+            Log(7, "Removed " + XString(static_cast<int32_t>(leftovers)) +
+                       " temporary file(s) an interrupted run left in the export folder.",
+                kBeginExecute);
 
         m_updateDate = GetUpdateDate(m_pdeFolder);
         m_updateDateTime = GetUpdateDateTime(m_pdeFolder);
@@ -158,11 +168,46 @@ int BridgeTaskBase::ProgressSteps(int flags, int setupTotal, int lutTotal, int i
 
 bool BridgeTaskBase::SetPDEFolder(const XString& path)
 {
+    return SetPDEFolder(ToQString(path));
+}
+
+QString BridgeTaskBase::CheckExportFolderLength(const QString& path)
+{
+    QString native = path;
+    native.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QString absolute = native.isEmpty() ? QString() : QDir(native).absolutePath();
+    // Bytes, as the OS sees them: one accented letter takes two, a CJK one three.
+    const qsizetype folderBytes = absolute.toUtf8().size() + 1;
+    if (folderBytes + kLongestExportFileName <= static_cast<qsizetype>(XFileSpec::MaxPath))
+        return QString();
+    return QStringLiteral("The export folder path is too long: %1 (%2 bytes). With the longest export "
+                          "file name (%3 bytes) a path must stay within %4 bytes; nothing was written.")
+        .arg(absolute)
+        .arg(folderBytes)
+        .arg(kLongestExportFileName)
+        .arg(XFileSpec::MaxPath);
+}
+
+void BridgeTaskBase::CheckInterrupt()
+{
+    if (const int signal = XInterrupt::Pending())
+        LogAndThrow(3, XString("The extraction was interrupted by ") + XInterrupt::SignalName(signal) +
+                           "; the previous export files were left as they were.");
+}
+
+bool BridgeTaskBase::SetPDEFolder(const QString& path)
+{
     // The parameter may come in either separator form; the OS wants '/'.
-    QString native = ToQString(path);
+    QString native = path;
     native.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const QString absolute = native.isEmpty() ? QString() : QDir(native).absolutePath();
 
+    const QString tooLong = CheckExportFolderLength(absolute);
+    if (!tooLong.isEmpty()) {
+        emit writeLog(3, tooLong, QStringLiteral("BridgeTaskBase::SetPDEFolder"));
+        emit writeError(QStringLiteral("file"), tooLong);
+        return false;
+    }
     if (absolute.isEmpty() || !QDir().mkpath(absolute) || !QFileInfo(absolute).isDir()) {
         const QString message = QStringLiteral("Could not create pde folder: ") + absolute;
         emit writeLog(3, message, QStringLiteral("BridgeTaskBase::SetPDEFolder"));
@@ -170,13 +215,16 @@ bool BridgeTaskBase::SetPDEFolder(const XString& path)
         return false;
     }
 
-    m_pdeFolder = XFileSpec::FromNativePath(absolute.toLatin1().toStdString());
+    // UTF-8, like the driver's status files and the log: a folder named
+    // with accents or CJK characters is one folder for all of them.
+    m_pdeFolder = XFileSpec::FromNativePath(absolute.toUtf8().toStdString());
     m_pdeFolder.EnsureTrailingBackslash();
     return true;
 }
 
 void BridgeTaskBase::PutJobText(const XString& text)
 {
+    CheckInterrupt();
     emit writeProgressIncrement(ToQString(text));
     Log(7, text, "BridgeTaskBase::PutJobText");
 }

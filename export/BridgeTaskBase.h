@@ -51,6 +51,21 @@ public:
     // (absolute, backslash-separated, ending in a backslash). Reports and
     // returns false when the folder cannot be created.
     bool SetPDEFolder(const XString& path);
+    // The same for a path as the user gave it (any characters); the folder
+    // is named to the OS in UTF-8, as every other path of the program.
+    bool SetPDEFolder(const QString& path);
+    bool SetPDEFolder(const char* path) { return SetPDEFolder(XString(path)); }
+
+    // Empty when every file a run writes into the export folder `path` fits
+    // the path limit; otherwise the message that names the folder and the
+    // limit. Checked before anything is written.
+    static QString CheckExportFolderLength(const QString& path);
+    // The longest file name a run writes into the export folder, its
+    // temporary-file suffix included.
+    static constexpr int kLongestExportFileName = 25 + 12;
+
+    // Raises XException when SIGTERM or SIGINT asked the run to stop.
+    void CheckInterrupt();
 
     // One progress step with `text`, also logged at level 7.
     void PutJobText(const XString& text);

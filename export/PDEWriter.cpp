@@ -3,13 +3,13 @@
 // section of the update file (update export).
 #include "export/PDEWriter.h"
 
-#include "export/PendingFile.h"
+#include "export/ExportCommit.h"
 #include "util/DelimitedTextWriter.h"
 #include "util/XException.h"
 
 PDEWriter::PDEWriter(QObject* parent) : BridgeTaskBase(parent) {}
 
-// Out of line: PendingFile is complete only here.
+// Out of line: ExportCommit is complete only here.
 PDEWriter::~PDEWriter() = default;
 
 void PDEWriter::FieldHook(DataAccessField* /*field*/) {}
@@ -80,8 +80,8 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
     }
     Log(8, "Writing " + m_currentFileName);
 
-    std::unique_ptr<PendingFile> pending;
     std::unique_ptr<DelimitedTextWriter> tableFile;
+    XFileSpec finalSpec;
     int count = 0;
 
     // Closes and removes what this table was writing; the previous complete
@@ -97,12 +97,9 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
             // The file is being thrown away; the original error is reported.
         }
         if (m_updateMode) {
-            if (m_pendingUpdate)
-                m_pendingUpdate->Discard();
-            m_pendingUpdate.reset();
-            m_updateFile = nullptr;
-        } else if (pending) {
-            pending->Discard();
+            AbandonRun();
+        } else if (!finalSpec.IsEmpty()) {
+            RunCommit().Drop(finalSpec);
         }
     };
 
@@ -117,11 +114,10 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
             output = m_updateFile;
         } else {
             Log(8, "Writing PDE File");
-            XFileSpec spec = m_pdeFolder;
-            spec.AppendName(m_currentFileName);
-            pending = std::make_unique<PendingFile>(spec);
+            finalSpec = m_pdeFolder;
+            finalSpec.AppendName(m_currentFileName);
             tableFile = std::make_unique<DelimitedTextWriter>('\t');
-            tableFile->Open(pending->TempSpec());
+            tableFile->Open(PendingExportFile(m_currentFileName));
             Log(8, "Opened PDE FIle");
             output = tableFile.get();
         }
@@ -141,7 +137,6 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
         } else {
             Log(8, "Closing Table file");
             tableFile->Close();
-            pending->Commit();
             Log(8, "Closed Table File. Lines= " + XString(count));
         }
     } catch (const XException& e) {
@@ -165,6 +160,7 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
 void PDEWriter::WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter, int& count)
 {
     for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
+        CheckInterrupt();
         if (rowFilter && !rowFilter())
             continue;
         if (count == 0) {

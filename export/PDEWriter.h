@@ -6,9 +6,10 @@
 // header file (full export) or writes it as a section of the update file
 // (update export).
 //
-// Every file is written under a temporary name beside its final name and
-// moved onto it only when it is complete, the import header file last, so the
-// importer never finds a half-written file or a header that lists one.
+// Every file of a run is written under a temporary name beside its final name
+// and the whole set is moved onto the final names only when the run has
+// succeeded (CommitExport), the import header file last, so the importer
+// finds either the previous complete export or the new one, never a mix.
 #pragma once
 
 #include "export/BridgeTaskBase.h"
@@ -27,7 +28,7 @@
 class DataAccessField;
 class DataAccessTable;
 class DelimitedTextWriter;
-class PendingFile;
+class ExportCommit;
 
 class PDEWriter : public BridgeTaskBase
 {
@@ -153,8 +154,21 @@ public:
 
     // ---- run bookkeeping ----
 
-    // Writes SchoolConfig.xml in the PDE folder from the current state.
+    // Writes SchoolConfig.xml in the PDE folder from the current state (as
+    // part of the run's files, in place once CommitExport succeeds).
     void SaveBridgeConfig();
+    // A new temporary file for `fileName` in the PDE folder that joins the
+    // run's files; `last` ones are put in place after all others.
+    XFileSpec PendingExportFile(const XString& fileName, bool last = false);
+    // Puts every file of the run in place at once (see ExportCommit); after a
+    // full export, also removes the table files an earlier run wrote that
+    // this one neither wrote nor lists. Raises when anything fails; the
+    // previous files are then as they were.
+    void CommitExport();
+    // The run's files, pending until CommitExport.
+    ExportCommit& RunCommit();
+    // The name of every table file this bridge writes.
+    static const std::vector<const char*>& TableFileNames();
     // Forgets every declared table.
     void ClearRunData();
 
@@ -172,7 +186,7 @@ public:
     static uint32_t PackVersion(int major, int minor, int revision, int build);
 
 protected:
-    // Removes an unfinished update file when a run fails.
+    // Removes the run's temporary files when a run fails.
     void AbandonRun() override;
 
     // Pragma settings of the header and update files.
@@ -213,6 +227,7 @@ protected:
     XDateTime m_endTime;
 
 private:
+    void WriteHeaderFile(DelimitedTextWriter& output);
     void WriteBanner(DelimitedTextWriter& output);
     void WritePragmas(DelimitedTextWriter& output);
     void WriteTimingBlock(DelimitedTextWriter& output);
@@ -232,5 +247,6 @@ private:
     const ExportColumn* m_currentColumn = nullptr;
     SISExpCustomFieldList m_customFields;
     bool m_updateMode = false;
-    std::unique_ptr<PendingFile> m_pendingUpdate;
+    bool m_fullExportStarted = false;
+    std::unique_ptr<ExportCommit> m_commit;
 };

@@ -4,11 +4,13 @@
 #include "export/PDEWriter.h"
 
 #include "export/BridgeConfig.h"
-#include "export/PendingFile.h"
+#include "export/ExportCommit.h"
 #include "util/DelimitedTextWriter.h"
 #include "util/XDateSpan.h"
 #include "util/XException.h"
 #include "util/XFolderIterator.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -145,6 +147,7 @@ void PDEWriter::StartImport()
     const char* method = "PDEWriter::StartImport";
     Log(7, "Starting Import", method);
     m_updateMode = false;
+    m_fullExportStarted = true;
     m_startTime = XDateTime::Now();
     Log(8, "Clear Headers", method);
     ClearRunData();
@@ -156,14 +159,24 @@ void PDEWriter::FinishImport()
 {
     Log(8, "Begin Finish Import", "PDEWriter::FinishImport");
 
-    XFileSpec spec = m_pdeFolder;
-    spec.AppendName(AppInfo("appShortName_") + ".PDE");
-    // Written last and under a temporary name: the importer starts from this
-    // file, so it must only ever list table files that are complete.
-    PendingFile pending(spec);
+    // Put in place after every other file of the run: the importer starts
+    // from this file, so it must only ever list table files that are complete.
+    const XString name = AppInfo("appShortName_") + ".PDE";
     DelimitedTextWriter output('\t');
-    output.Open(pending.TempSpec());
+    try {
+        output.Open(PendingExportFile(name, true));
+        WriteHeaderFile(output);
+        output.Close();
+    } catch (...) {
+        XFileSpec spec = m_pdeFolder;
+        spec.AppendName(name);
+        RunCommit().Drop(spec);
+        throw;
+    }
+}
 
+void PDEWriter::WriteHeaderFile(DelimitedTextWriter& output)
+{
     const XString separator = SeparatorLine();
     WriteBanner(output);
     WritePragmas(output);
@@ -180,8 +193,6 @@ void PDEWriter::FinishImport()
 
     m_endTime = XDateTime::Now();
     WriteTimingBlock(output);
-    output.Close();
-    pending.Commit();
 }
 
 XFileSpec PDEWriter::NewUpdateFileSpec() const
@@ -192,8 +203,7 @@ XFileSpec PDEWriter::NewUpdateFileSpec() const
     for (;;) {
         XFileSpec spec = m_pdeFolder;
         spec.AppendName("Update " + stamp.Format("YYYYMMDDHHNNSS") + ".PDU");
-        const XFileSpec temp(XString(spec.GetPath()) + ".part");
-        if (!spec.Exists() && !temp.Exists())
+        if (!spec.Exists())
             return spec;
         stamp.Add(XDateSpan(0, 0, 0, 0, 0, 1));
     }
@@ -206,8 +216,9 @@ void PDEWriter::StartUpdate(DelimitedTextWriter* updateFile)
     m_updateMode = true;
     m_startTime = XDateTime::Now();
 
-    m_pendingUpdate = std::make_unique<PendingFile>(NewUpdateFileSpec());
-    updateFile->Open(m_pendingUpdate->TempSpec());
+    // Joins the run's files: the update file appears only with the rest of
+    // a successful run.
+    updateFile->Open(RunCommit().Add(NewUpdateFileSpec()));
     m_updateFile = updateFile;
 
     WriteBanner(*updateFile);
@@ -220,29 +231,78 @@ void PDEWriter::StartUpdate(DelimitedTextWriter* updateFile)
 
 void PDEWriter::FinishUpdate()
 {
-    if (!m_updateFile || !m_pendingUpdate)
+    if (!m_updateFile)
         LogAndThrow(2, "FinishUpdate called without an open update file.");
     m_endTime = XDateTime::Now();
     try {
         WriteTimingBlock(*m_updateFile);
         m_updateFile->Close();
-        m_pendingUpdate->Commit();
     } catch (...) {
         AbandonRun();
         throw;
     }
-    m_pendingUpdate.reset();
     m_updateFile = nullptr;
 }
 
 void PDEWriter::AbandonRun()
 {
     // The update file's writer belongs to the caller and may be gone by now;
-    // only the unfinished file itself is removed.
-    if (m_pendingUpdate)
-        m_pendingUpdate->Discard();
-    m_pendingUpdate.reset();
+    // only the unfinished files themselves are removed.
+    if (m_commit)
+        m_commit->Discard();
     m_updateFile = nullptr;
+}
+
+ExportCommit& PDEWriter::RunCommit()
+{
+    if (!m_commit)
+        m_commit = std::make_unique<ExportCommit>();
+    return *m_commit;
+}
+
+XFileSpec PDEWriter::PendingExportFile(const XString& fileName, bool last)
+{
+    XFileSpec spec = m_pdeFolder;
+    spec.AppendName(fileName);
+    return RunCommit().Add(spec, last ? ExportCommit::Last : ExportCommit::Normal);
+}
+
+const std::vector<const char*>& PDEWriter::TableFileNames()
+{
+    static const std::vector<const char*> names = {
+        "Calendar.pef", "AttCodes.pef", "Days.pef", "Terms.pef", "Sections.pef", "Teachers.pef",
+        "Staff.pef", "Students.pef", "Students2.pef", "StudentCon.pef", "StudentCon1.pef",
+        "StudentLockers.pef", "StudentTransport.pef", "StudentSched.pef", "StudentGrades.pef",
+        "FeeAccounts.pef", "StudentFees.pef", "StuFeesPay.pef", "StudentAttendance.pef",
+        "StudentCndIncident.pef", "ConductIncident.pef", "ConductOutcome.pef", "StudentMedHist.pef",
+        "StudentNotes.pef", "StudentDailyAtt.pef", "StudentPeriodAtt.pef"};
+    return names;
+}
+
+void PDEWriter::CommitExport()
+{
+    CheckInterrupt();
+    ExportCommit& commit = RunCommit();
+    if (m_fullExportStarted) {
+        // A full export replaces the whole set: a table file an earlier run
+        // wrote that this run neither wrote nor lists (a table filtered out
+        // or a source table gone) would be stale data beside the new set.
+        // Files of other names are not this bridge's to touch.
+        for (const char* name : TableFileNames()) {
+            XFileSpec spec = m_pdeFolder;
+            spec.AppendName(name);
+            const bool listed = std::any_of(m_tables.begin(), m_tables.end(), [&](const auto& table) {
+                return table->GetFieldCount() > 0 && table->GetFileName() == name;
+            });
+            if (!listed && !commit.Has(spec) && spec.Exists()) {
+                Log(7, XString("Removing ") + name + ": this export did not write it.");
+                commit.Remove(spec);
+            }
+        }
+    }
+    commit.Commit();
+    m_fullExportStarted = false;
+    Log(8, "Export files in place");
 }
 
 void PDEWriter::StartPDEWriter()
@@ -259,6 +319,8 @@ void PDEWriter::ExportComplete()
 {
     Log(8, "Saving Bridge Config");
     SaveBridgeConfig();
+    Log(8, "Putting the export files in place");
+    CommitExport();
     Log(8, "Clearing Run Data");
     ClearRunData();
     Log(5, "Export complete.");
@@ -302,7 +364,7 @@ void PDEWriter::SaveBridgeConfig()
 
     items.push_back({"OverlapInDays", "OverlapValue", m_overlapText});
     items.push_back({"LastBridgeLogLevel", "LastBridgeLogLevelValue", XString(int32_t(7))});
-    WriteBridgeConfig(m_pdeFolder, items);
+    WriteBridgeConfigFile(PendingExportFile("SchoolConfig.xml"), items);
 }
 
 void PDEWriter::DeletePDEFiles(const XFileSpec& folder)

@@ -8,7 +8,8 @@
 class PendingFile
 {
 public:
-    // The temporary file is `finalSpec` with ".part" appended.
+    // Creates the temporary file beside `finalSpec` under a new unique name,
+    // exclusively (see XFileSystem::CreateUniqueTemp).
     explicit PendingFile(const XFileSpec& finalSpec);
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;

@@ -7,6 +7,9 @@
 #include <QDate>
 #include <QDateTime>
 #include <QFileInfo>
+
+#include <fcntl.h>
+#include <unistd.h>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QSysInfo>
@@ -84,7 +87,7 @@ bool LogManager::setFileBase(const QString &name)
 
 QString LogManager::logFilePath() const
 {
-    return m_file.isOpen() ? m_file.fileName() : QString();
+    return m_file.isOpen() ? m_filePath : QString();
 }
 
 bool LogManager::setupLogFile()
@@ -102,8 +105,14 @@ bool LogManager::setupLogFile()
     const QString path = m_folder.filePath(fileName);
     if (m_file.isOpen())
         m_file.close();
-    m_file.setFileName(path);
-    const bool opened = m_file.open(QIODevice::WriteOnly | QIODevice::Append);
+    // Opened by hand so that a symbolic link planted at the log's name is
+    // refused instead of followed: the log would otherwise append to any
+    // file the link points to.
+    m_filePath = path;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const bool opened = fd >= 0 && m_file.open(fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle);
+    if (fd >= 0 && !opened)
+        ::close(fd);
 
     removeOldLogFiles(fileName);
 

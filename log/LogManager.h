@@ -75,6 +75,8 @@ private:
     QDir m_folder;
     bool m_hasFolder = false;
     QFile m_file;
+    QString m_filePath; // m_file is opened on a descriptor and keeps no name
+
     QIODevice *m_console = nullptr;
     QFile m_stdout;
 };

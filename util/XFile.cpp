@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "util/XException.h"
+#include "util/XFileSystem.h"
 
 XFile::~XFile()
 {
@@ -31,15 +32,17 @@ void XFile::Open(const XFileSpec& spec, int mode, bool buffered)
     if (!readOnly && !parent.Exists())
         parent.Create();
 
+    // Writing never follows a symbolic link planted at the name: the bytes
+    // would land in whatever file the link points to.
     int flags = O_CLOEXEC;
     if (readOnly)
         flags |= O_RDONLY;
     else if (mode == ModeWrite)
-        flags |= O_WRONLY | O_CREAT | O_TRUNC;
+        flags |= O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW;
     else
-        flags |= ((mode & ModeRead) ? O_RDWR : O_WRONLY) | O_CREAT;
+        flags |= ((mode & ModeRead) ? O_RDWR : O_WRONLY) | O_CREAT | O_NOFOLLOW;
 
-    int fd = open(spec.ToNativePath().c_str(), flags, 0666);
+    int fd = XFileSystem::Current().Open(spec.ToNativePath().c_str(), flags, 0666);
     int error = fd < 0 ? errno : 0;
     struct stat st {};
     if (fd >= 0 && fstat(fd, &st) != 0) {
@@ -142,7 +145,8 @@ void XFile::Write(const void* bytes, uint32_t count)
     const char* data = static_cast<const char*>(bytes);
     uint32_t done = 0;
     while (done < count) {
-        ssize_t put = pwrite(m_fd, data + done, count - done, static_cast<off_t>(m_position));
+        ssize_t put = XFileSystem::Current().WriteAt(m_fd, data + done, count - done,
+                                                    static_cast<off_t>(m_position));
         if (put < 0) {
             if (errno == EINTR)
                 continue;

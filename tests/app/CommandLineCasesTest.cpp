@@ -96,6 +96,13 @@ TEST(CommandLineSecrets, PasswordsNeverReachOutputsLogsOrStatusFiles)
         {{QStringLiteral("--pwd"), plain}, "run"},
         {{QStringLiteral("--pwd=") + plain, QStringLiteral("--pwdencode=") + encoded}, "help"},
         {{QStringLiteral("--pwd"), QStringLiteral("x1Secret"), QStringLiteral("--pwdencode")}, "run"},
+        // Mistyped spellings fail the scan, whose warning and "args:" line
+        // still must not carry the value.
+        {{QStringLiteral("--password=") + plain}, "run"},
+        {{QStringLiteral("--PWD=") + plain}, "run"},
+        {{QStringLiteral("--pwdencoded=") + encoded}, "run"},
+        {{QStringLiteral("pwd=") + plain}, "run"},
+        {{QStringLiteral("--Pass") , plain}, "run"},
     };
     for (const Run &run : runs) {
         QTemporaryDir home, work;

@@ -104,6 +104,13 @@ INSTANTIATE_TEST_SUITE_P(
              "Failed\tFailed retrieving version."},
         Case{"version_validate2", {"version", "--validate=2"}, 2, {}, {}, ""},
         Case{"version_validate3", {"version", "--validate=3"}, 3, {kStart0, kEnd}, {}, ""},
+        // The exit status keeps only the low byte: 256 would exit 0 beside a
+        // "Failed" status file, -256 likewise.
+        Case{"version_validate256", {"version", "--validate=256", "--path={dir}"}, 1, {kStart0, kEnd},
+             {"error\tvalidate\tThe validate number must be between 0 and 255: 256"},
+             "Failed\tValidate number out of range."},
+        Case{"version_validate_negative", {"version", "--validate=-256"}, 1, {kStart0, kEnd},
+             {"error\tvalidate\tThe validate number must be between 0 and 255: -256"}, ""},
         Case{"version_validate_not_a_number", {"version", "--validate=abc"}, 0,
              {"start_progress\t1", versionLine(), kEnd}, {}, ""},
         Case{"command_word_anywhere", {"--group=connection", "params"}, 0, kConnectionParams, {}, ""},
@@ -155,9 +162,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"test_validate_success", {"test", "--group=connection", "--validate=0", "--path={dir}"}, 0,
              {kStart0, "inc_progress\tBeginning test...", "test\tconnection\tsuccess\tConnection Successful.", kEnd},
              {}, "Succeeded\tSucceeded"},
-        Case{"defaults_not_available", {"defaults", "--path={dir}/HNConfig.xml"}, 1,
-             {kStart0, "log\tError        \tTIME\tAppBase::commandDefaults\tReading the importer's configuration "
-                       "file is not available in this build.", kEnd},
+        Case{"defaults_file_missing", {"defaults", "--path={dir}/HNConfig.xml"}, 1,
+             {kStart0, "log\tWarning      \tTIME\tSISConfig::commandDefaults\tCould not open: {dir}/HNConfig.xml", kEnd},
              {}, "Failed\tFailed retrieving default settings."},
         Case{"run_validate_canned", {"run", "--validate=0", "--dsn=d", "--user=u", "--pwd=p", "--school=1",
                                      "--path={dir}", "--log=fileoff"}, 0,

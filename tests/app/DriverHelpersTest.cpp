@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -88,6 +91,26 @@ TEST(DriverHelpers, StartupFailureLeavesFailedStatusFiles)
     QFile finished(dir.path() + "/out/finished_bridge.tmp");
     ASSERT_TRUE(finished.open(QIODevice::ReadOnly));
     EXPECT_EQ(finished.readAll(), QByteArray("finished\r\n"));
+}
+
+} // namespace
+
+namespace {
+
+TEST(DriverHelpers, TempLocalDatabaseFolderIsPerProcessAndNeedsAName)
+{
+    BridgeBase bridge;
+    EXPECT_TRUE(bridge.CreateTempLocalDBFolder(QString()).isEmpty());
+
+    const QString folder = bridge.CreateTempLocalDBFolder(QStringLiteral("att"));
+    ASSERT_FALSE(folder.isEmpty());
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    EXPECT_TRUE(folder.endsWith(QStringLiteral("/localDB")));
+    const QString perProcess = QFileInfo(folder).dir().dirName();
+    EXPECT_TRUE(perProcess.startsWith(QStringLiteral("morv.att."))) << perProcess.toStdString();
+    EXPECT_TRUE(perProcess.endsWith(u'.' + QString::number(QCoreApplication::applicationPid())));
+    EXPECT_EQ(QFileInfo(folder).dir().absolutePath(), QDir::tempPath() + QStringLiteral("/vrk/") + perProcess);
+    QDir(QFileInfo(folder).dir().absolutePath()).removeRecursively();
 }
 
 } // namespace

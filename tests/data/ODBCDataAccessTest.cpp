@@ -586,6 +586,7 @@ TEST_F(DataSourceTest, ValueFunctionsWriteExportText)
         access->AddOrder(access->AddQueryField(t, "StudentNumber", true));
         EXPECT_EQ(3, access->WriteTable());
         access->EndTable();
+        access->CommitExport();
         EXPECT_EQ(std::string(c.file), FileBytes(folder.filePath(QString::fromStdString(fileName))));
     }
 }

@@ -74,6 +74,14 @@ public:
                          });
     }
 
+    // The tests read the files right after the import: put the run's files
+    // in place at once, as the run's completion step would.
+    void FinishImport() override
+    {
+        ExpEngine::FinishImport();
+        CommitExport();
+    }
+
     using ExpEngine::m_parameters;
     using ExpEngine::m_staffCodeMap;
     using ODBCExpEngineBase::m_pluralSchoolTable;
@@ -200,11 +208,12 @@ protected:
     }
 
     // The lines of a file of the export folder, as written or sorted.
-    std::vector<std::string> Lines(const char* file, bool* exists = nullptr) const
+    std::vector<std::string> Lines(const char* file, bool* exists = nullptr)
     {
+        m_engine.CommitExport();
         return ReadLines(m_folder.filePath(file), exists);
     }
-    std::vector<std::string> SortedLines(const char* file, bool* exists = nullptr) const
+    std::vector<std::string> SortedLines(const char* file, bool* exists = nullptr)
     {
         return Sorted(Lines(file, exists));
     }

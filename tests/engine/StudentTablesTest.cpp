@@ -171,6 +171,7 @@ TEST_F(StudentTables, StatusRulesDecideWhoIsExported)
         parameters["inactivedate"] = c.inactiveDate;
         ASSERT_TRUE(StartExport(engine, folder, parameters));
         engine.CreateStudentDemographics();
+        engine.CommitExport();
 
         std::vector<std::string> students, active;
         for (const std::string& line : Sorted(ReadLines(folder.filePath("Students.pef")))) {
@@ -254,6 +255,7 @@ TEST(StudentLunchCodes, OnlyTheLiveYearsRowWhenTheSourceKeepsYears)
         QTemporaryDir folder;
         ASSERT_TRUE(StartExport(engine, folder));
         engine.CreateStudentLunchCodes();
+        engine.CommitExport();
         EXPECT_EQ(Sorted(ReadLines(folder.filePath("Students2.pef"))), c.lines);
     }
 }

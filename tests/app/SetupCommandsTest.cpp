@@ -1,0 +1,141 @@
+// The commands behind the importer's set-up pages, run as the importer runs
+// them against real ODBC sources: the connection and school tests and the
+// school and teacher pick lists must reach the engine and answer with whole,
+// exact protocol outputs.
+#include "tests/app/BridgeProcess.h"
+#include "tests/support/TestOdbcSource.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+namespace {
+
+struct SetupCase
+{
+    const char *name;
+    QStringList arguments; // after the login options
+    int exitCode;
+    QStringList out; // standard output; "TIME" for clock times
+};
+
+void PrintTo(const SetupCase &c, std::ostream *os) { *os << c.name; }
+
+class SetupCommand : public ::testing::TestWithParam<SetupCase>
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_source = new TestOdbcSource("MorvAppSetupSchool");
+        // Two live schools (one with a quote in its number) and one old
+        // school row, with the teachers of the live year.
+        s_source->Exec("CREATE TABLE Schools (_DistBldg VARCHAR(4) NOT NULL, _Year INT NOT NULL, "
+                       "SchoolName VARCHAR(60), IsLive CHAR(1));"
+                       "INSERT INTO Schools VALUES ('0101', 2025, 'Hill Elementary', 'Y');"
+                       "INSERT INTO Schools VALUES ('O''B', 2025, 'O''Brien Middle', 'Y');"
+                       "INSERT INTO Schools VALUES ('0101', 2024, 'Hill Elementary', 'N');"
+                       "CREATE TABLE Staff (StaffID VARCHAR(10) NOT NULL, _DistBldg VARCHAR(4) NOT NULL, "
+                       "_Year INT NOT NULL, FirstName VARCHAR(30), MiddleName VARCHAR(30), LastName VARCHAR(40));"
+                       "INSERT INTO Staff VALUES ('T2', '0101', 2025, 'Ann', '', 'Zeller');"
+                       "INSERT INTO Staff VALUES ('T1', '0101', 2025, 'Bob', 'J', 'Adams');"
+                       "INSERT INTO Staff VALUES ('T9', '0101', 2024, 'Old', '', 'Timer');");
+        // A source that answers but holds no school tables.
+        s_source->AddDsn("MorvAppSetupEmpty", s_source->Folder() + "/empty.db");
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_source;
+        s_source = nullptr;
+    }
+
+    static TestOdbcSource *s_source;
+    QTemporaryDir home;
+};
+
+TestOdbcSource *SetupCommand::s_source = nullptr;
+
+QStringList login(const char *dsn)
+{
+    return {QStringLiteral("--dsn=") + QString::fromLatin1(dsn), QStringLiteral("--user=clerk"),
+            QStringLiteral("--pwd=secret")};
+}
+
+TEST_P(SetupCommand, AnswersFromTheEngine)
+{
+    const SetupCase &c = GetParam();
+    QStringList environment;
+    for (const std::string &pair : s_source->Environment())
+        environment.append(QString::fromStdString(pair));
+    // Only the protocol lines (the engine's progress records among them): its
+    // Informational records are the log's business.
+    const BridgeResult r = runBridge(c.arguments + QStringList{QStringLiteral("--log=consoleoff")}, home.path(),
+                                     environment);
+    EXPECT_EQ(r.out.join(u'\n').toStdString(), c.out.join(u'\n').toStdString()) << r.err.toStdString();
+    EXPECT_EQ(r.exitCode, c.exitCode);
+}
+
+const QString kTest = QStringLiteral("test");
+const QString kParams = QStringLiteral("params");
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, SetupCommand,
+    ::testing::Values(
+        SetupCase{"connection_good",
+                  QStringList{kTest, QStringLiteral("--group=connection")} + login("MorvAppSetupSchool"),
+                  0,
+                  {"start_progress\t0", "inc_progress\tBeginning test...",
+                   "test\tconnection\tsuccess\tConnection Succeeded", "end_progress"}},
+        SetupCase{"connection_unknown_source",
+                  QStringList{kTest, QStringLiteral("--group=connection")} + login("MorvAppNoSuchSource"),
+                  1,
+                  {"start_progress\t0", "inc_progress\tBeginning test...",
+                   "test\tconnection\tfail\tConnection Failed: Data Source does not exist.", "end_progress"}},
+        SetupCase{"connection_without_school_tables",
+                  QStringList{kTest, QStringLiteral("--group=connection")} + login("MorvAppSetupEmpty"),
+                  1,
+                  {"start_progress\t0", "inc_progress\tBeginning test...",
+                   "test\tconnection\tfail\tSchool Table does not exist", "end_progress"}},
+        SetupCase{"school_known",
+                  QStringList{kTest, QStringLiteral("--group=school"), QStringLiteral("--school=0101")}
+                      + login("MorvAppSetupSchool"),
+                  0,
+                  {"start_progress\t0", "inc_progress\tBeginning test...",
+                   "test\tschool\tsuccess\tSchool Number Validated.", "end_progress"}},
+        SetupCase{"school_quoted",
+                  QStringList{kTest, QStringLiteral("--group=school"), QStringLiteral("--school=O'B")}
+                      + login("MorvAppSetupSchool"),
+                  0,
+                  {"start_progress\t0", "inc_progress\tBeginning test...",
+                   "test\tschool\tsuccess\tSchool Number Validated.", "end_progress"}},
+        SetupCase{"school_unknown",
+                  QStringList{kTest, QStringLiteral("--group=school"), QStringLiteral("--school=9999")}
+                      + login("MorvAppSetupSchool"),
+                  1,
+                  {"start_progress\t0", "inc_progress\tBeginning test...",
+                   "test\tschool\tfail\tNo School Numbers found", "end_progress"}},
+        SetupCase{"school_list",
+                  QStringList{kParams, QStringLiteral("--group=school"), QStringLiteral("--paramkey=school")}
+                      + login("MorvAppSetupSchool"),
+                  0,
+                  {"start_progress\t0", "inc_progress\tLoading School List", "inc_progress\tFound Schools...",
+                   "school_list\tschool\t0101\tHill Elementary (0101)\t",
+                   "school_list\tschool\tO'B\tO'Brien Middle (O'B)\t", "end_progress"}},
+        SetupCase{"school_list_unknown_source",
+                  QStringList{kParams, QStringLiteral("--group=school"), QStringLiteral("--paramkey=school")}
+                      + login("MorvAppNoSuchSource"),
+                  1,
+                  {"start_progress\t0", "inc_progress\tLoading School List", "warning\tschool\tSchool List Failed.",
+                   "warning\tLoading Schools Failed\tLoading Schools failed.  Consult the logs to discover what the "
+                   "problem is.",
+                   "end_progress"}},
+        SetupCase{"teacher_list",
+                  QStringList{kParams, QStringLiteral("--group=global"), QStringLiteral("--paramkey=teacher"),
+                              QStringLiteral("--school=0101")}
+                      + login("MorvAppSetupSchool"),
+                  0,
+                  {"start_progress\t0", "inc_progress\tLoading Teacher List", "inc_progress\tFound Teachers...",
+                   "bridgelist\tteacher\tT1\tAdams, Bob J\t",
+                   "bridgelist\tteacher\tT2\tZeller, Ann\t", "end_progress"}}),
+    [](const ::testing::TestParamInfo<SetupCase> &info) { return std::string(info.param.name); });
+
+} // namespace

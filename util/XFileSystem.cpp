@@ -1,0 +1,150 @@
+// XFileSystem: the real POSIX calls, the test hook, and the unique temporary
+// names shared by every writer that replaces a file.
+#include "util/XFileSystem.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <unistd.h>
+
+#include "util/XException.h"
+
+namespace {
+
+XFileSystem& RealFileSystem()
+{
+    static XFileSystem real;
+    return real;
+}
+
+XFileSystem* g_current = nullptr;
+
+const char kTempAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+const size_t kTempRandomLength = 6;
+const char kTempSuffix[] = ".part";
+
+std::string RandomPart()
+{
+    static std::mt19937 generator{std::random_device{}()};
+    std::uniform_int_distribution<size_t> pick(0, sizeof(kTempAlphabet) - 2);
+    std::string part;
+    for (size_t i = 0; i < kTempRandomLength; ++i)
+        part += kTempAlphabet[pick(generator)];
+    return part;
+}
+
+} // namespace
+
+int XFileSystem::Open(const char* path, int flags, mode_t mode)
+{
+    return ::open(path, flags, mode);
+}
+
+ssize_t XFileSystem::WriteAt(int fd, const void* bytes, size_t count, off_t offset)
+{
+    return ::pwrite(fd, bytes, count, offset);
+}
+
+int XFileSystem::Rename(const char* from, const char* to)
+{
+    return ::rename(from, to);
+}
+
+int XFileSystem::Link(const char* from, const char* to)
+{
+    return ::link(from, to);
+}
+
+int XFileSystem::Unlink(const char* path)
+{
+    return ::unlink(path);
+}
+
+XFileSystem& XFileSystem::Current()
+{
+    return g_current ? *g_current : RealFileSystem();
+}
+
+XFileSystem::Scope::Scope(XFileSystem& fileSystem) : m_previous(g_current)
+{
+    g_current = &fileSystem;
+}
+
+XFileSystem::Scope::~Scope()
+{
+    g_current = m_previous;
+}
+
+std::string XFileSystem::CreateUniqueTemp(const std::string& finalPath)
+{
+    int error = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string path = finalPath + "." + RandomPart() + kTempSuffix;
+        // O_EXCL refuses any existing name, a symbolic link included, so the
+        // file written is always one this run has just created.
+        const int fd = Current().Open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return path;
+        }
+        error = errno;
+        if (error != EEXIST)
+            break;
+    }
+    XException::RaiseError(error, "Could not create a temporary file for %s: %s", finalPath.c_str(),
+                           std::strerror(error));
+}
+
+bool XFileSystem::IsUniqueTempName(const std::string& name)
+{
+    const size_t suffix = sizeof(kTempSuffix) - 1;
+    if (name.size() < suffix + kTempRandomLength + 2 || name.compare(name.size() - suffix, suffix, kTempSuffix) != 0)
+        return false;
+    const size_t dot = name.size() - suffix - kTempRandomLength - 1;
+    if (name[dot] != '.')
+        return false;
+    for (size_t i = dot + 1; i < dot + 1 + kTempRandomLength; ++i)
+        if (!std::strchr(kTempAlphabet, name[i]) || name[i] == '\0')
+            return false;
+    return true;
+}
+
+bool XFileSystem::ReplaceFile(const std::string& path, const std::string& bytes, std::string* error)
+{
+    std::string temp;
+    try {
+        temp = CreateUniqueTemp(path);
+    } catch (const XException& e) {
+        if (error)
+            *error = e.what();
+        return false;
+    }
+    XFileSystem& fs = Current();
+    int fd = fs.Open(temp.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    bool ok = fd >= 0;
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+        const ssize_t put = fs.WriteAt(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        ok = put > 0;
+        if (ok)
+            done += static_cast<size_t>(put);
+    }
+    int saved = ok ? 0 : errno;
+    if (fd >= 0 && ::close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && fs.Rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        if (error)
+            *error = std::string("Could not write ") + path + ": " + std::strerror(saved);
+    }
+    return ok;
+}
