@@ -192,7 +192,6 @@ int ODBCDataAccess::RunQuery(const XString& statement)
     m_result = std::make_unique<AdoRecordset>();
     Log(9, statement);
     try {
-        m_result->SetCursorLocation(adUseClient);
         m_result->SetCursorType(adOpenStatic);
         m_result->Open(statement.str(), *m_connection,
                        (m_options & DataAccessOption::ForwardOnly) ? adOpenForwardOnly : adOpenStatic,
@@ -358,6 +357,13 @@ XString ODBCDataAccess::FormatComError(const AdoException& error, const AdoConne
 void ODBCDataAccess::ThrowComError(const AdoException& error)
 {
     throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+}
+
+bool ODBCDataAccess::IsDatabaseFailure(const std::exception& error)
+{
+    // Result codes of the driver layer have their failure bit set.
+    const auto* x = dynamic_cast<const XException*>(&error);
+    return x && x->GetCode() < 0;
 }
 
 void ODBCDataAccess::MaskPassword(XString& text)

@@ -144,6 +144,10 @@ public:
     // That text (logged) for this data access object's connection, thrown as
     // an XException carrying the driver's error code.
     [[noreturn]] void ThrowComError(const AdoException& error);
+    // True for a failure of the database itself (no connection, a lost one,
+    // a statement or check the database refused), as opposed to an answer
+    // such as a missing table: those carry the driver layer's result code.
+    static bool IsDatabaseFailure(const std::exception& error);
     // Masks every password value of a connection string in place.
     static void MaskPassword(XString& text);
     // Logs the end of the extraction and disconnects (unless the connection
@@ -183,6 +187,11 @@ private:
     [[noreturn]] void ThrowFieldError(const AdoException& error, DataAccessField* field);
     // Runs a catalogue statement on its own result and judges it by `mode`.
     bool RunCheck(const XString& statement, CheckMode mode, int32_t* count, int32_t* value);
+    // RunCheck, telling "no rows" (false) from "could not ask" (throws an
+    // XException naming `what` and the cause); a lost connection gets one
+    // reconnect and one more try.
+    bool RunExistenceCheck(const XString& statement, CheckMode mode, const XString& what, int32_t* count,
+                           int32_t* value);
     void CloseCurrentResult();
 
     std::unique_ptr<AdoConnection> m_connection;

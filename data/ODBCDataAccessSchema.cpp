@@ -1,8 +1,11 @@
 // Schema probing of ODBCDataAccess: whether a table or a field exists, asked
 // of the database's catalogue (or by a trial SELECT), the schema log and the
 // column dump of one table. Each check runs on a result of its own so that
-// it can be asked while a query is being built. A database error during a
-// check means "does not exist"; only an unsupported database type throws.
+// it can be asked while a query is being built. Only an answer without rows
+// (or, for a trial SELECT, its failure) means "does not exist": a check that
+// could not be asked (a locked
+// database, a lost connection, a time-out) throws, after one reconnect and
+// retry when the connection was lost.
 #include "data/ODBCDataAccess.h"
 
 #include "data/DatabaseTypes.h"
@@ -19,6 +22,10 @@ bool IsSafeName(const XString& name)
 {
     return name.Find('\'') == name.GetLength() && name.Find(';') == name.GetLength();
 }
+
+// The contents dump reads its table once, front to back: a forward-only
+// cursor is enough.
+constexpr uint32_t kDumpOptions = DataAccessOption::ForwardOnly | DataAccessOption::NoEffect;
 
 XString Fill(const char* format, const XString& first)
 {
@@ -61,6 +68,40 @@ bool ODBCDataAccess::RunCheck(const XString& statement, CheckMode mode, int32_t*
         return false;
     *value = VariantToInt(m_result->Fields().Item(0L).Value());
     return *value >= 1;
+}
+
+bool ODBCDataAccess::RunExistenceCheck(const XString& statement, CheckMode mode, const XString& what,
+                                       int32_t* count, int32_t* value)
+{
+    for (int attempt = 0;; ++attempt) {
+        uint32_t code = 0;
+        XString cause;
+        try {
+            return RunCheck(statement, mode, count, value);
+        } catch (const AdoException& error) {
+            FormatComError(error, m_connection.get());  // logs the driver's diagnostics
+            code = error.Code();
+            cause = error.Description().c_str();
+        } catch (const XException& error) {
+            // The row walk reports its failures already formatted.
+            code = static_cast<uint32_t>(error.GetCode());
+            cause = error.what();
+        }
+        const bool lost = code == AdoCode::ConnectionLost || m_connection->CheckLost();
+        if (lost && attempt == 0) {
+            Log(8, "The connection was lost while checking whether " + what + " exists; reconnecting.");
+            Reconnect();
+            continue;
+        }
+        // A trial SELECT has no other way to say "no such table or field"
+        // than failing; only a lost connection is no answer there.
+        if (mode == CheckMode::Plain && !lost) {
+            Log(8, "The trial statement failed, so " + what + " does not exist.");
+            return false;
+        }
+        XException::RaiseError(static_cast<int32_t>(code), "Could not check whether %s exists: %s", what.c_str(),
+                               cause.c_str());
+    }
 }
 
 bool ODBCDataAccess::TrialQuery(const XString& statement)
@@ -164,17 +205,9 @@ bool ODBCDataAccess::DoTableExists(const XString& table)
         Log(8, "Table name " + table + " holds a quote or a semicolon; it cannot name a table.");
         return false;
     }
-    try {
-        int32_t count = 0;
-        int32_t value = 0;
-        return RunCheck(statement, mode, &count, &value);
-    } catch (const AdoException& error) {
-        FormatComError(error, m_connection.get());  // logs the error text
-        return false;
-    } catch (const std::exception& error) {
-        Log(8, XString("Unknown Error occured in DoTableExists: ") + error.what());
-        return false;
-    }
+    int32_t count = 0;
+    int32_t value = 0;
+    return RunExistenceCheck(statement, mode, "table " + table, &count, &value);
 }
 
 bool ODBCDataAccess::DoFieldExists(const XString& table, const XString& field)
@@ -269,30 +302,21 @@ bool ODBCDataAccess::DoFieldExists(const XString& table, const XString& field)
         Log(8, "Field " + field + " of table " + table + " holds a quote or a semicolon; it cannot name a field.");
         return false;
     }
-    try {
-        int32_t count = 0;
-        int32_t value = 0;
+    int32_t count = 0;
+    int32_t value = 0;
+    if (mode == CheckMode::Count)
+        Log(8, "Check Result Count.");
+    else if (mode == CheckMode::Value)
+        Log(8, "Check Result.");
+    if (!RunExistenceCheck(statement, mode, "field " + field + " of table " + table, &count, &value)) {
         if (mode == CheckMode::Count)
-            Log(8, "Check Result Count.");
-        else if (mode == CheckMode::Value)
-            Log(8, "Check Result.");
-        if (!RunCheck(statement, mode, &count, &value)) {
-            if (mode == CheckMode::Count)
-                Log(8, "Query RecordCount = " + XString(count));
-            else
-                Log(8, "Record Value =" + XString(value));
-            return false;
-        }
-        Log(8, "Field Valid.");
-        return true;
-    } catch (const AdoException& error) {
-        Log(8, "Query Failed.");
-        FormatComError(error, m_connection.get());  // logs the error text
-        return false;
-    } catch (const std::exception& error) {
-        Log(8, XString("Unknown Error in DoFieldExists: ") + error.what());
+            Log(8, "Query RecordCount = " + XString(count));
+        else
+            Log(8, "Record Value =" + XString(value));
         return false;
     }
+    Log(8, "Field Valid.");
+    return true;
 }
 
 bool ODBCDataAccess::TableExistsConnected(const XString& connectionString, const XString& table,
@@ -359,7 +383,7 @@ void ODBCDataAccess::LogTableContents(const ODBCTable* table)
 {
     Log(8, table->GetSqlName() + " contents:");
     try {
-        ODBCDataAccess dump(DataAccessOption::ForwardOnly | 0x1, DatabaseType::None);
+        ODBCDataAccess dump(kDumpOptions, DatabaseType::None);
         dump.Connect(m_connectionString);
         dump.RunQuery("SELECT * FROM " + table->GetSqlName());
         const int32_t columns = dump.GetFieldCount();

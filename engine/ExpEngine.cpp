@@ -60,6 +60,10 @@ void ExpEngine::PrepareRun(const ParamMap& parameters)
     // Without a year every student query compares _Year with '' and the run
     // would export empty tables as a success; stop before any file or the
     // bookkeeping record is touched.
+    if (m_schoolYear.IsEmpty() && m_schoolYearUnreadable) {
+        LogAndThrow(3, XString("The source database could not be read: ") + m_schoolYearError +
+                           "; nothing was exported.");
+    }
     if (m_schoolYear.IsEmpty()) {
         XString message = XString("No live school year found for school \"") + m_schoolNumber +
                           "\" in the School or Schools table; nothing was exported.";

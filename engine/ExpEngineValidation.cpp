@@ -65,11 +65,17 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
                                      bool plural)
 {
     Log(7, "Getting School Year...", "ExpEngine::GetLiveSchoolYear");
-    if (!plural)
+    if (!plural) {
         m_schoolYearError.Clear();
+        m_schoolYearUnreadable = false;
+    }
     XString year;
     try {
-        ConnectWith(dsn, user, pwd);
+        // The fallback to Schools reuses the first lookup's connection: a
+        // server that never answers holds the run for one connect time-out,
+        // not two.
+        if (!plural || !IsConnected())
+            ConnectWith(dsn, user, pwd);
         ClearQuery();
         if (plural)
             m_pluralSchoolTable = true;
@@ -89,10 +95,12 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
                          QuoteText(m_schoolNumber), 0);
         AddOrder(yearField, false);
         SetDistinct(true);
-        if (OpenCurrentQuery()) {
-            for (bool more = GetFirstRecord(); more; more = GetNextRecord())
-                year = GetText(yearField);
-        }
+        if (!OpenCurrentQuery())
+            XException::RaiseError(static_cast<int32_t>(AdoCode::ConnectionLost),
+                                   "The connection to the data source was lost while reading the %s table.",
+                                   SchoolTableName(plural));
+        for (bool more = GetFirstRecord(); more; more = GetNextRecord())
+            year = GetText(yearField);
         CloseQuery();
         EndLookupQuery();
     } catch (const std::exception& error) {
@@ -102,6 +110,10 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
         // connection failure.
         if (m_schoolYearError.IsEmpty())
             m_schoolYearError = error.what();
+        // A database that could not be asked (no connection, locked, not a
+        // database) answers no better for the other table.
+        if (IsDatabaseFailure(error))
+            m_schoolYearUnreadable = true;
         Log(4, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
         Log(8, error.what(), "ExpEngine::GetLiveSchoolYear");
         EndLookupQuery();
@@ -111,7 +123,7 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
         EndLookupQuery();
         year.Clear();
     }
-    if (year.IsEmpty() && !plural)
+    if (year.IsEmpty() && !plural && !m_schoolYearUnreadable)
         return GetLiveSchoolYear(dsn, user, pwd, true);
     return year;
 }

@@ -83,6 +83,9 @@ protected:
     // Why the last live-year lookup failed (empty when it ran cleanly), so a
     // run without a year can name the cause, such as an unknown data source.
     XString m_schoolYearError;
+    // The lookup failed because the database could not be read at all, not
+    // because a table or year is missing.
+    bool m_schoolYearUnreadable = false;
 
     // Staff code -> staff key, filled by the Staff table and read by Student
     // Demographics.

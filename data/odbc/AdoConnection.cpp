@@ -42,7 +42,9 @@ struct AdoConnection::Impl
     OdbcHandle env;
     OdbcHandle dbc;
     bool open = false;
+    bool lost = false;  // a failure found the link dead
     std::string dbmsName;
+    std::string driverName;
     bool keepsHints = true;
     AdoErrors errors;
     std::vector<AdoRecordset*> recordsets;
@@ -57,7 +59,7 @@ AdoConnection::~AdoConnection()
 
 void AdoConnection::SetMode(int mode)
 {
-    if (m_impl->open)
+    if (IsOpen())
         throw AdoException(AdoCode::ObjectOpen, "AdoConnection::SetMode", AdoSystemMessage(AdoCode::ObjectOpen));
     m_impl->mode = mode;
 }
@@ -69,7 +71,7 @@ int AdoConnection::Mode() const
 
 void AdoConnection::SetConnectionTimeout(int seconds)
 {
-    if (m_impl->open)
+    if (IsOpen())
         throw AdoException(AdoCode::ObjectOpen, "AdoConnection::SetConnectionTimeout",
                            AdoSystemMessage(AdoCode::ObjectOpen));
     m_impl->connectionTimeout = std::max(0, seconds);
@@ -143,6 +145,9 @@ void AdoConnection::Open(const std::string& connectionString, const std::string&
     if (OdbcOk(SQLGetInfo(dbc.Get(), SQL_DBMS_NAME, name, sizeof name, &nameLength)))
         m_impl->dbmsName = reinterpret_cast<const char*>(name);
     m_impl->keepsHints = AdoTableHints::DbmsSupportsHints(m_impl->dbmsName);
+    m_impl->driverName.clear();
+    if (OdbcOk(SQLGetInfo(dbc.Get(), SQL_DRIVER_NAME, name, sizeof name, &nameLength)))
+        m_impl->driverName = reinterpret_cast<const char*>(name);
 
     m_impl->env = std::move(env);
     m_impl->dbc = std::move(dbc);
@@ -162,17 +167,50 @@ void AdoConnection::Close()
     m_impl->dbc.Reset();
     m_impl->env.Reset();
     m_impl->open = false;
+    m_impl->lost = false;
     m_impl->dbmsName.clear();
+    m_impl->driverName.clear();
 }
 
 int AdoConnection::State() const
 {
-    return m_impl->open ? adStateOpen : adStateClosed;
+    return m_impl->open && !m_impl->lost ? adStateOpen : adStateClosed;
+}
+
+bool AdoConnection::CheckLost()
+{
+    if (!m_impl->open)
+        return false;
+    if (m_impl->lost)
+        return true;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    if (OdbcOk(SQLGetConnectAttr(m_impl->dbc.Get(), SQL_ATTR_CONNECTION_DEAD, &dead, sizeof dead, nullptr)) &&
+        dead == SQL_CD_TRUE)
+        m_impl->lost = true;
+    return m_impl->lost;
+}
+
+AdoException AdoConnection::Classify(const AdoException& error)
+{
+    if (error.IsConnectionLost()) {
+        m_impl->lost = m_impl->open;
+        return error;
+    }
+    if (!CheckLost())
+        return error;
+    return AdoException(AdoCode::ConnectionLost, error.Source(), error.Description(), error.Errors());
+}
+
+const std::string& AdoConnection::DriverName() const
+{
+    return m_impl->driverName;
 }
 
 long long AdoConnection::Execute(const std::string& statement)
 {
     static const char* const kSource = "AdoConnection::Execute";
+    if (m_impl->lost)
+        throw AdoException(AdoCode::ConnectionLost, kSource, AdoSystemMessage(AdoCode::ConnectionLost));
     if (!m_impl->open)
         throw AdoException(AdoCode::ObjectClosed, kSource, AdoSystemMessage(AdoCode::ObjectClosed));
     ClearErrors();
@@ -190,7 +228,7 @@ long long AdoConnection::Execute(const std::string& statement)
             OdbcThrow(SQL_HANDLE_STMT, stmt.Get(), kSource, "The statement failed.");
         } catch (const AdoException& e) {
             m_impl->errors = e.Errors();
-            throw;
+            throw Classify(e);
         }
     }
     SQLLEN rows = -1;

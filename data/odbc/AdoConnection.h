@@ -49,7 +49,8 @@ public:
     // must not be used afterwards (a static recordset keeps its rows).
     void Close();
 
-    // adStateOpen or adStateClosed.
+    // adStateOpen or adStateClosed. A connection that a failure found dead
+    // (see CheckLost) reads as closed, though Close has not run yet.
     int State() const;
     bool IsOpen() const { return State() == adStateOpen; }
 
@@ -68,6 +69,21 @@ public:
     // The statement as it is handed to the driver: unchanged for SQL
     // Server, table hints removed for every other DBMS.
     std::string PrepareStatement(const std::string& statement) const;
+
+    // After a failed operation: asks the driver whether the link is gone
+    // (SQL_ATTR_CONNECTION_DEAD). Drivers report a dropped link first under
+    // many SQLSTATEs (a server's own shutdown notice, a generic 01000), and
+    // 08S01 often only on the next statement, so the state alone is not
+    // enough. A dead connection is remembered: State() reads closed and the
+    // next Open closes the old handles first. A driver that cannot answer
+    // counts as alive.
+    bool CheckLost();
+    // `error` itself, or the same failure marked AdoCode::ConnectionLost
+    // when the connection turns out to be dead.
+    AdoException Classify(const AdoException& error);
+
+    // The driver's file name (SQL_DRIVER_NAME), empty when closed.
+    const std::string& DriverName() const;
 
     // For AdoRecordset: the connection handle (SQLHDBC) and error recording.
     void* NativeHandle() const;

@@ -27,9 +27,7 @@ const size_t kChunk = 4096;
 struct AdoRecordset::Impl
 {
     AdoRecordset* self = nullptr;
-    int cursorLocation = adUseServer;
     int cursorType = adOpenForwardOnly;
-    int lockType = adLockReadOnly;
     bool open = false;
     AdoConnection* connection = nullptr;
     OdbcHandle stmt;
@@ -60,9 +58,10 @@ struct AdoRecordset::Impl
         try {
             OdbcThrow(SQL_HANDLE_STMT, stmt.Get(), source, fallback);
         } catch (const AdoException& e) {
-            if (connection)
-                connection->SetErrors(e.Errors());
-            throw;
+            if (!connection)
+                throw;
+            connection->SetErrors(e.Errors());
+            throw connection->Classify(e);
         }
     }
 
@@ -137,8 +136,6 @@ struct AdoRecordset::Impl
         rowBuffer.assign(total, '\0');
         for (long i = 0; i < count; ++i) {
             const size_t k = static_cast<size_t>(i);
-            if (boundSize[k] == 0)
-                continue;
             const SQLSMALLINT cType = fields.Item(i).ValueKind() == AdoVarType::ByteArray ? SQL_C_BINARY : SQL_C_CHAR;
             if (!OdbcOk(SQLBindCol(stmt.Get(), static_cast<SQLUSMALLINT>(i + 1), cType, rowBuffer.data() + boundOffset[k],
                                    boundSize[k], &indicators[k])))
@@ -466,16 +463,6 @@ AdoRecordset::~AdoRecordset()
     Close();
 }
 
-void AdoRecordset::SetCursorLocation(int location)
-{
-    m_impl->cursorLocation = location;
-}
-
-int AdoRecordset::CursorLocation() const
-{
-    return m_impl->cursorLocation;
-}
-
 void AdoRecordset::SetCursorType(int cursorType)
 {
     m_impl->cursorType = cursorType;
@@ -486,17 +473,18 @@ int AdoRecordset::CursorType() const
     return m_impl->cursorType;
 }
 
-void AdoRecordset::Open(const std::string& source, AdoConnection& connection, int cursorType, int lockType,
+void AdoRecordset::Open(const std::string& source, AdoConnection& connection, int cursorType, int /*lockType*/,
                         int /*options*/)
 {
     Impl& d = *m_impl;
     if (d.open)
         throw AdoException(AdoCode::ObjectOpen, kOpen, AdoSystemMessage(AdoCode::ObjectOpen));
-    if (!connection.IsOpen())
-        throw AdoException(AdoCode::ObjectClosed, kOpen, AdoSystemMessage(AdoCode::ObjectClosed));
+    if (!connection.IsOpen()) {
+        const uint32_t code = connection.CheckLost() ? AdoCode::ConnectionLost : AdoCode::ObjectClosed;
+        throw AdoException(code, kOpen, AdoSystemMessage(code));
+    }
     connection.ClearErrors();
     d.cursorType = cursorType;
-    d.lockType = lockType;
     d.buffered = cursorType != adOpenForwardOnly;
     d.source = source;
     d.prepared = connection.PrepareStatement(source);

@@ -30,17 +30,15 @@ public:
     AdoRecordset(const AdoRecordset&) = delete;
     AdoRecordset& operator=(const AdoRecordset&) = delete;
 
-    // Set before Open. The location is recorded only: rows of a static cursor
-    // are always held on the client side.
-    void SetCursorLocation(int location);
-    int CursorLocation() const;
+    // Set before Open (Open's own argument replaces it). Rows of a static
+    // cursor are always held on the client side.
     void SetCursorType(int cursorType);
     int CursorType() const;
 
     // Runs `source` (SQL text) on `connection` and positions on the first
     // row. cursorType adOpenForwardOnly streams rows, adOpenStatic (and the
     // keyset and dynamic types, which ODBC sources here do not offer) buffers
-    // them; lockType adLockReadOnly or adLockPessimistic (recorded only: the
+    // them; lockType adLockReadOnly or adLockPessimistic (ignored: the
     // recordset never writes); options adCmdText. Table hints are removed
     // for databases without them (AdoConnection::PrepareStatement). Throws
     // AdoException with the driver's diagnostics, which are also stored in

@@ -16,8 +16,7 @@ enum AdoObjectState : int { adStateClosed = 0, adStateOpen = 1 };
 // Connection mode: read-only or share-exclusive.
 enum AdoConnectMode : int { adModeUnknown = 0, adModeRead = 1, adModeShareExclusive = 12 };
 
-// Cursor location, cursor type and lock type of a recordset.
-enum AdoCursorLocation : int { adUseServer = 2, adUseClient = 3 };
+// Cursor type and lock type of a recordset.
 enum AdoCursorType : int { adOpenForwardOnly = 0, adOpenKeyset = 1, adOpenDynamic = 2, adOpenStatic = 3 };
 enum AdoLockType : int { adLockReadOnly = 1, adLockPessimistic = 2 };
 

@@ -11,6 +11,11 @@
 #include <QDir>
 #include <QDirIterator>
 
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <ostream>
 
 namespace {
@@ -24,9 +29,44 @@ struct RunCase
     QStringList switches; // which exports are asked for
     QStringList logHolds; // why the run failed, as the log file tells support
     QStringList consoleHolds; // why the run failed, as the importer shows it
+    const char *damage = "";  // "locked", "not_a_database" or "truncated": the source file's state
 };
 
 void PrintTo(const RunCase &c, std::ostream *os) { *os << c.name; }
+
+struct SqliteCloser
+{
+    void operator()(sqlite3 *db) const { sqlite3_close(db); }
+};
+
+// Registers the DSN "MorvAppDamaged" for a database file in the state
+// `damage` names. A locked file stays locked (an open exclusive
+// transaction) while the returned handle lives.
+std::unique_ptr<sqlite3, SqliteCloser> damagedSource(TestOdbcSource &source, const std::string &damage)
+{
+    const std::string path = source.Folder() + "/damaged.db";
+    source.AddDsn("MorvAppDamaged", path);
+    // A school whose table lies beyond the first pages of the file.
+    std::string sql = "BEGIN; CREATE TABLE School (_DistBldg TEXT, _Year TEXT, IsLive TEXT, SchoolName TEXT);";
+    for (int i = 0; i < 400; ++i)
+        sql += "INSERT INTO School VALUES ('" + std::to_string(i) + "', '2026', 'Y', '" + std::string(200, 'x') + "');";
+    sql += "COMMIT;";
+    sqlite3 *raw = nullptr;
+    sqlite3_open(path.c_str(), &raw);
+    std::unique_ptr<sqlite3, SqliteCloser> db(raw);
+    sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr);
+    if (damage == "locked") {
+        sqlite3_exec(db.get(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+        return db;
+    }
+    db.reset();
+    if (damage == "not_a_database") {
+        std::ofstream(path, std::ios::trunc) << "Name,Year\nLincoln,2026\n" << std::string(4096, 'z');
+    } else if (damage == "truncated") {
+        std::filesystem::resize_file(path, std::filesystem::file_size(path) / 3);
+    }
+    return nullptr;
+}
 
 class FailedRun : public ::testing::TestWithParam<RunCase>
 {
@@ -60,6 +100,7 @@ QString everythingIn(const QString &folder)
 TEST_P(FailedRun, EndsAsOneReadableFailureWithoutThePassword)
 {
     const RunCase &c = GetParam();
+    const auto lock = *c.damage ? damagedSource(source, c.damage) : nullptr;
     const QString dsn = *c.dsn ? QString::fromLatin1(c.dsn) : QString::fromStdString(source.Dsn());
     const QString exportFolder = work.path() + QStringLiteral("/export");
     QStringList environment;
@@ -108,7 +149,18 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"required_parameters_only", "MorvAppNoSuchSource", {}, {"attendance update export"},
                 {"attendance update export"}},
         RunCase{"source_does_not_exist", "MorvAppNoSuchSource", {QStringLiteral("--demo")},
-                {"Data source name not found"}, {"The lookup failed: ", "Data source name not found"}},
+                {"Data source name not found"},
+                {"The source database could not be read: ", "Data source name not found"}},
+        // A database that cannot be read at all is named as the cause, not
+        // taken for a database without school tables.
+        RunCase{"source_locked", "MorvAppDamaged", {QStringLiteral("--demo")},
+                {"database is locked"},
+                {"The source database could not be read: ", "database is locked"}, "locked"},
+        RunCase{"source_not_a_database", "MorvAppDamaged", {QStringLiteral("--demo")},
+                {"file is not a database"},
+                {"The source database could not be read: ", "file is not a database"}, "not_a_database"},
+        RunCase{"source_truncated", "MorvAppDamaged", {QStringLiteral("--demo")},
+                {"malformed"}, {"The source database could not be read: ", "malformed"}, "truncated"},
         RunCase{"source_without_school_tables", "", {QStringLiteral("--demo")},
                 {"Connected to data source.", "No live school year found for school \"1\""},
                 {"No live school year found for school \"1\""}}),

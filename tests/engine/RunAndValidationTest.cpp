@@ -8,6 +8,18 @@
 
 #include <QTemporaryDir>
 
+#include <odbcinst.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
 namespace {
 
 // Every value from the command line (school number, year, active codes)
@@ -336,6 +348,69 @@ TEST(ServicesWithoutSchoolsTable, ConnectionWorksWithEitherSchoolTable)
     TestEngine second;
     EXPECT_FALSE(second.ValidateConnection(RunParameters(), message));
     EXPECT_EQ(message, "School Table does not exist");
+}
+
+
+
+// A server that accepts the connection and never answers: the live-year
+// lookup must wait for one connect time-out, not connect again for its
+// fallback table. Counted by the connections the server accepts.
+TEST(LiveSchoolYear, ConnectsOnceToAServerThatNeverAnswers)
+{
+    const char* const tdsDriver = "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so";
+    if (!QFile::exists(tdsDriver))
+        GTEST_SKIP() << "the FreeTDS driver is not installed (scripts/setup installs tdsodbc)";
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 8), 0);
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> accepted{0};
+    std::thread server([&] {
+        std::vector<int> held;  // open and silent until the test ends
+        while (!stop) {
+            pollfd p{listener, POLLIN, 0};
+            if (poll(&p, 1, 50) == 1) {
+                const int c = accept(listener, nullptr, nullptr);
+                if (c >= 0) {
+                    held.push_back(c);
+                    ++accepted;
+                }
+            }
+        }
+        for (int c : held)
+            close(c);
+    });
+
+    const QString base = folder.path();
+    QFile ini(base + "/odbc.ini");
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(QByteArray("[MorvSilent]\nDriver=") + tdsDriver + "\nServer=127.0.0.1\nPort=" +
+              QByteArray::number(ntohs(address.sin_port)) + "\nTDS_Version=7.4\n");
+    ini.close();
+    setenv("ODBCINI", (base + "/odbc.ini").toLocal8Bit().constData(), 1);
+    setenv("ODBCSYSINI", base.toLocal8Bit().constData(), 1);
+    // Drops the driver manager's cached configuration of earlier tests.
+    SQLWritePrivateProfileString("MorvSilent", "TDS_Version", "7.4", "odbc.ini");
+
+    {
+        ExpEngine engine;
+        engine.SetConnectionTimeout(2);
+        EXPECT_TRUE(engine.GetLiveSchoolYear("MorvSilent", "reader", "secret", false).IsEmpty());
+    }
+    stop = true;
+    server.join();
+    close(listener);
+    EXPECT_EQ(accepted.load(), 1);
 }
 
 } // namespace

@@ -561,3 +561,44 @@ TEST_F(WriterTest, DeletePDEFilesRemovesHeaderFilesOnly)
 }
 
 } // namespace
+
+namespace {
+
+// The export folder's path check must count every file a run writes there:
+// a name longer than the allowance would pass the check and fail half-way.
+TEST(ExportFolderLength, AllowanceCoversEveryFileAndCountsBytes)
+{
+    std::vector<std::string> names = {"MORV.PDE", "SchoolConfig.xml", "Update 20261210165524.PDU",
+                                      "Data ExtractorStatus.tmp", "finished_bridge.tmp", "BridgeStatus.tmp"};
+    for (const char* name : PDEWriter::TableFileNames())
+        names.push_back(name);
+    for (const std::string& name : names)
+        EXPECT_LE(static_cast<int>(name.size() + std::string(".XXXXXX.part").size()),
+                  BridgeTaskBase::kLongestExportFileName)
+            << name;
+
+    const int room = static_cast<int>(XFileSpec::MaxPath) - BridgeTaskBase::kLongestExportFileName - 1;
+    struct Case {
+        const char* name;
+        QString folder;
+        bool fits;
+    };
+    const Case cases[] = {
+        {"ASCII at the limit", "/" + QString(room - 1, 'a'), true},
+        {"ASCII one over", "/" + QString(room, 'a'), false},
+        // Two bytes each: half as many accented letters fill the same room.
+        {"accents counted as bytes", "/" + QString(room / 2, QChar(0xE9)), true},
+        {"accents one over", "/" + QString(room / 2 + 1, QChar(0xE9)), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString message = BridgeTaskBase::CheckExportFolderLength(c.folder);
+        EXPECT_EQ(message.isEmpty(), c.fits) << message.toStdString();
+        if (!c.fits) {
+            EXPECT_TRUE(message.contains(c.folder));
+            EXPECT_TRUE(message.contains("259"));
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,235 @@
+// The export folder as a hostile or unlucky user meets it, through the built
+// bridge: a second run into a folder in use, symbolic links planted at the
+// names a run writes, a folder named with accents and CJK characters, a path
+// too long for the export files, a run stopped by SIGTERM, and a full disk.
+#include "demo/DemoGenerator.h"
+#include "demo/DemoOptions.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestOdbcSource.h"
+#include "tests/support/WholeFile.h"
+#include "util/XFolderLock.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <map>
+#include <string>
+#include <sys/mount.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char* const kBridge = MORV_BINARY_DIR "/app/morvbridge";
+const char* const kStatusFile = "Data ExtractorStatus.tmp";
+
+using Snapshot = std::map<std::string, QByteArray>;
+
+// Every file of the folder, links shown by their target.
+Snapshot Take(const QString& folder)
+{
+    Snapshot files;
+    for (const QFileInfo& info : QDir(folder).entryInfoList(QDir::Files | QDir::System | QDir::Hidden)) {
+        files[info.fileName().toStdString()] =
+            info.isSymLink() ? "-> " + info.symLinkTarget().toUtf8() : ReadWholeFile(info.filePath());
+    }
+    return files;
+}
+
+class ExportFolder : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_work.isValid());
+        m_export = m_work.filePath("export");
+    }
+
+    void Generate(int students = 40)
+    {
+        const std::string database = m_work.filePath("school.db").toStdString();
+        demo::DemoOptions options;
+        options.students = students;
+        demo::DemoGenerator::WriteFile(database, options);
+        m_source.AddDsn("MORVDEMO", database);
+    }
+
+    std::vector<std::string> Arguments(const QString& folder) const
+    {
+        return {"run", "--dsn=MORVDEMO", "--user=clerk", "--pwd=secret",
+                std::string("--school=") + demo::school::kMainBuilding,
+                "--path=" + folder.toStdString(), "--demo"};
+    }
+
+    ChildResult Run(const QString& folder)
+    {
+        std::vector<std::string> environment = m_source.Environment();
+        environment.push_back("HOME=" + m_work.path().toStdString());
+        return RunChildProcess(kBridge, Arguments(folder), environment, m_work.path().toStdString());
+    }
+
+    QTemporaryDir m_work;
+    TestOdbcSource m_source{"MorvExportFolderScratch"};
+    QString m_export;
+};
+
+TEST_F(ExportFolder, ASecondRunIntoAFolderInUseFailsAtOnceAndTouchesNothing)
+{
+    Generate();
+    ASSERT_EQ(Run(m_export).exitCode, 0);
+    const Snapshot previous = Take(m_export);
+
+    {
+        // Another run holds the folder.
+        XFolderLock other;
+        ASSERT_EQ(other.Acquire(m_export.toStdString()), XFolderLock::Locked);
+        const ChildResult second = Run(m_export);
+        EXPECT_EQ(second.exitCode, 1);
+        EXPECT_NE((second.standardOutput + second.standardError).find("another extraction is running in"),
+                  std::string::npos)
+            << second.standardOutput;
+        EXPECT_EQ(Take(m_export), previous);
+    }
+    // The lock goes with its holder: the next run goes ahead.
+    EXPECT_EQ(Run(m_export).exitCode, 0);
+}
+
+TEST_F(ExportFolder, LinksPlantedAtTheRunsNamesAreNeverWrittenThrough)
+{
+    Generate();
+    const QString secret = m_work.filePath("secret.txt");
+    {
+        QFile file(secret);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("keep me");
+    }
+    ASSERT_TRUE(QDir().mkpath(m_export));
+    const QString log = "MORV--" + QString(demo::school::kMainBuilding) + "-" +
+                        QDate::currentDate().toString("yyyy-MM-dd") + ".log";
+    for (const QString& name : {QString("BridgeStatus.tmp"), QString(kStatusFile), QString("finished_bridge.tmp"),
+                                QString("Students.pef.part"), QString("MORV.PDE.part"), QString("SchoolConfig.xml"),
+                                QString("Staff.pef"), log}) {
+        ASSERT_TRUE(QFile::link(secret, m_export + "/" + name)) << name.toStdString();
+    }
+
+    const ChildResult result = Run(m_export);
+
+    EXPECT_EQ(ReadWholeFile(secret), QByteArray("keep me"));
+    EXPECT_EQ(result.exitCode, 0) << result.standardOutput.substr(0, 3000);
+    // The run's own files replaced the links.
+    for (const char* name : {"BridgeStatus.tmp", kStatusFile, "finished_bridge.tmp", "SchoolConfig.xml", "Staff.pef"})
+        EXPECT_FALSE(QFileInfo(m_export + "/" + name).isSymLink()) << name;
+    EXPECT_TRUE(ReadWholeFile(m_export + "/" + kStatusFile).contains("\tSucceeded\tSucceeded\r\n"));
+}
+
+TEST_F(ExportFolder, AFolderNamedWithAccentsAndCjkHoldsEveryFile)
+{
+    Generate();
+    const QString parent = m_work.filePath("Donn\u00e9es");
+    const QString folder = parent + "/\u51fa\u529b \u00e9t\u00e9";
+    const ChildResult result = Run(folder);
+    EXPECT_EQ(result.exitCode, 0) << result.standardOutput.substr(0, 3000);
+
+    const Snapshot files = Take(folder);
+    for (const char* name : {"MORV.PDE", "Students.pef", "Staff.pef", "SchoolConfig.xml", kStatusFile})
+        EXPECT_EQ(files.count(name), 1u) << name;
+    // Nothing went to a folder of another spelling beside it.
+    EXPECT_EQ(QDir(parent).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"\u51fa\u529b \u00e9t\u00e9"});
+    EXPECT_EQ(QDir(m_work.path()).entryList({"Donn*"}, QDir::Dirs), QStringList{"Donn\u00e9es"});
+}
+
+TEST_F(ExportFolder, APathTooLongForTheExportFilesFailsBeforeWritingAnything)
+{
+    Generate();
+    // Fits the folder itself, not the folder with the longest export file name.
+    QString folder = m_work.path() + "/";
+    while (folder.toUtf8().size() < 240)
+        folder += "d";
+    const ChildResult result = Run(folder);
+    EXPECT_EQ(result.exitCode, 1);
+    const std::string output = result.standardOutput + result.standardError;
+    EXPECT_NE(output.find("too long"), std::string::npos) << output.substr(0, 2000);
+    EXPECT_NE(output.find("259"), std::string::npos);
+    EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+TEST_F(ExportFolder, SigtermEndsTheRunAsFailedAndKeepsThePreviousSet)
+{
+    Generate(3000);
+    ASSERT_EQ(Run(m_export).exitCode, 0);
+    Snapshot previous = Take(m_export);
+
+    // `timeout` sends SIGTERM a moment into the second run.
+    std::vector<std::string> arguments = {"-s", "TERM", "1", kBridge};
+    for (const std::string& argument : Arguments(m_export))
+        arguments.push_back(argument);
+    std::vector<std::string> environment = m_source.Environment();
+    environment.push_back("HOME=" + m_work.path().toStdString());
+    const ChildResult result = RunChildProcess("/usr/bin/timeout", arguments, environment, m_work.path().toStdString());
+    if (result.exitCode == 0)
+        GTEST_SKIP() << "the run ended before the signal came";
+
+    EXPECT_EQ(result.exitCode, 124) << "the bridge did not end by itself after SIGTERM";
+    const Snapshot after = Take(m_export);
+    EXPECT_TRUE(after.at(kStatusFile).contains("\tFailed\t")) << after.at(kStatusFile).toStdString();
+    EXPECT_TRUE(after.at(kStatusFile).contains("SIGTERM"));
+    // The export set is untouched and no temporary file is left; only the
+    // run's own status files and log changed.
+    for (auto& [name, bytes] : previous) {
+        if (name.find(".tmp") != std::string::npos || name.find(".log") != std::string::npos)
+            continue;
+        EXPECT_EQ(after.count(name), 1u) << name;
+        if (after.count(name))
+            EXPECT_EQ(after.at(name), bytes) << name;
+    }
+    for (const auto& [name, bytes] : after)
+        EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+}
+
+TEST_F(ExportFolder, AFullDiskFailsTheRunAndKeepsThePreviousSet)
+{
+    Generate(300);
+    ASSERT_EQ(Run(m_export).exitCode, 0);
+    const QString disk = m_work.filePath("disk");
+    ASSERT_TRUE(QDir().mkpath(disk));
+    if (mount("tmpfs", disk.toUtf8().constData(), "tmpfs", 0, "size=4m") != 0)
+        GTEST_SKIP() << "a small tmpfs cannot be mounted here";
+    struct Unmount {
+        QString path;
+        ~Unmount() { umount(path.toUtf8().constData()); }
+    } unmount{disk};
+
+    const QString folder = disk + "/export";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    for (const QString& name : QDir(m_export).entryList(QDir::Files))
+        ASSERT_TRUE(QFile::copy(m_export + "/" + name, folder + "/" + name));
+    // Fill the disk so that the new table files cannot be written whole.
+    const Snapshot previous = Take(folder);
+    {
+        QFile filler(disk + "/filler");
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(64 * 1024, 'x');
+        while (filler.write(block) == block.size()) {
+        }
+    }
+    const qint64 freeTarget = 40 * 1024;
+    QFile::resize(disk + "/filler", QFileInfo(disk + "/filler").size() - freeTarget);
+
+    const ChildResult result = Run(folder);
+    EXPECT_EQ(result.exitCode, 1) << result.standardOutput.substr(0, 2000);
+    const Snapshot after = Take(folder);
+    for (const auto& [name, bytes] : previous) {
+        if (name.find(".tmp") != std::string::npos || name.find(".log") != std::string::npos)
+            continue;
+        ASSERT_EQ(after.count(name), 1u) << name;
+        EXPECT_EQ(after.at(name), bytes) << name;
+    }
+    for (const auto& [name, bytes] : after)
+        EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+}
+
+} // namespace
