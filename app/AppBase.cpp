@@ -3,6 +3,7 @@
 #include "app/AppBase.h"
 
 #include "app/SISMessageWriter.h"
+#include "app/StatusFiles.h"
 #include "log/LogManager.h"
 #include "log/ProtocolField.h"
 #include "util/XFileSystem.h"
@@ -72,47 +73,6 @@ void AppBase::connectToWriterAndLog()
 
 // ---------------------------------------------------------------- registry
 
-bool AppBase::addGroup(const QString &name)
-{
-    if (m_groups.contains(name))
-        return false;
-    m_groups.insert(name, {});
-    return true;
-}
-
-ParamRecord *AppBase::createRecord(const QString &group, const QString &key)
-{
-    auto owned = std::make_unique<ParamRecord>();
-    ParamRecord *created = owned.get();
-    created->key = key;
-    created->group = group;
-    m_recordStore.push_back(std::move(owned));
-    m_groups[group].append(created);
-    m_records.insert(key, created);
-    return created;
-}
-
-ParamRecord *AppBase::recordForReport(const QString &key) const
-{
-    if (ParamRecord *r = record(key))
-        return r;
-    if (ParamRecord *r = record(key + QStringLiteral("encode")))
-        return r;
-    QString shortened = key;
-    shortened.remove(QStringLiteral("encode"));
-    return record(shortened);
-}
-
-void AppBase::addRequirement(const QString &name, const QStringList &keys)
-{
-    m_requirements[name].append(keys);
-}
-
-void AppBase::addDependency(const QString &name, const QString &otherName)
-{
-    m_dependencies[name].append(otherName);
-}
-
 int AppBase::isMissing(const QString &key)
 {
     if (key.isEmpty() || !value(key).isEmpty())
@@ -134,14 +94,14 @@ int AppBase::checkRequired(const QString &name)
     inProgress.append(name);
     struct Pop { ~Pop() { inProgress.removeLast(); } } pop;
 
-    for (const QString &dependency : m_dependencies.value(name)) {
+    for (const QString &dependency : m_registry.dependencies(name)) {
         if (dependency.isEmpty())
             continue;
         if (const int status = checkRequired(dependency))
             return status;
     }
 
-    const QList<QStringList> sets = m_requirements.value(name);
+    const QList<QStringList> sets = m_registry.requirements(name);
     for (const QStringList &set : sets) {
         int missing = 0;
         for (const QString &key : set)
@@ -167,22 +127,6 @@ QString AppBase::DecodePassword(const QString &encoded)
     for (qsizetype i = 0; i + 1 < encoded.size(); i += 2)
         plain.append(QChar(position(encoded.at(i)) * 16 + position(encoded.at(i + 1))));
     return plain;
-}
-
-QStringList AppBase::secretKeys() const
-{
-    QStringList keys;
-    for (const QString &key : m_valueKeys) {
-        const ParamRecord *r = record(key);
-        if (r && r->type == QLatin1String("password")) {
-            keys.append(key);
-            QString plain = key;
-            plain.remove(QStringLiteral("encode"));
-            if (plain != key)
-                keys.append(plain);
-        }
-    }
-    return keys;
 }
 
 QString AppBase::maskSecrets(QString text) const
@@ -236,7 +180,7 @@ int AppBase::commandParams(QString &message)
         endProgress();
         return 1;
     }
-    for (const QString &dependency : m_dependencies.value(r->group)) {
+    for (const QString &dependency : m_registry.dependencies(r->group)) {
         if (dependency.isEmpty())
             continue;
         if (const int status = checkRequired(dependency)) {
@@ -552,69 +496,19 @@ int AppBase::loadList(const ParamRecord &record)
 
 // ---------------------------------------------------------------- status files
 
-QString AppBase::toOsPath(const QString &path)
-{
-#ifdef Q_OS_WIN
-    return path;
-#else
-    QString os = path;
-    os.replace(u'\\', u'/');
-    return os;
-#endif
-}
-
-QString AppBase::defaultFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-        + QStringLiteral("\\Quillon Software\\Logs");
-}
-
-QString AppBase::statusDateTime()
-{
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd hh:mm:ss"));
-}
-
-static QString statusFilePath(const QString &folder, const QString &name)
-{
-    const QString dir = AppBase::toOsPath(folder.isEmpty() ? AppBase::defaultFolder() : folder);
-    QDir().mkpath(dir);
-    return QDir(dir).filePath(name);
-}
-
-bool AppBase::writeTextFile(const QString &folder, const QString &name, const QString &text)
-{
-    // Replaced whole through a new file: a link planted at the name is
-    // replaced, never written through, and the importer never reads half a line.
-    const QByteArray bytes = text.toUtf8() + "\r\n";
-    return XFileSystem::ReplaceFile(statusFilePath(folder, name).toStdString(), bytes.toStdString());
-}
-
-bool AppBase::removeTextFile(const QString &folder, const QString &name)
-{
-    return QFile::remove(statusFilePath(folder, name));
-}
-
-bool AppBase::textFileContains(const QString &folder, const QString &name)
-{
-    QFile file(statusFilePath(folder, name));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    return file.readAll().contains("Succeeded");
-}
-
 int AppBase::finishCommand(int status, const QString &folder, const QString &message)
 {
     if (!folder.isEmpty()) {
         const bool ok = status == 0;
-        const QString line = statusDateTime() + u'\t' + (ok ? QStringLiteral("Succeeded") : QStringLiteral("Failed"))
+        const QString line = StatusFiles::dateTime() + u'\t' + (ok ? QStringLiteral("Succeeded") : QStringLiteral("Failed"))
             + u'\t' + (ok ? QStringLiteral("Succeeded") : protocolField(message));
         const QString statusName = type_ + QStringLiteral("Status.tmp");
         // The importer learns the outcome from the exit status as well; a status
         // file that cannot be written is logged and the status stays as it is.
-        if (!writeTextFile(folder, statusName, line))
+        if (!StatusFiles::writeTextFile(folder, statusName, line))
             log(4, QStringLiteral("Could not write the status file ") + statusName + QStringLiteral(" in ") + folder,
                 QStringLiteral("AppBase::finishCommand"));
-        if (!writeTextFile(folder, finishedFile_, QStringLiteral("finished")))
+        if (!StatusFiles::writeTextFile(folder, finishedFile_, QStringLiteral("finished")))
             log(4, QStringLiteral("Could not write the file ") + finishedFile_ + QStringLiteral(" in ") + folder,
                 QStringLiteral("AppBase::finishCommand"));
     }
@@ -676,14 +570,14 @@ void AppBase::LogHeader(const QString &extra)
     manager->writeFile(QStringLiteral("Command: ") + value(QStringLiteral("command")), 8, method);
 
     QStringList setSwitches;
-    for (const QString &key : m_switchKeys) {
+    for (const QString &key : m_registry.switchKeys()) {
         if (switchValue(key))
             setSwitches.append(key);
     }
     manager->writeFile(setSwitches.isEmpty() ? QString() : QStringLiteral("Switches: ") + setSwitches.join(QStringLiteral(", ")),
                        8, method);
 
-    for (const QString &key : m_valueKeys) {
+    for (const QString &key : m_registry.valueKeys()) {
         const QString v = value(key);
         if (v.isEmpty())
             continue;

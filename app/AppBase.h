@@ -4,6 +4,8 @@
 #pragma once
 
 #include "app/ParamRecord.h"
+#include "app/ParamRegistry.h"
+#include "app/StatusFiles.h"
 
 #include <QList>
 #include <QMap>
@@ -39,26 +41,22 @@ public:
     QString buildDate_;
 
     // --- Parameter registry ---
-    // Value of a key; a key never set reads as the empty text.
-    QString value(const QString &key) const { return m_values.value(key); }
-    void setValue(const QString &key, const QString &value) { m_values[key] = value; }
-    QMap<QString, QString> values() const { return m_values; }
-    bool switchValue(const QString &key) const { return m_switches.value(key, false); }
-    void setSwitch(const QString &key, bool on) { m_switches[key] = on; }
-    QStringList switchKeys() const { return m_switchKeys; }
-    QStringList valueKeys() const { return m_valueKeys; }
-
-    // Creates an empty group; false when it exists already.
-    bool addGroup(const QString &name);
-    bool hasGroup(const QString &name) const { return m_groups.contains(name); }
-    QList<ParamRecord *> groupRecords(const QString &name) const { return m_groups.value(name); }
-    ParamRecord *record(const QString &key) const { return m_records.value(key, nullptr); }
-    // Tries the key, the key with "encode" appended, then the key without "encode",
-    // so a missing plain password is reported under its registered encoded key.
-    ParamRecord *recordForReport(const QString &key) const;
-
-    void addRequirement(const QString &name, const QStringList &keys);
-    void addDependency(const QString &name, const QString &otherName);
+    ParamRegistry &registry() { return m_registry; }
+    const ParamRegistry &registry() const { return m_registry; }
+    QString value(const QString &key) const { return m_registry.value(key); }
+    void setValue(const QString &key, const QString &value) { m_registry.setValue(key, value); }
+    QMap<QString, QString> values() const { return m_registry.values(); }
+    bool switchValue(const QString &key) const { return m_registry.switchValue(key); }
+    void setSwitch(const QString &key, bool on) { m_registry.setSwitch(key, on); }
+    QStringList switchKeys() const { return m_registry.switchKeys(); }
+    QStringList valueKeys() const { return m_registry.valueKeys(); }
+    bool addGroup(const QString &name) { return m_registry.addGroup(name); }
+    bool hasGroup(const QString &name) const { return m_registry.hasGroup(name); }
+    QList<ParamRecord *> groupRecords(const QString &name) const { return m_registry.groupRecords(name); }
+    ParamRecord *record(const QString &key) const { return m_registry.record(key); }
+    ParamRecord *recordForReport(const QString &key) const { return m_registry.recordForReport(key); }
+    void addRequirement(const QString &name, const QStringList &keys) { m_registry.addRequirement(name, keys); }
+    void addDependency(const QString &name, const QString &otherName) { m_registry.addDependency(name, otherName); }
 
     // 0 when the key is empty or has a value; otherwise reports it as missing and
     // returns 1.
@@ -97,16 +95,8 @@ public:
     // --- Ending a command ---
     int finishCommand(int status, const QString &folder, const QString &message);
     virtual void postCommand() {}
-    // Status-file helpers; an empty folder means defaultFolder().
-    static bool writeTextFile(const QString &folder, const QString &name, const QString &text);
-    static bool removeTextFile(const QString &folder, const QString &name);
-    static bool textFileContains(const QString &folder, const QString &name);
-    // Where status files go when no folder is given.
-    static QString defaultFolder();
     // A program path (backslash form) as the file system wants it.
-    static QString toOsPath(const QString &path);
-    // "yyyy/MM/dd hh:mm:ss" local time, as status files carry it.
-    static QString statusDateTime();
+    static QString toOsPath(const QString &path) { return StatusFiles::toOsPath(path); }
 
     // A new folder "localDB" for a local database, below a per-process folder
     // in the system's temporary folder; empty (and reported) on failure.
@@ -170,14 +160,9 @@ protected:
     int reportParamValues(const ParamRecord &record);
     int reportParamValuesByType(const ParamRecord &record);
     // Keys whose values are passwords (encoded or plain).
-    QStringList secretKeys() const;
+    QStringList secretKeys() const { return m_registry.secretKeys(); }
 
-    // Registry primitives for the registration entry points of the derived classes.
-    ParamRecord *createRecord(const QString &group, const QString &key);
-    QStringList m_switchKeys;
-    QStringList m_valueKeys;
-    QMap<QString, QString> m_values;
-    QMap<QString, bool> m_switches;
+    ParamRegistry m_registry;
 
     LogManager *m_logManager = nullptr;
     bool m_validateMode = false;
@@ -190,10 +175,4 @@ protected:
 
 private:
     void connectToWriterAndLog();
-
-    std::vector<std::unique_ptr<ParamRecord>> m_recordStore;
-    QMap<QString, QList<ParamRecord *>> m_groups;
-    QMap<QString, ParamRecord *> m_records;
-    QMap<QString, QStringList> m_dependencies;
-    QMap<QString, QList<QStringList>> m_requirements;
 };

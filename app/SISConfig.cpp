@@ -94,11 +94,7 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
                                  const QString &type, const QString &help, const QString &defaultValue)
 {
     const QString method = QStringLiteral("SISConfig::addParam");
-    // A key registered again keeps its place; listing it twice would repeat it
-    // in the usage text and in the scanner.
-    QStringList &keys = type == QLatin1String("switch") ? m_switchKeys : m_valueKeys;
-    if (!keys.contains(key))
-        keys.append(key);
+    m_registry.addKey(key, type == QLatin1String("switch"));
 
     if (type == QLatin1String("password")) {
         QString plain = key;
@@ -109,8 +105,8 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
                     + QStringLiteral(" is a Password style parameter, but does not use 'encode' this means it "
                                      "will not be encoded."),
                 method);
-        } else if (!m_valueKeys.contains(plain)) {
-            m_valueKeys.append(plain);
+        } else {
+            m_registry.addKey(plain, false);
         }
     }
 
@@ -123,7 +119,7 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
 
     ParamRecord *created = setParam(group, key, name, type, help, defaultValue);
 
-    if (m_valueKeys.contains(QStringLiteral("district"))) {
+    if (m_registry.valueKeys().contains(QStringLiteral("district"))) {
         if (ParamRecord *school = record(QStringLiteral("school")))
             school->parentKeys.insert(QStringLiteral("district"), QString());
         if (ParamRecord *year = record(QStringLiteral("year")))
@@ -151,7 +147,7 @@ ParamRecord *SISConfig::setParam(const QString &group, const QString &key, const
             return existing;
         }
     }
-    ParamRecord *created = createRecord(group, key);
+    ParamRecord *created = m_registry.createRecord(group, key);
     created->displayName = displayName;
     created->type = type;
     created->help = help;
@@ -278,7 +274,7 @@ void SISConfig::collectSecrets(const QStringList &arguments)
 
 void SISConfig::normaliseValues()
 {
-    for (const QString &key : std::as_const(m_valueKeys)) {
+    for (const QString &key : m_registry.valueKeys()) {
         const ParamRecord *r = record(key);
         if (!r)
             continue;
@@ -304,11 +300,11 @@ void SISConfig::normaliseValues()
 QString SISConfig::usageText(const QString &programName) const
 {
     QString usage = programName + u'\n' + QStringLiteral(" [") + QStringLiteral("command") + QStringLiteral("]\n");
-    for (const QString &key : m_switchKeys)
+    for (const QString &key : m_registry.switchKeys())
         usage += QStringLiteral("  [--") + key + QStringLiteral("]\n");
     static const QStringList hidden = {QStringLiteral("label"), QStringLiteral("header"), QStringLiteral("switch"),
                                        QStringLiteral("hidden")};
-    for (const QString &key : m_valueKeys) {
+    for (const QString &key : m_registry.valueKeys()) {
         const ParamRecord *r = record(key);
         if (r && hidden.contains(r->type))
             continue;
@@ -353,9 +349,9 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     std::map<QString, bool> switches;
     std::map<QString, QString> scanned;
     scanner.registerBareArgument(QStringLiteral("command"), &command, false);
-    for (const QString &key : std::as_const(m_switchKeys))
+    for (const QString &key : m_registry.switchKeys())
         scanner.registerSwitch(key, &switches[key]);
-    for (const QString &key : std::as_const(m_valueKeys))
+    for (const QString &key : m_registry.valueKeys())
         scanner.registerOption(QChar(), key, &scanned[key], QStringLiteral(""));
 
     // 5. The scanner's warnings reach the log through the toolkit handler.
@@ -436,36 +432,49 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
                           switchValue(QStringLiteral("att")));
 
     // 14-15. Dispatch.
-    QString message;
-    if (command == QLatin1String("params")) {
-        if (m_validateMode)
-            return finishCommand(commandParamsValidate(m_validateNumber, message), QString(), QString());
-        const int status = commandParams(message);
-        return finishCommand(status, m_path,
-                             status != 0 ? QStringLiteral("Failed retrieving parameters.") : QString());
-    }
-    if (command == QLatin1String("defaults")) {
-        const int status = m_validateMode ? commandDefaultsValidate(m_validateNumber) : commandDefaults(message);
-        return finishCommand(status, defaultsStatusFolder(m_path), QStringLiteral("Failed retrieving default settings."));
-    }
-    if (command == QLatin1String("test")) {
-        int status;
-        if (m_validateMode) {
-            status = commandTestValidate(m_validateNumber, message);
-        } else {
-            LogHeader(QString());
-            status = commandTest(message);
-        }
-        return finishCommand(status, m_path, message.isEmpty() ? QStringLiteral("Failed testing parameters.") : message);
-    }
-    if (command == QLatin1String("run"))
-        return runCommand();
-    if (command == QLatin1String("version")) {
-        const int status = m_validateMode ? commandVersionValidate(m_validateNumber) : commandVersion();
-        return finishCommand(status, m_path, QStringLiteral("Failed retrieving version."));
+    for (const CommandWord &word : commandWords()) {
+        if (command != QLatin1String(word.word))
+            continue;
+        QString message;
+        const int status = m_validateMode ? word.validate(*this, m_validateNumber, message) : word.handler(*this, message);
+        if (!word.failure)
+            return status; // the command has written its own status files
+        if (m_validateMode && !word.validateWritesStatus)
+            return finishCommand(status, QString(), QString());
+        const QString folder = word.besideConfigurationFile ? defaultsStatusFolder(m_path) : m_path;
+        const QString failure = word.handlerMessageWins && !message.isEmpty() ? message
+                                                                              : QString::fromLatin1(word.failure);
+        return finishCommand(status, folder, failure);
     }
     emit writeError(QStringLiteral("App Problem"), QStringLiteral("This command has not been defined: ") + command);
     return finishCommand(1, m_path, QStringLiteral("Command not defined."));
+}
+
+const std::vector<SISConfig::CommandWord> &SISConfig::commandWords()
+{
+    // Word, handler, validate variant, status-file text on failure, then how
+    // the status files are written.
+    static const std::vector<CommandWord> words = {
+        {"params", [](SISConfig &app, QString &message) { return app.commandParams(message); },
+         [](SISConfig &app, int number, QString &message) { return app.commandParamsValidate(number, message); },
+         "Failed retrieving parameters.", false, false, false},
+        {"defaults", [](SISConfig &app, QString &message) { return app.commandDefaults(message); },
+         [](SISConfig &app, int number, QString &) { return app.commandDefaultsValidate(number); },
+         "Failed retrieving default settings.", true, false, true},
+        {"test",
+         [](SISConfig &app, QString &message) {
+             app.LogHeader(QString());
+             return app.commandTest(message);
+         },
+         [](SISConfig &app, int number, QString &message) { return app.commandTestValidate(number, message); },
+         "Failed testing parameters.", true, true, false},
+        {"run", [](SISConfig &app, QString &) { return app.runCommand(); },
+         [](SISConfig &app, int, QString &) { return app.runCommand(); }, nullptr, true, false, false},
+        {"version", [](SISConfig &app, QString &) { return app.commandVersion(); },
+         [](SISConfig &app, int number, QString &) { return app.commandVersionValidate(number); },
+         "Failed retrieving version.", true, false, false},
+    };
+    return words;
 }
 
 // ---------------------------------------------------------------- run command
@@ -529,17 +538,17 @@ int SISConfig::runCommand()
 
     // 4. A previous run's files must not speak for this one: the importer would
     // read an old "Succeeded" if this run's status file could not be written.
-    removeTextFile(m_path, QStringLiteral("finished.tmp"));
-    removeTextFile(m_path, finishedFile_);
-    removeTextFile(m_path, type_ + QStringLiteral("Status.tmp"));
+    StatusFiles::removeTextFile(m_path, QStringLiteral("finished.tmp"));
+    StatusFiles::removeTextFile(m_path, finishedFile_);
+    StatusFiles::removeTextFile(m_path, type_ + QStringLiteral("Status.tmp"));
 
     // 5. Whether the schema was already logged by a successful run.
     setValue(QStringLiteral("logSchema"),
-             textFileContains(m_path, QStringLiteral("BridgeStatus.tmp")) ? QStringLiteral("false")
+             StatusFiles::textFileContains(m_path, QStringLiteral("BridgeStatus.tmp")) ? QStringLiteral("false")
                                                                             : QStringLiteral("true"));
 
     // 6. Tell the importer the run is under way.
-    if (!writeTextFile(m_path, QStringLiteral("BridgeStatus.tmp"), statusDateTime() + QStringLiteral("\tExtract Running")))
+    if (!StatusFiles::writeTextFile(m_path, QStringLiteral("BridgeStatus.tmp"), StatusFiles::dateTime() + QStringLiteral("\tExtract Running")))
         log(4, QStringLiteral("Could not write BridgeStatus.tmp in ") + m_path, QStringLiteral("SISConfig::runCommand"));
 
     // 7-8. Header, then the quiet console of the extract style.

@@ -15,6 +15,8 @@ class SISMessageWriter;
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 class SISConfig : public AppBase
 {
     Q_OBJECT
@@ -79,6 +81,19 @@ protected:
     bool runTask(const QMap<QString, QString> &parameters, int flags, QString &errorText);
 
 private:
+    // One command word of the command line and how it is answered.
+    struct CommandWord
+    {
+        const char *word;
+        int (*handler)(SISConfig &app, QString &message);
+        int (*validate)(SISConfig &app, int number, QString &message);
+        const char *failure;         // status-file text on failure; null: the command writes its own
+        bool validateWritesStatus;   // the validate variant ends with status files too
+        bool handlerMessageWins;     // a message the handler set replaces the failure text
+        bool besideConfigurationFile; // the path names a file; status files go beside it
+    };
+    static const std::vector<CommandWord> &commandWords();
+
     void registerStandardParams();
     void collectSecrets(const QStringList &arguments);
     void normaliseValues();

@@ -2,7 +2,7 @@
 // the log manager, since any of them may be what failed.
 #include "app/StartupFailure.h"
 
-#include "app/AppBase.h"
+#include "app/StatusFiles.h"
 #include "log/ProtocolField.h"
 
 #include <cstdio>
@@ -39,9 +39,9 @@ int report(const QStringList &arguments, const QString &reason, const QString &s
     const QString folder = pathFromArguments(arguments);
     if (!folder.isEmpty()) {
         // Static helpers only: no application object may exist at this point.
-        AppBase::writeTextFile(folder, statusFileName,
-                               AppBase::statusDateTime() + QStringLiteral("\tFailed\t") + message);
-        AppBase::writeTextFile(folder, finishedFileName, QStringLiteral("finished"));
+        StatusFiles::writeTextFile(folder, statusFileName,
+                                   StatusFiles::dateTime() + QStringLiteral("\tFailed\t") + message);
+        StatusFiles::writeTextFile(folder, finishedFileName, QStringLiteral("finished"));
     }
     return 1;
 }

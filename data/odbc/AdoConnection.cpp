@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
 #include <vector>
 
@@ -32,7 +33,23 @@ void KeepConfigurationLibraryLoaded()
     }
 }
 
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
 }  // namespace
+
+AdoDriverText AdoDriverTextFor(const std::string& driverName, const std::string& dbmsName)
+{
+    const std::string driver = Lower(driverName);
+    if (driver.find("sqlite") != std::string::npos || Lower(dbmsName) == "sqlite")
+        return {AdoTextMode::Bytes, std::string()};
+    if (driver.find("psqlodbca") != std::string::npos)
+        return {AdoTextMode::Bytes, "SET client_encoding TO 'WIN1252'"};
+    return {AdoTextMode::Wide, std::string()};
+}
 
 struct AdoConnection::Impl
 {
@@ -45,6 +62,7 @@ struct AdoConnection::Impl
     bool lost = false;  // a failure found the link dead
     std::string dbmsName;
     std::string driverName;
+    AdoTextMode textMode = AdoTextMode::Wide;
     bool keepsHints = true;
     AdoErrors errors;
     std::vector<AdoRecordset*> recordsets;
@@ -149,9 +167,20 @@ void AdoConnection::Open(const std::string& connectionString, const std::string&
     if (OdbcOk(SQLGetInfo(dbc.Get(), SQL_DRIVER_NAME, name, sizeof name, &nameLength)))
         m_impl->driverName = reinterpret_cast<const char*>(name);
 
+    const AdoDriverText driverText = AdoDriverTextFor(m_impl->driverName, m_impl->dbmsName);
+    m_impl->textMode = driverText.mode;
+
     m_impl->env = std::move(env);
     m_impl->dbc = std::move(dbc);
     m_impl->open = true;
+    if (!driverText.setup.empty()) {
+        try {
+            Execute(driverText.setup);
+        } catch (const AdoException&) {
+            Close();
+            throw;
+        }
+    }
 }
 
 void AdoConnection::Close()
@@ -199,6 +228,11 @@ AdoException AdoConnection::Classify(const AdoException& error)
     if (!CheckLost())
         return error;
     return AdoException(AdoCode::ConnectionLost, error.Source(), error.Description(), error.Errors());
+}
+
+AdoTextMode AdoConnection::TextMode() const
+{
+    return m_impl->textMode;
 }
 
 const std::string& AdoConnection::DriverName() const

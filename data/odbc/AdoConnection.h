@@ -11,8 +11,26 @@
 
 #include "data/odbc/AdoError.h"
 #include "data/odbc/AdoTypes.h"
+#include "data/odbc/AdoValueReader.h"
 
 class AdoRecordset;
+
+// How a driver's character data reaches the bridge's 8-bit code page.
+struct AdoDriverText
+{
+    AdoTextMode mode = AdoTextMode::Wide;
+    // A statement run once after connecting that makes the driver deliver
+    // narrow text in the code page; empty when none is needed.
+    std::string setup;
+};
+
+// Chosen by the driver's file name (SQL_DRIVER_NAME) and the DBMS name:
+// drivers that can deliver wide text (SQL_C_WCHAR) are asked for it, as the
+// column types they report do not always say so (a Unicode driver may
+// describe varchar as SQL_VARCHAR); PostgreSQL's ANSI driver refuses wide
+// text, so the server converts to the code page instead; SQLite hands back
+// its text as stored, which in the bridge's databases is the code page.
+AdoDriverText AdoDriverTextFor(const std::string& driverName, const std::string& dbmsName);
 
 class AdoConnection
 {
@@ -84,6 +102,8 @@ public:
 
     // The driver's file name (SQL_DRIVER_NAME), empty when closed.
     const std::string& DriverName() const;
+    // How recordsets read character columns (see AdoDriverTextFor).
+    AdoTextMode TextMode() const;
 
     // For AdoRecordset: the connection handle (SQLHDBC) and error recording.
     void* NativeHandle() const;

@@ -1,8 +1,7 @@
 // AdoRecordset: runs a statement and reads its rows, either all at once into
 // memory (static cursor) or one at a time from the driver (forward-only).
-// Every value of a row is read when the row is fetched: short columns arrive
-// in bound buffers as text and are parsed here, long ones (and any value a
-// buffer cuts off) are read with SQLGetData in chunks.
+// Every value of a row is read when the row is fetched, by the value reader
+// (AdoValueReader), which decides how each column travels and decodes it.
 #include "data/odbc/AdoRecordset.h"
 
 #include <algorithm>
@@ -10,17 +9,13 @@
 
 #include "data/odbc/AdoConnection.h"
 #include "data/odbc/AdoRowStore.h"
-#include "data/odbc/AdoValueText.h"
+#include "data/odbc/AdoValueReader.h"
 #include "data/odbc/OdbcHandle.h"
 
 namespace {
 
 const char* const kOpen = "AdoRecordset::Open";
 const char* const kFetch = "AdoRecordset::Fetch";
-
-// Bytes of the first SQLGetData call for text and binary values; longer
-// values are read in further chunks.
-const size_t kChunk = 4096;
 
 }  // namespace
 
@@ -43,14 +38,9 @@ struct AdoRecordset::Impl
     long long position = 0;        // index of the current row
     bool eof = true;
     bool bof = true;
-    std::vector<char> chunk = std::vector<char>(kChunk);
-
-    // Columns bound to buffers (see Bind): every short value arrives with the
-    // fetch itself, which spares one driver call per value.
-    std::vector<char> rowBuffer;
-    std::vector<size_t> boundOffset;
-    std::vector<SQLLEN> boundSize;     // 0: the column is not bound
-    std::vector<SQLLEN> indicators;
+    // Decodes the values of each fetched row.
+    AdoValueReader reader;
+    bool allowBinding = true;
 
     // Throws the statement's diagnostics, recording them on the connection.
     [[noreturn]] void Fail(const char* source, const std::string& fallback)
@@ -107,272 +97,6 @@ struct AdoRecordset::Impl
         }
     }
 
-    // Binds every column to a buffer of its own, as text (binary columns as
-    // bytes), when the driver lets SQLGetData read bound columns in any
-    // order: a value longer than its buffer, or one whose text this layer
-    // does not parse, is then read again in full with SQLGetData. Long text
-    // columns are bound too, as most of their values are short. Drivers
-    // without that freedom get every value through SQLGetData.
-    void Bind(SQLHDBC dbc)
-    {
-        const long count = fields.Count();
-        boundSize.assign(static_cast<size_t>(count), 0);
-        boundOffset.assign(static_cast<size_t>(count), 0);
-        indicators.assign(static_cast<size_t>(count), 0);
-        SQLUSMALLINT extensions = 0;
-        if (!OdbcOk(SQLGetInfo(dbc, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr)))
-            return;
-        const SQLUSMALLINT needed = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
-        if ((extensions & needed) != needed)
-            return;
-        size_t total = 0;
-        for (long i = 0; i < count; ++i) {
-            const AdoVarType kind = fields.Item(i).ValueKind();
-            const bool text = kind == AdoVarType::String || kind == AdoVarType::ByteArray;
-            boundOffset[static_cast<size_t>(i)] = total;
-            boundSize[static_cast<size_t>(i)] = text ? 256 : 64;
-            total += static_cast<size_t>(boundSize[static_cast<size_t>(i)]);
-        }
-        rowBuffer.assign(total, '\0');
-        for (long i = 0; i < count; ++i) {
-            const size_t k = static_cast<size_t>(i);
-            const SQLSMALLINT cType = fields.Item(i).ValueKind() == AdoVarType::ByteArray ? SQL_C_BINARY : SQL_C_CHAR;
-            if (!OdbcOk(SQLBindCol(stmt.Get(), static_cast<SQLUSMALLINT>(i + 1), cType, rowBuffer.data() + boundOffset[k],
-                                   boundSize[k], &indicators[k])))
-                boundSize[k] = 0;  // read through SQLGetData instead
-        }
-    }
-
-    // Reads a text (SQL_C_CHAR) or binary value in chunks. False for NULL.
-    bool ReadLong(SQLUSMALLINT col, SQLSMALLINT cType, std::string* out)
-    {
-        const size_t terminator = cType == SQL_C_CHAR ? 1 : 0;
-        out->clear();
-        for (;;) {
-            SQLLEN indicator = 0;
-            SQLRETURN rc = SQLGetData(stmt.Get(), col, cType, chunk.data(), static_cast<SQLLEN>(chunk.size()),
-                                      &indicator);
-            if (rc == SQL_NO_DATA)
-                return true;  // every part has been read
-            if (!OdbcOk(rc))
-                Fail(kFetch, "A value of column " + fields.Item(col - 1).Name() + " could not be read.");
-            if (indicator == SQL_NULL_DATA)
-                return false;
-            const size_t room = chunk.size() - terminator;
-            const bool more = rc == SQL_SUCCESS_WITH_INFO &&
-                              (indicator == SQL_NO_TOTAL || static_cast<size_t>(indicator) > room);
-            if (!more) {
-                out->append(chunk.data(), std::min(static_cast<size_t>(indicator), room));
-                return true;
-            }
-            out->append(chunk.data(), room);
-            // The rest is of known length: fetch it in one more call.
-            if (indicator != SQL_NO_TOTAL && static_cast<size_t>(indicator) > room) {
-                const size_t rest = static_cast<size_t>(indicator) - room;
-                if (rest + terminator > chunk.size())
-                    chunk.resize(rest + terminator);
-            } else if (chunk.size() < (1u << 20)) {
-                chunk.resize(chunk.size() * 2);
-            }
-        }
-    }
-
-    // Reads a fixed-size value; false for NULL.
-    bool ReadFixed(SQLUSMALLINT col, SQLSMALLINT cType, void* target, SQLLEN size)
-    {
-        SQLLEN indicator = 0;
-        SQLRETURN rc = SQLGetData(stmt.Get(), col, cType, target, size, &indicator);
-        if (!OdbcOk(rc))
-            Fail(kFetch, "A value of column " + fields.Item(col - 1).Name() + " could not be read.");
-        return indicator != SQL_NULL_DATA;
-    }
-
-    [[noreturn]] void ConversionFailed(const AdoField& field, const std::string& why)
-    {
-        throw AdoException(AdoCode::ConversionFailed, kFetch,
-                           "The value of column " + field.Name() + " could not be converted (" + why + ").");
-    }
-
-    // Reads the current row's value of `field` into `target`, reusing the
-    // target's text buffer.
-    void ReadValue(const AdoField& field, AdoVariant& target)
-    {
-        const size_t k = static_cast<size_t>(field.Index());
-        if (k < boundSize.size() && boundSize[k] != 0 && ReadBound(field, k, target))
-            return;
-        switch (field.ValueKind()) {
-        case AdoVarType::String:
-        case AdoVarType::ByteArray: {
-            const SQLUSMALLINT col = static_cast<SQLUSMALLINT>(field.Index() + 1);
-            const SQLSMALLINT cType = field.ValueKind() == AdoVarType::String ? SQL_C_CHAR : SQL_C_BINARY;
-            if (!ReadLong(col, cType, &target.ResetText(field.ValueKind())))
-                target = AdoVariant::Null();
-            return;
-        }
-        default:
-            target = ReadFixedValue(field);
-            return;
-        }
-    }
-
-    // Takes the value of bound column k from its buffer; false when it must
-    // be read again with SQLGetData (cut off by the buffer, or a text form
-    // this layer leaves to the driver).
-    bool ReadBound(const AdoField& field, size_t k, AdoVariant& target)
-    {
-        const SQLLEN indicator = indicators[k];
-        if (indicator == SQL_NULL_DATA) {
-            target = AdoVariant::Null();
-            return true;
-        }
-        const bool binary = field.ValueKind() == AdoVarType::ByteArray;
-        const SQLLEN room = boundSize[k] - (binary ? 0 : 1);
-        if (indicator == SQL_NO_TOTAL || indicator < 0 || indicator > room)
-            return false;
-        const char* text = rowBuffer.data() + boundOffset[k];
-        const size_t length = static_cast<size_t>(indicator);
-        switch (field.ValueKind()) {
-        case AdoVarType::String:
-        case AdoVarType::ByteArray:
-            target.ResetText(field.ValueKind()).assign(text, length);
-            return true;
-        case AdoVarType::Decimal:
-        case AdoVarType::Currency:
-            target = DecimalFromText(field, std::string(text, length));
-            return true;
-        default:
-            break;
-        }
-        const AdoTextParse parse = AdoParseFixedText(field.ValueKind(), field.SqlType(), text, length, &target);
-        if (parse == AdoTextParse::Parsed)
-            return true;
-        const std::string shown(text, length);
-        if (parse == AdoTextParse::OutOfRange)
-            ConversionFailed(field, "out of range: \"" + shown + "\"");
-        // Another text form: the driver converts it. A driver that answers
-        // NULL for a value that is there could not convert it, and a value
-        // must never silently become empty; an empty (or blank) text in a
-        // number or date column is the source's way of writing "no value".
-        target = ReadFixedValue(field);
-        if (target.IsNull() && shown.find_first_not_of(" \t") != std::string::npos)
-            ConversionFailed(field, "not a value of the column's type: \"" + shown + "\"");
-        return true;
-    }
-
-    AdoVariant DecimalFromText(const AdoField& field, const std::string& text)
-    {
-        AdoDecimal d;
-        std::string why;
-        if (!AdoDecimal::FromText(text, &d, &why))
-            ConversionFailed(field, why);
-        if (field.ValueKind() == AdoVarType::Decimal)
-            return AdoVariant::Decimal(d);
-        return AdoVariant::Currency(ToCurrency(field, d));
-    }
-
-    AdoVariant ReadFixedValue(const AdoField& field)
-    {
-        const SQLUSMALLINT col = static_cast<SQLUSMALLINT>(field.Index() + 1);
-        switch (field.ValueKind()) {
-        case AdoVarType::I1:
-        case AdoVarType::I2:
-        case AdoVarType::I4:
-        case AdoVarType::I8:
-        case AdoVarType::Int: {
-            SQLBIGINT v = 0;
-            if (!ReadFixed(col, SQL_C_SBIGINT, &v, sizeof v))
-                return AdoVariant::Null();
-            return AdoVariant::Integer(AdoWidenSigned(field.ValueKind(), v), v);
-        }
-        case AdoVarType::UI1:
-        case AdoVarType::UI2:
-        case AdoVarType::UI4:
-        case AdoVarType::UI8:
-        case AdoVarType::UInt: {
-            SQLUBIGINT v = 0;
-            if (!ReadFixed(col, SQL_C_UBIGINT, &v, sizeof v))
-                return AdoVariant::Null();
-            return AdoVariant::Unsigned(AdoWidenUnsigned(field.ValueKind(), v), v);
-        }
-        case AdoVarType::R4:
-        case AdoVarType::R8: {
-            SQLDOUBLE v = 0;
-            if (!ReadFixed(col, SQL_C_DOUBLE, &v, sizeof v))
-                return AdoVariant::Null();
-            return AdoVariant::Real(field.ValueKind(), v);
-        }
-        case AdoVarType::Bool: {
-            SQLBIGINT v = 0;
-            if (!ReadFixed(col, SQL_C_SBIGINT, &v, sizeof v))
-                return AdoVariant::Null();
-            return AdoVariant::Boolean(v != 0);
-        }
-        case AdoVarType::Decimal:
-        case AdoVarType::Currency: {
-            std::string text;
-            if (!ReadLong(col, SQL_C_CHAR, &text))
-                return AdoVariant::Null();
-            return DecimalFromText(field, text);
-        }
-        case AdoVarType::Date:
-            return ReadDate(field, col);
-        default: {
-            std::string text;
-            if (!ReadLong(col, SQL_C_CHAR, &text))
-                return AdoVariant::Null();
-            return AdoVariant::String(std::move(text));
-        }
-        }
-    }
-
-    int64_t ToCurrency(const AdoField& field, const AdoDecimal& d)
-    {
-        // Currency has four decimals; the exact value is scaled, rounding a
-        // fifth decimal half away from zero.
-        unsigned __int128 m = (static_cast<unsigned __int128>(d.hi32) << 64) | d.lo64;
-        int scale = d.scale;
-        for (; scale < 4; ++scale) {
-            if (m > (static_cast<unsigned __int128>(1) << 100))
-                ConversionFailed(field, "currency value out of range");
-            m *= 10;
-        }
-        for (; scale > 4; --scale)
-            m = scale == 5 ? (m + 5) / 10 : m / 10;
-        if (m > static_cast<unsigned __int128>(INT64_MAX))
-            ConversionFailed(field, "currency value out of range");
-        const int64_t v = static_cast<int64_t>(m);
-        return d.negative ? -v : v;
-    }
-
-    AdoVariant ReadDate(const AdoField& field, SQLUSMALLINT col)
-    {
-        AdoDateTime t;
-        if (field.SqlType() == SQL_TYPE_TIME || field.SqlType() == SQL_TIME) {
-            // A time of day alone sits on day 0 of the day count.
-            SQL_TIME_STRUCT v{};
-            if (!ReadFixed(col, SQL_C_TYPE_TIME, &v, sizeof v))
-                return AdoVariant::Null();
-            t.year = 1899;
-            t.month = 12;
-            t.day = 30;
-            t.hour = static_cast<uint8_t>(v.hour);
-            t.minute = static_cast<uint8_t>(v.minute);
-            t.second = static_cast<uint8_t>(v.second);
-            return AdoVariant::Date(t);
-        }
-        SQL_TIMESTAMP_STRUCT v{};
-        if (!ReadFixed(col, SQL_C_TYPE_TIMESTAMP, &v, sizeof v))
-            return AdoVariant::Null();
-        t.year = static_cast<int16_t>(v.year);
-        t.month = static_cast<uint8_t>(v.month);
-        t.day = static_cast<uint8_t>(v.day);
-        t.hour = static_cast<uint8_t>(v.hour);
-        t.minute = static_cast<uint8_t>(v.minute);
-        t.second = static_cast<uint8_t>(v.second);
-        t.millisecond = static_cast<uint16_t>(v.fraction / 1000000);
-        return AdoVariant::Date(t);
-    }
-
     // Fetches the next row; false at the end of the data. A failed fetch
     // throws: it must never look like the end.
     bool Fetch()
@@ -390,8 +114,15 @@ struct AdoRecordset::Impl
     void ReadRow(Iterator row)
     {
         const long count = fields.Count();
-        for (long i = 0; i < count; ++i, ++row)
-            ReadValue(fields.Item(i), *row);
+        try {
+            for (long i = 0; i < count; ++i, ++row)
+                reader.Read(fields.Item(i), *row);
+        } catch (const AdoException& e) {
+            if (!connection || e.Code() == AdoCode::ConversionFailed)
+                throw;
+            connection->SetErrors(e.Errors());
+            throw connection->Classify(e);
+        }
     }
 
     // Static cursor: every row, appended to `rows` (`current` is the
@@ -468,6 +199,11 @@ void AdoRecordset::SetCursorType(int cursorType)
     m_impl->cursorType = cursorType;
 }
 
+void AdoRecordset::SetAllowBinding(bool allow)
+{
+    m_impl->allowBinding = allow;
+}
+
 int AdoRecordset::CursorType() const
 {
     return m_impl->cursorType;
@@ -498,10 +234,12 @@ void AdoRecordset::Open(const std::string& source, AdoConnection& connection, in
                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(connection.CommandTimeout())), 0);
         d.Execute();
         d.Describe();
-        d.Bind(static_cast<SQLHDBC>(connection.NativeHandle()));
+        d.reader.Prepare(d.stmt.Get(), static_cast<SQLHDBC>(connection.NativeHandle()), d.fields,
+                         connection.TextMode(), d.allowBinding);
         if (d.buffered) {
             d.FetchAll();
             // All rows are here: the statement is not needed any more.
+            d.reader.Reset();
             d.stmt.Reset();
             d.MoveBuffered(0);
             d.bof = d.eof;
@@ -523,6 +261,7 @@ void AdoRecordset::Close()
     Impl& d = *m_impl;
     if (!d.open)
         return;
+    d.reader.Reset();
     d.stmt.Reset();
     if (d.connection)
         d.connection->Detach(this);
@@ -538,6 +277,7 @@ void AdoRecordset::Close()
 
 void AdoRecordset::ReleaseStatement()
 {
+    m_impl->reader.Reset();
     m_impl->stmt.Reset();
     m_impl->connection = nullptr;
 }

@@ -33,6 +33,10 @@ public:
     // Set before Open (Open's own argument replaces it). Rows of a static
     // cursor are always held on the client side.
     void SetCursorType(int cursorType);
+    // Set before Open. Off: every value is read with SQLGetData in column
+    // order, as drivers need that allow neither bound columns nor reads in
+    // any order; the layer chooses that path itself for such drivers.
+    void SetAllowBinding(bool allow);
     int CursorType() const;
 
     // Runs `source` (SQL text) on `connection` and positions on the first

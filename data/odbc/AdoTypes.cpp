@@ -2,6 +2,8 @@
 // is described and read.
 #include "data/odbc/AdoTypes.h"
 
+#include "data/odbc/AdoValueText.h"
+
 #include <sql.h>
 #include <sqlext.h>
 
@@ -36,6 +38,9 @@ const SqlTypeRow kSqlTypes[] = {
     {SQL_TIME, {adDBTime, AdoVarType::Date}, {adDBTime, AdoVarType::Date}},
     {SQL_TYPE_TIMESTAMP, {adDBTimeStamp, AdoVarType::Date}, {adDBTimeStamp, AdoVarType::Date}},
     {SQL_TIMESTAMP, {adDBTimeStamp, AdoVarType::Date}, {adDBTimeStamp, AdoVarType::Date}},
+    // SQL Server's time and datetimeoffset (the wall-clock time is kept).
+    {kSqlSsTime2, {adDBTime, AdoVarType::Date}, {adDBTime, AdoVarType::Date}},
+    {kSqlSsTimestampOffset, {adDBTimeStamp, AdoVarType::Date}, {adDBTimeStamp, AdoVarType::Date}},
     {SQL_CHAR, {adChar, AdoVarType::String}, {adChar, AdoVarType::String}},
     {SQL_VARCHAR, {adVarChar, AdoVarType::String}, {adVarChar, AdoVarType::String}},
     {SQL_LONGVARCHAR, {adLongVarChar, AdoVarType::String, true}, {adLongVarChar, AdoVarType::String, true}},
@@ -63,6 +68,17 @@ AdoTypeMapping AdoMapSqlType(int sqlType, bool isUnsigned, const std::string& ty
         const std::string name = Lower(typeName);
         if (name == "money" || name == "smallmoney")
             return {adCurrency, AdoVarType::Currency};
+    }
+    // Older protocol versions send SQL Server's date and time types as
+    // text; the type name still tells what the values are.
+    if (AdoDateArrivesAsText(sqlType) && sqlType != kSqlSsTime2 && sqlType != kSqlSsTimestampOffset) {
+        const std::string name = Lower(typeName);
+        if (name == "date")
+            return {adDBDate, AdoVarType::Date};
+        if (name == "time")
+            return {adDBTime, AdoVarType::Date};
+        if (name == "datetime2" || name == "datetimeoffset" || name == "datetime" || name == "smalldatetime")
+            return {adDBTimeStamp, AdoVarType::Date};
     }
     for (const SqlTypeRow& row : kSqlTypes) {
         if (row.sqlType == sqlType)

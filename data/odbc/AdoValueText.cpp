@@ -61,9 +61,27 @@ bool ParseTime(const char* text, size_t length, size_t pos, AdoDateTime* t)
     return true;
 }
 
+// Length of the text without a trailing time-zone offset ("+02:00",
+// " -05:00", "Z") after a time that starts at `timeStart`.
+size_t WithoutOffset(const char* text, size_t length, size_t timeStart)
+{
+    for (size_t i = timeStart + 5; i < length; ++i) {
+        if (text[i] == '+' || text[i] == '-' || text[i] == 'Z') {
+            size_t end = i;
+            while (end > timeStart && text[end - 1] == ' ')
+                --end;
+            return end;
+        }
+    }
+    return length;
+}
+
 bool ParseDate(int sqlType, const char* text, size_t length, AdoDateTime* t)
 {
-    if (sqlType == SQL_TYPE_TIME || sqlType == SQL_TIME) {
+    const bool timeOfDay = sqlType == SQL_TYPE_TIME || sqlType == SQL_TIME || sqlType == kSqlSsTime2 ||
+                           (length >= 3 && text[2] == ':');
+    if (timeOfDay) {
+        length = WithoutOffset(text, length, 0);
         if (length < 8)
             return false;
         t->year = 1899;
@@ -82,7 +100,7 @@ bool ParseDate(int sqlType, const char* text, size_t length, AdoDateTime* t)
     t->day = static_cast<uint8_t>(d);
     if (length == 10)
         return true;
-    return text[10] == ' ' && ParseTime(text, length, 11, t);
+    return (text[10] == ' ' || text[10] == 'T') && ParseTime(text, WithoutOffset(text, length, 11), 11, t);
 }
 
 // An integer column may hold a float (SQLite keeps what it is given); the
@@ -161,6 +179,23 @@ AdoTextParse AdoParseFixedText(AdoVarType kind, int sqlType, const char* text, s
     }
     default:
         return AdoTextParse::NotParsed;
+    }
+}
+
+bool AdoDateArrivesAsText(int sqlType)
+{
+    switch (sqlType) {
+    case kSqlSsTime2:
+    case kSqlSsTimestampOffset:
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
+        return true;
+    default:
+        return false;
     }
 }
 

@@ -20,11 +20,24 @@ enum class AdoTextParse {
 // *out. Accepted forms: integers as plain digits with an optional "-";
 // floats as the shortest form that reads back exactly (also exponents);
 // flags as integers (non-zero is true); dates as "yyyy-mm-dd", optionally
-// followed by " hh:mm", seconds ":ss" and a fraction (milliseconds kept,
-// finer digits dropped), times as "hh:mm:ss". Anything else (blanks, a "+",
+// followed by " hh:mm" (or "Thh:mm"), seconds ":ss" and a fraction
+// (milliseconds kept, finer digits dropped) and a time-zone offset
+// ("+02:00", "-05:00", "Z"; dropped: the wall-clock time is kept), times as
+// "hh:mm:ss" with an optional fraction (any text that starts "hh:" is a
+// time of day, which is how text columns deliver SQL Server times). Anything else (blanks, a "+",
 // another date layout, out-of-range date parts) is NotParsed and *out is
 // left alone.
 AdoTextParse AdoParseFixedText(AdoVarType kind, int sqlType, const char* text, size_t length, AdoVariant* out);
+
+// SQL Server's time (SQL_SS_TIME2) and datetimeoffset (SQL_SS_TIMESTAMPOFFSET)
+// types, which drivers describe with these codes of their own.
+constexpr int kSqlSsTime2 = -154;
+constexpr int kSqlSsTimestampOffset = -155;
+
+// True when a date column of `sqlType` is read as the driver's text and
+// parsed here: SQL Server's own time types, and date columns the driver
+// reports as text (older protocol versions send dates as ISO text).
+bool AdoDateArrivesAsText(int sqlType);
 
 // The kind that holds v whole: `declared` when v fits in it, else I4 or I8.
 // (SQLite lets any integer into any integer column.)

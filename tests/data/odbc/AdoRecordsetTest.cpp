@@ -172,8 +172,13 @@ TEST_F(AdoRecordsetTest, LongAndEightBitValuesAreReadWhole)
     m_source.Exec("CREATE TABLE m (id INTEGER, memo TEXT, blob BLOB, name VARCHAR(10));"
                   "INSERT INTO m VALUES (1, '" + longText + "', zeroblob(100000), '" + longText + "');"
                   "INSERT INTO m VALUES (2, '" + eightBit + "', x'', '" + eightBit + "');");
+    // Also without bound columns, the only path for drivers that read
+    // values in column order alone.
+    for (const bool binding : {true, false})
     for (int cursor : {adOpenStatic, adOpenForwardOnly}) {
+        SCOPED_TRACE(std::string(binding ? "bound" : "SQLGetData only") + ", cursor " + std::to_string(cursor));
         AdoRecordset rs;
+        rs.SetAllowBinding(binding);
         rs.Open("SELECT memo, blob, name FROM m ORDER BY id", m_connection, cursor);
         AdoField& memo = rs.Fields().Item(0L);
         AdoField& blob = rs.Fields().Item(1L);

@@ -41,6 +41,16 @@ TEST(AdoValueText, ParsesTheDriversTextForms)
         {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 08:05:00.5", AdoVariant::Date(Dt(2009, 3, 15, 8, 5, 0, 500))},
         {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 08:05", AdoVariant::Date(Dt(2009, 3, 15, 8, 5))},
         {AdoVarType::Date, SQL_TYPE_TIME, "08:05:07", AdoVariant::Date(Dt(1899, 12, 30, 8, 5, 7))},
+        // SQL Server's time and datetimeoffset as their driver's text: the
+        // wall-clock time is kept, the offset dropped.
+        {AdoVarType::Date, kSqlSsTime2, "08:05:07.1234567", AdoVariant::Date(Dt(1899, 12, 30, 8, 5, 7, 123))},
+        {AdoVarType::Date, kSqlSsTimestampOffset, "2009-03-15 08:05:00.0000000 +02:00",
+         AdoVariant::Date(Dt(2009, 3, 15, 8, 5))},
+        {AdoVarType::Date, kSqlSsTimestampOffset, "2009-03-15 23:30:00 -05:00", AdoVariant::Date(Dt(2009, 3, 15, 23, 30))},
+        // Dates of older protocol versions arrive in text columns.
+        {AdoVarType::Date, SQL_WVARCHAR, "2009-03-15", AdoVariant::Date(Dt(2009, 3, 15))},
+        {AdoVarType::Date, SQL_WVARCHAR, "2009-03-15T08:05:00Z", AdoVariant::Date(Dt(2009, 3, 15, 8, 5))},
+        {AdoVarType::Date, SQL_WVARCHAR, "08:05:07.5", AdoVariant::Date(Dt(1899, 12, 30, 8, 5, 7, 500))},
     };
     for (const Case& c : cases) {
         AdoVariant v;

@@ -1,0 +1,71 @@
+// AdoValueReader: turns the values of a fetched row into AdoVariants. It
+// decides, once per statement, how each column travels from the driver
+// (bound buffers or SQLGetData, text as bytes or as wide characters) and
+// decodes what arrives: numbers and dates from the driver's text, exact
+// decimals and currency, long values in chunks, wide text converted to the
+// bridge's 8-bit code page. The recordset only runs statements and fetches
+// rows; every decision about a value's form is made here.
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <string>
+#include <vector>
+
+#include "data/odbc/AdoField.h"
+#include "data/odbc/AdoVariant.h"
+
+// How character columns are read.
+enum class AdoTextMode {
+    Bytes,  // SQL_C_CHAR: the bytes as the driver hands them over
+    Wide,   // SQL_C_WCHAR, converted to the bridge's code page
+};
+
+class AdoValueReader
+{
+public:
+    // Prepares reading the columns `fields` of `stmt`, after the statement
+    // ran and its columns were described. Columns are bound to buffers only
+    // when the driver lets SQLGetData read bound columns in any order
+    // (SQL_GETDATA_EXTENSIONS of `dbc`) and `allowBinding` is set; otherwise
+    // every value is read with SQLGetData, in column order.
+    void Prepare(SQLHSTMT stmt, SQLHDBC dbc, const AdoFields& fields, AdoTextMode textMode, bool allowBinding = true);
+    // Forgets the statement and the bindings.
+    void Reset();
+
+    // Reads the fetched row's value of `field` into `target`, reusing the
+    // target's text buffer. Throws AdoException with the driver's
+    // diagnostics, or ConversionFailed for a value that is not of its
+    // column's kind.
+    void Read(const AdoField& field, AdoVariant& target);
+
+    // True when the columns are bound (the fast path).
+    bool Bound() const { return !m_boundSize.empty() && m_boundSize.front() != 0; }
+
+    // An exact decimal or currency value from a driver's decimal text.
+    // Digits beyond what an exact decimal holds (more than 28 significant
+    // digits, as DECIMAL(38) allows) keep the value as its text, so none is
+    // lost. Throws ConversionFailed naming `column` for a text that is no
+    // number, or currency out of range.
+    static AdoVariant DecimalFromText(const std::string& column, AdoVarType kind, const std::string& text);
+
+private:
+    [[noreturn]] void Fail(const AdoField& field);
+    bool ReadLong(const AdoField& field, SQLSMALLINT cType, std::string* out);
+    bool ReadWide(const AdoField& field, std::string* out);
+    bool ReadFixed(const AdoField& field, SQLSMALLINT cType, void* target, SQLLEN size);
+    bool ReadBound(const AdoField& field, size_t k, AdoVariant& target);
+    AdoVariant ReadFixedValue(const AdoField& field);
+    AdoVariant ReadDate(const AdoField& field);
+    AdoVariant ParsedOrFailed(const AdoField& field, const std::string& text);
+    bool IsWideText(const AdoField& field) const;
+
+    SQLHSTMT m_stmt = SQL_NULL_HSTMT;
+    AdoTextMode m_textMode = AdoTextMode::Bytes;
+    std::vector<char> m_chunk = std::vector<char>(4096);
+    std::vector<char> m_rowBuffer;
+    std::vector<size_t> m_boundOffset;
+    std::vector<SQLLEN> m_boundSize;  // all 0: nothing is bound
+    std::vector<SQLLEN> m_indicators;
+};
