@@ -49,7 +49,10 @@ bool BridgeTaskBase::BeginExecute(ParamMap parameters, int flags, QString& error
             emit writeProgress(QStringLiteral("end_progress"), -1);
             return false;
         }
-        Log(7, XString("PDE Folder is: ") + m_pdeFolder.GetPath());
+        // The folder's bytes are UTF-8; the log shows them as the user typed them.
+        emit writeLog(7, QStringLiteral("PDE Folder is: ") +
+                             QString::fromUtf8(m_pdeFolder.GetPath(), m_pdeFolder.GetLength()),
+                      QString());
         // Temporary files of a run that was killed before it could clean up.
         const int leftovers = ExportCommit::RemoveLeftovers(m_pdeFolder);
         if (leftovers > 0)
