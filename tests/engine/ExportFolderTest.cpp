@@ -98,6 +98,42 @@ TEST_F(ExportFolder, ASecondRunIntoAFolderInUseFailsAtOnceAndTouchesNothing)
     EXPECT_EQ(Run(m_export).exitCode, 0);
 }
 
+TEST_F(ExportFolder, TwoRunsStartedTogetherIntoOneFolderOneFailsAtOnce)
+{
+    Generate(3000);
+    // Two schools into one folder, the second 0.3 s after the first, as two
+    // importer requests would start them.
+    const std::string a = m_work.filePath("a").toStdString();
+    const std::string b = m_work.filePath("b").toStdString();
+    std::vector<std::string> first = Arguments(m_export);
+    std::vector<std::string> second = Arguments(m_export);
+    second[4] = "--school=0202";
+    std::string script = "\"$0\"";
+    for (const std::string& argument : first)
+        script += " '" + argument + "'";
+    script += " >" + a + ".out 2>&1 & first=$!; sleep 0.3; \"$0\"";
+    for (const std::string& argument : second)
+        script += " '" + argument + "'";
+    script += " >" + b + ".out 2>&1; echo $? >" + b + ".rc; wait $first; echo $? >" + a + ".rc";
+    std::vector<std::string> environment = m_source.Environment();
+    environment.push_back("HOME=" + m_work.path().toStdString());
+    const ChildResult shell =
+        RunChildProcess("/bin/sh", {"-c", script, kBridge}, environment, m_work.path().toStdString());
+    ASSERT_TRUE(shell.started);
+
+    const QByteArray secondOutput = ReadWholeFile(b + ".out");
+    if (ReadWholeFile(b + ".rc").trimmed() == "0")
+        GTEST_SKIP() << "the first run ended before the second started";
+    EXPECT_EQ(ReadWholeFile(a + ".rc").trimmed(), QByteArray("0")) << ReadWholeFile(a + ".out").left(2000).toStdString();
+    EXPECT_EQ(ReadWholeFile(b + ".rc").trimmed(), QByteArray("1"));
+    EXPECT_TRUE(secondOutput.contains("another extraction is running in")) << secondOutput.left(2000).toStdString();
+    // The folder is the first run's alone: its school in the record and the
+    // status file of a success.
+    EXPECT_TRUE(ReadWholeFile(m_export + "/SchoolConfig.xml").contains(
+        QByteArray("LastSchoolNumberValue=\"") + demo::school::kMainBuilding + "\""));
+    EXPECT_TRUE(ReadWholeFile(m_export + "/" + kStatusFile).contains("\tSucceeded\tSucceeded\r\n"));
+}
+
 TEST_F(ExportFolder, LinksPlantedAtTheRunsNamesAreNeverWrittenThrough)
 {
     Generate();
