@@ -2,6 +2,8 @@
 // export columns, the hooks and the connection-test message.
 #include "data/DataAccessBase.h"
 
+#include "util/DelimitedTextWriter.h"
+
 #include "data/DatabaseTypes.h"
 #include "export/ExportColumn.h"
 #include "util/XException.h"
@@ -138,14 +140,108 @@ void DataAccessBase::CreateStudentAttendanceFromDB(bool useFilter)
     CreateStudentPeriodAttendanceFromDB(useFilter);
 }
 
-void DataAccessBase::CreateStudentDailyAttendanceFromDB(bool)
+void DataAccessBase::CreateStudentDailyAttendanceFromDB(bool useFilter)
 {
-    LogAndThrow(3, "Reading the cached daily attendance is not available in this version of the bridge.");
+    ExportCachedAttendance(true, useFilter);
 }
 
-void DataAccessBase::CreateStudentPeriodAttendanceFromDB(bool)
+void DataAccessBase::CreateStudentPeriodAttendanceFromDB(bool useFilter)
 {
-    LogAndThrow(3, "Reading the cached period attendance is not available in this version of the bridge.");
+    ExportCachedAttendance(false, useFilter);
+}
+
+void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
+{
+    const XString table = daily ? AttendanceCache::DailyTable : AttendanceCache::PeriodTable;
+    const char* const method = daily ? "CreateStudentDailyAttendanceFromDB" : "CreateStudentPeriodAttendanceFromDB";
+    const char* const reference = AttendanceCache::ReferenceColumn(table);
+    const XString special = daily ? "AttTimeFrameRef" : "AttPerRef";
+
+    if (!AttendanceTableExists(table)) {
+        PutJobText(daily ? "Daily Attendance Table does not exist, skipping"
+                         : "Period Attendance Table does not exist, skipping");
+        return;
+    }
+    Log(7, daily ? "Exporting Daily Attendance from DB" : "Exporting Period Attendance from DB");
+    if (!daily && m_periodReferenceHeaders.empty()) {
+        m_periodReferenceHeaders.insert("AttPerRef");
+        Log(8, "CreateStudentPeriodAttendanceFromDB: Either no data returned or No Period Timeframe "
+               "header set, assuming AttPerRef");
+    }
+    // The marks below stay uncommitted until the update file carrying these
+    // rows is on its final name (PDEWriter::FinishUpdate).
+    sqlite::Database& db = Cache().Database();
+    if (!Cache().InTransaction())
+        Cache().Begin();
+
+    const std::set<XString> headers = daily ? m_dailyReferenceHeaders : m_periodReferenceHeaders;
+    for (const XString& header : headers) {
+        StartTable(daily ? "Cached Daily Attendance" : "Cached Period Attendance",
+                   daily ? "StudentDailyAtt.pef" : "StudentPeriodAtt.pef", 0);
+        for (const char* name : {"AttStdRef", "AttDate", header.c_str(), "AttAttCodeRef", "AttAttReasonRef",
+                                 "AttExcused", "AttAbs", "AttTardy", "AttTruant", "AttDiscipline"})
+            AddColumn(nullptr, XString(), ValueFunction(), name);
+        DelimitedTextWriter& output = BeginUpdateSection();
+
+        const bool isSpecial = header == special;
+        const char* headerTest = isSpecial ? "(header = ?5 OR header = '')" : "header = ?5";
+        XString statement;
+        statement.Format("SELECT stdkey, attdate, reason, excused, absent, tardy, truant, discipline, %s, "
+                         "oldcode, newcode FROM %s WHERE newcode IS NOT NULL AND (newcode <> oldcode OR "
+                         "oldcode IS NULL) AND %s",
+                         reference, table.c_str(),
+                         isSpecial ? "(header = '%q' OR header = '')" : "header = '%q'");
+        int32_t count = 0;
+        try {
+            sqlite::Query select(db);
+            select.PrepareFormat(statement.c_str(), header.c_str());
+            Log(9, XString("Attendance Query: ") + select.Sql());
+            sqlite::Query mark(db);
+            mark.PrepareFormat("UPDATE %s SET oldcode=newcode WHERE stdkey=?1 AND attdate=?2 AND %s=?3 "
+                               "AND newcode=?4 AND %s",
+                               table.c_str(), reference, headerTest);
+            // A NULL column of an older cache reads as empty text.
+            auto text = [&](int index) { const char* v = select.StringColumn(index); return XString(v ? v : ""); };
+            while (select.Step()) {
+                ++count;
+                const XString student = text(0);
+                const XString dateText = text(1);
+                XDate date;
+                date.Parse("YYYY-MM-DD", dateText);
+                if (useFilter && !StudentFilter(student))
+                    continue;
+                const XString referenceValue = text(8);
+                const XString newCode = text(10);
+                output.WriteField(student);
+                output.WriteField(date.Format(DateFormat()));
+                output.WriteField(referenceValue);
+                output.WriteField(newCode);
+                for (int column = 2; column <= 7; ++column)
+                    output.WriteField(text(column));
+                output.EndLine();
+
+                mark.Bind(1, student);
+                mark.Bind(2, dateText);
+                mark.Bind(3, referenceValue);
+                mark.Bind(4, newCode);
+                mark.Bind(5, header);
+                mark.Step();
+                mark.Reset();
+            }
+        } catch (const XException& e) {
+            // Rows written but left unmarked, or marked but missing from the
+            // file, would be exported twice or never: the run fails and the
+            // update file is thrown away with the marks.
+            LogAndThrow(3, XString(method) + " Error: " + e.what());
+        }
+        Log(8, "Students: Total:" + XString(m_studentTotal));
+        Log(8, "Students: Total After Filter:" + XString(m_studentTotalAfterFilter));
+        Log(8, "Attendance Query: Wrote" + XString(count) + " records.");
+
+        EndUpdateSection();
+        SetExportedUpdate(XDate::Today(), XDateTime::Now());
+        EndTable();
+    }
 }
 
 void DataAccessBase::OnTableEnd()

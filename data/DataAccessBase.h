@@ -70,6 +70,10 @@ public:
     virtual void CreateStudentDailyAttendanceFromDB(bool useFilter);
     virtual void CreateStudentPeriodAttendanceFromDB(bool useFilter);
 
+    // Writes the changed rows of one cache table as update-file sections, one
+    // per reference header, and marks them exported (uncommitted).
+    void ExportCachedAttendance(bool daily, bool useFilter);
+
     // ---- the reading, implemented by ODBCDataAccess ----
 
     virtual bool OpenCurrentQuery() = 0;
@@ -140,6 +144,4 @@ protected:
     // Attendance reading state.
     int32_t m_studentTotal = 0;
     int32_t m_studentTotalAfterFilter = 0;
-    std::set<XString> m_dailyReferenceHeaders{"AttTimeFrameRef"};
-    std::set<XString> m_periodReferenceHeaders;
 };

@@ -41,15 +41,11 @@ bool ExpEngine::Execute(ParamMap parameters, int flags, QString& errorText)
 {
     Q_UNUSED(errorText);
     Log(7, "Starting Execution...", "ExpEngine::Execute");
-    if ((flags & 2) != 0) {
-        // Refused before anything is read or written, so a run that asks for
-        // attendance never ends with only half of what it asked for.
-        LogAndThrow(3, "The attendance update export (attendance cache and update file) is not "
-                       "built yet; run with --demo to export the tables only.");
-    }
     PrepareRun(parameters);
     if ((flags & 1) != 0)
         RunFullExport();
+    if ((flags & 2) != 0)
+        RunUpdateExport();
     ExportComplete();
     return true;
 }

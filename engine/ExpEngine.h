@@ -22,9 +22,8 @@ public:
     explicit ExpEngine(QObject* parent = nullptr);
     ~ExpEngine() override;
 
-    // The run: connects, builds the included-students list and produces the
-    // export tables (flag 1). The attendance update (flag 2) is not built
-    // yet: a run that asks for it fails before anything is read or written.
+    // The run: connects, builds the included-students list, produces the
+    // export tables (flag 1) and the attendance update file (flag 2).
     bool Execute(ParamMap parameters, int flags, QString& errorText) override;
 
     // The run's first steps: reads the settings, finds the live school year
@@ -78,6 +77,12 @@ public:
     void CreateStudentMedicalHistory();
     void CreateStudentNotes();
 
+    // The attendance update export: absences into the cache, changed cached
+    // rows into a new update file.
+    void RunUpdateExport();
+    void CreateStudentDailyAttendance(const XDate& from, const XDate& to);
+    void CreateStudentPeriodAttendance(const XDate& from, const XDate& to);
+
 protected:
     // A value function of this engine or of the data-access layer.
     using EngineValue = XString (ExpEngine::*)();
@@ -122,6 +127,8 @@ protected:
     XString StaffLookupValue();
     XString CalendarReferenceValue();
     XString PhoneWithExtensionValue();
+    // "DAY": the time frame of a daily absence.
+    XString DayFrameValue();
 
     // Value functions of the scheduling, staff and grade tables (defined with
     // those tables).

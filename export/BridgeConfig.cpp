@@ -106,7 +106,13 @@ XFileSpec GetGlobalFolder(const XFileSpec& folder)
 {
     bool found = false;
     const XString text = ReadValue(folder, "GlobalFolder", "GlobalFolderValue", found);
-    return text.IsEmpty() ? XFileSpec() : XFileSpec(text);
+    if (text.IsEmpty())
+        return XFileSpec();
+    // The setting names a folder, with or without its trailing backslash;
+    // read as a file path its last component would be lost.
+    XFileSpec global(text);
+    global.EnsureTrailingBackslash();
+    return global;
 }
 
 void ReadBridgeConfig(const XFileSpec& folder, BridgeConfigItems& items)

@@ -12,6 +12,7 @@
 // finds either the previous complete export or the new one, never a mix.
 #pragma once
 
+#include "cache/AttendanceCache.h"
 #include "export/BridgeTaskBase.h"
 #include "export/ExportColumn.h"
 #include "export/SISExpCustomField.h"
@@ -23,6 +24,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <vector>
 
 class DataAccessField;
@@ -63,8 +65,9 @@ public:
     // keeps it alive until FinishUpdate): opens it on a new
     // "Update YYYYMMDDHHNNSS.PDU" and writes its head.
     virtual void StartUpdate(DelimitedTextWriter* updateFile);
-    // Writes the timing block, closes the update file and moves it onto its
-    // final name.
+    // Writes the timing block and closes the update file, which goes in
+    // place with the run's other files. The marks of the attendance rows it
+    // carries are committed only after that (CommitExportedAttendance).
     virtual void FinishUpdate();
 
     // ---- data-access operations, implemented by the classes below ----
@@ -152,8 +155,57 @@ public:
         return [self, function]() { return (self->*function)(); };
     }
 
+    // ---- attendance cache ----
+
+    // Opens the attendance cache of `folder` (the PDE folder when `folder`
+    // does not exist) unless a cache is open already; false when it cannot
+    // be opened.
+    bool SetAttendanceDatabase(const XFileSpec& folder);
+    // Starts an attendance table of the cache instead of StartTable: opens
+    // the cache, creates the table, takes the stored update date (moved back
+    // by the overlap and with the new codes from there on blanked when
+    // `applyOverlap`) and opens the refresh transaction.
+    void StartAttTable(const XString& table, bool applyOverlap, bool endInclusive);
+    // Reads the declared attendance table window by window from the update
+    // date on and stores every row accepted by `rowFilter` in the cache, all
+    // in the transaction StartAttTable opened. Any error rolls the whole
+    // refresh back and is raised.
+    void WriteAttendanceTable(const XDate& schoolStart, const XDate& schoolEnd,
+                              const RowFilter& rowFilter, bool lastDay);
+    // Stores one record in the current attendance table; raises on failure.
+    int SaveAttendanceRecord(const AttendanceRecord& record);
+    // The next date window of the refresh from `cursor`; false for the last.
+    static bool NextAttendanceWindow(XDate& cursor, const XDate& schoolStart,
+                                     const XDate& schoolEnd, const XDate& today, bool lastDay,
+                                     XDate& windowStart, XDate& windowEnd);
+    // Closes the cache and deletes the PDE folder's cache file; raises when
+    // the file stays.
+    void DeleteAttendanceDatabase();
+    // Drops `table` of the open cache when AttendanceTableExpired says so.
+    void DropAttendanceTable(const XString& table);
+    bool AttendanceTableExists(const XString& table);
+    AttendanceCache& Cache() { return m_cache; }
+    const std::set<XString>& DailyReferenceHeaders() const { return m_dailyReferenceHeaders; }
+    const std::set<XString>& PeriodReferenceHeaders() const { return m_periodReferenceHeaders; }
+
+    // Commits the open cache transaction that marks exported rows. Runs
+    // after the run's files are in place (an after-commit action of
+    // CommitExport), so a run that fails before leaves every row to be
+    // exported again.
+    void CommitExportedAttendance();
+
     // ---- run bookkeeping ----
 
+    // True when SchoolConfig.xml does not match the current run (missing,
+    // not fourteen items, or a source item differs; each difference logged).
+    bool BridgeConfigChanged();
+    // The clean-up after a change of source: update files, the record, the
+    // PAT and DAT folders, AATP* and AATD* entries and the attendance caches.
+    void DeleteUpdateFiles(const XFileSpec& folder);
+    // Records that this run exported attendance up to `date`: the next save
+    // stores it (one day back) as where the next update export starts. Runs
+    // that never call it keep the stored date as it was.
+    void SetExportedUpdate(const XDate& date, const XDateTime& dateTime);
     // Writes SchoolConfig.xml in the PDE folder from the current state (as
     // part of the run's files, in place once CommitExport succeeds).
     void SaveBridgeConfig();
@@ -189,6 +241,11 @@ protected:
     // Removes the run's temporary files when a run fails.
     void AbandonRun() override;
 
+    // A section of the update file for the current table written by the
+    // caller itself: the head now, the footer at EndUpdateSection.
+    DelimitedTextWriter& BeginUpdateSection();
+    void EndUpdateSection();
+
     // Pragma settings of the header and update files.
     XString m_bridgeAlias;
     XString m_exportSource;
@@ -222,6 +279,17 @@ protected:
     XFileSpec m_securityFile;
     XFileSpec m_globalFolder;
     XString m_overlapText;
+    // The record's dates as the run found them (null after a change); a run
+    // that did not export attendance writes them back unchanged.
+    XDate m_storedUpdateDate;
+    XDateTime m_storedUpdateDateTime;
+    // Set when this run exported cached attendance and moved the update date.
+    bool m_updateDateSet = false;
+
+    // Reference headers the cache stored rows under, for the export of
+    // cached attendance.
+    std::set<XString> m_dailyReferenceHeaders{"AttTimeFrameRef"};
+    std::set<XString> m_periodReferenceHeaders;
 
     XDateTime m_startTime;
     XDateTime m_endTime;
@@ -249,4 +317,10 @@ private:
     bool m_updateMode = false;
     bool m_fullExportStarted = false;
     std::unique_ptr<ExportCommit> m_commit;
+
+    AttendanceCache m_cache;
+    XString m_attTable;
+    bool m_attEndInclusive = false;
+    bool m_untestedHeaderWarning = true;
+    void StoreAttendanceRow(AttendanceRecord& record);
 };

@@ -11,6 +11,7 @@
 #include "util/XFolderIterator.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -132,6 +133,20 @@ void PDEWriter::WriteSectionHead(DelimitedTextWriter& output, const SISExpHeader
     output.WriteRaw(table.JoinFieldNames() + kCrLf);
 }
 
+DelimitedTextWriter& PDEWriter::BeginUpdateSection()
+{
+    if (!m_currentTable || !m_updateMode || !m_updateFile)
+        LogAndThrow(2, "An update section was started without a declared table and an open update file.");
+    WriteSectionHead(*m_updateFile, *m_currentTable);
+    return *m_updateFile;
+}
+
+void PDEWriter::EndUpdateSection()
+{
+    if (m_updateFile)
+        m_updateFile->WriteRaw(XString("*") + kCrLf + kCrLf);
+}
+
 void PDEWriter::WriteTableEntry(DelimitedTextWriter& output, const SISExpHeader& table)
 {
     if (table.GetFieldCount() == 0)
@@ -242,10 +257,16 @@ void PDEWriter::FinishUpdate()
         throw;
     }
     m_updateFile = nullptr;
+    // The rows the file carries count as exported only once the file is
+    // where the importer looks for it, with the rest of the run.
+    RunCommit().AfterCommit([this]() { CommitExportedAttendance(); });
 }
 
 void PDEWriter::AbandonRun()
 {
+    // Marks of rows that never reached a finished update file, and a refresh
+    // cut short, are undone: the next run exports them again.
+    m_cache.Rollback();
     // The update file's writer belongs to the caller and may be gone by now;
     // only the unfinished files themselves are removed.
     if (m_commit)
@@ -307,12 +328,118 @@ void PDEWriter::CommitExport()
 
 void PDEWriter::StartPDEWriter()
 {
-    // The run's start reads the global folder kept in the record. The record
-    // is not compared with the current source here, so update files and the
-    // attendance cache of an earlier source are left as they are.
     Log(7, "Starting PDE Writer");
+    // The settings a user may edit in the record survive a clean-up: they
+    // are read before it and written back by the next save.
     m_globalFolder = GetGlobalFolder(m_pdeFolder);
+    m_overlapText = GetOverlapInDays(m_pdeFolder);
+    if (BridgeConfigChanged()) {
+        Log(7, "Bridge Configuration Changed.");
+        DeleteUpdateFiles(m_pdeFolder);
+        m_updateDate = XDate();
+    } else {
+        Log(7, "Bridge Configuration Did Not Change.");
+    }
+    m_storedUpdateDate = m_updateDate;
+    m_storedUpdateDateTime = m_updateDateTime;
+    m_updateDateSet = false;
     Log(7, XString("Import Folder: ") + m_pdeFolder.GetPath());
+}
+
+bool PDEWriter::BridgeConfigChanged()
+{
+    BridgeConfigItems items;
+    ReadBridgeConfig(m_pdeFolder, items);
+    if (items.size() != 14)
+        return true;
+
+    const struct { const char* element; const char* attribute; const char* word; XString current; } source[] = {
+        {"SIS", "SISValue", "SIS", m_bridgeAlias},
+        {"LastBridgeVersion", "LastBridgeVersionValue", "Version", AppInfo("appVersion_")},
+        {"LastSchoolNumber", "LastSchoolNumberValue", "School", m_schoolNumber},
+        {"LastDistrict", "LastDistrictValue", "District", m_district},
+        {"LastSchoolYear", "LastSchoolYearValue", "Year", m_schoolYear},
+        {"LastDSN", "LastDSNValue", "DSN", GetDataSource()},
+        {"LastMasterFile", "LastMasterFileValue", "MasterFile", m_masterFile.GetPath()},
+        {"LastMasterFolder", "LastMasterFolderValue", "MasterFolder", m_masterFolder.GetPath()},
+        {"LastSecurityFile", "LastSecurityFileValue", "Security File", m_securityFile.GetPath()},
+    };
+    bool changed = false;
+    for (const BridgeConfigItem& item : items) {
+        for (const auto& row : source) {
+            if (item.element.CompareNoCase(row.element) != 0 ||
+                item.attribute.CompareNoCase(row.attribute) != 0)
+                continue;
+            if (item.value.CompareNoCase(row.current) != 0) {
+                Log(7, XString(row.word) + " Changed. Old=" + item.value + " new=" + row.current);
+                changed = true;
+            }
+            break;
+        }
+    }
+    return changed;
+}
+
+void PDEWriter::DeleteUpdateFiles(const XFileSpec& folder)
+{
+    try {
+        Log(8, "DeleteUpdateFiles: Assigned import folder");
+        folder.PatternDelete("*.pdu");
+        Log(8, "Deleted pdu files");
+        Log(8, "Changed FileName to SchoolConfig");
+        const XFileSpec record = BridgeConfigSpec(folder);
+        if (record.Exists())
+            record.Delete();
+        Log(8, "Deleted SchoolConfig");
+
+        const XFileSpec parent = record.GetParent();
+        Log(8, "Got Parent Folder");
+        const struct { const char* name; const char* append; const char* found; const char* deleted; } subfolders[] = {
+            {"PAT", "Appended PAT", "Found PAT Folder", "Deleted PAT Folder"},
+            {"DAT", "Appended DAT Folder", "Found DAT Folder", "Deleted DAT Folder"},
+        };
+        for (const auto& sub : subfolders) {
+            if (sub.name[0] == 'D')
+                Log(8, "Reset PDE Folder");
+            XFileSpec spec = parent;
+            spec.AppendFolder(sub.name);
+            Log(8, sub.append);
+            if (spec.Exists()) {
+                Log(8, sub.found);
+                spec.Delete();
+                Log(8, sub.deleted);
+            }
+        }
+
+        for (const char* pattern : {"AATP*", "AATD*"}) {
+            XFolderIterator entries(folder, pattern, true);
+            Log(8, XString("Assigned ") + XString(pattern).Left(4) + " Iterator");
+            XFileSpec entry;
+            // Collected first: deleting while the folder is being read may
+            // skip entries.
+            std::vector<XFileSpec> found;
+            for (bool more = entries.First(entry); more; more = entries.Next(entry))
+                found.push_back(entry);
+            for (const XFileSpec& item : found) {
+                Log(8, XString("Iterating ") + XString(pattern).Left(4) + " Folder");
+                item.Delete();
+                Log(8, XString("Deleted ") + XString(pattern).Left(4) + " Folder");
+            }
+        }
+
+        DeleteAttendanceDatabase();
+        if (!m_globalFolder.IsEmpty() && m_globalFolder.Exists() && SetAttendanceDatabase(m_globalFolder)) {
+            DropAttendanceTable(AttendanceCache::PeriodTable);
+            DropAttendanceTable(AttendanceCache::DailyTable);
+            // The run's own cache is the PDE folder's; the global one was
+            // opened only for the drop.
+            m_cache.Close();
+        }
+    } catch (const XException& e) {
+        LogAndThrow(2, XString("Error: Failed while trying to remove PDU Files.\n Please manually remove "
+                               "all .pdu files from the Import Directory, and try extracting again.\n") +
+                           e.what() + "\nExiting Extractor.");
+    }
 }
 
 void PDEWriter::ExportComplete()
@@ -330,6 +457,13 @@ void PDEWriter::ExportComplete()
     emit writeProgress(QStringLiteral("bridge_complete"), -1);
 }
 
+void PDEWriter::SetExportedUpdate(const XDate& date, const XDateTime& dateTime)
+{
+    m_updateDate = date;
+    m_updateDateTime = dateTime;
+    m_updateDateSet = true;
+}
+
 void PDEWriter::SaveBridgeConfig()
 {
     BridgeConfigItems items = {
@@ -345,20 +479,26 @@ void PDEWriter::SaveBridgeConfig()
         {"GlobalFolder", "GlobalFolderValue", m_globalFolder.GetPath()},
     };
 
-    // The stored dates lie one day back, so the next update export reads
-    // the last day again.
-    if (m_updateDate.IsNull() || m_updateDate == 0)
-        m_updateDate = m_updateDateTime.GetDate();
-    if (m_updateDate.IsNull() || m_updateDate == 0)
-        m_updateDate = XDate();
-    else
-        m_updateDate -= 1;
+    if (m_updateDateSet) {
+        // The stored dates lie one day back, so the next update export reads
+        // the last day again.
+        if (m_updateDate.IsNull() || m_updateDate == 0)
+            m_updateDate = m_updateDateTime.GetDate();
+        if (m_updateDate.IsNull() || m_updateDate == 0)
+            m_updateDate = XDate();
+        else
+            m_updateDate -= 1;
+        if (m_updateDateTime.GetDate().IsNull() || m_updateDateTime.GetTime().IsNull())
+            m_updateDateTime = XDateTime(m_updateDate, XTime());
+        else
+            m_updateDateTime.Subtract(XDateSpan::FromDays(1));
+    } else {
+        // No attendance went out in this run: where the next update export
+        // starts stays where it was.
+        m_updateDate = m_storedUpdateDate;
+        m_updateDateTime = m_storedUpdateDateTime;
+    }
     items.push_back({"UpdateDate", "UpdateDateValue", m_updateDate.Format("dd-mmm-yyyy")});
-
-    if (m_updateDateTime.GetDate().IsNull() || m_updateDateTime.GetTime().IsNull())
-        m_updateDateTime = XDateTime(m_updateDate, XTime());
-    else
-        m_updateDateTime.Subtract(XDateSpan::FromDays(1));
     items.push_back({"UpdateDateTime", "UpdateDateTimeValue",
                      m_updateDateTime.Format("dd-mmm-yyyy hh:nn:ss")});
 
@@ -386,11 +526,4 @@ void PDEWriter::DeletePDEFiles(const XFileSpec& folder)
                                "Import Directory, and try extracting again.\n") +
                            e.what() + "\nExiting Extractor.");
     }
-}
-
-bool PDEWriter::AttendanceTableExpired(const XString& /*element*/)
-{
-    // The writer keeps no attendance cache of its own, so there is nothing
-    // to keep: a cached table counts as due for rebuilding.
-    return true;
 }

@@ -127,7 +127,7 @@ TEST_P(FailedRun, EndsAsOneReadableFailureWithoutThePassword)
     EXPECT_EQ(r.out.value(r.out.size() - 1), QStringLiteral("end_progress")) << out.toStdString();
 
     // Nothing the importer could take for an export.
-    EXPECT_TRUE(QDir(exportFolder).entryList({QStringLiteral("*.PDE"), QStringLiteral("*.pef")}, QDir::Files).isEmpty());
+    EXPECT_TRUE(QDir(exportFolder).entryList({QStringLiteral("*.PDE"), QStringLiteral("*.pef"), QStringLiteral("*.PDU")}, QDir::Files).isEmpty());
 
     const QString log = QString::fromUtf8(ReadWholeFile(exportFolder + QStringLiteral("/MORV--1-")
                                                    + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
@@ -144,10 +144,10 @@ TEST_P(FailedRun, EndsAsOneReadableFailureWithoutThePassword)
 INSTANTIATE_TEST_SUITE_P(
     Sources, FailedRun,
     ::testing::Values(
-        // Without an export switch the run asks for attendance too and is
-        // refused before it connects.
-        RunCase{"required_parameters_only", "MorvAppNoSuchSource", {}, {"attendance update export"},
-                {"attendance update export"}},
+        // Without an export switch the run asks for attendance too; it fails
+        // the same way and leaves no update file either.
+        RunCase{"required_parameters_only", "MorvAppNoSuchSource", {}, {"Data source name not found"},
+                {"The source database could not be read: ", "Data source name not found"}},
         RunCase{"source_does_not_exist", "MorvAppNoSuchSource", {QStringLiteral("--demo")},
                 {"Data source name not found"},
                 {"The source database could not be read: ", "Data source name not found"}},

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -193,16 +194,56 @@ TEST_F(EndToEnd, DemoRunWritesEveryTableTheHeaderNames)
     }
 }
 
-TEST_F(EndToEnd, RunAskingForAttendanceFailsAndSaysWhy)
+TEST_F(EndToEnd, EveryRunFlagSucceedsAndOnlyChangedAttendanceIsSentAgain)
 {
     Generate(demo::DemoOptions());
-    const ChildResult result = Run({});
-    ASSERT_TRUE(result.started);
-    EXPECT_NE(result.exitCode, 0);
-    const std::string status = ReadFile(StatusFile(m_export));
-    EXPECT_NE(status.find("\tFailed\t"), std::string::npos) << status;
-    EXPECT_NE((result.standardOutput + result.standardError).find("attendance update export"), std::string::npos);
-    EXPECT_FALSE(QFile::exists(m_export + "/MORV.PDE"));
+    // Rows of the update file's attendance sections, and how many files there are.
+    auto updateRows = [&](size_t& files) {
+        const QStringList names = QDir(m_export).entryList({"*.PDU"}, QDir::Files, QDir::Name);
+        files = names.size();
+        size_t rows = 0;
+        if (names.isEmpty())
+            return rows;
+        std::string broken;
+        bool inSection = false;
+        for (const std::string& line : SplitLines(ReadFile(m_export + "/" + names.last()), &broken)) {
+            if (line.rfind("AttStdRef\t", 0) == 0)
+                inSection = true;
+            else if (line == "*")
+                inSection = false;
+            else if (inSection) {
+                ++rows;
+                EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 9) << line;
+            }
+        }
+        EXPECT_TRUE(broken.empty()) << broken;
+        return rows;
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> switches;
+        bool header;       // MORV.PDE written
+        size_t files;      // update files in the folder afterwards
+        bool rows;         // the newest update file carries attendance
+    } runs[] = {
+        {"tables and attendance", {}, true, 1, true},
+        {"attendance alone, nothing changed", {"--att"}, true, 2, false},
+        {"tables alone", {"--demo"}, true, 2, false},
+        {"both switches", {"--demo", "--att"}, true, 3, false},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.name);
+        const ChildResult result = Run(run.switches);
+        ASSERT_TRUE(result.started);
+        EXPECT_EQ(result.exitCode, 0) << result.standardError << result.standardOutput.substr(0, 4000);
+        const std::string status = ReadFile(StatusFile(m_export));
+        EXPECT_NE(status.find("\tSucceeded\tSucceeded\r\n"), std::string::npos) << status;
+        EXPECT_EQ(QFile::exists(m_export + "/MORV.PDE"), run.header);
+        size_t files = 0;
+        const size_t rows = updateRows(files);
+        EXPECT_EQ(files, run.files);
+        EXPECT_EQ(rows > 0, run.rows) << rows;
+    }
 }
 
 } // namespace

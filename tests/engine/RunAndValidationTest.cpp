@@ -124,8 +124,7 @@ TEST(ExecuteFailures, RefusedBeforeTheExportFolderIsTouched)
         int flags;
         const char* message;   // part of the failed run's message
     } cases[] = {
-        {"update export", "0301", 2, "attendance update export"},
-        {"both exports", "0301", -1, "attendance update export"},
+        {"no live year, both exports", "0404", -1, "No live school year found for school \"0404\""},
         {"no live year", "0404", 1, "No live school year found for school \"0404\""},
         {"quoted school number", "0301' OR '1'='1", 1, "No live school year found"},
     };

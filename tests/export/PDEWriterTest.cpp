@@ -528,8 +528,7 @@ TEST_F(WriterTest, BridgeConfigRecordMovesTheUpdateDateBackOneDay)
     EXPECT_TRUE(GetUpdateDateTime(writer.PDEFolder()).IsNull());
     EXPECT_EQ(FilesIn(dir.path()), QStringList());
 
-    writer.SetUpdateDate(XDate(2026, 3, 10));
-    writer.SetUpdateDateTime(XDateTime(XDate(2026, 3, 10), XTime(21, 5, 3)));
+    writer.SetExportedUpdate(XDate(2026, 3, 10), XDateTime(XDate(2026, 3, 10), XTime(21, 5, 3)));
     writer.SaveBridgeConfig();
     writer.CommitExport();
 

@@ -1,0 +1,90 @@
+// The attendance cache, Attendance.db: one table of daily and one of period
+// attendance. Each cached record holds the code last read from the source
+// (newcode) and the code last exported (oldcode); an update export sends the
+// records whose two codes differ and then marks them exported.
+//
+// Every failure raises (sqlite::SqlError): a refresh that could not store a
+// row must not be taken for one that did.
+#pragma once
+
+#include "libraries/sqlitewrapper/cpp/database.h"
+#include "util/XDate.h"
+#include "util/XDateTime.h"
+#include "util/XFileSpec.h"
+#include "util/XString.h"
+
+#include <map>
+#include <memory>
+
+// One attendance record as it is stored.
+struct AttendanceRecord
+{
+    XString student;
+    XDate date;
+    XString reference;        // time frame, period, section or time slot
+    XString referenceHeader;  // the export header of the reference, e.g. "AttPerRef"
+    XString newCode;
+    XString reason;
+    XString excused;
+    XString absent;
+    XString tardy;
+    XString truant;
+    XString discipline;
+};
+
+class AttendanceCache
+{
+public:
+    static constexpr const char* DailyTable = "DAILY_ATT";
+    static constexpr const char* PeriodTable = "PERIOD_ATT";
+
+    AttendanceCache();
+    ~AttendanceCache();
+
+    // "timeframe" for the daily table, "perkey" for the period table,
+    // nullptr for any other name.
+    static const char* ReferenceColumn(const XString& table);
+    // The cache file of `folder`: Attendance\Attendance.db inside it.
+    static XFileSpec DatabaseFile(const XFileSpec& folder);
+
+    // Opens (creating when missing) the database file; raises when it cannot
+    // be opened or is not a database.
+    void Open(const XFileSpec& file);
+    bool IsOpen() const { return m_db.IsOpen(); }
+    // Rolls back an open transaction and closes the database.
+    void Close();
+    const XString& FileName() const { return m_db.FileName(); }
+    sqlite::Database& Database() { return m_db; }
+
+    // Creates the table unless it exists already.
+    void CreateTable(const XString& table);
+    bool TableExists(const XString& table);
+    void DropTable(const XString& table);
+
+    // Blanks the new code of every record dated on or after `from`, so that
+    // a record that vanished from the source is exported as a blank code.
+    void BlankNewCode(const XString& table, const XDate& from);
+
+    // Stores one record: an existing record (same student, date, reference
+    // and header) takes the new values, keeping its old code; a new record
+    // is inserted with a NULL old code unless its code is empty. Returns the
+    // number of rows changed or inserted.
+    int SaveRecord(const XString& table, const AttendanceRecord& record);
+
+    // The UPDATED time of the UPDATECONFIG row for `element` (the last row
+    // wins); null when there is none.
+    XDateTime LastUpdated(const XString& element);
+
+    void Begin();
+    void Commit();
+    // Rolls back an open transaction; never raises.
+    void Rollback() noexcept;
+    bool InTransaction() const { return m_db.InTransaction(); }
+
+private:
+    struct Statements;
+    Statements& StatementsFor(const XString& table);
+
+    sqlite::Database m_db;
+    std::map<XString, std::unique_ptr<Statements>> m_statements;
+};

@@ -1,0 +1,70 @@
+// The attendance update export: daily and period absences flow from the
+// source into the attendance cache, and the cached rows whose code changed go
+// out in one update file.
+#include "engine/ExpEngine.h"
+
+#include "util/DelimitedTextWriter.h"
+
+namespace {
+// The whole date range: the cache windows start at the last update instead.
+const XDate kFirstDay(0);
+const XDate kLastDay(876581);
+} // namespace
+
+XString ExpEngine::DayFrameValue()
+{
+    return "DAY";
+}
+
+void ExpEngine::RunUpdateExport()
+{
+    DelimitedTextWriter updateFile('\t');
+    StartUpdate(&updateFile);
+    CreateStudentDailyAttendance(kFirstDay, kLastDay);
+    CreateStudentPeriodAttendance(kFirstDay, kLastDay);
+    CreateStudentAttendanceFromDB();
+    // Moves the update file onto its final name and only then commits the
+    // marks of the rows it carries.
+    FinishUpdate();
+}
+
+void ExpEngine::CreateStudentDailyAttendance(const XDate& from, const XDate& to)
+{
+    StartAttTable(AttendanceCache::DailyTable, false, true);
+    ODBCTable* att = AddTable("StudentDailyAbsence", "ATT", true);
+    m_fldStudentNumber = Column(att, "StudentNumber", &ExpEngine::TextValue, "AttStdRef", true);
+    Column(att, "CalendarDate", &ExpEngine::DateValue, "AttDate", true);
+    Column(att, "StudentNumber", &ExpEngine::DayFrameValue, "AttTimeFrameRef", true);
+    Column(att, "AbsenceTypeCode", &ExpEngine::TextValue, "AttAttCodeRef", true);
+    Column(att, "IsExcused", &ExpEngine::TextValue, "AttExcused", true);
+    Column(att, "Reason", &ExpEngine::TextValue, "AttAttReasonRef", true);
+    SetChangeDateField(QueryColumn(att, "DateModified", true));
+    QueryColumn(att, "_DistBldg");
+    AddJoinedStatusConditions(att);
+
+    WriteAttendanceTable(from, to, BindFilter(&ODBCExpEngineBase::IncludedStudentRowTest), false);
+    EndTable();
+}
+
+void ExpEngine::CreateStudentPeriodAttendance(const XDate& from, const XDate& to)
+{
+    StartAttTable(AttendanceCache::PeriodTable, true, false);
+    ODBCTable* att = AddTable("StudentPeriodAbsence", "ATT", true);
+    m_fldStudentNumber = Column(att, "StudentNumber", &ExpEngine::TextValue, "AttStdRef", true);
+    Column(att, "CalendarDate", &ExpEngine::DateValue, "AttDate", true);
+    // The period itself, not a day frame: every period of a day is a record
+    // of its own, or all but one of them would be lost in the cache.
+    Column(att, "CalendarPeriodCode", &ExpEngine::TextValue, "AttPerRef", true);
+    Column(att, "AbsenceTypeCode", &ExpEngine::TextValue, "AttAttCodeRef", true);
+    Column(att, "IsExcused", &ExpEngine::TextValue, "AttExcused", true);
+    SetChangeDateField(QueryColumn(att, "CalendarDate", true));
+    // Older sites name the building column _DistBldg1.
+    const char* building = FieldExists("StudentPeriodAbsence", "_DistBldg") ? "_DistBldg" : "_DistBldg1";
+    QueryColumn(att, building);
+    AddCondition("", ConditionField(att, building), "=", QuoteSqlText(m_schoolNumber), 0);
+    AddCondition("AND", ConditionField(att, "_Year"), "=", QuoteSqlText(m_schoolYear), 0);
+    AddJoinedStatusBlock(att);
+
+    WriteAttendanceTable(from, to, BindFilter(&ODBCExpEngineBase::IncludedStudentRowTest), false);
+    EndTable();
+}

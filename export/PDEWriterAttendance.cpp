@@ -1,0 +1,353 @@
+// The writer's side of the attendance cache: the refresh of Attendance.db from
+// the source, window by window from the last update, and its bookkeeping.
+// A refresh is one transaction: either every row of it reached the cache or
+// none did, so the run bookkeeping never moves past rows the cache lacks.
+#include "export/PDEWriter.h"
+
+#include "util/XException.h"
+
+#include <cstdlib>
+
+namespace {
+
+bool DigitsOnly(const XString& text)
+{
+    for (const char* p = text.c_str(); *p; ++p)
+        if (*p < '0' || *p > '9')
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool PDEWriter::SetAttendanceDatabase(const XFileSpec& folder)
+{
+    if (m_cache.IsOpen())
+        return true;
+    XFileSpec base = folder;
+    if (base.IsEmpty() || !base.Exists()) {
+        Log(8, XString("Folder does not exist") + folder.GetPath() + " trying: " + m_pdeFolder.GetPath());
+        base = m_pdeFolder;
+    }
+    XFileSpec file;
+    try {
+        file = AttendanceCache::DatabaseFile(base);
+        file.GetParent().Create();
+        m_cache.Open(file);
+        return true;
+    } catch (const XException& e) {
+        Log(8, XString("Set Database: ") + e.what(), "SetAttendanceDatabase");
+        Log(8, XString("Tried to set: ") + folder.GetPath() + " tried: " + file.GetPath(),
+            "SetAttendanceDatabase");
+        return false;
+    }
+}
+
+void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endInclusive)
+{
+    m_attTable = table;
+    m_attEndInclusive = endInclusive;
+    Log(7, "Start Attendance Table at: " + XDateTime::Now().Format("dd/mm/yyyy|hh:nn:ss"));
+
+    // Without its cache the refresh cannot store anything; the run fails
+    // here with the reason instead of at the first statement.
+    if (!SetAttendanceDatabase(m_pdeFolder))
+        LogAndThrow(3, XString("The attendance cache could not be opened: ") +
+                           AttendanceCache::DatabaseFile(m_pdeFolder).GetPath());
+    try {
+        m_cache.CreateTable(table);
+    } catch (const XException& e) {
+        LogAndThrow(3, "Attendance: Create Table Failed: " + table + ": " + e.what());
+    }
+
+    const bool daily = table == AttendanceCache::DailyTable;
+    const XString displayName = daily ? "Student Daily Attendance" : "Student Period Attendance";
+    const XString fileName = daily ? "StudentDailyAtt.pef" : "StudentPeriodAtt.pef";
+
+    m_updateDate = m_storedUpdateDate;
+    Log(8, "StartAttTable: After: Update Date is: " + m_updateDate.Format(m_dateFormat));
+
+    if (!m_cache.InTransaction())
+        m_cache.Begin();
+    if (applyOverlap) {
+        if (m_overlapText.IsEmpty())
+            m_overlapText = "14";
+        // An edited value that is no day count falls back to the default
+        // instead of reading as 0 (no overlap) or a move into the future.
+        char* end = nullptr;
+        long days = std::strtol(m_overlapText.c_str(), &end, 10);
+        if (end == m_overlapText.c_str() || *end != '\0' || days < 0 || days > 36500) {
+            Log(4, "The overlap \"" + m_overlapText + "\" is not a number of days; using 14.");
+            days = 14;
+        }
+        if (!m_updateDate.IsNull() && m_updateDate != 0)
+            m_updateDate -= static_cast<int32_t>(days);
+        try {
+            m_cache.BlankNewCode(table, m_updateDate);
+        } catch (const XException& e) {
+            m_cache.Rollback();
+            LogAndThrow(3, XString("Attendance::BlankNewCodeInSQLiteDB: ") + e.what());
+        }
+    }
+
+    Log(8, "StartAttTable: Before StartTable: Update Date is: " + m_updateDate.Format(m_dateFormat));
+    StartTable(displayName, fileName, 0);
+}
+
+bool PDEWriter::NextAttendanceWindow(XDate& cursor, const XDate& schoolStart, const XDate& schoolEnd,
+                                     const XDate& today, bool lastDay, XDate& windowStart,
+                                     XDate& windowEnd)
+{
+    XDate limit = today;
+    if (limit > schoolEnd)
+        limit = schoolEnd;
+    if (limit < schoolStart)
+        limit = schoolStart;
+    if (cursor.IsNull() || cursor < schoolStart)
+        cursor = schoolStart;
+    if (schoolStart == 0 && cursor == 0) {
+        cursor = limit;
+        windowStart = XDate();
+    } else {
+        windowStart = cursor > limit ? limit : cursor;
+    }
+    if (limit > cursor + 6) {
+        windowEnd = cursor + 6;
+        cursor = windowEnd;
+        return true;
+    }
+    if (lastDay)
+        limit += 1;
+    windowEnd = limit;
+    cursor = windowEnd;
+    return false;
+}
+
+void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& schoolEnd,
+                                     const RowFilter& rowFilter, bool lastDay)
+{
+    if (!m_currentTable || m_attTable.IsEmpty())
+        LogAndThrow(2, "WriteAttendanceTable called without a started attendance table.");
+    XDate cursor = m_updateDate;
+    XDate windowStart, windowEnd;
+    if (!m_cache.InTransaction())
+        m_cache.Begin();
+    auto logDates = [&](const char* startLabel, const char* endLabel) {
+        Log(8, "Update Date is: " + m_updateDate.Format(m_dateFormat));
+        Log(8, "startUpdateDate is: " + windowStart.Format(m_dateFormat));
+        Log(8, "endUpdateDate is: " + windowEnd.Format(m_dateFormat));
+        Log(8, startLabel + schoolStart.Format(m_dateFormat));
+        Log(8, endLabel + schoolEnd.Format(m_dateFormat));
+    };
+    logDates("School Start Date is: ", "School End Date is: ");
+
+    try {
+        bool more = true;
+        while (more) {
+            more = NextAttendanceWindow(cursor, schoolStart, schoolEnd, XDate::Today(), lastDay,
+                                        windowStart, windowEnd);
+            logDates("m_schoolStartDate is: ", "m_schoolEndDate is: ");
+            XString job = m_currentDisplayName;
+            if (!cursor.IsNull())
+                job += " (" + windowStart.Format(m_dateFormat) + " to " +
+                       windowEnd.Format(m_dateFormat) + ")";
+            PutJobText("Reading " + job + "...");
+
+            FilterAttendance(windowStart, m_attEndInclusive ? windowEnd + 1 : windowEnd);
+            Log(9, "Write Attendance Table: Done Filtering Attendance");
+            if (!OpenTable(true))
+                XException::RaiseError(0, "The attendance query of %s could not be opened.",
+                                       m_currentDisplayName.c_str());
+            Log(9, "Write Attendance Table: Table Opened");
+
+            AttendanceRecord record;
+            for (bool row = GetFirstRecord(); row; row = GetNextRecord()) {
+                if (rowFilter && !rowFilter())
+                    continue;
+                StoreAttendanceRow(record);
+            }
+        }
+        m_cache.Commit();
+    } catch (...) {
+        m_currentColumn = nullptr;
+        Log(7, "Write Attendance Table: Failed with Error.  Cleaning up.");
+        // Nothing of this refresh is kept: the blanking and every window go
+        // together, so the next run reads the same dates again.
+        m_cache.Rollback();
+        ClearFilter();
+        throw;
+    }
+    ClearFilter();
+}
+
+void PDEWriter::StoreAttendanceRow(AttendanceRecord& record)
+{
+    record = AttendanceRecord();
+    XString rangeStart, rangeEnd;
+    bool rangeMode = false;
+    size_t position = 0;
+    auto untested = [&](const XString& header) {
+        if (m_untestedHeaderWarning) {
+            Log(4, "SQLite Attendance: Untested header: " + header + ", please ensure this is tested");
+            m_untestedHeaderWarning = false;
+        }
+    };
+    // A flag column that carries a count: a non-zero count sets the excused
+    // flag to `whenCounted`.
+    auto counted = [&](XString& target, const XString& value, const char* whenCounted,
+                       const char* whenZero, const XString& header) {
+        target = value;
+        if (!value.IsEmpty()) {
+            record.excused = value == "0" ? whenZero : whenCounted;
+            untested(header);
+        }
+    };
+
+    for (const auto& column : m_columns) {
+        if (!column->HasValueFunction())
+            continue;
+        m_currentColumn = column.get();
+        const XString value = column->GetValueFunction()();
+        m_currentColumn = nullptr;
+        if (position >= m_currentTable->GetFieldCount())
+            break;
+        const XString& header = m_currentTable->GetField(position++).GetName();
+        const XString name = header.ToUpper();
+
+        if (name == "ATTSTDREF") {
+            record.student = value;
+        } else if (name == "ATTDATE") {
+            record.date.Parse(m_dateFormat, value);
+        } else if (name == "ATTPERREF" || name == "ATTSECREF" || name == "ATTTIMESLOT") {
+            record.reference = value;
+            record.referenceHeader = header;
+            m_periodReferenceHeaders.insert(header);
+        } else if (name == "ATTTIMEFRAMEREF") {
+            record.reference = value;
+            record.referenceHeader = header;
+            m_dailyReferenceHeaders.insert(header);
+        } else if (name == "ATTATTCODEREF") {
+            record.newCode = value;
+        } else if (name == "ATTATTREASONREF") {
+            record.reason = value;
+        } else if (name == "ATTSTARTPERREF" || name == "ATTENDPERREF") {
+            (name == "ATTSTARTPERREF" ? rangeStart : rangeEnd) = value;
+            record.referenceHeader = "AttPerRef";
+            m_periodReferenceHeaders.insert("AttPerRef");
+            rangeMode = true;
+        } else if (name == "ATTSTARTTIMESLOT" || name == "ATTENDTIMESLOT") {
+            (name == "ATTSTARTTIMESLOT" ? rangeStart : rangeEnd) = value;
+            record.referenceHeader = "AttTimeSlot";
+            m_dailyReferenceHeaders.insert("AttTimeSlot");
+            rangeMode = true;
+        } else if (name == "ATTEXCUSED") {
+            record.excused = value;
+        } else if (name == "ATTABS") {
+            record.absent = value;
+        } else if (name == "ATTTARDY") {
+            record.tardy = value;
+        } else if (name == "ATTTRUANT") {
+            record.truant = value;
+        } else if (name == "ATTEXCABS") {
+            counted(record.absent, value, "Y", "N", header);
+        } else if (name == "ATTUNEXCABS") {
+            counted(record.absent, value, "N", "Y", header);
+        } else if (name == "ATTEXCTARDY") {
+            counted(record.tardy, value, "Y", "N", header);
+        } else if (name == "ATTUNEXCTARDY") {
+            counted(record.tardy, value, "N", "Y", header);
+        } else if (name == "ATTDISCIPLINE") {
+            record.discipline = value;
+            untested(header);
+        } else if (m_untestedHeaderWarning) {
+            Log(4, "SQLite Attendance: Unsupported header: " + header + ", skipping.");
+            m_untestedHeaderWarning = false;
+        }
+    }
+
+    if (!rangeMode) {
+        SaveAttendanceRecord(record);
+        return;
+    }
+    if (!DigitsOnly(rangeStart) || !DigitsOnly(rangeEnd)) {
+        Log(3, "SQLite Attendance: Unsupported header: " + record.referenceHeader +
+                   ", cannot continue because Periods or Timeframes are not numeric.");
+        XException::RaiseError(0, "SQLite Attendance: Unsupported header: %s, cannot continue.",
+                               record.referenceHeader.c_str());
+    }
+    const long first = std::atol(rangeStart.c_str());
+    const long last = std::atol(rangeEnd.c_str());
+    for (long number = first; number <= last; ++number) {
+        record.reference = XString(static_cast<int32_t>(number));
+        SaveAttendanceRecord(record);
+    }
+}
+
+int PDEWriter::SaveAttendanceRecord(const AttendanceRecord& record)
+{
+    try {
+        return m_cache.SaveRecord(m_attTable, record);
+    } catch (const XException& e) {
+        Log(8, XString("Attendance: Update Row: ") + e.what());
+        throw;
+    }
+}
+
+void PDEWriter::DeleteAttendanceDatabase()
+{
+    m_cache.Close();
+    const XFileSpec file = AttendanceCache::DatabaseFile(m_pdeFolder);
+    try {
+        if (file.Exists())
+            file.Delete();
+        // A journal left by an interrupted run belongs to the deleted file.
+        const XFileSpec journal(XString(file.GetPath()) + "-journal");
+        if (journal.Exists())
+            journal.Delete();
+    } catch (const XException&) {
+        Log(8, "Attendance: Database could not be deleted");
+        throw;
+    }
+    if (file.Exists())
+        XException::RaiseError(0, "Attendance: Database could not be deleted: %s", file.GetPath());
+}
+
+void PDEWriter::DropAttendanceTable(const XString& table)
+{
+    if (!AttendanceTableExpired(table))
+        return;
+    try {
+        if (m_cache.TableExists(table))
+            m_cache.DropTable(table);
+    } catch (const XException& e) {
+        Log(3, "Failed to Drop table: " + table + ": " + e.what());
+        throw;
+    }
+}
+
+bool PDEWriter::AttendanceTableExpired(const XString& element)
+{
+    try {
+        Log(9, "UpdateConfig Query: SELECT UPDATED FROM UPDATECONFIG WHERE ELEMENT='" + element + "'");
+        const XDateTime updated = m_cache.LastUpdated(element);
+        if (updated.GetDate().IsNull())
+            return true;
+        XDateTime expiry = updated;
+        expiry.Add(XDateSpan::FromHours(12));
+        return XDateTime::Now().IsAfter(expiry);
+    } catch (const XException& e) {
+        Log(8, XString("Check SQLite Update Date: ") + e.what());
+        return true;
+    }
+}
+
+bool PDEWriter::AttendanceTableExists(const XString& table)
+{
+    return m_cache.IsOpen() && m_cache.TableExists(table);
+}
+
+void PDEWriter::CommitExportedAttendance()
+{
+    if (m_cache.IsOpen() && m_cache.InTransaction())
+        m_cache.Commit();
+}

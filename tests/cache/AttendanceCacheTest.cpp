@@ -1,0 +1,147 @@
+// The attendance cache's record life: inserted with a NULL old code, updated
+// in place (reason included) when read again, never inserted without a code,
+// blanked from a date on; and the cache file's failures.
+#include "cache/AttendanceCache.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <functional>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+AttendanceRecord Record(const char* student, int day, const char* period, const char* code,
+                        const char* reason = "", const char* excused = "N")
+{
+    AttendanceRecord r;
+    r.student = student;
+    r.date = XDate(2026, 3, day);
+    r.reference = period;
+    r.referenceHeader = "AttPerRef";
+    r.newCode = code;
+    r.reason = reason;
+    r.excused = excused;
+    return r;
+}
+
+class AttendanceCacheTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        folder = XFileSpec::FromNativePath(dir.path().toStdString() + "/");
+        file = AttendanceCache::DatabaseFile(folder);
+        file.GetParent().Create();
+        cache.Open(file);
+        cache.CreateTable(AttendanceCache::PeriodTable);
+    }
+
+    // Every row as "stdkey|attdate|perkey|reason|excused|oldcode|newcode",
+    // NULL shown as <null>.
+    std::vector<std::string> Rows()
+    {
+        sqlite::Query q(cache.Database(), "SELECT stdkey, attdate, perkey, reason, excused, oldcode, newcode "
+                                          "FROM PERIOD_ATT ORDER BY stdkey, attdate, perkey");
+        std::vector<std::string> rows;
+        while (q.Step()) {
+            std::string row;
+            for (int i = 0; i < 7; ++i) {
+                const char* v = q.StringColumn(i);
+                row += (i ? "|" : "") + std::string(v ? v : "<null>");
+            }
+            rows.push_back(row);
+        }
+        return rows;
+    }
+
+    QTemporaryDir dir;
+    XFileSpec folder;
+    XFileSpec file;
+    AttendanceCache cache;
+};
+
+TEST_F(AttendanceCacheTest, RecordsAreInsertedUpdatedAndBlankedInPlace)
+{
+    // Created twice: the second run finds the table and keeps its rows.
+    EXPECT_EQ(cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "A", "Dr's note")), 1);
+    cache.CreateTable(AttendanceCache::PeriodTable);
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "T"));
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 9, "1", "U"));
+    // No code and not cached yet: nothing to remember.
+    EXPECT_EQ(cache.SaveRecord(AttendanceCache::PeriodTable, Record("1003", 2, "1", "")), 0);
+    cache.Database().Execute("UPDATE PERIOD_ATT SET oldcode=newcode");
+
+    // Read again: a changed code brings its reason along, and the old code
+    // stays what was exported.
+    EXPECT_EQ(cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "A", "Bus late", "Y")), 1);
+    cache.BlankNewCode(AttendanceCache::PeriodTable, XDate(2026, 3, 5));
+
+    EXPECT_EQ(Rows(), (std::vector<std::string>{
+                          "1001|2026-03-02|1|Dr's note|N|A|A",
+                          "1001|2026-03-02|2|Bus late|Y|T|A",
+                          "1002|2026-03-09|1||N|U|",
+                      }));
+}
+
+TEST_F(AttendanceCacheTest, ARefreshRolledBackLeavesNoTrace)
+{
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "A"));
+    cache.Begin();
+    cache.BlankNewCode(AttendanceCache::PeriodTable, XDate(2026, 3, 1));
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 3, "1", "T"));
+    cache.Rollback();
+    EXPECT_FALSE(cache.InTransaction());
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"1001|2026-03-02|1||N|<null>|A"}));
+}
+
+TEST_F(AttendanceCacheTest, BrokenCacheFilesFailToOpen)
+{
+    cache.Close();
+    const QString path = QString::fromStdString(file.ToNativePath());
+    const struct {
+        const char* name;
+        std::function<void()> damage;
+    } cases[] = {
+        {"garbage", [&] {
+             QFile f(path);
+             f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+             f.write(QByteArray(8192, 'x'));
+         }},
+        {"truncated header", [&] {
+             QFile f(path);
+             f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+             f.write("SQLite format 3", 16);
+             f.write(QByteArray(40, '\xff'));
+         }},
+        {"a folder in its place", [&] {
+             QFile::remove(path);
+             QDir().mkpath(path);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.damage();
+        AttendanceCache broken;
+        EXPECT_THROW(broken.Open(file), sqlite::SqlError);
+        EXPECT_FALSE(broken.IsOpen());
+    }
+}
+
+TEST_F(AttendanceCacheTest, UpdateConfigDecidesWhenATableExpires)
+{
+    EXPECT_THROW(cache.LastUpdated("DAILY_ATT"), sqlite::SqlError);  // no UPDATECONFIG at all
+    cache.Database().Execute("CREATE TABLE UPDATECONFIG (ELEMENT TEXT, UPDATED TEXT);"
+                             "INSERT INTO UPDATECONFIG VALUES ('DAILY_ATT', '2026-03-01 10:00:00.000'),"
+                             "('DAILY_ATT', '2026-03-02 11:30:00.000')");
+    EXPECT_TRUE(cache.LastUpdated("DAILY_ATT") == XDateTime(XDate(2026, 3, 2), XTime(11, 30, 0)));
+    EXPECT_TRUE(cache.LastUpdated("PERIOD_ATT").GetDate().IsNull());
+}
+
+} // namespace

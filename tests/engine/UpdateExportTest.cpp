@@ -1,0 +1,247 @@
+// The attendance update export run after run against one small school: each
+// change of the source reaches exactly one update file, also when a run fails
+// halfway, and a change of source starts everything afresh.
+#include "EngineTestSchool.h"
+
+#include "util/XException.h"
+
+#include <QDate>
+#include <QDir>
+
+#include <map>
+#include <set>
+
+namespace {
+
+// A date `days` before today, as the source stores it and as the update file
+// writes it.
+std::string Source(int days)
+{
+    return QDate::currentDate().addDays(-days).toString("yyyy-MM-dd").toStdString() + " 00:00:00.000";
+}
+std::string Exported(int days)
+{
+    return QDate::currentDate().addDays(-days).toString("yyyy-MM-dd").toStdString();
+}
+
+// Students 1001 and 1002 active, 1003 withdrawn (never exported).
+const char* const kSchool = R"SQL(
+INSERT INTO Schools (_DistBldg, _Year, SchoolName, IsLive) VALUES ('0301', 2026, 'Central High', 'Y');
+INSERT INTO StudentDemographic (StudentNumber, _DistBldg, _Year, Status, FirstName, LastName) VALUES
+  ('1001', '0301', 2026, 'A', 'Ann', 'Able'), ('1002', '0301', 2026, 'A', 'Ben', 'Baker'),
+  ('1003', '0301', 2026, 'W', 'Cy', 'Gone');
+)SQL";
+
+std::string Daily(const char* student, int day, const char* code, const char* excused, const char* reason,
+                  int modified)
+{
+    return std::string("INSERT INTO StudentDailyAbsence VALUES ('") + student + "', '0301', 2026, '" + Source(day) +
+           "', '" + code + "', '" + excused + "', " + reason + ", '" + Source(modified) + "');";
+}
+std::string Period(const char* student, int day, const char* period, const char* code, const char* excused)
+{
+    return std::string("INSERT INTO StudentPeriodAbsence VALUES ('") + student + "', '0301', 2026, '" +
+           Source(day) + "', '" + period + "', '" + code + "', '" + excused + "');";
+}
+
+// How a run is made to fail.
+enum class Fault { None, InRefresh, ClosingUpdateFile, BeforeFilesInPlace };
+
+class FaultyEngine : public TestEngine
+{
+public:
+    Fault fault = Fault::None;
+    bool refreshingPeriods = false;
+    int rowsRead = 0;
+
+    void FilterAttendance(const XDate& from, const XDate& to) override
+    {
+        refreshingPeriods = CurrentTableFileName() == "StudentPeriodAtt.pef";
+        TestEngine::FilterAttendance(from, to);
+    }
+    bool GetNextRecord() override
+    {
+        if (fault == Fault::InRefresh && refreshingPeriods && ++rowsRead == 2)
+            throw XException("injected: the source went away");
+        return TestEngine::GetNextRecord();
+    }
+    void FinishUpdate() override
+    {
+        if (fault == Fault::ClosingUpdateFile)
+            throw XException("injected: the disk is full");
+        TestEngine::FinishUpdate();
+    }
+    void ExportComplete() override
+    {
+        if (fault == Fault::BeforeFilesInPlace)
+            throw XException("injected: the connection broke while closing");
+        TestEngine::ExportComplete();
+    }
+};
+
+class UpdateExportTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_folder.isValid());
+        m_school.Exec(kSchool);
+    }
+
+    // Runs an update export; returns whether it succeeded. The lines of the
+    // update file it left (none when it left none) go to `daily` and `period`.
+    bool Run(Fault fault = Fault::None, const char* version = "1.0")
+    {
+        m_daily.clear();
+        m_period.clear();
+        // Files of earlier runs, by content: a file deleted by a clean-up
+        // may come back under the same name.
+        std::map<QString, std::vector<std::string>> before;
+        for (const QString& name : UpdateFiles())
+            before[name] = ReadLines(m_folder.filePath(name));
+        FaultyEngine engine;
+        engine.fault = fault;
+        ParamMap parameters = RunParameters();
+        parameters["path"] = m_folder.path();
+        parameters["appVersion_"] = version;
+        QString error;
+        const bool ok = engine.BeginExecute(parameters, 2, error);
+        m_error = error.toStdString();
+        for (const QString& name : UpdateFiles()) {
+            if (before.count(name) && before[name] == ReadLines(m_folder.filePath(name)))
+                continue;
+            std::vector<std::string>* section = nullptr;
+            for (const std::string& line : ReadLines(m_folder.filePath(name))) {
+                if (line == "// Cached Daily Attendance")
+                    section = &m_daily;
+                else if (line == "// Cached Period Attendance")
+                    section = &m_period;
+                else if (line == "*")
+                    section = nullptr;
+                else if (section && line.rfind("AttStdRef", 0) != 0)
+                    section->push_back(line);
+            }
+        }
+        std::sort(m_daily.begin(), m_daily.end());
+        std::sort(m_period.begin(), m_period.end());
+        return ok;
+    }
+
+    QStringList UpdateFiles() const { return QDir(m_folder.path()).entryList({"*.PDU"}, QDir::Files); }
+
+    // Changes of the source between the first and the second run.
+    void ChangeTheSource()
+    {
+        m_school.Exec(
+            // A changed code with a changed reason.
+            "UPDATE StudentDailyAbsence SET AbsenceTypeCode='A', Reason='Sick', DateModified='" + Source(0) +
+            "' WHERE StudentNumber='1002';"
+            // Only the excused flag changed: the code the importer has stays right.
+            "UPDATE StudentDailyAbsence SET IsExcused='N', DateModified='" + Source(0) +
+            "' WHERE StudentNumber='1001';" +
+            // A new absence with a quote in its reason.
+            Daily("1001", 2, "S", "N", "'O''Brien''s note'", 0) +
+            // Deleted inside the overlap (blank code) and before it (unseen).
+            "DELETE FROM StudentPeriodAbsence WHERE CalendarPeriodCode IN ('3', '4');"
+            "UPDATE StudentPeriodAbsence SET AbsenceTypeCode='A' WHERE CalendarPeriodCode='2';" +
+            Period("1002", 2, "5", "T", "N"));
+    }
+
+    EngineTestSchool m_school;
+    QTemporaryDir m_folder;
+    std::vector<std::string> m_daily;
+    std::vector<std::string> m_period;
+    std::string m_error;
+};
+
+const std::vector<std::string> kFirstDaily = {
+    Line({"1001", Exported(40).c_str(), "DAY", "A", "Dr's note", "Y", "", "", "", ""}),
+    Line({"1002", Exported(3).c_str(), "DAY", "T", "Bus", "N", "", "", "", ""}),
+};
+const std::vector<std::string> kFirstPeriod = {
+    Line({"1001", Exported(5).c_str(), "1", "A", "", "N", "", "", "", ""}),
+    Line({"1001", Exported(5).c_str(), "2", "T", "", "N", "", "", "", ""}),
+    Line({"1002", Exported(30).c_str(), "3", "U", "", "N", "", "", "", ""}),
+    Line({"1002", Exported(4).c_str(), "4", "A", "", "Y", "", "", "", ""}),
+};
+const std::vector<std::string> kChangedDaily = {
+    Line({"1001", Exported(2).c_str(), "DAY", "S", "O'Brien's note", "N", "", "", "", ""}),
+    Line({"1002", Exported(3).c_str(), "DAY", "A", "Sick", "N", "", "", "", ""}),
+};
+const std::vector<std::string> kChangedPeriod = {
+    Line({"1001", Exported(5).c_str(), "2", "A", "", "N", "", "", "", ""}),
+    Line({"1002", Exported(2).c_str(), "5", "T", "", "N", "", "", "", ""}),
+    Line({"1002", Exported(4).c_str(), "4", "", "", "Y", "", "", "", ""}),
+};
+
+const std::string kInitialRows = Daily("1001", 40, "A", "Y", "'Dr''s note'", 40) + Daily("1002", 3, "T", "N", "'Bus'", 3) +
+                                 Daily("1003", 3, "A", "N", "NULL", 3) + Period("1001", 5, "1", "A", "N") +
+                                 Period("1001", 5, "2", "T", "N") + Period("1002", 30, "3", "U", "N") +
+                                 Period("1002", 4, "4", "A", "Y") + Period("1003", 4, "1", "A", "N");
+
+TEST_F(UpdateExportTest, EachChangeReachesOneUpdateFile)
+{
+    m_school.Exec(kInitialRows);
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, kFirstDaily);
+    EXPECT_EQ(m_period, kFirstPeriod);
+
+    ChangeTheSource();
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, kChangedDaily);
+    EXPECT_EQ(m_period, Sorted(kChangedPeriod));
+
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, std::vector<std::string>());
+    EXPECT_EQ(m_period, std::vector<std::string>());
+    EXPECT_EQ(UpdateFiles().size(), 3);
+}
+
+TEST_F(UpdateExportTest, AFailedRunLeavesEveryChangeForTheNextOne)
+{
+    const struct {
+        const char* name;
+        Fault fault;
+    } cases[] = {
+        {"failure in the middle of the refresh", Fault::InRefresh},
+        {"failure while the update file is closed", Fault::ClosingUpdateFile},
+        {"failure after the update file was written", Fault::BeforeFilesInPlace},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(m_folder.path()).removeRecursively();
+        QDir().mkpath(m_folder.path());
+        m_school.Exec("DELETE FROM StudentDailyAbsence; DELETE FROM StudentPeriodAbsence;" + kInitialRows);
+        ASSERT_TRUE(Run()) << m_error;
+        ChangeTheSource();
+
+        EXPECT_FALSE(Run(c.fault));
+        EXPECT_NE(m_error.find("injected"), std::string::npos) << m_error;
+        std::vector<std::string> daily = m_daily;
+        std::vector<std::string> period = m_period;
+        // A failed run leaves no update file for the importer to take.
+        EXPECT_TRUE(daily.empty() && period.empty());
+
+        ASSERT_TRUE(Run()) << m_error;
+        daily.insert(daily.end(), m_daily.begin(), m_daily.end());
+        period.insert(period.end(), m_period.begin(), m_period.end());
+        EXPECT_EQ(Sorted(daily), Sorted(kChangedDaily));
+        EXPECT_EQ(Sorted(period), Sorted(kChangedPeriod));
+    }
+}
+
+TEST_F(UpdateExportTest, ChangeOfSourceStartsAfresh)
+{
+    m_school.Exec(kInitialRows);
+    ASSERT_TRUE(Run(Fault::None, "1.0")) << m_error;
+    QDir(m_folder.path()).mkpath("PAT");
+    ASSERT_TRUE(Run(Fault::None, "2.0")) << m_error;
+    // The old update file and folders are gone; the new file carries every
+    // absence again, since the new cache starts empty.
+    EXPECT_EQ(UpdateFiles().size(), 1);
+    EXPECT_FALSE(QDir(m_folder.filePath("PAT")).exists());
+    EXPECT_EQ(m_daily, kFirstDaily);
+    EXPECT_EQ(m_period, kFirstPeriod);
+}
+
+} // namespace
