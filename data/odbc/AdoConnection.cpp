@@ -126,6 +126,11 @@ void AdoConnection::Open(const std::string& connectionString, const std::string&
     } catch (const std::invalid_argument& e) {
         throw AdoException(AdoCode::InvalidArgument, kSource, e.what());
     }
+    try {
+        odbcText = AdoConnectionString::WithClientCharset(odbcText, AdoConnectionString::DriverOf(odbcText));
+    } catch (const std::invalid_argument&) {
+        // Read once already by ToOdbc; nothing to add to a text it accepted.
+    }
     if (!user.empty())
         odbcText += ";UID=" + AdoConnectionString::QuoteValue(user);
     if (!password.empty())
