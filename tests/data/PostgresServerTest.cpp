@@ -150,6 +150,9 @@ TEST_F(PostgresServerTest, AStoppedServerFailsTheTableNamingTheLostConnection)
 {
     auto access = Connected();
     m_server->Stop();
+    // The statement that meets the cut says so, and so does the state.
+    EXPECT_EQ(access->RunQuery("SELECT 1"), QueryError::ConnectionLost);
+    EXPECT_FALSE(access->IsConnected());
     try {
         access->DoTableExists("pupils");
         ADD_FAILURE() << "the check answered";
