@@ -82,6 +82,8 @@ bool ODBCDataAccess::RunExistenceCheck(const XString& statement, CheckMode mode,
             FormatComError(error, m_connection.get());  // logs the driver's diagnostics
             code = error.Code();
             cause = error.Description().c_str();
+            if (!error.SqlState().empty())
+                cause += (" (SQLSTATE " + error.SqlState() + ")").c_str();
         } catch (const XException& error) {
             // The row walk reports its failures already formatted.
             code = static_cast<uint32_t>(error.GetCode());

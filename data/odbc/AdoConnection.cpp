@@ -47,7 +47,7 @@ AdoDriverText AdoDriverTextFor(const std::string& driverName, const std::string&
     if (driver.find("sqlite") != std::string::npos || Lower(dbmsName) == "sqlite")
         return {AdoTextMode::Bytes, std::string()};
     if (driver.find("psqlodbca") != std::string::npos)
-        return {AdoTextMode::Bytes, "SET client_encoding TO 'WIN1252'"};
+        return {AdoTextMode::Utf8, "SET client_encoding TO 'UTF8'"};
     return {AdoTextMode::Wide, std::string()};
 }
 
@@ -114,6 +114,8 @@ void AdoConnection::Open(const std::string& connectionString, const std::string&
                          int /*options*/)
 {
     static const char* const kSource = "AdoConnection::Open";
+    if (m_impl->open && m_impl->lost)
+        Close();  // the dead link's handles go before the new ones
     if (m_impl->open)
         throw AdoException(AdoCode::ObjectOpen, kSource, AdoSystemMessage(AdoCode::ObjectOpen));
     ClearErrors();
@@ -123,6 +125,11 @@ void AdoConnection::Open(const std::string& connectionString, const std::string&
         odbcText = AdoConnectionString::ToOdbc(connectionString);
     } catch (const std::invalid_argument& e) {
         throw AdoException(AdoCode::InvalidArgument, kSource, e.what());
+    }
+    try {
+        odbcText = AdoConnectionString::WithClientCharset(odbcText, AdoConnectionString::DriverOf(odbcText));
+    } catch (const std::invalid_argument&) {
+        // Read once already by ToOdbc; nothing to add to a text it accepted.
     }
     if (!user.empty())
         odbcText += ";UID=" + AdoConnectionString::QuoteValue(user);

@@ -28,7 +28,9 @@ struct AdoDriverText
 // drivers that can deliver wide text (SQL_C_WCHAR) are asked for it, as the
 // column types they report do not always say so (a Unicode driver may
 // describe varchar as SQL_VARCHAR); PostgreSQL's ANSI driver refuses wide
-// text, so the server converts to the code page instead; SQLite hands back
+// text, so it is asked for UTF-8, converted here (the server's own
+// conversion to the code page fails a query on a character the code page
+// lacks, where this layer writes "?"); SQLite hands back
 // its text as stored, which in the bridge's databases is the code page.
 AdoDriverText AdoDriverTextFor(const std::string& driverName, const std::string& dbmsName);
 

@@ -2,6 +2,8 @@
 // the driver manager's keys with safe quoting.
 #include "data/odbc/AdoConnectionString.h"
 
+#include <odbcinst.h>
+
 #include <algorithm>
 #include <cctype>
 #include <stdexcept>
@@ -187,4 +189,53 @@ std::string AdoConnectionString::ToOdbc(const std::string& text)
         out += key + "=" + QuoteValue(pair.second);
     }
     return out;
+}
+
+namespace {
+
+bool SameKey(const std::string& a, const char* b)
+{
+    return Upper(a) == Upper(b);
+}
+
+}  // namespace
+
+bool AdoConnectionString::IsFreeTdsDriver(const std::string& driver)
+{
+    const std::string name = Upper(driver);
+    return name.find("LIBTDSODBC") != std::string::npos || name == "FREETDS";
+}
+
+std::string AdoConnectionString::WithClientCharset(const std::string& odbcText, const std::string& driver)
+{
+    if (!IsFreeTdsDriver(driver))
+        return odbcText;
+    for (const Pair& pair : Parse(odbcText)) {
+        if (SameKey(pair.first, "ClientCharset"))
+            return odbcText;
+    }
+    return odbcText + ";ClientCharset=CP1252";
+}
+
+std::string AdoConnectionString::DriverOf(const std::string& odbcText)
+{
+    std::string dsn;
+    for (const Pair& pair : Parse(odbcText)) {
+        if (SameKey(pair.first, "DRIVER"))
+            return pair.second;
+        if (SameKey(pair.first, "DSN"))
+            dsn = pair.second;
+    }
+    if (dsn.empty())
+        return std::string();
+    char driver[512] = {0};
+    SQLGetPrivateProfileString(dsn.c_str(), "Driver", "", driver, sizeof driver, "odbc.ini");
+    std::string name = driver;
+    if (!name.empty() && name.find('/') == std::string::npos) {
+        char library[512] = {0};
+        SQLGetPrivateProfileString(name.c_str(), "Driver", "", library, sizeof library, "odbcinst.ini");
+        if (library[0] != '\0')
+            return name + " " + library;
+    }
+    return name;
 }

@@ -38,4 +38,20 @@ public:
     // no brace, no "=" at the start and no blank at either end; otherwise in
     // braces with every "}" doubled.
     static std::string QuoteValue(const std::string& value);
+
+    // True for the FreeTDS driver, named by its library ("libtdsodbc.so",
+    // any folder) or its usual registration name ("FreeTDS").
+    static bool IsFreeTdsDriver(const std::string& driver);
+
+    // `odbcText` (the driver manager's form) with ";ClientCharset=CP1252"
+    // added when `driver` is FreeTDS and the text sets no client character
+    // set itself: statements and messages then travel in the bridge's code
+    // page whatever the machine's locale. Other drivers: unchanged.
+    static std::string WithClientCharset(const std::string& odbcText, const std::string& driver);
+
+    // The driver of the data source `odbcText` names: its DRIVER key, or the
+    // Driver entry of its DSN in the driver manager's configuration (a
+    // registered driver name is looked up once more for its library).
+    // Empty when neither says.
+    static std::string DriverOf(const std::string& odbcText);
 };

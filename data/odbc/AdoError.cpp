@@ -46,5 +46,10 @@ bool AdoIsConnectionLostState(const std::string& sqlState)
     // 08S01 communication link failure, 08003 connection not open, 08007
     // connection failure during a transaction; HYT01 is a connection time-out
     // on an established link.
-    return sqlState == "08S01" || sqlState == "08003" || sqlState == "08007" || sqlState == "HYT01";
+    // 57P01/57P02 are a PostgreSQL server's notice that it ended the
+    // session (administrator command, crash of another session), 57P03 that
+    // it cannot take connections now; drivers relay them first and may
+    // still report the link as alive.
+    return sqlState == "08S01" || sqlState == "08003" || sqlState == "08007" || sqlState == "HYT01" ||
+           sqlState == "57P01" || sqlState == "57P02" || sqlState == "57P03";
 }

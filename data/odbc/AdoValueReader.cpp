@@ -72,6 +72,15 @@ bool IsPlainNumber(const std::string& text)
     return digit;
 }
 
+// UTF-8 from the driver into the bridge's code page, "?" for what it lacks.
+void Utf8ToCodePage(std::string* text)
+{
+    if (std::all_of(text->begin(), text->end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return;
+    const std::u16string wide = XString(text->c_str()).ToUtf16(XString::CodePageUtf8);
+    WideToCodePage(reinterpret_cast<const char*>(wide.data()), wide.size() * 2, text);
+}
+
 bool IsBlank(const std::string& text)
 {
     return text.find_first_not_of(" \t") == std::string::npos;
@@ -153,11 +162,14 @@ void AdoValueReader::Read(const AdoField& field, AdoVariant& target)
     if (k < m_boundSize.size() && m_boundSize[k] != 0 && ReadBound(field, k, target))
         return;
     switch (field.ValueKind()) {
-    case AdoVarType::String:
-        if (IsWideText(field) ? !ReadWide(field, &target.ResetText(AdoVarType::String))
-                              : !ReadLong(field, SQL_C_CHAR, &target.ResetText(AdoVarType::String)))
+    case AdoVarType::String: {
+        std::string& text = target.ResetText(AdoVarType::String);
+        if (IsWideText(field) ? !ReadWide(field, &text) : !ReadLong(field, SQL_C_CHAR, &text))
             target = AdoVariant::Null();
+        else if (m_textMode == AdoTextMode::Utf8)
+            Utf8ToCodePage(&text);
         return;
+    }
     case AdoVarType::ByteArray:
         if (!ReadLong(field, SQL_C_BINARY, &target.ResetText(AdoVarType::ByteArray)))
             target = AdoVariant::Null();
@@ -237,10 +249,14 @@ bool AdoValueReader::ReadBound(const AdoField& field, size_t k, AdoVariant& targ
     const size_t length = static_cast<size_t>(indicator);
     switch (field.ValueKind()) {
     case AdoVarType::String:
-        if (wide)
+        if (wide) {
             WideToCodePage(text, length, &target.ResetText(AdoVarType::String));
-        else
-            target.ResetText(AdoVarType::String).assign(text, length);
+        } else {
+            std::string& bytes = target.ResetText(AdoVarType::String);
+            bytes.assign(text, length);
+            if (m_textMode == AdoTextMode::Utf8)
+                Utf8ToCodePage(&bytes);
+        }
         return true;
     case AdoVarType::ByteArray:
         target.ResetText(AdoVarType::ByteArray).assign(text, length);

@@ -20,6 +20,7 @@
 enum class AdoTextMode {
     Bytes,  // SQL_C_CHAR: the bytes as the driver hands them over
     Wide,   // SQL_C_WCHAR, converted to the bridge's code page
+    Utf8,   // SQL_C_CHAR in UTF-8 (a driver asked for it), converted likewise
 };
 
 class AdoValueReader

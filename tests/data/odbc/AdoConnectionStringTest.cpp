@@ -90,3 +90,29 @@ TEST(AdoConnectionString, QuoteValueBracesOnlyWhatNeedsIt)
 }
 
 }  // namespace
+
+namespace {
+
+// FreeTDS is told the bridge's code page unless the data source names one.
+TEST(AdoConnectionString, FreeTdsGetsTheClientCharset)
+{
+    const struct
+    {
+        const char* text;
+        const char* driver;
+        const char* expected;
+    } cases[] = {
+        {"DSN=SIS;DATABASE=MORV", "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so",
+         "DSN=SIS;DATABASE=MORV;ClientCharset=CP1252"},
+        {"DSN=SIS", "FreeTDS", "DSN=SIS;ClientCharset=CP1252"},
+        {"DSN=SIS", "FreeTDS /usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so", "DSN=SIS;ClientCharset=CP1252"},
+        {"DSN=SIS;clientcharset=UTF-8", "libtdsodbc.so", "DSN=SIS;clientcharset=UTF-8"},
+        {"DSN=SIS", "psqlodbcw.so", "DSN=SIS"},
+        {"DSN=SIS", "", "DSN=SIS"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AdoConnectionString::WithClientCharset(c.text, c.driver), c.expected) << c.text << " / " << c.driver;
+    EXPECT_EQ(AdoConnectionString::DriverOf("DRIVER={FreeTDS};SERVER=x"), "FreeTDS");
+}
+
+}  // namespace

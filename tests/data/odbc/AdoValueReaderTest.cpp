@@ -25,7 +25,7 @@ TEST(AdoDriverText, EachDriverDeliversTheCodePage)
         {"libtdsodbc.so", "Microsoft SQL Server", AdoTextMode::Wide, ""},
         {"psqlodbcw.so", "PostgreSQL", AdoTextMode::Wide, ""},
         {"PSQLODBC35W.DLL", "PostgreSQL", AdoTextMode::Wide, ""},
-        {"psqlodbca.so", "PostgreSQL", AdoTextMode::Bytes, "SET client_encoding TO 'WIN1252'"},
+        {"psqlodbca.so", "PostgreSQL", AdoTextMode::Utf8, "SET client_encoding TO 'UTF8'"},
         {"libsqlite3odbc.so", "SQLite", AdoTextMode::Bytes, ""},
         {"sqlite3odbc.so", "", AdoTextMode::Bytes, ""},
         {"msodbcsql18.so", "Microsoft SQL Server", AdoTextMode::Wide, ""},

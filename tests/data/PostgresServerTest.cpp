@@ -1,0 +1,167 @@
+// The data access object against a real networked server (PostgreSQL through
+// its ODBC drivers, started by the test): connections that fail, connections
+// the server cuts while a query runs, the server stopping under a run, text
+// in the bridge's code page from a UTF-8 database, and exact numerics.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "data/DatabaseTypes.h"
+#include "data/ODBCDataAccess.h"
+#include "tests/support/TestPostgresServer.h"
+#include "util/XException.h"
+
+namespace {
+
+class PostgresServerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const std::string missing = TestPostgresServer::Missing();
+        if (!missing.empty())
+            GTEST_SKIP() << missing;
+        m_server = std::make_unique<TestPostgresServer>();
+        // SQL Server's catalogue views, so the existence checks run as the
+        // engine writes them.
+        m_server->Sql(
+            "CREATE TABLE pupils (id integer, name varchar(40), fee numeric(10,4), big numeric(38,0));"
+            "INSERT INTO pupils VALUES (1, 'Zoë', 12.3456, 12345678901234567890123456789012345678),"
+            " (2, '€uro', -5.25, NULL), (3, 'Łódź', 0, 1), (4, 'plain', NULL, NULL);"
+            "CREATE VIEW slowpupils AS SELECT p.* FROM pupils p, (SELECT pg_sleep(1.5)) s;"
+            "CREATE VIEW sysobjects AS SELECT c.relname::varchar AS name, c.oid::integer AS id,"
+            " (CASE c.relkind WHEN 'v' THEN 'V' ELSE 'U' END)::varchar AS xtype FROM pg_class c"
+            " WHERE c.relnamespace = 'public'::regnamespace;"
+            "CREATE VIEW syscolumns AS SELECT a.attname::varchar AS name, a.attrelid::integer AS id"
+            " FROM pg_attribute a WHERE a.attnum > 0;");
+    }
+
+    std::unique_ptr<ODBCDataAccess> Connected(const std::string& dsn = "MorvPgSource")
+    {
+        auto access = std::make_unique<ODBCDataAccess>(0, DatabaseType::MSSQL);
+        access->SetConnectionTimeout(10);
+        access->Connect(m_server->ConnectionString(dsn).c_str());
+        return access;
+    }
+
+    std::unique_ptr<TestPostgresServer> m_server;
+};
+
+TEST_F(PostgresServerTest, FailedConnectionsNameTheirCause)
+{
+    const struct
+    {
+        const char* name;
+        const char* password;
+        bool serverDown;
+        const char* cause;
+    } cases[] = {
+        {"wrong password", "not-the-password", false, "password authentication failed"},
+        {"server down", TestPostgresServer::Password, true, "127.0.0.1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.serverDown)
+            m_server->Stop();
+        ODBCDataAccess access(0, DatabaseType::MSSQL);
+        access.SetConnectionTimeout(10);
+        try {
+            access.Connect(m_server->ConnectionString("MorvPgSource", c.password).c_str());
+            ADD_FAILURE() << "connected";
+        } catch (const XException& error) {
+            EXPECT_NE(std::string(error.what()).find(c.cause), std::string::npos) << error.what();
+            EXPECT_EQ(std::string(error.what()).find(c.password), std::string::npos) << error.what();
+        }
+        EXPECT_FALSE(access.IsConnected());
+    }
+}
+
+// Text stored as UTF-8 reaches the bridge in code page 1252 through both
+// drivers; a character the code page lacks becomes "?".
+TEST_F(PostgresServerTest, TextArrivesInTheCodePageAndNumericsKeepTheirDigits)
+{
+    for (const char* dsn : {"MorvPgSource", "MorvPgAnsi"}) {
+        SCOPED_TRACE(dsn);
+        auto access = Connected(dsn);
+        ASSERT_EQ(access->RunQuery("SELECT name, fee, big FROM pupils ORDER BY id"), 0);
+        const struct
+        {
+            const char* name;
+            const char* fee;
+            const char* big;
+        } rows[] = {
+            {"Zo\xeb", "12.3456", "12345678901234567890123456789012345678"},
+            {"\x80uro", "-5.25", ""},
+            {"?\xf3" "d?", "0", "1"},
+            {"plain", "", ""},
+        };
+        bool more = access->GetFirstRecord();
+        for (const auto& row : rows) {
+            ASSERT_TRUE(more);
+            ODBCTable table("pupils", "pupils", "pupils");
+            ODBCField name(&table, "name", 0), fee(&table, "fee", 1), big(&table, "big", 2);
+            EXPECT_EQ(access->GetText(&name), XString(row.name));
+            EXPECT_EQ(access->GetText(&fee), XString(row.fee));
+            EXPECT_EQ(access->GetText(&big), XString(row.big));
+            more = access->GetNextRecord();
+        }
+        EXPECT_FALSE(more);
+        access->CloseQuery();
+    }
+}
+
+// The server ends the session while a query runs: the connection reads as
+// lost whatever the driver's first SQLSTATE, and the table is read again on
+// a new connection. An existence check asked after such a cut reconnects too.
+TEST_F(PostgresServerTest, ACutConnectionIsRetriedOnceOnANewOne)
+{
+    auto access = Connected();
+    std::thread admin([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        m_server->TerminateSessions();
+    });
+    ODBCTable* table = access->AddTable("slowpupils", "P", false);
+    ODBCField* name = access->AddQueryField(table, "name", true);
+    bool opened = false;
+    try {
+        opened = access->OpenTable(true);
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << error.what();
+    }
+    admin.join();
+    ASSERT_TRUE(opened);
+    int rows = 0;
+    for (bool more = access->GetFirstRecord(); more; more = access->GetNextRecord())
+        rows += access->GetText(name).IsEmpty() ? 0 : 1;
+    EXPECT_EQ(rows, 4);
+    access->CloseQuery();
+
+    m_server->TerminateSessions();
+    EXPECT_TRUE(access->DoTableExists("pupils"));
+    EXPECT_FALSE(access->DoTableExists("nothere"));
+}
+
+// The server stops under a run: the table fails with the cause, not as an
+// empty table and not as a missing one.
+TEST_F(PostgresServerTest, AStoppedServerFailsTheTableNamingTheLostConnection)
+{
+    auto access = Connected();
+    m_server->Stop();
+    // The statement that meets the cut says so, and so does the state.
+    EXPECT_EQ(access->RunQuery("SELECT 1"), QueryError::ConnectionLost);
+    EXPECT_FALSE(access->IsConnected());
+    try {
+        access->DoTableExists("pupils");
+        ADD_FAILURE() << "the check answered";
+    } catch (const XException& error) {
+        EXPECT_NE(std::string(error.what()).find("127.0.0.1"), std::string::npos) << error.what();
+    }
+    ODBCTable* table = access->AddTable("pupils", "P", false);
+    access->AddQueryField(table, "name", true);
+    EXPECT_THROW(access->OpenTable(true), XException);
+}
+
+}  // namespace
