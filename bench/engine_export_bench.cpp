@@ -2,8 +2,7 @@
 // as the importer starts it (`morvbridge run --demo` in its own process),
 // against the sqlite3 shell doing the database's share of the work in the
 // same run. Every program runs as a child process, so process start-up is in
-// every figure; peak memory is the child's largest resident set as
-// `/usr/bin/time -v` reports it.
+// every figure; peak memory is the child's own largest resident set.
 //
 // Per school size N, in this order:
 //   Sqlite3TabDump/N           the shell dumping, TAB-separated, every source
@@ -27,6 +26,7 @@
 #include "demo/DemoGenerator.h"
 #include "demo/DemoOptions.h"
 #include "tests/support/TestOdbcSource.h"
+#include "child_process.h"
 
 #include <benchmark/benchmark.h>
 
@@ -37,20 +37,12 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <map>
 #include <memory>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
-extern char** environ;
 
 namespace {
 
@@ -117,73 +109,6 @@ School& TheSchool(int students)
         made = students;
     }
     return *school;
-}
-
-struct ChildStats {
-    bool ok = false;
-    double seconds = 0;
-    long peakRssKiB = 0;
-};
-
-// Runs a program with stdin from `input` (or /dev/null) and stdout and stderr
-// to /dev/null, under /usr/bin/time when it is there, and waits for it. The
-// peak memory comes from /usr/bin/time's report: the rusage of a child that
-// posix_spawn starts also counts this process's own peak, since the child
-// shares this process's memory until it runs its program.
-ChildStats Spawn(const std::vector<std::string>& command, const std::vector<std::string>& extraEnvironment,
-                 const std::string& input = "/dev/null")
-{
-    static const bool haveTime = access("/usr/bin/time", X_OK) == 0;
-    static const std::string report = QDir::temp().filePath("morv-bench-time.txt").toStdString();
-    std::vector<std::string> arguments;
-    if (haveTime)
-        arguments = {"/usr/bin/time", "-v", "-o", report};
-    arguments.insert(arguments.end(), command.begin(), command.end());
-
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    std::vector<std::string> environment(extraEnvironment);
-    for (char** entry = environ; *entry; ++entry)
-        environment.emplace_back(*entry);
-    std::vector<char*> envp;
-    for (const std::string& entry : environment)
-        envp.push_back(const_cast<char*>(entry.c_str()));
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-
-    ChildStats stats;
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return stats;
-    int status = 0;
-    rusage usage {};
-    if (wait4(pid, &status, 0, &usage) != pid)
-        return stats;
-    stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    stats.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    stats.peakRssKiB = usage.ru_maxrss;
-    if (haveTime) {
-        QFile file(QString::fromStdString(report));
-        if (file.open(QIODevice::ReadOnly)) {
-            for (const QByteArray& line : file.readAll().split('\n')) {
-                const QByteArray key = "Maximum resident set size (kbytes):";
-                const int at = line.indexOf(key);
-                if (at >= 0)
-                    stats.peakRssKiB = line.mid(at + key.size()).trimmed().toLong();
-            }
-        }
-    }
-    return stats;
 }
 
 // Mean seconds per benchmark name and size, for the ratios.
