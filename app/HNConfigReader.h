@@ -21,6 +21,8 @@ public:
     // Files the importer writes are a few kilobytes; anything beyond this is
     // not its configuration and is refused before parsing.
     static constexpr qint64 MaxSize = 32 * 1024 * 1024;
+    // Its elements lie two or three levels deep.
+    static constexpr int MaxDepth = 100;
 
     Outcome read(const QByteArray &bytes);
 

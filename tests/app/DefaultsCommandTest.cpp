@@ -115,6 +115,12 @@ INSTANTIATE_TEST_SUITE_P(
                      "<!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">"
                      "<!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\">]>"
                      "<HNSchoolConfFile><HNSchoolConf SISDSN=\"&f;\"/></HNSchoolConfFile>",
+                     1, {kStart0, kEnd}},
+        // Deep nesting used to keep the command busy for minutes (the tree's
+        // cost grows with the square of its depth); it is refused at once.
+        DefaultsCase{"deep_nesting",
+                     "<HNSchoolConfFile>" + QByteArray(200000, 'x').replace("x", "<g>") + "<HNSchoolConf/>"
+                         + QByteArray(200000, 'x').replace("x", "</g>") + "</HNSchoolConfFile>",
                      1, {kStart0, kEnd}}),
     [](const ::testing::TestParamInfo<DefaultsCase> &info) { return std::string(info.param.name); });
 
