@@ -13,6 +13,7 @@
 #include "demo/DemoGenerator.h"
 #include "demo/DemoOptions.h"
 #include "tests/support/TestOdbcSource.h"
+#include "child_process.h"
 
 #include <benchmark/benchmark.h>
 
@@ -28,8 +29,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -88,51 +87,6 @@ School& TheSchool()
     return school;
 }
 
-struct ChildStats {
-    bool ok = false;
-    double seconds = 0;
-    long peakRssKiB = 0;
-};
-
-// Runs a program with stdin from `input` (or /dev/null) and stdout and stderr
-// to /dev/null; waits for it and reads its resource usage.
-ChildStats Spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment,
-                 const std::string& input = "/dev/null")
-{
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    std::vector<std::string> environment(extraEnvironment);
-    for (char** entry = environ; *entry; ++entry)
-        environment.emplace_back(*entry);
-    std::vector<char*> envp;
-    for (const std::string& entry : environment)
-        envp.push_back(const_cast<char*>(entry.c_str()));
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-
-    ChildStats stats;
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return stats;
-    int status = 0;
-    rusage usage {};
-    if (wait4(pid, &status, 0, &usage) != pid)
-        return stats;
-    stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    stats.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    stats.peakRssKiB = usage.ru_maxrss;
-    return stats;
-}
 
 double g_dumpSeconds = 0;
 double g_bridgeSeconds = 0;

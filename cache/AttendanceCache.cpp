@@ -5,6 +5,9 @@
 
 namespace {
 
+// SQLite's result code for a write to a read-only database.
+const int SQLITE_READONLY_CODE = 8;
+
 const char* const kCreate =
     "CREATE TABLE %s (%s VARCHAR(100), %s DATETIME, %s VARCHAR(100), %s VARCHAR(100), "
     "%s VARCHAR(100), %s VARCHAR(100), %s VARCHAR(100), %s VARCHAR(100), %s VARCHAR(100), "
@@ -57,6 +60,9 @@ void AttendanceCache::Open(const XFileSpec& file)
         // that is no database (or is locked, or unreadable) into an error
         // here instead of in the middle of the refresh.
         m_db.Execute("SELECT count(*) FROM sqlite_master");
+        // Every refresh writes; a cache that cannot take it is named now.
+        sqlite::Check(!m_db.IsReadOnly(), SQLITE_READONLY_CODE, nullptr, "AttendanceCache::Open",
+                      (XString("The attendance cache is read-only: ") + file.GetPath()).c_str());
     } catch (...) {
         m_db.Close();
         throw;

@@ -155,6 +155,11 @@ int Database::Changes() const
     return m_db ? sqlite3_changes(m_db) : 0;
 }
 
+bool Database::IsReadOnly() const
+{
+    return m_db && sqlite3_db_readonly(m_db, "main") == 1;
+}
+
 bool Database::InTransaction() const
 {
     return m_db && !sqlite3_get_autocommit(m_db);

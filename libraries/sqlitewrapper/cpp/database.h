@@ -76,6 +76,9 @@ public:
     int Changes() const;
     // Whether the connection has an open transaction.
     bool InTransaction() const;
+    // Whether SQLite opened the main database read-only (a file without
+    // write permission opens so even when read-write was asked for).
+    bool IsReadOnly() const;
 
     const XString& FileName() const { return m_fileName; }
     // The key block's length: 16 for a password, 0 without one.
