@@ -150,6 +150,8 @@ public:
     static bool IsDatabaseFailure(const std::exception& error);
     // Masks every password value of a connection string in place.
     static void MaskPassword(XString& text);
+    // Logs the end of the extraction and disconnects (unless the connection
+    // is kept), then the writer's completion step.
     void ExportComplete() override;
 
     // ---- schema probing ----

@@ -69,8 +69,6 @@ void ExpEngine::PrepareRun(const ParamMap& parameters)
     }
     ConnectForRun();
     LogRunSettings();
-    ClearIncludedStudents();
-    m_staffCodeMap.clear();
     BuildIncludedStudents();
 }
 
@@ -99,7 +97,7 @@ void ExpEngine::ReadInactiveCutoff(const XString& text)
         // so, since the user asked for inactive students too.
         Log(4, XString("Inactive cut-off date \"") + text +
                    "\" is not a date in the form yyyy-mm-dd; exporting active students only.",
-            "ExpEngine::Execute");
+            "ExpEngine::ReadInactiveCutoff");
     }
 }
 

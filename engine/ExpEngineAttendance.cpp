@@ -61,8 +61,8 @@ void ExpEngine::CreateStudentPeriodAttendance(const XDate& from, const XDate& to
     // Older sites name the building column _DistBldg1.
     const char* building = FieldExists("StudentPeriodAbsence", "_DistBldg") ? "_DistBldg" : "_DistBldg1";
     QueryColumn(att, building);
-    AddCondition("", ConditionField(att, building), "=", QuoteSqlText(m_schoolNumber), 0);
-    AddCondition("AND", ConditionField(att, "_Year"), "=", QuoteSqlText(m_schoolYear), 0);
+    AddCondition("", ConditionField(att, building), "=", QuoteText(m_schoolNumber), 0);
+    AddCondition("AND", ConditionField(att, "_Year"), "=", QuoteText(m_schoolYear), 0);
     AddJoinedStatusBlock(att);
 
     WriteAttendanceTable(from, to, BindFilter(&ODBCExpEngineBase::IncludedStudentRowTest), false);

@@ -153,7 +153,7 @@ void ExpEngine::CreateStaff()
     CustomColumn(stf, "Comments", &ExpEngine::TextNoBreaksValue, "StaffComments",
                  "Comments", "Comments", kComField, "noformat");
 
-    AddCondition("", ConditionField(stf, "_DistBldg"), "=", QuoteSqlText(m_schoolNumber), 0);
+    AddCondition("", ConditionField(stf, "_DistBldg"), "=", QuoteText(m_schoolNumber), 0);
     // Without an inactive cut-off only staff who have not left yet.
     if (m_inactiveCutoff.IsNull()) {
         ODBCField* stopDate = ConditionField(stf, "StopDate");
@@ -161,7 +161,7 @@ void ExpEngine::CreateStaff()
         AddCondition("OR", stopDate, "IS", "NULL", 0);
         AddCondition("OR", stopDate, "=", "'')", 0);
     }
-    AddCondition("AND", ConditionField(stf, "_Year"), "=", QuoteSqlText(m_schoolYear), 0);
+    AddCondition("AND", ConditionField(stf, "_Year"), "=", QuoteText(m_schoolYear), 0);
 
     WriteAndEndTable(false);
 }

@@ -75,7 +75,7 @@ void ExpEngine::CreateStudentLunchCodes()
     // A source that keeps the lunch rows of earlier years would otherwise
     // give a returning student one line per year, each with that year's code.
     if (FieldExists(l->GetLogicalName(), "_Year"))
-        AddCondition("AND", ConditionField(l, "_Year"), "=", QuoteSqlText(m_schoolYear), 0);
+        AddCondition("AND", ConditionField(l, "_Year"), "=", QuoteText(m_schoolYear), 0);
     AddActiveStatusGroup(ConditionField(s, "Status"));
 
     WriteAndEndTable();
@@ -96,8 +96,8 @@ void ExpEngine::AddContactConditions(ODBCTable* con)
     ODBCField* isActive = QueryColumn(con, "Is_Active", true);
     ODBCField* status = QueryColumn(con, "Status", true);
 
-    AddCondition("", building, "=", QuoteSqlText(m_schoolNumber), 0);
-    AddCondition("AND", year, "=", QuoteSqlText(m_schoolYear), 0);
+    AddCondition("", building, "=", QuoteText(m_schoolNumber), 0);
+    AddCondition("AND", year, "=", QuoteText(m_schoolYear), 0);
     AddCondition("AND", isActive, "=", "'Y'", 0);
     AddActiveStatusGroup(status);
     AddOrder(m_fldStudentNumber, false);
@@ -188,9 +188,9 @@ void ExpEngine::CreateStudentLockers()
     Column(lkr, "LockerNumber", &ExpEngine::TextValue, "StdLocker");
     Column(lkr, "CombinationSeries", &ExpEngine::TextValue, "StdCombo");
 
-    AddCondition("", ConditionField(lkr, "_DistBldg"), "=", QuoteSqlText(m_schoolNumber), 0);
+    AddCondition("", ConditionField(lkr, "_DistBldg"), "=", QuoteText(m_schoolNumber), 0);
     AddJoinedStatusBlock(lkr);
-    AddCondition("AND", ConditionField(lkr, "_Year"), "=", QuoteSqlText(m_schoolYear), 0);
+    AddCondition("AND", ConditionField(lkr, "_Year"), "=", QuoteText(m_schoolYear), 0);
 
     WriteAndEndTable();
 }
@@ -243,8 +243,8 @@ void ExpEngine::CreateStudentSummaryAttendance()
                  "DaysPartial", "Days Partial", kSchoolField, "noformat");
 
     // This view names building and year differently from the other tables.
-    AddCondition("", ConditionField(sum, "Building"), "=", QuoteSqlText(m_schoolNumber), 0);
-    AddCondition("AND", ConditionField(sum, "Year"), "=", QuoteSqlText(m_schoolYear), 0);
+    AddCondition("", ConditionField(sum, "Building"), "=", QuoteText(m_schoolNumber), 0);
+    AddCondition("AND", ConditionField(sum, "Year"), "=", QuoteText(m_schoolYear), 0);
     AddJoinedStatusBlock(sum);
 
     WriteAndEndTable();

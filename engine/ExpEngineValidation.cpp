@@ -92,7 +92,7 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
         }
         if (!m_schoolNumber.IsEmpty())
             AddCondition(conjunction, ConditionField(schools, "_DistBldg"), "=",
-                         QuoteSqlText(m_schoolNumber), 0);
+                         QuoteText(m_schoolNumber), 0);
         AddOrder(yearField, false);
         SetDistinct(true);
         if (!OpenCurrentQuery())
@@ -206,7 +206,7 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
         ODBCField* isLive = AddQueryField(schools, "IsLive", false);
         const char* conjunction = "";
         if (!year.IsEmpty()) {
-            AddCondition(conjunction, yearField, "=", QuoteSqlText(year), 0);
+            AddCondition(conjunction, yearField, "=", QuoteText(year), 0);
             conjunction = "AND";
         }
         if (isLive)
@@ -283,8 +283,8 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         AddOrder(staffId, false);
         ODBCField* building = AddQueryField(staff, "_DistBldg", true);
         ODBCField* yearField = AddQueryField(staff, "_Year", true);
-        AddCondition("", building, "=", QuoteSqlText(m_schoolNumber), 0);
-        AddCondition("AND", yearField, "=", QuoteSqlText(year), 0);
+        AddCondition("", building, "=", QuoteText(m_schoolNumber), 0);
+        AddCondition("AND", yearField, "=", QuoteText(year), 0);
 
         bool any = false;
         if (OpenCurrentQuery()) {

@@ -2,13 +2,15 @@
 // and its condition blocks, and the included-students list with its row test.
 #include "engine/ODBCExpEngineBase.h"
 
+#include "data/DatabaseTypes.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
-// Existence checks on (0x2), so optional tables and columns can be skipped.
-constexpr uint32_t kEngineOptions = 3;
-constexpr int kDatabaseTypeMSSQL = 5;
+// Existence checks on, so optional tables and columns can be skipped; the
+// bit without effect is kept as the engine has always set it.
+constexpr uint32_t kEngineOptions = DataAccessOption::NoEffect | DataAccessOption::VerifySchema;
 
 // The order of the included-students list: plain bytes, the same for
 // sorting and searching.
@@ -19,23 +21,11 @@ bool BytewiseLess(const XString& a, const XString& b)
 } // namespace
 
 ODBCExpEngineBase::ODBCExpEngineBase(QObject* parent)
-    : ODBCDataAccess(kEngineOptions, kDatabaseTypeMSSQL, parent)
+    : ODBCDataAccess(kEngineOptions, DatabaseType::MSSQL, parent)
 {
 }
 
 ODBCExpEngineBase::~ODBCExpEngineBase() = default;
-
-XString ODBCExpEngineBase::QuoteSqlText(const XString& text)
-{
-    std::string quoted = "'";
-    for (const char c : text.str()) {
-        quoted += c;
-        if (c == '\'')
-            quoted += '\'';
-    }
-    quoted += '\'';
-    return XString(quoted.c_str());
-}
 
 QStringList ODBCExpEngineBase::SplitActiveCodes(const XString& codes)
 {
@@ -91,21 +81,21 @@ void ODBCExpEngineBase::AddActiveStatusGroup(ODBCField* statusField)
     AddCondition("AND (", statusField, "=", "'A'", 0);
     AddCondition("OR", statusField, "=", "'N'", 0);
     for (const QString& code : m_activeCodes)
-        AddCondition("OR", statusField, "=", QuoteSqlText(XString(code.toLatin1().constData())), 0);
+        AddCondition("OR", statusField, "=", QuoteText(XString(code.toLatin1().constData())), 0);
     AddCondition("OR", statusField, "=", "'U')", 0);
 }
 
 void ODBCExpEngineBase::AddStudentFilter(ODBCTable* table)
 {
-    AddCondition("", ConditionField(table, "_DistBldg"), "=", QuoteSqlText(m_schoolNumber), 0);
+    AddCondition("", ConditionField(table, "_DistBldg"), "=", QuoteText(m_schoolNumber), 0);
     AddActiveStatusGroup(ConditionField(table, "Status"));
-    AddCondition("AND", ConditionField(table, "_Year"), "=", QuoteSqlText(m_schoolYear), 0);
+    AddCondition("AND", ConditionField(table, "_Year"), "=", QuoteText(m_schoolYear), 0);
 }
 
 void ODBCExpEngineBase::AddSchoolYearConditions(ODBCTable* table, const char* conjunction)
 {
-    AddCondition(conjunction, ConditionField(table, "_DistBldg"), "=", QuoteSqlText(m_schoolNumber), 0);
-    AddCondition("AND", ConditionField(table, "_Year"), "=", QuoteSqlText(m_schoolYear), 0);
+    AddCondition(conjunction, ConditionField(table, "_DistBldg"), "=", QuoteText(m_schoolNumber), 0);
+    AddCondition("AND", ConditionField(table, "_Year"), "=", QuoteText(m_schoolYear), 0);
 }
 
 void ODBCExpEngineBase::AddOwnStatusBlock(ODBCTable* table)
@@ -125,10 +115,10 @@ void ODBCExpEngineBase::AddJoinedStatusBlock(ODBCTable* table)
     if (!m_inactiveCutoff.IsNull())
         return;
     ODBCTable* students = AddTable("StudentDemographic", "S", true);
-    AddCondition("AND", ConditionField(students, "_Year"), "=", QuoteSqlText(m_schoolYear), 0);
+    AddCondition("AND", ConditionField(students, "_Year"), "=", QuoteText(m_schoolYear), 0);
     // Without the building a student enrolled in two buildings would join
     // twice and be exported twice.
-    AddCondition("AND", ConditionField(students, "_DistBldg"), "=", QuoteSqlText(m_schoolNumber), 0);
+    AddCondition("AND", ConditionField(students, "_DistBldg"), "=", QuoteText(m_schoolNumber), 0);
     AddCondition("AND", ConditionField(table, "StudentNumber"), "=",
                  ConditionField(students, "StudentNumber"), 0);
     AddActiveStatusGroup(ConditionField(students, "Status"));

@@ -21,11 +21,6 @@ public:
     explicit ODBCExpEngineBase(QObject* parent = nullptr);
     ~ODBCExpEngineBase() override;
 
-    // Quotes a text for an SQL condition, doubling embedded single quotes so
-    // that a school number or status code from the command line can never
-    // change the statement. Ordinary codes come out as plain '<code>'.
-    static XString QuoteSqlText(const XString& text);
-
     // The additional active codes, trimmed, without empty items.
     static QStringList SplitActiveCodes(const XString& codes);
 

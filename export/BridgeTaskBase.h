@@ -133,9 +133,6 @@ XString BuildPhoneNumber(const XString& areaCode, const XString& exchange, const
 // a + separator + b, or whichever of them is not empty.
 XString JoinNonEmpty(const XString& a, const XString& b, const XString& separator);
 
-// The text in single quotes, unchanged inside: for codes and numbers only.
-XString QuoteSql(const XString& text);
-
 // A name that is safe as one file name inside a folder: every byte other than
 // letters, digits and the punctuation ",-.;=@[]^_" (blank, path separators,
 // drive colon and wildcards included) becomes "_", and ".." becomes "__".

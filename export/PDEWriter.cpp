@@ -14,8 +14,6 @@ PDEWriter::~PDEWriter() = default;
 
 void PDEWriter::FieldHook(DataAccessField* /*field*/) {}
 
-void PDEWriter::ReservedOperation() {}
-
 void PDEWriter::StartTable(const XString& displayName, const XString& fileName, int safeInclude)
 {
     m_currentFileName = fileName;

@@ -61,9 +61,6 @@ public:
     // declared table, then moves it onto its final name.
     virtual void FinishImport();
 
-    // Kept for derived writers; nothing calls it.
-    virtual void ReservedOperation();
-
     // Begins an update export into `updateFile` (owned by the caller, who
     // keeps it alive until FinishUpdate): opens it on a new
     // "Update YYYYMMDDHHNNSS.PDU" and writes its head.

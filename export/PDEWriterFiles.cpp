@@ -444,11 +444,16 @@ void PDEWriter::DeleteUpdateFiles(const XFileSpec& folder)
 
 void PDEWriter::ExportComplete()
 {
+    Log(8, "Saving Bridge Config");
     SaveBridgeConfig();
+    Log(8, "Putting the export files in place");
     CommitExport();
+    Log(8, "Clearing Run Data");
     ClearRunData();
     Log(5, "Export complete.");
     emit writeProgress(QStringLiteral("end_progress"), -1);
+    Log(8, "End Extract Log");
+    Log(8, "Extract Log Ended");
     emit writeProgress(QStringLiteral("bridge_complete"), -1);
 }
 

@@ -23,11 +23,6 @@ XString JoinNonEmpty(const XString& a, const XString& b, const XString& separato
     return a + separator + b;
 }
 
-XString QuoteSql(const XString& text)
-{
-    return XString("'") + text + "'";
-}
-
 namespace {
 
 // The digits with the separators the importer expects for their count, or

@@ -120,20 +120,6 @@ XString& XString::Format(const char* format, ...)
     return *this;
 }
 
-XString& XString::Format(uint32_t /*sizeHint*/, const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    try {
-        m_text = FormatArgs(format, args);
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
-    va_end(args);
-    return *this;
-}
-
 bool XString::operator==(const char* text) const
 {
     return m_text == (text ? text : "");

@@ -40,7 +40,11 @@ public:
     XString& Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // Older call form with a caller-given size: the size is ignored, the
     // result is never cut or overrun.
-    XString& Format(uint32_t sizeHint, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    template <typename... Args>
+    XString& Format(uint32_t /*sizeHint*/, const char* format, Args... args)
+    {
+        return Format(format, args...);
+    }
 
     const char* GetText() const { return m_text.c_str(); }
     const char* c_str() const { return m_text.c_str(); }

@@ -22,7 +22,9 @@
 
 namespace {
 
-TEST(QuoteSqlText, DoublesEmbeddedQuotesOnly)
+// Every value from the command line (school number, year, active codes)
+// reaches the engine's statements through this quoting.
+TEST(EngineQuoteText, DoublesEmbeddedQuotesOnly)
 {
     const struct { const char* text; const char* quoted; } cases[] = {
         {"0101", "'0101'"},
@@ -30,8 +32,9 @@ TEST(QuoteSqlText, DoublesEmbeddedQuotesOnly)
         {"O'Neil", "'O''Neil'"},
         {"0101' OR '1'='1", "'0101'' OR ''1''=''1'"},
     };
+    TestEngine engine;
     for (const auto& c : cases)
-        EXPECT_STREQ(ODBCExpEngineBase::QuoteSqlText(c.text).c_str(), c.quoted) << c.text;
+        EXPECT_STREQ(engine.QuoteText(c.text).c_str(), c.quoted) << c.text;
 }
 
 TEST(SplitActiveCodes, TrimsAndSkipsEmptyItems)
