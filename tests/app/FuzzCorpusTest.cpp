@@ -3,6 +3,7 @@
 // schools, parse_*: refused as broken XML, not_config: refused as another
 // file), and no command line may break the scanner's checks.
 #include "tests/support/FuzzTargets.h"
+#include "tests/support/WholeFile.h"
 
 #include <gtest/gtest.h>
 
@@ -13,19 +14,13 @@ namespace {
 
 const QString kCorpus = QStringLiteral(MORV_SOURCE_DIR "/tests/app/fuzz_corpus");
 
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 TEST(FuzzCorpus, HNConfigSamplesKeepTheirOutcome)
 {
     const QDir folder(kCorpus + QStringLiteral("/hnconfig"));
     const QStringList names = folder.entryList({QStringLiteral("*.xml")}, QDir::Files, QDir::Name);
     ASSERT_GE(names.size(), 10);
     for (const QString &name : names) {
-        const fuzz::Verdict verdict = fuzz::CheckHNConfig(contentOf(folder.filePath(name)));
+        const fuzz::Verdict verdict = fuzz::CheckHNConfig(ReadWholeFile(folder.filePath(name)));
         EXPECT_EQ(verdict.fault, "") << name.toStdString();
         const QString kind = name.section(u'_', 0, 0);
         const std::string expected = kind == QLatin1String("read")
@@ -41,7 +36,7 @@ TEST(FuzzCorpus, CommandLinesKeepTheScannersChecks)
     const QStringList names = folder.entryList({QStringLiteral("*.args")}, QDir::Files, QDir::Name);
     ASSERT_GE(names.size(), 3);
     for (const QString &name : names) {
-        const fuzz::Verdict verdict = fuzz::CheckCommandLine(fuzz::ArgumentsFromCorpus(contentOf(folder.filePath(name))));
+        const fuzz::Verdict verdict = fuzz::CheckCommandLine(fuzz::ArgumentsFromCorpus(ReadWholeFile(folder.filePath(name))));
         EXPECT_EQ(verdict.fault, "") << name.toStdString();
     }
 }

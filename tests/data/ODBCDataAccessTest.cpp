@@ -15,6 +15,7 @@
 #include "data/DatabaseTypes.h"
 #include "data/ODBCDataAccess.h"
 #include "tests/support/TestOdbcSource.h"
+#include "tests/support/WholeFile.h"
 #include "util/XException.h"
 
 namespace {
@@ -548,10 +549,9 @@ TEST_F(DataSourceTest, SchemaLogListsTablesAndColumns)
 // Reads a whole file as bytes.
 std::string FileBytes(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!QFile::exists(path))
         return "<missing " + path.toStdString() + ">";
-    return file.readAll().toStdString();
+    return ReadWholeFile(path).toStdString();
 }
 
 TEST_F(DataSourceTest, ValueFunctionsWriteExportText)

@@ -4,11 +4,11 @@
 #include "demo/DemoDatabase.h"
 #include "demo/DemoGenerator.h"
 #include "demo/DemoSchema.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/WholeFile.h"
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <fstream>
@@ -309,11 +309,14 @@ TEST_F(DemoDatabaseTest, CommandLineRejectsBadArgumentsAndWritesGoodOnes)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
-        QProcess process;
-        process.start(MORV_DEMO_DB, c.arguments);
-        ASSERT_TRUE(process.waitForFinished(60000));
-        EXPECT_EQ(process.exitCode(), c.exitCode);
-        EXPECT_NE(QString(process.readAllStandardError()).indexOf(c.stderrPart), -1);
+        std::vector<std::string> arguments;
+        for (const QString& argument : c.arguments)
+            arguments.push_back(argument.toStdString());
+        const ChildResult result = RunChildProcess(MORV_DEMO_DB, arguments);
+        ASSERT_TRUE(result.started);
+        ASSERT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_NE(result.standardError.find(c.stderrPart), std::string::npos) << result.standardError;
     }
     DemoDatabase db(Path("cli.db"));
     EXPECT_EQ(db.QueryInt("SELECT COUNT(*) FROM sqlite_master WHERE name = 'StudentFees'"), 0);
