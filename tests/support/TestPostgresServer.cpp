@@ -8,7 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -60,6 +62,22 @@ std::string ReadAll(const std::string& path)
     return text.str();
 }
 
+// Data folders of the servers this process runs, stopped by the terminate
+// handler too: a test that ends in std::terminate must not leave a server
+// behind.
+std::vector<std::string>& RunningServers()
+{
+    static std::vector<std::string> servers;
+    return servers;
+}
+
+void StopServersAndAbort()
+{
+    for (const std::string& command : RunningServers())
+        std::system(command.c_str());
+    std::abort();
+}
+
 }  // namespace
 
 std::string TestPostgresServer::Missing()
@@ -101,6 +119,9 @@ TestPostgresServer::TestPostgresServer() : m_bin(ServerBin())
                        " -c listen_addresses=127.0.0.1 -c fsync=off") + " start",
             true);
         m_running = true;
+        std::string stop = m_bin + "/pg_ctl -D " + m_folder + "/data -m immediate -w stop >/dev/null 2>&1";
+        RunningServers().push_back(geteuid() == 0 ? "runuser -u postgres -- " + stop : stop);
+        std::set_terminate(StopServersAndAbort);
     } catch (...) {
         std::error_code ignored;
         std::filesystem::remove_all(m_folder, ignored);
@@ -175,5 +196,9 @@ void TestPostgresServer::Stop()
     if (!m_running)
         return;
     m_running = false;
+    auto& servers = RunningServers();
+    servers.erase(std::remove_if(servers.begin(), servers.end(),
+                                 [this](const std::string& c) { return c.find(m_folder + "/data") != std::string::npos; }),
+                  servers.end());
     Run(m_bin + "/pg_ctl -D " + m_folder + "/data -m immediate -w stop", true);
 }
