@@ -2,6 +2,7 @@
 // application object; anything that escapes it still ends as a clear failure.
 #include "app/BridgeBase.h"
 #include "app/StartupFailure.h"
+#include "libraries/sqlitewrapper/cpp/database.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -10,6 +11,9 @@
 
 int main(int argc, char *argv[])
 {
+    // The bridge runs on one thread; SQLite (the cache's and the SQLite ODBC
+    // driver's) need not lock around every call.
+    sqlite::ConfigureSingleThreadedUse();
     QCoreApplication application(argc, argv);
 
     QStringList arguments;

@@ -73,8 +73,12 @@ XString ODBCDataAccess::GetText(DataAccessField* field)
 XString ODBCDataAccess::GetCleanText(DataAccessField* field)
 {
     XString text = GetText(field);
-    text.Replace('\r', ' ');
-    text.Replace('\n', ' ');
+    // Few values hold a line break; looking costs less than replacing.
+    const uint32_t length = text.GetLength();
+    if (std::memchr(text.c_str(), '\r', length) || std::memchr(text.c_str(), '\n', length)) {
+        text.Replace('\r', ' ');
+        text.Replace('\n', ' ');
+    }
     return text;
 }
 

@@ -283,9 +283,9 @@ XString& XString::Replace(char from, char to)
 {
     if (from == '\0')
         return *this;
-    for (char& c : m_text)
-        if (c == from)
-            c = to;
+    char* const end = m_text.data() + m_text.size();
+    for (char* p = m_text.data(); (p = static_cast<char*>(std::memchr(p, from, end - p))) != nullptr;)
+        *p++ = to;
     CutAtZero(m_text);
     return *this;
 }

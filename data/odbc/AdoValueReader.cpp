@@ -17,10 +17,34 @@ namespace {
 
 const char* const kFetch = "AdoRecordset::Fetch";
 
-// Bound buffer sizes in bytes: text columns hold 255 characters (wide ones
-// as many UTF-16 units), numbers and dates their longest text.
+// Bound buffer sizes in bytes: text columns hold up to 255 characters (wide
+// ones as many UTF-16 units), integers, flags and dates their usual text,
+// other numbers (decimals of 38 digits) theirs. A value that does not fit
+// is read again with SQLGetData.
 const SQLLEN kTextBuffer = 256;
+const SQLLEN kShortBuffer = 32;
 const SQLLEN kFixedBuffer = 64;
+
+bool HasShortText(AdoVarType kind)
+{
+    switch (kind) {
+    case AdoVarType::I1:
+    case AdoVarType::I2:
+    case AdoVarType::I4:
+    case AdoVarType::I8:
+    case AdoVarType::Int:
+    case AdoVarType::UI1:
+    case AdoVarType::UI2:
+    case AdoVarType::UI4:
+    case AdoVarType::UI8:
+    case AdoVarType::UInt:
+    case AdoVarType::Bool:
+    case AdoVarType::Date:
+        return true;
+    default:
+        return false;
+    }
+}
 
 [[noreturn]] void ConversionFailed(const std::string& column, const std::string& why)
 {
@@ -110,9 +134,18 @@ void AdoValueReader::Prepare(SQLHSTMT stmt, SQLHDBC dbc, const AdoFields& fields
         return;
     size_t total = 0;
     for (long i = 0; i < count; ++i) {
-        const AdoVarType kind = fields.Item(i).ValueKind();
-        const bool text = kind == AdoVarType::String || kind == AdoVarType::ByteArray;
-        const SQLLEN size = text ? (IsWideText(fields.Item(i)) ? 2 * kTextBuffer : kTextBuffer) : kFixedBuffer;
+        const AdoField& field = fields.Item(i);
+        const AdoVarType kind = field.ValueKind();
+        SQLLEN size = HasShortText(kind) ? kShortBuffer : kFixedBuffer;
+        if (kind == AdoVarType::String || kind == AdoVarType::ByteArray) {
+            // No larger than the declared size needs: drivers may fill the
+            // whole buffer for every value. A longer value (UTF-8 bytes
+            // beyond the characters, a source that ignores its declared
+            // size) is still read whole, through SQLGetData.
+            const long long declared = field.DefinedSize() * (m_textMode == AdoTextMode::Utf8 ? 4 : 1);
+            const SQLLEN units = declared > 0 && declared < kTextBuffer ? static_cast<SQLLEN>(declared) + 1 : kTextBuffer;
+            size = IsWideText(field) ? 2 * units : units;
+        }
         m_boundOffset[static_cast<size_t>(i)] = total;
         m_boundSize[static_cast<size_t>(i)] = size;
         total += static_cast<size_t>(size);

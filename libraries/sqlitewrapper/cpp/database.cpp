@@ -43,6 +43,15 @@ SqlError::SqlError(const char* operation, const char* sqliteMessage, const char*
 {
 }
 
+bool ConfigureSingleThreadedUse()
+{
+    // Both calls fail with SQLITE_MISUSE once SQLite has been initialised.
+    if (sqlite3_config(SQLITE_CONFIG_MULTITHREAD) != SQLITE_OK)
+        return false;
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+}
+
 void Check(bool ok, int code, sqlite3* db, const char* operation, const char* wrapperMessage)
 {
     if (ok)

@@ -45,6 +45,14 @@ class DataTypeMismatchError : public SqlError { using SqlError::SqlError; };
 // the connection's current error text when a connection is given.
 void Check(bool ok, int code, sqlite3* db, const char* operation, const char* wrapperMessage);
 
+// For a process that uses each SQLite connection from one thread at a time
+// (its own and those of an SQLite ODBC driver loaded into it, which share
+// this library): switches off the per-connection locks and the locked
+// memory statistics, which otherwise cost a lock pair on every value read.
+// Takes effect only before SQLite's first use in the process; false (and
+// nothing changed) after it.
+bool ConfigureSingleThreadedUse();
+
 class Database
 {
 public:
