@@ -5,18 +5,38 @@
 #include "data/DatabaseTypes.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <string_view>
 
 namespace {
 // Existence checks on, so optional tables and columns can be skipped; the
 // bit without effect is kept as the engine has always set it.
 constexpr uint32_t kEngineOptions = DataAccessOption::NoEffect | DataAccessOption::VerifySchema;
 
-// The order of the included-students list: plain bytes, the same for
-// sorting and searching.
-bool BytewiseLess(const XString& a, const XString& b)
+// A text without the isspace bytes at its ends, as XString::Trim leaves it,
+// up to a zero byte.
+std::string_view Trimmed(const char* text)
 {
-    return std::strcmp(a.c_str(), b.c_str()) < 0;
+    std::string_view view(text);
+    while (!view.empty() && std::isspace(static_cast<unsigned char>(view.front())))
+        view.remove_prefix(1);
+    while (!view.empty() && std::isspace(static_cast<unsigned char>(view.back())))
+        view.remove_suffix(1);
+    return view;
+}
+
+// Byte-wise order of an entry of the included-students list (zero-ended)
+// and a number looked up in it (holding no zero byte), as strcmp orders.
+int CompareEntry(const char* entry, std::string_view key)
+{
+    for (size_t i = 0; i < key.size(); ++i) {
+        const unsigned char a = static_cast<unsigned char>(entry[i]);
+        const unsigned char b = static_cast<unsigned char>(key[i]);
+        if (a != b)
+            return a < b ? -1 : 1;
+    }
+    return entry[key.size()] == '\0' ? 0 : 1;
 }
 } // namespace
 
@@ -46,14 +66,17 @@ bool ODBCExpEngineBase::IsActiveStatus(const XString& status) const
 
 bool ODBCExpEngineBase::IsIncludedStudent(const XString& studentNumber) const
 {
-    const XString key = XString(studentNumber).Trim();
-    return std::binary_search(m_includedStudents.begin(), m_includedStudents.end(), key,
-                              BytewiseLess);
+    // Plain bytes, the order the list was sorted in.
+    const char* const text = m_includedText.data();
+    const std::string_view key = Trimmed(studentNumber.c_str());
+    const auto found = std::lower_bound(m_includedStarts.begin(), m_includedStarts.end(), key,
+                                        [text](uint32_t entry, std::string_view k) { return CompareEntry(text + entry, k) < 0; });
+    return found != m_includedStarts.end() && CompareEntry(text + *found, key) == 0;
 }
 
 int ODBCExpEngineBase::IncludedStudentCount() const
 {
-    return static_cast<int>(m_includedStudents.size());
+    return static_cast<int>(m_includedStarts.size());
 }
 
 bool ODBCExpEngineBase::IncludedStudentRowTest()
@@ -126,7 +149,8 @@ void ODBCExpEngineBase::AddJoinedStatusBlock(ODBCTable* table)
 
 void ODBCExpEngineBase::ClearIncludedStudents()
 {
-    m_includedStudents.clear();
+    m_includedText.clear();
+    m_includedStarts.clear();
 }
 
 void ODBCExpEngineBase::BuildIncludedStudents()
@@ -138,13 +162,21 @@ void ODBCExpEngineBase::BuildIncludedStudents()
     AddStudentFilter(students);
 
     if (OpenTable(true)) {
-        for (bool more = GetFirstRecord(); more; more = GetNextRecord())
-            m_includedStudents.push_back(GetText(number));
+        for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
+            const XString text = GetText(number);
+            m_includedStarts.push_back(static_cast<uint32_t>(m_includedText.size()));
+            m_includedText.append(text.c_str(), text.GetLength() + 1);
+        }
     }
     // The row test compares trimmed texts byte-wise; sort the same way. A
     // student with several rows of the school and year is listed once.
-    std::sort(m_includedStudents.begin(), m_includedStudents.end(), BytewiseLess);
-    m_includedStudents.erase(std::unique(m_includedStudents.begin(), m_includedStudents.end()),
-                             m_includedStudents.end());
+    const char* const text = m_includedText.data();
+    std::sort(m_includedStarts.begin(), m_includedStarts.end(),
+              [text](uint32_t a, uint32_t b) { return std::strcmp(text + a, text + b) < 0; });
+    m_includedStarts.erase(std::unique(m_includedStarts.begin(), m_includedStarts.end(),
+                                       [text](uint32_t a, uint32_t b) { return std::strcmp(text + a, text + b) == 0; }),
+                           m_includedStarts.end());
+    m_includedText.shrink_to_fit();
+    m_includedStarts.shrink_to_fit();
     EndTable();
 }

@@ -9,8 +9,10 @@
 
 #include <QStringList>
 
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 class ODBCExpEngineBase : public ODBCDataAccess
@@ -92,6 +94,10 @@ protected:
     std::map<XString, XString> m_staffCodeMap;
 
 private:
-    std::vector<XString> m_includedStudents;     // kept sorted byte-wise
+    // The included students' numbers, each ended by a zero byte, in the
+    // order they were read; a school of many students costs a few bytes
+    // each instead of a string object each.
+    std::string m_includedText;
+    std::vector<uint32_t> m_includedStarts;  // into m_includedText, sorted byte-wise, unique
     std::vector<std::unique_ptr<ODBCField>> m_conditionFields;
 };
