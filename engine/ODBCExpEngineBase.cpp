@@ -26,17 +26,20 @@ std::string_view Trimmed(const char* text)
     return view;
 }
 
-// Byte-wise order of an entry of the included-students list (zero-ended)
-// and a number looked up in it (holding no zero byte), as strcmp orders.
-int CompareEntry(const char* entry, std::string_view key)
+// Whether an entry of the included-students list (zero-ended) is `key`
+// (which holds no zero byte).
+bool EntryIs(const char* entry, std::string_view key)
 {
-    for (size_t i = 0; i < key.size(); ++i) {
-        const unsigned char a = static_cast<unsigned char>(entry[i]);
-        const unsigned char b = static_cast<unsigned char>(key[i]);
-        if (a != b)
-            return a < b ? -1 : 1;
-    }
-    return entry[key.size()] == '\0' ? 0 : 1;
+    return std::strncmp(entry, key.data(), key.size()) == 0 && entry[key.size()] == '\0';
+}
+
+// FNV-1a of the bytes.
+uint32_t Hash(std::string_view key)
+{
+    uint32_t hash = 2166136261u;
+    for (const char c : key)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
 }
 } // namespace
 
@@ -66,17 +69,20 @@ bool ODBCExpEngineBase::IsActiveStatus(const XString& status) const
 
 bool ODBCExpEngineBase::IsIncludedStudent(const XString& studentNumber) const
 {
-    // Plain bytes, the order the list was sorted in.
-    const char* const text = m_includedText.data();
+    if (m_includedSlots.empty())
+        return false;
     const std::string_view key = Trimmed(studentNumber.c_str());
-    const auto found = std::lower_bound(m_includedStarts.begin(), m_includedStarts.end(), key,
-                                        [text](uint32_t entry, std::string_view k) { return CompareEntry(text + entry, k) < 0; });
-    return found != m_includedStarts.end() && CompareEntry(text + *found, key) == 0;
+    const size_t mask = m_includedSlots.size() - 1;
+    for (size_t slot = Hash(key) & mask; m_includedSlots[slot] != 0; slot = (slot + 1) & mask) {
+        if (EntryIs(m_includedText.data() + m_includedSlots[slot] - 1, key))
+            return true;
+    }
+    return false;
 }
 
 int ODBCExpEngineBase::IncludedStudentCount() const
 {
-    return static_cast<int>(m_includedStarts.size());
+    return m_includedCount;
 }
 
 bool ODBCExpEngineBase::IncludedStudentRowTest()
@@ -150,7 +156,8 @@ void ODBCExpEngineBase::AddJoinedStatusBlock(ODBCTable* table)
 void ODBCExpEngineBase::ClearIncludedStudents()
 {
     m_includedText.clear();
-    m_includedStarts.clear();
+    m_includedSlots.clear();
+    m_includedCount = 0;
 }
 
 void ODBCExpEngineBase::BuildIncludedStudents()
@@ -161,22 +168,32 @@ void ODBCExpEngineBase::BuildIncludedStudents()
     ODBCField* number = AddQueryField(students, "StudentNumber", true);
     AddStudentFilter(students);
 
+    std::vector<uint32_t> starts;
     if (OpenTable(true)) {
         for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
             const XString text = GetText(number);
-            m_includedStarts.push_back(static_cast<uint32_t>(m_includedText.size()));
+            starts.push_back(static_cast<uint32_t>(m_includedText.size()));
             m_includedText.append(text.c_str(), text.GetLength() + 1);
         }
     }
-    // The row test compares trimmed texts byte-wise; sort the same way. A
-    // student with several rows of the school and year is listed once.
-    const char* const text = m_includedText.data();
-    std::sort(m_includedStarts.begin(), m_includedStarts.end(),
-              [text](uint32_t a, uint32_t b) { return std::strcmp(text + a, text + b) < 0; });
-    m_includedStarts.erase(std::unique(m_includedStarts.begin(), m_includedStarts.end(),
-                                       [text](uint32_t a, uint32_t b) { return std::strcmp(text + a, text + b) == 0; }),
-                           m_includedStarts.end());
     m_includedText.shrink_to_fit();
-    m_includedStarts.shrink_to_fit();
+    // At most half the slots in use keeps the probe runs short. The row test
+    // compares trimmed texts byte-wise, and so does the table; a student
+    // with several rows of the school and year is listed once.
+    size_t tableSize = 16;
+    while (tableSize < 2 * starts.size())
+        tableSize *= 2;
+    m_includedSlots.assign(tableSize, 0);
+    const char* const text = m_includedText.data();
+    for (const uint32_t start : starts) {
+        const std::string_view key(text + start);
+        size_t slot = Hash(key) & (tableSize - 1);
+        while (m_includedSlots[slot] != 0 && !EntryIs(text + m_includedSlots[slot] - 1, key))
+            slot = (slot + 1) & (tableSize - 1);
+        if (m_includedSlots[slot] == 0) {
+            m_includedSlots[slot] = start + 1;
+            ++m_includedCount;
+        }
+    }
     EndTable();
 }

@@ -94,10 +94,12 @@ protected:
     std::map<XString, XString> m_staffCodeMap;
 
 private:
-    // The included students' numbers, each ended by a zero byte, in the
-    // order they were read; a school of many students costs a few bytes
-    // each instead of a string object each.
+    // The included students' numbers, each ended by a zero byte, and an
+    // open-addressing hash table over them (start + 1 in m_includedText, 0
+    // for a free slot): a few bytes a student instead of a string object
+    // each, and a lookup without copies.
     std::string m_includedText;
-    std::vector<uint32_t> m_includedStarts;  // into m_includedText, sorted byte-wise, unique
+    std::vector<uint32_t> m_includedSlots;
+    int m_includedCount = 0;
     std::vector<std::unique_ptr<ODBCField>> m_conditionFields;
 };
