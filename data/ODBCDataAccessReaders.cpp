@@ -44,6 +44,14 @@ const AdoVariant* ODBCDataAccess::ReadValue(DataAccessField* field)
         return nullptr;
     if (!m_result)
         XException::RaiseError(0, "Cannot read the field %s: no query is open.", field->GetName().c_str());
+    if (!(m_options & DataAccessOption::FieldsByName)) {
+        // The usual case, once per value: the checks below only name what
+        // went wrong when this finds nothing.
+        const AdoVariant* value =
+            m_result->FindCurrentValue(static_cast<long>(static_cast<const ODBCField*>(field)->GetPosition()));
+        if (value)
+            return value;
+    }
     try {
         return &FetchAdoField(field).Value();
     } catch (const AdoException& error) {

@@ -389,3 +389,11 @@ const AdoVariant& AdoRecordset::CurrentValue(long index) const
         throw AdoException(AdoCode::ItemNotFound, "AdoField::Value", AdoSystemMessage(AdoCode::ItemNotFound));
     return d.current[static_cast<size_t>(index)];
 }
+
+const AdoVariant* AdoRecordset::FindCurrentValue(long index) const noexcept
+{
+    const Impl& d = *m_impl;
+    if (!d.open || d.bof || d.eof || index < 0 || static_cast<size_t>(index) >= d.current.size())
+        return nullptr;
+    return &d.current[static_cast<size_t>(index)];
+}

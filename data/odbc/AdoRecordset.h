@@ -86,6 +86,9 @@ public:
     // For AdoField: the current row's value of a column; throws like
     // AdoField::Value.
     const AdoVariant& CurrentValue(long index) const;
+    // The same without the checks' exceptions: nullptr when closed, not on
+    // a row, or `index` is no column. For the per-value path.
+    const AdoVariant* FindCurrentValue(long index) const noexcept;
 
 private:
     friend class AdoConnection;
