@@ -16,6 +16,14 @@
 namespace {
 // Day number of 1 January 1900, which some databases store for "no date".
 constexpr int32_t kNineteenHundred = 109573;
+
+// isspace, without the library call for the printable ASCII bytes that
+// most values begin and end with (none of them is a space in any locale).
+bool IsSpaceByte(char c)
+{
+    const unsigned char byte = static_cast<unsigned char>(c);
+    return (byte <= 0x20 || byte >= 0x7F) && std::isspace(byte);
+}
 }  // namespace
 
 AdoField& ODBCDataAccess::FetchAdoField(DataAccessField* field)
@@ -70,8 +78,7 @@ XString ODBCDataAccess::GetText(DataAccessField* field)
     XString text = GetRawText(field);
     // Most values need neither step; skipping them saves two copies a value.
     const uint32_t length = text.GetLength();
-    if (length > 0 && (std::isspace(static_cast<unsigned char>(text.GetAt(0))) ||
-                       std::isspace(static_cast<unsigned char>(text.GetAt(length - 1)))))
+    if (length > 0 && (IsSpaceByte(text.GetAt(0)) || IsSpaceByte(text.GetAt(length - 1))))
         text.Trim();
     if (std::memchr(text.c_str(), '\t', text.GetLength()))
         text.RemoveSet("\t");

@@ -180,6 +180,11 @@ void PDEWriter::WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilte
 
 void PDEWriter::WriteColumn(DelimitedTextWriter& output, const ExportColumn& column, bool trace)
 {
+    if (!trace && column.HasValueFunction()) {
+        // Every value of every row but the first: nothing to trace.
+        output.WriteField(column.GetValueFunction()());
+        return;
+    }
     // The trace of the first row shows how each column was produced.
     const XString name = trace ? (column.GetQueryField() ? column.GetText() : XString("**Blank FieldName**"))
                                : XString();

@@ -122,6 +122,8 @@ void AdoValueReader::Prepare(SQLHSTMT stmt, SQLHDBC dbc, const AdoFields& fields
     m_boundSize.assign(static_cast<size_t>(count), 0);
     m_boundOffset.assign(static_cast<size_t>(count), 0);
     m_indicators.assign(static_cast<size_t>(count), 0);
+    m_boundRoom.assign(static_cast<size_t>(count), 0);
+    m_boundWide.assign(static_cast<size_t>(count), 0);
     if (!allowBinding || count == 0)
         return;
     // Binding pays only when SQLGetData may still read a bound column again
@@ -136,6 +138,7 @@ void AdoValueReader::Prepare(SQLHSTMT stmt, SQLHDBC dbc, const AdoFields& fields
     for (long i = 0; i < count; ++i) {
         const AdoField& field = fields.Item(i);
         const AdoVarType kind = field.ValueKind();
+        const bool wide = IsWideText(field);
         SQLLEN size = HasShortText(kind) ? kShortBuffer : kFixedBuffer;
         if (kind == AdoVarType::String || kind == AdoVarType::ByteArray) {
             // No larger than the declared size needs: drivers may fill the
@@ -144,10 +147,13 @@ void AdoValueReader::Prepare(SQLHSTMT stmt, SQLHDBC dbc, const AdoFields& fields
             // size) is still read whole, through SQLGetData.
             const long long declared = field.DefinedSize() * (m_textMode == AdoTextMode::Utf8 ? 4 : 1);
             const SQLLEN units = declared > 0 && declared < kTextBuffer ? static_cast<SQLLEN>(declared) + 1 : kTextBuffer;
-            size = IsWideText(field) ? 2 * units : units;
+            size = wide ? 2 * units : units;
         }
-        m_boundOffset[static_cast<size_t>(i)] = total;
-        m_boundSize[static_cast<size_t>(i)] = size;
+        const size_t k = static_cast<size_t>(i);
+        m_boundOffset[k] = total;
+        m_boundSize[k] = size;
+        m_boundRoom[k] = size - (kind == AdoVarType::ByteArray ? 0 : wide ? static_cast<SQLLEN>(sizeof(SQLWCHAR)) : 1);
+        m_boundWide[k] = wide;
         total += static_cast<size_t>(size);
     }
     m_rowBuffer.assign(total, '\0');
@@ -175,6 +181,8 @@ void AdoValueReader::Reset()
     m_rowBuffer.clear();
     m_boundOffset.clear();
     m_boundSize.clear();
+    m_boundRoom.clear();
+    m_boundWide.clear();
     m_indicators.clear();
 }
 
@@ -273,11 +281,10 @@ bool AdoValueReader::ReadBound(const AdoField& field, size_t k, AdoVariant& targ
         target = AdoVariant::Null();
         return true;
     }
-    const bool binary = field.ValueKind() == AdoVarType::ByteArray;
-    const bool wide = IsWideText(field);
-    const SQLLEN room = m_boundSize[k] - (binary ? 0 : wide ? static_cast<SQLLEN>(sizeof(SQLWCHAR)) : 1);
-    if (indicator == SQL_NO_TOTAL || indicator < 0 || indicator > room)
+    // SQL_NO_TOTAL is negative too: such a value is read again.
+    if (indicator < 0 || indicator > m_boundRoom[k])
         return false;
+    const bool wide = m_boundWide[k] != 0;
     const char* text = m_rowBuffer.data() + m_boundOffset[k];
     const size_t length = static_cast<size_t>(indicator);
     switch (field.ValueKind()) {

@@ -68,5 +68,9 @@ private:
     std::vector<char> m_rowBuffer;
     std::vector<size_t> m_boundOffset;
     std::vector<SQLLEN> m_boundSize;  // all 0: nothing is bound
+    // Per bound column: the longest value its buffer holds whole (bytes,
+    // without a terminator), and whether it arrives as wide text.
+    std::vector<SQLLEN> m_boundRoom;
+    std::vector<char> m_boundWide;
     std::vector<SQLLEN> m_indicators;
 };
