@@ -3,6 +3,7 @@
 // halfway, and a change of source starts everything afresh.
 #include "EngineTestSchool.h"
 
+#include "cache/AttendanceCache.h"
 #include "util/XException.h"
 
 #include <QDate>
@@ -228,6 +229,27 @@ TEST_F(UpdateExportTest, AFailedRunLeavesEveryChangeForTheNextOne)
         EXPECT_EQ(Sorted(daily), Sorted(kChangedDaily));
         EXPECT_EQ(Sorted(period), Sorted(kChangedPeriod));
     }
+}
+
+// A cache written by an older bridge may hold NULL in its text columns: such
+// a row goes out with empty fields, is marked, and does not come back.
+TEST_F(UpdateExportTest, NullColumnsOfTheCacheReadAsEmptyText)
+{
+    m_school.Exec(kInitialRows);
+    ASSERT_TRUE(Run()) << m_error;
+    {
+        AttendanceCache cache;
+        cache.Open(AttendanceCache::DatabaseFile(XFileSpec::FromNativePath(m_folder.path().toStdString() + "/")));
+        cache.Database().Execute("UPDATE DAILY_ATT SET reason=NULL, excused=NULL, absent=NULL, tardy=NULL, "
+                                 "truant=NULL, discipline=NULL, oldcode=NULL WHERE stdkey='1001'");
+    }
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, (std::vector<std::string>{
+                           Line({"1001", Exported(40).c_str(), "DAY", "A", "", "", "", "", "", ""})}));
+    EXPECT_EQ(m_period, std::vector<std::string>());
+
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, std::vector<std::string>());
 }
 
 TEST_F(UpdateExportTest, ChangeOfSourceStartsAfresh)
