@@ -8,7 +8,9 @@
 
 #include <QDate>
 #include <QDir>
+#include <QFile>
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -250,6 +252,44 @@ TEST_F(UpdateExportTest, NullColumnsOfTheCacheReadAsEmptyText)
 
     ASSERT_TRUE(Run()) << m_error;
     EXPECT_EQ(m_daily, std::vector<std::string>());
+}
+
+// A cache the run cannot use fails the run with the file and the cause, and
+// leaves no update file and the damaged file as it was.
+TEST_F(UpdateExportTest, ABrokenCacheFailsTheRunNamingItsCause)
+{
+    m_school.Exec(kInitialRows);
+    const QString cache = m_folder.filePath("Attendance/Attendance.db");
+    const struct {
+        const char* name;
+        std::function<void()> damage;
+        const char* cause;
+    } cases[] = {
+        {"not a database",
+         [&] {
+             QFile f(cache);
+             ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+             f.write(QByteArray(8192, 'x'));
+         },
+         "not a database"},
+        {"a folder in its place", [&] { ASSERT_TRUE(QDir().mkpath(cache)); }, "unable to open"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(m_folder.path()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(m_folder.filePath("Attendance")));
+        ASSERT_TRUE(Run()) << m_error;  // the run record exists, so no clean-up deletes the cache
+        QDir(m_folder.filePath("Attendance")).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(m_folder.filePath("Attendance")));
+        c.damage();
+        const QStringList filesBefore = UpdateFiles();
+
+        EXPECT_FALSE(Run());
+        EXPECT_NE(m_error.find("The attendance cache could not be opened: "), std::string::npos) << m_error;
+        EXPECT_NE(m_error.find("Attendance.db: "), std::string::npos) << m_error;
+        EXPECT_NE(m_error.find(c.cause), std::string::npos) << m_error;
+        EXPECT_EQ(UpdateFiles(), filesBefore);
+    }
 }
 
 TEST_F(UpdateExportTest, ChangeOfSourceStartsAfresh)
