@@ -1,7 +1,8 @@
 // The export folder as a hostile or unlucky user meets it, through the built
 // bridge: a second run into a folder in use, symbolic links planted at the
 // names a run writes, a folder named with accents and CJK characters, a path
-// too long for the export files, a run stopped by SIGTERM, and a full disk.
+// too long for the export files, a run stopped by SIGTERM, places the run
+// may not write, and a full disk.
 #include "demo/DemoGenerator.h"
 #include "demo/DemoOptions.h"
 #include "tests/support/ChildProcess.h"
@@ -40,6 +41,21 @@ Snapshot Take(const QString& folder)
             info.isSymLink() ? "-> " + info.symLinkTarget().toUtf8() : ReadWholeFile(info.filePath());
     }
     return files;
+}
+
+// The export set of `previous` is untouched in `after` and no temporary file
+// is left; only the run's own status files and log may have changed.
+void ExpectTheSetAsItWas(const Snapshot& previous, const Snapshot& after)
+{
+    for (const auto& [name, bytes] : previous) {
+        if (name.find(".tmp") != std::string::npos || name.find(".log") != std::string::npos)
+            continue;
+        EXPECT_EQ(after.count(name), 1u) << name;
+        if (after.count(name))
+            EXPECT_EQ(after.at(name), bytes) << name;
+    }
+    for (const auto& [name, bytes] : after)
+        EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
 
 class ExportFolder : public ::testing::Test
@@ -231,17 +247,48 @@ TEST_F(ExportFolder, SigtermEndsTheRunAsFailedAndKeepsThePreviousSet)
     const Snapshot after = Take(m_export);
     EXPECT_TRUE(after.at(kStatusFile).contains("\tFailed\t")) << after.at(kStatusFile).toStdString();
     EXPECT_TRUE(after.at(kStatusFile).contains("SIGTERM"));
-    // The export set is untouched and no temporary file is left; only the
-    // run's own status files and log changed.
-    for (auto& [name, bytes] : previous) {
-        if (name.find(".tmp") != std::string::npos || name.find(".log") != std::string::npos)
-            continue;
-        EXPECT_EQ(after.count(name), 1u) << name;
-        if (after.count(name))
-            EXPECT_EQ(after.at(name), bytes) << name;
+    ExpectTheSetAsItWas(previous, after);
+}
+
+// A place the run must write that its user may not: the run fails naming the
+// cause and leaves the previous set as it was.
+TEST_F(ExportFolder, ReadOnlyPlacesFailTheRunWithTheirCause)
+{
+    if (!CanRunWithFilePermissions())
+        GTEST_SKIP() << "file permissions cannot bind the bridge here";
+    Generate();
+    const struct {
+        const char* name;
+        const char* path;  // inside the export folder
+        QFileDevice::Permissions mode;
+        const char* cause;
+    } cases[] = {
+        {"read-only attendance cache", "Attendance/Attendance.db", QFileDevice::ReadOwner | QFileDevice::ReadGroup,
+         "attempt to write a readonly database"},
+        {"read-only export folder", "", QFileDevice::ReadOwner | QFileDevice::ExeOwner, "Permission denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(m_export).removeRecursively();
+        std::vector<std::string> arguments = Arguments(m_export);
+        arguments.pop_back();  // without --demo: the full and the update export
+        std::vector<std::string> environment = m_source.Environment();
+        environment.push_back("HOME=" + m_work.path().toStdString());
+        ASSERT_EQ(RunChildProcess(kBridge, arguments, environment).exitCode, 0);
+        const Snapshot previous = Take(m_export);
+
+        const QString target = m_export + "/" + c.path;
+        const QFileDevice::Permissions before = QFile::permissions(target);
+        ASSERT_TRUE(QFile::setPermissions(target, c.mode));
+        const ChildResult result = RunChildProcessWithFilePermissions(kBridge, arguments, environment);
+        QFile::setPermissions(target, before);
+
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_NE(result.standardOutput.find(c.cause), std::string::npos) << result.standardOutput.substr(0, 3000);
+        const Snapshot after = Take(m_export);
+        EXPECT_TRUE(after.at(kStatusFile).contains("\tFailed\t")) << after.at(kStatusFile).toStdString();
+        ExpectTheSetAsItWas(previous, after);
     }
-    for (const auto& [name, bytes] : after)
-        EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
 
 TEST_F(ExportFolder, AFullDiskFailsTheRunAndKeepsThePreviousSet)
@@ -275,15 +322,7 @@ TEST_F(ExportFolder, AFullDiskFailsTheRunAndKeepsThePreviousSet)
 
     const ChildResult result = Run(folder);
     EXPECT_EQ(result.exitCode, 1) << result.standardOutput.substr(0, 2000);
-    const Snapshot after = Take(folder);
-    for (const auto& [name, bytes] : previous) {
-        if (name.find(".tmp") != std::string::npos || name.find(".log") != std::string::npos)
-            continue;
-        ASSERT_EQ(after.count(name), 1u) << name;
-        EXPECT_EQ(after.at(name), bytes) << name;
-    }
-    for (const auto& [name, bytes] : after)
-        EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+    ExpectTheSetAsItWas(previous, Take(folder));
 }
 
 } // namespace
