@@ -42,7 +42,13 @@ bool StatusFiles::writeTextFile(const QString &folder, const QString &name, cons
     // Replaced whole through a new file: a link planted at the name is
     // replaced, never written through, and the importer never reads half a line.
     const QByteArray bytes = text.toUtf8() + "\r\n";
-    return XFileSystem::ReplaceFile(filePath(folder, name).toStdString(), bytes.toStdString());
+    const std::string path = filePath(folder, name).toStdString();
+    if (XFileSystem::ReplaceFile(path, bytes.toStdString()))
+        return true;
+    // A folder that takes no new file (read-only) may still hold a writable
+    // status file: left alone, it would tell the importer the previous run's
+    // outcome, "Succeeded" included, for this one.
+    return XFileSystem::OverwriteFile(path, bytes.toStdString());
 }
 
 bool StatusFiles::removeTextFile(const QString &folder, const QString &name)

@@ -319,6 +319,8 @@ private:
     std::unique_ptr<ExportCommit> m_commit;
 
     AttendanceCache m_cache;
+    // Why the cache last failed to open, for the run's failure message.
+    XString m_attendanceDatabaseError;
     XString m_attTable;
     bool m_attEndInclusive = false;
     bool m_untestedHeaderWarning = true;

@@ -36,6 +36,7 @@ bool PDEWriter::SetAttendanceDatabase(const XFileSpec& folder)
         m_cache.Open(file);
         return true;
     } catch (const XException& e) {
+        m_attendanceDatabaseError = e.what();
         Log(8, XString("Set Database: ") + e.what(), "SetAttendanceDatabase");
         Log(8, XString("Tried to set: ") + folder.GetPath() + " tried: " + file.GetPath(),
             "SetAttendanceDatabase");
@@ -53,7 +54,7 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
     // here with the reason instead of at the first statement.
     if (!SetAttendanceDatabase(m_pdeFolder))
         LogAndThrow(3, XString("The attendance cache could not be opened: ") +
-                           AttendanceCache::DatabaseFile(m_pdeFolder).GetPath());
+                           AttendanceCache::DatabaseFile(m_pdeFolder).GetPath() + ": " + m_attendanceDatabaseError);
     try {
         m_cache.CreateTable(table);
     } catch (const XException& e) {

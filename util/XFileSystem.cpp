@@ -110,6 +110,33 @@ bool XFileSystem::IsUniqueTempName(const std::string& name)
     return true;
 }
 
+namespace {
+
+// Opens `path` (which must exist and be no link) truncated and writes all of
+// `bytes`; on failure `saved` holds the errno.
+bool WriteWholeFile(XFileSystem& fs, const std::string& path, const std::string& bytes, int& saved)
+{
+    const int fd = fs.Open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    bool ok = fd >= 0;
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+        const ssize_t put = fs.WriteAt(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        ok = put > 0;
+        if (ok)
+            done += static_cast<size_t>(put);
+    }
+    saved = ok ? 0 : errno;
+    if (fd >= 0 && ::close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    return ok;
+}
+
+} // namespace
+
 bool XFileSystem::ReplaceFile(const std::string& path, const std::string& bytes, std::string* error)
 {
     std::string temp;
@@ -121,22 +148,8 @@ bool XFileSystem::ReplaceFile(const std::string& path, const std::string& bytes,
         return false;
     }
     XFileSystem& fs = Current();
-    int fd = fs.Open(temp.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    bool ok = fd >= 0;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-        const ssize_t put = fs.WriteAt(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (put < 0 && errno == EINTR)
-            continue;
-        ok = put > 0;
-        if (ok)
-            done += static_cast<size_t>(put);
-    }
-    int saved = ok ? 0 : errno;
-    if (fd >= 0 && ::close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
+    int saved = 0;
+    bool ok = WriteWholeFile(fs, temp, bytes, saved);
     if (ok && fs.Rename(temp.c_str(), path.c_str()) != 0) {
         ok = false;
         saved = errno;
@@ -146,5 +159,14 @@ bool XFileSystem::ReplaceFile(const std::string& path, const std::string& bytes,
         if (error)
             *error = std::string("Could not write ") + path + ": " + std::strerror(saved);
     }
+    return ok;
+}
+
+bool XFileSystem::OverwriteFile(const std::string& path, const std::string& bytes, std::string* error)
+{
+    int saved = 0;
+    const bool ok = WriteWholeFile(Current(), path, bytes, saved);
+    if (!ok && error)
+        *error = std::string("Could not write ") + path + ": " + std::strerror(saved);
     return ok;
 }

@@ -50,4 +50,8 @@ public:
     // followed, and readers see the old or the new content, never a part.
     // False with `error` set when it failed; the old file is then unchanged.
     static bool ReplaceFile(const std::string& path, const std::string& bytes, std::string* error = nullptr);
+    // Writes `bytes` over the existing regular file at `path` (never a link,
+    // never creating one): the last resort where the folder takes no new file
+    // but the file itself may be written. False with `error` set when it failed.
+    static bool OverwriteFile(const std::string& path, const std::string& bytes, std::string* error = nullptr);
 };

@@ -24,8 +24,10 @@ struct BridgeResult
 inline QString bridgeProgram() { return QStringLiteral(MORV_BINARY_DIR "/app/morvbridge"); }
 
 // `environment` holds extra "NAME=value" pairs, e.g. a test ODBC source's.
+// `withFilePermissions`: file modes bind the bridge even when the tests run
+// as root, where that can be arranged (see CanRunWithFilePermissions).
 inline BridgeResult runBridge(const QStringList &arguments, const QString &home,
-                              const QStringList &environment = {})
+                              const QStringList &environment = {}, bool withFilePermissions = false)
 {
     std::vector<std::string> args;
     for (const QString &argument : arguments)
@@ -35,7 +37,9 @@ inline BridgeResult runBridge(const QStringList &arguments, const QString &home,
         env.push_back(pair.toStdString());
     env.push_back("HOME=" + home.toStdString());
     env.push_back("XDG_CONFIG_HOME=" + home.toStdString() + "/.config");
-    const ChildResult child = RunChildProcess(bridgeProgram().toStdString(), args, env);
+    const ChildResult child = withFilePermissions && CanRunWithFilePermissions()
+                                  ? RunChildProcessWithFilePermissions(bridgeProgram().toStdString(), args, env)
+                                  : RunChildProcess(bridgeProgram().toStdString(), args, env);
 
     BridgeResult result;
     result.exitCode = child.exitCode;

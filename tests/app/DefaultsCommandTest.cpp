@@ -9,7 +9,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <iostream>
 #include <ostream>
+#include <vector>
 
 namespace {
 
@@ -140,13 +142,26 @@ TEST(DefaultsPath, UnusablePathsFailWithTheirMessage)
         QString path;
         QString message;
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {work.path() + QStringLiteral("/missing/HNConfig.xml"), QStringLiteral("Could not open: {path}")},
         {work.path(), QStringLiteral("Could not open: {path}")},
         {big, QStringLiteral("Could not open: {path} (larger than 32 MB)")},
     };
+    // A good file the bridge's user may not read.
+    const QString locked = work.path() + QStringLiteral("/HNConfig.xml");
+    {
+        QFile good(locked);
+        ASSERT_TRUE(good.open(QIODevice::WriteOnly));
+        good.write(kOneSchool);
+    }
+    ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::Permissions()));
+    if (CanRunWithFilePermissions())
+        cases.push_back({locked, QStringLiteral("Could not open: {path}")});
+    else
+        std::cout << "[   NOTE   ] file permissions cannot bind the bridge here; the unreadable file is not tried\n";
     for (const Case &c : cases) {
-        const BridgeResult r = runBridge({QStringLiteral("defaults"), QStringLiteral("--path=") + c.path}, home.path());
+        const BridgeResult r =
+            runBridge({QStringLiteral("defaults"), QStringLiteral("--path=") + c.path}, home.path(), {}, true);
         QString message = c.message;
         message.replace(QStringLiteral("{path}"), c.path);
         EXPECT_EQ(r.out, (QStringList{kStart0,

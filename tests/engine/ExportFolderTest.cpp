@@ -1,7 +1,8 @@
 // The export folder as a hostile or unlucky user meets it, through the built
 // bridge: a second run into a folder in use, symbolic links planted at the
 // names a run writes, a folder named with accents and CJK characters, a path
-// too long for the export files, a run stopped by SIGTERM, and a full disk.
+// too long for the export files, a run stopped by SIGTERM, places the run
+// may not write, and a full disk.
 #include "demo/DemoGenerator.h"
 #include "demo/DemoOptions.h"
 #include "tests/support/ChildProcess.h"
@@ -14,6 +15,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <map>
@@ -38,6 +41,21 @@ Snapshot Take(const QString& folder)
             info.isSymLink() ? "-> " + info.symLinkTarget().toUtf8() : ReadWholeFile(info.filePath());
     }
     return files;
+}
+
+// The export set of `previous` is untouched in `after` and no temporary file
+// is left; only the run's own status files and log may have changed.
+void ExpectTheSetAsItWas(const Snapshot& previous, const Snapshot& after)
+{
+    for (const auto& [name, bytes] : previous) {
+        if (name.find(".tmp") != std::string::npos || name.find(".log") != std::string::npos)
+            continue;
+        EXPECT_EQ(after.count(name), 1u) << name;
+        if (after.count(name))
+            EXPECT_EQ(after.at(name), bytes) << name;
+    }
+    for (const auto& [name, bytes] : after)
+        EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
 
 class ExportFolder : public ::testing::Test
@@ -65,11 +83,42 @@ protected:
                 "--path=" + folder.toStdString(), "--demo"};
     }
 
-    ChildResult Run(const QString& folder)
+    std::vector<std::string> Environment() const
     {
         std::vector<std::string> environment = m_source.Environment();
         environment.push_back("HOME=" + m_work.path().toStdString());
-        return RunChildProcess(kBridge, Arguments(folder), environment, m_work.path().toStdString());
+        return environment;
+    }
+
+    ChildResult Run(const std::vector<std::string>& arguments)
+    {
+        return RunChildProcess(kBridge, arguments, Environment(), m_work.path().toStdString());
+    }
+    ChildResult Run(const QString& folder) { return Run(Arguments(folder)); }
+
+    // Starts the bridge and returns once its progress lines show it writing
+    // its tables (a 3,000-student school then has a second or more to go).
+    void StartUntilWritingTables(QProcess& bridge, const std::vector<std::string>& arguments)
+    {
+        QProcessEnvironment environment;
+        for (const std::string& pair : Environment()) {
+            const QString text = QString::fromStdString(pair);
+            environment.insert(text.section(u'=', 0, 0), text.section(u'=', 1));
+        }
+        bridge.setProcessEnvironment(environment);
+        bridge.setWorkingDirectory(m_work.path());
+        QStringList list;
+        for (const std::string& argument : arguments)
+            list << QString::fromStdString(argument);
+        bridge.start(QString::fromUtf8(kBridge), list);
+        ASSERT_TRUE(bridge.waitForStarted());
+        QByteArray seen;
+        while (!seen.contains("inc_progress\tReading Student Schedules") && bridge.state() == QProcess::Running) {
+            bridge.waitForReadyRead(100);
+            seen += bridge.readAllStandardOutput();
+        }
+        ASSERT_EQ(bridge.state(), QProcess::Running) << "the run ended before the test could act: "
+                                                      << seen.left(2000).toStdString();
     }
 
     QTemporaryDir m_work;
@@ -101,32 +150,22 @@ TEST_F(ExportFolder, ASecondRunIntoAFolderInUseFailsAtOnceAndTouchesNothing)
 TEST_F(ExportFolder, TwoRunsStartedTogetherIntoOneFolderOneFailsAtOnce)
 {
     Generate(3000);
-    // Two schools into one folder, the second 0.3 s after the first, as two
-    // importer requests would start them.
-    const std::string a = m_work.filePath("a").toStdString();
-    const std::string b = m_work.filePath("b").toStdString();
-    std::vector<std::string> first = Arguments(m_export);
+    // Two schools into one folder, as two importer requests would start
+    // them: the second while the first is writing its tables.
+    QProcess first;
+    StartUntilWritingTables(first, Arguments(m_export));
+    if (HasFatalFailure())
+        return;
     std::vector<std::string> second = Arguments(m_export);
     second[4] = "--school=0202";
-    std::string script = "\"$0\"";
-    for (const std::string& argument : first)
-        script += " '" + argument + "'";
-    script += " >" + a + ".out 2>&1 & first=$!; sleep 0.3; \"$0\"";
-    for (const std::string& argument : second)
-        script += " '" + argument + "'";
-    script += " >" + b + ".out 2>&1; echo $? >" + b + ".rc; wait $first; echo $? >" + a + ".rc";
-    std::vector<std::string> environment = m_source.Environment();
-    environment.push_back("HOME=" + m_work.path().toStdString());
-    const ChildResult shell =
-        RunChildProcess("/bin/sh", {"-c", script, kBridge}, environment, m_work.path().toStdString());
-    ASSERT_TRUE(shell.started);
+    const ChildResult result = Run(second);
+    ASSERT_TRUE(first.waitForFinished(120000));
+    const QByteArray firstOutput = first.readAllStandardOutput();
 
-    const QByteArray secondOutput = ReadWholeFile(b + ".out");
-    if (ReadWholeFile(b + ".rc").trimmed() == "0")
-        GTEST_SKIP() << "the first run ended before the second started";
-    EXPECT_EQ(ReadWholeFile(a + ".rc").trimmed(), QByteArray("0")) << ReadWholeFile(a + ".out").left(2000).toStdString();
-    EXPECT_EQ(ReadWholeFile(b + ".rc").trimmed(), QByteArray("1"));
-    EXPECT_TRUE(secondOutput.contains("another extraction is running in")) << secondOutput.left(2000).toStdString();
+    EXPECT_EQ(first.exitCode(), 0) << firstOutput.left(2000).toStdString();
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.standardOutput.find("another extraction is running in"), std::string::npos)
+        << result.standardOutput.substr(0, 2000);
     // The folder is the first run's alone: its school in the record and the
     // status file of a success.
     EXPECT_TRUE(ReadWholeFile(m_export + "/SchoolConfig.xml").contains(
@@ -199,31 +238,60 @@ TEST_F(ExportFolder, SigtermEndsTheRunAsFailedAndKeepsThePreviousSet)
     ASSERT_EQ(Run(m_export).exitCode, 0);
     Snapshot previous = Take(m_export);
 
-    // `timeout` sends SIGTERM a moment into the second run.
-    std::vector<std::string> arguments = {"-s", "TERM", "1", kBridge};
-    for (const std::string& argument : Arguments(m_export))
-        arguments.push_back(argument);
-    std::vector<std::string> environment = m_source.Environment();
-    environment.push_back("HOME=" + m_work.path().toStdString());
-    const ChildResult result = RunChildProcess("/usr/bin/timeout", arguments, environment, m_work.path().toStdString());
-    if (result.exitCode == 0)
-        GTEST_SKIP() << "the run ended before the signal came";
+    // The signal goes out once the run is writing its tables, whatever the
+    // machine's speed: long before it could finish.
+    QProcess bridge;
+    StartUntilWritingTables(bridge, Arguments(m_export));
+    if (HasFatalFailure())
+        return;
+    bridge.terminate();
+    ASSERT_TRUE(bridge.waitForFinished(60000));
 
-    EXPECT_EQ(result.exitCode, 124) << "the bridge did not end by itself after SIGTERM";
+    EXPECT_EQ(bridge.exitStatus(), QProcess::NormalExit) << "the bridge did not end by itself after SIGTERM";
+    EXPECT_NE(bridge.exitCode(), 0);
     const Snapshot after = Take(m_export);
     EXPECT_TRUE(after.at(kStatusFile).contains("\tFailed\t")) << after.at(kStatusFile).toStdString();
     EXPECT_TRUE(after.at(kStatusFile).contains("SIGTERM"));
-    // The export set is untouched and no temporary file is left; only the
-    // run's own status files and log changed.
-    for (auto& [name, bytes] : previous) {
-        if (name.find(".tmp") != std::string::npos || name.find(".log") != std::string::npos)
-            continue;
-        EXPECT_EQ(after.count(name), 1u) << name;
-        if (after.count(name))
-            EXPECT_EQ(after.at(name), bytes) << name;
+    ExpectTheSetAsItWas(previous, after);
+}
+
+// A place the run must write that its user may not: the run fails naming the
+// cause and leaves the previous set as it was.
+TEST_F(ExportFolder, ReadOnlyPlacesFailTheRunWithTheirCause)
+{
+    if (!CanRunWithFilePermissions())
+        GTEST_SKIP() << "file permissions cannot bind the bridge here";
+    Generate();
+    const struct {
+        const char* name;
+        const char* path;  // inside the export folder
+        QFileDevice::Permissions mode;
+        const char* cause;
+    } cases[] = {
+        {"read-only attendance cache", "Attendance/Attendance.db", QFileDevice::ReadOwner | QFileDevice::ReadGroup,
+         "attempt to write a readonly database"},
+        {"read-only export folder", "", QFileDevice::ReadOwner | QFileDevice::ExeOwner, "Permission denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(m_export).removeRecursively();
+        std::vector<std::string> arguments = Arguments(m_export);
+        arguments.pop_back();  // without --demo: the full and the update export
+        ASSERT_EQ(Run(arguments).exitCode, 0);
+        const Snapshot previous = Take(m_export);
+
+        const QString target = m_export + "/" + c.path;
+        const QFileDevice::Permissions before = QFile::permissions(target);
+        ASSERT_TRUE(QFile::setPermissions(target, c.mode));
+        const ChildResult result = RunChildProcessWithFilePermissions(kBridge, arguments, Environment());
+        QFile::setPermissions(target, before);
+
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_NE(result.standardOutput.find(c.cause), std::string::npos) << result.standardOutput.substr(0, 3000);
+        const Snapshot after = Take(m_export);
+        EXPECT_TRUE(after.at(kStatusFile).contains("\tFailed\t")) << after.at(kStatusFile).toStdString();
+        ExpectTheSetAsItWas(previous, after);
     }
-    for (const auto& [name, bytes] : after)
-        EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
 
 TEST_F(ExportFolder, AFullDiskFailsTheRunAndKeepsThePreviousSet)
@@ -257,15 +325,7 @@ TEST_F(ExportFolder, AFullDiskFailsTheRunAndKeepsThePreviousSet)
 
     const ChildResult result = Run(folder);
     EXPECT_EQ(result.exitCode, 1) << result.standardOutput.substr(0, 2000);
-    const Snapshot after = Take(folder);
-    for (const auto& [name, bytes] : previous) {
-        if (name.find(".tmp") != std::string::npos || name.find(".log") != std::string::npos)
-            continue;
-        ASSERT_EQ(after.count(name), 1u) << name;
-        EXPECT_EQ(after.at(name), bytes) << name;
-    }
-    for (const auto& [name, bytes] : after)
-        EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+    ExpectTheSetAsItWas(previous, Take(folder));
 }
 
 } // namespace

@@ -3,11 +3,14 @@
 // halfway, and a change of source starts everything afresh.
 #include "EngineTestSchool.h"
 
+#include "cache/AttendanceCache.h"
 #include "util/XException.h"
 
 #include <QDate>
 #include <QDir>
+#include <QFile>
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -227,6 +230,65 @@ TEST_F(UpdateExportTest, AFailedRunLeavesEveryChangeForTheNextOne)
         period.insert(period.end(), m_period.begin(), m_period.end());
         EXPECT_EQ(Sorted(daily), Sorted(kChangedDaily));
         EXPECT_EQ(Sorted(period), Sorted(kChangedPeriod));
+    }
+}
+
+// A cache written by an older bridge may hold NULL in its text columns: such
+// a row goes out with empty fields, is marked, and does not come back.
+TEST_F(UpdateExportTest, NullColumnsOfTheCacheReadAsEmptyText)
+{
+    m_school.Exec(kInitialRows);
+    ASSERT_TRUE(Run()) << m_error;
+    {
+        AttendanceCache cache;
+        cache.Open(AttendanceCache::DatabaseFile(XFileSpec::FromNativePath(m_folder.path().toStdString() + "/")));
+        cache.Database().Execute("UPDATE DAILY_ATT SET reason=NULL, excused=NULL, absent=NULL, tardy=NULL, "
+                                 "truant=NULL, discipline=NULL, oldcode=NULL WHERE stdkey='1001'");
+    }
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, (std::vector<std::string>{
+                           Line({"1001", Exported(40).c_str(), "DAY", "A", "", "", "", "", "", ""})}));
+    EXPECT_EQ(m_period, std::vector<std::string>());
+
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, std::vector<std::string>());
+}
+
+// A cache the run cannot use fails the run with the file and the cause, and
+// leaves no update file and the damaged file as it was.
+TEST_F(UpdateExportTest, ABrokenCacheFailsTheRunNamingItsCause)
+{
+    m_school.Exec(kInitialRows);
+    const QString cache = m_folder.filePath("Attendance/Attendance.db");
+    const struct {
+        const char* name;
+        std::function<void()> damage;
+        const char* cause;
+    } cases[] = {
+        {"not a database",
+         [&] {
+             QFile f(cache);
+             ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+             f.write(QByteArray(8192, 'x'));
+         },
+         "not a database"},
+        {"a folder in its place", [&] { ASSERT_TRUE(QDir().mkpath(cache)); }, "unable to open"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(m_folder.path()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(m_folder.filePath("Attendance")));
+        ASSERT_TRUE(Run()) << m_error;  // the run record exists, so no clean-up deletes the cache
+        QDir(m_folder.filePath("Attendance")).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(m_folder.filePath("Attendance")));
+        c.damage();
+        const QStringList filesBefore = UpdateFiles();
+
+        EXPECT_FALSE(Run());
+        EXPECT_NE(m_error.find("The attendance cache could not be opened: "), std::string::npos) << m_error;
+        EXPECT_NE(m_error.find("Attendance.db: "), std::string::npos) << m_error;
+        EXPECT_NE(m_error.find(c.cause), std::string::npos) << m_error;
+        EXPECT_EQ(UpdateFiles(), filesBefore);
     }
 }
 

@@ -199,6 +199,35 @@ TEST_F(BookkeepingTest, SavedRecordKeepsWhatTheRunDidNotChange)
     EXPECT_TRUE(GetUpdateDate(XFileSpec::FromNativePath(dir.path().toStdString() + "/")).IsNull());
 }
 
+// The overlap moves the refresh back from the stored update date; an edited
+// value that is no day count must not read as 0 (changes inside the overlap
+// would never be re-read) or as a move into the future.
+TEST_F(BookkeepingTest, TheOverlapFallsBackToFourteenDaysWhenItIsNoDayCount)
+{
+    const std::string stored =
+        Replaced(SavedRecord(), "UpdateDateValue=\"\"", "UpdateDateValue=\"20-Mar-2026\"");
+    const struct {
+        const char* overlap;
+        XDate refreshFrom;
+    } cases[] = {
+        {"", XDate(2026, 3, 6)},      {"7", XDate(2026, 3, 13)},   {"0", XDate(2026, 3, 20)},
+        {"-3", XDate(2026, 3, 6)},    {"abc", XDate(2026, 3, 6)},  {"7x", XDate(2026, 3, 6)},
+        {"99999", XDate(2026, 3, 6)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("overlap \"") + c.overlap + "\"");
+        WriteFile(Path("SchoolConfig.xml"),
+                  Replaced(stored, "OverlapValue=\"\"", std::string("OverlapValue=\"") + c.overlap + "\""));
+        MemoryWriter w;
+        Prepare(w);
+        w.SetUpdateDate(GetUpdateDate(w.PDEFolder()));
+        w.StartPDEWriter();
+        w.StartAttTable(AttendanceCache::PeriodTable, true, false);
+        EXPECT_EQ(w.UpdateDate(), c.refreshFrom);
+        w.EndTable();
+    }
+}
+
 TEST_F(BookkeepingTest, AttendanceRowsReachTheCacheAndAFailedRefreshLeavesNoTrace)
 {
     auto refresh = [&](std::vector<std::vector<std::string>> rows) {

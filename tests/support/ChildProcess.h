@@ -22,3 +22,16 @@ struct ChildResult
 ChildResult RunChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                             const std::vector<std::string>& environment = {},
                             const std::string& workingFolder = std::string(), int timeoutMs = 120000);
+
+// Whether a child can be run with file permissions binding it: always for an
+// ordinary user; for root (CI runs as root) only where setpriv can drop the
+// capabilities that override them.
+bool CanRunWithFilePermissions();
+
+// RunChildProcess with file permissions binding the child, so that a
+// read-only or unreadable file is what it is for an ordinary user. Check
+// CanRunWithFilePermissions() first.
+ChildResult RunChildProcessWithFilePermissions(const std::string& program, const std::vector<std::string>& arguments,
+                                               const std::vector<std::string>& environment = {},
+                                               const std::string& workingFolder = std::string(),
+                                               int timeoutMs = 120000);

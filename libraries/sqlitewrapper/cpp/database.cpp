@@ -56,7 +56,8 @@ void Check(bool ok, int code, sqlite3* db, const char* operation, const char* wr
 {
     if (ok)
         return;
-    const char* sqliteMessage = db ? sqlite3_errmsg(db) : "";
+    // Without a handle (a failed open) the result code still says why.
+    const char* sqliteMessage = db ? sqlite3_errmsg(db) : code >= 0 ? sqlite3_errstr(code) : "";
     switch (code < 0 ? code : (code & 0xFF)) {
     case SQLITE_PERM:
         throw PermError(operation, sqliteMessage, wrapperMessage, code);
