@@ -232,6 +232,30 @@ INSERT INTO StudentTransportation (StudentNumber, _DistBldg, _Year, BusNumber) V
                                         "1005\tP9\tS12\tBlue sedan\tABC123\tD555\tOH\tY\tN\tN\t\t7\t"}));
 }
 
+// The included-students list answers for exactly the numbers it read, blanks
+// at either end aside, among thousands that share their first digits.
+TEST_F(StudentTables, IncludedStudentsAreFoundByTheirWholeNumberOnly)
+{
+    std::string rows = "INSERT INTO StudentDemographic (StudentNumber, _DistBldg, _Year, Status) VALUES "
+                       "(' 88 ', '0301', 2026, 'A')";
+    for (int i = 0; i < 3000; ++i)
+        rows += ", ('9" + std::to_string(i) + "', '0301', 2026, 'A')";
+    m_school.Exec(rows + ";");
+    Export(RunParameters());
+
+    const struct {
+        const char* number;
+        bool included;
+    } cases[] = {
+        {"88", true},  {" 88\t", true}, {"8", false},     {"880", false},  {"90", true},   {"9", false},
+        {"92999", true}, {"93000", false}, {"1007", true}, {"1003", false}, {"1006", false}, {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(m_engine.IsIncludedStudent(c.number), c.included) << "'" << c.number << "'";
+    // 1001, 1004, 1005 (its row of this building) and 1007, and the new ones.
+    EXPECT_EQ(m_engine.IncludedStudentCount(), 4 + 1 + 3000);
+}
+
 // Lunch rows of earlier years (1001 had R, 1005 had F last year) stay out
 // when the lunch table records the year; a lunch table without a year column
 // is joined on the student number alone, as it holds one row per student.
