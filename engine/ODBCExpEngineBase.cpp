@@ -71,13 +71,18 @@ bool ODBCExpEngineBase::IsIncludedStudent(const XString& studentNumber) const
 {
     if (m_includedSlots.empty())
         return false;
-    const std::string_view key = Trimmed(studentNumber.c_str());
-    const size_t mask = m_includedSlots.size() - 1;
-    for (size_t slot = Hash(key) & mask; m_includedSlots[slot] != 0; slot = (slot + 1) & mask) {
-        if (EntryIs(m_includedText.data() + m_includedSlots[slot] - 1, key))
-            return true;
-    }
-    return false;
+    return m_includedSlots[IncludedSlot(Trimmed(studentNumber.c_str()))] != 0;
+}
+
+size_t ODBCExpEngineBase::IncludedSlot(std::string_view number) const
+{
+    // Linear probing from the number's hash: its own slot, or the free one
+    // that ends its run.
+    const size_t size = m_includedSlots.size();
+    size_t slot = Hash(number) % size;
+    while (m_includedSlots[slot] != 0 && !EntryIs(m_includedText.data() + m_includedSlots[slot] - 1, number))
+        slot = slot + 1 == size ? 0 : slot + 1;
+    return slot;
 }
 
 int ODBCExpEngineBase::IncludedStudentCount() const
@@ -168,32 +173,26 @@ void ODBCExpEngineBase::BuildIncludedStudents()
     ODBCField* number = AddQueryField(students, "StudentNumber", true);
     AddStudentFilter(students);
 
-    std::vector<uint32_t> starts;
+    size_t rows = 0;
     if (OpenTable(true)) {
-        for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
+        for (bool more = GetFirstRecord(); more; more = GetNextRecord(), ++rows) {
             const XString text = GetText(number);
-            starts.push_back(static_cast<uint32_t>(m_includedText.size()));
             m_includedText.append(text.c_str(), text.GetLength() + 1);
         }
     }
     m_includedText.shrink_to_fit();
-    // At most half the slots in use keeps the probe runs short. The row test
-    // compares trimmed texts byte-wise, and so does the table; a student
-    // with several rows of the school and year is listed once.
-    size_t tableSize = 16;
-    while (tableSize < 2 * starts.size())
-        tableSize *= 2;
-    m_includedSlots.assign(tableSize, 0);
-    const char* const text = m_includedText.data();
-    for (const uint32_t start : starts) {
-        const std::string_view key(text + start);
-        size_t slot = Hash(key) & (tableSize - 1);
-        while (m_includedSlots[slot] != 0 && !EntryIs(text + m_includedSlots[slot] - 1, key))
-            slot = (slot + 1) & (tableSize - 1);
-        if (m_includedSlots[slot] == 0) {
-            m_includedSlots[slot] = start + 1;
+    // A third of the slots left free keeps the probe runs short. The row
+    // test compares trimmed texts byte-wise, and so does the table; a
+    // student with several rows of the school and year is listed once.
+    m_includedSlots.assign(rows + rows / 2 + 1, 0);
+    for (size_t start = 0; start < m_includedText.size();) {
+        const std::string_view number(m_includedText.data() + start);
+        uint32_t& slot = m_includedSlots[IncludedSlot(number)];
+        if (slot == 0) {
+            slot = static_cast<uint32_t>(start) + 1;
             ++m_includedCount;
         }
+        start += number.size() + 1;
     }
     EndTable();
 }

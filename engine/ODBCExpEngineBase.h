@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class ODBCExpEngineBase : public ODBCDataAccess
@@ -94,6 +95,10 @@ protected:
     std::map<XString, XString> m_staffCodeMap;
 
 private:
+    // The slot of the included-students table holding `number`, or the free
+    // slot where it would go.
+    size_t IncludedSlot(std::string_view number) const;
+
     // The included students' numbers, each ended by a zero byte, and an
     // open-addressing hash table over them (start + 1 in m_includedText, 0
     // for a free slot): a few bytes a student instead of a string object
