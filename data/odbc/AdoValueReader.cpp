@@ -293,13 +293,13 @@ bool AdoValueReader::ReadBound(const AdoField& field, size_t k, AdoVariant& targ
             WideToCodePage(text, length, &target.ResetText(AdoVarType::String));
         } else {
             std::string& bytes = target.ResetText(AdoVarType::String);
-            bytes.assign(text, length);
+            bytes.append(text, length);  // emptied by ResetText
             if (m_textMode == AdoTextMode::Utf8)
                 Utf8ToCodePage(&bytes);
         }
         return true;
     case AdoVarType::ByteArray:
-        target.ResetText(AdoVarType::ByteArray).assign(text, length);
+        target.ResetText(AdoVarType::ByteArray).append(text, length);
         return true;
     case AdoVarType::Decimal:
     case AdoVarType::Currency:
