@@ -171,7 +171,9 @@ TEST_F(AdoRecordsetTest, LongAndEightBitValuesAreReadWhole)
     // nothing may be cut at a buffer's end.
     m_source.Exec("CREATE TABLE m (id INTEGER, memo TEXT, blob BLOB, name VARCHAR(10));"
                   "INSERT INTO m VALUES (1, '" + longText + "', zeroblob(100000), '" + longText + "');"
-                  "INSERT INTO m VALUES (2, '" + eightBit + "', x'', '" + eightBit + "');");
+                  "INSERT INTO m VALUES (2, '" + eightBit + "', x'', '" + eightBit + "');"
+                  // Exactly the declared size, and one byte beyond it.
+                  "INSERT INTO m VALUES (3, '', x'', '0123456789'), (4, '', x'', '0123456789A');");
     // Also without bound columns, the only path for drivers that read
     // values in column order alone.
     for (const bool binding : {true, false})
@@ -203,6 +205,10 @@ TEST_F(AdoRecordsetTest, LongAndEightBitValuesAreReadWhole)
         EXPECT_EQ(memo.ActualSize(), static_cast<long long>(eightBit.size()));
         EXPECT_EQ(blob.Value(), AdoVariant::Bytes(""));
         EXPECT_EQ(blob.ActualSize(), 0);
+        rs.MoveNext();
+        EXPECT_EQ(name.Value().Text(), "0123456789");
+        rs.MoveNext();
+        EXPECT_EQ(name.Value().Text(), "0123456789A");
     }
 }
 
