@@ -173,9 +173,8 @@ void ODBCExpEngineBase::BuildIncludedStudents()
     ODBCField* number = AddQueryField(students, "StudentNumber", true);
     AddStudentFilter(students);
 
-    size_t rows = 0;
     if (OpenTable(true)) {
-        for (bool more = GetFirstRecord(); more; more = GetNextRecord(), ++rows) {
+        for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
             const XString text = GetText(number);
             m_includedText.append(text.c_str(), text.GetLength() + 1);
         }
@@ -184,7 +183,9 @@ void ODBCExpEngineBase::BuildIncludedStudents()
     // A third of the slots left free keeps the probe runs short. The row
     // test compares trimmed texts byte-wise, and so does the table; a
     // student with several rows of the school and year is listed once.
-    m_includedSlots.assign(rows + rows / 2 + 1, 0);
+    const size_t numbers = static_cast<size_t>(std::count(m_includedText.begin(), m_includedText.end(), '\0'));
+    m_includedSlots.assign(numbers + numbers / 2 + 1, 0);
+    m_includedCount = 0;
     for (size_t start = 0; start < m_includedText.size();) {
         const std::string_view number(m_includedText.data() + start);
         uint32_t& slot = m_includedSlots[IncludedSlot(number)];
