@@ -1,7 +1,8 @@
 // The data access object against a real networked server (PostgreSQL through
 // its ODBC drivers, started by the test): connections that fail, connections
 // the server cuts while a query runs, the server stopping under a run, text
-// in the bridge's code page from a UTF-8 database, and exact numerics.
+// in the bridge's code page from a UTF-8 database, and exact numerics and
+// money.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -28,9 +29,9 @@ protected:
         // SQL Server's catalogue views, so the existence checks run as the
         // engine writes them.
         m_server->Sql(
-            "CREATE TABLE pupils (id integer, name varchar(40), fee numeric(10,4), big numeric(38,0));"
-            "INSERT INTO pupils VALUES (1, 'Zoë', 12.3456, 12345678901234567890123456789012345678),"
-            " (2, '€uro', -5.25, NULL), (3, 'Łódź', 0, 1), (4, 'plain', NULL, NULL);"
+            "CREATE TABLE pupils (id integer, name varchar(40), fee numeric(10,4), big numeric(38,0), cash money);"
+            "INSERT INTO pupils VALUES (1, 'Zoë', 12.3456, 12345678901234567890123456789012345678, 1234567.89),"
+            " (2, '€uro', -5.25, NULL, -0.05), (3, 'Łódź', 0, 1, 0), (4, 'plain', NULL, NULL, NULL);"
             "CREATE VIEW slowpupils AS SELECT p.* FROM pupils p, (SELECT pg_sleep(1.5)) s;"
             "CREATE VIEW sysobjects AS SELECT c.relname::varchar AS name, c.oid::integer AS id,"
             " (CASE c.relkind WHEN 'v' THEN 'V' ELSE 'U' END)::varchar AS xtype FROM pg_class c"
@@ -86,26 +87,30 @@ TEST_F(PostgresServerTest, TextArrivesInTheCodePageAndNumericsKeepTheirDigits)
     for (const char* dsn : {"MorvPgSource", "MorvPgAnsi"}) {
         SCOPED_TRACE(dsn);
         auto access = Connected(dsn);
-        ASSERT_EQ(access->RunQuery("SELECT name, fee, big FROM pupils ORDER BY id"), 0);
+        ASSERT_EQ(access->RunQuery("SELECT name, fee, big, cash FROM pupils ORDER BY id"), 0);
         const struct
         {
             const char* name;
             const char* fee;
             const char* big;
+            const char* cash;  // money: reported as SQL_FLOAT, read as a double
+            double cashValue;
         } rows[] = {
-            {"Zo\xeb", "12.3456", "12345678901234567890123456789012345678"},
-            {"\x80uro", "-5.25", ""},
-            {"?\xf3" "d?", "0", "1"},
-            {"plain", "", ""},
+            {"Zo\xeb", "12.3456", "12345678901234567890123456789012345678", "1234567.89", 1234567.89},
+            {"\x80uro", "-5.25", "", "-0.05", -0.05},
+            {"?\xf3" "d?", "0", "1", "0", 0},
+            {"plain", "", "", "", 0},
         };
         bool more = access->GetFirstRecord();
         for (const auto& row : rows) {
             ASSERT_TRUE(more);
             ODBCTable table("pupils", "pupils", "pupils");
-            ODBCField name(&table, "name", 0), fee(&table, "fee", 1), big(&table, "big", 2);
+            ODBCField name(&table, "name", 0), fee(&table, "fee", 1), big(&table, "big", 2), cash(&table, "cash", 3);
             EXPECT_EQ(access->GetText(&name), XString(row.name));
             EXPECT_EQ(access->GetText(&fee), XString(row.fee));
             EXPECT_EQ(access->GetText(&big), XString(row.big));
+            EXPECT_EQ(access->GetText(&cash), XString(row.cash));
+            EXPECT_DOUBLE_EQ(access->GetDouble(&cash), row.cashValue);
             more = access->GetNextRecord();
         }
         EXPECT_FALSE(more);

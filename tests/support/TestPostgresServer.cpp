@@ -176,6 +176,11 @@ std::string TestPostgresServer::Run(const std::string& command, bool asServerUse
     return text;
 }
 
+std::vector<std::string> TestPostgresServer::Environment() const
+{
+    return {"ODBCINI=" + m_folder + "/odbc.ini", "ODBCSYSINI=" + m_folder};
+}
+
 void TestPostgresServer::Sql(const std::string& sql) const
 {
     const std::string file = m_folder + "/statement.sql";

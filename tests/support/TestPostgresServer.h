@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class TestPostgresServer
 {
@@ -32,6 +33,8 @@ public:
     // The connection string of the data access layer for `dsn`.
     std::string ConnectionString(const std::string& dsn = "MorvPgSource",
                                  const std::string& password = Password) const;
+    // The "NAME=value" pairs a child process needs to see the DSNs.
+    std::vector<std::string> Environment() const;
     // Runs SQL as the server's superuser (psql); throws on failure.
     void Sql(const std::string& sql) const;
     // Ends every other session of the test user, as an administrator would.
