@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
@@ -78,6 +80,30 @@ void StopServersAndAbort()
     std::abort();
 }
 
+const char* const kFolderPrefix = "morv-pg-";
+
+// A test process killed outright (SIGKILL, a CI timeout) cannot stop its
+// server. Each folder names its owner; a server whose owner is gone is
+// stopped and its folder removed by the next test that starts one.
+void StopLeftoverServers(const std::string& bin)
+{
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/tmp", ignored)) {
+        const std::string folder = entry.path().string();
+        if (entry.path().filename().string().rfind(kFolderPrefix, 0) != 0)
+            continue;
+        std::ifstream owner(folder + "/owner.pid");
+        long pid = 0;
+        if (!(owner >> pid) || pid <= 0 || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        std::string stop = bin + "/pg_ctl -D " + folder + "/data -m immediate -w stop >/dev/null 2>&1";
+        if (geteuid() == 0)
+            stop = "runuser -u postgres -- " + stop;
+        std::system(stop.c_str());
+        std::filesystem::remove_all(folder, ignored);
+    }
+}
+
 }  // namespace
 
 std::string TestPostgresServer::Missing()
@@ -96,12 +122,15 @@ TestPostgresServer::TestPostgresServer() : m_bin(ServerBin())
     const std::string missing = Missing();
     if (!missing.empty())
         throw std::runtime_error("TestPostgresServer: " + missing);
-    std::vector<char> pattern{'/', 't', 'm', 'p', '/', 'm', 'o', 'r', 'v', '-', 'p', 'g', '-',
-                              'X', 'X', 'X', 'X', 'X', 'X', '\0'};
+    std::string name = std::string("/tmp/") + kFolderPrefix + "XXXXXX";
+    std::vector<char> pattern(name.begin(), name.end());
+    pattern.push_back('\0');
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("TestPostgresServer: cannot create a folder");
     m_folder = pattern.data();
     try {
+        std::ofstream(m_folder + "/owner.pid") << getpid() << "\n";
+        StopLeftoverServers(m_bin);
         std::ofstream(m_folder + "/pwfile") << Password << "\n";
         if (geteuid() == 0) {
             const passwd* pg = getpwnam("postgres");
