@@ -40,14 +40,6 @@ const std::pair<const char*, const char*> kDatesHeldAsText[] = {
     {"Staff", "StopDate"},
 };
 
-bool HeldAsText(const std::string& table, const std::string& column)
-{
-    for (const auto& [t, c] : kDatesHeldAsText)
-        if (table == t && column == c)
-            return true;
-    return false;
-}
-
 // The same change in the SQLite school: the column declared as text.
 void HoldDatesAsText(demo::DemoDatabase& source)
 {
@@ -152,8 +144,9 @@ using Files = std::map<std::string, std::vector<std::string>>;
 // clock (when it was generated and how long each table took).
 Files Export(const QString& folder)
 {
-    static const QRegularExpression clock(QStringLiteral("[A-Z][a-z]{2} \\d\\d?, \\d{4} \\d\\d:\\d\\d:\\d\\d|"
-                                                        "\\b\\d\\d:\\d\\d:\\d\\d\\b"));
+    // The hour has no leading zero ("0:05:17"), so one or two digits.
+    static const QRegularExpression clock(QStringLiteral("[A-Z][a-z]{2} \\d\\d?, \\d{4} \\d\\d?:\\d\\d:\\d\\d|"
+                                                        "\\b\\d\\d?:\\d\\d:\\d\\d\\b"));
     Files files;
     for (const QString& name : QDir(folder).entryList({"*.pef", "*.PDE"}, QDir::Files)) {
         std::vector<std::string> lines;
