@@ -51,8 +51,9 @@ void ExpectTheSetAsItWas(const Snapshot& previous, const Snapshot& after)
         if (name.find(".tmp") != std::string::npos || name.find(".log") != std::string::npos)
             continue;
         EXPECT_EQ(after.count(name), 1u) << name;
-        if (after.count(name))
+        if (after.count(name)) {
             EXPECT_EQ(after.at(name), bytes) << name;
+        }
     }
     for (const auto& [name, bytes] : after)
         EXPECT_EQ(name.find(".part"), std::string::npos) << name;

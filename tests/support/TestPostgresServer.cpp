@@ -164,7 +164,7 @@ TestPostgresServer::TestPostgresServer() : m_bin(ServerBin())
     std::ofstream ini(m_folder + "/odbc.ini");
     // The DSNs name the libraries too, so a driver entry cached from an
     // earlier source of this process cannot stand in for them.
-    for (const std::string entry : {std::string("MorvPgSource]\nDriver=") + kUnicodeDriver,
+    for (const std::string& entry : {std::string("MorvPgSource]\nDriver=") + kUnicodeDriver,
                                     std::string("MorvPgAnsi]\nDriver=") + kAnsiDriver})
         ini << "[" << entry << "\nServername=127.0.0.1\nPort=" << m_port << "\nDatabase=postgres\n\n";
     ini.close();
