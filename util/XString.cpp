@@ -286,7 +286,8 @@ XString& XString::Replace(char from, char to)
     char* const end = m_text.data() + m_text.size();
     for (char* p = m_text.data(); (p = static_cast<char*>(std::memchr(p, from, end - p))) != nullptr;)
         *p++ = to;
-    CutAtZero(m_text);
+    if (to == '\0')
+        CutAtZero(m_text);
     return *this;
 }
 

@@ -113,6 +113,8 @@ TEST(XString, Editing)
     };
     for (const Case& c : cases)
         EXPECT_STREQ(c.expected, c.edit(XString(c.input))) << c.name;
+    // A byte replaced by a zero ends the text there, as for any XString.
+    EXPECT_EQ(XString("a-b-c").Replace('-', '\0').GetLength(), 1u);
 }
 
 TEST(XString, Classification)
