@@ -8,7 +8,6 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QProcessEnvironment>
 
 #include <sqlite3.h>
 
@@ -29,18 +28,12 @@ TEST(ProtocolPipe, ProgressLinesArriveWhileTheRunIsStillGoing)
 
     QTemporaryDir home, work;
     QProcess bridge;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const std::string &pair : source.Environment()) {
-        const QString text = QString::fromStdString(pair);
-        env.insert(text.section(u'=', 0, 0), text.section(u'=', 1));
-    }
-    env.insert(QStringLiteral("HOME"), home.path());
-    bridge.setProcessEnvironment(env);
-    bridge.start(bridgeProgram(),
-                 {QStringLiteral("run"), QStringLiteral("--demo"),
-                  QStringLiteral("--dsn=") + QString::fromStdString(source.Dsn()), QStringLiteral("--user=u"),
-                  QStringLiteral("--pwd=p"), QStringLiteral("--school=1"), QStringLiteral("--path=") + work.path()});
-    ASSERT_TRUE(bridge.waitForStarted());
+    std::vector<std::string> environment = source.Environment();
+    environment.push_back("HOME=" + home.path().toStdString());
+    ASSERT_TRUE(StartChildProcess(bridge, bridgeProgram().toStdString(),
+                                  {"run", "--demo", "--dsn=" + source.Dsn(), "--user=u", "--pwd=p", "--school=1",
+                                   "--path=" + work.path().toStdString()},
+                                  environment));
 
     QByteArray seen;
     QElapsedTimer clock;

@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <map>
@@ -101,18 +100,7 @@ protected:
     // its tables (a 3,000-student school then has a second or more to go).
     void StartUntilWritingTables(QProcess& bridge, const std::vector<std::string>& arguments)
     {
-        QProcessEnvironment environment;
-        for (const std::string& pair : Environment()) {
-            const QString text = QString::fromStdString(pair);
-            environment.insert(text.section(u'=', 0, 0), text.section(u'=', 1));
-        }
-        bridge.setProcessEnvironment(environment);
-        bridge.setWorkingDirectory(m_work.path());
-        QStringList list;
-        for (const std::string& argument : arguments)
-            list << QString::fromStdString(argument);
-        bridge.start(QString::fromUtf8(kBridge), list);
-        ASSERT_TRUE(bridge.waitForStarted());
+        ASSERT_TRUE(StartChildProcess(bridge, kBridge, arguments, Environment(), m_work.path().toStdString()));
         QByteArray seen;
         while (!seen.contains("inc_progress\tReading Student Schedules") && bridge.state() == QProcess::Running) {
             bridge.waitForReadyRead(100);

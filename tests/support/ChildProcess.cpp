@@ -8,12 +8,9 @@
 
 #include <unistd.h>
 
-ChildResult RunChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                            const std::vector<std::string>& environment, const std::string& workingFolder,
-                            int timeoutMs)
+bool StartChildProcess(QProcess& process, const std::string& program, const std::vector<std::string>& arguments,
+                       const std::vector<std::string>& environment, const std::string& workingFolder)
 {
-    ChildResult result;
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const std::string& pair : environment) {
         const size_t eq = pair.find('=');
@@ -29,7 +26,16 @@ ChildResult RunChildProcess(const std::string& program, const std::vector<std::s
     for (const std::string& a : arguments)
         args << QString::fromStdString(a);
     process.start(QString::fromStdString(program), args);
-    if (!process.waitForStarted(30000))
+    return process.waitForStarted(30000);
+}
+
+ChildResult RunChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                            const std::vector<std::string>& environment, const std::string& workingFolder,
+                            int timeoutMs)
+{
+    ChildResult result;
+    QProcess process;
+    if (!StartChildProcess(process, program, arguments, environment, workingFolder))
         return result;
     result.started = true;
     if (!process.waitForFinished(timeoutMs)) {

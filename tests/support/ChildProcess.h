@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class QProcess;
+
 struct ChildResult
 {
     bool started = false;      // false when the program could not be run at all
@@ -22,6 +24,13 @@ struct ChildResult
 ChildResult RunChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                             const std::vector<std::string>& environment = {},
                             const std::string& workingFolder = std::string(), int timeoutMs = 120000);
+
+// Starts `program` in `process` as RunChildProcess does, without waiting for
+// it to end, for a test that acts while it runs. False when it could not be
+// started.
+bool StartChildProcess(QProcess& process, const std::string& program, const std::vector<std::string>& arguments,
+                       const std::vector<std::string>& environment = {},
+                       const std::string& workingFolder = std::string());
 
 // Whether a child can be run with file permissions binding it: always for an
 // ordinary user; for root (CI runs as root) only where setpriv can drop the

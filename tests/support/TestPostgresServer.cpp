@@ -82,6 +82,14 @@ void StopServersAndAbort()
 
 const char* const kFolderPrefix = "morv-pg-";
 
+// The shell command that stops the server of `folder` at once, as the user
+// it runs as.
+std::string StopCommand(const std::string& bin, const std::string& folder)
+{
+    const std::string stop = bin + "/pg_ctl -D " + folder + "/data -m immediate -w stop >/dev/null 2>&1";
+    return geteuid() == 0 ? "runuser -u postgres -- " + stop : stop;
+}
+
 // A test process killed outright (SIGKILL, a CI timeout) cannot stop its
 // server. Each folder names its owner; a server whose owner is gone is
 // stopped and its folder removed by the next test that starts one.
@@ -96,10 +104,7 @@ void StopLeftoverServers(const std::string& bin)
         long pid = 0;
         if (!(owner >> pid) || pid <= 0 || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
             continue;
-        std::string stop = bin + "/pg_ctl -D " + folder + "/data -m immediate -w stop >/dev/null 2>&1";
-        if (geteuid() == 0)
-            stop = "runuser -u postgres -- " + stop;
-        std::system(stop.c_str());
+        std::system(StopCommand(bin, folder).c_str());
         std::filesystem::remove_all(folder, ignored);
     }
 }
@@ -148,8 +153,7 @@ TestPostgresServer::TestPostgresServer() : m_bin(ServerBin())
                        " -c listen_addresses=127.0.0.1 -c fsync=off") + " start",
             true);
         m_running = true;
-        std::string stop = m_bin + "/pg_ctl -D " + m_folder + "/data -m immediate -w stop >/dev/null 2>&1";
-        RunningServers().push_back(geteuid() == 0 ? "runuser -u postgres -- " + stop : stop);
+        RunningServers().push_back(StopCommand(m_bin, m_folder));
         std::set_terminate(StopServersAndAbort);
     } catch (...) {
         std::error_code ignored;
