@@ -23,7 +23,6 @@
 #include <algorithm>
 #include <iterator>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
