@@ -127,7 +127,9 @@ void AdoConnection::Open(const std::string& connectionString, const std::string&
         throw AdoException(AdoCode::InvalidArgument, kSource, e.what());
     }
     try {
-        odbcText = AdoConnectionString::WithClientCharset(odbcText, AdoConnectionString::DriverOf(odbcText));
+        const std::string driver = AdoConnectionString::DriverOf(odbcText);
+        odbcText = AdoConnectionString::WithClientCharset(odbcText, driver);
+        odbcText = AdoConnectionString::WithDeclareFetch(odbcText, driver);
     } catch (const std::invalid_argument&) {
         // Read once already by ToOdbc; nothing to add to a text it accepted.
     }
