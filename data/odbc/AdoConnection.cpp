@@ -66,6 +66,7 @@ struct AdoConnection::Impl
     bool keepsHints = true;
     AdoErrors errors;
     std::vector<AdoRecordset*> recordsets;
+    long long statementsSent = 0;
 };
 
 AdoConnection::AdoConnection() : m_impl(new Impl) {}
@@ -263,6 +264,7 @@ long long AdoConnection::Execute(const std::string& statement)
     const std::string prepared = PrepareStatement(statement);
     std::vector<SQLCHAR> text(prepared.begin(), prepared.end());
     text.push_back('\0');
+    CountStatement();
     SQLRETURN rc = SQLExecDirect(stmt.Get(), text.data(), SQL_NTS);
     if (rc == SQL_NO_DATA)
         return 0;
@@ -278,6 +280,16 @@ long long AdoConnection::Execute(const std::string& statement)
     if (!OdbcOk(SQLRowCount(stmt.Get(), &rows)))
         rows = -1;
     return rows;
+}
+
+long long AdoConnection::StatementsSent() const
+{
+    return m_impl->statementsSent;
+}
+
+void AdoConnection::CountStatement()
+{
+    ++m_impl->statementsSent;
 }
 
 const AdoErrors& AdoConnection::Errors() const
