@@ -110,6 +110,7 @@ protected:
         QString error;
         const bool ok = engine.BeginExecute(parameters, 2, error);
         m_error = error.toStdString();
+        m_logs = engine.logs;
         for (const QString& name : UpdateFiles()) {
             if (before.count(name) && before[name] == ReadLines(m_folder.filePath(name)))
                 continue;
@@ -155,6 +156,7 @@ protected:
     std::vector<std::string> m_daily;
     std::vector<std::string> m_period;
     std::string m_error;
+    std::vector<std::pair<int, QString>> m_logs;
 };
 
 const std::vector<std::string> kFirstDaily = {
@@ -290,6 +292,28 @@ TEST_F(UpdateExportTest, ABrokenCacheFailsTheRunNamingItsCause)
         EXPECT_NE(m_error.find(c.cause), std::string::npos) << m_error;
         EXPECT_EQ(UpdateFiles(), filesBefore);
     }
+}
+
+// The embedded source keeps dates as text. Absences dated today, stored with
+// a midnight time or as a bare date, are read as SQL Server reads them; the
+// statement in the log stays as built.
+TEST_F(UpdateExportTest, TheEmbeddedSourceReadsTodaysAbsencesInEitherForm)
+{
+    const std::string today = Exported(0);
+    m_school.Exec(Period("1001", 0, "1", "A", "N") + Period("1001", 1, "2", "T", "N") +
+                  "INSERT INTO StudentPeriodAbsence VALUES ('1002', '0301', 2026, '" + today + "', '3', 'U', 'Y');");
+    ASSERT_TRUE(Run()) << m_error;
+    ASSERT_TRUE(Run()) << m_error;  // the window now starts yesterday less the overlap
+    m_school.Exec("UPDATE StudentPeriodAbsence SET AbsenceTypeCode='S' WHERE CalendarPeriodCode IN ('1', '3');");
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_period, (std::vector<std::string>{
+                            Line({"1001", today.c_str(), "1", "S", "", "N", "", "", "", ""}),
+                            Line({"1002", today.c_str(), "3", "S", "", "Y", "", "", "", ""}),
+                        }));
+    const bool logged = std::any_of(m_logs.begin(), m_logs.end(), [&](const auto& entry) {
+        return entry.second.contains(QString::fromStdString("ATT.\"CalendarDate\" <= '" + today + "'"));
+    });
+    EXPECT_TRUE(logged) << "the logged statement compares with the date as built";
 }
 
 TEST_F(UpdateExportTest, ChangeOfSourceStartsAfresh)
