@@ -7,8 +7,10 @@
 #include "util/XException.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <functional>
 #include <map>
@@ -314,6 +316,47 @@ TEST_F(UpdateExportTest, TheEmbeddedSourceReadsTodaysAbsencesInEitherForm)
         return entry.second.contains(QString::fromStdString("ATT.\"CalendarDate\" <= '" + today + "'"));
     });
     EXPECT_TRUE(logged) << "the logged statement compares with the date as built";
+}
+
+// The importer takes update files in name order. After the clock went back,
+// a new file is named past the newest one already in the folder, never
+// before it and never over it.
+TEST_F(UpdateExportTest, ANewUpdateFileNeverSortsBeforeOneInTheFolder)
+{
+    m_school.Exec(kInitialRows);
+    const QDateTime now = QDateTime::currentDateTime();
+    const struct {
+        const char* name;
+        QString planted;
+        QString expected;  // empty: any later name
+    } cases[] = {
+        {"a file from an hour ahead", "Update " + now.addSecs(3600).toString("yyyyMMddHHmmss") + ".PDU",
+         "Update " + now.addSecs(3601).toString("yyyyMMddHHmmss") + ".PDU"},
+        {"a file of the last second of a day", "Update " + now.addDays(1).toString("yyyyMMdd") + "235959.PDU",
+         "Update " + now.addDays(2).toString("yyyyMMdd") + "000000.PDU"},
+        {"a name whose digits are no time", "Update 20991399999999.PDU", ""},
+        {"a file of this very second", "Update " + now.toString("yyyyMMddHHmmss") + ".PDU", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(m_folder.path()).removeRecursively();
+        QDir().mkpath(m_folder.path());
+        ASSERT_TRUE(Run()) << m_error;
+        QFile planted(m_folder.filePath(c.planted));
+        ASSERT_TRUE(planted.open(QIODevice::WriteOnly));
+        planted.close();
+        const QStringList before = UpdateFiles();
+
+        ASSERT_TRUE(Run()) << m_error;
+        QStringList added = UpdateFiles();
+        for (const QString& name : before)
+            added.removeAll(name);
+        ASSERT_EQ(added.size(), 1);
+        EXPECT_GT(added.front().toStdString(), c.planted.toStdString());
+        EXPECT_TRUE(added.front().contains(QRegularExpression("^Update [0-9]{14}\\.PDU$"))) << added.front().toStdString();
+        if (!c.expected.isEmpty())
+            EXPECT_EQ(added.front().toStdString(), c.expected.toStdString());
+    }
 }
 
 TEST_F(UpdateExportTest, ChangeOfSourceStartsAfresh)
