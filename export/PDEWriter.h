@@ -236,6 +236,10 @@ public:
     const XString& CurrentDisplayName() const { return m_currentDisplayName; }
     const XString& DateFormat() const { return m_pragmas.dateFormat; }
 
+    // Whether `name` has the form of an update file's name:
+    // "Update " + 14 digits + ".PDU".
+    static bool IsUpdateFileName(const XString& name);
+
 protected:
     // Removes the run's temporary files when a run fails.
     void AbandonRun() override;
