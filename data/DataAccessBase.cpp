@@ -22,8 +22,8 @@ DataAccessBase::~DataAccessBase()
     // Lifecycle records belong in the file: on the console they would follow
     // every command's last protocol line, even a validate answer that must
     // write nothing.
-    Log(8, "Start DataAccessBase Destructor");
-    Log(8, "End DataAccessBase Destructor");
+    Log(LogLevel::Debug, "Start DataAccessBase Destructor");
+    Log(LogLevel::Debug, "End DataAccessBase Destructor");
 }
 
 void DataAccessBase::CreateStudentAttendanceFromDB()
@@ -34,9 +34,9 @@ void DataAccessBase::CreateStudentAttendanceFromDB()
 bool DataAccessBase::OpenTable(bool run)
 {
     const XString name = CurrentDisplayName();
-    Log(8, "Opening " + name + " table/query.", kOpenTable);
+    Log(LogLevel::Debug, "Opening " + name + " table/query.", kOpenTable);
     if (!run) {
-        Log(7, "Open table " + name + " failed, skipping.");
+        Log(LogLevel::Informational, "Open table " + name + " failed, skipping.");
         return false;
     }
 
@@ -55,7 +55,7 @@ bool DataAccessBase::OpenTable(bool run)
             result = RunCurrentQuery();
             if (result == 0)
                 break;
-            Log(8, XString("Query ") + XString(i) + " failed with error: " + XString(result), kOpenTable);
+            Log(LogLevel::Debug, XString("Query ") + XString(i) + " failed with error: " + XString(result), kOpenTable);
             if (i + 1 < tries)
                 Reconnect();
         }
@@ -66,15 +66,15 @@ bool DataAccessBase::OpenTable(bool run)
                                    "was lost (error %d) and could not be restored.",
                                    name.c_str(), result);
         }
-        Log(8, "Ran query");
+        Log(LogLevel::Debug, "Ran query");
         GetRecordCount();
-        Log(8, "Opened " + name + " table/query.");
+        Log(LogLevel::Debug, "Opened " + name + " table/query.");
         return true;
     } catch (const std::exception& error) {
-        LogAndThrow(2, XString("Failed with error [") + error.what() + "] while parsing query: " + BuildQuery(),
+        LogAndThrow(LogLevel::Critical, XString("Failed with error [") + error.what() + "] while parsing query: " + BuildQuery(),
                     error);
     } catch (...) {
-        LogAndThrow(2, "Failed with unknown error while parsing query: " + BuildQuery());
+        LogAndThrow(LogLevel::Critical, "Failed with unknown error while parsing query: " + BuildQuery());
     }
 }
 
@@ -130,7 +130,7 @@ XString DataAccessBase::PhoneValue()
     XString warning;
     const XString phone = FormatPhoneNumber(TextValue(), warning);
     if (!warning.IsEmpty())
-        Log(7, warning);
+        Log(LogLevel::Informational, warning);
     return phone;
 }
 
@@ -167,10 +167,10 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
                          : "Period Attendance Table does not exist, skipping");
         return;
     }
-    Log(7, daily ? "Exporting Daily Attendance from DB" : "Exporting Period Attendance from DB");
+    Log(LogLevel::Informational, daily ? "Exporting Daily Attendance from DB" : "Exporting Period Attendance from DB");
     if (!daily && m_periodReferenceHeaders.empty()) {
         m_periodReferenceHeaders.insert("AttPerRef");
-        Log(8, "CreateStudentPeriodAttendanceFromDB: Either no data returned or No Period Timeframe "
+        Log(LogLevel::Debug, "CreateStudentPeriodAttendanceFromDB: Either no data returned or No Period Timeframe "
                "header set, assuming AttPerRef");
     }
     // The marks below stay uncommitted until the update file carrying these
@@ -190,7 +190,7 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
         int32_t count = 0;
         try {
             AttendanceCache::UnexportedRecords records = Cache().Unexported(table, header, header == special);
-            Log(9, XString("Attendance Query: ") + records.Sql());
+            Log(LogLevel::Proprietary, XString("Attendance Query: ") + records.Sql());
             while (records.Next()) {
                 ++count;
                 const AttendanceRecord& record = records.Record();
@@ -208,11 +208,11 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
             // Rows written but left unmarked, or marked but missing from the
             // file, would be exported twice or never: the run fails and the
             // update file is thrown away with the marks.
-            LogAndThrow(3, XString(method) + " Error: " + e.what(), e);
+            LogAndThrow(LogLevel::Error, XString(method) + " Error: " + e.what(), e);
         }
-        Log(8, "Students: Total:" + XString(m_studentTotal));
-        Log(8, "Students: Total After Filter:" + XString(m_studentTotalAfterFilter));
-        Log(8, "Attendance Query: Wrote" + XString(count) + " records.");
+        Log(LogLevel::Debug, "Students: Total:" + XString(m_studentTotal));
+        Log(LogLevel::Debug, "Students: Total After Filter:" + XString(m_studentTotalAfterFilter));
+        Log(LogLevel::Debug, "Attendance Query: Wrote" + XString(count) + " records.");
 
         EndUpdateSection();
         SetExportedUpdate(XDate::Today(), XDateTime::Now());
@@ -242,10 +242,10 @@ int DataAccessBase::HandleException_ValidateConnection(const std::exception& err
     MaskPassword(text);
     message = ToQString(text);
     if (text.FindText("Data source name not found") >= 0) {
-        Log(7, "Exception Occured: " + text, "HandleException_ValidateConnection");
+        Log(LogLevel::Informational, "Exception Occured: " + text, "HandleException_ValidateConnection");
         message = "Connection Failed: Data Source does not exist.";
         return 2;
     }
-    Log(7, "Exception Occured :" + text, "HandleException_ValidateConnection");
+    Log(LogLevel::Informational, "Exception Occured :" + text, "HandleException_ValidateConnection");
     return 1;
 }
