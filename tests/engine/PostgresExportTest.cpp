@@ -6,10 +6,10 @@
 #include "demo/DemoGenerator.h"
 #include "demo/DemoOptions.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PostgresSchoolCopy.h"
 #include "tests/support/TestOdbcSource.h"
 #include "tests/support/TestPostgresServer.h"
 #include "tests/support/WholeFile.h"
-#include "util/XString.h"
 
 #include <gtest/gtest.h>
 
@@ -18,124 +18,16 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
 const char* const kBridge = MORV_BINARY_DIR "/app/morvbridge";
-
-// SQL Server turns '' into a date where a date column is compared with it;
-// PostgreSQL refuses the comparison. The date columns the engine compares
-// with '' are held as ISO text in both copies of the school, so that each
-// server meets the same statement with the same column.
-const std::pair<const char*, const char*> kDatesHeldAsText[] = {
-    {"ReportingTerms", "CourseSectionStartDate"},
-    {"Staff", "StopDate"},
-};
-
-// The same change in the SQLite school: the column declared as text.
-void HoldDatesAsText(demo::DemoDatabase& source)
-{
-    for (const auto& [table, column] : kDatesHeldAsText) {
-        const std::string t = table, c = column;
-        source.Execute("ALTER TABLE " + t + " RENAME COLUMN " + c + " TO OldDate;"
-                       "ALTER TABLE " + t + " ADD COLUMN " + c + " VARCHAR(23);"
-                       "UPDATE " + t + " SET " + c + " = OldDate;"
-                       "ALTER TABLE " + t + " DROP COLUMN OldDate;");
-    }
-}
-
-std::string PostgresType(std::string declared)
-{
-    std::transform(declared.begin(), declared.end(), declared.begin(), ::toupper);
-    if (declared == "DATETIME")
-        return "timestamp";
-    if (declared == "INT")
-        return "integer";
-    if (declared == "BIT")
-        return "smallint";
-    return declared;  // VARCHAR(n), CHAR(n), TEXT, NUMERIC(p,s) mean the same there
-}
-
-std::string Quoted(const std::string& identifier) { return "\"" + identifier + "\""; }
-
-// A literal of the source's value: its text in code page 1252 becomes UTF-8,
-// the server's encoding. The SQLite school writes an unknown date as '',
-// which a timestamp column cannot hold: it is NULL there, and both read as
-// an empty field.
-std::string Literal(sqlite3_stmt* row, int column, bool timestamp)
-{
-    switch (sqlite3_column_type(row, column)) {
-    case SQLITE_NULL:
-        return "NULL";
-    case SQLITE_INTEGER:
-    case SQLITE_FLOAT:
-        return reinterpret_cast<const char*>(sqlite3_column_text(row, column));
-    default: {
-        if (timestamp && sqlite3_column_bytes(row, column) == 0)
-            return "NULL";
-        const XString bytes(reinterpret_cast<const char*>(sqlite3_column_text(row, column)));
-        const std::u16string wide = bytes.ToUtf16();
-        std::string text = QString::fromStdU16String(wide).toUtf8().toStdString();
-        std::string quoted = "'";
-        for (char c : text)
-            quoted += c == '\'' ? std::string("''") : std::string(1, c);
-        return quoted + "'";
-    }
-    }
-}
-
-// The tables of the SQLite school as PostgreSQL statements: tables with
-// their rows, the two views, and SQL Server's catalogue views.
-std::string CopyOfTheSchool(demo::DemoDatabase& source)
-{
-    std::string sql;
-    for (const std::vector<std::string>& object : source.Query(
-             "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' ESCAPE '!' "
-             "ORDER BY name")) {
-        const std::string& table = object[0];
-        std::vector<std::string> columns;
-        std::vector<bool> timestamps;
-        sql += "CREATE TABLE " + Quoted(table) + " (";
-        for (const std::vector<std::string>& column :
-             source.Query("SELECT name, type FROM pragma_table_info('" + table + "') ORDER BY cid")) {
-            const std::string type = PostgresType(column[1]);
-            sql += (columns.empty() ? "" : ", ") + Quoted(column[0]) + " " + type;
-            columns.push_back(column[0]);
-            timestamps.push_back(type == "timestamp");
-        }
-        sql += ");\n";
-
-        sqlite3_stmt* rows = nullptr;
-        const std::string select = "SELECT * FROM " + Quoted(table);
-        if (sqlite3_prepare_v2(source.Handle(), select.c_str(), -1, &rows, nullptr) != SQLITE_OK)
-            throw std::runtime_error(sqlite3_errmsg(source.Handle()));
-        while (sqlite3_step(rows) == SQLITE_ROW) {
-            sql += "INSERT INTO " + Quoted(table) + " VALUES (";
-            for (int c = 0; c < static_cast<int>(columns.size()); ++c)
-                sql += (c ? ", " : "") + Literal(rows, c, timestamps[c]);
-            sql += ");\n";
-        }
-        sqlite3_finalize(rows);
-    }
-    sql += "CREATE VIEW \"School\" AS SELECT * FROM \"Schools\";\n"
-           "CREATE VIEW \"StudentLocker_cy\" AS SELECT \"StudentNumber\", \"_DistBldg\", \"_Year\", "
-           "\"LockerNumber\", \"CombinationSeries\" FROM \"StudentLocker\" "
-           "WHERE \"_Year\" = (SELECT MAX(\"_Year\") FROM \"StudentLocker\");\n"
-           "CREATE VIEW sysobjects AS SELECT c.relname::varchar AS name, c.oid::integer AS id, "
-           "(CASE c.relkind WHEN 'v' THEN 'V' ELSE 'U' END)::varchar AS xtype, "
-           "(CASE c.relkind WHEN 'v' THEN 'V' ELSE 'U' END)::varchar AS type FROM pg_class c "
-           "WHERE c.relnamespace = 'public'::regnamespace AND c.relkind IN ('r', 'v');\n"
-           "CREATE VIEW syscolumns AS SELECT a.attname::varchar AS name, a.attrelid::integer AS id, "
-           "a.attnum::integer AS colid FROM pg_attribute a WHERE a.attnum > 0 AND NOT a.attisdropped;\n";
-    return sql;
-}
 
 using Files = std::map<std::string, std::vector<std::string>>;
 
@@ -179,8 +71,10 @@ TEST(PostgresExport, TheSameSchoolGivesTheSameFilesFromPostgresqlAsFromSqlite)
     {
         demo::DemoDatabase source(file);
         source.Execute("UPDATE StudentDemographic SET FirstName = 'Zo' || CAST(X'EB' AS TEXT)" + firstStudent);
-        HoldDatesAsText(source);
-        copy = CopyOfTheSchool(source);
+        PostgresSchoolCopy::HoldDatesAsText(source);
+        std::ostringstream sql;
+        PostgresSchoolCopy::Write(source, sql);
+        copy = sql.str();
         source.Execute("UPDATE StudentDemographic SET LastName = '?o?'" + firstStudent);
     }
     copy += "UPDATE \"StudentDemographic\" SET \"LastName\" = '\xc5\x81o\xc5\x9b' WHERE \"StudentNumber\" = "
