@@ -56,14 +56,16 @@ bool DataAccessBase::OpenTable(bool run)
             if (result == 0)
                 break;
             Log(8, XString("Query ") + XString(i) + " failed with error: " + XString(result), kOpenTable);
-            if (i + 1 < tries)
-                Reconnect();
+            // Within ReadTable a table gets one new connection in all.
+            if (i + 1 >= tries || (m_readingTable && m_tableLinkLosses++ > 0))
+                break;
+            Reconnect();
         }
         if (result != 0) {
             // Writing the table empty would tell the importer it has no rows.
-            XException::RaiseError(result, "Open table %s failed: the connection to the data source "
+            XException::RaiseError(result, "Open table %s failed: the connection to data source %s "
                                            "was lost (error %d) and could not be restored.",
-                                   name.c_str(), result);
+                                   name.c_str(), m_dataSource.c_str(), result);
         }
         Log(8, "Ran query");
         GetRecordCount();
@@ -76,6 +78,62 @@ bool DataAccessBase::OpenTable(bool run)
     } catch (...) {
         LogAndThrow(2, "Failed with unknown error while parsing query: " + BuildQuery());
     }
+}
+
+bool DataAccessBase::ReadTable(const std::function<void()>& readRows, const std::function<void()>& undo)
+{
+    struct ReadingTable {
+        DataAccessBase& self;
+        explicit ReadingTable(DataAccessBase& s) : self(s)
+        {
+            self.m_readingTable = true;
+            self.m_tableLinkLosses = 0;
+        }
+        ~ReadingTable() { self.m_readingTable = false; }
+    } reading(*this);
+
+    SaveTableRunState();
+    for (;;) {
+        if (!OpenTable(true))
+            return false;
+        try {
+            readRows();
+            return true;
+        } catch (const std::exception& error) {
+            if (!IsConnectionLost(error))
+                throw;
+            const XString name = CurrentDisplayName();
+            if (!undo || m_tableLinkLosses > 0) {
+                const char* again = m_tableLinkLosses > 0 ? " again, after it had been read once more on a new "
+                                                            "connection"
+                                                          : "";
+                Log(3, "The connection to data source " + m_dataSource + " was lost" + again + " while reading " +
+                           name + ": " + error.what());
+                const auto* cause = dynamic_cast<const XException*>(&error);
+                XException::RaiseError(cause ? cause->GetCode() : 0,
+                                       "The connection to data source %s was lost%s while reading %s: %s",
+                                       m_dataSource.c_str(), again, name.c_str(), error.what());
+            }
+            ++m_tableLinkLosses;
+            Log(4, "The connection to data source " + m_dataSource + " was lost while reading " + name + " (" +
+                       error.what() + "); reading it again from its start on a new connection.");
+            undo();
+            RestoreTableRunState();
+            Reconnect();
+        }
+    }
+}
+
+void DataAccessBase::SaveTableRunState()
+{
+    PDEWriter::SaveTableRunState();
+    m_savedKeyCounter = m_keyCounter;
+}
+
+void DataAccessBase::RestoreTableRunState()
+{
+    PDEWriter::RestoreTableRunState();
+    m_keyCounter = m_savedKeyCounter;
 }
 
 bool DataAccessBase::StudentFilter(const XString&)

@@ -169,6 +169,12 @@ void ODBCDataAccess::Reconnect()
     Connect(m_connectionString);
 }
 
+bool ODBCDataAccess::IsConnectionLost(const std::exception& error) const
+{
+    const auto* failure = dynamic_cast<const XException*>(&error);
+    return failure && static_cast<uint32_t>(failure->GetCode()) == AdoCode::ConnectionLost;
+}
+
 void ODBCDataAccess::OpenConnection(const XString& connectionString, bool keepConnection)
 {
     StartPDEWriter();

@@ -2,6 +2,8 @@
 // from a copy of it in a real PostgreSQL server must give the same files.
 // What a networked server does differently (types reported by its driver,
 // wide text from a UTF-8 database, no table hints) must not show in them.
+#include "data/odbc/AdoConnection.h"
+#include "data/odbc/AdoRecordset.h"
 #include "demo/DemoDatabase.h"
 #include "demo/DemoGenerator.h"
 #include "demo/DemoOptions.h"
@@ -19,10 +21,13 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -137,6 +142,137 @@ TEST(PostgresExport, TheSameSchoolGivesTheSameFilesFromPostgresqlAsFromSqlite)
         std::set_difference(actual.begin(), actual.end(), expected.begin(), expected.end(),
                             std::back_inserter(onlyPostgres));
         EXPECT_EQ(onlyPostgres, onlySqlite);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The first column of the first row of `sql` as text, "" without rows.
+std::string FirstValue(AdoConnection& admin, const std::string& sql)
+{
+    AdoRecordset rows;
+    rows.Open(sql, admin, adOpenStatic);
+    return rows.IsEOF() ? std::string() : rows.Fields().Item(0L).Value().Text();
+}
+
+// Ends the bridge's session while it is inside a FETCH of the slow table, as
+// the server shows it, `cuts` times on successive connections: each time
+// once the session has fetched at least one block of that table (the first
+// FETCH of a table runs while its query opens), so the cut falls part way
+// through the rows. The server ends the session only if it is still inside
+// such a FETCH when asked. Watches through a connection of its own, each
+// statement its own transaction (so each sees the server's sessions anew).
+// Stops at `stop` or after a minute.
+void CutWhileFetching(const TestPostgresServer& server, int cuts, const std::atomic<bool>& stop,
+                      std::vector<std::string>& cutSessions)
+{
+    AdoConnection admin;
+    admin.Open(server.ConnectionString("PgAdmin"));
+    // Only the slow table sleeps while its rows are fetched.
+    const std::string fetching = "usename = 'morv' AND pid <> pg_backend_pid() AND state = 'active' AND "
+                                 "wait_event = 'PgSleep' AND query LIKE '%fetch %'";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    std::string pid, firstFetch;
+    while (static_cast<int>(cutSessions.size()) < cuts && !stop && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the polling interval
+        if (pid.empty()) {
+            const std::string seen = FirstValue(admin, "SELECT pid || '|' || query_start FROM pg_stat_activity WHERE " +
+                                                           fetching + " ORDER BY pid");
+            const std::string session = seen.substr(0, seen.find('|'));
+            if (!seen.empty() && std::find(cutSessions.begin(), cutSessions.end(), session) == cutSessions.end()) {
+                pid = session;
+                firstFetch = seen.substr(seen.find('|') + 1);
+            }
+            continue;
+        }
+        const std::string cut = FirstValue(admin, "SELECT pg_terminate_backend(pid)::int::text FROM pg_stat_activity "
+                                                  "WHERE pid = " + pid + " AND query_start > '" + firstFetch +
+                                                  "' AND " + fetching);
+        if (cut == "1") {
+            cutSessions.push_back(pid);
+            pid.clear();
+        }
+    }
+}
+
+// A link lost while a table's rows stream (the driver reads them through a
+// server cursor, a few rows a FETCH): the table is read again once on a new
+// connection and the files equal those of an undisturbed run, the
+// numbered note keys included (a counter the table fills as it is read); a
+// second loss in the same table fails the run naming the lost connection.
+TEST(PostgresExport, ALinkLostWhileATableStreamsIsReadAgainOnceOnANewConnection)
+{
+    const std::string missing = TestPostgresServer::Missing();
+    if (!missing.empty())
+        GTEST_SKIP() << missing;
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    const std::string file = work.filePath("school.db").toStdString();
+    demo::DemoOptions options;
+    options.students = 300;
+    demo::DemoGenerator::WriteFile(file, options);
+    std::ostringstream sql;
+    {
+        demo::DemoDatabase source(file);
+        PostgresSchoolCopy::HoldDatesAsText(source);
+        PostgresSchoolCopy::Write(source, sql);
+    }
+    // The notes' rows come slowly, each as the cursor hands it out (a costly
+    // column outside the sort keys is computed after the sort), so a FETCH
+    // of them can be caught running.
+    sql << "ALTER TABLE \"StudentAlert\" RENAME TO \"StudentAlertRows\";\n"
+           "CREATE FUNCTION slow_text(t text) RETURNS text AS $$ BEGIN PERFORM pg_sleep(0.03); RETURN t; END $$ "
+           "LANGUAGE plpgsql STABLE COST 100000;\n"
+           "CREATE VIEW \"StudentAlert\" AS SELECT \"StudentNumber\", \"_DistBldg\", \"_Year\", \"AlertName\", "
+           "\"IsCritical\", \"StartDate\", slow_text(\"Comments\") AS \"Comments\" FROM \"StudentAlertRows\";\n";
+    TestPostgresServer server;
+    server.Sql(sql.str());
+    server.AddDsn("PgCutSource", "UseDeclareFetch=1\nFetch=5");
+    server.AddDsn("PgAdmin", "UseDeclareFetch=0");
+
+    const struct
+    {
+        const char* name;
+        int cuts;
+        bool succeeds;
+    } cases[] = {{"undisturbed", 0, true}, {"cut once", 1, true}, {"cut twice", 2, false}};
+    Files undisturbed;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = work.filePath(c.name);
+        std::atomic<bool> stop{false};
+        std::vector<std::string> cutSessions;
+        std::thread admin([&] { CutWhileFetching(server, c.cuts, stop, cutSessions); });
+        std::vector<std::string> environment = server.Environment();
+        environment.push_back("HOME=" + work.path().toStdString());
+        const ChildResult result = RunChildProcess(
+            kBridge,
+            {"run", "--demo", "--dsn=PgCutSource", std::string("--user=") + TestPostgresServer::User,
+             std::string("--pwd=") + TestPostgresServer::Password,
+             std::string("--school=") + demo::school::kMainBuilding, "--path=" + folder.toStdString()},
+            environment, work.path().toStdString());
+        stop = true;
+        admin.join();
+        EXPECT_EQ(static_cast<int>(cutSessions.size()), c.cuts);
+        if (!c.succeeds) {
+            EXPECT_EQ(result.exitCode, 1);
+            EXPECT_NE(result.standardOutput.find("The connection to data source PgCutSource was lost"),
+                      std::string::npos)
+                << result.standardOutput.substr(0, 4000);
+            continue;
+        }
+        EXPECT_EQ(result.exitCode, 0) << result.standardOutput.substr(0, 4000);
+        const Files files = Export(folder);
+        if (c.cuts == 0) {
+            undisturbed = files;
+            ASSERT_GT(undisturbed.count("StudentNotes.pef"), 0u);
+            continue;
+        }
+        EXPECT_EQ(files, undisturbed);
+        EXPECT_NE(result.standardOutput.find("was lost while reading Student Notes"), std::string::npos)
+            << result.standardOutput.substr(result.standardOutput.find("Reading Student Notes"), 3000);
     }
 }
 
