@@ -159,8 +159,7 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
 
             // A window whose read was cut goes back to its start inside the
             // refresh's transaction and is read again (ReadTable).
-            sqlite::Database& db = m_cache.Database();
-            db.Execute("SAVEPOINT attendance_window");
+            m_cache.SetSavepoint();
             auto readWindow = [&]() {
                 Log(9, "Write Attendance Table: Table Opened");
                 AttendanceRecord record;
@@ -170,10 +169,10 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
                     StoreAttendanceRow(record);
                 }
             };
-            if (!ReadTable(readWindow, [&db] { db.Execute("ROLLBACK TO attendance_window"); }))
+            if (!ReadTable(readWindow, [this] { m_cache.RollbackToSavepoint(); }))
                 XException::RaiseError(0, "The attendance query of %s could not be opened.",
                                        m_currentDisplayName.c_str());
-            db.Execute("RELEASE attendance_window");
+            m_cache.ReleaseSavepoint();
         }
         m_cache.Commit();
     } catch (...) {
