@@ -63,8 +63,9 @@ bool DataAccessBase::OpenTable(bool run)
         }
         if (result != 0) {
             // Writing the table empty would tell the importer it has no rows.
-            XException::RaiseError(result, "Open table %s failed: the connection to data source %s "
-                                           "was lost (error %d) and could not be restored.",
+            XException::RaiseError(XErrorKind::ConnectionLost, 0,
+                                   "Open table %s failed: the connection to data source %s "
+                                   "was lost (error %d) and could not be restored.",
                                    name.c_str(), m_dataSource.c_str(), result);
         }
         Log(8, "Ran query");
@@ -72,9 +73,8 @@ bool DataAccessBase::OpenTable(bool run)
         Log(8, "Opened " + name + " table/query.");
         return true;
     } catch (const std::exception& error) {
-        LogAndThrow(2, XString("Failed with error [") + error.what() + "] while parsing query: " + BuildQuery());
-    } catch (const char* text) {
-        LogAndThrow(2, XString("Failed with error [") + text + "] while parsing query: " + BuildQuery());
+        LogAndThrow(2, XString("Failed with error [") + error.what() + "] while parsing query: " + BuildQuery(),
+                    error);
     } catch (...) {
         LogAndThrow(2, "Failed with unknown error while parsing query: " + BuildQuery());
     }
@@ -99,20 +99,19 @@ bool DataAccessBase::ReadTable(const std::function<void()>& readRows, const std:
         try {
             readRows();
             return true;
-        } catch (const std::exception& error) {
-            if (!IsConnectionLost(error))
+        } catch (const XException& error) {
+            if (error.Kind() != XErrorKind::ConnectionLost)
                 throw;
             const XString name = CurrentDisplayName();
             if (!undo || m_tableLinkLosses > 0) {
                 const char* again = m_tableLinkLosses > 0 ? " again, after it had been read once more on a new "
                                                             "connection"
                                                           : "";
-                Log(3, "The connection to data source " + m_dataSource + " was lost" + again + " while reading " +
-                           name + ": " + error.what());
-                const auto* cause = dynamic_cast<const XException*>(&error);
-                XException::RaiseError(cause ? cause->GetCode() : 0,
-                                       "The connection to data source %s was lost%s while reading %s: %s",
-                                       m_dataSource.c_str(), again, name.c_str(), error.what());
+                const std::string message = XException::FormatMessage(
+                    "The connection to data source %s was lost%s while reading %s: %s", m_dataSource.c_str(), again,
+                    name.c_str(), error.what());
+                Log(3, message.c_str());
+                throw XException::Rephrase(error, message.c_str());
             }
             ++m_tableLinkLosses;
             Log(4, "The connection to data source " + m_dataSource + " was lost while reading " + name + " (" +
@@ -266,7 +265,7 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
             // Rows written but left unmarked, or marked but missing from the
             // file, would be exported twice or never: the run fails and the
             // update file is thrown away with the marks.
-            LogAndThrow(3, XString(method) + " Error: " + e.what());
+            LogAndThrow(3, XString(method) + " Error: " + e.what(), e);
         }
         Log(8, "Students: Total:" + XString(m_studentTotal));
         Log(8, "Students: Total After Filter:" + XString(m_studentTotalAfterFilter));

@@ -88,8 +88,6 @@ public:
     // 0, or a QueryError code of 2 or more for a lost connection.
     virtual int RunCurrentQuery() = 0;
     virtual void Reconnect() = 0;
-    // Whether `error` says the link to the source was lost.
-    virtual bool IsConnectionLost(const std::exception& error) const = 0;
     virtual void CloseQuery() = 0;
     // Called at the end of every table after its query and columns are gone.
     virtual void OnTableEnd();

@@ -92,8 +92,6 @@ public:
     void Disconnect();
     bool IsConnected() const;
     void Reconnect() override;
-    // A failure of this layer whose cause is the lost link (AdoCode::ConnectionLost).
-    bool IsConnectionLost(const std::exception& error) const override;
     // Starts the writer's run bookkeeping, connects, and writes the schema
     // log when the run parameter "logSchema" is "true".
     void OpenConnection(const XString& connectionString, bool keepConnection);
