@@ -6,6 +6,7 @@
 #include "demo/DemoGenerator.h"
 #include "demo/DemoOptions.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Prerequisite.h"
 #include "tests/support/TestOdbcSource.h"
 #include "tests/support/TestPostgresServer.h"
 #include "tests/support/WholeFile.h"
@@ -164,7 +165,7 @@ TEST(PostgresExport, TheSameSchoolGivesTheSameFilesFromPostgresqlAsFromSqlite)
 {
     const std::string missing = TestPostgresServer::Missing();
     if (!missing.empty())
-        GTEST_SKIP() << missing;
+        MISSING_PREREQUISITE(missing);
     QTemporaryDir work;
     ASSERT_TRUE(work.isValid());
 

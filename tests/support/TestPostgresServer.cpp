@@ -214,11 +214,11 @@ std::vector<std::string> TestPostgresServer::Environment() const
     return {"ODBCINI=" + m_folder + "/odbc.ini", "ODBCSYSINI=" + m_folder};
 }
 
-void TestPostgresServer::Sql(const std::string& sql) const
+std::string TestPostgresServer::Sql(const std::string& sql) const
 {
     const std::string file = m_folder + "/statement.sql";
     std::ofstream(file) << sql;
-    Run("env PGPASSWORD=" + std::string(Password) + " " + "psql -X -q -v ON_ERROR_STOP=1 " +
+    return Run("env PGPASSWORD=" + std::string(Password) + " " + "psql -X -q -A -t -v ON_ERROR_STOP=1 " +
             "-h 127.0.0.1 -p " + std::to_string(m_port) + " -U " + User + " -d postgres -f " + file,
         false);
 }

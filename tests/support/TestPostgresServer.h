@@ -35,8 +35,9 @@ public:
                                  const std::string& password = Password) const;
     // The "NAME=value" pairs a child process needs to see the DSNs.
     std::vector<std::string> Environment() const;
-    // Runs SQL as the server's superuser (psql); throws on failure.
-    void Sql(const std::string& sql) const;
+    // Runs SQL as the server's superuser (psql); throws on failure. Returns
+    // the rows of the results, one a line, values separated by "|".
+    std::string Sql(const std::string& sql) const;
     // Ends every other session of the test user, as an administrator would.
     void TerminateSessions() const;
     // Stops the server at once (sessions are cut).
