@@ -242,6 +242,19 @@ protected:
         return Sorted(Lines(file, exists));
     }
 
+    // No table file the export wrote has two columns alike in every line.
+    void ExpectEveryPairOfColumnsToDiffer()
+    {
+        m_engine.CommitExport();
+        const QStringList files = QDir(m_folder.path()).entryList({"*.pef"}, QDir::Files);
+        EXPECT_GE(files.size(), 3) << files.join(' ').toStdString();
+        for (const QString& file : files) {
+            SCOPED_TRACE(file.toStdString());
+            const std::vector<std::string> lines = Lines(file.toStdString().c_str());
+            EXPECT_EQ(AlikeColumns(lines), "") << lines.size() << " lines";
+        }
+    }
+
     std::vector<const char*> m_rows;
     EngineTestSchool m_school;
     QTemporaryDir m_folder;
