@@ -234,6 +234,10 @@ public:
     const XString& CurrentDisplayName() const { return m_currentDisplayName; }
     const XString& DateFormat() const { return m_dateFormat; }
 
+    // Whether `name` has the form of an update file's name:
+    // "Update " + 14 digits + ".PDU".
+    static bool IsUpdateFileName(const XString& name);
+
     // Packs a version for the minversion pragma.
     static uint32_t PackVersion(int major, int minor, int revision, int build);
 

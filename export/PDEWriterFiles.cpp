@@ -212,16 +212,45 @@ void PDEWriter::WriteHeaderFile(DelimitedTextWriter& output)
 
 XFileSpec PDEWriter::NewUpdateFileSpec() const
 {
-    // Update files are named by their creation time; an existing file of
-    // that name holds an earlier export and must not be overwritten.
-    XDateTime stamp = XDateTime::Now();
-    for (;;) {
-        XFileSpec spec = m_pdeFolder;
-        spec.AppendName("Update " + stamp.Format("YYYYMMDDHHNNSS") + ".PDU");
-        if (!spec.Exists())
-            return spec;
-        stamp.Add(XDateSpan(0, 0, 0, 0, 0, 1));
+    // Update files are named by their creation time, and the importer takes
+    // them in name order. When the clock went back (a time-zone change, a
+    // corrected clock, the repeated hour of daylight saving), the stamp moves
+    // on past the newest name in the folder: a new file never sorts before
+    // one already there, and never takes an existing name.
+    XString newest;
+    XFolderIterator files(m_pdeFolder, "Update *.PDU", false);
+    XFileSpec entry;
+    for (bool more = files.First(entry); more; more = files.Next(entry)) {
+        const XString name = entry.GetFilePart();
+        if (IsUpdateFileName(name) && name.Compare(newest) > 0)
+            newest = name;
     }
+    XDateTime stamp = XDateTime::Now();
+    XString name = "Update " + stamp.Format("YYYYMMDDHHNNSS") + ".PDU";
+    if (!newest.IsEmpty() && name.Compare(newest) <= 0) {
+        const XString digits = newest.Range(7, 21);
+        XDateTime last;
+        if (last.Parse("YYYYMMDDHHNNSS", digits))
+            last.Add(XDateSpan(0, 0, 0, 0, 0, 1));
+        name = "Update " + last.Format("YYYYMMDDHHNNSS") + ".PDU";
+        // A name of that form that is no time (a month 13) still has one
+        // after it: the next number.
+        if (!IsUpdateFileName(name) || name.Compare(newest) <= 0)
+            name = "Update " + XString(std::to_string(std::stoull(digits.str()) + 1).c_str()) + ".PDU";
+    }
+    XFileSpec spec = m_pdeFolder;
+    spec.AppendName(name);
+    return spec;
+}
+
+bool PDEWriter::IsUpdateFileName(const XString& name)
+{
+    if (name.GetLength() != 25 || name.Left(7) != "Update " || name.From(21) != ".PDU")
+        return false;
+    for (const char* p = name.c_str() + 7; p < name.c_str() + 21; ++p)
+        if (*p < '0' || *p > '9')
+            return false;
+    return true;
 }
 
 void PDEWriter::StartUpdate(DelimitedTextWriter* updateFile)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "data/odbc/AdoConnectionString.h"
+#include "data/odbc/AdoDateLiterals.h"
 #include "data/odbc/AdoRecordset.h"
 #include "data/odbc/AdoTableHints.h"
 #include "data/odbc/OdbcHandle.h"
@@ -64,6 +65,7 @@ struct AdoConnection::Impl
     std::string driverName;
     AdoTextMode textMode = AdoTextMode::Wide;
     bool keepsHints = true;
+    bool datesAsText = false;  // date literals rewritten (AdoDateLiterals)
     AdoErrors errors;
     std::vector<AdoRecordset*> recordsets;
     long long statementsSent = 0;
@@ -173,6 +175,7 @@ void AdoConnection::Open(const std::string& connectionString, const std::string&
     if (OdbcOk(SQLGetInfo(dbc.Get(), SQL_DBMS_NAME, name, sizeof name, &nameLength)))
         m_impl->dbmsName = reinterpret_cast<const char*>(name);
     m_impl->keepsHints = AdoTableHints::DbmsSupportsHints(m_impl->dbmsName);
+    m_impl->datesAsText = AdoDateLiterals::DbmsComparesDatesAsText(m_impl->dbmsName);
     m_impl->driverName.clear();
     if (OdbcOk(SQLGetInfo(dbc.Get(), SQL_DRIVER_NAME, name, sizeof name, &nameLength)))
         m_impl->driverName = reinterpret_cast<const char*>(name);
@@ -304,7 +307,8 @@ const std::string& AdoConnection::DbmsName() const
 
 std::string AdoConnection::PrepareStatement(const std::string& statement) const
 {
-    return m_impl->keepsHints ? statement : AdoTableHints::Remove(statement);
+    const std::string sent = m_impl->keepsHints ? statement : AdoTableHints::Remove(statement);
+    return m_impl->datesAsText ? AdoDateLiterals::CompareAsDates(sent) : sent;
 }
 
 void* AdoConnection::NativeHandle() const

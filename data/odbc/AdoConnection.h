@@ -93,7 +93,8 @@ public:
     const std::string& DbmsName() const;
 
     // The statement as it is handed to the driver: unchanged for SQL
-    // Server, table hints removed for every other DBMS.
+    // Server, table hints removed for every other DBMS, and date literals
+    // compared as dates where the DBMS keeps dates as text (SQLite).
     std::string PrepareStatement(const std::string& statement) const;
 
     // After a failed operation: asks the driver whether the link is gone
