@@ -234,13 +234,13 @@ TEST_F(ExportIntegrity, AFullExportRetiresTheFilesOfAnOptionalSourceThatWentAway
         Exec("INSERT INTO StudentAlert SELECT StudentNumber, _DistBldg, _Year, 'Asthma', 'Y', "
              "'2026-09-01 00:00:00.000', 'Inhaler' FROM StudentDemographic WHERE Status = 'A';");
         QTemporaryDir folder;
-        ASSERT_TRUE(Run(folder.path(), true));
+        QString error;
+        ASSERT_TRUE(Run(folder.path(), true, &error)) << error.toStdString();
         const Snapshot before = Take(folder.path());
         for (const std::string& file : c.files)
             ASSERT_TRUE(before.count(file) && !before.at(file).isEmpty()) << file << " was not written";
 
         Exec(c.drop);
-        QString error;
         ASSERT_TRUE(Run(folder.path(), true, &error)) << error.toStdString();
 
         const Snapshot after = Take(folder.path());
