@@ -108,7 +108,7 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
         if (m_updateMode) {
             Log(8, "Writing PDU File");
             if (!m_updateFile)
-                XException::RaiseError(0, "No update file is open.");
+                XException::RaiseError(XErrorKind::Internal, 0, "No update file is open.");
             WriteSectionHead(*m_updateFile, *m_currentTable);
             Log(8, "Wrote Current Header");
             output = m_updateFile;
@@ -139,15 +139,9 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
             tableFile->Close();
             Log(8, "Closed Table File. Lines= " + XString(count));
         }
-    } catch (const XException& e) {
-        abandon();
-        FailTable(e.what(), count);
     } catch (const std::exception& e) {
         abandon();
-        FailTable(e.what(), count);
-    } catch (const char* text) {
-        abandon();
-        FailTable(text ? text : "", count);
+        FailTable(&e, count);
     } catch (...) {
         abandon();
         FailTable(nullptr, count);
@@ -231,7 +225,7 @@ void PDEWriter::WriteColumn(DelimitedTextWriter& output, const ExportColumn& col
     }
 }
 
-void PDEWriter::FailTable(const char* message, int lines)
+void PDEWriter::FailTable(const std::exception* cause, int lines)
 {
     Log(8, "Error writing line= " + XString(static_cast<int32_t>(lines)));
     XString sql;
@@ -240,9 +234,11 @@ void PDEWriter::FailTable(const char* message, int lines)
     } catch (...) {
         // The statement only completes the message; the table's own error matters.
     }
-    if (message)
-        LogAndThrow(2, XString("Failed with error [") + message + "] while writing file [" +
-                           m_currentFileName + "] with query: " + sql);
+    if (cause)
+        LogAndThrow(2,
+                    XString("Failed with error [") + cause->what() + "] while writing file [" + m_currentFileName +
+                        "] with query: " + sql,
+                    *cause);
     LogAndThrow(2, "Failed with unknown error while writing file [" + m_currentFileName +
                        "] with query: " + sql);
 }

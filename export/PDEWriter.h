@@ -288,7 +288,9 @@ private:
     void WriteSectionHead(DelimitedTextWriter& output, const SISExpHeader& table);
     void WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter, int& count);
     void WriteColumn(DelimitedTextWriter& output, const ExportColumn& column, bool trace);
-    [[noreturn]] void FailTable(const char* message, int lines);
+    // Logs and raises the failure of the current table, keeping the kind of
+    // `cause` (nullptr: an unknown failure).
+    [[noreturn]] void FailTable(const std::exception* cause, int lines);
     XString AppInfo(const char* key) const;
     XFileSpec NewUpdateFileSpec() const;
 
