@@ -9,6 +9,7 @@
 #include "demo/DemoOptions.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PostgresSchoolCopy.h"
+#include "tests/support/Prerequisite.h"
 #include "tests/support/TestOdbcSource.h"
 #include "tests/support/TestPostgresServer.h"
 #include "tests/support/WholeFile.h"
@@ -61,7 +62,7 @@ TEST(PostgresExport, TheSameSchoolGivesTheSameFilesFromPostgresqlAsFromSqlite)
 {
     const std::string missing = TestPostgresServer::Missing();
     if (!missing.empty())
-        GTEST_SKIP() << missing;
+        MISSING_PREREQUISITE(missing);
     QTemporaryDir work;
     ASSERT_TRUE(work.isValid());
 
@@ -268,7 +269,7 @@ TEST(PostgresExport, ALinkLostWhileATableStreamsIsReadAgainOnceOnANewConnection)
 {
     const std::string missing = TestPostgresServer::Missing();
     if (!missing.empty())
-        GTEST_SKIP() << missing;
+        MISSING_PREREQUISITE(missing);
     QTemporaryDir work;
     ASSERT_TRUE(work.isValid());
     TestPostgresServer server;
@@ -308,7 +309,7 @@ TEST(PostgresExport, AnUpdateWindowWhoseReadWasCutIsReadAgainOnce)
 {
     const std::string missing = TestPostgresServer::Missing();
     if (!missing.empty())
-        GTEST_SKIP() << missing;
+        MISSING_PREREQUISITE(missing);
     QTemporaryDir work;
     ASSERT_TRUE(work.isValid());
     TestPostgresServer server;
