@@ -30,11 +30,11 @@
 #include "demo/DemoDatabase.h"
 #include "demo/DemoGenerator.h"
 #include "demo/DemoOptions.h"
+#include "tests/support/DelayProxy.h"
 #include "tests/support/PostgresSchoolCopy.h"
 #include "tests/support/TestPostgresServer.h"
 #include "child_process.h"
 #include "export_bench_support.h"
-#include "delay_proxy.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,8 +1,9 @@
 // DelayProxy: a TCP forwarder on 127.0.0.1 that holds every byte for a fixed
 // time in each direction before passing it on, as a link to a server in
-// another building would, and counts the client's round trips of the
-// PostgreSQL protocol: each simple Query and each Sync of the extended
-// protocol waits for the server's answer before the client goes on.
+// another building would (no time at all for a test that only counts), and
+// counts the client's round trips of the PostgreSQL protocol: each simple
+// Query and each Sync of the extended protocol waits for the server's
+// answer before the client goes on. It keeps the text of each Query too.
 #pragma once
 
 #include <arpa/inet.h>
@@ -65,7 +66,19 @@ public:
 
     int Port() const { return m_port; }
     long RoundTrips() const { return m_roundTrips; }
-    void ResetRoundTrips() { m_roundTrips = 0; }
+    // The texts of the client's simple Query messages, in order (several
+    // statements joined by ";" where the client sent them in one).
+    std::vector<std::string> Queries() const
+    {
+        std::lock_guard<std::mutex> lock(m_queriesMutex);
+        return m_queries;
+    }
+    void ResetRoundTrips()
+    {
+        std::lock_guard<std::mutex> lock(m_queriesMutex);
+        m_roundTrips = 0;
+        m_queries.clear();
+    }
 
 private:
     struct Chunk
@@ -198,7 +211,10 @@ private:
                 const uint32_t code = length >= 8 ? BigEndian(parsed, at + 4) : 0;
                 startup = code == 80877103u || code == 80877104u;
             } else if (parsed[at] == 'Q' || parsed[at] == 'S') {
+                std::lock_guard<std::mutex> lock(m_queriesMutex);
                 ++m_roundTrips;
+                if (parsed[at] == 'Q')  // its text ends with a zero byte
+                    m_queries.emplace_back(parsed.c_str() + at + 5);
             }
             at += head + length;
         }
@@ -211,6 +227,8 @@ private:
     int m_port = 0;
     std::atomic<bool> m_stopping{false};
     std::atomic<long> m_roundTrips{0};
+    mutable std::mutex m_queriesMutex;
+    std::vector<std::string> m_queries;
     std::thread m_acceptor;
     std::mutex m_connectionsMutex;
     std::vector<std::unique_ptr<Connection>> m_connections;
