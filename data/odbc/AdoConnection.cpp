@@ -66,6 +66,7 @@ struct AdoConnection::Impl
     AdoTextMode textMode = AdoTextMode::Wide;
     bool keepsHints = true;
     bool datesAsText = false;  // date literals rewritten (AdoDateLiterals)
+    bool psqlOdbc = false;     // PostgreSQL's driver (its round trips differ)
     AdoErrors errors;
     std::vector<AdoRecordset*> recordsets;
     long long statementsSent = 0;
@@ -180,6 +181,8 @@ void AdoConnection::Open(const std::string& connectionString, const std::string&
     if (OdbcOk(SQLGetInfo(dbc.Get(), SQL_DRIVER_NAME, name, sizeof name, &nameLength)))
         m_impl->driverName = reinterpret_cast<const char*>(name);
 
+    m_impl->psqlOdbc = AdoConnectionString::IsPsqlOdbcDriver(m_impl->driverName);
+
     const AdoDriverText driverText = AdoDriverTextFor(m_impl->driverName, m_impl->dbmsName);
     m_impl->textMode = driverText.mode;
 
@@ -212,6 +215,7 @@ void AdoConnection::Close()
     m_impl->lost = false;
     m_impl->dbmsName.clear();
     m_impl->driverName.clear();
+    m_impl->psqlOdbc = false;
 }
 
 int AdoConnection::State() const
@@ -251,6 +255,11 @@ AdoTextMode AdoConnection::TextMode() const
 const std::string& AdoConnection::DriverName() const
 {
     return m_impl->driverName;
+}
+
+bool AdoConnection::DescribesThroughCatalogue() const
+{
+    return m_impl->psqlOdbc;
 }
 
 long long AdoConnection::Execute(const std::string& statement)

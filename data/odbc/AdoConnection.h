@@ -109,6 +109,14 @@ public:
     // when the connection turns out to be dead.
     AdoException Classify(const AdoException& error);
 
+    // True where asking a result column's concise type, type name or
+    // nullability costs round trips: psqlODBC answers them by looking the
+    // column's table up in the server's catalogue, once per table and
+    // connection, switching the statement time-out off and on around it.
+    // Recordsets then describe columns from the result alone (see
+    // AdoRecordset).
+    bool DescribesThroughCatalogue() const;
+
     // The driver's file name (SQL_DRIVER_NAME), empty when closed.
     const std::string& DriverName() const;
     // How recordsets read character columns (see AdoDriverTextFor).

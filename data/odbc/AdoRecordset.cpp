@@ -66,29 +66,68 @@ struct AdoRecordset::Impl
             Fail(kOpen, "The statement could not be run: " + source);
     }
 
+    // A column's concise SQL type from the result's own description, for a
+    // driver that would look its table up in the server's catalogue to
+    // answer SQLDescribeCol (see AdoConnection::DescribesThroughCatalogue):
+    // the verbose type is the concise one but for dates and times, whose
+    // kind psqlODBC tells only by the type name ("date", "time",
+    // "timestamp..."). Zero where that does not settle it.
+    SQLSMALLINT TypeFromResult(SQLUSMALLINT col, const char* localTypeName)
+    {
+        SQLLEN type = SQL_UNKNOWN_TYPE;
+        if (!OdbcOk(SQLColAttribute(stmt.Get(), col, SQL_DESC_TYPE, nullptr, 0, nullptr, &type)))
+            Fail(kOpen, "The columns of the result could not be read.");
+        if (type == SQL_INTERVAL)
+            return 0;
+        if (type != SQL_DATETIME)
+            return static_cast<SQLSMALLINT>(type);
+        const std::string name = localTypeName;
+        if (name == "date")
+            return SQL_TYPE_DATE;
+        if (name == "time")
+            return SQL_TYPE_TIME;
+        if (name.rfind("timestamp", 0) == 0)
+            return SQL_TYPE_TIMESTAMP;
+        return 0;
+    }
+
     void Describe()
     {
         SQLSMALLINT count = 0;
         if (!OdbcOk(SQLNumResultCols(stmt.Get(), &count)))
             Fail(kOpen, "The columns of the result could not be read.");
+        // Where the concise type, its name or the nullability would cost a
+        // catalogue look-up, the type comes from the result where it can,
+        // the local type name (the same text) stands for the type name, and
+        // the nullability stays unknown.
+        const bool fromResult = connection && connection->DescribesThroughCatalogue();
         std::vector<SQLCHAR> name(256);
         for (SQLUSMALLINT col = 1; col <= static_cast<SQLUSMALLINT>(count); ++col) {
             SQLSMALLINT nameLength = 0, sqlType = 0, scale = 0, nullable = SQL_NULLABLE_UNKNOWN;
+            SQLCHAR typeName[128] = {0};
+            SQLSMALLINT typeNameLength = 0;
+            if (fromResult) {
+                SQLColAttribute(stmt.Get(), col, SQL_DESC_LOCAL_TYPE_NAME, typeName, sizeof typeName,
+                                &typeNameLength, nullptr);
+                sqlType = TypeFromResult(col, reinterpret_cast<const char*>(typeName));
+            }
+            SQLSMALLINT* const typeOut = sqlType == 0 ? &sqlType : nullptr;  // still unknown: ask
+            SQLSMALLINT* const nullableOut = fromResult ? nullptr : &nullable;
             SQLULEN size = 0;
             SQLRETURN rc = SQLDescribeCol(stmt.Get(), col, name.data(), static_cast<SQLSMALLINT>(name.size()),
-                                          &nameLength, &sqlType, &size, &scale, &nullable);
+                                          &nameLength, typeOut, &size, &scale, nullableOut);
             if (OdbcOk(rc) && static_cast<size_t>(nameLength) >= name.size()) {
                 name.resize(static_cast<size_t>(nameLength) + 1);
                 rc = SQLDescribeCol(stmt.Get(), col, name.data(), static_cast<SQLSMALLINT>(name.size()), &nameLength,
-                                    &sqlType, &size, &scale, &nullable);
+                                    typeOut, &size, &scale, nullableOut);
             }
             if (!OdbcOk(rc))
                 Fail(kOpen, "The columns of the result could not be read.");
             SQLLEN isUnsigned = SQL_FALSE;
             SQLColAttribute(stmt.Get(), col, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
-            SQLCHAR typeName[128] = {0};
-            SQLSMALLINT typeNameLength = 0;
-            SQLColAttribute(stmt.Get(), col, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, &typeNameLength, nullptr);
+            if (!fromResult)
+                SQLColAttribute(stmt.Get(), col, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, &typeNameLength,
+                                nullptr);
             const AdoTypeMapping mapping =
                 AdoMapSqlType(sqlType, isUnsigned == SQL_TRUE, reinterpret_cast<const char*>(typeName));
             const size_t used = std::min(static_cast<size_t>(nameLength), name.size() - 1);

@@ -14,6 +14,8 @@
 
 #include "data/DatabaseTypes.h"
 #include "data/ODBCDataAccess.h"
+#include "data/odbc/AdoConnection.h"
+#include "data/odbc/AdoRecordset.h"
 #include "tests/support/Prerequisite.h"
 #include "tests/support/TestPostgresServer.h"
 #include "util/XException.h"
@@ -118,6 +120,45 @@ TEST_F(PostgresServerTest, TextArrivesInTheCodePageAndNumericsKeepTheirDigits)
         }
         EXPECT_FALSE(more);
         access->CloseQuery();
+    }
+}
+
+// psqlODBC would look a column's table up in the server's catalogue to tell
+// its concise type; the bridge reads the type from the result's own
+// description instead, where dates, times and timestamps share one verbose
+// type. Each keeps its kind, and so its value (a time of day sits on day 0),
+// through both drivers, whether its rows stream or are read whole.
+TEST_F(PostgresServerTest, DatesTimesAndTimestampsKeepTheirKindsWithoutTheCatalogue)
+{
+    m_server->Sql("CREATE TABLE moments (d date, t time, ts timestamp, tz timestamptz, n numeric(6,2));"
+                  "INSERT INTO moments VALUES ('2026-01-02', '10:11:12', '2026-03-04 05:06:07', now(), 12.5);");
+    const auto date = [](int y, int mo, int d, int h, int mi, int s) {
+        AdoDateTime t;
+        t.year = static_cast<int16_t>(y);
+        t.month = static_cast<uint8_t>(mo);
+        t.day = static_cast<uint8_t>(d);
+        t.hour = static_cast<uint8_t>(h);
+        t.minute = static_cast<uint8_t>(mi);
+        t.second = static_cast<uint8_t>(s);
+        return AdoVariant::Date(t);
+    };
+    const int expectedTypes[] = {adDBDate, adDBTime, adDBTimeStamp, adDBTimeStamp, adNumeric};
+    for (const char* dsn : {"MorvPgSource", "MorvPgAnsi"}) {
+        for (const int cursor : {adOpenForwardOnly, adOpenStatic}) {
+            SCOPED_TRACE(std::string(dsn) + (cursor == adOpenStatic ? ", static" : ", forward-only"));
+            AdoConnection connection;
+            connection.Open(m_server->ConnectionString(dsn));
+            AdoRecordset moments;
+            moments.Open("SELECT d, t, ts, tz, n FROM moments", connection, cursor);
+            ASSERT_EQ(moments.Fields().Count(), 5);
+            for (long i = 0; i < 5; ++i)
+                EXPECT_EQ(moments.Fields().Item(i).Type(), expectedTypes[i]) << moments.Fields().Item(i).Name();
+            ASSERT_FALSE(moments.IsEOF());
+            EXPECT_EQ(moments.Fields().Item(0L).Value(), date(2026, 1, 2, 0, 0, 0));
+            EXPECT_EQ(moments.Fields().Item(1L).Value(), date(1899, 12, 30, 10, 11, 12));
+            EXPECT_EQ(moments.Fields().Item(2L).Value(), date(2026, 3, 4, 5, 6, 7));
+            EXPECT_EQ(moments.Fields().Item(3L).Value().Type(), AdoVarType::Date);
+        }
     }
 }
 
