@@ -46,8 +46,12 @@ XString Fill(const char* format, const XString& first, const XString& second)
 
 bool ODBCDataAccess::RunCheck(const XString& statement, CheckMode mode, int32_t* count, int32_t* value)
 {
+    // A counted or valued answer is a few rows, read whole at once: a
+    // static result, which needs no server cursor. A plain check only runs
+    // its statement, which may name a whole table.
     auto check = std::make_unique<AdoRecordset>();
-    check->Open(statement.str(), *m_connection, adOpenForwardOnly, adLockReadOnly, adCmdText);
+    check->Open(statement.str(), *m_connection, mode == CheckMode::Plain ? adOpenForwardOnly : adOpenStatic,
+                adLockReadOnly, adCmdText);
     if (mode == CheckMode::Plain)
         return true;
 

@@ -40,6 +40,10 @@ std::string Lower(std::string s)
     return s;
 }
 
+// psqlODBC's connection attribute holding UseDeclareFetch; the driver reads
+// it each time a statement runs, so it can change between statements.
+constexpr SQLINTEGER kPsqlUseDeclareFetch = 65539;
+
 }  // namespace
 
 AdoDriverText AdoDriverTextFor(const std::string& driverName, const std::string& dbmsName)
@@ -260,6 +264,28 @@ const std::string& AdoConnection::DriverName() const
 bool AdoConnection::DescribesThroughCatalogue() const
 {
     return m_impl->psqlOdbc;
+}
+
+AdoConnection::WholeResultScope::WholeResultScope(AdoConnection& connection)
+{
+    if (!connection.m_impl->psqlOdbc || !connection.IsOpen())
+        return;
+    SQLHDBC dbc = connection.m_impl->dbc.Get();
+    SQLINTEGER declareFetch = 0;
+    if (!OdbcOk(SQLGetConnectAttr(dbc, kPsqlUseDeclareFetch, &declareFetch, sizeof declareFetch, nullptr)) ||
+        declareFetch == 0)
+        return;
+    if (OdbcOk(SQLSetConnectAttr(dbc, kPsqlUseDeclareFetch, reinterpret_cast<SQLPOINTER>(SQLLEN{0}), 0))) {
+        m_dbc = dbc;
+        m_restore = declareFetch;
+    }
+}
+
+AdoConnection::WholeResultScope::~WholeResultScope()
+{
+    if (m_dbc)
+        SQLSetConnectAttr(static_cast<SQLHDBC>(m_dbc), kPsqlUseDeclareFetch,
+                          reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(m_restore)), 0);
 }
 
 long long AdoConnection::Execute(const std::string& statement)

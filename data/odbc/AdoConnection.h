@@ -109,6 +109,24 @@ public:
     // when the connection turns out to be dead.
     AdoException Classify(const AdoException& error);
 
+    // While it lives, psqlODBC answers a SELECT with all its rows at once
+    // instead of through a server cursor (UseDeclareFetch), for a statement
+    // whose rows the caller reads whole anyway (a static recordset): there
+    // the cursor holds no memory back and only adds a round trip, its
+    // closing. Other drivers, and a connection without cursors: no effect.
+    class WholeResultScope
+    {
+    public:
+        explicit WholeResultScope(AdoConnection& connection);
+        ~WholeResultScope();
+        WholeResultScope(const WholeResultScope&) = delete;
+        WholeResultScope& operator=(const WholeResultScope&) = delete;
+
+    private:
+        void* m_dbc = nullptr;  // set while the cursors are switched off
+        long m_restore = 0;     // the driver's setting to put back
+    };
+
     // True where asking a result column's concise type, type name or
     // nullability costs round trips: psqlODBC answers them by looking the
     // column's table up in the server's catalogue, once per table and

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 #include "data/odbc/AdoConnection.h"
 #include "data/odbc/AdoRowStore.h"
@@ -59,9 +60,14 @@ struct AdoRecordset::Impl
     {
         std::vector<SQLCHAR> text(prepared.begin(), prepared.end());
         text.push_back('\0');
-        if (connection)
+        std::optional<AdoConnection::WholeResultScope> whole;
+        if (connection) {
             connection->CountStatement();
+            if (buffered)
+                whole.emplace(*connection);  // every row is read at once: no server cursor
+        }
         SQLRETURN rc = SQLExecDirect(stmt.Get(), text.data(), SQL_NTS);
+        whole.reset();
         if (!OdbcOk(rc) && rc != SQL_NO_DATA)
             Fail(kOpen, "The statement could not be run: " + source);
     }

@@ -8,6 +8,7 @@
 #include "demo/DemoGenerator.h"
 #include "demo/DemoOptions.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/DelayProxy.h"
 #include "tests/support/PostgresSchoolCopy.h"
 #include "tests/support/Prerequisite.h"
 #include "tests/support/TestOdbcSource.h"
@@ -348,6 +349,81 @@ TEST(PostgresExport, AnUpdateWindowWhoseReadWasCutIsReadAgainOnce)
         EXPECT_EQ(lines, undisturbed);
         EXPECT_NE(result.standardOutput.find("was lost while reading Student Daily Attendance"), std::string::npos);
     }
+}
+
+// What psqlODBC asks of the server for a full export: one round trip per
+// statement the bridge sends, but for a table read through a server cursor,
+// which costs one more to close it (and one per further block of rows), and
+// each connection's few setting-up exchanges. The existence checks and small
+// look-ups, whose rows the bridge reads whole, come back in their first answer
+// without a cursor around them, and describing a result's columns asks the
+// server nothing (the driver's catalogue look-up and its time-out switching
+// cost three round trips per table). Counted by a proxy in front of the
+// server.
+TEST(PostgresExport, AFullExportCostsOneRoundTripPerStatementBesidesTheTablesCursors)
+{
+    const std::string missing = TestPostgresServer::Missing();
+    if (!missing.empty())
+        MISSING_PREREQUISITE(missing);
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    TestPostgresServer server;
+    LoadSchool(server, work, 60, "");
+    DelayProxy link(server.Port(), std::chrono::microseconds(0));
+    // The bridge adds UseDeclareFetch=1 and Fetch=1000 to this one.
+    server.AddDsn("PgCounted", "", link.Port());
+
+    const QString folder = work.filePath("export");
+    std::vector<std::string> environment = server.Environment();
+    environment.push_back("HOME=" + work.path().toStdString());
+    const ChildResult result = RunChildProcess(
+        kBridge,
+        {"run", "--demo", "--dsn=PgCounted", std::string("--user=") + TestPostgresServer::User,
+         std::string("--pwd=") + TestPostgresServer::Password, std::string("--school=") + demo::school::kMainBuilding,
+         "--path=" + folder.toStdString(), "--log=consoleoff"},
+        environment, work.path().toStdString());
+    ASSERT_EQ(result.exitCode, 0) << result.standardOutput.substr(0, 4000);
+
+    long long sent = -1;
+    for (const QString& name : QDir(folder).entryList({"*.log"}, QDir::Files)) {
+        const QByteArray log = ReadWholeFile(folder + "/" + name);
+        const qsizetype at = log.lastIndexOf("Statements sent to the data source: ");
+        if (at >= 0)
+            sent = log.mid(at + 36).split(' ').front().toLongLong();
+    }
+    ASSERT_GT(sent, 100);
+    const long long tables = QDir(folder).entryList({"*.pef"}, QDir::Files).size();
+    ASSERT_GT(tables, 20);
+
+    // What the server was asked, by kind.
+    std::map<std::string, long long> kinds;
+    for (const std::string& query : link.Queries()) {
+        const bool declares = query.find("declare ") != std::string::npos;
+        const bool check = query.find("FROM sysobjects WHERE") != std::string::npos ||
+                           query.find("FROM syscolumns JOIN") != std::string::npos;
+        if (declares)
+            ++kinds[check ? "cursor around an existence check" : "cursor around a read"];
+        else if (query.rfind("close ", 0) == 0)
+            ++kinds["cursor closed"];
+        else if (query.find("fetch ") != std::string::npos)
+            ++kinds["further block"];
+        else if (query.rfind("SET ", 0) == 0 || query.rfind("select oid, typbasetype ", 0) == 0)
+            ++kinds["setting up"];
+        else if (query.find("pg_catalog.pg_attribute") != std::string::npos)
+            ++kinds["driver's look-up of a table's columns"];
+        else
+            ++kinds[check ? "existence check" : "other statement"];
+    }
+    std::string seen;
+    for (const auto& [kind, count] : kinds)
+        seen += "\n" + std::to_string(count) + " x " + kind;
+    const long long cursors = kinds["cursor around a read"];
+    EXPECT_GT(cursors, 0) << "the tables no longer stream through a server cursor" << seen;
+    EXPECT_EQ(kinds["cursor closed"], cursors) << seen;
+    EXPECT_EQ(kinds["cursor around an existence check"], 0) << seen;
+    EXPECT_EQ(kinds["driver's look-up of a table's columns"], 0) << seen;
+    EXPECT_LE(link.RoundTrips(), sent + tables + kinds["further block"] + kinds["setting up"])
+        << sent << " statements sent, " << tables << " table files" << seen;
 }
 
 }  // namespace
