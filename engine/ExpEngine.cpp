@@ -31,7 +31,10 @@ ExpEngine::~ExpEngine() = default;
 
 bool ExpEngine::BeginExecute(ParamMap parameters, int flags, QString& errorText)
 {
-    return ODBCExpEngineBase::BeginExecute(std::move(parameters), flags, errorText);
+    const bool succeeded = ODBCExpEngineBase::BeginExecute(std::move(parameters), flags, errorText);
+    // After the run, failed or not: how many round trips it asked of the source.
+    LogStatementsSent();
+    return succeeded;
 }
 
 // ---------------------------------------------------------------------------

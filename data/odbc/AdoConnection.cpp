@@ -68,6 +68,7 @@ struct AdoConnection::Impl
     bool datesAsText = false;  // date literals rewritten (AdoDateLiterals)
     AdoErrors errors;
     std::vector<AdoRecordset*> recordsets;
+    long long statementsSent = 0;
 };
 
 AdoConnection::AdoConnection() : m_impl(new Impl) {}
@@ -129,7 +130,9 @@ void AdoConnection::Open(const std::string& connectionString, const std::string&
         throw AdoException(AdoCode::InvalidArgument, kSource, e.what());
     }
     try {
-        odbcText = AdoConnectionString::WithClientCharset(odbcText, AdoConnectionString::DriverOf(odbcText));
+        const std::string driver = AdoConnectionString::DriverOf(odbcText);
+        odbcText = AdoConnectionString::WithClientCharset(odbcText, driver);
+        odbcText = AdoConnectionString::WithDeclareFetch(odbcText, driver);
     } catch (const std::invalid_argument&) {
         // Read once already by ToOdbc; nothing to add to a text it accepted.
     }
@@ -264,6 +267,7 @@ long long AdoConnection::Execute(const std::string& statement)
     const std::string prepared = PrepareStatement(statement);
     std::vector<SQLCHAR> text(prepared.begin(), prepared.end());
     text.push_back('\0');
+    CountStatement();
     SQLRETURN rc = SQLExecDirect(stmt.Get(), text.data(), SQL_NTS);
     if (rc == SQL_NO_DATA)
         return 0;
@@ -279,6 +283,16 @@ long long AdoConnection::Execute(const std::string& statement)
     if (!OdbcOk(SQLRowCount(stmt.Get(), &rows)))
         rows = -1;
     return rows;
+}
+
+long long AdoConnection::StatementsSent() const
+{
+    return m_impl->statementsSent;
+}
+
+void AdoConnection::CountStatement()
+{
+    ++m_impl->statementsSent;
 }
 
 const AdoErrors& AdoConnection::Errors() const
