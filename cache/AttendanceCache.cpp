@@ -107,11 +107,12 @@ void AttendanceCache::DropTable(const XString& table)
     m_db.ExecuteFormat("DROP TABLE %s", table.c_str());
 }
 
-void AttendanceCache::BlankNewCode(const XString& table, const XDate& from)
+void AttendanceCache::BlankNewCode(const XString& table, const XDate& from, const XDate& to)
 {
     RequireKnown(table, ReferenceColumn(table));
-    m_db.ExecuteFormat("UPDATE %s SET %s='' WHERE %s >= '%q'", table.c_str(), "newcode", "attdate",
-                       from.Format("yyyy-mm-dd").c_str());
+    // A null date formats as the empty text, which sorts before every date.
+    m_db.ExecuteFormat("UPDATE %s SET %s='' WHERE %s >= '%q' AND %s <= '%q'", table.c_str(), "newcode", "attdate",
+                       from.Format("yyyy-mm-dd").c_str(), "attdate", to.Format("yyyy-mm-dd").c_str());
 }
 
 AttendanceCache::Statements& AttendanceCache::StatementsFor(const XString& table)

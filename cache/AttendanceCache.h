@@ -61,9 +61,11 @@ public:
     bool TableExists(const XString& table);
     void DropTable(const XString& table);
 
-    // Blanks the new code of every record dated on or after `from`, so that
-    // a record that vanished from the source is exported as a blank code.
-    void BlankNewCode(const XString& table, const XDate& from);
+    // Blanks the new code of every record dated from `from` to `to` (both
+    // included; a null `from` has no lower bound), the dates a refresh reads
+    // again, so that a record that vanished from the source is exported as
+    // a blank code.
+    void BlankNewCode(const XString& table, const XDate& from, const XDate& to);
 
     // Stores one record: an existing record (same student, date, reference
     // and header) takes the new values, keeping its old code; a new record

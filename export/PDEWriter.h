@@ -163,8 +163,9 @@ public:
     bool SetAttendanceDatabase(const XFileSpec& folder);
     // Starts an attendance table of the cache instead of StartTable: opens
     // the cache, creates the table, takes the stored update date (moved back
-    // by the overlap and with the new codes from there on blanked when
-    // `applyOverlap`) and opens the refresh transaction.
+    // by the overlap when `applyOverlap`, and then every date read again has
+    // its new codes blanked before it is read) and opens the refresh
+    // transaction.
     void StartAttTable(const XString& table, bool applyOverlap, bool endInclusive);
     // Reads the declared attendance table window by window from the update
     // date on and stores every row accepted by `rowFilter` in the cache, all
@@ -327,6 +328,10 @@ private:
     XString m_attendanceDatabaseError;
     XString m_attTable;
     bool m_attEndInclusive = false;
+    // The current table's records of the dates a window reads are blanked
+    // first, so that those gone from the source go out as a blank code.
+    bool m_attBlankVanished = false;
     bool m_untestedHeaderWarning = true;
     void StoreAttendanceRow(AttendanceRecord& record);
+    void BlankVanished(const XDate& from, const XDate& to);
 };

@@ -83,13 +83,11 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
         }
         if (!m_updateDate.IsNull() && m_updateDate != 0)
             m_updateDate -= static_cast<int32_t>(days);
-        try {
-            m_cache.BlankNewCode(table, m_updateDate);
-        } catch (const XException& e) {
-            m_cache.Rollback();
-            LogAndThrow(3, XString("Attendance::BlankNewCodeInSQLiteDB: ") + e.what());
-        }
     }
+    // The dates read again are blanked window by window as they are read
+    // (WriteAttendanceTable), so that a record gone from the source goes out
+    // as a blank code.
+    m_attBlankVanished = applyOverlap;
 
     Log(8, "StartAttTable: Before StartTable: Update Date is: " + m_updateDate.Format(m_dateFormat));
     StartTable(displayName, fileName, 0);
@@ -154,7 +152,12 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
                        windowEnd.Format(m_dateFormat) + ")";
             PutJobText("Reading " + job + "...");
 
-            FilterAttendance(windowStart, m_attEndInclusive ? windowEnd + 1 : windowEnd);
+            const XDate readEnd = m_attEndInclusive ? windowEnd + 1 : windowEnd;
+            // Only the dates this window reads again: a date beyond them (one
+            // after today when the clock went back) keeps its code.
+            if (m_attBlankVanished)
+                BlankVanished(windowStart, readEnd);
+            FilterAttendance(windowStart, readEnd);
             Log(9, "Write Attendance Table: Done Filtering Attendance");
             if (!OpenTable(true))
                 XException::RaiseError(0, "The attendance query of %s could not be opened.",
@@ -179,6 +182,15 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
         throw;
     }
     ClearFilter();
+}
+
+void PDEWriter::BlankVanished(const XDate& from, const XDate& to)
+{
+    try {
+        m_cache.BlankNewCode(m_attTable, from, to);
+    } catch (const XException& e) {
+        LogAndThrow(3, XString("Attendance::BlankNewCodeInSQLiteDB: ") + e.what());
+    }
 }
 
 void PDEWriter::StoreAttendanceRow(AttendanceRecord& record)

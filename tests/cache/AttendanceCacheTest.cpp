@@ -74,19 +74,23 @@ TEST_F(AttendanceCacheTest, RecordsAreInsertedUpdatedAndBlankedInPlace)
     cache.CreateTable(AttendanceCache::PeriodTable);
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "T"));
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 9, "1", "U"));
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 12, "1", "T"));
     // No code and not cached yet: nothing to remember.
     EXPECT_EQ(cache.SaveRecord(AttendanceCache::PeriodTable, Record("1003", 2, "1", "")), 0);
     cache.Database().Execute("UPDATE PERIOD_ATT SET oldcode=newcode");
 
     // Read again: a changed code brings its reason along, and the old code
-    // stays what was exported.
+    // stays what was exported. Only the dates read again are blanked: a
+    // record after them (dated after a today the clock moved back) keeps
+    // its code.
     EXPECT_EQ(cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "A", "Bus late", "Y")), 1);
-    cache.BlankNewCode(AttendanceCache::PeriodTable, XDate(2026, 3, 5));
+    cache.BlankNewCode(AttendanceCache::PeriodTable, XDate(2026, 3, 5), XDate(2026, 3, 9));
 
     EXPECT_EQ(Rows(), (std::vector<std::string>{
                           "1001|2026-03-02|1|Dr's note|N|A|A",
                           "1001|2026-03-02|2|Bus late|Y|T|A",
                           "1002|2026-03-09|1||N|U|",
+                          "1002|2026-03-12|1||N|T|T",
                       }));
 }
 
@@ -94,7 +98,7 @@ TEST_F(AttendanceCacheTest, ARefreshRolledBackLeavesNoTrace)
 {
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "A"));
     cache.Begin();
-    cache.BlankNewCode(AttendanceCache::PeriodTable, XDate(2026, 3, 1));
+    cache.BlankNewCode(AttendanceCache::PeriodTable, XDate(2026, 3, 1), XDate(2026, 3, 9));
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 3, "1", "T"));
     cache.Rollback();
     EXPECT_FALSE(cache.InTransaction());
