@@ -251,10 +251,15 @@ TEST_F(UpdateExportTest, NullColumnsOfTheCacheReadAsEmptyText)
     m_school.Exec(kInitialRows);
     ASSERT_TRUE(Run()) << m_error;
     {
-        AttendanceCache cache;
-        cache.Open(AttendanceCache::DatabaseFile(XFileSpec::FromNativePath(m_folder.path().toStdString() + "/")));
-        cache.Database().Execute("UPDATE DAILY_ATT SET reason=NULL, excused=NULL, absent=NULL, tardy=NULL, "
-                                 "truant=NULL, discipline=NULL, oldcode=NULL WHERE stdkey='1001'");
+        // The older bridge's cache: written straight into the file, since
+        // the cache itself never stores NULL text.
+        sqlite::Database older;
+        older.Open(AttendanceCache::DatabaseFile(XFileSpec::FromNativePath(m_folder.path().toStdString() + "/"))
+                       .ToNativePath()
+                       .c_str(),
+                   nullptr, sqlite::Database::OpenReadWriteCreate);
+        older.Execute("UPDATE DAILY_ATT SET reason=NULL, excused=NULL, absent=NULL, tardy=NULL, "
+                      "truant=NULL, discipline=NULL, oldcode=NULL WHERE stdkey='1001'");
     }
     ASSERT_TRUE(Run()) << m_error;
     EXPECT_EQ(m_daily, (std::vector<std::string>{
