@@ -37,6 +37,7 @@ bool PDEWriter::SetAttendanceDatabase(const XFileSpec& folder)
         return true;
     } catch (const XException& e) {
         m_attendanceDatabaseError = e.what();
+        m_attendanceDatabaseCode = AttendanceCache::SqliteCode(e);
         Log(8, XString("Set Database: ") + e.what(), "SetAttendanceDatabase");
         Log(8, XString("Tried to set: ") + folder.GetPath() + " tried: " + file.GetPath(),
             "SetAttendanceDatabase");
@@ -53,12 +54,13 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
     // Without its cache the refresh cannot store anything; the run fails
     // here with the reason instead of at the first statement.
     if (!SetAttendanceDatabase(m_pdeFolder))
-        LogAndThrow(3, XString("The attendance cache could not be opened: ") +
-                           AttendanceCache::DatabaseFile(m_pdeFolder).GetPath() + ": " + m_attendanceDatabaseError);
+        FailCache(m_attendanceDatabaseCode, m_attendanceDatabaseError.c_str());
     try {
+        CheckCacheNotLost();
         m_cache.CreateTable(table);
     } catch (const XException& e) {
-        LogAndThrow(3, "Attendance: Create Table Failed: " + table + ": " + e.what());
+        Log(8, "Attendance: Create Table Failed: " + table + ": " + e.what());
+        FailCache(e);
     }
 
     const bool daily = table == AttendanceCache::DailyTable;
@@ -184,12 +186,35 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
     ClearFilter();
 }
 
+void PDEWriter::CheckCacheNotLost()
+{
+    if (m_cacheChecked)
+        return;
+    m_cacheChecked = true;
+    if (m_storedUpdateDate.IsNull() || m_storedUpdateDate == 0)
+        return;
+    // Missing, emptied, or without its tables: what was sent before is no
+    // longer known. A cache whose tables hold no rows (a school without
+    // absences) is whole.
+    if (m_cache.TableExists(AttendanceCache::DailyTable) && m_cache.TableExists(AttendanceCache::PeriodTable))
+        return;
+    Log(4, "The attendance cache " + XString(AttendanceCache::DatabaseFile(m_pdeFolder).GetPath()) +
+               " was lost (missing, empty or without its attendance tables) although the last update export ran on " +
+               m_storedUpdateDate.Format(m_pragmas.dateFormat) +
+               ": all attendance is read again from the start, and the next update file carries every current "
+               "absence. Absences deleted in the source while the cache was lost cannot be sent as deleted; "
+               "remove them in the importer by hand.");
+    m_storedUpdateDate = XDate();
+    m_storedUpdateDateTime = XDateTime();
+}
+
 void PDEWriter::BlankVanished(const XDate& from, const XDate& to)
 {
     try {
         m_cache.BlankNewCode(m_attTable, from, to);
     } catch (const XException& e) {
-        LogAndThrow(3, XString("Attendance::BlankNewCodeInSQLiteDB: ") + e.what());
+        Log(8, XString("Attendance::BlankNewCodeInSQLiteDB: ") + e.what());
+        FailCache(e);
     }
 }
 
@@ -302,7 +327,7 @@ int PDEWriter::SaveAttendanceRecord(const AttendanceRecord& record)
         return m_cache.SaveRecord(m_attTable, record);
     } catch (const XException& e) {
         Log(8, XString("Attendance: Update Row: ") + e.what());
-        throw;
+        FailCache(e);
     }
 }
 
@@ -357,10 +382,4 @@ bool PDEWriter::AttendanceTableExpired(const XString& element)
 bool PDEWriter::AttendanceTableExists(const XString& table)
 {
     return m_cache.IsOpen() && m_cache.TableExists(table);
-}
-
-void PDEWriter::CommitExportedAttendance()
-{
-    if (m_cache.IsOpen() && m_cache.InTransaction())
-        m_cache.Commit();
 }
