@@ -116,17 +116,7 @@ protected:
         for (const QString& name : UpdateFiles()) {
             if (before.count(name) && before[name] == ReadLines(m_folder.filePath(name)))
                 continue;
-            std::vector<std::string>* section = nullptr;
-            for (const std::string& line : ReadLines(m_folder.filePath(name))) {
-                if (line == "// Cached Daily Attendance")
-                    section = &m_daily;
-                else if (line == "// Cached Period Attendance")
-                    section = &m_period;
-                else if (line == "*")
-                    section = nullptr;
-                else if (section && line.rfind("AttStdRef", 0) != 0)
-                    section->push_back(line);
-            }
+            ReadAttendanceRows(m_folder.filePath(name), m_daily, m_period);
         }
         std::sort(m_daily.begin(), m_daily.end());
         std::sort(m_period.begin(), m_period.end());
@@ -142,7 +132,7 @@ protected:
             // A changed code with a changed reason.
             "UPDATE StudentDailyAbsence SET AbsenceTypeCode='A', Reason='Sick', DateModified='" + Source(0) +
             "' WHERE StudentNumber='1002';"
-            // Only the excused flag changed: the code the importer has stays right.
+            // Only the excused flag changed: sent all the same.
             "UPDATE StudentDailyAbsence SET IsExcused='N', DateModified='" + Source(0) +
             "' WHERE StudentNumber='1001';" +
             // A new absence with a quote in its reason.
@@ -177,6 +167,7 @@ const std::vector<std::string> kFirstPeriod = {
     Line({"1002", Exported(4).c_str(), "4", "A", "", "Y", "", "", "", ""}),
 };
 const std::vector<std::string> kChangedDaily = {
+    Line({"1001", Exported(40).c_str(), "DAY", "A", "Dr's note", "N", "", "", "", ""}),
     Line({"1001", Exported(2).c_str(), "DAY", "S", "O'Brien's note", "N", "", "", "", ""}),
     Line({"1002", Exported(3).c_str(), "DAY", "A", "Sick", "N", "", "", "", ""}),
     Line({"1002", Exported(6).c_str(), "DAY", "", "Flu", "Y", "", "", "", ""}),
@@ -270,9 +261,9 @@ TEST_F(UpdateExportTest, NullColumnsOfTheCacheReadAsEmptyText)
     EXPECT_EQ(m_daily, std::vector<std::string>());
 }
 
-// A cache the run cannot use fails the run with the file and the cause, and
-// leaves no update file and the damaged file as it was.
-TEST_F(UpdateExportTest, ABrokenCacheFailsTheRunNamingItsCause)
+// A cache the run cannot use fails the run with the file, the cause and what
+// to do, and leaves no update file and the damaged file as it was.
+TEST_F(UpdateExportTest, ABrokenCacheFailsTheRunNamingItsCauseAndTheRemedy)
 {
     m_school.Exec(kInitialRows);
     const QString cache = m_folder.filePath("Attendance/Attendance.db");
@@ -280,6 +271,7 @@ TEST_F(UpdateExportTest, ABrokenCacheFailsTheRunNamingItsCause)
         const char* name;
         std::function<void()> damage;
         const char* cause;
+        const char* remedy;
     } cases[] = {
         {"not a database",
          [&] {
@@ -287,8 +279,18 @@ TEST_F(UpdateExportTest, ABrokenCacheFailsTheRunNamingItsCause)
              ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
              f.write(QByteArray(8192, 'x'));
          },
-         "not a database"},
-        {"a folder in its place", [&] { ASSERT_TRUE(QDir().mkpath(cache)); }, "unable to open"},
+         "is damaged or is not an attendance cache of this bridge (Sql Error: file is not a database",
+         "Delete it to rebuild it"},
+        {"a folder in its place", [&] { ASSERT_TRUE(QDir().mkpath(cache)); },
+         "cannot be opened (Sql Error: unable to open database file", "remove what stands in its place"},
+        {"another program's database",
+         [&] {
+             sqlite::Database db;
+             db.Open(cache.toUtf8().constData(), nullptr, sqlite::Database::OpenReadWriteCreate);
+             db.Execute("CREATE TABLE DAILY_ATT (student TEXT, day TEXT, code TEXT);"
+                        "CREATE TABLE PERIOD_ATT (student TEXT, day TEXT, code TEXT)");
+         },
+         "is damaged or is not an attendance cache of this bridge (Sql Error: ", "Delete it to rebuild it"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -301,9 +303,10 @@ TEST_F(UpdateExportTest, ABrokenCacheFailsTheRunNamingItsCause)
         const QStringList filesBefore = UpdateFiles();
 
         EXPECT_FALSE(Run());
-        EXPECT_NE(m_error.find("The attendance cache could not be opened: "), std::string::npos) << m_error;
-        EXPECT_NE(m_error.find("Attendance.db: "), std::string::npos) << m_error;
+        EXPECT_NE(m_error.find("The attendance cache "), std::string::npos) << m_error;
+        EXPECT_NE(m_error.find("Attendance\\Attendance.db "), std::string::npos) << m_error;
         EXPECT_NE(m_error.find(c.cause), std::string::npos) << m_error;
+        EXPECT_NE(m_error.find(c.remedy), std::string::npos) << m_error;
         EXPECT_EQ(UpdateFiles(), filesBefore);
     }
 }
@@ -370,6 +373,94 @@ TEST_F(UpdateExportTest, ANewUpdateFileNeverSortsBeforeOneInTheFolder)
             EXPECT_EQ(added.front().toStdString(), c.expected.toStdString());
         }
     }
+}
+
+// A cache lost while the record holds an update date: the run says so, reads
+// all attendance again, keeps the update files already in the folder, and
+// sends every current absence (what a first run into an empty folder sends).
+// A cache whose tables hold no rows is not lost.
+TEST_F(UpdateExportTest, ALostCacheIsSaidAndEveryAbsenceIsSentAgain)
+{
+    m_school.Exec(kInitialRows);
+    const QString cache = m_folder.filePath("Attendance/Attendance.db");
+    const struct {
+        const char* name;
+        std::function<void()> lose;
+    } cases[] = {
+        {"missing", [&] { ASSERT_TRUE(QFile::remove(cache)); }},
+        {"emptied", [&] { ASSERT_TRUE(QFile::resize(cache, 0)); }},
+        {"without its tables",
+         [&] {
+             sqlite::Database db;
+             db.Open(cache.toUtf8().constData(), nullptr, sqlite::Database::OpenReadWriteCreate);
+             db.Execute("DROP TABLE DAILY_ATT; DROP TABLE PERIOD_ATT");
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(m_folder.path()).removeRecursively();
+        QDir().mkpath(m_folder.path());
+        m_school.Exec("DELETE FROM StudentDailyAbsence; DELETE FROM StudentPeriodAbsence;" + kInitialRows);
+        ASSERT_TRUE(Run()) << m_error;
+        ChangeTheSource();
+        c.lose();
+        const QStringList before = UpdateFiles();
+
+        ASSERT_TRUE(Run()) << m_error;
+        const bool warned = std::any_of(m_logs.begin(), m_logs.end(), [](const auto& entry) {
+            return entry.first == 4 && entry.second.contains("Attendance\\Attendance.db was lost") &&
+                   entry.second.contains("cannot be sent as deleted");
+        });
+        EXPECT_TRUE(warned);
+        for (const QString& name : before)
+            EXPECT_TRUE(UpdateFiles().contains(name)) << name.toStdString();
+        const std::vector<std::string> daily = m_daily, period = m_period;
+
+        // What a first run into an empty folder sends.
+        QDir(m_folder.path()).removeRecursively();
+        QDir().mkpath(m_folder.path());
+        ASSERT_TRUE(Run()) << m_error;
+        EXPECT_EQ(daily, m_daily);
+        EXPECT_EQ(period, m_period);
+    }
+
+    // No absences at all: the tables are there without rows, nothing is lost.
+    QDir(m_folder.path()).removeRecursively();
+    QDir().mkpath(m_folder.path());
+    m_school.Exec("DELETE FROM StudentDailyAbsence; DELETE FROM StudentPeriodAbsence;");
+    ASSERT_TRUE(Run()) << m_error;
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_FALSE(std::any_of(m_logs.begin(), m_logs.end(),
+                             [](const auto& entry) { return entry.second.contains("was lost"); }));
+}
+
+// A cache written before the bridge kept what it sent of the excused flag
+// and the reason (the same file without those columns): the upgrade sends
+// nothing again, and a change of either afterwards is sent.
+TEST_F(UpdateExportTest, AnUpgradedCacheSendsNothingAgainButTheNextChange)
+{
+    m_school.Exec(kInitialRows);
+    ASSERT_TRUE(Run()) << m_error;
+    {
+        sqlite::Database db;
+        db.Open(m_folder.filePath("Attendance/Attendance.db").toUtf8().constData(), nullptr,
+                sqlite::Database::OpenReadWriteCreate);
+        for (const char* table : {"DAILY_ATT", "PERIOD_ATT"})
+            for (const char* column : {"sentexcused", "sentreason", "batch", "prevcode", "prevexcused", "prevreason"})
+                db.ExecuteFormat("ALTER TABLE %s DROP COLUMN %s", table, column);
+        db.Execute("DROP TABLE EXPORT_COMMIT; DROP TABLE EXPORT_BATCH");
+    }
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, std::vector<std::string>());
+    EXPECT_EQ(m_period, std::vector<std::string>());
+
+    m_school.Exec("UPDATE StudentDailyAbsence SET Reason='Flu', DateModified='" + Source(0) +
+                  "' WHERE StudentNumber='1002' AND CalendarDate='" + Source(3) + "';"
+                  "UPDATE StudentPeriodAbsence SET IsExcused='Y' WHERE StudentNumber='1001' AND "
+                  "CalendarPeriodCode='1';");
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, (std::vector<std::string>{Line({"1002", Exported(3).c_str(), "DAY", "T", "Flu", "N", "", "", "", ""})}));
+    EXPECT_EQ(m_period, (std::vector<std::string>{Line({"1001", Exported(5).c_str(), "1", "A", "", "Y", "", "", "", ""})}));
 }
 
 TEST_F(UpdateExportTest, ChangeOfSourceStartsAfresh)

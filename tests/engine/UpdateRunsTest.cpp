@@ -48,17 +48,7 @@ protected:
             added.removeAll(name);
         ASSERT_EQ(added.size(), 1) << "one new update file";
         m_created.push_back(added.front());
-        std::vector<std::string>* section = nullptr;
-        for (const std::string& line : ReadLines(m_export + "/" + added.front())) {
-            if (line == "// Cached Daily Attendance")
-                section = &m_daily;
-            else if (line == "// Cached Period Attendance")
-                section = &m_period;
-            else if (line == "*")
-                section = nullptr;
-            else if (section && line.rfind("AttStdRef", 0) != 0)
-                section->push_back(line);
-        }
+        ReadAttendanceRows(m_export + "/" + added.front(), m_daily, m_period);
         m_daily = Sorted(m_daily);
         m_period = Sorted(m_period);
     }
