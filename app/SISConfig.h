@@ -97,6 +97,9 @@ private:
     void registerStandardParams();
     void collectSecrets(const QStringList &arguments);
     void normaliseValues();
+    // Sets `pwd` from the file named by `pwdfile`, when one is named; false
+    // with the cause when it cannot be used.
+    bool readPasswordFile(QString &cause);
     // The configuration file "defaults" reads; empty after a reported failure.
     QString locateConfigurationFile(bool &failed);
     QString usageText(const QString &programName) const;

@@ -22,7 +22,7 @@ const char* const kCreate =
 void RequireKnown(const XString& table, const char* column)
 {
     if (!column)
-        XException::RaiseError(0, "Unknown attendance cache table: %s", table.c_str());
+        XException::RaiseError(XErrorKind::Internal, 0, "Unknown attendance cache table: %s", table.c_str());
 }
 
 // What a record is sent for: a code was read (a blank one for a record gone
@@ -111,7 +111,13 @@ XFileSpec AttendanceCache::DatabaseFile(const XFileSpec& folder)
 
 int AttendanceCache::SqliteCode(const XException& error)
 {
-    return dynamic_cast<const sqlite::SqlError*>(&error) ? error.GetCode() : -1;
+    if (dynamic_cast<const sqlite::SqlError*>(&error))
+        return error.GetCode();
+    // Told again on the way up (Rephrase): a database failure without the
+    // driver's SQLSTATE is SQLite's, its native code SQLite's result code.
+    if (error.Kind() == XErrorKind::Database && error.SqlState().empty() && error.NativeCode() != 0)
+        return error.NativeCode();
+    return -1;
 }
 
 XString AttendanceCache::Problem(const XException& error)
@@ -433,6 +439,21 @@ void AttendanceCache::Rollback() noexcept
     } catch (const XException&) {
         // SQLite has rolled back already when a statement failed that way.
     }
+}
+
+void AttendanceCache::SetSavepoint()
+{
+    m_db.Execute("savepoint cache_savepoint");
+}
+
+void AttendanceCache::RollbackToSavepoint()
+{
+    m_db.Execute("rollback to cache_savepoint");
+}
+
+void AttendanceCache::ReleaseSavepoint()
+{
+    m_db.Execute("release cache_savepoint");
 }
 
 AttendanceCache::UnexportedRecords::UnexportedRecords(sqlite::Database& db, const XString& table,

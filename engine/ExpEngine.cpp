@@ -60,8 +60,9 @@ void ExpEngine::PrepareRun(const ParamMap& parameters)
     // would export empty tables as a success; stop before any file or the
     // bookkeeping record is touched.
     if (m_schoolYear.IsEmpty() && m_schoolYearUnreadable) {
-        LogAndThrow(3, XString("The source database could not be read: ") + m_schoolYearError +
-                           "; nothing was exported.");
+        LogAndThrow(3, XException(XErrorKind::Database, (XString("The source database could not be read: ") +
+                                                         m_schoolYearError + "; nothing was exported.")
+                                                            .c_str()));
     }
     if (m_schoolYear.IsEmpty()) {
         XString message = XString("No live school year found for school \"") + m_schoolNumber +

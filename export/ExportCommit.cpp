@@ -92,7 +92,7 @@ void ExportCommit::Flush(const Entry& entry)
         return;
     if (XFileSystem::Current().Flush(entry.tempPath.c_str()) != 0) {
         const int error = errno;
-        XException::RaiseError(error, "Could not write %s to the disk: %s", entry.finalPath.c_str(),
+        XException::RaiseError(XErrorKind::InputOutput, error, "Could not write %s to the disk: %s", entry.finalPath.c_str(),
                                std::strerror(error));
     }
 }
@@ -116,7 +116,7 @@ void ExportCommit::FlushFolders(const std::vector<std::string>& paths)
     for (const std::string& folder : folders) {
         if (XFileSystem::Current().Flush(folder.c_str()) != 0) {
             const int error = errno;
-            XException::RaiseError(error, "Could not write the folder %s to the disk: %s", folder.c_str(),
+            XException::RaiseError(XErrorKind::InputOutput, error, "Could not write the folder %s to the disk: %s", folder.c_str(),
                                    std::strerror(error));
         }
     }
@@ -131,7 +131,7 @@ ExportCommit::Step ExportCommit::Recorded(const Entry& entry) const
     if (!entry.tempPath.empty()) {
         if (lstat(entry.tempPath.c_str(), &st) != 0) {
             const int error = errno;
-            XException::RaiseError(error, "Could not read %s: %s", entry.tempPath.c_str(), std::strerror(error));
+            XException::RaiseError(XErrorKind::InputOutput, error, "Could not read %s: %s", entry.tempPath.c_str(), std::strerror(error));
         }
         step.device = static_cast<int64_t>(st.st_dev);
         step.inode = static_cast<int64_t>(st.st_ino);
@@ -158,7 +158,7 @@ void ExportCommit::Backup(Entry& entry)
             break;
     }
     const int error = errno;
-    XException::RaiseError(error, "Could not keep the previous %s while replacing it: %s",
+    XException::RaiseError(XErrorKind::InputOutput, error, "Could not keep the previous %s while replacing it: %s",
                            entry.finalPath.c_str(), std::strerror(error));
 }
 
@@ -168,12 +168,12 @@ void ExportCommit::Apply(Entry& entry)
     if (entry.tempPath.empty()) {
         if (entry.hadFinal && fs.Unlink(entry.finalPath.c_str()) != 0) {
             const int error = errno;
-            XException::RaiseError(error, "Could not remove %s: %s", entry.finalPath.c_str(),
+            XException::RaiseError(XErrorKind::InputOutput, error, "Could not remove %s: %s", entry.finalPath.c_str(),
                                    std::strerror(error));
         }
     } else if (fs.Rename(entry.tempPath.c_str(), entry.finalPath.c_str()) != 0) {
         const int error = errno;
-        XException::RaiseError(error, "Could not replace file ( %d ): %s", error, entry.finalPath.c_str());
+        XException::RaiseError(XErrorKind::InputOutput, error, "Could not replace file ( %d ): %s", error, entry.finalPath.c_str());
     }
     entry.applied = true;
 }
@@ -267,7 +267,7 @@ std::vector<std::string> ExportCommit::RollForward(const std::vector<Step>& step
         if (step.tempPath.empty()) {
             if (Exists(step.finalPath) && fs.Unlink(step.finalPath.c_str()) != 0) {
                 const int error = errno;
-                XException::RaiseError(error, "Could not remove %s: %s", step.finalPath.c_str(),
+                XException::RaiseError(XErrorKind::InputOutput, error, "Could not remove %s: %s", step.finalPath.c_str(),
                                        std::strerror(error));
             }
             continue;
@@ -275,7 +275,7 @@ std::vector<std::string> ExportCommit::RollForward(const std::vector<Step>& step
         if (Exists(step.tempPath)) {
             if (fs.Rename(step.tempPath.c_str(), step.finalPath.c_str()) != 0) {
                 const int error = errno;
-                XException::RaiseError(error, "Could not replace file ( %d ): %s", error, step.finalPath.c_str());
+                XException::RaiseError(XErrorKind::InputOutput, error, "Could not replace file ( %d ): %s", error, step.finalPath.c_str());
             }
             continue;
         }

@@ -68,21 +68,10 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
         LogAndThrow(2, "WriteTable called without a declared table.");
 
     Log(8, "Opening Table");
-    if (!OpenTable(true)) {
-        // The query could not run, so there are no rows to trust: an empty
-        // file would replace the previous export of this table and the
-        // importer would take it for "no rows". The table is left out of
-        // this export instead; its previous file, if any, is not touched.
-        Log(7, "Skipped " + m_currentFileName + ": its query could not be opened.");
-        m_tables.pop_back();
-        m_currentTable = nullptr;
-        return 0;
-    }
-    Log(8, "Writing " + m_currentFileName);
-
     std::unique_ptr<DelimitedTextWriter> tableFile;
     XFileSpec finalSpec;
     int count = 0;
+    bool writing = false;  // the query is open and the rows are being written
 
     // Closes and removes what this table was writing; the previous complete
     // table file (full export) stays, and an update file that lost a section
@@ -103,12 +92,16 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
         }
     };
 
-    try {
+    // One reading of the table's rows into its file.
+    auto write = [&]() {
+        writing = true;
+        count = 0;
+        Log(8, "Writing " + m_currentFileName);
         DelimitedTextWriter* output = nullptr;
         if (m_updateMode) {
             Log(8, "Writing PDU File");
             if (!m_updateFile)
-                XException::RaiseError(0, "No update file is open.");
+                XException::RaiseError(XErrorKind::Internal, 0, "No update file is open.");
             WriteSectionHead(*m_updateFile, *m_currentTable);
             Log(8, "Wrote Current Header");
             output = m_updateFile;
@@ -139,22 +132,56 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
             tableFile->Close();
             Log(8, "Closed Table File. Lines= " + XString(count));
         }
-    } catch (const XException& e) {
-        abandon();
-        FailTable(e.what(), count);
+    };
+    // A table file read part way is dropped and written again; a section of
+    // the update file cannot be taken back, so there the loss fails the run.
+    std::function<void()> again;
+    if (!m_updateMode) {
+        again = [&]() {
+            abandon();
+            writing = false;
+        };
+    }
+
+    bool opened = false;
+    try {
+        opened = ReadTable(write, again);
     } catch (const std::exception& e) {
+        if (!writing)
+            throw;  // the query itself failed; OpenTable said why
         abandon();
-        FailTable(e.what(), count);
-    } catch (const char* text) {
-        abandon();
-        FailTable(text ? text : "", count);
+        FailTable(&e, count);
     } catch (...) {
+        if (!writing)
+            throw;
         abandon();
         FailTable(nullptr, count);
+    }
+    if (!opened) {
+        // The query could not run, so there are no rows to trust: an empty
+        // file would replace the previous export of this table and the
+        // importer would take it for "no rows". The table is left out of
+        // this export instead; its previous file, if any, is not touched.
+        Log(7, "Skipped " + m_currentFileName + ": its query could not be opened.");
+        m_tables.pop_back();
+        m_currentTable = nullptr;
+        return 0;
     }
 
     Log(8, "Wrote " + m_currentFileName);
     return count;
+}
+
+void PDEWriter::SaveTableRunState()
+{
+    m_savedDailyReferenceHeaders = m_dailyReferenceHeaders;
+    m_savedPeriodReferenceHeaders = m_periodReferenceHeaders;
+}
+
+void PDEWriter::RestoreTableRunState()
+{
+    m_dailyReferenceHeaders = m_savedDailyReferenceHeaders;
+    m_periodReferenceHeaders = m_savedPeriodReferenceHeaders;
 }
 
 void PDEWriter::WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter, int& count)
@@ -231,7 +258,7 @@ void PDEWriter::WriteColumn(DelimitedTextWriter& output, const ExportColumn& col
     }
 }
 
-void PDEWriter::FailTable(const char* message, int lines)
+void PDEWriter::FailTable(const std::exception* cause, int lines)
 {
     Log(8, "Error writing line= " + XString(static_cast<int32_t>(lines)));
     XString sql;
@@ -240,9 +267,11 @@ void PDEWriter::FailTable(const char* message, int lines)
     } catch (...) {
         // The statement only completes the message; the table's own error matters.
     }
-    if (message)
-        LogAndThrow(2, XString("Failed with error [") + message + "] while writing file [" +
-                           m_currentFileName + "] with query: " + sql);
+    if (cause)
+        LogAndThrow(2,
+                    XString("Failed with error [") + cause->what() + "] while writing file [" + m_currentFileName +
+                        "] with query: " + sql,
+                    *cause);
     LogAndThrow(2, "Failed with unknown error while writing file [" + m_currentFileName +
                        "] with query: " + sql);
 }

@@ -161,17 +161,23 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
                 BlankVanished(windowStart, readEnd);
             FilterAttendance(windowStart, readEnd);
             Log(9, "Write Attendance Table: Done Filtering Attendance");
-            if (!OpenTable(true))
-                XException::RaiseError(0, "The attendance query of %s could not be opened.",
-                                       m_currentDisplayName.c_str());
-            Log(9, "Write Attendance Table: Table Opened");
 
-            AttendanceRecord record;
-            for (bool row = GetFirstRecord(); row; row = GetNextRecord()) {
-                if (rowFilter && !rowFilter())
-                    continue;
-                StoreAttendanceRow(record);
-            }
+            // A window whose read was cut goes back to its start inside the
+            // refresh's transaction and is read again (ReadTable).
+            m_cache.SetSavepoint();
+            auto readWindow = [&]() {
+                Log(9, "Write Attendance Table: Table Opened");
+                AttendanceRecord record;
+                for (bool row = GetFirstRecord(); row; row = GetNextRecord()) {
+                    if (rowFilter && !rowFilter())
+                        continue;
+                    StoreAttendanceRow(record);
+                }
+            };
+            if (!ReadTable(readWindow, [this] { m_cache.RollbackToSavepoint(); }))
+                XException::RaiseError(XErrorKind::Database, 0, "The attendance query of %s could not be opened.",
+                                       m_currentDisplayName.c_str());
+            m_cache.ReleaseSavepoint();
         }
         m_cache.Commit();
     } catch (...) {
@@ -310,7 +316,7 @@ void PDEWriter::StoreAttendanceRow(AttendanceRecord& record)
     if (!DigitsOnly(rangeStart) || !DigitsOnly(rangeEnd)) {
         Log(3, "SQLite Attendance: Unsupported header: " + record.referenceHeader +
                    ", cannot continue because Periods or Timeframes are not numeric.");
-        XException::RaiseError(0, "SQLite Attendance: Unsupported header: %s, cannot continue.",
+        XException::RaiseError(XErrorKind::Conversion, 0, "SQLite Attendance: Unsupported header: %s, cannot continue.",
                                record.referenceHeader.c_str());
     }
     const long first = std::atol(rangeStart.c_str());
@@ -347,7 +353,7 @@ void PDEWriter::DeleteAttendanceDatabase()
         throw;
     }
     if (file.Exists())
-        XException::RaiseError(0, "Attendance: Database could not be deleted: %s", file.GetPath());
+        XException::RaiseError(XErrorKind::InputOutput, 0, "Attendance: Database could not be deleted: %s", file.GetPath());
 }
 
 void PDEWriter::DropAttendanceTable(const XString& table)

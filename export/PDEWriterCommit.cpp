@@ -90,7 +90,7 @@ private:
             return XString();
         const std::string folder = m_writer.m_pdeFolder.ToNativePath();
         if (path.compare(0, folder.size(), folder) != 0 || path.find('/', folder.size()) != std::string::npos)
-            XException::RaiseError(0, "An export file outside the export folder cannot be committed: %s",
+            XException::RaiseError(XErrorKind::Internal, 0, "An export file outside the export folder cannot be committed: %s",
                                    path.c_str());
         return XString(path.substr(folder.size()).c_str());
     }
@@ -184,8 +184,10 @@ void PDEWriter::FailCache(const XException& error)
 
 void PDEWriter::FailCache(int sqliteCode, const char* text)
 {
-    LogAndThrow(3, "The attendance cache " + XString(AttendanceCache::DatabaseFile(m_pdeFolder).GetPath()) + " " +
-                       AttendanceCache::Problem(sqliteCode, text));
+    const XString message = "The attendance cache " + XString(AttendanceCache::DatabaseFile(m_pdeFolder).GetPath()) +
+                            " " + AttendanceCache::Problem(sqliteCode, text);
+    LogAndThrow(3, XException(XErrorKind::Database, message.c_str(), sqliteCode < 0 ? 0 : sqliteCode, std::string(),
+                              sqliteCode < 0 ? 0 : sqliteCode));
 }
 
 void PDEWriter::AbandonRun()
