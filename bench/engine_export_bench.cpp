@@ -27,6 +27,7 @@
 #include "demo/DemoOptions.h"
 #include "tests/support/TestOdbcSource.h"
 #include "child_process.h"
+#include "export_bench_support.h"
 
 #include <benchmark/benchmark.h>
 
@@ -123,24 +124,6 @@ std::string Key(const char* what, int students)
     return std::string(what) + "/" + std::to_string(students);
 }
 
-// Every .pef file of a folder with its lines sorted: the rows of an export
-// without the order a query without ORDER BY happens to deliver them in.
-std::map<QString, QByteArrayList> SortedExport(const QString& folder, long* lines)
-{
-    std::map<QString, QByteArrayList> files;
-    for (const QString& name : QDir(folder).entryList({"*.pef"}, QDir::Files)) {
-        QFile file(folder + "/" + name);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        QByteArrayList content = file.readAll().split('\n');
-        std::sort(content.begin(), content.end());
-        if (lines)
-            *lines += static_cast<long>(content.size()) - 1;
-        files[name] = content;
-    }
-    return files;
-}
-
 // Runs `command` on the school's dump or statement script; the mean is
 // stored under `key`.
 void RunShell(benchmark::State& state, const School& school, const std::string& script, const std::string& key)
@@ -199,36 +182,6 @@ void BridgeDemo(benchmark::State& state, int students, const std::string& bridge
     }
 }
 
-// The SELECT texts of a bridge's last run, from its log file, where each
-// statement is logged Base64-encoded as "BuildQuery Finished:" + text.
-std::string BridgeStatements(const QString& exportFolder)
-{
-    std::string script = ".mode tabs\n";
-    QStringList seen;
-    for (const QString& name : QDir(exportFolder).entryList({"*.log"}, QDir::Files)) {
-        QFile log(exportFolder + "/" + name);
-        if (!log.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& line : log.readAll().split('\n')) {
-            const int colon = line.indexOf(':');
-            if (colon < 0)
-                continue;
-            const QByteArray text = QByteArray::fromBase64(line.mid(colon + 1).trimmed());
-            const int start = text.indexOf("BuildQuery Finished:");
-            if (start < 0)
-                continue;
-            QString statement = QString::fromLatin1(text.mid(start + 20));
-            // The shell speaks SQLite, which has no table hints.
-            statement.replace(" WITH (NOLOCK) ", " ");
-            if (!seen.contains(statement)) {
-                seen << statement;
-                script += statement.toStdString() + ";\n";
-            }
-        }
-    }
-    return seen.isEmpty() ? std::string() : script;
-}
-
 void Sqlite3Statements(benchmark::State& state, int students, const char* name)
 {
     School& school = TheSchool(students);
@@ -251,18 +204,6 @@ void Sqlite3Statements(benchmark::State& state, int students, const char* name)
         state.counters["ratio_to_statements"] = bridge / Means()[key];
 }
 
-std::vector<int> Sizes()
-{
-    const char* text = std::getenv("MORV_BENCH_STUDENTS");
-    std::vector<int> sizes;
-    for (const QString& part : QString(text ? text : "2000,20000,60000").split(',', Qt::SkipEmptyParts)) {
-        const int students = part.trimmed().toInt();
-        if (students > 0)
-            sizes.push_back(students);
-    }
-    return sizes;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -271,7 +212,7 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     const char* baseline = std::getenv("MORV_BASELINE_BRIDGE");
-    for (const int students : Sizes()) {
+    for (const int students : BenchSizes()) {
         const int iterations = students >= 60000 ? 1 : 3;
         const auto add = [&](const char* name, auto function) {
             benchmark::RegisterBenchmark((std::string(name) + "/" + std::to_string(students)).c_str(), function)

@@ -28,6 +28,7 @@
 #include "demo/DemoOptions.h"
 #include "tests/support/TestOdbcSource.h"
 #include "child_process.h"
+#include "export_bench_support.h"
 
 #include <benchmark/benchmark.h>
 
@@ -93,32 +94,6 @@ ChildStats RunBridge(const School& school, const std::string& bridge, const char
                  environment);
 }
 
-// The attendance SELECTs of a bridge's run, from its log file, where each
-// statement is logged Base64-encoded as "BuildQuery Finished:" + text; as a
-// script for the sqlite3 shell, which has no table hints.
-std::string AttendanceStatements(const QString& exportFolder)
-{
-    std::string script = ".mode tabs\n";
-    bool any = false;
-    for (const QString& name : QDir(exportFolder).entryList({"*.log"}, QDir::Files)) {
-        QFile log(exportFolder + "/" + name);
-        if (!log.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& line : log.readAll().split('\n')) {
-            const int colon = line.indexOf(':');
-            const QByteArray text = colon < 0 ? QByteArray() : QByteArray::fromBase64(line.mid(colon + 1).trimmed());
-            const int start = text.indexOf("BuildQuery Finished:");
-            if (start < 0 || !text.contains("Absence"))
-                continue;
-            QString statement = QString::fromLatin1(text.mid(start + 20));
-            statement.replace(" WITH (NOLOCK) ", " ");
-            script += statement.toStdString() + ";\n";
-            any = true;
-        }
-    }
-    return any ? script : std::string();
-}
-
 // A run's figures over the iterations.
 struct Figures {
     std::vector<double> seconds;
@@ -159,7 +134,7 @@ void UpdateExport(benchmark::State& state, int students, const char* baseline)
         }
         QDir(folder).removeRecursively();
         const ChildStats a = RunBridge(school, kBridge, "--att", folder);
-        const std::string statements = AttendanceStatements(folder);
+        const std::string statements = BridgeStatements(folder, "Absence");
         const ChildStats b = RunBridge(school, kBridge, "--att", folder);
         if (!a.ok || !b.ok || statements.empty()) {
             state.SkipWithError("morvbridge run --att failed; see the log in the export folder");
@@ -232,18 +207,6 @@ void FullExport(benchmark::State& state, int students, const char* baseline)
     }
 }
 
-std::vector<int> Sizes()
-{
-    const char* text = std::getenv("MORV_BENCH_STUDENTS");
-    std::vector<int> sizes;
-    for (const QString& part : QString(text ? text : "20000").split(',', Qt::SkipEmptyParts)) {
-        const int students = part.trimmed().toInt();
-        if (students > 0)
-            sizes.push_back(students);
-    }
-    return sizes;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -252,7 +215,7 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     const char* baseline = std::getenv("MORV_BASELINE_BRIDGE");
-    for (const int students : Sizes()) {
+    for (const int students : BenchSizes("20000")) {
         const int iterations = students >= 60000 ? 1 : 3;
         const auto add = [&](const char* name, auto function) {
             benchmark::RegisterBenchmark((std::string(name) + "/" + std::to_string(students)).c_str(), function)

@@ -56,7 +56,7 @@ public:
         } catch (const XException& e) {
             // Every file is in place: the next run finds them so and clears
             // the record itself.
-            m_writer.Log(4, XString("The record of the export files could not be cleared from the attendance "
+            m_writer.Log(LogLevel::Warning, XString("The record of the export files could not be cleared from the attendance "
                                     "cache; the next run clears it: ") +
                                 e.what());
         }
@@ -73,7 +73,7 @@ public:
             cache.Commit();
         } catch (const XException& e) {
             cache.Rollback();
-            m_writer.Log(3, XString("The marks of the export files that could not be put in place could not be "
+            m_writer.Log(LogLevel::Error, XString("The marks of the export files that could not be put in place could not be "
                                     "undone; the next run finishes them: ") +
                                 e.what());
             throw;
@@ -121,7 +121,7 @@ void PDEWriter::CommitExport()
                 return table->GetFieldCount() > 0 && table->GetFileName() == name;
             });
             if (!listed && !commit.Has(spec) && spec.Exists()) {
-                Log(7, XString("Removing ") + name + ": this export did not write it.");
+                Log(LogLevel::Informational, XString("Removing ") + name + ": this export did not write it.");
                 commit.Remove(spec);
             }
         }
@@ -131,7 +131,7 @@ void PDEWriter::CommitExport()
     CommitJournal journal(*this);
     commit.Commit(&journal);
     m_fullExportStarted = false;
-    Log(8, "Export files in place");
+    Log(LogLevel::Debug, "Export files in place");
 }
 
 void PDEWriter::RecoverExportFolder()
@@ -150,7 +150,7 @@ void PDEWriter::RecoverExportFolder()
         FailCache(e);
     }
 
-    Log(7, "An interrupted run left its export files under temporary names; putting them in place.");
+    Log(LogLevel::Informational, "An interrupted run left its export files under temporary names; putting them in place.");
     const std::string folder = m_pdeFolder.ToNativePath();
     std::vector<ExportCommit::Step> steps;
     for (const CommitStep& step : recorded)
@@ -163,7 +163,7 @@ void PDEWriter::RecoverExportFolder()
             XString names;
             for (const std::string& path : lost)
                 names += (names.IsEmpty() ? "" : ", ") + XString(path.substr(folder.size()).c_str());
-            Log(4, "The interrupted run's " + names +
+            Log(LogLevel::Warning, "The interrupted run's " + names +
                        " is no longer the file it wrote (removed or replaced): the attendance it carried will be "
                        "sent again.");
             m_cache.UndoBatch(batch);
@@ -174,7 +174,7 @@ void PDEWriter::RecoverExportFolder()
         m_cache.Rollback();
         FailCache(e);
     }
-    Log(7, "The interrupted run's export files are in place.");
+    Log(LogLevel::Informational, "The interrupted run's export files are in place.");
 }
 
 void PDEWriter::FailCache(const XException& error)
@@ -186,7 +186,7 @@ void PDEWriter::FailCache(int sqliteCode, const char* text)
 {
     const XString message = "The attendance cache " + XString(AttendanceCache::DatabaseFile(m_pdeFolder).GetPath()) +
                             " " + AttendanceCache::Problem(sqliteCode, text);
-    LogAndThrow(3, XException(XErrorKind::Database, message.c_str(), sqliteCode < 0 ? 0 : sqliteCode, std::string(),
+    LogAndThrow(LogLevel::Error, XException(XErrorKind::Database, message.c_str(), sqliteCode < 0 ? 0 : sqliteCode, std::string(),
                               sqliteCode < 0 ? 0 : sqliteCode));
 }
 
