@@ -581,8 +581,7 @@ void AppBase::LogHeader(const QString &extra)
         const QString v = value(key);
         if (v.isEmpty())
             continue;
-        const ParamRecord *r = record(key);
-        if (!r || r->type == QLatin1String("password"))
+        if (!m_registry.isShownKey(key))
             manager->writeFile(key + QStringLiteral(" is internal only."), 8, method);
         else
             manager->writeFile(key + u'=' + v, 8, method);

@@ -159,8 +159,6 @@ protected:
     // Reports the values of one parameter, framed by start and end progress.
     int reportParamValues(const ParamRecord &record);
     int reportParamValuesByType(const ParamRecord &record);
-    // Keys whose values are passwords (encoded or plain).
-    QStringList secretKeys() const { return m_registry.secretKeys(); }
 
     ParamRegistry m_registry;
 

@@ -96,7 +96,8 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
     const QString method = QStringLiteral("SISConfig::addParam");
     m_registry.addKey(key, type == QLatin1String("switch"));
 
-    if (type == QLatin1String("password")) {
+    const bool password = type == QLatin1String("password");
+    if (password) {
         QString plain = key;
         plain.remove(QStringLiteral("encode"));
         if (plain == key) {
@@ -118,6 +119,8 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
     }
 
     ParamRecord *created = setParam(group, key, name, type, help, defaultValue);
+    if (created && password)
+        created->secret = true;
 
     if (m_registry.valueKeys().contains(QStringLiteral("district"))) {
         if (ParamRecord *school = record(QStringLiteral("school")))
@@ -212,63 +215,71 @@ int SISConfig::RunFlags(bool all, bool demo, bool att)
     return (demo ? 1 : 0) | (att ? 2 : 0);
 }
 
-bool SISConfig::isSecretKey(const QString &key)
+bool SISConfig::isCommandWord(const QString &word)
 {
-    // Mistyped and unknown spellings count too: a "--password=" or "--PWD="
-    // is still somebody's password.
-    return key.contains(QLatin1String("pwd"), Qt::CaseInsensitive)
-        || key.contains(QLatin1String("pass"), Qt::CaseInsensitive);
+    if (word == QLatin1String("help"))
+        return true;
+    const auto &words = commandWords();
+    return std::any_of(words.begin(), words.end(),
+                       [&word](const CommandWord &known) { return word == QLatin1String(known.word); });
 }
 
-QStringList SISConfig::maskedArguments(const QStringList &arguments) const
+QList<bool> SISConfig::shownArguments(const QStringList &arguments) const
 {
-    const QStringList secret = secretKeys();
-    QStringList shown;
-    bool maskNext = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
+    // The same reading as the scanner's: "--key=value" and "--key value" are
+    // one option, a plain argument after an option without "=" is its value.
+    // The value of an option that is not shown is not shown either, even when
+    // it looks like a command word: "--pwd run" makes "run" the password.
+    enum class Next { Argument, ShownValue, HiddenValue };
+    QList<bool> shown(arguments.size(), false);
+    if (!shown.isEmpty())
+        shown[0] = true; // the program
+    Next next = Next::Argument;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
-        if (i == 0) { // the program itself
-            shown.append(argument);
+        const bool plain = !argument.startsWith(u'-') || argument.size() == 1;
+        if (plain && next != Next::Argument) {
+            shown[i] = next == Next::ShownValue;
+            next = Next::Argument;
             continue;
         }
-        if (maskNext && !argument.startsWith(QLatin1String("--"))) {
-            shown.append(mask());
-            maskNext = false;
+        next = Next::Argument;
+        if (plain) {
+            shown[i] = isCommandWord(argument);
             continue;
         }
-        maskNext = false;
-        qsizetype start = 0;
-        while (start < argument.size() && start < 2 && argument.at(start) == u'-')
-            ++start;
-        const qsizetype eq = argument.indexOf(u'=', start);
-        const QString key = argument.mid(start, eq >= 0 ? eq - start : -1);
-        if (isSecretKey(key) || (start > 0 && secret.contains(key))) {
-            if (eq >= 0) {
-                shown.append(argument.left(eq + 1) + mask());
-                continue;
-            }
-            // "--pwd value": the value is the next argument.
-            maskNext = start > 0;
+        if (!argument.startsWith(QLatin1String("--")) || argument.size() == 2) {
+            // A short option or "--": none is registered; what follows may be
+            // its value.
+            next = Next::HiddenValue;
+            continue;
         }
-        shown.append(argument);
+        const qsizetype eq = argument.indexOf(u'=');
+        const QString key = argument.mid(2, eq < 0 ? -1 : eq - 2);
+        const bool isSwitch = m_registry.switchKeys().contains(key);
+        // A switch takes no value: "--all=x" carries something else.
+        shown[i] = m_registry.isShownKey(key) && (!isSwitch || eq < 0);
+        if (eq < 0 && !isSwitch)
+            next = shown[i] ? Next::ShownValue : Next::HiddenValue;
     }
     return shown;
 }
 
-void SISConfig::collectSecrets(const QStringList &arguments)
+QStringList SISConfig::echoedArguments(const QStringList &arguments) const
 {
-    const QStringList masked = maskedArguments(arguments);
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        if (masked.at(i) == arguments.at(i))
-            continue;
-        const QString &argument = arguments.at(i);
-        const QString &shown = masked.at(i);
-        // The masked form keeps everything up to the value.
-        const QString secret = shown.endsWith(mask()) && shown.size() > mask().size()
-            ? argument.mid(shown.size() - mask().size())
-            : argument;
-        if (!secret.isEmpty())
-            m_secrets.append(secret);
+    const QList<bool> shown = shownArguments(arguments);
+    QStringList echoed;
+    for (qsizetype i = 0; i < arguments.size(); ++i)
+        echoed.append(shown.at(i) ? arguments.at(i) : mask());
+    return echoed;
+}
+
+void SISConfig::collectSecrets()
+{
+    for (const QString &key : m_registry.valueKeys()) {
+        const QString v = value(key);
+        if (!v.isEmpty() && !m_registry.isShownKey(key) && !m_secrets.contains(v))
+            m_secrets.append(v);
     }
 }
 
@@ -337,14 +348,15 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromUtf8(argv[i]));
     setValue(QStringLiteral("apppath"), arguments.value(0));
-    collectSecrets(arguments);
-    const QStringList shown = maskedArguments(arguments);
-    for (const QString &argument : shown)
+    const QList<bool> shown = shownArguments(arguments);
+    const QStringList echoed = echoedArguments(arguments);
+    for (const QString &argument : echoed)
         log(8, QStringLiteral("Arguments: ") + argument, kProcess);
     m_programName = arguments.value(0);
 
     // 4. The scanner, bound to local stores that are copied back afterwards.
     OptionScanner scanner(arguments);
+    scanner.setShownArguments(shown);
     QString command;
     std::map<QString, bool> switches;
     std::map<QString, QString> scanned;
@@ -369,6 +381,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
         setSwitch(entry.first, entry.second);
     for (const auto &entry : scanned)
         setValue(entry.first, entry.second);
+    collectSecrets();
     log(8, QStringLiteral("Parsing arguments ") + (parsed ? QStringLiteral("succeeded.") : QStringLiteral("failed.")),
         QStringLiteral("SISConfig:::processCommandLine"));
 
@@ -383,7 +396,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
         fwrite(usage.constData(), 1, static_cast<size_t>(usage.size()), stderr);
         fflush(stderr);
         commandHelp();
-        return finishCommand(1, value(QStringLiteral("path")), QStringLiteral("args: ") + shown.join(QStringLiteral(", ")));
+        return finishCommand(1, value(QStringLiteral("path")), QStringLiteral("args: ") + echoed.join(QStringLiteral(", ")));
     }
 
     // 9. Validate mode.
@@ -446,7 +459,8 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
                                                                               : QString::fromLatin1(word.failure);
         return finishCommand(status, folder, failure);
     }
-    emit writeError(QStringLiteral("App Problem"), QStringLiteral("This command has not been defined: ") + command);
+    // Not a command word, so it may be anything, a password among them.
+    emit writeError(QStringLiteral("App Problem"), QStringLiteral("This command has not been defined: ") + mask());
     return finishCommand(1, m_path, QStringLiteral("Command not defined."));
 }
 

@@ -6,6 +6,7 @@
 
 #include <QDate>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 
 #include <ostream>
@@ -82,41 +83,81 @@ INSTANTIATE_TEST_SUITE_P(Styles, LogStyle,
                              return *info.param.style ? std::string(info.param.style) : std::string("all");
                          });
 
+// Every file below `folder`, with the Base64 "proprietary:" records of log
+// files decoded, since those hide their text from a plain search.
+QString everythingIn(const QString &folder)
+{
+    QString text;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QByteArray bytes = ReadWholeFile(it.next());
+        text += QString::fromUtf8(bytes);
+        for (const QByteArray &line : bytes.split('\n')) {
+            if (line.startsWith("proprietary:"))
+                text += QString::fromUtf8(QByteArray::fromBase64(line.mid(12).trimmed()));
+        }
+    }
+    return text;
+}
+
+// However the password is spelled, it reaches no output, status file or log:
+// only the command word and registered keys that are not secret are echoed.
 TEST(CommandLineSecrets, PasswordsNeverReachOutputsLogsOrStatusFiles)
 {
     const QString plain = QStringLiteral("-x1Secret");
     const QString encoded = encodePassword(plain);
+    const QString bare = QStringLiteral("Zx9Secret");
     struct Run
     {
         QStringList extra;
-        const char *command;
+        const char *command; // empty: none, the extra arguments hold the bare word
     };
     const Run runs[] = {
         {{QStringLiteral("--pwdencode=") + encoded}, "run"},
         {{QStringLiteral("--pwd"), plain}, "run"},
         {{QStringLiteral("--pwd=") + plain, QStringLiteral("--pwdencode=") + encoded}, "help"},
         {{QStringLiteral("--pwd"), QStringLiteral("x1Secret"), QStringLiteral("--pwdencode")}, "run"},
-        // Mistyped spellings fail the scan, whose warning and "args:" line
-        // still must not carry the value.
+        // Spellings the registry does not know fail the scan, whose warning
+        // and "args:" line still must not carry the value.
         {{QStringLiteral("--password=") + plain}, "run"},
         {{QStringLiteral("--PWD=") + plain}, "run"},
         {{QStringLiteral("--pwdencoded=") + encoded}, "run"},
         {{QStringLiteral("pwd=") + plain}, "run"},
-        {{QStringLiteral("--Pass") , plain}, "run"},
+        {{QStringLiteral("--Pass"), plain}, "run"},
+        {{QStringLiteral("--pw=") + bare}, "run"},
+        {{QStringLiteral("--pswd=") + bare}, "run"},
+        {{QStringLiteral("--pword=") + bare}, "run"},
+        {{QStringLiteral("--secret=") + bare}, "run"},
+        // The secret inside the option's name.
+        {{QStringLiteral("--pwd:") + bare}, "run"},
+        {{QStringLiteral("--pwd") + bare}, "run"},
+        {{QStringLiteral("/pwd:") + bare}, "run"},
+        {{QStringLiteral("\u2014pwd=") + bare}, "run"},
+        // A blank after the equals sign: the value is an argument of its own.
+        {{QStringLiteral("--pwd="), bare}, "run"},
+        // Passwords that look like options.
+        {{QStringLiteral("--pwd=--") + bare}, "run"},
+        {{QStringLiteral("--pwd"), QStringLiteral("--") + bare}, "run"},
+        {{QStringLiteral("--pwd"), QStringLiteral("-") + bare}, "run"},
+        // A separate value, on a command line the scan refuses.
+        {{QStringLiteral("--pwd"), bare, QStringLiteral("--nosuch")}, "run"},
+        // The password taken for the command word.
+        {{QStringLiteral("--pwd="), bare}, ""},
     };
     for (const Run &run : runs) {
         QTemporaryDir home, work;
-        QStringList arguments = {QString::fromLatin1(run.command), QStringLiteral("--dsn=d"), QStringLiteral("--user=u"),
-                                 QStringLiteral("--school=1"), QStringLiteral("--path=") + work.path()};
+        QStringList arguments = {QStringLiteral("--dsn=d"), QStringLiteral("--user=u"), QStringLiteral("--school=1"),
+                                 QStringLiteral("--path=") + work.path()};
+        if (*run.command)
+            arguments.prepend(QString::fromLatin1(run.command));
         arguments += run.extra;
         const BridgeResult r = runBridge(arguments, home.path());
-        QString everything = r.out.join(u'\n') + r.err;
-        for (const QString &name : QDir(work.path()).entryList(QDir::Files))
-            everything += QString::fromUtf8(ReadWholeFile(work.path() + u'/' + name));
+        const QString everything = r.out.join(u'\n') + r.err + everythingIn(work.path()) + everythingIn(home.path());
         SCOPED_TRACE(arguments.join(u' ').toStdString());
-        EXPECT_FALSE(everything.contains(plain)) << everything.toStdString();
-        EXPECT_FALSE(everything.contains(encoded)) << everything.toStdString();
-        EXPECT_FALSE(everything.contains(QStringLiteral("Secret")));
+        for (const QString &secret : {plain, encoded, QStringLiteral("Secret")})
+            EXPECT_FALSE(everything.contains(secret)) << secret.toStdString() << " in:\n" << everything.toStdString();
+        // The command ended through its status file, where the importer looks.
+        EXPECT_TRUE(QFile::exists(work.path() + QStringLiteral("/Data ExtractorStatus.tmp")));
     }
 }
 
