@@ -19,7 +19,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
+#include <system_error>
 
 namespace {
 const QString kProcess = QStringLiteral("SISConfig::processCommandLine");
@@ -331,7 +333,10 @@ QString SISConfig::defaultsStatusFolder(const QString &path)
     if (path.isEmpty() || QFileInfo(toOsPath(path)).isDir())
         return path;
     const qsizetype cut = std::max(path.lastIndexOf(u'\\'), path.lastIndexOf(u'/'));
-    return cut > 0 ? path.left(cut) : QString();
+    // A bare file name is in the current folder; "/HNConfig.xml" in the root.
+    if (cut < 0)
+        return QDir::currentPath();
+    return cut == 0 ? path.left(1) : path.left(cut);
 }
 
 // ---------------------------------------------------------------- driver
@@ -455,8 +460,11 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
         if (m_validateMode && !word.validateWritesStatus)
             return finishCommand(status, QString(), QString());
         const QString folder = word.besideConfigurationFile ? defaultsStatusFolder(m_path) : m_path;
-        const QString failure = word.handlerMessageWins && !message.isEmpty() ? message
-                                                                              : QString::fromLatin1(word.failure);
+        // The handler's message is the cause of a failure: the caller reads
+        // it in the status file after the command's own text.
+        const QString failure = word.handlerMessageWins && !message.isEmpty()
+            ? message
+            : withCause(QString::fromLatin1(word.failure), message);
         return finishCommand(status, folder, failure);
     }
     // Not a command word, so it may be anything, a password among them.
@@ -493,6 +501,15 @@ const std::vector<SISConfig::CommandWord> &SISConfig::commandWords()
 
 // ---------------------------------------------------------------- run command
 
+// A file name after its folder, with the separator the folder's path uses.
+static QString inFolder(const QString &folder, const QString &name)
+{
+    if (folder.endsWith(u'/') || folder.endsWith(u'\\'))
+        return folder + name;
+    const QChar separator = folder.contains(u'/') || !folder.contains(u'\\') ? u'/' : u'\\';
+    return folder + separator + name;
+}
+
 bool SISConfig::setupRunLog()
 {
     // 1-2. Log folder and file name.
@@ -505,8 +522,8 @@ bool SISConfig::setupRunLog()
 
     // 3. Fall back to the documents folder.
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    emit writeError(QStringLiteral("Log File Error"), QStringLiteral("Could not write to: ") + folder + base
-                        + QStringLiteral(". Will now write to: ") + documents + u'\\' + base);
+    emit writeError(QStringLiteral("Log File Error"), QStringLiteral("Could not write to: ") + inFolder(folder, base)
+                        + QStringLiteral(". Will now write to: ") + inFolder(documents, base));
     return m_logManager->setFolder(documents);
 }
 
@@ -519,6 +536,14 @@ QString SISConfig::claimExportFolder()
     const QString tooLong = BridgeTaskBase::CheckExportFolderLength(m_path);
     if (!tooLong.isEmpty())
         return tooLong;
+    // The folder is made before it is locked. One that cannot be made is no
+    // refusal here: the run goes on as it would without the lock, and the log
+    // set-up and the task report it the way the importer knows ("Could not
+    // create pde folder: ..." under the key "file").
+    std::error_code made;
+    std::filesystem::create_directories(toOsPath(m_path).toUtf8().toStdString(), made);
+    if (!QFileInfo(toOsPath(m_path)).isDir())
+        return QString();
     std::string error;
     switch (m_folderLock.Acquire(toOsPath(m_path).toStdString(), &error)) {
     case XFolderLock::Locked:
@@ -550,19 +575,29 @@ int SISConfig::runCommand()
 
     setupRunLog();
 
+    // An export folder that could not be made holds no status file to remove,
+    // read or write; the task's "Could not create pde folder" says so, and
+    // nothing else is said about each file.
+    const bool folderMade = QFileInfo(toOsPath(m_path)).isDir();
+    const QString statusFolder = folderMade ? m_path : QString();
+
     // 4. A previous run's files must not speak for this one: the importer would
     // read an old "Succeeded" if this run's status file could not be written.
-    StatusFiles::removeTextFile(m_path, QStringLiteral("finished.tmp"));
-    StatusFiles::removeTextFile(m_path, finishedFile_);
-    StatusFiles::removeTextFile(m_path, type_ + QStringLiteral("Status.tmp"));
+    if (folderMade) {
+        StatusFiles::removeTextFile(m_path, QStringLiteral("finished.tmp"));
+        StatusFiles::removeTextFile(m_path, finishedFile_);
+        StatusFiles::removeTextFile(m_path, type_ + QStringLiteral("Status.tmp"));
+    }
 
     // 5. Whether the schema was already logged by a successful run.
     setValue(QStringLiteral("logSchema"),
-             StatusFiles::textFileContains(m_path, QStringLiteral("BridgeStatus.tmp")) ? QStringLiteral("false")
-                                                                            : QStringLiteral("true"));
+             folderMade && StatusFiles::textFileContains(m_path, QStringLiteral("BridgeStatus.tmp"))
+                 ? QStringLiteral("false")
+                 : QStringLiteral("true"));
 
     // 6. Tell the importer the run is under way.
-    if (!StatusFiles::writeTextFile(m_path, QStringLiteral("BridgeStatus.tmp"), StatusFiles::dateTime() + QStringLiteral("\tExtract Running")))
+    if (folderMade && !StatusFiles::writeTextFile(m_path, QStringLiteral("BridgeStatus.tmp"),
+                                                  StatusFiles::dateTime() + QStringLiteral("\tExtract Running")))
         log(4, QStringLiteral("Could not write BridgeStatus.tmp in ") + m_path, QStringLiteral("SISConfig::runCommand"));
 
     // 7-8. Header, then the quiet console of the extract style.
@@ -573,12 +608,14 @@ int SISConfig::runCommand()
     // 9-10. The run itself.
     QString message;
     const int status = m_validateMode ? commandRunValidate(m_validateNumber) : commandRun(m_runFlags, message);
-    QString failure = QStringLiteral("Failed on extraction.");
+    // The cause follows the command's own text: the status file is all the
+    // importer shows of a failed run.
+    QString failure = withCause(QStringLiteral("Failed on extraction."), message);
     if (status != 0 && XInterrupt::Pending())
         failure = QStringLiteral("Failed on extraction: interrupted by ") +
                   QString::fromLatin1(XInterrupt::SignalName(XInterrupt::Pending())) +
                   QStringLiteral("; the previous export files were left as they were.");
-    return finishCommand(status, m_path, failure);
+    return finishCommand(status, statusFolder, failure);
 }
 
 int SISConfig::commandRun(int flags, QString &message)
@@ -593,7 +630,8 @@ int SISConfig::commandRun(int flags, QString &message)
 void SISConfig::copyLogToExportFolder()
 {
     const QString source = m_logManager ? m_logManager->logFilePath() : QString();
-    if (source.isEmpty() || m_path.isEmpty())
+    // A folder the run could not make has been reported already.
+    if (source.isEmpty() || m_path.isEmpty() || !QFileInfo(toOsPath(m_path)).isDir())
         return;
     const QString target = QDir(toOsPath(m_path)).filePath(QFileInfo(source).fileName());
     // When the log already lives in the export folder there is nothing to copy,
@@ -635,11 +673,10 @@ QString SISConfig::AppDataPath()
     return path;
 }
 
-QString SISConfig::locateConfigurationFile(bool &failed)
+QString SISConfig::locateConfigurationFile(QString &notFound)
 {
-    const QString method = QStringLiteral("SISConfig::commandDefaults");
     const QString name = QStringLiteral("HNConfig.xml");
-    failed = false;
+    notFound.clear();
     const QString given = value(QStringLiteral("path"));
     if (!given.isEmpty())
         return given;
@@ -653,10 +690,7 @@ QString SISConfig::locateConfigurationFile(bool &failed)
     while (QFileInfo(folder).fileName() != QLatin1String("Harnoth")) {
         const qsizetype cut = folder.lastIndexOf(u'/');
         if (cut < 0 || folder == QLatin1String("/")) {
-            startProgress(0);
-            log(8, QStringLiteral("Cannot find AppDataPath: ") + folder, method);
-            endProgress();
-            failed = true;
+            notFound = QStringLiteral("Cannot find AppDataPath: ") + folder;
             return QString();
         }
         folder = cut == 0 ? QStringLiteral("/") : folder.left(cut);
@@ -676,48 +710,47 @@ QString SISConfig::locateConfigurationFile(bool &failed)
     return QDir(folder).filePath(name);
 }
 
-int SISConfig::commandDefaults(QString &)
+int SISConfig::commandDefaults(QString &message)
 {
     const QString method = QStringLiteral("SISConfig::commandDefaults");
-    auto fail = [this, &method](int level, const QString &text) {
+    // Each refusal keeps its log record and tells the caller, in one error
+    // line inside the progress frame, which file it was and why: no command
+    // but "run" keeps a log file.
+    auto refuse = [&](int level, const QString &logText, const QString &cause) {
         startProgress(0);
-        log(level, text, method);
+        log(level, logText, method);
+        emit writeError(QStringLiteral("defaults"), cause);
         endProgress();
+        message = cause;
         return 1;
     };
 
-    bool failed = false;
-    const QString path = locateConfigurationFile(failed);
-    if (failed)
-        return 1;
+    QString notFound;
+    const QString path = locateConfigurationFile(notFound);
+    if (!notFound.isEmpty())
+        return refuse(8, notFound, notFound);
     log(8, QStringLiteral("Path to HNConfig.xml: ") + path, method);
-    if (path.isEmpty())
-        return fail(4, QStringLiteral("No default HNConfig.xml file found"));
+    if (path.isEmpty()) {
+        const QString text = QStringLiteral("No default HNConfig.xml file found");
+        return refuse(4, text, text);
+    }
 
-    QFile file(toOsPath(path));
-    const QFileInfo info(file);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly))
-        return fail(4, QStringLiteral("Could not open: ") + path);
-    // Reading a huge file whole would take the memory of the machine.
-    if (file.size() > HNConfigReader::MaxSize)
-        return fail(4, QStringLiteral("Could not open: ") + path + QStringLiteral(" (larger than %1 MB)")
-                           .arg(HNConfigReader::MaxSize / (1024 * 1024)));
+    QByteArray bytes;
+    QString cause;
+    if (!HNConfigReader::ReadFile(toOsPath(path), bytes, cause)) {
+        const QString text = QStringLiteral("Could not open: ") + path;
+        return refuse(4, text, text + QStringLiteral(": ") + cause);
+    }
 
     HNConfigReader reader;
-    const QByteArray bytes = file.read(HNConfigReader::MaxSize + 1);
-    if (file.error() != QFileDevice::NoError)
-        return fail(4, QStringLiteral("Could not open: ") + path);
     switch (reader.read(bytes)) {
     case HNConfigReader::Outcome::ParseError:
-        log(8, reader.errorText(), method);
-        startProgress(0);
-        endProgress();
-        return 1;
-    case HNConfigReader::Outcome::NotConfigFile:
-        log(8, QStringLiteral("The file is not a valid HNConfig.xml file.  May be empty."), method);
-        startProgress(0);
-        endProgress();
-        return 1;
+        return refuse(8, reader.errorText(), QStringLiteral("Could not read: ") + path + QStringLiteral(": ")
+                                                 + reader.errorText());
+    case HNConfigReader::Outcome::NotConfigFile: {
+        const QString text = QStringLiteral("The file is not a valid HNConfig.xml file.  May be empty.");
+        return refuse(8, text, QStringLiteral("Could not read: ") + path + QStringLiteral(": ") + text);
+    }
     case HNConfigReader::Outcome::Read:
         break;
     }

@@ -93,7 +93,7 @@ private:
         int (*validate)(SISConfig &app, int number, QString &message);
         const char *failure;         // status-file text on failure; null: the command writes its own
         bool validateWritesStatus;   // the validate variant ends with status files too
-        bool handlerMessageWins;     // a message the handler set replaces the failure text
+        bool handlerMessageWins;     // a message the handler set replaces the failure text, else follows it
         bool besideConfigurationFile; // the path names a file; status files go beside it
     };
     static const std::vector<CommandWord> &commandWords();
@@ -103,8 +103,9 @@ private:
     // toolkit message repeats them.
     void collectSecrets();
     void normaliseValues();
-    // The configuration file "defaults" reads; empty after a reported failure.
-    QString locateConfigurationFile(bool &failed);
+    // The configuration file "defaults" reads; empty, with `notFound` saying
+    // why, when the search found no folder to look in.
+    QString locateConfigurationFile(QString &notFound);
     QString usageText(const QString &programName) const;
     int runCommand();
     QString claimExportFolder();

@@ -104,6 +104,8 @@ TEST(DriverHelpers, DefaultsStatusFolder)
     EXPECT_EQ(SISConfig::defaultsStatusFolder(dir.path()), dir.path());
     EXPECT_EQ(SISConfig::defaultsStatusFolder(dir.path() + "/HNConfig.xml"), dir.path());
     EXPECT_EQ(SISConfig::defaultsStatusFolder("C:\\Harnoth\\HNConfig.xml"), QStringLiteral("C:\\Harnoth"));
+    EXPECT_EQ(SISConfig::defaultsStatusFolder("HNConfig.xml"), QDir::currentPath());
+    EXPECT_EQ(SISConfig::defaultsStatusFolder("/HNConfig.xml"), QStringLiteral("/"));
 }
 
 TEST(DriverHelpers, StartupFailureLeavesFailedStatusFiles)
