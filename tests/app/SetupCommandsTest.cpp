@@ -262,3 +262,32 @@ TEST(SchoolTestAndRun, AgreeOnASchoolTheRunRefuses)
 }
 
 } // namespace
+
+namespace {
+
+// The data sources the project writes for SQLite refuse to create a missing
+// database file: a connection test against a mistyped path must fail, not
+// leave an empty database behind that the next test would take for a source.
+TEST(ConnectionTest, NeverCreatesAMissingDatabase)
+{
+    TestOdbcSource source("MorvAppMissingFile");
+    const std::string missing = source.Folder() + "/missing.db";
+    source.AddDsn("MorvAppMissingDb", missing);
+    std::remove(missing.c_str());
+    QStringList environment;
+    for (const std::string &pair : source.Environment())
+        environment.append(QString::fromStdString(pair));
+    QTemporaryDir home;
+
+    const BridgeResult r = runBridge(QStringList{kTest, QStringLiteral("--group=connection"),
+                                                 QStringLiteral("--log=consoleoff")}
+                                         + login("MorvAppMissingDb"),
+                                     home.path(), environment);
+    EXPECT_EQ(r.out.join(u'\n').toStdString(),
+              "start_progress\t0\ninc_progress\tBeginning test...\ntest\tconnection\tfail\t[SQLite]connect failed\n"
+              "end_progress");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(missing)));
+}
+
+} // namespace
