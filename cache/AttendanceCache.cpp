@@ -1,6 +1,7 @@
-// Attendance.db: table creation, the refresh statements and the bookkeeping
-// of UPDATECONFIG. Values go in as bound parameters, so a quote in a reason
-// is stored as it is and can never change a statement.
+// Attendance.db: table creation, the refresh statements, the selection and
+// marking of the records an update export sends, and the bookkeeping of
+// UPDATECONFIG. Values go in as bound parameters, so a quote in a reason is
+// stored as it is and can never change a statement.
 #include "cache/AttendanceCache.h"
 
 namespace {
@@ -17,6 +18,38 @@ void RequireKnown(const XString& table, const char* column)
 {
     if (!column)
         XException::RaiseError(0, "Unknown attendance cache table: %s", table.c_str());
+}
+
+// The columns a record is read back from, in this order: the record's
+// values 0 to 8, then oldcode (9) and newcode (10).
+const char* const kRecordColumns = "stdkey, attdate, reason, excused, absent, tardy, truant, discipline, %s, "
+                                   "oldcode, newcode";
+
+// Column `index` of the current row; NULL (an older cache may hold it)
+// reads as empty text.
+XString Text(sqlite::Query& query, int index)
+{
+    const char* value = query.StringColumn(index);
+    return XString(value ? value : "");
+}
+
+// The record of the current row of a statement selecting kRecordColumns;
+// `dateText` gets the date as stored.
+AttendanceRecord ReadRecord(sqlite::Query& query, XString& dateText)
+{
+    AttendanceRecord record;
+    record.student = Text(query, 0);
+    dateText = Text(query, 1);
+    record.date.Parse("YYYY-MM-DD", dateText);
+    record.reason = Text(query, 2);
+    record.excused = Text(query, 3);
+    record.absent = Text(query, 4);
+    record.tardy = Text(query, 5);
+    record.truant = Text(query, 6);
+    record.discipline = Text(query, 7);
+    record.reference = Text(query, 8);
+    record.newCode = Text(query, 10);
+    return record;
 }
 
 } // namespace
@@ -162,6 +195,33 @@ int AttendanceCache::SaveRecord(const XString& table, const AttendanceRecord& re
     return m_db.Changes();
 }
 
+AttendanceCache::UnexportedRecords AttendanceCache::Unexported(const XString& table, const XString& header,
+                                                               bool orBlankHeader)
+{
+    RequireKnown(table, ReferenceColumn(table));
+    return UnexportedRecords(m_db, table, header, orBlankHeader);
+}
+
+std::vector<CachedAttendance> AttendanceCache::Records(const XString& table)
+{
+    const char* reference = ReferenceColumn(table);
+    RequireKnown(table, reference);
+    sqlite::Query query(m_db);
+    query.PrepareFormat((XString("SELECT ") + kRecordColumns + ", header FROM %s ORDER BY stdkey, attdate, %s, header")
+                            .c_str(),
+                        reference, table.c_str(), reference);
+    std::vector<CachedAttendance> records;
+    XString dateText;
+    while (query.Step()) {
+        CachedAttendance cached{ReadRecord(query, dateText), std::nullopt};
+        cached.record.referenceHeader = Text(query, 11);
+        if (const char* oldCode = query.StringColumn(9))
+            cached.oldCode = XString(oldCode);
+        records.push_back(std::move(cached));
+    }
+    return records;
+}
+
 XDateTime AttendanceCache::LastUpdated(const XString& element)
 {
     XDateTime updated;
@@ -190,4 +250,50 @@ void AttendanceCache::Rollback() noexcept
     } catch (const XException&) {
         // SQLite has rolled back already when a statement failed that way.
     }
+}
+
+AttendanceCache::UnexportedRecords::UnexportedRecords(sqlite::Database& db, const XString& table,
+                                                      const XString& header, bool orBlankHeader)
+    : m_select(std::make_unique<sqlite::Query>(db)), m_mark(std::make_unique<sqlite::Query>(db)), m_header(header)
+{
+    const char* reference = ReferenceColumn(table);
+    // The header goes into the selecting text as a literal, so the logged
+    // statement shows which records it selected.
+    XString statement;
+    statement.Format((XString("SELECT ") + kRecordColumns +
+                      " FROM %s WHERE newcode IS NOT NULL AND (newcode <> oldcode OR oldcode IS NULL) AND %s")
+                         .c_str(),
+                     reference, table.c_str(), orBlankHeader ? "(header = '%q' OR header = '')" : "header = '%q'");
+    m_select->PrepareFormat(statement.c_str(), header.c_str());
+    m_mark->PrepareFormat("UPDATE %s SET oldcode=newcode WHERE stdkey=?1 AND attdate=?2 AND %s=?3 "
+                          "AND newcode=?4 AND %s",
+                          table.c_str(), reference,
+                          orBlankHeader ? "(header = ?5 OR header = '')" : "header = ?5");
+}
+
+AttendanceCache::UnexportedRecords::UnexportedRecords(UnexportedRecords&&) noexcept = default;
+AttendanceCache::UnexportedRecords::~UnexportedRecords() = default;
+
+const char* AttendanceCache::UnexportedRecords::Sql() const
+{
+    return m_select->Sql();
+}
+
+bool AttendanceCache::UnexportedRecords::Next()
+{
+    if (!m_select->Step())
+        return false;
+    m_record = ReadRecord(*m_select, m_dateText);
+    return true;
+}
+
+void AttendanceCache::UnexportedRecords::MarkExported()
+{
+    m_mark->Bind(1, m_record.student);
+    m_mark->Bind(2, m_dateText);
+    m_mark->Bind(3, m_record.reference);
+    m_mark->Bind(4, m_record.newCode);
+    m_mark->Bind(5, m_header);
+    m_mark->Step();
+    m_mark->Reset();
 }

@@ -160,7 +160,6 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
 {
     const XString table = daily ? AttendanceCache::DailyTable : AttendanceCache::PeriodTable;
     const char* const method = daily ? "CreateStudentDailyAttendanceFromDB" : "CreateStudentPeriodAttendanceFromDB";
-    const char* const reference = AttendanceCache::ReferenceColumn(table);
     const XString special = daily ? "AttTimeFrameRef" : "AttPerRef";
 
     if (!AttendanceTableExists(table)) {
@@ -176,7 +175,6 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
     }
     // The marks below stay uncommitted until the update file carrying these
     // rows is on its final name (PDEWriter::FinishUpdate).
-    sqlite::Database& db = Cache().Database();
     if (!Cache().InTransaction())
         Cache().Begin();
 
@@ -189,50 +187,22 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
             AddColumn(nullptr, XString(), ValueFunction(), name);
         DelimitedTextWriter& output = BeginUpdateSection();
 
-        const bool isSpecial = header == special;
-        const char* headerTest = isSpecial ? "(header = ?5 OR header = '')" : "header = ?5";
-        XString statement;
-        statement.Format("SELECT stdkey, attdate, reason, excused, absent, tardy, truant, discipline, %s, "
-                         "oldcode, newcode FROM %s WHERE newcode IS NOT NULL AND (newcode <> oldcode OR "
-                         "oldcode IS NULL) AND %s",
-                         reference, table.c_str(),
-                         isSpecial ? "(header = '%q' OR header = '')" : "header = '%q'");
         int32_t count = 0;
         try {
-            sqlite::Query select(db);
-            select.PrepareFormat(statement.c_str(), header.c_str());
-            Log(9, XString("Attendance Query: ") + select.Sql());
-            sqlite::Query mark(db);
-            mark.PrepareFormat("UPDATE %s SET oldcode=newcode WHERE stdkey=?1 AND attdate=?2 AND %s=?3 "
-                               "AND newcode=?4 AND %s",
-                               table.c_str(), reference, headerTest);
-            // A NULL column of an older cache reads as empty text.
-            auto text = [&](int index) { const char* v = select.StringColumn(index); return XString(v ? v : ""); };
-            while (select.Step()) {
+            AttendanceCache::UnexportedRecords records = Cache().Unexported(table, header, header == special);
+            Log(9, XString("Attendance Query: ") + records.Sql());
+            while (records.Next()) {
                 ++count;
-                const XString student = text(0);
-                const XString dateText = text(1);
-                XDate date;
-                date.Parse("YYYY-MM-DD", dateText);
-                if (useFilter && !StudentFilter(student))
+                const AttendanceRecord& record = records.Record();
+                if (useFilter && !StudentFilter(record.student))
                     continue;
-                const XString referenceValue = text(8);
-                const XString newCode = text(10);
-                output.WriteField(student);
-                output.WriteField(date.Format(DateFormat()));
-                output.WriteField(referenceValue);
-                output.WriteField(newCode);
-                for (int column = 2; column <= 7; ++column)
-                    output.WriteField(text(column));
+                output.WriteField(record.student);
+                output.WriteField(record.date.Format(DateFormat()));
+                for (const XString* field : {&record.reference, &record.newCode, &record.reason, &record.excused,
+                                             &record.absent, &record.tardy, &record.truant, &record.discipline})
+                    output.WriteField(*field);
                 output.EndLine();
-
-                mark.Bind(1, student);
-                mark.Bind(2, dateText);
-                mark.Bind(3, referenceValue);
-                mark.Bind(4, newCode);
-                mark.Bind(5, header);
-                mark.Step();
-                mark.Reset();
+                records.MarkExported();
             }
         } catch (const XException& e) {
             // Rows written but left unmarked, or marked but missing from the

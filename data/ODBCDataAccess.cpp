@@ -104,6 +104,9 @@ void ODBCDataAccess::Connect(const XString& connectionString)
         Log(7, "Connect - Could not connect need to define USE_XBASE");
         return;
     }
+    // Answers about another source's schema do not hold for this one.
+    if (connectionString != m_connectionString)
+        m_existenceAnswers.clear();
     m_connectionString = connectionString;
 
     try {
@@ -394,6 +397,17 @@ bool ODBCDataAccess::IsDatabaseFailure(const std::exception& error)
     // Result codes of the driver layer have their failure bit set.
     const auto* x = dynamic_cast<const XException*>(&error);
     return x && x->GetCode() < 0;
+}
+
+long long ODBCDataAccess::StatementsSent() const
+{
+    return m_connection->StatementsSent();
+}
+
+void ODBCDataAccess::LogStatementsSent()
+{
+    Log(8, "Statements sent to the data source: " + XString(static_cast<int64_t>(StatementsSent())) +
+               " (existence questions answered from memory instead: " + XString(m_existenceRemembered) + ")");
 }
 
 void ODBCDataAccess::MaskPassword(XString& text)

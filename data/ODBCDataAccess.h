@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -158,6 +159,10 @@ public:
 
     // ---- schema probing ----
 
+    // Each answer is remembered for the rest of the run (until a connection
+    // to another source): a question asked again is answered from memory,
+    // and the log says so. A check that could not be asked (it throws) is
+    // not remembered.
     bool DoTableExists(const XString& table);
     bool DoFieldExists(const XString& table, const XString& field);
     bool TableExists(const XString& table) { return DoTableExists(table); }
@@ -171,6 +176,14 @@ public:
     void LogSchema();
     // Logs the column names of `table`; never throws.
     void LogTableContents(const ODBCTable* table);
+
+    // Statements this object sent to the data source (see
+    // AdoConnection::StatementsSent), and how many existence questions were
+    // answered from memory instead.
+    long long StatementsSent() const;
+    int32_t ExistenceAnswersRemembered() const { return m_existenceRemembered; }
+    // Logs both, for the end of a run.
+    void LogStatementsSent();
 
 protected:
     AdoConnection* Connection() const { return m_connection.get(); }
@@ -194,6 +207,11 @@ private:
     [[noreturn]] void ThrowFieldError(const AdoException& error, DataAccessField* field);
     // Runs a catalogue statement on its own result and judges it by `mode`.
     bool RunCheck(const XString& statement, CheckMode mode, int32_t* count, int32_t* value);
+    // The answer to `question` ("table T", "field F of table T") if an
+    // earlier check of this run asked it, logged as the statement that asked
+    // it (after `label`) and the answer; nullptr when it was not asked yet.
+    const bool* RememberedExistence(const XString& question, const char* label);
+    void RememberExistence(const XString& question, const XString& statement, bool exists);
     // RunCheck, telling "no rows" (false) from "could not ask" (throws an
     // XException naming `what` and the cause); a lost connection gets one
     // reconnect and one more try.
@@ -226,4 +244,13 @@ private:
     // it is the current one; a check lent the current place counts as usual.
     const AdoRecordset* m_countedResult = nullptr;
     int32_t m_rowsRead = 0;
+    // Existence answers of this run by question: the schema does not change
+    // under a run, and each check is a round trip to the server.
+    struct KnownExistence
+    {
+        XString statement;
+        bool exists = false;
+    };
+    std::map<XString, KnownExistence> m_existenceAnswers;
+    int32_t m_existenceRemembered = 0;
 };

@@ -106,6 +106,23 @@ bool ODBCDataAccess::RunExistenceCheck(const XString& statement, CheckMode mode,
     }
 }
 
+const bool* ODBCDataAccess::RememberedExistence(const XString& question, const char* label)
+{
+    const auto known = m_existenceAnswers.find(question);
+    if (known == m_existenceAnswers.end())
+        return nullptr;
+    ++m_existenceRemembered;
+    Log(9, label + known->second.statement);
+    Log(8, "Remembered from an earlier check of this run, not asked again: " + question +
+               (known->second.exists ? " exists." : " does not exist."));
+    return &known->second.exists;
+}
+
+void ODBCDataAccess::RememberExistence(const XString& question, const XString& statement, bool exists)
+{
+    m_existenceAnswers[question] = KnownExistence{statement, exists};
+}
+
 bool ODBCDataAccess::TrialQuery(const XString& statement)
 {
     try {
@@ -126,6 +143,9 @@ bool ODBCDataAccess::DoTableExists(const XString& table)
         Log(8, "Need to define USE_XBASE!!");
         return false;
     }
+    const XString question = "table " + table;
+    if (const bool* known = RememberedExistence(question, "Table Exists query:"))
+        return *known;
 
     XString statement;
     CheckMode mode = CheckMode::Plain;
@@ -209,12 +229,18 @@ bool ODBCDataAccess::DoTableExists(const XString& table)
     }
     int32_t count = 0;
     int32_t value = 0;
-    return RunExistenceCheck(statement, mode, "table " + table, &count, &value);
+    const bool exists = RunExistenceCheck(statement, mode, question, &count, &value);
+    Log(8, "Table " + table + (exists ? " exists." : " does not exist."));
+    RememberExistence(question, statement, exists);
+    return exists;
 }
 
 bool ODBCDataAccess::DoFieldExists(const XString& table, const XString& field)
 {
     using namespace DatabaseType;
+    const XString question = "field " + field + " of table " + table;
+    if (const bool* known = RememberedExistence(question, "Field Exists query:"))
+        return *known;
     XString statement;
     CheckMode mode = CheckMode::Plain;
     if (m_options & DataAccessOption::PlainExistenceChecks) {
@@ -310,7 +336,9 @@ bool ODBCDataAccess::DoFieldExists(const XString& table, const XString& field)
         Log(8, "Check Result Count.");
     else if (mode == CheckMode::Value)
         Log(8, "Check Result.");
-    if (!RunExistenceCheck(statement, mode, "field " + field + " of table " + table, &count, &value)) {
+    const bool exists = RunExistenceCheck(statement, mode, question, &count, &value);
+    RememberExistence(question, statement, exists);
+    if (!exists) {
         if (mode == CheckMode::Count)
             Log(8, "Query RecordCount = " + XString(count));
         else

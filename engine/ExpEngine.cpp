@@ -15,11 +15,11 @@ ExpEngine::ExpEngine(QObject* parent)
     SetQuoteTableNames(true);
     SetConnectionTimeout(720);
     SetCommandTimeout(1440);
-    m_dateFormat = kExportDateFormat;
-    m_gradesDontCreateSections = true;
-    m_attendanceDoesntCreateDates = true;
-    m_termsAreBins = false;
-    m_minVersion = PackVersion(7, 5, 0, 0);
+    m_pragmas.dateFormat = kExportDateFormat;
+    m_pragmas.gradesDontCreateSections = true;
+    m_pragmas.attendanceDoesntCreateDates = true;
+    m_pragmas.termsAreBins = false;
+    m_pragmas.minVersion = PackVersion(7, 5, 0, 0);
     m_setupTotal = 1;
     m_lutTotal = 1;
     m_importTotal = 21;
@@ -31,7 +31,10 @@ ExpEngine::~ExpEngine() = default;
 
 bool ExpEngine::BeginExecute(ParamMap parameters, int flags, QString& errorText)
 {
-    return ODBCExpEngineBase::BeginExecute(std::move(parameters), flags, errorText);
+    const bool succeeded = ODBCExpEngineBase::BeginExecute(std::move(parameters), flags, errorText);
+    // After the run, failed or not: how many round trips it asked of the source.
+    LogStatementsSent();
+    return succeeded;
 }
 
 // ---------------------------------------------------------------------------
@@ -66,7 +69,7 @@ void ExpEngine::PrepareRun(const ParamMap& parameters)
 
 void ExpEngine::ReadRunSettings(const ParamMap& parameters)
 {
-    m_bridgeAlias = ToXString(parameters.value("bridgeAlias_"));
+    m_pragmas.bridgeAlias = ToXString(parameters.value("bridgeAlias_"));
     m_schoolYear = ReadSchoolAndLiveYear(parameters);
     SetLogin(parameters);
 
@@ -75,7 +78,7 @@ void ExpEngine::ReadRunSettings(const ParamMap& parameters)
     m_activeCodesText = ToXString(parameters.value("activecodes"));
     m_activeCodes = SplitActiveCodes(m_activeCodesText);
     m_staffFiltered = parameters.value("filterstaff") == "true";
-    m_attendanceDoesntCreateDates = parameters.value("pragmaattdates") != "true";
+    m_pragmas.attendanceDoesntCreateDates = parameters.value("pragmaattdates") != "true";
 }
 
 void ExpEngine::ReadInactiveCutoff(const XString& text)

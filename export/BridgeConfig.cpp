@@ -10,23 +10,49 @@ namespace {
 
 const char* const kRoot = "SchoolConfig";
 
-// The fourteen element/attribute pairs a record holds, in record order.
-const char* const kItems[][2] = {
-    {"SIS", "SISValue"},
-    {"LastBridgeVersion", "LastBridgeVersionValue"},
-    {"LastSchoolNumber", "LastSchoolNumberValue"},
-    {"LastDistrict", "LastDistrictValue"},
-    {"LastSchoolYear", "LastSchoolYearValue"},
-    {"LastDSN", "LastDSNValue"},
-    {"LastMasterFile", "LastMasterFileValue"},
-    {"LastMasterFolder", "LastMasterFolderValue"},
-    {"LastSecurityFile", "LastSecurityFileValue"},
-    {"GlobalFolder", "GlobalFolderValue"},
-    {"UpdateDate", "UpdateDateValue"},
-    {"UpdateDateTime", "UpdateDateTimeValue"},
-    {"OverlapInDays", "OverlapValue"},
-    {"LastBridgeLogLevel", "LastBridgeLogLevelValue"},
+// One line of the record: its element, its attribute, and for a field that
+// names the source the word the change check reports it by.
+struct FieldName
+{
+    RunRecordField field;
+    const char* element;
+    const char* attribute;
+    const char* sourceWord;
 };
+
+// Every line of the record, in record order (the order of RunRecordField).
+constexpr FieldName kFields[] = {
+    {RunRecordField::Sis, "SIS", "SISValue", "SIS"},
+    {RunRecordField::BridgeVersion, "LastBridgeVersion", "LastBridgeVersionValue", "Version"},
+    {RunRecordField::SchoolNumber, "LastSchoolNumber", "LastSchoolNumberValue", "School"},
+    {RunRecordField::District, "LastDistrict", "LastDistrictValue", "District"},
+    {RunRecordField::SchoolYear, "LastSchoolYear", "LastSchoolYearValue", "Year"},
+    {RunRecordField::Dsn, "LastDSN", "LastDSNValue", "DSN"},
+    {RunRecordField::MasterFile, "LastMasterFile", "LastMasterFileValue", "MasterFile"},
+    {RunRecordField::MasterFolder, "LastMasterFolder", "LastMasterFolderValue", "MasterFolder"},
+    {RunRecordField::SecurityFile, "LastSecurityFile", "LastSecurityFileValue", "Security File"},
+    {RunRecordField::GlobalFolder, "GlobalFolder", "GlobalFolderValue", nullptr},
+    {RunRecordField::UpdateDate, "UpdateDate", "UpdateDateValue", nullptr},
+    {RunRecordField::UpdateDateTime, "UpdateDateTime", "UpdateDateTimeValue", nullptr},
+    {RunRecordField::OverlapInDays, "OverlapInDays", "OverlapValue", nullptr},
+    {RunRecordField::LogLevel, "LastBridgeLogLevel", "LastBridgeLogLevelValue", nullptr},
+};
+
+constexpr bool OneNamePerFieldInOrder()
+{
+    if (sizeof kFields / sizeof kFields[0] != kRunRecordFieldCount)
+        return false;
+    for (size_t i = 0; i < kRunRecordFieldCount; ++i)
+        if (static_cast<size_t>(kFields[i].field) != i)
+            return false;
+    return true;
+}
+static_assert(OneNamePerFieldInOrder(), "kFields names every RunRecordField once, in its order");
+
+const FieldName& NameOf(RunRecordField field)
+{
+    return kFields[static_cast<size_t>(field)];
+}
 
 // Calls visit(element, first attribute name, its value) for every element
 // line of the record; nothing when the record is missing or not rooted in
@@ -49,13 +75,14 @@ void WalkRecord(const XFileSpec& folder, Visit visit)
     reader.Close();
 }
 
-// The value of the last line with this element and attribute; empty when none.
-XString ReadValue(const XFileSpec& folder, const char* element, const char* attribute, bool& found)
+// The value of the last line of `field`; empty when none.
+XString ReadValue(const XFileSpec& folder, RunRecordField field, bool& found)
 {
+    const FieldName& name = NameOf(field);
     XString result;
     found = false;
     WalkRecord(folder, [&](const XString& e, const XString& a, const XString& v) {
-        if (e == element && a == attribute) {
+        if (e == name.element && a == name.attribute) {
             result = v;
             found = true;
         }
@@ -66,10 +93,10 @@ XString ReadValue(const XFileSpec& folder, const char* element, const char* attr
 // A date or date-time value read with `format`; the empty value when the
 // record has none.
 template <class Value>
-Value ReadParsed(const XFileSpec& folder, const char* element, const char* attribute, const char* format)
+Value ReadParsed(const XFileSpec& folder, RunRecordField field, const char* format)
 {
     bool found = false;
-    const XString text = ReadValue(folder, element, attribute, found);
+    const XString text = ReadValue(folder, field, found);
     Value value;
     if (found)
         value.Parse(format, text);
@@ -88,24 +115,24 @@ XFileSpec BridgeConfigSpec(const XFileSpec& folder)
 
 XDate GetUpdateDate(const XFileSpec& folder)
 {
-    return ReadParsed<XDate>(folder, "UpdateDate", "UpdateDateValue", "dd-mmm-yyyy");
+    return ReadParsed<XDate>(folder, RunRecordField::UpdateDate, "dd-mmm-yyyy");
 }
 
 XDateTime GetUpdateDateTime(const XFileSpec& folder)
 {
-    return ReadParsed<XDateTime>(folder, "UpdateDateTime", "UpdateDateTimeValue", "dd-mmm-yyyy hh:nn:ss");
+    return ReadParsed<XDateTime>(folder, RunRecordField::UpdateDateTime, "dd-mmm-yyyy hh:nn:ss");
 }
 
 XString GetOverlapInDays(const XFileSpec& folder)
 {
     bool found = false;
-    return ReadValue(folder, "OverlapInDays", "OverlapValue", found);
+    return ReadValue(folder, RunRecordField::OverlapInDays, found);
 }
 
 XFileSpec GetGlobalFolder(const XFileSpec& folder)
 {
     bool found = false;
-    const XString text = ReadValue(folder, "GlobalFolder", "GlobalFolderValue", found);
+    const XString text = ReadValue(folder, RunRecordField::GlobalFolder, found);
     if (text.IsEmpty())
         return XFileSpec();
     // The setting names a folder, with or without its trailing backslash;
@@ -119,12 +146,41 @@ void ReadBridgeConfig(const XFileSpec& folder, BridgeConfigItems& items)
 {
     items.clear();
     WalkRecord(folder, [&](const XString& e, const XString& a, const XString& v) {
-        for (const auto& item : kItems)
-            if (e == item[0] && a == item[1]) {
+        for (const FieldName& name : kFields)
+            if (e == name.element && a == name.attribute) {
                 items.push_back({e, a, v});
                 break;
             }
     });
+}
+
+bool RunRecord::SourceChanged(const BridgeConfigItems& stored,
+                              const std::function<void(const XString&)>& report) const
+{
+    if (stored.size() != kRunRecordFieldCount)
+        return true;
+    bool changed = false;
+    for (const BridgeConfigItem& item : stored) {
+        for (const FieldName& name : kFields) {
+            if (item.element.CompareNoCase(name.element) != 0 || item.attribute.CompareNoCase(name.attribute) != 0)
+                continue;
+            const XString& current = Get(name.field);
+            if (name.sourceWord && item.value.CompareNoCase(current) != 0) {
+                report(XString(name.sourceWord) + " Changed. Old=" + item.value + " new=" + current);
+                changed = true;
+            }
+            break;
+        }
+    }
+    return changed;
+}
+
+BridgeConfigItems RunRecord::Items() const
+{
+    BridgeConfigItems items;
+    for (const FieldName& name : kFields)
+        items.push_back({name.element, name.attribute, Get(name.field)});
+    return items;
 }
 
 void WriteBridgeConfig(const XFileSpec& folder, const BridgeConfigItems& items)

@@ -1,11 +1,14 @@
 // ExportCommit: the all-or-nothing replacement of a run's export files.
 //
-// Commit works in three passes. First every final file that exists gets a
-// second name (a hard link under a temporary name), which changes nothing the
-// importer sees. Then the temporary files are renamed onto their final names
-// and retired files are unlinked, the "last" files at the end; each step is
-// one atomic call. When a step fails, the steps already done are undone in
-// reverse from the second names. Finally the second names are removed.
+// Commit works in four passes. First every temporary file is flushed to the
+// disk, so that a rename can never put in place a file whose content a power
+// cut would lose. Then every final file that exists gets a second name (a
+// hard link under a temporary name), which changes nothing the importer sees.
+// Then the temporary files are renamed onto their final names and retired
+// files are unlinked, the "last" files at the end; each step is one atomic
+// call; and the folders are flushed, which makes the renames durable. When a
+// step fails, the steps already done are undone in reverse from the second
+// names. Finally the second names are removed.
 #include "export/ExportCommit.h"
 
 #include "util/XException.h"
@@ -86,6 +89,34 @@ bool ExportCommit::Has(const XFileSpec& finalSpec) const
                        [&](const Entry& entry) { return entry.finalPath == finalPath && !entry.tempPath.empty(); });
 }
 
+void ExportCommit::Flush(const Entry& entry)
+{
+    if (entry.tempPath.empty())
+        return;
+    if (XFileSystem::Current().Flush(entry.tempPath.c_str()) != 0) {
+        const int error = errno;
+        XException::RaiseError(error, "Could not write %s to the disk: %s", entry.finalPath.c_str(),
+                               std::strerror(error));
+    }
+}
+
+void ExportCommit::FlushFolders()
+{
+    std::vector<std::string> folders;
+    for (const Entry& entry : m_entries) {
+        const std::string folder = XFileSystem::FolderOf(entry.finalPath);
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    }
+    for (const std::string& folder : folders) {
+        if (XFileSystem::Current().Flush(folder.c_str()) != 0) {
+            const int error = errno;
+            XException::RaiseError(error, "Could not write the folder %s to the disk: %s", folder.c_str(),
+                                   std::strerror(error));
+        }
+    }
+}
+
 void ExportCommit::Backup(Entry& entry)
 {
     entry.hadFinal = Exists(entry.finalPath);
@@ -145,10 +176,13 @@ void ExportCommit::Commit()
                           [](const Entry& entry) { return entry.order == Normal; });
     size_t step = 0;
     try {
+        for (const Entry& entry : m_entries)
+            Flush(entry);
         for (Entry& entry : m_entries)
             Backup(entry);
         for (; step < m_entries.size(); ++step)
             Apply(m_entries[step]);
+        FlushFolders();
     } catch (...) {
         for (size_t i = step; i-- > 0;)
             Restore(m_entries[i]);

@@ -42,8 +42,9 @@ public:
     bool IsEmpty() const { return m_entries.empty(); }
 
     // Moves every file onto its final name and removes the retired ones, all
-    // or nothing; raises XException naming the file that failed. The after-
-    // commit actions run only when every file is in place.
+    // or nothing, each file flushed to the disk before its rename and the
+    // folder after the renames; raises XException naming the file that
+    // failed. The after-commit actions run only when every file is in place.
     void Commit();
     // Removes every temporary file and forgets the set.
     void Discard();
@@ -63,6 +64,8 @@ private:
         bool applied = false;
     };
 
+    void Flush(const Entry& entry);
+    void FlushFolders();
     void Backup(Entry& entry);
     void Apply(Entry& entry);
     void Restore(Entry& entry);

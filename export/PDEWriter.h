@@ -13,8 +13,10 @@
 #pragma once
 
 #include "cache/AttendanceCache.h"
+#include "export/BridgeConfig.h"
 #include "export/BridgeTaskBase.h"
 #include "export/ExportColumn.h"
+#include "export/ExportPragmas.h"
 #include "export/SISExpCustomField.h"
 #include "export/SISExpHeader.h"
 #include "util/XDate.h"
@@ -232,10 +234,11 @@ public:
     DelimitedTextWriter* UpdateFile() const { return m_updateFile; }
     const XString& CurrentTableFileName() const { return m_currentFileName; }
     const XString& CurrentDisplayName() const { return m_currentDisplayName; }
-    const XString& DateFormat() const { return m_dateFormat; }
+    const XString& DateFormat() const { return m_pragmas.dateFormat; }
 
-    // Packs a version for the minversion pragma.
-    static uint32_t PackVersion(int major, int minor, int revision, int build);
+    // Whether `name` has the form of an update file's name:
+    // "Update " + 14 digits + ".PDU".
+    static bool IsUpdateFileName(const XString& name);
 
 protected:
     // Removes the run's temporary files when a run fails.
@@ -247,28 +250,7 @@ protected:
     void EndUpdateSection();
 
     // Pragma settings of the header and update files.
-    XString m_bridgeAlias;
-    XString m_exportSource;
-    XString m_dateFormat = "mm/dd/yyyy";
-    XString m_timeFormat = "HH:NN:SS AA";
-    XString m_dateTimeFormat = "mm/dd/yyyy HH:NN:SS AA";
-    bool m_verify = false;
-    XDateTime m_exportDate;
-    XString m_schoolName;
-    XString m_nameFormat;
-    bool m_gradesDontCreateSections = false;
-    bool m_attendanceDoesntCreateDates = true;
-    bool m_termsAreBins = false;
-    bool m_crsKeyInSecKey = false;
-    int32_t m_maxExpectedTimeSlots = 0;
-    int32_t m_maxExpectedDays = 0;
-    int32_t m_maxExpectedPeriods = 0;
-    int32_t m_maxExpectedTerms = 0;
-    int32_t m_maxExpectedBins = 0;
-    XString m_quotes;
-    bool m_ignoreStaffMultiCal = false;
-    bool m_showInfo = false;
-    uint32_t m_minVersion = 0;
+    ExportPragmas m_pragmas;
 
     // What identifies the source in the bridge configuration record.
     XString m_schoolNumber;
@@ -296,9 +278,12 @@ protected:
 
 private:
     void WriteHeaderFile(DelimitedTextWriter& output);
-    void WriteBanner(DelimitedTextWriter& output);
-    void WritePragmas(DelimitedTextWriter& output);
-    void WriteTimingBlock(DelimitedTextWriter& output);
+    // The pragma lines of the run's settings, stamped with the time of
+    // writing; a deprecated pragma is refused (logged and raised).
+    void WritePragmaBlock(DelimitedTextWriter& output);
+    ExportIdentity Identity() const;
+    // The record the current run would save (update dates not set).
+    RunRecord CurrentRunRecord();
     void WriteTableEntry(DelimitedTextWriter& output, const SISExpHeader& table);
     void WriteSectionHead(DelimitedTextWriter& output, const SISExpHeader& table);
     void WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter, int& count);

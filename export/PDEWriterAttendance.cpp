@@ -66,7 +66,7 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
     const XString fileName = daily ? "StudentDailyAtt.pef" : "StudentPeriodAtt.pef";
 
     m_updateDate = m_storedUpdateDate;
-    Log(8, "StartAttTable: After: Update Date is: " + m_updateDate.Format(m_dateFormat));
+    Log(8, "StartAttTable: After: Update Date is: " + m_updateDate.Format(m_pragmas.dateFormat));
 
     if (!m_cache.InTransaction())
         m_cache.Begin();
@@ -91,7 +91,7 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
         }
     }
 
-    Log(8, "StartAttTable: Before StartTable: Update Date is: " + m_updateDate.Format(m_dateFormat));
+    Log(8, "StartAttTable: Before StartTable: Update Date is: " + m_updateDate.Format(m_pragmas.dateFormat));
     StartTable(displayName, fileName, 0);
 }
 
@@ -134,11 +134,11 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
     if (!m_cache.InTransaction())
         m_cache.Begin();
     auto logDates = [&](const char* startLabel, const char* endLabel) {
-        Log(8, "Update Date is: " + m_updateDate.Format(m_dateFormat));
-        Log(8, "startUpdateDate is: " + windowStart.Format(m_dateFormat));
-        Log(8, "endUpdateDate is: " + windowEnd.Format(m_dateFormat));
-        Log(8, startLabel + schoolStart.Format(m_dateFormat));
-        Log(8, endLabel + schoolEnd.Format(m_dateFormat));
+        Log(8, "Update Date is: " + m_updateDate.Format(m_pragmas.dateFormat));
+        Log(8, "startUpdateDate is: " + windowStart.Format(m_pragmas.dateFormat));
+        Log(8, "endUpdateDate is: " + windowEnd.Format(m_pragmas.dateFormat));
+        Log(8, startLabel + schoolStart.Format(m_pragmas.dateFormat));
+        Log(8, endLabel + schoolEnd.Format(m_pragmas.dateFormat));
     };
     logDates("School Start Date is: ", "School End Date is: ");
 
@@ -150,8 +150,8 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
             logDates("m_schoolStartDate is: ", "m_schoolEndDate is: ");
             XString job = m_currentDisplayName;
             if (!cursor.IsNull())
-                job += " (" + windowStart.Format(m_dateFormat) + " to " +
-                       windowEnd.Format(m_dateFormat) + ")";
+                job += " (" + windowStart.Format(m_pragmas.dateFormat) + " to " +
+                       windowEnd.Format(m_pragmas.dateFormat) + ")";
             PutJobText("Reading " + job + "...");
 
             FilterAttendance(windowStart, m_attEndInclusive ? windowEnd + 1 : windowEnd);
@@ -218,7 +218,7 @@ void PDEWriter::StoreAttendanceRow(AttendanceRecord& record)
         if (name == "ATTSTDREF") {
             record.student = value;
         } else if (name == "ATTDATE") {
-            record.date.Parse(m_dateFormat, value);
+            record.date.Parse(m_pragmas.dateFormat, value);
         } else if (name == "ATTPERREF" || name == "ATTSECREF" || name == "ATTTIMESLOT") {
             record.reference = value;
             record.referenceHeader = header;

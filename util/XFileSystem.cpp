@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "util/XException.h"
@@ -59,6 +60,29 @@ int XFileSystem::Link(const char* from, const char* to)
 int XFileSystem::Unlink(const char* path)
 {
     return ::unlink(path);
+}
+
+int XFileSystem::Flush(const char* path)
+{
+    const int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    int result = ::fstat(fd, &st);
+    if (result == 0)
+        result = S_ISDIR(st.st_mode) ? ::fsync(fd) : ::fdatasync(fd);
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return result;
+}
+
+std::string XFileSystem::FolderOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 XFileSystem& XFileSystem::Current()
@@ -150,9 +174,16 @@ bool XFileSystem::ReplaceFile(const std::string& path, const std::string& bytes,
     XFileSystem& fs = Current();
     int saved = 0;
     bool ok = WriteWholeFile(fs, temp, bytes, saved);
-    if (ok && fs.Rename(temp.c_str(), path.c_str()) != 0) {
+    if (ok && (fs.Flush(temp.c_str()) != 0 || fs.Rename(temp.c_str(), path.c_str()) != 0)) {
         ok = false;
         saved = errno;
+    }
+    // Renamed but not yet durable: the new content is what readers see now,
+    // so a failed folder flush is reported but nothing is undone.
+    if (ok && fs.Flush(FolderOf(path).c_str()) != 0) {
+        if (error)
+            *error = std::string("Could not flush the folder of ") + path + ": " + std::strerror(errno);
+        return false;
     }
     if (!ok) {
         ::unlink(temp.c_str());
@@ -165,7 +196,11 @@ bool XFileSystem::ReplaceFile(const std::string& path, const std::string& bytes,
 bool XFileSystem::OverwriteFile(const std::string& path, const std::string& bytes, std::string* error)
 {
     int saved = 0;
-    const bool ok = WriteWholeFile(Current(), path, bytes, saved);
+    bool ok = WriteWholeFile(Current(), path, bytes, saved);
+    if (ok && Current().Flush(path.c_str()) != 0) {
+        ok = false;
+        saved = errno;
+    }
     if (!ok && error)
         *error = std::string("Could not write ") + path + ": " + std::strerror(saved);
     return ok;

@@ -19,6 +19,11 @@ public:
     virtual int Rename(const char* from, const char* to);
     virtual int Link(const char* from, const char* to);
     virtual int Unlink(const char* path);
+    // Flushes the file or folder at `path` to the disk (fdatasync(2) for a
+    // file, fsync(2) for a folder, whose entries a rename changed): -1 with
+    // errno set on failure. A rename is durable only once the renamed file
+    // was flushed before it and its folder after it.
+    virtual int Flush(const char* path);
 
     // The file system in use: the real one unless a Scope replaced it.
     static XFileSystem& Current();
@@ -45,13 +50,19 @@ public:
     // temporary file.
     static bool IsUniqueTempName(const std::string& name);
 
+    // The folder that holds `path` ("." for a bare name).
+    static std::string FolderOf(const std::string& path);
+
     // Replaces the file at `path` with `bytes` through a unique temporary file
     // and a rename: a symbolic link planted at `path` is replaced, never
-    // followed, and readers see the old or the new content, never a part.
+    // followed, and readers see the old or the new content, never a part,
+    // also after a power cut (the file is flushed before the rename and the
+    // folder after it).
     // False with `error` set when it failed; the old file is then unchanged.
     static bool ReplaceFile(const std::string& path, const std::string& bytes, std::string* error = nullptr);
     // Writes `bytes` over the existing regular file at `path` (never a link,
-    // never creating one): the last resort where the folder takes no new file
-    // but the file itself may be written. False with `error` set when it failed.
+    // never creating one) and flushes it: the last resort where the folder
+    // takes no new file but the file itself may be written. False with
+    // `error` set when it failed.
     static bool OverwriteFile(const std::string& path, const std::string& bytes, std::string* error = nullptr);
 };

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "data/odbc/AdoConnectionString.h"
+#include "data/odbc/AdoDateLiterals.h"
 #include "data/odbc/AdoRecordset.h"
 #include "data/odbc/AdoTableHints.h"
 #include "data/odbc/OdbcHandle.h"
@@ -64,8 +65,10 @@ struct AdoConnection::Impl
     std::string driverName;
     AdoTextMode textMode = AdoTextMode::Wide;
     bool keepsHints = true;
+    bool datesAsText = false;  // date literals rewritten (AdoDateLiterals)
     AdoErrors errors;
     std::vector<AdoRecordset*> recordsets;
+    long long statementsSent = 0;
 };
 
 AdoConnection::AdoConnection() : m_impl(new Impl) {}
@@ -127,7 +130,9 @@ void AdoConnection::Open(const std::string& connectionString, const std::string&
         throw AdoException(AdoCode::InvalidArgument, kSource, e.what());
     }
     try {
-        odbcText = AdoConnectionString::WithClientCharset(odbcText, AdoConnectionString::DriverOf(odbcText));
+        const std::string driver = AdoConnectionString::DriverOf(odbcText);
+        odbcText = AdoConnectionString::WithClientCharset(odbcText, driver);
+        odbcText = AdoConnectionString::WithDeclareFetch(odbcText, driver);
     } catch (const std::invalid_argument&) {
         // Read once already by ToOdbc; nothing to add to a text it accepted.
     }
@@ -170,6 +175,7 @@ void AdoConnection::Open(const std::string& connectionString, const std::string&
     if (OdbcOk(SQLGetInfo(dbc.Get(), SQL_DBMS_NAME, name, sizeof name, &nameLength)))
         m_impl->dbmsName = reinterpret_cast<const char*>(name);
     m_impl->keepsHints = AdoTableHints::DbmsSupportsHints(m_impl->dbmsName);
+    m_impl->datesAsText = AdoDateLiterals::DbmsComparesDatesAsText(m_impl->dbmsName);
     m_impl->driverName.clear();
     if (OdbcOk(SQLGetInfo(dbc.Get(), SQL_DRIVER_NAME, name, sizeof name, &nameLength)))
         m_impl->driverName = reinterpret_cast<const char*>(name);
@@ -261,6 +267,7 @@ long long AdoConnection::Execute(const std::string& statement)
     const std::string prepared = PrepareStatement(statement);
     std::vector<SQLCHAR> text(prepared.begin(), prepared.end());
     text.push_back('\0');
+    CountStatement();
     SQLRETURN rc = SQLExecDirect(stmt.Get(), text.data(), SQL_NTS);
     if (rc == SQL_NO_DATA)
         return 0;
@@ -278,6 +285,16 @@ long long AdoConnection::Execute(const std::string& statement)
     return rows;
 }
 
+long long AdoConnection::StatementsSent() const
+{
+    return m_impl->statementsSent;
+}
+
+void AdoConnection::CountStatement()
+{
+    ++m_impl->statementsSent;
+}
+
 const AdoErrors& AdoConnection::Errors() const
 {
     return m_impl->errors;
@@ -290,7 +307,8 @@ const std::string& AdoConnection::DbmsName() const
 
 std::string AdoConnection::PrepareStatement(const std::string& statement) const
 {
-    return m_impl->keepsHints ? statement : AdoTableHints::Remove(statement);
+    const std::string sent = m_impl->keepsHints ? statement : AdoTableHints::Remove(statement);
+    return m_impl->datesAsText ? AdoDateLiterals::CompareAsDates(sent) : sent;
 }
 
 void* AdoConnection::NativeHandle() const

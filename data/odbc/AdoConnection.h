@@ -79,6 +79,12 @@ public:
     // Throws AdoException on failure.
     long long Execute(const std::string& statement);
 
+    // Statements handed to the driver through this object since it was
+    // made, over every Open (Execute, recordsets, a forward-only recordset
+    // run again): the round trips the bridge itself asked for, not the
+    // driver's own (its fetches, catalogue look-ups, savepoints).
+    long long StatementsSent() const;
+
     // Diagnostics of the most recent failed operation on this connection or
     // on a recordset opened on it; cleared when an operation starts.
     const AdoErrors& Errors() const;
@@ -87,7 +93,8 @@ public:
     const std::string& DbmsName() const;
 
     // The statement as it is handed to the driver: unchanged for SQL
-    // Server, table hints removed for every other DBMS.
+    // Server, table hints removed for every other DBMS, and date literals
+    // compared as dates where the DBMS keeps dates as text (SQLite).
     std::string PrepareStatement(const std::string& statement) const;
 
     // After a failed operation: asks the driver whether the link is gone
@@ -117,6 +124,7 @@ private:
     // Open recordsets whose statements must be released before the
     // connection handle goes away.
     void Attach(AdoRecordset* recordset);
+    void CountStatement();
     void Detach(AdoRecordset* recordset);
 
     struct Impl;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <initializer_list>
 #include <stdexcept>
 
 namespace {
@@ -206,15 +207,49 @@ bool AdoConnectionString::IsFreeTdsDriver(const std::string& driver)
     return name.find("LIBTDSODBC") != std::string::npos || name == "FREETDS";
 }
 
+bool AdoConnectionString::IsPsqlOdbcDriver(const std::string& driver)
+{
+    const std::string name = Upper(driver);
+    return name.find("PSQLODBC") != std::string::npos || name.rfind("POSTGRESQL", 0) == 0;
+}
+
+bool AdoConnectionString::DataSourceSets(const std::string& odbcText, std::initializer_list<const char*> keys)
+{
+    std::string dsn;
+    for (const Pair& pair : Parse(odbcText)) {
+        for (const char* key : keys) {
+            if (SameKey(pair.first, key))
+                return true;
+        }
+        if (SameKey(pair.first, "DSN"))
+            dsn = pair.second;
+    }
+    if (dsn.empty())
+        return false;
+    // A byte no odbc.ini value holds tells "not there" from an empty value.
+    static const char kAbsent[] = "\x01";
+    for (const char* key : keys) {
+        char value[64] = {0};
+        SQLGetPrivateProfileString(dsn.c_str(), key, kAbsent, value, sizeof value, "odbc.ini");
+        if (std::string(value) != kAbsent)
+            return true;
+    }
+    return false;
+}
+
 std::string AdoConnectionString::WithClientCharset(const std::string& odbcText, const std::string& driver)
 {
-    if (!IsFreeTdsDriver(driver))
+    if (!IsFreeTdsDriver(driver) || DataSourceSets(odbcText, {"ClientCharset"}))
         return odbcText;
-    for (const Pair& pair : Parse(odbcText)) {
-        if (SameKey(pair.first, "ClientCharset"))
-            return odbcText;
-    }
     return odbcText + ";ClientCharset=CP1252";
+}
+
+std::string AdoConnectionString::WithDeclareFetch(const std::string& odbcText, const std::string& driver)
+{
+    // The short forms are the driver's own abbreviations of the same keys.
+    if (!IsPsqlOdbcDriver(driver) || DataSourceSets(odbcText, {"UseDeclareFetch", "B6", "Fetch", "A7"}))
+        return odbcText;
+    return odbcText + ";UseDeclareFetch=1;Fetch=1000";
 }
 
 std::string AdoConnectionString::DriverOf(const std::string& odbcText)

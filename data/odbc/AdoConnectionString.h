@@ -4,6 +4,7 @@
 // copy handed to the driver manager is translated.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,11 +44,29 @@ public:
     // any folder) or its usual registration name ("FreeTDS").
     static bool IsFreeTdsDriver(const std::string& driver);
 
-    // `odbcText` (the driver manager's form) with ";ClientCharset=CP1252"
-    // added when `driver` is FreeTDS and the text sets no client character
-    // set itself: statements and messages then travel in the bridge's code
-    // page whatever the machine's locale. Other drivers: unchanged.
+    // True for PostgreSQL's drivers, named by their library (psqlodbcw.so,
+    // psqlodbca.so, any folder) or their usual registration names
+    // ("PostgreSQL Unicode", "PostgreSQL ANSI").
+    static bool IsPsqlOdbcDriver(const std::string& driver);
+
+    // Whether the data source sets any of `keys` (case ignored): in
+    // `odbcText` (the driver manager's form) or, for a DSN, in its entry of
+    // the driver manager's configuration.
+    static bool DataSourceSets(const std::string& odbcText, std::initializer_list<const char*> keys);
+
+    // `odbcText` with ";ClientCharset=CP1252" added when `driver` is FreeTDS
+    // and the data source sets no client character set itself: statements
+    // and messages then travel in the bridge's code page whatever the
+    // machine's locale. Other drivers: unchanged.
     static std::string WithClientCharset(const std::string& odbcText, const std::string& driver);
+
+    // `odbcText` with ";UseDeclareFetch=1;Fetch=1000" added when `driver` is
+    // psqlODBC and the data source sets neither UseDeclareFetch nor Fetch:
+    // without them the driver holds a whole result in memory before the
+    // first row, so the bridge's memory would grow with the school; with
+    // them it reads a server cursor 1,000 rows at a time. Other drivers, and
+    // a data source that chose either setting: unchanged.
+    static std::string WithDeclareFetch(const std::string& odbcText, const std::string& driver);
 
     // The driver of the data source `odbcText` names: its DRIVER key, or the
     // Driver entry of its DSN in the driver manager's configuration (a

@@ -59,6 +59,8 @@ struct AdoRecordset::Impl
     {
         std::vector<SQLCHAR> text(prepared.begin(), prepared.end());
         text.push_back('\0');
+        if (connection)
+            connection->CountStatement();
         SQLRETURN rc = SQLExecDirect(stmt.Get(), text.data(), SQL_NTS);
         if (!OdbcOk(rc) && rc != SQL_NO_DATA)
             Fail(kOpen, "The statement could not be run: " + source);

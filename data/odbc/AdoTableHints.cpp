@@ -2,50 +2,17 @@
 // leaving literals, quoted identifiers and comments alone.
 #include "data/odbc/AdoTableHints.h"
 
+#include "data/odbc/AdoSqlText.h"
+
 #include <algorithm>
 #include <cctype>
 
 namespace {
 
-bool IsWordChar(char c)
-{
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '#' || c == '$';
-}
-
-bool IsSpace(char c)
-{
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
-// Index just after the quoted part that starts at s[i] with `open`, where a
-// doubled `close` stands for itself; s.size() when it is not closed.
-size_t SkipQuoted(const std::string& s, size_t i, char close)
-{
-    for (++i; i < s.size(); ++i) {
-        if (s[i] == close) {
-            if (i + 1 < s.size() && s[i + 1] == close) {
-                ++i;
-                continue;
-            }
-            return i + 1;
-        }
-    }
-    return s.size();
-}
-
-// Index just after a comment starting at s[i], or i when none starts there.
-size_t SkipComment(const std::string& s, size_t i)
-{
-    if (s.compare(i, 2, "--") == 0) {
-        size_t end = s.find('\n', i);
-        return end == std::string::npos ? s.size() : end + 1;
-    }
-    if (s.compare(i, 2, "/*") == 0) {
-        size_t end = s.find("*/", i + 2);
-        return end == std::string::npos ? s.size() : end + 2;
-    }
-    return i;
-}
+using AdoSqlText::IsSpace;
+using AdoSqlText::IsWordChar;
+using AdoSqlText::SkipComment;
+using AdoSqlText::SkipQuoted;
 
 // Index just after the ")" matching the "(" at s[i], or npos.
 size_t MatchParenthesis(const std::string& s, size_t i)

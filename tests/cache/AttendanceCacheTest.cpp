@@ -44,21 +44,25 @@ protected:
     }
 
     // Every row as "stdkey|attdate|perkey|reason|excused|oldcode|newcode",
-    // NULL shown as <null>.
+    // an old code never exported shown as <null>.
     std::vector<std::string> Rows()
     {
-        sqlite::Query q(cache.Database(), "SELECT stdkey, attdate, perkey, reason, excused, oldcode, newcode "
-                                          "FROM PERIOD_ATT ORDER BY stdkey, attdate, perkey");
         std::vector<std::string> rows;
-        while (q.Step()) {
-            std::string row;
-            for (int i = 0; i < 7; ++i) {
-                const char* v = q.StringColumn(i);
-                row += (i ? "|" : "") + std::string(v ? v : "<null>");
-            }
-            rows.push_back(row);
+        for (const CachedAttendance& c : cache.Records(AttendanceCache::PeriodTable)) {
+            const AttendanceRecord& r = c.record;
+            rows.push_back((r.student + "|" + r.date.Format("yyyy-mm-dd") + "|" + r.reference + "|" + r.reason +
+                            "|" + r.excused + "|" + (c.oldCode ? *c.oldCode : XString("<null>")) + "|" + r.newCode)
+                               .str());
         }
         return rows;
+    }
+
+    // Marks every cached record of `header` exported, as an update export does.
+    void MarkAllExported(const char* header)
+    {
+        AttendanceCache::UnexportedRecords records = cache.Unexported(AttendanceCache::PeriodTable, header, false);
+        while (records.Next())
+            records.MarkExported();
     }
 
     QTemporaryDir dir;
@@ -76,7 +80,7 @@ TEST_F(AttendanceCacheTest, RecordsAreInsertedUpdatedAndBlankedInPlace)
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 9, "1", "U"));
     // No code and not cached yet: nothing to remember.
     EXPECT_EQ(cache.SaveRecord(AttendanceCache::PeriodTable, Record("1003", 2, "1", "")), 0);
-    cache.Database().Execute("UPDATE PERIOD_ATT SET oldcode=newcode");
+    MarkAllExported("AttPerRef");
 
     // Read again: a changed code brings its reason along, and the old code
     // stays what was exported.
@@ -137,9 +141,15 @@ TEST_F(AttendanceCacheTest, BrokenCacheFilesFailToOpen)
 TEST_F(AttendanceCacheTest, UpdateConfigDecidesWhenATableExpires)
 {
     EXPECT_THROW(cache.LastUpdated("DAILY_ATT"), sqlite::SqlError);  // no UPDATECONFIG at all
-    cache.Database().Execute("CREATE TABLE UPDATECONFIG (ELEMENT TEXT, UPDATED TEXT);"
-                             "INSERT INTO UPDATECONFIG VALUES ('DAILY_ATT', '2026-03-01 10:00:00.000'),"
-                             "('DAILY_ATT', '2026-03-02 11:30:00.000')");
+    {
+        // This bridge never writes UPDATECONFIG; the rows are those another
+        // writer of the file may have left.
+        sqlite::Database other;
+        other.Open(file.ToNativePath().c_str(), nullptr, sqlite::Database::OpenReadWriteCreate);
+        other.Execute("CREATE TABLE UPDATECONFIG (ELEMENT TEXT, UPDATED TEXT);"
+                      "INSERT INTO UPDATECONFIG VALUES ('DAILY_ATT', '2026-03-01 10:00:00.000'),"
+                      "('DAILY_ATT', '2026-03-02 11:30:00.000')");
+    }
     EXPECT_TRUE(cache.LastUpdated("DAILY_ATT") == XDateTime(XDate(2026, 3, 2), XTime(11, 30, 0)));
     EXPECT_TRUE(cache.LastUpdated("PERIOD_ATT").GetDate().IsNull());
 }

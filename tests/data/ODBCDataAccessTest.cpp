@@ -139,6 +139,58 @@ TEST_F(DataSourceTest, ExistenceChecksAskTheCatalogue)
     }
 }
 
+// Each existence question is sent to the source once: the answer, yes or
+// no, is remembered for the rest of the run and the log says so. A check
+// that could not be asked is asked again; another source is asked afresh.
+TEST_F(DataSourceTest, ExistenceAnswersAreAskedOnceAndRemembered)
+{
+    auto access = Connected(0);
+    LogCapture log(*access);
+    struct Step
+    {
+        const char* table;
+        const char* field;  // nullptr: table check
+        bool expected;
+        long long sent;     // statements the check sent
+    } const steps[] = {
+        {"StudentDemographic", nullptr, true, 1},
+        {"StudentDemographic", nullptr, true, 0},
+        {"Missing", nullptr, false, 1},
+        {"Missing", nullptr, false, 0},
+        {"StudentDemographic", "LastName", true, 1},
+        {"StudentDemographic", "LastName", true, 0},
+        {"StudentDemographic", "Nope", false, 1},
+        {"StudentDemographic", "Nope", false, 0},
+        {"StudentDemographic", "Status", true, 1},
+    };
+    auto ask = [&](const Step& step) {
+        SCOPED_TRACE(std::string(step.table) + " / " + (step.field ? step.field : "-"));
+        const long long before = access->StatementsSent();
+        EXPECT_EQ(step.expected, step.field ? access->DoFieldExists(step.table, step.field)
+                                            : access->DoTableExists(step.table));
+        EXPECT_EQ(step.sent, access->StatementsSent() - before);
+    };
+    for (const Step& step : steps)
+        ask(step);
+    EXPECT_EQ(access->ExistenceAnswersRemembered(), 4);
+    EXPECT_TRUE(log.Contains("not asked again: table Missing does not exist."));
+    EXPECT_TRUE(log.Contains("not asked again: field LastName of table StudentDemographic exists."));
+
+    // Not connected: the check cannot be asked and throws; once connected
+    // again (to the same source) it is asked, and what was known stays known.
+    access->Disconnect();
+    EXPECT_THROW(access->DoTableExists("Odd"), XException);
+    access->Connect(access->BuildConnectionString());
+    ask({"Odd", nullptr, true, 1});
+    ask({"StudentDemographic", nullptr, true, 0});
+
+    // Another source has its own schema.
+    QTemporaryDir other;
+    source->AddDsn("MorvOtherSchool", other.filePath("other.db").toStdString());
+    access->Connect("Provider=MSDASQL;Data Source=MorvOtherSchool;");
+    ask({"StudentDemographic", nullptr, false, 1});
+}
+
 TEST_F(DataSourceTest, SQLiteCatalogueChecksAnswerByTheirRows)
 {
     struct Case

@@ -149,6 +149,48 @@ TEST_F(PostgresServerTest, ACutConnectionIsRetriedOnceOnANewOne)
     EXPECT_FALSE(access->DoTableExists("nothere"));
 }
 
+// psqlODBC holds a whole result in memory unless the data source asks for a
+// server cursor: the bridge asks for one, read 1,000 rows at a time, where
+// the data source chose neither setting, and leaves a data source's own
+// choice alone. Once the first block is read, the session's last statement
+// on the server tells which: the next FETCH, or none.
+TEST_F(PostgresServerTest, TablesArriveThroughAServerCursorUnlessTheDataSourceChoseOtherwise)
+{
+    m_server->Sql("CREATE TABLE many AS SELECT n FROM generate_series(1, 2500) n;");
+    m_server->AddDsn("PgNoCursor", "UseDeclareFetch=0");
+    m_server->AddDsn("PgOwnFetch", "UseDeclareFetch=1\nFetch=3");
+    m_server->AddDsn("PgFetchOnly", "Fetch=3");
+    const struct
+    {
+        const char* dsn;
+        const char* fetch;  // the FETCH the session ran last, empty for none
+    } cases[] = {
+        {"MorvPgSource", "fetch 1000 in "},
+        {"MorvPgAnsi", "fetch 1000 in "},
+        {"PgOwnFetch", "fetch 3 in "},
+        {"PgNoCursor", ""},
+        {"PgFetchOnly", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dsn);
+        auto access = Connected(c.dsn);
+        ODBCTable* table = access->AddTable("many", "M", true);
+        ODBCField* n = access->AddQueryField(table, "n", true);
+        ASSERT_TRUE(access->OpenTable(true));
+        int rows = 0;
+        for (bool more = access->GetFirstRecord(); more && rows < 1001; more = access->GetNextRecord())
+            rows += access->GetInt(n) > 0 ? 1 : 0;
+        EXPECT_EQ(rows, 1001);
+        const std::string last = m_server->Query(
+            "SELECT lower(query) FROM pg_stat_activity WHERE usename = 'morv' AND pid <> pg_backend_pid();");
+        if (*c.fetch)
+            EXPECT_NE(last.find(c.fetch), std::string::npos) << last;
+        else
+            EXPECT_EQ(last.find("fetch"), std::string::npos) << last;
+        access->CloseQuery();
+    }
+}
+
 // The server stops under a run: the table fails with the cause, not as an
 // empty table and not as a missing one.
 TEST_F(PostgresServerTest, AStoppedServerFailsTheTableNamingTheLostConnection)

@@ -194,6 +194,73 @@ TEST_F(EndToEnd, DemoRunWritesEveryTableTheHeaderNames)
     }
 }
 
+// The log file of the last run in the export folder, with the Base64 lines
+// (statements and other level 9 records) decoded.
+std::vector<std::string> RunLog(const QString& folder)
+{
+    std::vector<std::string> lines;
+    for (const QString& name : QDir(folder).entryList({"*.log"}, QDir::Files)) {
+        for (const QByteArray& line : ReadWholeFile(folder + "/" + name).split('\n')) {
+            const QByteArray text = line.trimmed();
+            lines.push_back(text.startsWith("proprietary:") ? QByteArray::fromBase64(text.mid(12)).toStdString()
+                                                            : text.toStdString());
+        }
+    }
+    return lines;
+}
+
+// A full export asks each existence question of the source once, also the
+// ones answered "no" at a site without some optional tables and columns, and
+// its closing count of statements sent is what the driver manager saw (its
+// trace of every SQLExecDirect, kept apart from the bridge).
+TEST_F(EndToEnd, EachExistenceQuestionIsSentOnceAndTheRunCountsItsStatements)
+{
+    for (const bool older : {false, true}) {
+        SCOPED_TRACE(older ? "older site" : "full site");
+        demo::DemoOptions options;
+        options.optionalTables = !older;
+        options.schoolIsLive = !older;
+        Generate(options);
+        QDir(m_export).removeRecursively();
+        const QString trace = m_work.filePath(older ? "older.trace" : "full.trace");
+        {
+            QFile config(QString::fromStdString(m_source.Folder() + "/odbcinst.ini"));
+            ASSERT_TRUE(config.open(QIODevice::Append));
+            config.write(("\n[ODBC]\nTrace=Yes\nTraceFile=" + trace + "\n").toUtf8());
+        }
+        const ChildResult result = Run();
+        ASSERT_EQ(result.exitCode, 0) << result.standardOutput.substr(0, 4000);
+
+        long long sentByTrace = 0;
+        for (const QByteArray& line : ReadWholeFile(trace).split('\n'))
+            sentByTrace += line.contains("[SQLExecDirect.c]") && !line.contains("Exit") ? 1 : 0;
+        sentByTrace /= 2;  // an entry record and an exit record each
+        std::set<std::string> questions;
+        long long queries = 0, asked = 0, rememberedNo = 0;
+        long long logged = -1;
+        for (const std::string& line : RunLog(m_export)) {
+            for (const char* label : {"Table Exists query:SELECT ", "Field Exists query:SELECT "}) {
+                const size_t at = line.find(label);
+                if (at != std::string::npos) {
+                    questions.insert(line.substr(at));
+                    ++asked;
+                }
+            }
+            queries += line.find("ODBCDataAccess::RunQuery: Running Query") != std::string::npos ? 1 : 0;
+            rememberedNo += line.find("not asked again") != std::string::npos &&
+                            line.find("does not exist.") != std::string::npos;
+            const size_t count = line.find("Statements sent to the data source: ");
+            if (count != std::string::npos)
+                logged = std::stoll(line.substr(count + 36));
+        }
+        EXPECT_GT(asked, static_cast<long long>(questions.size()));  // questions come up more than once
+        EXPECT_EQ(sentByTrace, static_cast<long long>(questions.size()) + queries);
+        EXPECT_EQ(logged, sentByTrace);
+        if (older)
+            EXPECT_GT(rememberedNo, 0);  // a missing table or column is not asked about again either
+    }
+}
+
 TEST_F(EndToEnd, EveryRunFlagSucceedsAndOnlyChangedAttendanceIsSentAgain)
 {
     Generate(demo::DemoOptions());

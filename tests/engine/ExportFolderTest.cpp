@@ -18,7 +18,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -315,6 +317,75 @@ TEST_F(ExportFolder, AFullDiskFailsTheRunAndKeepsThePreviousSet)
     const ChildResult result = Run(folder);
     EXPECT_EQ(result.exitCode, 1) << result.standardOutput.substr(0, 2000);
     ExpectTheSetAsItWas(previous, Take(folder));
+}
+
+// After a power cut the folder must hold the old file or the new one, never
+// a name whose content was lost: every file is flushed before it is renamed
+// onto its name and the folder after the renames, and the attendance cache
+// keeps SQLite's own flushes. The calls are watched by a preloaded shim.
+TEST_F(ExportFolder, EveryFileIsOnTheDiskBeforeItsNameAndTheFolderAfterwards)
+{
+    Generate();
+    const QString trace = m_work.filePath("trace.txt");
+    std::vector<std::string> environment = Environment();
+    environment.push_back(MORV_BINARY_DIR "/tests/support/libmorv_call_shim.so");
+    environment.back().insert(0, "LD_PRELOAD=");
+    environment.push_back("MORV_SHIM_TRACE=" + trace.toStdString());
+    std::vector<std::string> arguments = Arguments(m_export);
+    arguments.pop_back();  // without --demo: the full and the update export
+    const ChildResult result = RunChildProcess(kBridge, arguments, environment, m_work.path().toStdString());
+    ASSERT_EQ(result.exitCode, 0) << result.standardError;
+
+    const std::string folder = QFileInfo(m_export).canonicalFilePath().toStdString();
+    std::vector<std::vector<std::string>> calls;
+    for (const QByteArray& line : ReadWholeFile(trace).split('\n'))
+        if (!line.isEmpty())
+            calls.push_back([&] {
+                std::vector<std::string> fields;
+                for (const QByteArray& field : line.split('\t'))
+                    fields.push_back(field.toStdString());
+                return fields;
+            }());
+    auto canonical = [](const std::string& path) {
+        const QFileInfo info(QString::fromStdString(path));
+        return (QFileInfo(info.path()).canonicalFilePath() + "/" + info.fileName()).toStdString();
+    };
+    // The export files must be durable before the run says it succeeded.
+    size_t statusWritten = calls.size();
+    for (size_t i = 0; i < calls.size(); ++i)
+        if (calls[i][0] == "rename" && calls[i].size() > 2 && calls[i][2] == m_export.toStdString() + "/" + kStatusFile)
+            statusWritten = i;
+    ASSERT_LT(statusWritten, calls.size()) << "the status file was never renamed onto its name";
+    std::set<std::string> named;
+    bool cacheFlushed = false;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        const std::vector<std::string>& call = calls[i];
+        if (call[0] == "sync" && call[1] == folder + "/Attendance/Attendance.db")
+            cacheFlushed = true;
+        if (call[0] != "rename" || call.size() < 3 || QFileInfo(QString::fromStdString(call[2])).path() != m_export)
+            continue;
+        const std::string from = canonical(call[1]);
+        const std::string to = call[2].substr(call[2].rfind('/') + 1);
+        named.insert(to);
+        bool before = false, after = false;
+        for (size_t j = 0; j < i; ++j)
+            before = before || (calls[j][0] == "sync" && calls[j][1] == from);
+        const bool exportFile = to.find(".tmp") == std::string::npos && to.find(".log") == std::string::npos;
+        for (size_t j = i + 1; j < (exportFile ? statusWritten : calls.size()); ++j)
+            after = after || (calls[j][0] == "sync" && calls[j][1] == folder);
+        EXPECT_TRUE(before) << to << " was renamed onto its name before it was flushed";
+        EXPECT_TRUE(after) << "the folder was not flushed after " << to << " was renamed onto its name"
+                           << (exportFile ? " and before the run reported its outcome" : "");
+    }
+    // The run's files, its record, its status files and its log all took
+    // their names this way.
+    for (const char* name : {"Students.pef", "MORV.PDE", "SchoolConfig.xml", "Data ExtractorStatus.tmp",
+                             "BridgeStatus.tmp", "finished_bridge.tmp"})
+        EXPECT_EQ(named.count(name), 1u) << name;
+    EXPECT_EQ(std::count_if(named.begin(), named.end(),
+                            [](const std::string& name) { return name.rfind("Update ", 0) == 0; }),
+              1);
+    EXPECT_TRUE(cacheFlushed) << "the attendance cache was never flushed";
 }
 
 } // namespace

@@ -96,6 +96,7 @@ TEST_F(ExportIntegrity, AFailureAtAnyStepLeavesThePreviousSet)
         {FailingFileSystem::LinkCall, "keeping a previous file aside"},
         {FailingFileSystem::RenameCall, "putting a file in place"},
         {FailingFileSystem::UnlinkCall, "removing a retired table file"},
+        {FailingFileSystem::FlushCall, "flushing a file or the folder to the disk"},
     };
     // The second run differs in every way a run can: new rows, fewer tables.
     const std::string change = "UPDATE StudentDemographic SET LastName = 'Changed';";

@@ -7,8 +7,10 @@
 #include "util/XException.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <functional>
 #include <map>
@@ -110,6 +112,7 @@ protected:
         QString error;
         const bool ok = engine.BeginExecute(parameters, 2, error);
         m_error = error.toStdString();
+        m_logs = engine.logs;
         for (const QString& name : UpdateFiles()) {
             if (before.count(name) && before[name] == ReadLines(m_folder.filePath(name)))
                 continue;
@@ -155,6 +158,7 @@ protected:
     std::vector<std::string> m_daily;
     std::vector<std::string> m_period;
     std::string m_error;
+    std::vector<std::pair<int, QString>> m_logs;
 };
 
 const std::vector<std::string> kFirstDaily = {
@@ -240,10 +244,15 @@ TEST_F(UpdateExportTest, NullColumnsOfTheCacheReadAsEmptyText)
     m_school.Exec(kInitialRows);
     ASSERT_TRUE(Run()) << m_error;
     {
-        AttendanceCache cache;
-        cache.Open(AttendanceCache::DatabaseFile(XFileSpec::FromNativePath(m_folder.path().toStdString() + "/")));
-        cache.Database().Execute("UPDATE DAILY_ATT SET reason=NULL, excused=NULL, absent=NULL, tardy=NULL, "
-                                 "truant=NULL, discipline=NULL, oldcode=NULL WHERE stdkey='1001'");
+        // The older bridge's cache: written straight into the file, since
+        // the cache itself never stores NULL text.
+        sqlite::Database older;
+        older.Open(AttendanceCache::DatabaseFile(XFileSpec::FromNativePath(m_folder.path().toStdString() + "/"))
+                       .ToNativePath()
+                       .c_str(),
+                   nullptr, sqlite::Database::OpenReadWriteCreate);
+        older.Execute("UPDATE DAILY_ATT SET reason=NULL, excused=NULL, absent=NULL, tardy=NULL, "
+                      "truant=NULL, discipline=NULL, oldcode=NULL WHERE stdkey='1001'");
     }
     ASSERT_TRUE(Run()) << m_error;
     EXPECT_EQ(m_daily, (std::vector<std::string>{
@@ -289,6 +298,69 @@ TEST_F(UpdateExportTest, ABrokenCacheFailsTheRunNamingItsCause)
         EXPECT_NE(m_error.find("Attendance.db: "), std::string::npos) << m_error;
         EXPECT_NE(m_error.find(c.cause), std::string::npos) << m_error;
         EXPECT_EQ(UpdateFiles(), filesBefore);
+    }
+}
+
+// The embedded source keeps dates as text. Absences dated today, stored with
+// a midnight time or as a bare date, are read as SQL Server reads them; the
+// statement in the log stays as built.
+TEST_F(UpdateExportTest, TheEmbeddedSourceReadsTodaysAbsencesInEitherForm)
+{
+    const std::string today = Exported(0);
+    m_school.Exec(Period("1001", 0, "1", "A", "N") + Period("1001", 1, "2", "T", "N") +
+                  "INSERT INTO StudentPeriodAbsence VALUES ('1002', '0301', 2026, '" + today + "', '3', 'U', 'Y');");
+    ASSERT_TRUE(Run()) << m_error;
+    ASSERT_TRUE(Run()) << m_error;  // the window now starts yesterday less the overlap
+    m_school.Exec("UPDATE StudentPeriodAbsence SET AbsenceTypeCode='S' WHERE CalendarPeriodCode IN ('1', '3');");
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_period, (std::vector<std::string>{
+                            Line({"1001", today.c_str(), "1", "S", "", "N", "", "", "", ""}),
+                            Line({"1002", today.c_str(), "3", "S", "", "Y", "", "", "", ""}),
+                        }));
+    const bool logged = std::any_of(m_logs.begin(), m_logs.end(), [&](const auto& entry) {
+        return entry.second.contains(QString::fromStdString("ATT.\"CalendarDate\" <= '" + today + "'"));
+    });
+    EXPECT_TRUE(logged) << "the logged statement compares with the date as built";
+}
+
+// The importer takes update files in name order. After the clock went back,
+// a new file is named past the newest one already in the folder, never
+// before it and never over it.
+TEST_F(UpdateExportTest, ANewUpdateFileNeverSortsBeforeOneInTheFolder)
+{
+    m_school.Exec(kInitialRows);
+    const QDateTime now = QDateTime::currentDateTime();
+    const struct {
+        const char* name;
+        QString planted;
+        QString expected;  // empty: any later name
+    } cases[] = {
+        {"a file from an hour ahead", "Update " + now.addSecs(3600).toString("yyyyMMddHHmmss") + ".PDU",
+         "Update " + now.addSecs(3601).toString("yyyyMMddHHmmss") + ".PDU"},
+        {"a file of the last second of a day", "Update " + now.addDays(1).toString("yyyyMMdd") + "235959.PDU",
+         "Update " + now.addDays(2).toString("yyyyMMdd") + "000000.PDU"},
+        {"a name whose digits are no time", "Update 20991399999999.PDU", ""},
+        {"a file of this very second", "Update " + now.toString("yyyyMMddHHmmss") + ".PDU", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(m_folder.path()).removeRecursively();
+        QDir().mkpath(m_folder.path());
+        ASSERT_TRUE(Run()) << m_error;
+        QFile planted(m_folder.filePath(c.planted));
+        ASSERT_TRUE(planted.open(QIODevice::WriteOnly));
+        planted.close();
+        const QStringList before = UpdateFiles();
+
+        ASSERT_TRUE(Run()) << m_error;
+        QStringList added = UpdateFiles();
+        for (const QString& name : before)
+            added.removeAll(name);
+        ASSERT_EQ(added.size(), 1);
+        EXPECT_GT(added.front().toStdString(), c.planted.toStdString());
+        EXPECT_TRUE(added.front().contains(QRegularExpression("^Update [0-9]{14}\\.PDU$"))) << added.front().toStdString();
+        if (!c.expected.isEmpty())
+            EXPECT_EQ(added.front().toStdString(), c.expected.toStdString());
     }
 }
 

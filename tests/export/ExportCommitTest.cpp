@@ -71,6 +71,7 @@ TEST(ExportCommitTest, AFailureAtAnyStepLeavesThePreviousSet)
         {FailingFileSystem::LinkCall, "keeping a previous file"},
         {FailingFileSystem::RenameCall, "renaming"},
         {FailingFileSystem::UnlinkCall, "removing a retired file"},
+        {FailingFileSystem::FlushCall, "flushing a file or the folder to the disk"},
     };
     for (const Case& c : cases) {
         // Call N of this kind fails; the first N that does not fail ends it.

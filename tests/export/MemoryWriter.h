@@ -45,13 +45,11 @@ public:
     MemoryWriter() = default;
     ~MemoryWriter() override = default;
 
-    using PDEWriter::m_bridgeAlias;
-    using PDEWriter::m_crsKeyInSecKey;
     using PDEWriter::m_dailyAttTotal;
     using PDEWriter::m_importTotal;
     using PDEWriter::m_lutTotal;
-    using PDEWriter::m_maxExpectedDays;
     using PDEWriter::m_parameters;
+    using PDEWriter::m_pragmas;
     using PDEWriter::m_periodAttTotal;
     using PDEWriter::m_setupTotal;
 

@@ -206,7 +206,7 @@ TEST_F(WriterTest, ImportHeaderFileListsPragmasCustomFieldsAndTables)
 {
     writer.schema = {"key", "name", "mail", "note"};
     writer.rows = {{"1", "Ann", "a@x", "n"}};
-    writer.m_maxExpectedDays = -3;
+    writer.m_pragmas.maxExpectedDays = -3;
     writer.StartImport();
 
     writer.StartTable("Teachers", "Teachers.pef");
@@ -278,7 +278,7 @@ TEST_F(WriterTest, ImportHeaderFileListsPragmasCustomFieldsAndTables)
 
 TEST_F(WriterTest, HeaderFileWithoutCustomFieldsClosesTheSectionAtOnce)
 {
-    writer.m_bridgeAlias = "Bridge Alias";
+    writer.m_pragmas.bridgeAlias = "Bridge Alias";
     writer.StartImport();
     writer.FinishImport();
     writer.CommitExport();
@@ -290,7 +290,7 @@ TEST_F(WriterTest, HeaderFileWithoutCustomFieldsClosesTheSectionAtOnce)
 TEST_F(WriterTest, RefusedPragmaKeepsThePreviousHeaderFile)
 {
     WriteFile(Path("MORV.PDE"), "previous");
-    writer.m_crsKeyInSecKey = true;
+    writer.m_pragmas.crsKeyInSecKey = true;
     writer.StartImport();
     try {
         writer.FinishImport();

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -188,7 +189,7 @@ TEST_F(BookkeepingTest, SavedRecordKeepsWhatTheRunDidNotChange)
     {
         RecordingWriter w;
         Prepare(w);
-        w.m_bridgeAlias = "My \"bridge\"";
+        w.m_pragmas.bridgeAlias = "My \"bridge\"";
         EXPECT_THROW(w.SaveBridgeConfig(), XException);
     }
     EXPECT_EQ(ReadFile(Path("SchoolConfig.xml")), record);
@@ -246,11 +247,14 @@ TEST_F(BookkeepingTest, AttendanceRowsReachTheCacheAndAFailedRefreshLeavesNoTrac
     auto cached = [&]() {
         AttendanceCache cache;
         cache.Open(AttendanceCache::DatabaseFile(XFileSpec::FromNativePath(dir.path().toStdString() + "/")));
-        sqlite::Query q(cache.Database(), "SELECT stdkey || '|' || attdate || '|' || perkey || '|' || header || '|' "
-                                          "|| newcode || '|' || reason FROM PERIOD_ATT ORDER BY 1");
         std::vector<std::string> rows;
-        while (q.Step())
-            rows.push_back(q.StringColumn(0));
+        for (const CachedAttendance& c : cache.Records(AttendanceCache::PeriodTable)) {
+            const AttendanceRecord& r = c.record;
+            rows.push_back((r.student + "|" + r.date.Format("yyyy-mm-dd") + "|" + r.reference + "|" +
+                            r.referenceHeader + "|" + r.newCode + "|" + r.reason)
+                               .str());
+        }
+        std::sort(rows.begin(), rows.end());
         return rows;
     };
     const std::vector<std::string> expected = {

@@ -12,7 +12,7 @@
 class FailingFileSystem : public XFileSystem
 {
 public:
-    enum Kind { OpenCall, WriteCall, RenameCall, LinkCall, UnlinkCall, KindCount };
+    enum Kind { OpenCall, WriteCall, RenameCall, LinkCall, UnlinkCall, FlushCall, KindCount };
 
     // Call `nth` (from 1) of `kind` fails with `error`; 0 never fails.
     FailingFileSystem(Kind kind = OpenCall, int nth = 0, int error = EIO)
@@ -53,6 +53,10 @@ public:
     int Unlink(const char* path) override
     {
         return Hit(UnlinkCall) ? -1 : XFileSystem::Unlink(path);
+    }
+    int Flush(const char* path) override
+    {
+        return Hit(FlushCall) ? -1 : XFileSystem::Flush(path);
     }
 
 private:

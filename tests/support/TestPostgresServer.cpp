@@ -178,6 +178,17 @@ TestPostgresServer::TestPostgresServer() : m_bin(ServerBin())
     SQLWritePrivateProfileString("MorvPgSource", "Database", "postgres", "odbc.ini");
 }
 
+void TestPostgresServer::AddDsn(const std::string& dsn, const std::string& settings)
+{
+    std::ofstream ini(m_folder + "/odbc.ini", std::ios::app);
+    ini << "[" << dsn << "]\nDriver=" << kUnicodeDriver << "\nServername=127.0.0.1\nPort=" << m_port
+        << "\nDatabase=postgres\n" << settings << (settings.empty() || settings.back() == '\n' ? "" : "\n") << "\n";
+    ini.close();
+    if (!ini)
+        throw std::runtime_error("TestPostgresServer: cannot add the data source " + dsn);
+    SQLWritePrivateProfileString(dsn.c_str(), "Database", "postgres", "odbc.ini");
+}
+
 TestPostgresServer::~TestPostgresServer()
 {
     try {
@@ -221,6 +232,15 @@ void TestPostgresServer::Sql(const std::string& sql) const
     Run("env PGPASSWORD=" + std::string(Password) + " " + "psql -X -q -v ON_ERROR_STOP=1 " +
             "-h 127.0.0.1 -p " + std::to_string(m_port) + " -U " + User + " -d postgres -f " + file,
         false);
+}
+
+std::string TestPostgresServer::Query(const std::string& sql) const
+{
+    const std::string file = m_folder + "/query.sql";
+    std::ofstream(file) << sql;
+    return Run("env PGPASSWORD=" + std::string(Password) + " " + "psql -X -q -A -t -v ON_ERROR_STOP=1 " +
+                   "-h 127.0.0.1 -p " + std::to_string(m_port) + " -U " + User + " -d postgres -f " + file,
+               false);
 }
 
 void TestPostgresServer::TerminateSessions() const

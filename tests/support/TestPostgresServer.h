@@ -33,10 +33,16 @@ public:
     // The connection string of the data access layer for `dsn`.
     std::string ConnectionString(const std::string& dsn = "MorvPgSource",
                                  const std::string& password = Password) const;
+    // Registers one more DSN on this server (Unicode driver) whose entry adds
+    // `settings`, driver options as "Key=value" lines.
+    void AddDsn(const std::string& dsn, const std::string& settings);
     // The "NAME=value" pairs a child process needs to see the DSNs.
     std::vector<std::string> Environment() const;
     // Runs SQL as the server's superuser (psql); throws on failure.
     void Sql(const std::string& sql) const;
+    // The rows of one query, unaligned: one line a row, columns joined by
+    // "|", without headers. Throws on failure.
+    std::string Query(const std::string& sql) const;
     // Ends every other session of the test user, as an administrator would.
     void TerminateSessions() const;
     // Stops the server at once (sessions are cut).

@@ -116,3 +116,32 @@ TEST(AdoConnectionString, FreeTdsGetsTheClientCharset)
 }
 
 }  // namespace
+
+namespace {
+
+// psqlODBC is asked for a server cursor unless the data source chose
+// UseDeclareFetch or Fetch itself (also by the driver's short keys).
+TEST(AdoConnectionString, PsqlOdbcGetsDeclareFetchUnlessTheSourceChose)
+{
+    const struct
+    {
+        const char* text;
+        const char* driver;
+        const char* expected;
+    } cases[] = {
+        {"DSN=NoSuchPgSource", "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so",
+         "DSN=NoSuchPgSource;UseDeclareFetch=1;Fetch=1000"},
+        {"DSN=NoSuchPgSource", "PostgreSQL ANSI", "DSN=NoSuchPgSource;UseDeclareFetch=1;Fetch=1000"},
+        {"DSN=NoSuchPgSource", "MyPg /opt/psqlodbca.so", "DSN=NoSuchPgSource;UseDeclareFetch=1;Fetch=1000"},
+        {"DSN=NoSuchPgSource;usedeclarefetch=0", "psqlodbcw.so", "DSN=NoSuchPgSource;usedeclarefetch=0"},
+        {"DSN=NoSuchPgSource;Fetch=50", "psqlodbcw.so", "DSN=NoSuchPgSource;Fetch=50"},
+        {"DSN=NoSuchPgSource;B6=0", "psqlodbcw.so", "DSN=NoSuchPgSource;B6=0"},
+        {"DSN=NoSuchPgSource;A7=50", "psqlodbcw.so", "DSN=NoSuchPgSource;A7=50"},
+        {"DSN=NoSuchPgSource", "libtdsodbc.so", "DSN=NoSuchPgSource"},
+        {"DSN=NoSuchPgSource", "", "DSN=NoSuchPgSource"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AdoConnectionString::WithDeclareFetch(c.text, c.driver), c.expected) << c.text << " / " << c.driver;
+}
+
+}  // namespace
