@@ -25,6 +25,8 @@
 
 namespace {
 const QString kProcess = QStringLiteral("SISConfig::processCommandLine");
+// Two status files of a line each, written through new files: a few blocks.
+constexpr off_t kStatusReserve = 64 * 1024;
 }
 
 SISConfig::SISConfig(QObject *parent) : AppBase(parent)
@@ -588,6 +590,10 @@ int SISConfig::runCommand()
         StatusFiles::removeTextFile(m_path, finishedFile_);
         StatusFiles::removeTextFile(m_path, type_ + QStringLiteral("Status.tmp"));
     }
+    // Room for the status files at the end, should the run fill the disk
+    // (the log grows in the export folder too): given back just before
+    // they are written.
+    m_folderLock.ReserveSpace(kStatusReserve);
 
     // 5. Whether the schema was already logged by a successful run.
     setValue(QStringLiteral("logSchema"),
@@ -615,6 +621,7 @@ int SISConfig::runCommand()
         failure = QStringLiteral("Failed on extraction: interrupted by ") +
                   QString::fromLatin1(XInterrupt::SignalName(XInterrupt::Pending())) +
                   QStringLiteral("; the previous export files were left as they were.");
+    m_folderLock.ReleaseSpace();
     return finishCommand(status, statusFolder, failure);
 }
 

@@ -7,6 +7,8 @@
 #include "util/DelimitedTextWriter.h"
 #include "util/XException.h"
 
+#include <cstring>
+
 PDEWriter::PDEWriter(QObject* parent) : BridgeTaskBase(parent) {}
 
 // Out of line: ExportCommit is complete only here.
@@ -103,8 +105,10 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
         }
     };
 
+    DelimitedTextWriter* output = nullptr;
+    // Read before `abandon` lets go of the update file's writer.
+    auto writeError = [&]() { return output ? output->WriteError() : 0; };
     try {
-        DelimitedTextWriter* output = nullptr;
         if (m_updateMode) {
             Log(8, "Writing PDU File");
             if (!m_updateFile)
@@ -140,11 +144,13 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
             Log(8, "Closed Table File. Lines= " + XString(count));
         }
     } catch (const XException& e) {
+        const int error = writeError();
         abandon();
-        FailTable(e.what(), count);
+        FailTable(e.what(), count, error);
     } catch (const std::exception& e) {
+        const int error = writeError();
         abandon();
-        FailTable(e.what(), count);
+        FailTable(e.what(), count, error);
     } catch (const char* text) {
         abandon();
         FailTable(text ? text : "", count);
@@ -231,7 +237,7 @@ void PDEWriter::WriteColumn(DelimitedTextWriter& output, const ExportColumn& col
     }
 }
 
-void PDEWriter::FailTable(const char* message, int lines)
+void PDEWriter::FailTable(const char* message, int lines, int writeError)
 {
     Log(8, "Error writing line= " + XString(static_cast<int32_t>(lines)));
     XString sql;
@@ -240,11 +246,31 @@ void PDEWriter::FailTable(const char* message, int lines)
     } catch (...) {
         // The statement only completes the message; the table's own error matters.
     }
+    const XString failure = XString("Failed with error [") + (message ? message : "unknown error") +
+                            "] while writing file [" + m_currentFileName + "] with query: " + sql;
+    if (writeError != 0) {
+        // The caller needs the reason and the file, not the statement: the
+        // log keeps the whole story.
+        Log(2, failure);
+        throw XException(WriteFailure(writeError, m_updateMode ? m_updateFileName : m_currentFileName).GetText(),
+                         writeError);
+    }
     if (message)
-        LogAndThrow(2, XString("Failed with error [") + message + "] while writing file [" +
-                           m_currentFileName + "] with query: " + sql);
+        LogAndThrow(2, failure);
     LogAndThrow(2, "Failed with unknown error while writing file [" + m_currentFileName +
                        "] with query: " + sql);
+}
+
+XString PDEWriter::WriteFailure(int writeError, const XString& fileName)
+{
+    return XString(std::strerror(writeError)) + " writing " + fileName;
+}
+
+void PDEWriter::RethrowWriteFailure(const DelimitedTextWriter& output, const XString& fileName)
+{
+    if (output.WriteError() == 0)
+        throw;
+    throw XException(WriteFailure(output.WriteError(), fileName).GetText(), output.WriteError());
 }
 
 void PDEWriter::ClearRunData()
