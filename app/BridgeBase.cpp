@@ -15,7 +15,7 @@ BridgeBase::BridgeBase(QObject *parent) : SISConfig(parent)
     type_ = QString::fromLatin1(Type);
     shortName_ = QStringLiteral("MORV");
     oldShortName_ = QStringLiteral("MORV");
-    version_ = QStringLiteral("2.1.5.0");
+    version_ = QStringLiteral(MORV_VERSION);
     frameworkVersion_ = QStringLiteral("1.0.0.2");
     minVersion_ = QStringLiteral("2.00.0037");
     alias_ = QStringLiteral("morv");

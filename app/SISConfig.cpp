@@ -5,6 +5,7 @@
 
 #include "app/HNConfigReader.h"
 #include "app/OptionScanner.h"
+#include "app/PasswordFile.h"
 #include "app/SISMessageWriter.h"
 #include "engine/ExpEngine.h"
 #include "log/LogManager.h"
@@ -190,6 +191,10 @@ void SISConfig::registerStandardParams()
              QStringLiteral("School Year, hidden used for testing"), QString());
     addParam(g, QStringLiteral("teacher"), QStringLiteral("Teacher"), QStringLiteral("bridgelist"),
              QStringLiteral("List of teachers available in associated bridge"), QString());
+    // For unattended runs: the password stays off the command line, which
+    // every local user can read. The path itself is not secret.
+    addParam(g, QStringLiteral("pwdfile"), QStringLiteral("Password File"), QStringLiteral("file"),
+             QStringLiteral("Read the password from this file, which only its owner may read."), QString());
 }
 
 void SISConfig::publishIdentity()
@@ -312,6 +317,24 @@ void SISConfig::normaliseValues()
     }
 }
 
+bool SISConfig::readPasswordFile(QString &cause)
+{
+    const QString file = value(QStringLiteral("pwdfile"));
+    if (file.isEmpty())
+        return true;
+    if (!value(QStringLiteral("pwd")).isEmpty()) {
+        // Two passwords: which one the run used would be a guess.
+        cause = QStringLiteral("The password is given twice: --pwdfile cannot be combined with --pwd or --pwdencode.");
+        return false;
+    }
+    QString password;
+    if (!PasswordFile::Read(toOsPath(file), password, cause))
+        return false;
+    setValue(QStringLiteral("pwd"), password);
+    m_secrets.append(password);
+    return true;
+}
+
 QString SISConfig::usageText(const QString &programName) const
 {
     QString usage = programName + u'\n' + QStringLiteral(" [") + QStringLiteral("command") + QStringLiteral("]\n");
@@ -404,6 +427,17 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
         fflush(stderr);
         commandHelp();
         return finishCommand(1, value(QStringLiteral("path")), QStringLiteral("args: ") + echoed.join(QStringLiteral(", ")));
+    }
+
+    // The password from a file, before the requirement check counts it.
+    QString passwordFailure;
+    if (!readPasswordFile(passwordFailure)) {
+        emit writeError(QStringLiteral("pwdfile"), passwordFailure);
+        startProgress(0);
+        endProgress();
+        const QString path = value(QStringLiteral("path"));
+        return finishCommand(1, command == QLatin1String("defaults") ? defaultsStatusFolder(path) : path,
+                             passwordFailure);
     }
 
     // 9. Validate mode.

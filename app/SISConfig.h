@@ -103,6 +103,9 @@ private:
     // toolkit message repeats them.
     void collectSecrets();
     void normaliseValues();
+    // Sets `pwd` from the file named by `pwdfile`, when one is named; false
+    // with the cause when it cannot be used.
+    bool readPasswordFile(QString &cause);
     // The configuration file "defaults" reads; empty, with `notFound` saying
     // why, when the search found no folder to look in.
     QString locateConfigurationFile(QString &notFound);

@@ -17,7 +17,7 @@ const char* const kCreate =
 void RequireKnown(const XString& table, const char* column)
 {
     if (!column)
-        XException::RaiseError(0, "Unknown attendance cache table: %s", table.c_str());
+        XException::RaiseError(XErrorKind::Internal, 0, "Unknown attendance cache table: %s", table.c_str());
 }
 
 // The columns a record is read back from, in this order: the record's

@@ -61,8 +61,9 @@ bool DataAccessBase::OpenTable(bool run)
         }
         if (result != 0) {
             // Writing the table empty would tell the importer it has no rows.
-            XException::RaiseError(result, "Open table %s failed: the connection to the data source "
-                                           "was lost (error %d) and could not be restored.",
+            XException::RaiseError(XErrorKind::ConnectionLost, 0,
+                                   "Open table %s failed: the connection to the data source "
+                                   "was lost (error %d) and could not be restored.",
                                    name.c_str(), result);
         }
         Log(8, "Ran query");
@@ -70,9 +71,8 @@ bool DataAccessBase::OpenTable(bool run)
         Log(8, "Opened " + name + " table/query.");
         return true;
     } catch (const std::exception& error) {
-        LogAndThrow(2, XString("Failed with error [") + error.what() + "] while parsing query: " + BuildQuery());
-    } catch (const char* text) {
-        LogAndThrow(2, XString("Failed with error [") + text + "] while parsing query: " + BuildQuery());
+        LogAndThrow(2, XString("Failed with error [") + error.what() + "] while parsing query: " + BuildQuery(),
+                    error);
     } catch (...) {
         LogAndThrow(2, "Failed with unknown error while parsing query: " + BuildQuery());
     }
@@ -208,7 +208,7 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
             // Rows written but left unmarked, or marked but missing from the
             // file, would be exported twice or never: the run fails and the
             // update file is thrown away with the marks.
-            LogAndThrow(3, XString(method) + " Error: " + e.what());
+            LogAndThrow(3, XString(method) + " Error: " + e.what(), e);
         }
         Log(8, "Students: Total:" + XString(m_studentTotal));
         Log(8, "Students: Total After Filter:" + XString(m_studentTotalAfterFilter));

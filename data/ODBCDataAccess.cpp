@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "data/DatabaseTypes.h"
+#include "data/OdbcFailure.h"
 #include "data/odbc/AdoConnection.h"
 #include "data/odbc/AdoRecordset.h"
 #include "util/XDateTime.h"
@@ -27,9 +28,9 @@ ODBCDataAccess::ODBCDataAccess(uint32_t options, int databaseType, QObject* pare
     try {
         m_connection = std::make_unique<AdoConnection>();
     } catch (const AdoException& error) {
-        throw XException("Failed to initialize connection.", static_cast<int32_t>(error.Code()));
+        throw OdbcFailure(error, "Failed to initialize connection.");
     } catch (const std::exception&) {
-        throw XException("Failed to initialize connection.");
+        throw XException(XErrorKind::Internal, "Failed to initialize connection.");
     }
 }
 
@@ -124,7 +125,7 @@ void ODBCDataAccess::Connect(const XString& connectionString)
         Log(8, "Failed to connect to data source with connection string.");
         XString text = FormatComError(error, m_connection.get());
         MaskPassword(text);
-        throw XException(text.c_str(), static_cast<int32_t>(error.Code()));
+        throw OdbcFailure(error, text);
     } catch (const std::exception& error) {
         // A connection string the driver manager cannot even read.
         Log(8, "Failed to connect to data source with connection string.");
@@ -132,7 +133,7 @@ void ODBCDataAccess::Connect(const XString& connectionString)
         MaskPassword(masked);
         XString reason(error.what());
         MaskPassword(reason);
-        XException::RaiseError(0, "Failed to connect to data source with connection string: %s (%s)",
+        XException::RaiseError(XErrorKind::Internal, 0, "Failed to connect to data source with connection string: %s (%s)",
                                masked.c_str(), reason.c_str());
     }
     Log(8, "Connected to data source.");
@@ -212,12 +213,14 @@ int ODBCDataAccess::RunQuery(const XString& statement)
         m_countedResult = nullptr;
         const XString text = FormatComError(error, m_connection.get());
         Log(9, "RunQuery: While executing: " + statement + ", " + text);
-        int code = ClassifyError(text);
-        if (code < 2 && error.IsConnectionLost())
-            code = QueryError::ConnectionLost;
-        if (code >= 2)
-            return code;
-        XException::RaiseError(static_cast<int32_t>(error.Code()), "While executing query: %s", text.c_str());
+        const XException failure =
+            OdbcFailure(error, XException::FormatMessage("While executing query: %s", text.c_str()).c_str());
+        if (failure.Kind() == XErrorKind::ConnectionLost) {
+            // The caller reconnects and runs the statement again.
+            const int code = ClassifyError(text);
+            return code != QueryError::Failed ? code : QueryError::ConnectionLost;
+        }
+        throw failure;
     }
     return 0;
 }
@@ -389,14 +392,13 @@ XString ODBCDataAccess::FormatComError(const AdoException& error, const AdoConne
 
 void ODBCDataAccess::ThrowComError(const AdoException& error)
 {
-    throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+    throw OdbcFailure(error, FormatComError(error, m_connection.get()));
 }
 
 bool ODBCDataAccess::IsDatabaseFailure(const std::exception& error)
 {
-    // Result codes of the driver layer have their failure bit set.
-    const auto* x = dynamic_cast<const XException*>(&error);
-    return x && x->GetCode() < 0;
+    const auto* failure = dynamic_cast<const XException*>(&error);
+    return failure && failure->IsDatabaseFailure();
 }
 
 long long ODBCDataAccess::StatementsSent() const

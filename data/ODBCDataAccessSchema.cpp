@@ -9,6 +9,7 @@
 #include "data/ODBCDataAccess.h"
 
 #include "data/DatabaseTypes.h"
+#include "data/OdbcFailure.h"
 #include "data/ValueText.h"
 #include "data/odbc/AdoConnection.h"
 #include "data/odbc/AdoRecordset.h"
@@ -74,22 +75,23 @@ bool ODBCDataAccess::RunExistenceCheck(const XString& statement, CheckMode mode,
                                        int32_t* count, int32_t* value)
 {
     for (int attempt = 0;; ++attempt) {
-        uint32_t code = 0;
-        XString cause;
+        XException failure("");
         try {
             return RunCheck(statement, mode, count, value);
         } catch (const AdoException& error) {
             FormatComError(error, m_connection.get());  // logs the driver's diagnostics
-            code = error.Code();
-            cause = error.Description().c_str();
+            XString cause = error.Description().c_str();
             if (!error.SqlState().empty())
                 cause += (" (SQLSTATE " + error.SqlState() + ")").c_str();
+            failure = OdbcFailure(error, cause);
         } catch (const XException& error) {
-            // The row walk reports its failures already formatted.
-            code = static_cast<uint32_t>(error.GetCode());
-            cause = error.what();
+            // The row walk reports its failures already translated.
+            failure = error;
         }
-        const bool lost = code == AdoCode::ConnectionLost || m_connection->CheckLost();
+        const bool lost = failure.Kind() == XErrorKind::ConnectionLost || m_connection->CheckLost();
+        if (lost && failure.Kind() != XErrorKind::ConnectionLost)
+            failure = XException(XErrorKind::ConnectionLost, failure.what(), failure.GetCode(), failure.SqlState(),
+                                 failure.NativeCode());
         if (lost && attempt == 0) {
             Log(8, "The connection was lost while checking whether " + what + " exists; reconnecting.");
             Reconnect();
@@ -101,8 +103,9 @@ bool ODBCDataAccess::RunExistenceCheck(const XString& statement, CheckMode mode,
             Log(8, "The trial statement failed, so " + what + " does not exist.");
             return false;
         }
-        XException::RaiseError(static_cast<int32_t>(code), "Could not check whether %s exists: %s", what.c_str(),
-                               cause.c_str());
+        throw XException::Rephrase(
+            failure,
+            XException::FormatMessage("Could not check whether %s exists: %s", what.c_str(), failure.what()).c_str());
     }
 }
 

@@ -1,4 +1,4 @@
-// morv-demo-db: writes the demo school database that `morvbridge run --demo`
+// morvbridge-demo-db: writes the demo school database that `morvbridge run --demo`
 // and the tests read in place of a school's SIS server.
 #include "demo/DemoGenerator.h"
 
@@ -10,12 +10,13 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: morv-demo-db [--out=FILE] [--students=N] [--seed=N] [--no-optional] [--no-islive]\n"
+    "Usage: morvbridge-demo-db [--out=FILE] [--students=N] [--seed=N] [--no-optional] [--no-islive]\n"
     "  --out=FILE      database file to write (replaced when complete; default morv-demo.db)\n"
     "  --students=N    students of the main building, 1 to 1000000 (default 300)\n"
     "  --seed=N        seed of the generator, 0 to 4294967295 (default 20260101)\n"
     "  --no-optional   leave out StudentLocker_cy, StudentFees and StudentDiscipline\n"
-    "  --no-islive     school table without the IsLive column\n";
+    "  --no-islive     school table without the IsLive column\n"
+    "  --help          this text\n";
 
 bool ReadNumber(const std::string& text, unsigned long long max, unsigned long long& value)
 {
@@ -27,7 +28,7 @@ bool ReadNumber(const std::string& text, unsigned long long max, unsigned long l
 
 int Fail(const std::string& message)
 {
-    std::fprintf(stderr, "morv-demo-db: %s\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "morvbridge-demo-db: %s\n%s", message.c_str(), kUsage);
     return 1;
 }
 
@@ -74,7 +75,7 @@ int main(int argc, char** argv)
         for (const auto& count : counts)
             std::printf("%-24s %10lld\n", count.name.c_str(), count.rows);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "morv-demo-db: cannot write %s: %s\n", out.c_str(), error.what());
+        std::fprintf(stderr, "morvbridge-demo-db: cannot write %s: %s\n", out.c_str(), error.what());
         return 1;
     }
     return 0;

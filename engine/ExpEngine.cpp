@@ -60,6 +60,8 @@ void ExpEngine::PrepareRun(const ParamMap& parameters)
     // would export empty tables as a success; stop before any file or the
     // bookkeeping record is touched.
     const XString refusal = LiveYearRefusal();
+    if (!refusal.IsEmpty() && m_schoolYearUnreadable)
+        LogAndThrow(3, XException(XErrorKind::Database, (refusal + "; nothing was exported.").c_str()));
     if (!refusal.IsEmpty())
         LogAndThrow(3, refusal + "; nothing was exported.");
     ConnectForRun();

@@ -95,7 +95,7 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
             m_pluralSchoolTable = true;
         ODBCTable* schools = AddTable(SchoolTableName(plural), "SCH", false);
         if (!schools)
-            XException::RaiseError(0, "Table does not exist : %s", SchoolTableName(plural));
+            XException::RaiseError(XErrorKind::Internal, 0, "Table does not exist : %s", SchoolTableName(plural));
         ODBCField* yearField = AddQueryField(schools, "_Year", true);
         AddQueryField(schools, "_DistBldg", true);
         ODBCField* isLive = AddQueryField(schools, "IsLive", false);
@@ -110,7 +110,7 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
         AddOrder(yearField, false);
         SetDistinct(true);
         if (!OpenCurrentQuery())
-            XException::RaiseError(static_cast<int32_t>(AdoCode::ConnectionLost),
+            XException::RaiseError(XErrorKind::ConnectionLost, static_cast<int32_t>(AdoCode::ConnectionLost),
                                    "The connection to the data source was lost while reading the %s table.",
                                    SchoolTableName(plural));
         for (bool more = GetFirstRecord(); more; more = GetNextRecord())

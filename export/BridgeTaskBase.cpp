@@ -196,8 +196,10 @@ QString BridgeTaskBase::CheckExportFolderLength(const QString& path)
 void BridgeTaskBase::CheckInterrupt()
 {
     if (const int signal = XInterrupt::Pending())
-        LogAndThrow(3, XString("The extraction was interrupted by ") + XInterrupt::SignalName(signal) +
-                           "; the previous export files were left as they were.");
+        LogAndThrow(3, XException(XErrorKind::Interrupted,
+                                  (XString("The extraction was interrupted by ") + XInterrupt::SignalName(signal) +
+                                   "; the previous export files were left as they were.")
+                                      .c_str()));
 }
 
 bool BridgeTaskBase::SetPDEFolder(const QString& path)
@@ -258,8 +260,18 @@ void BridgeTaskBase::Log(int level, const XString& text, const XString& method)
 
 void BridgeTaskBase::LogAndThrow(int level, const XString& text)
 {
-    Log(level, text);
-    throw XException(text.GetText());
+    LogAndThrow(level, XException(text.GetText()));
+}
+
+void BridgeTaskBase::LogAndThrow(int level, const XString& text, const std::exception& cause)
+{
+    LogAndThrow(level, XException::Rephrase(cause, text.GetText()));
+}
+
+void BridgeTaskBase::LogAndThrow(int level, const XException& failure)
+{
+    Log(level, failure.what());
+    throw failure;
 }
 
 XString BridgeTaskBase::Param(const QString& key) const

@@ -112,7 +112,7 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
         if (m_updateMode) {
             Log(8, "Writing PDU File");
             if (!m_updateFile)
-                XException::RaiseError(0, "No update file is open.");
+                XException::RaiseError(XErrorKind::Internal, 0, "No update file is open.");
             WriteSectionHead(*m_updateFile, *m_currentTable);
             Log(8, "Wrote Current Header");
             output = m_updateFile;
@@ -143,17 +143,10 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
             tableFile->Close();
             Log(8, "Closed Table File. Lines= " + XString(count));
         }
-    } catch (const XException& e) {
-        const int error = writeError();
-        abandon();
-        FailTable(e.what(), count, error);
     } catch (const std::exception& e) {
         const int error = writeError();
         abandon();
-        FailTable(e.what(), count, error);
-    } catch (const char* text) {
-        abandon();
-        FailTable(text ? text : "", count);
+        FailTable(&e, count, error);
     } catch (...) {
         abandon();
         FailTable(nullptr, count);
@@ -237,7 +230,7 @@ void PDEWriter::WriteColumn(DelimitedTextWriter& output, const ExportColumn& col
     }
 }
 
-void PDEWriter::FailTable(const char* message, int lines, int writeError)
+void PDEWriter::FailTable(const std::exception* cause, int lines, int writeError)
 {
     Log(8, "Error writing line= " + XString(static_cast<int32_t>(lines)));
     XString sql;
@@ -246,17 +239,20 @@ void PDEWriter::FailTable(const char* message, int lines, int writeError)
     } catch (...) {
         // The statement only completes the message; the table's own error matters.
     }
-    const XString failure = XString("Failed with error [") + (message ? message : "unknown error") +
-                            "] while writing file [" + m_currentFileName + "] with query: " + sql;
-    if (writeError != 0) {
-        // The caller needs the reason and the file, not the statement: the
-        // log keeps the whole story.
-        Log(2, failure);
-        throw XException(WriteFailure(writeError, m_updateMode ? m_updateFileName : m_currentFileName).GetText(),
+    if (cause && writeError != 0) {
+        // The caller needs the system's reason and the file, not the
+        // statement: the log keeps the whole story.
+        Log(2, XString("Failed with error [") + cause->what() + "] while writing file [" + m_currentFileName +
+                   "] with query: " + sql);
+        throw XException(XErrorKind::InputOutput,
+                         WriteFailure(writeError, m_updateMode ? m_updateFileName : m_currentFileName).GetText(),
                          writeError);
     }
-    if (message)
-        LogAndThrow(2, failure);
+    if (cause)
+        LogAndThrow(2,
+                    XString("Failed with error [") + cause->what() + "] while writing file [" + m_currentFileName +
+                        "] with query: " + sql,
+                    *cause);
     LogAndThrow(2, "Failed with unknown error while writing file [" + m_currentFileName +
                        "] with query: " + sql);
 }
@@ -270,7 +266,8 @@ void PDEWriter::RethrowWriteFailure(const DelimitedTextWriter& output, const XSt
 {
     if (output.WriteError() == 0)
         throw;
-    throw XException(WriteFailure(output.WriteError(), fileName).GetText(), output.WriteError());
+    throw XException(XErrorKind::InputOutput, WriteFailure(output.WriteError(), fileName).GetText(),
+                     output.WriteError());
 }
 
 void PDEWriter::ClearRunData()

@@ -295,10 +295,12 @@ private:
     void WriteSectionHead(DelimitedTextWriter& output, const SISExpHeader& table);
     void WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter, int& count);
     void WriteColumn(DelimitedTextWriter& output, const ExportColumn& column, bool trace);
-    // Logs the table's failure with its query and raises it; a write the
-    // system refused (`writeError`, an errno) is raised as its reason and the
-    // file, "No space left on device writing Students.pef".
-    [[noreturn]] void FailTable(const char* message, int lines, int writeError = 0);
+    // Logs and raises the failure of the current table, keeping the kind of
+    // `cause` (nullptr: an unknown failure). A write the system refused
+    // (`writeError`, an errno) is raised as its reason and the file, "No
+    // space left on device writing Students.pef"; the log keeps the whole
+    // message.
+    [[noreturn]] void FailTable(const std::exception* cause, int lines, int writeError = 0);
     XString AppInfo(const char* key) const;
     XFileSpec NewUpdateFileSpec() const;
 

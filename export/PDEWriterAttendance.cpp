@@ -53,12 +53,14 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
     // Without its cache the refresh cannot store anything; the run fails
     // here with the reason instead of at the first statement.
     if (!SetAttendanceDatabase(m_pdeFolder))
-        LogAndThrow(3, XString("The attendance cache could not be opened: ") +
-                           AttendanceCache::DatabaseFile(m_pdeFolder).GetPath() + ": " + m_attendanceDatabaseError);
+        LogAndThrow(3, XException(XErrorKind::Database,
+                                  (XString("The attendance cache could not be opened: ") +
+                                   AttendanceCache::DatabaseFile(m_pdeFolder).GetPath() + ": " + m_attendanceDatabaseError)
+                                      .c_str()));
     try {
         m_cache.CreateTable(table);
     } catch (const XException& e) {
-        LogAndThrow(3, "Attendance: Create Table Failed: " + table + ": " + e.what());
+        LogAndThrow(3, "Attendance: Create Table Failed: " + table + ": " + e.what(), e);
     }
 
     const bool daily = table == AttendanceCache::DailyTable;
@@ -87,7 +89,7 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
             m_cache.BlankNewCode(table, m_updateDate);
         } catch (const XException& e) {
             m_cache.Rollback();
-            LogAndThrow(3, XString("Attendance::BlankNewCodeInSQLiteDB: ") + e.what());
+            LogAndThrow(3, XString("Attendance::BlankNewCodeInSQLiteDB: ") + e.what(), e);
         }
     }
 
@@ -157,7 +159,7 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
             FilterAttendance(windowStart, m_attEndInclusive ? windowEnd + 1 : windowEnd);
             Log(9, "Write Attendance Table: Done Filtering Attendance");
             if (!OpenTable(true))
-                XException::RaiseError(0, "The attendance query of %s could not be opened.",
+                XException::RaiseError(XErrorKind::Database, 0, "The attendance query of %s could not be opened.",
                                        m_currentDisplayName.c_str());
             Log(9, "Write Attendance Table: Table Opened");
 
@@ -273,7 +275,7 @@ void PDEWriter::StoreAttendanceRow(AttendanceRecord& record)
     if (!DigitsOnly(rangeStart) || !DigitsOnly(rangeEnd)) {
         Log(3, "SQLite Attendance: Unsupported header: " + record.referenceHeader +
                    ", cannot continue because Periods or Timeframes are not numeric.");
-        XException::RaiseError(0, "SQLite Attendance: Unsupported header: %s, cannot continue.",
+        XException::RaiseError(XErrorKind::Conversion, 0, "SQLite Attendance: Unsupported header: %s, cannot continue.",
                                record.referenceHeader.c_str());
     }
     const long first = std::atol(rangeStart.c_str());
@@ -310,7 +312,7 @@ void PDEWriter::DeleteAttendanceDatabase()
         throw;
     }
     if (file.Exists())
-        XException::RaiseError(0, "Attendance: Database could not be deleted: %s", file.GetPath());
+        XException::RaiseError(XErrorKind::InputOutput, 0, "Attendance: Database could not be deleted: %s", file.GetPath());
 }
 
 void PDEWriter::DropAttendanceTable(const XString& table)

@@ -369,7 +369,8 @@ void PDEWriter::DeleteUpdateFiles(const XFileSpec& folder)
     } catch (const XException& e) {
         LogAndThrow(2, XString("Error: Failed while trying to remove PDU Files.\n Please manually remove "
                                "all .pdu files from the Import Directory, and try extracting again.\n") +
-                           e.what() + "\nExiting Extractor.");
+                           e.what() + "\nExiting Extractor.",
+                    e);
     }
 }
 
@@ -439,6 +440,7 @@ void PDEWriter::DeletePDEFiles(const XFileSpec& folder)
         LogAndThrow(2, XString("Error: Failed while trying to remove PDE Files.\n Please manually "
                                "remove all .pde (except for CustomFieldConfig.pde) files from the "
                                "Import Directory, and try extracting again.\n") +
-                           e.what() + "\nExiting Extractor.");
+                           e.what() + "\nExiting Extractor.",
+                    e);
     }
 }

@@ -6,6 +6,9 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/WholeFile.h"
 
+#include <QByteArray>
+#include <QDir>
+#include <QDirIterator>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
@@ -52,4 +55,23 @@ inline BridgeResult runBridge(const QStringList &arguments, const QString &home,
     result.out = out.split(u'\n', Qt::SkipEmptyParts);
     result.err = QString::fromStdString(child.standardError);
     return result;
+}
+
+// Every file below `folder`, with the "proprietary:" records of log files
+// decoded, since those hide their text from a plain search.
+inline QString everythingIn(const QString &folder)
+{
+    QString text;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        text += path + u'\n';
+        const QByteArray bytes = ReadWholeFile(path);
+        text += QString::fromUtf8(bytes);
+        for (const QByteArray &line : bytes.split('\n')) {
+            if (line.startsWith("proprietary:"))
+                text += QString::fromUtf8(QByteArray::fromBase64(line.mid(12).trimmed()));
+        }
+    }
+    return text;
 }

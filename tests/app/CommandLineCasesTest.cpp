@@ -6,7 +6,6 @@
 
 #include <QDate>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 
 #include <ostream>
@@ -83,23 +82,6 @@ INSTANTIATE_TEST_SUITE_P(Styles, LogStyle,
                          [](const ::testing::TestParamInfo<StyleCase> &info) {
                              return *info.param.style ? std::string(info.param.style) : std::string("all");
                          });
-
-// Every file below `folder`, with the Base64 "proprietary:" records of log
-// files decoded, since those hide their text from a plain search.
-QString everythingIn(const QString &folder)
-{
-    QString text;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QByteArray bytes = ReadWholeFile(it.next());
-        text += QString::fromUtf8(bytes);
-        for (const QByteArray &line : bytes.split('\n')) {
-            if (line.startsWith("proprietary:"))
-                text += QString::fromUtf8(QByteArray::fromBase64(line.mid(12).trimmed()));
-        }
-    }
-    return text;
-}
 
 // However the password is spelled, it reaches no output, status file or log:
 // only the command word and registered keys that are not secret are echoed.

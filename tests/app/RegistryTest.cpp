@@ -122,10 +122,10 @@ TEST(Registry, KeysAndGroupsInRegistrationOrder)
     BridgeBase bridge;
     EXPECT_EQ(bridge.switchKeys(), (QStringList{"all", "att", "demo", "help"}));
     const QStringList values = bridge.valueKeys();
-    EXPECT_EQ(values.mid(0, 9), (QStringList{"group", "paramkey", "path", "logpath", "log", "validate", "inactivedate",
-                                             "year", "teacher"}));
+    EXPECT_EQ(values.mid(0, 10), (QStringList{"group", "paramkey", "path", "logpath", "log", "validate", "inactivedate",
+                                              "year", "teacher", "pwdfile"}));
     EXPECT_EQ(values.indexOf("pwd"), values.indexOf("pwdencode") + 1);
-    EXPECT_EQ(bridge.groupRecords("global").size(), 13);
+    EXPECT_EQ(bridge.groupRecords("global").size(), 14);
     EXPECT_EQ(bridge.groupRecords("connection").size(), 5);
     EXPECT_EQ(bridge.groupRecords("school").size(), 12);
     EXPECT_TRUE(bridge.record("year")->parentKeys.contains("school"));

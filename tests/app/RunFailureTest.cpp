@@ -9,7 +9,6 @@
 
 #include <QDate>
 #include <QDir>
-#include <QDirIterator>
 
 #include <sqlite3.h>
 
@@ -78,25 +77,6 @@ protected:
     QTemporaryDir home;
     QTemporaryDir work;
 };
-
-// Every file below `folder`, with the "proprietary:" records of log files
-// decoded, since those hide their text from a plain search.
-QString everythingIn(const QString &folder)
-{
-    QString text;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        text += path + u'\n';
-        const QByteArray bytes = ReadWholeFile(path);
-        text += QString::fromUtf8(bytes);
-        for (const QByteArray &line : bytes.split('\n')) {
-            if (line.startsWith("proprietary:"))
-                text += QString::fromUtf8(QByteArray::fromBase64(line.mid(12).trimmed()));
-        }
-    }
-    return text;
-}
 
 TEST_P(FailedRun, EndsAsOneReadableFailureWithoutThePassword)
 {

@@ -6,6 +6,10 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
+
+#include "util/XInterrupt.h"
+
 namespace {
 
 // Protocol-visible signals of a task, in emission order.
@@ -158,6 +162,23 @@ TEST(TaskLog, ProgressLevelsAlsoMoveTheProgressBar)
         task.Log(c.level, "step", "M");
         EXPECT_EQ(seen, c.expected);
     }
+}
+
+// A stop request ends the run as an interruption, not as some other failure.
+TEST(TaskLog, AStopRequestRaisesAnInterruption)
+{
+    MemoryWriter task;
+    XInterrupt::Install();
+    std::raise(SIGTERM);
+    try {
+        task.CheckInterrupt();
+        ADD_FAILURE() << "the stop request was not noticed";
+    } catch (const XException& e) {
+        EXPECT_EQ(e.Kind(), XErrorKind::Interrupted);
+        EXPECT_STREQ(e.what(), "The extraction was interrupted by SIGTERM; the previous export files were left "
+                               "as they were.");
+    }
+    XInterrupt::Clear();
 }
 
 TEST(ProgressSteps, CountsSetupImportAndAttendanceWindows)

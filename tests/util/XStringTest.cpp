@@ -159,7 +159,7 @@ TEST(XException, RaiseErrorCutsLongMessages)
 {
     std::string longText(2000, 'm');
     try {
-        XException::RaiseError(ENOENT, "%s", longText.c_str());
+        XException::RaiseError(XErrorKind::InputOutput, ENOENT, "%s", longText.c_str());
         FAIL() << "no exception";
     } catch (const XException& e) {
         EXPECT_EQ(XException::MaxMessage, std::string(e.what()).size());
