@@ -252,6 +252,21 @@ void AttendanceCache::Rollback() noexcept
     }
 }
 
+void AttendanceCache::SetSavepoint()
+{
+    m_db.Execute("savepoint cache_savepoint");
+}
+
+void AttendanceCache::RollbackToSavepoint()
+{
+    m_db.Execute("rollback to cache_savepoint");
+}
+
+void AttendanceCache::ReleaseSavepoint()
+{
+    m_db.Execute("release cache_savepoint");
+}
+
 AttendanceCache::UnexportedRecords::UnexportedRecords(sqlite::Database& db, const XString& table,
                                                       const XString& header, bool orBlankHeader)
     : m_select(std::make_unique<sqlite::Query>(db)), m_mark(std::make_unique<sqlite::Query>(db)), m_header(header)

@@ -56,15 +56,17 @@ bool DataAccessBase::OpenTable(bool run)
             if (result == 0)
                 break;
             Log(8, XString("Query ") + XString(i) + " failed with error: " + XString(result), kOpenTable);
-            if (i + 1 < tries)
-                Reconnect();
+            // Within ReadTable a table gets one new connection in all.
+            if (i + 1 >= tries || (m_readingTable && m_tableLinkLosses++ > 0))
+                break;
+            Reconnect();
         }
         if (result != 0) {
             // Writing the table empty would tell the importer it has no rows.
             XException::RaiseError(XErrorKind::ConnectionLost, 0,
-                                   "Open table %s failed: the connection to the data source "
+                                   "Open table %s failed: the connection to data source %s "
                                    "was lost (error %d) and could not be restored.",
-                                   name.c_str(), result);
+                                   name.c_str(), m_dataSource.c_str(), result);
         }
         Log(8, "Ran query");
         GetRecordCount();
@@ -76,6 +78,61 @@ bool DataAccessBase::OpenTable(bool run)
     } catch (...) {
         LogAndThrow(2, "Failed with unknown error while parsing query: " + BuildQuery());
     }
+}
+
+bool DataAccessBase::ReadTable(const std::function<void()>& readRows, const std::function<void()>& undo)
+{
+    struct ReadingTable {
+        DataAccessBase& self;
+        explicit ReadingTable(DataAccessBase& s) : self(s)
+        {
+            self.m_readingTable = true;
+            self.m_tableLinkLosses = 0;
+        }
+        ~ReadingTable() { self.m_readingTable = false; }
+    } reading(*this);
+
+    SaveTableRunState();
+    for (;;) {
+        if (!OpenTable(true))
+            return false;
+        try {
+            readRows();
+            return true;
+        } catch (const XException& error) {
+            if (error.Kind() != XErrorKind::ConnectionLost)
+                throw;
+            const XString name = CurrentDisplayName();
+            if (!undo || m_tableLinkLosses > 0) {
+                const char* again = m_tableLinkLosses > 0 ? " again, after it had been read once more on a new "
+                                                            "connection"
+                                                          : "";
+                const std::string message = XException::FormatMessage(
+                    "The connection to data source %s was lost%s while reading %s: %s", m_dataSource.c_str(), again,
+                    name.c_str(), error.what());
+                Log(3, message.c_str());
+                throw XException::Rephrase(error, message.c_str());
+            }
+            ++m_tableLinkLosses;
+            Log(4, "The connection to data source " + m_dataSource + " was lost while reading " + name + " (" +
+                       error.what() + "); reading it again from its start on a new connection.");
+            undo();
+            RestoreTableRunState();
+            Reconnect();
+        }
+    }
+}
+
+void DataAccessBase::SaveTableRunState()
+{
+    PDEWriter::SaveTableRunState();
+    m_savedKeyCounter = m_keyCounter;
+}
+
+void DataAccessBase::RestoreTableRunState()
+{
+    PDEWriter::RestoreTableRunState();
+    m_keyCounter = m_savedKeyCounter;
 }
 
 bool DataAccessBase::StudentFilter(const XString&)

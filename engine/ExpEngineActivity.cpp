@@ -6,6 +6,8 @@
 // engine's readers, written next to the one column that uses them.
 #include "engine/ExpEngine.h"
 
+#include "export/ExportCommit.h"
+
 #include "util/DelimitedTextWriter.h"
 #include "util/XException.h"
 
@@ -353,7 +355,6 @@ void ExpEngine::CreateStudentMedicalHistory()
     auto value = [this](ODBCField* field) { return GetCleanText(field); };
 
     DelimitedTextWriter output('\t');
-    output.Open(PendingExportFile("StudentMedHist.pef"));
     auto line = [&output](const XString& student, const XString& key, const XString& date,
                           const XString& type, const char* category, const XString& note) {
         for (const XString* field : {&student, &key, &date, &type})
@@ -363,41 +364,50 @@ void ExpEngine::CreateStudentMedicalHistory()
         output.EndLine();
     };
 
-    if (!OpenTable(true))
-        LogAndThrow(3, "Student Medical History: the query could not be opened.");
     int records = 0;
-    for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
-        if (!IncludedStudentRowTest())
-            continue;
-        ++records;
-        const XString student = value(m_fldStudentNumber);
+    auto readRows = [&]() {
+        // A new pending file replaces the one a lost connection cut short.
+        output.Open(PendingExportFile("StudentMedHist.pef"));
+        records = 0;
+        for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
+            if (!IncludedStudentRowTest())
+                continue;
+            ++records;
+            const XString student = value(m_fldStudentNumber);
 
-        XString note;
-        if (!value(prescrComments).IsEmpty())
-            note += value(prescrComments) + "; ";
-        if (!value(doctor).IsEmpty())
-            note += "Doctor: " + value(doctor) + "; ";
-        if (!value(dosage).IsEmpty())
-            note += "Dosage: " + value(dosage) + "; ";
-        if (IsYesFlag(value(refrigerated)))
-            note += "**MUST BE REFRIGERATED**; ";
-        if (!value(expiration).IsEmpty())
-            note += "Expires on: " + value(expiration) + "; ";
+            XString note;
+            if (!value(prescrComments).IsEmpty())
+                note += value(prescrComments) + "; ";
+            if (!value(doctor).IsEmpty())
+                note += "Doctor: " + value(doctor) + "; ";
+            if (!value(dosage).IsEmpty())
+                note += "Dosage: " + value(dosage) + "; ";
+            if (IsYesFlag(value(refrigerated)))
+                note += "**MUST BE REFRIGERATED**; ";
+            if (!value(expiration).IsEmpty())
+                note += "Expires on: " + value(expiration) + "; ";
 
-        line(student, "P-" + value(prescription) + "-" + value(dateReceived), value(dateReceived),
-             value(prescription), "treat", note);
-        line(student, "V-" + value(visionDate), value(visionDate), "Vision Exam", "exam",
-             value(visionComments));
-        line(student, "G-" + value(growthDate), value(growthDate), "Growth Exam", "exam",
-             value(growthComments));
-        line(student, "I-" + value(immunDate), value(immunDate), value(immunType), "immun",
-             value(immunComments));
-        line(student, "S-" + value(screenDate), value(screenDate), value(screenType), "exam",
-             value(screenComments));
-        line(student, "SR-" + value(referralDate), value(referralDate), value(screenType) + " Referral",
-             "exam", "Result: " + value(screenResult) + "; " + value(screenComments));
-    }
-    output.Close();
+            line(student, "P-" + value(prescription) + "-" + value(dateReceived), value(dateReceived),
+                 value(prescription), "treat", note);
+            line(student, "V-" + value(visionDate), value(visionDate), "Vision Exam", "exam",
+                 value(visionComments));
+            line(student, "G-" + value(growthDate), value(growthDate), "Growth Exam", "exam",
+                 value(growthComments));
+            line(student, "I-" + value(immunDate), value(immunDate), value(immunType), "immun",
+                 value(immunComments));
+            line(student, "S-" + value(screenDate), value(screenDate), value(screenType), "exam",
+                 value(screenComments));
+            line(student, "SR-" + value(referralDate), value(referralDate), value(screenType) + " Referral",
+                 "exam", "Result: " + value(screenResult) + "; " + value(screenComments));
+        }
+        output.Close();
+    };
+    auto dropPartialFile = [&]() {
+        output.Close();
+        RunCommit().Drop(ExportFile("StudentMedHist.pef"));
+    };
+    if (!ReadTable(readRows, dropPartialFile))
+        LogAndThrow(3, "Student Medical History: the query could not be opened.");
     Log(8, "Wrote " + XString(static_cast<int32_t>(records * 6)) + " lines of StudentMedHist.pef",
         "ExpEngine::CreateStudentMedicalHistory");
     EndTable();

@@ -70,21 +70,10 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
         LogAndThrow(2, "WriteTable called without a declared table.");
 
     Log(8, "Opening Table");
-    if (!OpenTable(true)) {
-        // The query could not run, so there are no rows to trust: an empty
-        // file would replace the previous export of this table and the
-        // importer would take it for "no rows". The table is left out of
-        // this export instead; its previous file, if any, is not touched.
-        Log(7, "Skipped " + m_currentFileName + ": its query could not be opened.");
-        m_tables.pop_back();
-        m_currentTable = nullptr;
-        return 0;
-    }
-    Log(8, "Writing " + m_currentFileName);
-
     std::unique_ptr<DelimitedTextWriter> tableFile;
     XFileSpec finalSpec;
     int count = 0;
+    bool writing = false;  // the query is open and the rows are being written
 
     // Closes and removes what this table was writing; the previous complete
     // table file (full export) stays, and an update file that lost a section
@@ -105,10 +94,17 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
         }
     };
 
+    // The file being written; read before `abandon` lets go of the update
+    // file's writer, it tells a write the system refused.
     DelimitedTextWriter* output = nullptr;
-    // Read before `abandon` lets go of the update file's writer.
     auto writeError = [&]() { return output ? output->WriteError() : 0; };
-    try {
+
+    // One reading of the table's rows into its file.
+    auto write = [&]() {
+        writing = true;
+        count = 0;
+        Log(8, "Writing " + m_currentFileName);
+        output = nullptr;
         if (m_updateMode) {
             Log(8, "Writing PDU File");
             if (!m_updateFile)
@@ -143,17 +139,57 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
             tableFile->Close();
             Log(8, "Closed Table File. Lines= " + XString(count));
         }
+    };
+    // A table file read part way is dropped and written again; a section of
+    // the update file cannot be taken back, so there the loss fails the run.
+    std::function<void()> again;
+    if (!m_updateMode) {
+        again = [&]() {
+            abandon();
+            writing = false;
+        };
+    }
+
+    bool opened = false;
+    try {
+        opened = ReadTable(write, again);
     } catch (const std::exception& e) {
+        if (!writing)
+            throw;  // the query itself failed; OpenTable said why
         const int error = writeError();
         abandon();
         FailTable(&e, count, error);
     } catch (...) {
+        if (!writing)
+            throw;
         abandon();
         FailTable(nullptr, count);
+    }
+    if (!opened) {
+        // The query could not run, so there are no rows to trust: an empty
+        // file would replace the previous export of this table and the
+        // importer would take it for "no rows". The table is left out of
+        // this export instead; its previous file, if any, is not touched.
+        Log(7, "Skipped " + m_currentFileName + ": its query could not be opened.");
+        m_tables.pop_back();
+        m_currentTable = nullptr;
+        return 0;
     }
 
     Log(8, "Wrote " + m_currentFileName);
     return count;
+}
+
+void PDEWriter::SaveTableRunState()
+{
+    m_savedDailyReferenceHeaders = m_dailyReferenceHeaders;
+    m_savedPeriodReferenceHeaders = m_periodReferenceHeaders;
+}
+
+void PDEWriter::RestoreTableRunState()
+{
+    m_dailyReferenceHeaders = m_savedDailyReferenceHeaders;
+    m_periodReferenceHeaders = m_savedPeriodReferenceHeaders;
 }
 
 void PDEWriter::WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter, int& count)

@@ -158,17 +158,23 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
 
             FilterAttendance(windowStart, m_attEndInclusive ? windowEnd + 1 : windowEnd);
             Log(9, "Write Attendance Table: Done Filtering Attendance");
-            if (!OpenTable(true))
+
+            // A window whose read was cut goes back to its start inside the
+            // refresh's transaction and is read again (ReadTable).
+            m_cache.SetSavepoint();
+            auto readWindow = [&]() {
+                Log(9, "Write Attendance Table: Table Opened");
+                AttendanceRecord record;
+                for (bool row = GetFirstRecord(); row; row = GetNextRecord()) {
+                    if (rowFilter && !rowFilter())
+                        continue;
+                    StoreAttendanceRow(record);
+                }
+            };
+            if (!ReadTable(readWindow, [this] { m_cache.RollbackToSavepoint(); }))
                 XException::RaiseError(XErrorKind::Database, 0, "The attendance query of %s could not be opened.",
                                        m_currentDisplayName.c_str());
-            Log(9, "Write Attendance Table: Table Opened");
-
-            AttendanceRecord record;
-            for (bool row = GetFirstRecord(); row; row = GetNextRecord()) {
-                if (rowFilter && !rowFilter())
-                    continue;
-                StoreAttendanceRow(record);
-            }
+            m_cache.ReleaseSavepoint();
         }
         m_cache.Commit();
     } catch (...) {
