@@ -72,7 +72,7 @@ void BridgeBase::registerGroups()
              QStringLiteral("label"), QString(), QString());
     addParam(s, QStringLiteral("filterstaff"), QStringLiteral("Staff"), QStringLiteral("flag"),
              QStringLiteral("Do not include any staff information"), QString());
-    log(8, QStringLiteral("School Params set."), QStringLiteral("BridgeBase::BridgeBase"));
+    log(LogLevel::Debug, QStringLiteral("School Params set."), QStringLiteral("BridgeBase::BridgeBase"));
 
     addRequirement(s, {QStringLiteral("school")});
     addDependency(s, c);
@@ -146,7 +146,7 @@ int BridgeBase::loadDistrictList(const ParamRecord &record, QString &message)
 {
     EngineServices::EntryList entries;
     if (!engine()->LoadSchoolDistrictList(values(), entries, message)) {
-        log(3, message, QStringLiteral("BridgeBase::loadDistrictList"));
+        log(LogLevel::Error, message, QStringLiteral("BridgeBase::loadDistrictList"));
         emit writeWarning(QStringLiteral("Loading District Failed"), listFailure("Loading Districts failed.", message));
         return 1;
     }
@@ -160,7 +160,7 @@ int BridgeBase::loadYearList(const ParamRecord &record, QString &message)
 {
     EngineServices::EntryList entries;
     if (!engine()->LoadSchoolYearList(values(), entries, message)) {
-        log(3, message, QStringLiteral("BridgeBase::loadYearList"));
+        log(LogLevel::Error, message, QStringLiteral("BridgeBase::loadYearList"));
         emit writeWarning(QStringLiteral("Loading School Years Failed"),
                           listFailure("Loading School Years failed.", message));
         return 1;

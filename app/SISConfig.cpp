@@ -106,7 +106,7 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
         QString plain = key;
         plain.remove(QStringLiteral("encode"));
         if (plain == key) {
-            log(4,
+            log(LogLevel::Warning,
                 QStringLiteral("Parameter: ") + key
                     + QStringLiteral(" is a Password style parameter, but does not use 'encode' this means it "
                                      "will not be encoded."),
@@ -118,7 +118,7 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
 
     QString name = displayName;
     if (type == QLatin1String("flag") && name.size() > 15) {
-        log(3, QStringLiteral("Parameter: ") + key + QStringLiteral(" has a paramname that is too long: ") + name,
+        log(LogLevel::Error, QStringLiteral("Parameter: ") + key + QStringLiteral(" has a paramname that is too long: ") + name,
             method);
         name = name.left(15);
     }
@@ -142,7 +142,7 @@ ParamRecord *SISConfig::setParam(const QString &group, const QString &key, const
                                  const QString &type, const QString &help, const QString &defaultValue)
 {
     if (!hasGroup(group)) {
-        log(3, QStringLiteral("Tried to set a parameter for a non-existant group, please contact Quillon Support."),
+        log(LogLevel::Error, QStringLiteral("Tried to set a parameter for a non-existant group, please contact Quillon Support."),
             QStringLiteral("SISConfig::setParam"));
         return nullptr;
     }
@@ -381,7 +381,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     const QList<bool> shown = shownArguments(arguments);
     const QStringList echoed = echoedArguments(arguments);
     for (const QString &argument : echoed)
-        log(8, QStringLiteral("Arguments: ") + argument, kProcess);
+        log(LogLevel::Debug, QStringLiteral("Arguments: ") + argument, kProcess);
     m_programName = arguments.value(0);
 
     // 4. The scanner, bound to local stores that are copied back afterwards.
@@ -412,7 +412,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     for (const auto &entry : scanned)
         setValue(entry.first, entry.second);
     collectSecrets();
-    log(8, QStringLiteral("Parsing arguments ") + (parsed ? QStringLiteral("succeeded.") : QStringLiteral("failed.")),
+    log(LogLevel::Debug, QStringLiteral("Parsing arguments ") + (parsed ? QStringLiteral("succeeded.") : QStringLiteral("failed.")),
         QStringLiteral("SISConfig:::processCommandLine"));
 
     // 8. Normalised before the usage step as well, so that even a failed command
@@ -469,16 +469,16 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
 
     // 12. Log style.
     const QString style = value(QStringLiteral("log"));
-    m_logManager->setMode(LogManager::ModeAll);
+    m_logManager->setMode(LogManager::Mode::All);
     if (style == QLatin1String("off")) {
-        m_logManager->setMode(LogManager::ModeOff);
+        m_logManager->setMode(LogManager::Mode::Off);
     } else if (style == QLatin1String("consoleoff")) {
-        m_logManager->setMode(LogManager::ModeConsoleOff);
+        m_logManager->setMode(LogManager::Mode::ConsoleOff);
     } else if (style == QLatin1String("fileoff")) {
-        m_logManager->setMode(LogManager::ModeFileOff);
+        m_logManager->setMode(LogManager::Mode::FileOff);
     } else if (style == QLatin1String("extract")) {
         m_logStyle = style;
-        m_logManager->setMode(LogManager::ModeAll);
+        m_logManager->setMode(LogManager::Mode::All);
     }
 
     // 13. Run flags.
@@ -600,7 +600,7 @@ int SISConfig::runCommand()
     const QString refused = claimExportFolder();
     if (!refused.isEmpty()) {
         startProgress(0);
-        log(3, refused, QStringLiteral("SISConfig::runCommand"));
+        log(LogLevel::Error, refused, QStringLiteral("SISConfig::runCommand"));
         emit writeError(QStringLiteral("run"), refused);
         endProgress();
         return 1;
@@ -638,12 +638,12 @@ int SISConfig::runCommand()
     // 6. Tell the importer the run is under way.
     if (folderMade && !StatusFiles::writeTextFile(m_path, QStringLiteral("BridgeStatus.tmp"),
                                                   StatusFiles::dateTime() + QStringLiteral("\tExtract Running")))
-        log(4, QStringLiteral("Could not write BridgeStatus.tmp in ") + m_path, QStringLiteral("SISConfig::runCommand"));
+        log(LogLevel::Warning, QStringLiteral("Could not write BridgeStatus.tmp in ") + m_path, QStringLiteral("SISConfig::runCommand"));
 
     // 7-8. Header, then the quiet console of the extract style.
     LogHeader(QString());
     if (value(QStringLiteral("log")) == QLatin1String("extract"))
-        m_logManager->setMode(LogManager::ModeConsoleOff);
+        m_logManager->setMode(LogManager::Mode::ConsoleOff);
 
     // 9-10. The run itself.
     QString message;
@@ -662,7 +662,7 @@ int SISConfig::runCommand()
 int SISConfig::commandRun(int flags, QString &message)
 {
     if (m_logStyle == QLatin1String("extract"))
-        m_logManager->setMode(LogManager::ModeConsoleOff);
+        m_logManager->setMode(LogManager::Mode::ConsoleOff);
     const bool succeeded = runTask(values(), flags, message);
     copyLogToExportFolder();
     return succeeded ? 0 : 1;
@@ -683,7 +683,7 @@ void SISConfig::copyLogToExportFolder()
     std::string error = "cannot read " + source.toStdString();
     if (!log.open(QIODevice::ReadOnly) ||
         !XFileSystem::ReplaceFile(target.toStdString(), log.readAll().toStdString(), &error))
-        this->log(4, QStringLiteral("Could not copy the log file to ") + target + QStringLiteral(": ") +
+        this->log(LogLevel::Warning, QStringLiteral("Could not copy the log file to ") + target + QStringLiteral(": ") +
                          QString::fromStdString(error),
                   QStringLiteral("SISConfig::commandRun"));
 }
@@ -700,17 +700,17 @@ QString SISConfig::AppDataPath()
     else
         base = QStringLiteral("C:\\Documents and Settings\\All Users\\Application Data\\");
     if (base.isEmpty() || !QFileInfo(toOsPath(base)).isDir()) {
-        log(4, QStringLiteral("appPath: ") + base + QStringLiteral(" doesn't exist or is blank"), method);
+        log(LogLevel::Warning, QStringLiteral("appPath: ") + base + QStringLiteral(" doesn't exist or is blank"), method);
         return base;
     }
     if (oldShortName_.isEmpty()) {
-        log(3, QStringLiteral("oldShortName_ not defined, please set in ApplicationBase, will try from base appPath "
+        log(LogLevel::Error, QStringLiteral("oldShortName_ not defined, please set in ApplicationBase, will try from base appPath "
                               "folder"),
             method);
         return base + QStringLiteral("\\Harnoth\\");
     }
     const QString path = base + QStringLiteral("\\Harnoth\\") + oldShortName_;
-    log(7, QStringLiteral("appPath: ") + path, method);
+    log(LogLevel::Informational, QStringLiteral("appPath: ") + path, method);
     return path;
 }
 
@@ -757,7 +757,7 @@ int SISConfig::commandDefaults(QString &message)
     // Each refusal keeps its log record and tells the caller, in one error
     // line inside the progress frame, which file it was and why: no command
     // but "run" keeps a log file.
-    auto refuse = [&](int level, const QString &logText, const QString &cause) {
+    auto refuse = [&](LogLevel::Level level, const QString &logText, const QString &cause) {
         startProgress(0);
         log(level, logText, method);
         emit writeError(QStringLiteral("defaults"), cause);
@@ -769,28 +769,28 @@ int SISConfig::commandDefaults(QString &message)
     QString notFound;
     const QString path = locateConfigurationFile(notFound);
     if (!notFound.isEmpty())
-        return refuse(8, notFound, notFound);
-    log(8, QStringLiteral("Path to HNConfig.xml: ") + path, method);
+        return refuse(LogLevel::Debug, notFound, notFound);
+    log(LogLevel::Debug, QStringLiteral("Path to HNConfig.xml: ") + path, method);
     if (path.isEmpty()) {
         const QString text = QStringLiteral("No default HNConfig.xml file found");
-        return refuse(4, text, text);
+        return refuse(LogLevel::Warning, text, text);
     }
 
     QByteArray bytes;
     QString cause;
     if (!HNConfigReader::ReadFile(toOsPath(path), bytes, cause)) {
         const QString text = QStringLiteral("Could not open: ") + path;
-        return refuse(4, text, text + QStringLiteral(": ") + cause);
+        return refuse(LogLevel::Warning, text, text + QStringLiteral(": ") + cause);
     }
 
     HNConfigReader reader;
     switch (reader.read(bytes)) {
     case HNConfigReader::Outcome::ParseError:
-        return refuse(8, reader.errorText(), QStringLiteral("Could not read: ") + path + QStringLiteral(": ")
+        return refuse(LogLevel::Debug, reader.errorText(), QStringLiteral("Could not read: ") + path + QStringLiteral(": ")
                                                  + reader.errorText());
     case HNConfigReader::Outcome::NotConfigFile: {
         const QString text = QStringLiteral("The file is not a valid HNConfig.xml file.  May be empty.");
-        return refuse(8, text, QStringLiteral("Could not read: ") + path + QStringLiteral(": ") + text);
+        return refuse(LogLevel::Debug, text, QStringLiteral("Could not read: ") + path + QStringLiteral(": ") + text);
     }
     case HNConfigReader::Outcome::Read:
         break;

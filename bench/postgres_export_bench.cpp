@@ -33,6 +33,7 @@
 #include "tests/support/PostgresSchoolCopy.h"
 #include "tests/support/TestPostgresServer.h"
 #include "child_process.h"
+#include "export_bench_support.h"
 #include "delay_proxy.h"
 
 #include <benchmark/benchmark.h>
@@ -144,23 +145,6 @@ double StatementsSent(const std::vector<QByteArray>& log)
     return static_cast<double>(checks + queries);
 }
 
-// Every .pef file of a folder with its lines sorted.
-std::map<QString, QByteArrayList> SortedExport(const QString& folder, long* lines)
-{
-    std::map<QString, QByteArrayList> files;
-    for (const QString& name : QDir(folder).entryList({"*.pef"}, QDir::Files)) {
-        QFile file(folder + "/" + name);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        QByteArrayList content = file.readAll().split('\n');
-        std::sort(content.begin(), content.end());
-        if (lines)
-            *lines += static_cast<long>(content.size()) - 1;
-        files[name] = content;
-    }
-    return files;
-}
-
 void BridgeRun(benchmark::State& state, int students, const std::string& bridge, const std::string& name,
                bool delayed)
 {
@@ -260,18 +244,6 @@ void PsqlStatements(benchmark::State& state, int students)
     }
 }
 
-std::vector<int> Sizes()
-{
-    const char* text = std::getenv("MORV_BENCH_STUDENTS");
-    std::vector<int> sizes;
-    for (const QString& part : QString(text ? text : "2000,20000,60000").split(',', Qt::SkipEmptyParts)) {
-        const int students = part.trimmed().toInt();
-        if (students > 0)
-            sizes.push_back(students);
-    }
-    return sizes;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -286,7 +258,7 @@ int main(int argc, char** argv)
     }
     const char* baselineBridge = std::getenv("MORV_BASELINE_BRIDGE");
     const std::string baseline = baselineBridge ? baselineBridge : "";
-    const std::vector<int> sizes = Sizes();
+    const std::vector<int> sizes = BenchSizes();
     for (const int students : sizes) {
         const int iterations = students >= 60000 ? 1 : 3;
         const auto add = [&](const std::string& name, auto function) {

@@ -37,8 +37,8 @@ ODBCDataAccess::ODBCDataAccess(uint32_t options, int databaseType, QObject* pare
 ODBCDataAccess::~ODBCDataAccess()
 {
     const XString now = XDateTime::Now().Format("dd/mm/yyyy|hh:nn:ss");
-    Log(8, now + " Start ODBCDataAccess Destructor");
-    Log(8, now + " End ODBCDataAccess Destructor");
+    Log(LogLevel::Debug, now + " Start ODBCDataAccess Destructor");
+    Log(LogLevel::Debug, now + " End ODBCDataAccess Destructor");
     ClearQuery();
     m_result.reset();
     m_connection.reset();
@@ -55,15 +55,15 @@ XString ODBCDataAccess::GetTypeName() const
 XString ODBCDataAccess::BuildConnectionString(const XString& dataSource, const XString* user,
                                               const XString* password)
 {
-    Log(8, "Build Connection String for: " + GetTypeName());
+    Log(LogLevel::Debug, "Build Connection String for: " + GetTypeName());
     if (m_databaseType == DatabaseType::DBaseXBase)
-        Log(8, GetTypeName());
+        Log(LogLevel::Debug, GetTypeName());
     if (m_databaseType == DatabaseType::FoxProDBF)
-        Log(8, "Build Connection String: Fox Pro DBF Driver");
+        Log(LogLevel::Debug, "Build Connection String: Fox Pro DBF Driver");
     try {
         return ConnectionStringFor(m_databaseType, dataSource, user, password, m_dataSource);
     } catch (const XException& error) {
-        Log(8, error.what());
+        Log(LogLevel::Debug, error.what());
         throw;
     }
 }
@@ -102,7 +102,7 @@ void ODBCDataAccess::Connect(const XString& connectionString)
     if (IsConnected())
         Disconnect();
     if (m_databaseType == DatabaseType::DBaseXBase) {
-        Log(7, "Connect - Could not connect need to define USE_XBASE");
+        Log(LogLevel::Informational, "Connect - Could not connect need to define USE_XBASE");
         return;
     }
     // Answers about another source's schema do not hold for this one.
@@ -113,22 +113,22 @@ void ODBCDataAccess::Connect(const XString& connectionString)
     try {
         if (m_options & DataAccessOption::Exclusive) {
             m_connection->SetMode(adModeShareExclusive);
-            Log(8, "Open in Exclusive Access Mode.");
+            Log(LogLevel::Debug, "Open in Exclusive Access Mode.");
         } else {
             m_connection->SetMode(adModeRead);
-            Log(8, "Open in Read Only Access Mode.");
+            Log(LogLevel::Debug, "Open in Read Only Access Mode.");
         }
         m_connection->SetConnectionTimeout(m_connectionTimeout);
         m_connection->SetCommandTimeout(m_commandTimeout);
         m_connection->Open(connectionString.str());
     } catch (const AdoException& error) {
-        Log(8, "Failed to connect to data source with connection string.");
+        Log(LogLevel::Debug, "Failed to connect to data source with connection string.");
         XString text = FormatComError(error, m_connection.get());
         MaskPassword(text);
         throw OdbcFailure(error, text);
     } catch (const std::exception& error) {
         // A connection string the driver manager cannot even read.
-        Log(8, "Failed to connect to data source with connection string.");
+        Log(LogLevel::Debug, "Failed to connect to data source with connection string.");
         XString masked = connectionString;
         MaskPassword(masked);
         XString reason(error.what());
@@ -136,13 +136,13 @@ void ODBCDataAccess::Connect(const XString& connectionString)
         XException::RaiseError(XErrorKind::Internal, 0, "Failed to connect to data source with connection string: %s (%s)",
                                masked.c_str(), reason.c_str());
     }
-    Log(8, "Connected to data source.");
+    Log(LogLevel::Debug, "Connected to data source.");
 }
 
 void ODBCDataAccess::Disconnect()
 {
     if (m_databaseType == DatabaseType::DBaseXBase) {
-        Log(7, "Disconnect: Xbase not defined!");
+        Log(LogLevel::Informational, "Disconnect: Xbase not defined!");
         return;
     }
     try {
@@ -165,7 +165,7 @@ void ODBCDataAccess::Reconnect()
     try {
         Disconnect();
     } catch (const XException& error) {
-        Log(8, XString("Reconnect: closing the old connection failed: ") + error.what());
+        Log(LogLevel::Debug, XString("Reconnect: closing the old connection failed: ") + error.what());
     }
     Connect(m_connectionString);
 }
@@ -179,7 +179,7 @@ void ODBCDataAccess::OpenConnection(const XString& connectionString, bool keepCo
         try {
             LogSchema();
         } catch (const std::exception& error) {
-            Log(8, XString("The schema log failed and was left incomplete: ") + error.what());
+            Log(LogLevel::Debug, XString("The schema log failed and was left incomplete: ") + error.what());
         }
     }
 }
@@ -189,7 +189,7 @@ void ODBCDataAccess::OpenConnection(const XString& connectionString, bool keepCo
 
 int ODBCDataAccess::RunQuery(const XString& statement)
 {
-    Log(8, "Running Query", "ODBCDataAccess::RunQuery");
+    Log(LogLevel::Debug, "Running Query", "ODBCDataAccess::RunQuery");
     if (m_databaseType == DatabaseType::DBaseXBase)
         return 0;
 
@@ -202,7 +202,7 @@ int ODBCDataAccess::RunQuery(const XString& statement)
     const bool forwardOnly = (m_options & DataAccessOption::ForwardOnly) || IsOpeningTable();
     m_countedResult = IsOpeningTable() ? m_result.get() : nullptr;
     m_rowsRead = 0;
-    Log(9, statement);
+    Log(LogLevel::Proprietary, statement);
     try {
         m_result->SetCursorType(adOpenStatic);
         m_result->Open(statement.str(), *m_connection, forwardOnly ? adOpenForwardOnly : adOpenStatic,
@@ -212,7 +212,7 @@ int ODBCDataAccess::RunQuery(const XString& statement)
         m_result.reset();  // a result that never opened is no current result
         m_countedResult = nullptr;
         const XString text = FormatComError(error, m_connection.get());
-        Log(9, "RunQuery: While executing: " + statement + ", " + text);
+        Log(LogLevel::Proprietary, "RunQuery: While executing: " + statement + ", " + text);
         const XException failure =
             OdbcFailure(error, XException::FormatMessage("While executing query: %s", text.c_str()).c_str());
         if (failure.Kind() == XErrorKind::ConnectionLost) {
@@ -266,7 +266,7 @@ int32_t ODBCDataAccess::GetRecordCount()
     if (CountsAfterRows()) {
         // Walking the rows now would mean running the statement again to
         // read them.
-        Log(8, "GetRecordCount: Counting the records while they are read.");
+        Log(LogLevel::Debug, "GetRecordCount: Counting the records while they are read.");
         return -1;
     }
 
@@ -275,14 +275,14 @@ int32_t ODBCDataAccess::GetRecordCount()
         const long long reported = m_result->RecordCount();
         count = reported > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
                                                                 : static_cast<int32_t>(reported);
-        Log(8, "GetRecordCount: Finishing Getting Record Count.");
+        Log(LogLevel::Debug, "GetRecordCount: Finishing Getting Record Count.");
     } catch (const AdoException& error) {
-        Log(8, "GetRecordCount: " + FormatComError(error, m_connection.get()));
+        Log(LogLevel::Debug, "GetRecordCount: " + FormatComError(error, m_connection.get()));
         count = -1;
     }
-    Log(8, "GetRecordCount: Validating RecordCount.");
+    Log(LogLevel::Debug, "GetRecordCount: Validating RecordCount.");
     if (count == -1) {
-        Log(8, "GetRecordCount: Lets determine record count manually.");
+        Log(LogLevel::Debug, "GetRecordCount: Lets determine record count manually.");
         count = 0;
         if (GetFirstRecord()) {
             do
@@ -290,9 +290,9 @@ int32_t ODBCDataAccess::GetRecordCount()
             while (GetNextRecord());
         }
     } else {
-        Log(8, "GetRecordCount: Driver supports RecordCount");
+        Log(LogLevel::Debug, "GetRecordCount: Driver supports RecordCount");
     }
-    Log(8, "GetRecordCount: Found Record Count of " + XString(count));
+    Log(LogLevel::Debug, "GetRecordCount: Found Record Count of " + XString(count));
     return count;
 }
 
@@ -308,7 +308,7 @@ bool ODBCDataAccess::GetFirstRecord()
         return CountRow(!m_result->IsEOF());
     } catch (const AdoException& error) {
         // A row that cannot be read must not look like the end of the table.
-        Log(8, XString("GetFirstRecord Error: ") + error.Description().c_str());
+        Log(LogLevel::Debug, XString("GetFirstRecord Error: ") + error.Description().c_str());
         ThrowComError(error);
     }
 }
@@ -323,7 +323,7 @@ bool ODBCDataAccess::GetNextRecord()
         m_result->MoveNext();
         return CountRow(!m_result->IsEOF());
     } catch (const AdoException& error) {
-        Log(8, XString("GetNextRecord Error: ") + error.Description().c_str());
+        Log(LogLevel::Debug, XString("GetNextRecord Error: ") + error.Description().c_str());
         ThrowComError(error);
     }
 }
@@ -336,7 +336,7 @@ bool ODBCDataAccess::CountRow(bool onRow)
         ++m_rowsRead;
     } else {
         m_countedResult = nullptr;
-        Log(8, "GetRecordCount: Found Record Count of " + XString(m_rowsRead));
+        Log(LogLevel::Debug, "GetRecordCount: Found Record Count of " + XString(m_rowsRead));
     }
     return onRow;
 }
@@ -386,7 +386,7 @@ XString ODBCDataAccess::FormatComError(const AdoException& error, const AdoConne
                static_cast<unsigned long>(error.Code()), AdoSystemMessage(error.Code()).c_str(),
                error.Source().c_str(), error.Description().c_str());
     text += Bounded(com, 1000);
-    Log(8, text);
+    Log(LogLevel::Debug, text);
     return text;
 }
 
@@ -408,7 +408,7 @@ long long ODBCDataAccess::StatementsSent() const
 
 void ODBCDataAccess::LogStatementsSent()
 {
-    Log(8, "Statements sent to the data source: " + XString(static_cast<int64_t>(StatementsSent())) +
+    Log(LogLevel::Debug, "Statements sent to the data source: " + XString(static_cast<int64_t>(StatementsSent())) +
                " (existence questions answered from memory instead: " + XString(m_existenceRemembered) + ")");
 }
 
@@ -419,10 +419,10 @@ void ODBCDataAccess::MaskPassword(XString& text)
 
 void ODBCDataAccess::ExportComplete()
 {
-    Log(7, "Finished Extraction");
-    Log(8, "Finishing Import");
+    Log(LogLevel::Informational, "Finished Extraction");
+    Log(LogLevel::Debug, "Finishing Import");
     if (!m_keepConnection) {
-        Log(8, "Disconnecting");
+        Log(LogLevel::Debug, "Disconnecting");
         Disconnect();
     }
     PDEWriter::ExportComplete();

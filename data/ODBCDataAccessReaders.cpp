@@ -104,7 +104,7 @@ XByteBuffer ODBCDataAccess::GetBytes(DataAccessField* field)
     try {
         read = ReadValue(field);
     } catch (const XException&) {
-        Log(8, "Could not read ByteArray Field value from " + field->GetName());
+        Log(LogLevel::Debug, "Could not read ByteArray Field value from " + field->GetName());
         throw;
     }
     if (!read || read->IsNull() || read->IsEmpty())

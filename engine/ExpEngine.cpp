@@ -43,7 +43,7 @@ bool ExpEngine::BeginExecute(ParamMap parameters, int flags, QString& errorText)
 bool ExpEngine::Execute(ParamMap parameters, int flags, QString& errorText)
 {
     Q_UNUSED(errorText);
-    Log(7, "Starting Execution...", "ExpEngine::Execute");
+    Log(LogLevel::Informational, "Starting Execution...", "ExpEngine::Execute");
     PrepareRun(parameters);
     if ((flags & 1) != 0)
         RunFullExport();
@@ -61,9 +61,9 @@ void ExpEngine::PrepareRun(const ParamMap& parameters)
     // bookkeeping record is touched.
     const XString refusal = LiveYearRefusal();
     if (!refusal.IsEmpty() && m_schoolYearUnreadable)
-        LogAndThrow(3, XException(XErrorKind::Database, (refusal + "; nothing was exported.").c_str()));
+        LogAndThrow(LogLevel::Error, XException(XErrorKind::Database, (refusal + "; nothing was exported.").c_str()));
     if (!refusal.IsEmpty())
-        LogAndThrow(3, refusal + "; nothing was exported.");
+        LogAndThrow(LogLevel::Error, refusal + "; nothing was exported.");
     ConnectForRun();
     LogRunSettings();
     BuildIncludedStudents();
@@ -92,7 +92,7 @@ void ExpEngine::ReadInactiveCutoff(const XString& text)
         m_inactiveCutoff = XDate();
         // The run goes on with active students only, as without a date; say
         // so, since the user asked for inactive students too.
-        Log(4, XString("Inactive cut-off date \"") + text +
+        Log(LogLevel::Warning, XString("Inactive cut-off date \"") + text +
                    "\" is not a date in the form yyyy-mm-dd; exporting active students only.",
             "ExpEngine::ReadInactiveCutoff");
     }
@@ -109,12 +109,12 @@ void ExpEngine::ConnectForRun()
 
 void ExpEngine::LogRunSettings()
 {
-    Log(7, XString("MORV DSN: ") + m_dataSource, "");
-    Log(7, XString("School Id: ") + m_schoolNumber, "");
-    Log(7, XString("School Year: ") + m_schoolYear, "");
-    Log(7, XString("Inactive Cutoff: ") + m_inactiveCutoff.Format("YYYY-MM-DD"), "");
+    Log(LogLevel::Informational, XString("MORV DSN: ") + m_dataSource, "");
+    Log(LogLevel::Informational, XString("School Id: ") + m_schoolNumber, "");
+    Log(LogLevel::Informational, XString("School Year: ") + m_schoolYear, "");
+    Log(LogLevel::Informational, XString("Inactive Cutoff: ") + m_inactiveCutoff.Format("YYYY-MM-DD"), "");
     if (!m_activeCodesText.IsEmpty())
-        Log(7, XString("Additional Active Codes: ") + m_activeCodesText, "");
+        Log(LogLevel::Informational, XString("Additional Active Codes: ") + m_activeCodesText, "");
 }
 
 void ExpEngine::RunFullExport()
@@ -314,7 +314,7 @@ int ExpEngine::WriteAndEndTable(bool filterStudents)
     return rows;
 }
 
-void ExpEngine::SkipTable(int level, const XString& reason, const XString& method)
+void ExpEngine::SkipTable(LogLevel::Level level, const XString& reason, const XString& method)
 {
     Log(level, reason, method);
     EndTable();

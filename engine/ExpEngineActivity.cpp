@@ -60,7 +60,7 @@ void ExpEngine::CreateAttendanceCodes()
 
     const XFileSpec file = ExportFile("AttCodes.pef");
     if (file.Exists()) {
-        Log(7, "Attendance Codes File exists, so will not overwrite.", "ExpEngine::CreateAttendanceCodes");
+        Log(LogLevel::Informational, "Attendance Codes File exists, so will not overwrite.", "ExpEngine::CreateAttendanceCodes");
     } else {
         WriteBuiltInFile(PendingExportFile("AttCodes.pef"), "AttCodes.pef", {
             {"A", "Absent", "1", "0", "N"},
@@ -155,7 +155,7 @@ void ExpEngine::CreateStudentSchoolFees()
     ODBCTable* s = AddTable("StudentDemographic", "S", true);
     ODBCTable* f = AddTable("StudentFees", "F", false);
     if (!f)
-        return SkipTable(7, kNoFeesTable, kFeesSource);
+        return SkipTable(LogLevel::Informational, kNoFeesTable, kFeesSource);
 
     AddFeeColumns(f, "-F");
     Column(f, "FeeAmount", &ExpEngine::CurrencyValue, "FeeDebit", true);
@@ -172,7 +172,7 @@ void ExpEngine::CreateStudentSchoolPayments()
     ODBCTable* s = AddTable("StudentDemographic", "S", true);
     ODBCTable* f = AddTable("StudentFees", "F", false);
     if (!f)
-        return SkipTable(7, kNoFeesTable, kFeesSource);
+        return SkipTable(LogLevel::Informational, kNoFeesTable, kFeesSource);
 
     AddFeeColumns(f, "-P");
     Column(f, "TotalPaid", &ExpEngine::CurrencyValue, "FeeCredit", true);
@@ -198,10 +198,10 @@ void ExpEngine::CreateStudentConductIncident()
     StartTable("Student Conduct", "ConductIncident.pef", 0);
     ODBCTable* c = AddTable("StudentDiscipline", "C", false);
     if (!c)
-        return SkipTable(7, kNoDiscipline, source);
+        return SkipTable(LogLevel::Informational, kNoDiscipline, source);
     m_fldStudentNumber = Column(c, "StudentNumber", &ExpEngine::TextValue, "CndInPerpStdRef");
     if (!m_fldStudentNumber)
-        return SkipTable(7, kNoDisciplineStudent, source);
+        return SkipTable(LogLevel::Informational, kNoDisciplineStudent, source);
     ODBCField* schoolName = nullptr;  // declared below, read by the room value
     Column(c, "IncidentNumber", &ExpEngine::TextValue, "CndInKey", true);
     Column(c, "IncidentName", &ExpEngine::TextValue, "CndInTypeRef");
@@ -230,10 +230,10 @@ void ExpEngine::CreateStudentConductOutcomes()
     StartTable("Student Conduct Outcomes", "ConductOutcome.pef", 0);
     ODBCTable* c = AddTable("StudentDiscipline", "C", false);
     if (!c)
-        return SkipTable(7, kNoDiscipline, source);
+        return SkipTable(LogLevel::Informational, kNoDiscipline, source);
     m_fldStudentNumber = Column(c, "StudentNumber", &ExpEngine::TextValue, "CndOutTargetStdRef");
     if (!m_fldStudentNumber)
-        return SkipTable(7, kNoDisciplineStudent, source);
+        return SkipTable(LogLevel::Informational, kNoDisciplineStudent, source);
     Column(c, "IncidentNumber", &ExpEngine::TextValue, "CndOutInRef", true);
     AddColumn(c, "IncidentNumber", [this] { return TextValue() + "-A"; }, "CndOutKey", 1);
     Column(c, "Note", &ExpEngine::TextNoBreaksValue, "CndOutNote", true);
@@ -294,7 +294,7 @@ void ExpEngine::CreateStudentNotes()
     ODBCTable* n = AddTable("StudentAlert", "N", false);
     // Sites without alerts still get every other table of the run.
     if (!n)
-        return SkipTable(4, "StudentAlert table does not exist, skipping Student Notes.",
+        return SkipTable(LogLevel::Warning, "StudentAlert table does not exist, skipping Student Notes.",
                          "ExpEngine::CreateStudentNotes");
     m_fldStudentNumber = Column(n, "StudentNumber", &ExpEngine::TextValue, "NoteStdRef", true);
     ODBCField* alertName = Column(n, "AlertName", &ExpEngine::NumberedKeyValue, "NoteKey", true);
@@ -407,8 +407,8 @@ void ExpEngine::CreateStudentMedicalHistory()
         RunCommit().Drop(ExportFile("StudentMedHist.pef"));
     };
     if (!ReadTable(readRows, dropPartialFile))
-        LogAndThrow(3, "Student Medical History: the query could not be opened.");
-    Log(8, "Wrote " + XString(static_cast<int32_t>(records * 6)) + " lines of StudentMedHist.pef",
+        LogAndThrow(LogLevel::Error, "Student Medical History: the query could not be opened.");
+    Log(LogLevel::Debug, "Wrote " + XString(static_cast<int32_t>(records * 6)) + " lines of StudentMedHist.pef",
         "ExpEngine::CreateStudentMedicalHistory");
     EndTable();
 }

@@ -78,7 +78,7 @@ void ExpEngine::EndLookupQuery()
 XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, const XString& pwd,
                                      bool plural)
 {
-    Log(7, "Getting School Year...", "ExpEngine::GetLiveSchoolYear");
+    Log(LogLevel::Informational, "Getting School Year...", "ExpEngine::GetLiveSchoolYear");
     if (!plural) {
         m_schoolYearError.Clear();
         m_schoolYearUnreadable = false;
@@ -132,12 +132,12 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
         // database) answers no better for the other table.
         if (IsDatabaseFailure(error))
             m_schoolYearUnreadable = true;
-        Log(4, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
-        Log(8, error.what(), "ExpEngine::GetLiveSchoolYear");
+        Log(LogLevel::Warning, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
+        Log(LogLevel::Debug, error.what(), "ExpEngine::GetLiveSchoolYear");
         EndLookupQuery();
         year.Clear();
     } catch (...) {
-        Log(4, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
+        Log(LogLevel::Warning, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
         EndLookupQuery();
         year.Clear();
     }
@@ -148,7 +148,7 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
 
 bool ExpEngine::ValidateConnection(const ParamMap& parameters, QString& message)
 {
-    Log(7, "Validating Connection...", "ExpEngine::ValidateConnection");
+    Log(LogLevel::Informational, "Validating Connection...", "ExpEngine::ValidateConnection");
     if (!CheckRequired(parameters, kLoginKeys, message))
         return false;
     try {
@@ -160,7 +160,7 @@ bool ExpEngine::ValidateConnection(const ParamMap& parameters, QString& message)
         if (!TableExistsConnected(connection, "Schools", true) &&
             !TableExistsConnected(connection, "School", false)) {
             message = "School Table does not exist";
-            Log(8, ToXString(message), "ExpEngine::ValidateConnection");
+            Log(LogLevel::Debug, ToXString(message), "ExpEngine::ValidateConnection");
             return false;
         }
         message = "Connection Succeeded";
@@ -174,7 +174,7 @@ bool ExpEngine::ValidateConnection(const ParamMap& parameters, QString& message)
 
 bool ExpEngine::ValidateSchoolNumber(const ParamMap& parameters, QString& message)
 {
-    Log(7, "Validating School Number...", "ExpEngine::ValidateSchoolNumber");
+    Log(LogLevel::Informational, "Validating School Number...", "ExpEngine::ValidateSchoolNumber");
     if (!CheckRequired(parameters, kLoginKeys, message))
         return false;
     // The test agrees with the run: a school the run would refuse (no live
@@ -182,7 +182,7 @@ bool ExpEngine::ValidateSchoolNumber(const ParamMap& parameters, QString& messag
     m_schoolYear = ReadSchoolAndLiveYear(parameters);
     if (m_schoolYearUnreadable) {
         message = ToQString(LiveYearRefusal());
-        Log(7, ToXString(message), "ExpEngine::ValidateSchoolNumber");
+        Log(LogLevel::Informational, ToXString(message), "ExpEngine::ValidateSchoolNumber");
         return false;
     }
     int rows = 0;
@@ -204,7 +204,7 @@ bool ExpEngine::ValidateSchoolNumber(const ParamMap& parameters, QString& messag
         // site does not have); the run would say the same.
         message = m_schoolYear.IsEmpty() ? ToQString(LiveYearRefusal())
                                          : QString("Exception Occured :") + ToQString(ErrorCause(error));
-        Log(7, ToXString(message), "ExpEngine::ValidateSchoolNumber)");
+        Log(LogLevel::Informational, ToXString(message), "ExpEngine::ValidateSchoolNumber)");
         return false;
     }
     if (rows < 1) {
@@ -213,7 +213,7 @@ bool ExpEngine::ValidateSchoolNumber(const ParamMap& parameters, QString& messag
     }
     if (m_schoolYear.IsEmpty()) {
         message = ToQString(LiveYearRefusal());
-        Log(7, ToXString(message), "ExpEngine::ValidateSchoolNumber");
+        Log(LogLevel::Informational, ToXString(message), "ExpEngine::ValidateSchoolNumber");
         return false;
     }
     message.clear();
@@ -235,14 +235,14 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
     auto fail = [&](const QString& cause) {
         SetDistinct(false);
         message = cause;
-        Log(7, XString("School List Failed: ") + ToXString(cause), "ExpEngine::LoadSchoolList");
+        Log(LogLevel::Informational, XString("School List Failed: ") + ToXString(cause), "ExpEngine::LoadSchoolList");
         emit writeWarning("school", "School List Failed.");
         return false;
     };
     if (m_schoolYearUnreadable)
         return fail(ToQString(m_schoolYearError));
     try {
-        Log(5, "Loading School List", "ExpEngine::LoadSchoolList");
+        Log(LogLevel::Progress, "Loading School List", "ExpEngine::LoadSchoolList");
         entries.clear();
         ConnectWith(parameters);
         ClearQuery();
@@ -263,7 +263,7 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
         if (OpenCurrentQuery()) {
             for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
                 if (!any)
-                    Log(5, "Found Schools...", "ExpEngine::LoadSchoolList");
+                    Log(LogLevel::Progress, "Found Schools...", "ExpEngine::LoadSchoolList");
                 any = true;
                 const QString key = ToQString(GetText(number));
                 if (key.isEmpty())
@@ -278,7 +278,7 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
         SetDistinct(false);
         if (!any) {
             message = "School List Returned 0 Schools.";
-            Log(3, ToXString(message), "ExpEngine::LoadSchoolList");
+            Log(LogLevel::Error, ToXString(message), "ExpEngine::LoadSchoolList");
             return false;
         }
         message = "School Found";
@@ -291,10 +291,10 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
 bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& parameters,
                                EntryList& entries, QString& message)
 {
-    Log(7, "Loading list of teachers...", "ExpEngine::LoadBridgeList");
+    Log(LogLevel::Informational, "Loading list of teachers...", "ExpEngine::LoadBridgeList");
     if (paramKey != "teacher") {
         message = "This bridge is not set up for this type of paramkey:  " + paramKey;
-        Log(4, ToXString(message), "ExpEngine::LoadBridgeList");
+        Log(LogLevel::Warning, ToXString(message), "ExpEngine::LoadBridgeList");
         return false;
     }
     if (!CheckRequired(parameters, kLoginKeys + QStringList{"school"}, message))
@@ -303,7 +303,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         const XString year = ReadSchoolAndLiveYear(parameters);
 
         ConnectWith(parameters);
-        Log(5, "Loading Teacher List", "ExpEngine::LoadBridgeList");
+        Log(LogLevel::Progress, "Loading Teacher List", "ExpEngine::LoadBridgeList");
         entries.clear();
         ClearQuery();
         SetDistinct(true);
@@ -313,7 +313,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         } catch (XException&) {
             SetDistinct(false);
             message = "Bridge List Failed, cannot find Staff table";
-            Log(7, ToXString(message), "ExpEngine::LoadBridgeList");
+            Log(LogLevel::Informational, ToXString(message), "ExpEngine::LoadBridgeList");
             emit writeWarning("teacher", message);
             return false;
         }
@@ -336,7 +336,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         if (OpenCurrentQuery()) {
             for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
                 if (!any)
-                    Log(5, "Found Teachers...", "ExpEngine::LoadBridgeList");
+                    Log(LogLevel::Progress, "Found Teachers...", "ExpEngine::LoadBridgeList");
                 any = true;
                 const XString key = GetText(staffId);
                 if (key.IsEmpty())
@@ -349,7 +349,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         EndLookupQuery();
         if (!any) {
             message = "Bridge List Returned 0 Teachers.";
-            Log(7, ToXString(message), "ExpEngine::LoadBridgeList");
+            Log(LogLevel::Informational, ToXString(message), "ExpEngine::LoadBridgeList");
             return false;
         }
         message = "Bridge List Succeeded";
@@ -358,7 +358,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         EndLookupQuery();
         // The cause is the caller's only clue: no command but "run" keeps a log.
         message = QString("Bridge List Failed: ") + ToQString(ErrorCause(error));
-        Log(7, ToXString(message), "ExpEngine::LoadBridgeList");
+        Log(LogLevel::Informational, ToXString(message), "ExpEngine::LoadBridgeList");
         emit writeWarning("teacher", message);
         return false;
     }

@@ -33,7 +33,7 @@ DataAccessField* PDEWriter::AddColumn(DataAccessTable* table, const XString& tex
                                       const XString& customFormat, int command)
 {
     if (!m_currentTable)
-        LogAndThrow(2, "Column " + text + " declared outside of a table.");
+        LogAndThrow(LogLevel::Critical, "Column " + text + " declared outside of a table.");
 
     DataAccessField* field = nullptr;
     if (table) {
@@ -61,15 +61,15 @@ void PDEWriter::ClearColumns()
 void PDEWriter::EndTable()
 {
     ClearColumns();
-    Log(8, "Finished " + m_currentDisplayName + " table/query.");
+    Log(LogLevel::Debug, "Finished " + m_currentDisplayName + " table/query.");
 }
 
 int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
 {
     if (!m_currentTable)
-        LogAndThrow(2, "WriteTable called without a declared table.");
+        LogAndThrow(LogLevel::Critical, "WriteTable called without a declared table.");
 
-    Log(8, "Opening Table");
+    Log(LogLevel::Debug, "Opening Table");
     std::unique_ptr<DelimitedTextWriter> tableFile;
     XFileSpec finalSpec;
     int count = 0;
@@ -103,22 +103,22 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
     auto write = [&]() {
         writing = true;
         count = 0;
-        Log(8, "Writing " + m_currentFileName);
+        Log(LogLevel::Debug, "Writing " + m_currentFileName);
         output = nullptr;
         if (m_updateMode) {
-            Log(8, "Writing PDU File");
+            Log(LogLevel::Debug, "Writing PDU File");
             if (!m_updateFile)
                 XException::RaiseError(XErrorKind::Internal, 0, "No update file is open.");
             WriteSectionHead(*m_updateFile, *m_currentTable);
-            Log(8, "Wrote Current Header");
+            Log(LogLevel::Debug, "Wrote Current Header");
             output = m_updateFile;
         } else {
-            Log(8, "Writing PDE File");
+            Log(LogLevel::Debug, "Writing PDE File");
             finalSpec = m_pdeFolder;
             finalSpec.AppendName(m_currentFileName);
             tableFile = std::make_unique<DelimitedTextWriter>('\t');
             tableFile->Open(PendingExportFile(m_currentFileName));
-            Log(8, "Opened PDE FIle");
+            Log(LogLevel::Debug, "Opened PDE FIle");
             output = tableFile.get();
         }
 
@@ -127,17 +127,17 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
             output->EndLine();
         }
 
-        Log(8, "Generating PDE Entries");
+        Log(LogLevel::Debug, "Generating PDE Entries");
         WriteRows(*output, rowFilter, count);
 
         if (m_updateMode) {
-            Log(8, "Writing pdu footer");
+            Log(LogLevel::Debug, "Writing pdu footer");
             output->WriteRaw("*\r\n\r\n");
-            Log(8, "Finished PDU File. Lines= " + XString(count));
+            Log(LogLevel::Debug, "Finished PDU File. Lines= " + XString(count));
         } else {
-            Log(8, "Closing Table file");
+            Log(LogLevel::Debug, "Closing Table file");
             tableFile->Close();
-            Log(8, "Closed Table File. Lines= " + XString(count));
+            Log(LogLevel::Debug, "Closed Table File. Lines= " + XString(count));
         }
     };
     // A table file read part way is dropped and written again; a section of
@@ -170,13 +170,13 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
         // file would replace the previous export of this table and the
         // importer would take it for "no rows". The table is left out of
         // this export instead; its previous file, if any, is not touched.
-        Log(7, "Skipped " + m_currentFileName + ": its query could not be opened.");
+        Log(LogLevel::Informational, "Skipped " + m_currentFileName + ": its query could not be opened.");
         m_tables.pop_back();
         m_currentTable = nullptr;
         return 0;
     }
 
-    Log(8, "Wrote " + m_currentFileName);
+    Log(LogLevel::Debug, "Wrote " + m_currentFileName);
     return count;
 }
 
@@ -199,8 +199,8 @@ void PDEWriter::WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilte
         if (rowFilter && !rowFilter())
             continue;
         if (count == 0) {
-            Log(8, "Generating First PDE Entry");
-            Log(8, "Line Passed Filter");
+            Log(LogLevel::Debug, "Generating First PDE Entry");
+            Log(LogLevel::Debug, "Line Passed Filter");
         }
         ++count;
         const bool trace = count == 1;
@@ -224,27 +224,27 @@ void PDEWriter::WriteColumn(DelimitedTextWriter& output, const ExportColumn& col
     const XString name = trace ? (column.GetQueryField() ? column.GetText() : XString("**Blank FieldName**"))
                                : XString();
     if (trace) {
-        Log(8, "Getting curColumns field...");
-        Log(9, "Processing Field = " + name);
+        Log(LogLevel::Debug, "Getting curColumns field...");
+        Log(LogLevel::Proprietary, "Processing Field = " + name);
     }
 
     if (column.HasValueFunction()) {
         if (trace)
-            Log(8, "Getting valueStr");
+            Log(LogLevel::Debug, "Getting valueStr");
         const XString value = column.GetValueFunction()();
         if (trace)
-            Log(8, "Got valueStr");
+            Log(LogLevel::Debug, "Got valueStr");
         // The writer turns any TAB, CR or LF left in a value into a blank,
         // so a value can never shift the fields or split the line.
         output.WriteField(value);
         if (trace)
-            Log(9, "Wrote = " + name);
+            Log(LogLevel::Proprietary, "Wrote = " + name);
         return;
     }
 
     if (trace) {
-        Log(8, "Getting command");
-        Log(8, "Got command");
+        Log(LogLevel::Debug, "Getting command");
+        Log(LogLevel::Debug, "Got command");
     }
     switch (column.GetCommand()) {
     case ExportColumn::WriteText:
@@ -260,15 +260,15 @@ void PDEWriter::WriteColumn(DelimitedTextWriter& output, const ExportColumn& col
         break;
     }
     if (trace) {
-        Log(8, "Wrote Default Value Command " + XString(static_cast<int32_t>(column.GetCommand())) +
+        Log(LogLevel::Debug, "Wrote Default Value Command " + XString(static_cast<int32_t>(column.GetCommand())) +
                    " for " + name);
-        Log(8, "Wrote the value = " + column.GetText());
+        Log(LogLevel::Debug, "Wrote the value = " + column.GetText());
     }
 }
 
 void PDEWriter::FailTable(const std::exception* cause, int lines, int writeError)
 {
-    Log(8, "Error writing line= " + XString(static_cast<int32_t>(lines)));
+    Log(LogLevel::Debug, "Error writing line= " + XString(static_cast<int32_t>(lines)));
     XString sql;
     try {
         sql = BuildQuery();
@@ -278,18 +278,18 @@ void PDEWriter::FailTable(const std::exception* cause, int lines, int writeError
     if (cause && writeError != 0) {
         // The caller needs the system's reason and the file, not the
         // statement: the log keeps the whole story.
-        Log(2, XString("Failed with error [") + cause->what() + "] while writing file [" + m_currentFileName +
+        Log(LogLevel::Critical, XString("Failed with error [") + cause->what() + "] while writing file [" + m_currentFileName +
                    "] with query: " + sql);
         throw XException(XErrorKind::InputOutput,
                          WriteFailure(writeError, m_updateMode ? m_updateFileName : m_currentFileName).GetText(),
                          writeError);
     }
     if (cause)
-        LogAndThrow(2,
+        LogAndThrow(LogLevel::Critical,
                     XString("Failed with error [") + cause->what() + "] while writing file [" + m_currentFileName +
                         "] with query: " + sql,
                     *cause);
-    LogAndThrow(2, "Failed with unknown error while writing file [" + m_currentFileName +
+    LogAndThrow(LogLevel::Critical, "Failed with unknown error while writing file [" + m_currentFileName +
                        "] with query: " + sql);
 }
 

@@ -4,6 +4,7 @@
 // closed progress, one error line naming the file and the cause, and status
 // 1, never a crash or a hang.
 #include "tests/app/BridgeProcess.h"
+#include "tests/support/Prerequisite.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@
 
 #include <sys/stat.h>
 
-#include <iostream>
 #include <ostream>
 #include <vector>
 
@@ -224,18 +224,6 @@ TEST(DefaultsPath, UnusablePathsFailWithTheirCause)
         {big, QStringLiteral("larger than 8 MB")},
         {fifo, QStringLiteral("not a regular file (a FIFO)")},
     };
-    // A good file the bridge's user may not read.
-    const QString locked = work.path() + QStringLiteral("/HNConfig.xml");
-    {
-        QFile good(locked);
-        ASSERT_TRUE(good.open(QIODevice::WriteOnly));
-        good.write(kOneSchool);
-    }
-    ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::Permissions()));
-    if (CanRunWithFilePermissions())
-        cases.push_back({locked, QStringLiteral("Permission denied")});
-    else
-        std::cout << "[   NOTE   ] file permissions cannot bind the bridge here; the unreadable file is not tried\n";
     for (const Case &c : cases) {
         SCOPED_TRACE(c.path.toStdString());
         const BridgeResult r =
@@ -252,6 +240,28 @@ TEST(DefaultsPath, UnusablePathsFailWithTheirCause)
                                     + QStringLiteral(": ") + c.cause + QStringLiteral("\r\n")))
             << status.toStdString();
     }
+}
+
+// A good file the bridge's user may not read.
+TEST(DefaultsPath, AnUnreadableFileFailsWithItsCause)
+{
+    if (!CanRunWithFilePermissions())
+        MISSING_PREREQUISITE("file permissions cannot bind the bridge here (as root, setpriv must drop its capabilities)");
+    QTemporaryDir home, work;
+    const QString locked = work.path() + QStringLiteral("/HNConfig.xml");
+    {
+        QFile good(locked);
+        ASSERT_TRUE(good.open(QIODevice::WriteOnly));
+        good.write(kOneSchool);
+    }
+    ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::Permissions()));
+    const BridgeResult r = runBridge({QStringLiteral("defaults"), QStringLiteral("--path=") + locked}, home.path(), {}, true);
+    const QString refusal = QStringLiteral("Could not open: ") + locked;
+    EXPECT_EQ(r.out, (QStringList{kStart0,
+                                  QStringLiteral("log\tWarning      \tTIME\tSISConfig::commandDefaults\t") + refusal,
+                                  kEnd}));
+    EXPECT_EQ(r.err, QStringLiteral("error\tdefaults\t") + refusal + QStringLiteral(": Permission denied\n"));
+    EXPECT_EQ(r.exitCode, 1);
 }
 
 // A bare file name names a file in the current folder, and the status files

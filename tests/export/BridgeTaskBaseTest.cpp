@@ -55,7 +55,7 @@ TEST(BeginExecute, EndsEveryKindOfRunWithItsStatusAndClosedProgress)
          },
          false, "No school"},
         {"throws XException",
-         [](MemoryWriter& w, QString&) -> bool { w.LogAndThrow(2, "Lost connection"); }, false,
+         [](MemoryWriter& w, QString&) -> bool { w.LogAndThrow(LogLevel::Critical, "Lost connection"); }, false,
          "Lost connection"},
         {"throws something else", [](MemoryWriter&, QString&) -> bool { throw 42; }, false,
          "Execute failed for an unkown reason, please consult Quillon support."},
@@ -140,13 +140,13 @@ TEST(TaskLog, ProgressLevelsAlsoMoveTheProgressBar)
 {
     const struct
     {
-        int level;
+        LogLevel::Level level;
         std::vector<std::string> expected;
     } cases[] = {
-        {5, {"inc step", "log 5 step M"}},
-        {6, {"warn step", "log 6 step M"}},
-        {7, {"log 7 step M"}},
-        {3, {"log 3 step M"}},
+        {LogLevel::Progress, {"inc step", "log 5 step M"}},
+        {LogLevel::ProgressWarning, {"warn step", "log 6 step M"}},
+        {LogLevel::Informational, {"log 7 step M"}},
+        {LogLevel::Error, {"log 3 step M"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.level);

@@ -522,7 +522,7 @@ TEST_F(WriterTest, RunFailingWithUpdateFileOpenLeavesNoUpdateFile)
     DelimitedTextWriter updateFile('\t');
     task.run = [&](MemoryWriter& w, QString&) -> bool {
         w.StartUpdate(&updateFile);
-        w.LogAndThrow(2, "attendance window failed");
+        w.LogAndThrow(LogLevel::Critical, "attendance window failed");
     };
     ParamMap parameters = kAppInfo;
     parameters["path"] = dir.path();
