@@ -396,7 +396,7 @@ int AppBase::commandTest(QString &message)
         if (status == -1) {
             // A test that blew up has not passed: report it and fail the command.
             if (!reason.isEmpty())
-                log(3, reason, QStringLiteral("AppBase::commandTest"));
+                log(LogLevel::Error, reason, QStringLiteral("AppBase::commandTest"));
             message = type_ + QStringLiteral(" threw an uncaught exception, please contact Quillon Software "
                                              "Support to fix this issue.");
             emit writeError(type_ + QStringLiteral(" Problem"), message);
@@ -506,10 +506,10 @@ int AppBase::finishCommand(int status, const QString &folder, const QString &mes
         // The importer learns the outcome from the exit status as well; a status
         // file that cannot be written is logged and the status stays as it is.
         if (!StatusFiles::writeTextFile(folder, statusName, line))
-            log(4, QStringLiteral("Could not write the status file ") + statusName + QStringLiteral(" in ") + folder,
+            log(LogLevel::Warning, QStringLiteral("Could not write the status file ") + statusName + QStringLiteral(" in ") + folder,
                 QStringLiteral("AppBase::finishCommand"));
         if (!StatusFiles::writeTextFile(folder, finishedFile_, QStringLiteral("finished")))
-            log(4, QStringLiteral("Could not write the file ") + finishedFile_ + QStringLiteral(" in ") + folder,
+            log(LogLevel::Warning, QStringLiteral("Could not write the file ") + finishedFile_ + QStringLiteral(" in ") + folder,
                 QStringLiteral("AppBase::finishCommand"));
     }
     postCommand();
@@ -521,7 +521,7 @@ int AppBase::finishCommand(int status, const QString &folder, const QString &mes
 QString AppBase::CreateTempLocalDBFolder(const QString &name)
 {
     if (name.isEmpty()) {
-        log(3, QStringLiteral("No signifigant folder name, cannot create local DB."),
+        log(LogLevel::Error, QStringLiteral("No signifigant folder name, cannot create local DB."),
             QStringLiteral("AppBase::CreateTempLocalDBFolder"));
         return QString();
     }
@@ -553,7 +553,7 @@ QString AppBase::CreateTempLocalDBFolder(const QString &name)
                         QStringLiteral("Problem moving to localDB folder in: ") + dir.absolutePath());
         return QString();
     }
-    log(8, QStringLiteral("Loading local database: ") + dir.absolutePath(),
+    log(LogLevel::Debug, QStringLiteral("Loading local database: ") + dir.absolutePath(),
         QStringLiteral("AppBase::CreateTempLocalDBFolder"));
     return dir.absolutePath();
 }
@@ -565,9 +565,9 @@ void AppBase::LogHeader(const QString &extra)
     LogManager *manager = LogManager::instance();
     manager->writeHeader(title_, version_, buildDate_);
     const QString method = QStringLiteral("AppBase::LogHeader");
-    manager->writeFile(QStringLiteral("App Framework Version: ") + frameworkVersion_, 8, method);
-    manager->writeFile(extra, 8, method);
-    manager->writeFile(QStringLiteral("Command: ") + value(QStringLiteral("command")), 8, method);
+    manager->writeFile(QStringLiteral("App Framework Version: ") + frameworkVersion_, LogLevel::Debug, method);
+    manager->writeFile(extra, LogLevel::Debug, method);
+    manager->writeFile(QStringLiteral("Command: ") + value(QStringLiteral("command")), LogLevel::Debug, method);
 
     QStringList setSwitches;
     for (const QString &key : m_registry.switchKeys()) {
@@ -575,7 +575,7 @@ void AppBase::LogHeader(const QString &extra)
             setSwitches.append(key);
     }
     manager->writeFile(setSwitches.isEmpty() ? QString() : QStringLiteral("Switches: ") + setSwitches.join(QStringLiteral(", ")),
-                       8, method);
+                       LogLevel::Debug, method);
 
     for (const QString &key : m_registry.valueKeys()) {
         const QString v = value(key);
@@ -583,11 +583,11 @@ void AppBase::LogHeader(const QString &extra)
             continue;
         const ParamRecord *r = record(key);
         if (!r || r->type == QLatin1String("password"))
-            manager->writeFile(key + QStringLiteral(" is internal only."), 8, method);
+            manager->writeFile(key + QStringLiteral(" is internal only."), LogLevel::Debug, method);
         else
-            manager->writeFile(key + u'=' + v, 8, method);
+            manager->writeFile(key + u'=' + v, LogLevel::Debug, method);
     }
-    manager->writeFile(QStringLiteral("appath=") + value(QStringLiteral("apppath")), 8, method);
+    manager->writeFile(QStringLiteral("appath=") + value(QStringLiteral("apppath")), LogLevel::Debug, method);
 }
 
 // ---------------------------------------------------------------- toolkit messages
@@ -598,34 +598,34 @@ void AppBase::qMessageOutput(QtMsgType type, const QMessageLogContext &, const Q
     if (!app)
         return;
     const QString text = app->maskSecrets(message);
-    int level = 4;
+    LogLevel::Level level = LogLevel::Warning;
     if (text.contains(QLatin1String("Clipboard"))) {
-        level = 8;
+        level = LogLevel::Debug;
     } else {
         switch (type) {
         case QtDebugMsg:
         case QtInfoMsg:
-            level = 8;
+            level = LogLevel::Debug;
             break;
         case QtWarningMsg:
             if (text.contains(QLatin1String("argument")))
-                level = 3;
+                level = LogLevel::Error;
             else if (text.contains(QLatin1String("valid record")))
-                level = 4;
+                level = LogLevel::Warning;
             else if (text.contains(QLatin1String("qt_sql_default_connection")))
-                level = 8;
+                level = LogLevel::Debug;
             else
-                level = 4;
+                level = LogLevel::Warning;
             break;
         case QtCriticalMsg:
-            level = 3;
+            level = LogLevel::Error;
             break;
         case QtFatalMsg:
-            level = 2;
+            level = LogLevel::Critical;
             break;
         }
     }
     emit app->writeLog(level, text, QStringLiteral("AppBase::qMessageOutput"));
-    if (level <= 3 && (type == QtCriticalMsg || type == QtFatalMsg))
+    if (level <= LogLevel::Error && (type == QtCriticalMsg || type == QtFatalMsg))
         emit app->writeError(QStringLiteral("options"), text);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/ParamRecord.h"
+#include "log/LogLevel.h"
 #include "app/ParamRegistry.h"
 #include "app/StatusFiles.h"
 
@@ -116,7 +117,7 @@ public:
     static QString mask() { return QStringLiteral("********"); }
 
 signals:
-    void writeLog(int logLevel, const QString &message, const QString &method);
+    void writeLog(LogLevel::Level logLevel, const QString &message, const QString &method);
     void writeVersion(const QString &alias, const QString &version, const QString &minversion,
                       const QString &vname, const QString &guide);
     void writeParams(const QString &paramkey, const QString &type, const QString &paramname,
@@ -149,7 +150,7 @@ signals:
     void clearMessages();
 
 protected:
-    void log(int level, const QString &message, const QString &method) { emit writeLog(level, message, method); }
+    void log(LogLevel::Level level, const QString &message, const QString &method) { emit writeLog(level, message, method); }
     void startProgress(int total) { emit writeProgress(QStringLiteral("start_progress"), total); }
     void endProgress() { emit writeProgress(QStringLiteral("end_progress"), -1); }
     // The canned answers every validate variant shares for the numbers it does

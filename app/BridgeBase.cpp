@@ -72,7 +72,7 @@ void BridgeBase::registerGroups()
              QStringLiteral("label"), QString(), QString());
     addParam(s, QStringLiteral("filterstaff"), QStringLiteral("Staff"), QStringLiteral("flag"),
              QStringLiteral("Do not include any staff information"), QString());
-    log(8, QStringLiteral("School Params set."), QStringLiteral("BridgeBase::BridgeBase"));
+    log(LogLevel::Debug, QStringLiteral("School Params set."), QStringLiteral("BridgeBase::BridgeBase"));
 
     addRequirement(s, {QStringLiteral("school")});
     addDependency(s, c);
@@ -142,7 +142,7 @@ int BridgeBase::loadDistrictList(const ParamRecord &record)
     EngineServices::EntryList entries;
     QString message;
     if (!engine()->LoadSchoolDistrictList(values(), entries, message)) {
-        log(3, message, QStringLiteral("BridgeBase::loadDistrictList"));
+        log(LogLevel::Error, message, QStringLiteral("BridgeBase::loadDistrictList"));
         emit writeWarning(QStringLiteral("Loading District Failed"),
                           QStringLiteral("Loading Districts failed.  Consult the logs to discover what the problem "
                                          "is."));
@@ -158,7 +158,7 @@ int BridgeBase::loadYearList(const ParamRecord &record)
     EngineServices::EntryList entries;
     QString message;
     if (!engine()->LoadSchoolYearList(values(), entries, message)) {
-        log(3, message, QStringLiteral("BridgeBase::loadYearList"));
+        log(LogLevel::Error, message, QStringLiteral("BridgeBase::loadYearList"));
         emit writeWarning(QStringLiteral("Loading School Years Failed"),
                           QStringLiteral("Loading School Years failed.  Consult the logs to discover what the "
                                          "problem is."));

@@ -101,7 +101,7 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
         QString plain = key;
         plain.remove(QStringLiteral("encode"));
         if (plain == key) {
-            log(4,
+            log(LogLevel::Warning,
                 QStringLiteral("Parameter: ") + key
                     + QStringLiteral(" is a Password style parameter, but does not use 'encode' this means it "
                                      "will not be encoded."),
@@ -113,7 +113,7 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
 
     QString name = displayName;
     if (type == QLatin1String("flag") && name.size() > 15) {
-        log(3, QStringLiteral("Parameter: ") + key + QStringLiteral(" has a paramname that is too long: ") + name,
+        log(LogLevel::Error, QStringLiteral("Parameter: ") + key + QStringLiteral(" has a paramname that is too long: ") + name,
             method);
         name = name.left(15);
     }
@@ -135,7 +135,7 @@ ParamRecord *SISConfig::setParam(const QString &group, const QString &key, const
                                  const QString &type, const QString &help, const QString &defaultValue)
 {
     if (!hasGroup(group)) {
-        log(3, QStringLiteral("Tried to set a parameter for a non-existant group, please contact Quillon Support."),
+        log(LogLevel::Error, QStringLiteral("Tried to set a parameter for a non-existant group, please contact Quillon Support."),
             QStringLiteral("SISConfig::setParam"));
         return nullptr;
     }
@@ -363,7 +363,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     collectSecrets(arguments);
     const QStringList shown = maskedArguments(arguments);
     for (const QString &argument : shown)
-        log(8, QStringLiteral("Arguments: ") + argument, kProcess);
+        log(LogLevel::Debug, QStringLiteral("Arguments: ") + argument, kProcess);
     m_programName = arguments.value(0);
 
     // 4. The scanner, bound to local stores that are copied back afterwards.
@@ -392,7 +392,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
         setSwitch(entry.first, entry.second);
     for (const auto &entry : scanned)
         setValue(entry.first, entry.second);
-    log(8, QStringLiteral("Parsing arguments ") + (parsed ? QStringLiteral("succeeded.") : QStringLiteral("failed.")),
+    log(LogLevel::Debug, QStringLiteral("Parsing arguments ") + (parsed ? QStringLiteral("succeeded.") : QStringLiteral("failed.")),
         QStringLiteral("SISConfig:::processCommandLine"));
 
     // 8. Normalised before the usage step as well, so that even a failed command
@@ -449,16 +449,16 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
 
     // 12. Log style.
     const QString style = value(QStringLiteral("log"));
-    m_logManager->setMode(LogManager::ModeAll);
+    m_logManager->setMode(LogManager::Mode::All);
     if (style == QLatin1String("off")) {
-        m_logManager->setMode(LogManager::ModeOff);
+        m_logManager->setMode(LogManager::Mode::Off);
     } else if (style == QLatin1String("consoleoff")) {
-        m_logManager->setMode(LogManager::ModeConsoleOff);
+        m_logManager->setMode(LogManager::Mode::ConsoleOff);
     } else if (style == QLatin1String("fileoff")) {
-        m_logManager->setMode(LogManager::ModeFileOff);
+        m_logManager->setMode(LogManager::Mode::FileOff);
     } else if (style == QLatin1String("extract")) {
         m_logStyle = style;
-        m_logManager->setMode(LogManager::ModeAll);
+        m_logManager->setMode(LogManager::Mode::All);
     }
 
     // 13. Run flags.
@@ -559,7 +559,7 @@ int SISConfig::runCommand()
     const QString refused = claimExportFolder();
     if (!refused.isEmpty()) {
         startProgress(0);
-        log(3, refused, QStringLiteral("SISConfig::runCommand"));
+        log(LogLevel::Error, refused, QStringLiteral("SISConfig::runCommand"));
         emit writeError(QStringLiteral("run"), refused);
         endProgress();
         return 1;
@@ -583,12 +583,12 @@ int SISConfig::runCommand()
 
     // 6. Tell the importer the run is under way.
     if (!StatusFiles::writeTextFile(m_path, QStringLiteral("BridgeStatus.tmp"), StatusFiles::dateTime() + QStringLiteral("\tExtract Running")))
-        log(4, QStringLiteral("Could not write BridgeStatus.tmp in ") + m_path, QStringLiteral("SISConfig::runCommand"));
+        log(LogLevel::Warning, QStringLiteral("Could not write BridgeStatus.tmp in ") + m_path, QStringLiteral("SISConfig::runCommand"));
 
     // 7-8. Header, then the quiet console of the extract style.
     LogHeader(QString());
     if (value(QStringLiteral("log")) == QLatin1String("extract"))
-        m_logManager->setMode(LogManager::ModeConsoleOff);
+        m_logManager->setMode(LogManager::Mode::ConsoleOff);
 
     // 9-10. The run itself.
     QString message;
@@ -604,7 +604,7 @@ int SISConfig::runCommand()
 int SISConfig::commandRun(int flags, QString &message)
 {
     if (m_logStyle == QLatin1String("extract"))
-        m_logManager->setMode(LogManager::ModeConsoleOff);
+        m_logManager->setMode(LogManager::Mode::ConsoleOff);
     const bool succeeded = runTask(values(), flags, message);
     copyLogToExportFolder();
     return succeeded ? 0 : 1;
@@ -624,7 +624,7 @@ void SISConfig::copyLogToExportFolder()
     std::string error = "cannot read " + source.toStdString();
     if (!log.open(QIODevice::ReadOnly) ||
         !XFileSystem::ReplaceFile(target.toStdString(), log.readAll().toStdString(), &error))
-        this->log(4, QStringLiteral("Could not copy the log file to ") + target + QStringLiteral(": ") +
+        this->log(LogLevel::Warning, QStringLiteral("Could not copy the log file to ") + target + QStringLiteral(": ") +
                          QString::fromStdString(error),
                   QStringLiteral("SISConfig::commandRun"));
 }
@@ -641,17 +641,17 @@ QString SISConfig::AppDataPath()
     else
         base = QStringLiteral("C:\\Documents and Settings\\All Users\\Application Data\\");
     if (base.isEmpty() || !QFileInfo(toOsPath(base)).isDir()) {
-        log(4, QStringLiteral("appPath: ") + base + QStringLiteral(" doesn't exist or is blank"), method);
+        log(LogLevel::Warning, QStringLiteral("appPath: ") + base + QStringLiteral(" doesn't exist or is blank"), method);
         return base;
     }
     if (oldShortName_.isEmpty()) {
-        log(3, QStringLiteral("oldShortName_ not defined, please set in ApplicationBase, will try from base appPath "
+        log(LogLevel::Error, QStringLiteral("oldShortName_ not defined, please set in ApplicationBase, will try from base appPath "
                               "folder"),
             method);
         return base + QStringLiteral("\\Harnoth\\");
     }
     const QString path = base + QStringLiteral("\\Harnoth\\") + oldShortName_;
-    log(7, QStringLiteral("appPath: ") + path, method);
+    log(LogLevel::Informational, QStringLiteral("appPath: ") + path, method);
     return path;
 }
 
@@ -674,7 +674,7 @@ QString SISConfig::locateConfigurationFile(bool &failed)
         const qsizetype cut = folder.lastIndexOf(u'/');
         if (cut < 0 || folder == QLatin1String("/")) {
             startProgress(0);
-            log(8, QStringLiteral("Cannot find AppDataPath: ") + folder, method);
+            log(LogLevel::Debug, QStringLiteral("Cannot find AppDataPath: ") + folder, method);
             endProgress();
             failed = true;
             return QString();
@@ -699,7 +699,7 @@ QString SISConfig::locateConfigurationFile(bool &failed)
 int SISConfig::commandDefaults(QString &)
 {
     const QString method = QStringLiteral("SISConfig::commandDefaults");
-    auto fail = [this, &method](int level, const QString &text) {
+    auto fail = [this, &method](LogLevel::Level level, const QString &text) {
         startProgress(0);
         log(level, text, method);
         endProgress();
@@ -710,31 +710,31 @@ int SISConfig::commandDefaults(QString &)
     const QString path = locateConfigurationFile(failed);
     if (failed)
         return 1;
-    log(8, QStringLiteral("Path to HNConfig.xml: ") + path, method);
+    log(LogLevel::Debug, QStringLiteral("Path to HNConfig.xml: ") + path, method);
     if (path.isEmpty())
-        return fail(4, QStringLiteral("No default HNConfig.xml file found"));
+        return fail(LogLevel::Warning, QStringLiteral("No default HNConfig.xml file found"));
 
     QFile file(toOsPath(path));
     const QFileInfo info(file);
     if (info.isDir() || !file.open(QIODevice::ReadOnly))
-        return fail(4, QStringLiteral("Could not open: ") + path);
+        return fail(LogLevel::Warning, QStringLiteral("Could not open: ") + path);
     // Reading a huge file whole would take the memory of the machine.
     if (file.size() > HNConfigReader::MaxSize)
-        return fail(4, QStringLiteral("Could not open: ") + path + QStringLiteral(" (larger than %1 MB)")
+        return fail(LogLevel::Warning, QStringLiteral("Could not open: ") + path + QStringLiteral(" (larger than %1 MB)")
                            .arg(HNConfigReader::MaxSize / (1024 * 1024)));
 
     HNConfigReader reader;
     const QByteArray bytes = file.read(HNConfigReader::MaxSize + 1);
     if (file.error() != QFileDevice::NoError)
-        return fail(4, QStringLiteral("Could not open: ") + path);
+        return fail(LogLevel::Warning, QStringLiteral("Could not open: ") + path);
     switch (reader.read(bytes)) {
     case HNConfigReader::Outcome::ParseError:
-        log(8, reader.errorText(), method);
+        log(LogLevel::Debug, reader.errorText(), method);
         startProgress(0);
         endProgress();
         return 1;
     case HNConfigReader::Outcome::NotConfigFile:
-        log(8, QStringLiteral("The file is not a valid HNConfig.xml file.  May be empty."), method);
+        log(LogLevel::Debug, QStringLiteral("The file is not a valid HNConfig.xml file.  May be empty."), method);
         startProgress(0);
         endProgress();
         return 1;

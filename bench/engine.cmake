@@ -6,3 +6,14 @@ if(TARGET morv_demo AND TARGET morv_test_support AND TARGET morvbridge)
     LIBS morv_demo morv_test_support)
   add_dependencies(engine_bench morvbridge)
 endif()
+
+# The same export read through the suite's own PostgreSQL server, against
+# psql, and through a link that adds 5 ms each way.
+if(TARGET morv_demo AND TARGET morv_test_support AND TARGET morvbridge)
+  morv_add_bench(postgres_bench
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/postgres_export_bench.cpp
+    LIBS morv_demo morv_test_support)
+  add_dependencies(postgres_bench morvbridge)
+  find_package(Threads REQUIRED)
+  target_link_libraries(postgres_bench PRIVATE Threads::Threads)
+endif()

@@ -27,6 +27,7 @@
 #include "demo/DemoOptions.h"
 #include "tests/support/TestOdbcSource.h"
 #include "child_process.h"
+#include "export_bench_support.h"
 
 #include <benchmark/benchmark.h>
 
@@ -121,24 +122,6 @@ std::map<std::string, double>& Means()
 std::string Key(const char* what, int students)
 {
     return std::string(what) + "/" + std::to_string(students);
-}
-
-// Every .pef file of a folder with its lines sorted: the rows of an export
-// without the order a query without ORDER BY happens to deliver them in.
-std::map<QString, QByteArrayList> SortedExport(const QString& folder, long* lines)
-{
-    std::map<QString, QByteArrayList> files;
-    for (const QString& name : QDir(folder).entryList({"*.pef"}, QDir::Files)) {
-        QFile file(folder + "/" + name);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        QByteArrayList content = file.readAll().split('\n');
-        std::sort(content.begin(), content.end());
-        if (lines)
-            *lines += static_cast<long>(content.size()) - 1;
-        files[name] = content;
-    }
-    return files;
 }
 
 // Runs `command` on the school's dump or statement script; the mean is
@@ -251,18 +234,6 @@ void Sqlite3Statements(benchmark::State& state, int students, const char* name)
         state.counters["ratio_to_statements"] = bridge / Means()[key];
 }
 
-std::vector<int> Sizes()
-{
-    const char* text = std::getenv("MORV_BENCH_STUDENTS");
-    std::vector<int> sizes;
-    for (const QString& part : QString(text ? text : "2000,20000,60000").split(',', Qt::SkipEmptyParts)) {
-        const int students = part.trimmed().toInt();
-        if (students > 0)
-            sizes.push_back(students);
-    }
-    return sizes;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -271,7 +242,7 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     const char* baseline = std::getenv("MORV_BASELINE_BRIDGE");
-    for (const int students : Sizes()) {
+    for (const int students : BenchSizes()) {
         const int iterations = students >= 60000 ? 1 : 3;
         const auto add = [&](const char* name, auto function) {
             benchmark::RegisterBenchmark((std::string(name) + "/" + std::to_string(students)).c_str(), function)

@@ -61,6 +61,11 @@ public:
     void ClearFilter() override {}
     void CreateStudentAttendanceFromDB() override {}
     bool OpenTable(bool) override { return true; }
+    bool ReadTable(const std::function<void()>& readRows, const std::function<void()>&) override
+    {
+        readRows();
+        return true;
+    }
     bool GetFirstRecord() override { return (row = 0) < SampleRows().size(); }
     bool GetNextRecord() override { return ++row < SampleRows().size(); }
     void ClearQuery() override { fields.clear(); }

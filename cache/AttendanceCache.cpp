@@ -17,7 +17,7 @@ const char* const kCreate =
 void RequireKnown(const XString& table, const char* column)
 {
     if (!column)
-        XException::RaiseError(0, "Unknown attendance cache table: %s", table.c_str());
+        XException::RaiseError(XErrorKind::Internal, 0, "Unknown attendance cache table: %s", table.c_str());
 }
 
 // The columns a record is read back from, in this order: the record's
@@ -250,6 +250,21 @@ void AttendanceCache::Rollback() noexcept
     } catch (const XException&) {
         // SQLite has rolled back already when a statement failed that way.
     }
+}
+
+void AttendanceCache::SetSavepoint()
+{
+    m_db.Execute("savepoint cache_savepoint");
+}
+
+void AttendanceCache::RollbackToSavepoint()
+{
+    m_db.Execute("rollback to cache_savepoint");
+}
+
+void AttendanceCache::ReleaseSavepoint()
+{
+    m_db.Execute("release cache_savepoint");
 }
 
 AttendanceCache::UnexportedRecords::UnexportedRecords(sqlite::Database& db, const XString& table,

@@ -101,6 +101,12 @@ public:
     // Rolls back an open transaction; never raises.
     void Rollback() noexcept;
     bool InTransaction() const { return m_db.InTransaction(); }
+    // A savepoint inside the open transaction: SetSavepoint marks the
+    // present state, RollbackToSavepoint undoes every change made since
+    // (the transaction stays open), ReleaseSavepoint keeps them.
+    void SetSavepoint();
+    void RollbackToSavepoint();
+    void ReleaseSavepoint();
 
 private:
     struct Statements;

@@ -22,8 +22,8 @@ DataAccessBase::~DataAccessBase()
     // Lifecycle records belong in the file: on the console they would follow
     // every command's last protocol line, even a validate answer that must
     // write nothing.
-    Log(8, "Start DataAccessBase Destructor");
-    Log(8, "End DataAccessBase Destructor");
+    Log(LogLevel::Debug, "Start DataAccessBase Destructor");
+    Log(LogLevel::Debug, "End DataAccessBase Destructor");
 }
 
 void DataAccessBase::CreateStudentAttendanceFromDB()
@@ -34,9 +34,9 @@ void DataAccessBase::CreateStudentAttendanceFromDB()
 bool DataAccessBase::OpenTable(bool run)
 {
     const XString name = CurrentDisplayName();
-    Log(8, "Opening " + name + " table/query.", kOpenTable);
+    Log(LogLevel::Debug, "Opening " + name + " table/query.", kOpenTable);
     if (!run) {
-        Log(7, "Open table " + name + " failed, skipping.");
+        Log(LogLevel::Informational, "Open table " + name + " failed, skipping.");
         return false;
     }
 
@@ -55,27 +55,84 @@ bool DataAccessBase::OpenTable(bool run)
             result = RunCurrentQuery();
             if (result == 0)
                 break;
-            Log(8, XString("Query ") + XString(i) + " failed with error: " + XString(result), kOpenTable);
-            if (i + 1 < tries)
-                Reconnect();
+            Log(LogLevel::Debug, XString("Query ") + XString(i) + " failed with error: " + XString(result), kOpenTable);
+            // Within ReadTable a table gets one new connection in all.
+            if (i + 1 >= tries || (m_readingTable && m_tableLinkLosses++ > 0))
+                break;
+            Reconnect();
         }
         if (result != 0) {
             // Writing the table empty would tell the importer it has no rows.
-            XException::RaiseError(result, "Open table %s failed: the connection to the data source "
-                                           "was lost (error %d) and could not be restored.",
-                                   name.c_str(), result);
+            XException::RaiseError(XErrorKind::ConnectionLost, 0,
+                                   "Open table %s failed: the connection to data source %s "
+                                   "was lost (error %d) and could not be restored.",
+                                   name.c_str(), m_dataSource.c_str(), result);
         }
-        Log(8, "Ran query");
+        Log(LogLevel::Debug, "Ran query");
         GetRecordCount();
-        Log(8, "Opened " + name + " table/query.");
+        Log(LogLevel::Debug, "Opened " + name + " table/query.");
         return true;
     } catch (const std::exception& error) {
-        LogAndThrow(2, XString("Failed with error [") + error.what() + "] while parsing query: " + BuildQuery());
-    } catch (const char* text) {
-        LogAndThrow(2, XString("Failed with error [") + text + "] while parsing query: " + BuildQuery());
+        LogAndThrow(LogLevel::Critical, XString("Failed with error [") + error.what() + "] while parsing query: " + BuildQuery(),
+                    error);
     } catch (...) {
-        LogAndThrow(2, "Failed with unknown error while parsing query: " + BuildQuery());
+        LogAndThrow(LogLevel::Critical, "Failed with unknown error while parsing query: " + BuildQuery());
     }
+}
+
+bool DataAccessBase::ReadTable(const std::function<void()>& readRows, const std::function<void()>& undo)
+{
+    struct ReadingTable {
+        DataAccessBase& self;
+        explicit ReadingTable(DataAccessBase& s) : self(s)
+        {
+            self.m_readingTable = true;
+            self.m_tableLinkLosses = 0;
+        }
+        ~ReadingTable() { self.m_readingTable = false; }
+    } reading(*this);
+
+    SaveTableRunState();
+    for (;;) {
+        if (!OpenTable(true))
+            return false;
+        try {
+            readRows();
+            return true;
+        } catch (const XException& error) {
+            if (error.Kind() != XErrorKind::ConnectionLost)
+                throw;
+            const XString name = CurrentDisplayName();
+            if (!undo || m_tableLinkLosses > 0) {
+                const char* again = m_tableLinkLosses > 0 ? " again, after it had been read once more on a new "
+                                                            "connection"
+                                                          : "";
+                const std::string message = XException::FormatMessage(
+                    "The connection to data source %s was lost%s while reading %s: %s", m_dataSource.c_str(), again,
+                    name.c_str(), error.what());
+                Log(LogLevel::Error, message.c_str());
+                throw XException::Rephrase(error, message.c_str());
+            }
+            ++m_tableLinkLosses;
+            Log(LogLevel::Warning, "The connection to data source " + m_dataSource + " was lost while reading " + name + " (" +
+                       error.what() + "); reading it again from its start on a new connection.");
+            undo();
+            RestoreTableRunState();
+            Reconnect();
+        }
+    }
+}
+
+void DataAccessBase::SaveTableRunState()
+{
+    PDEWriter::SaveTableRunState();
+    m_savedKeyCounter = m_keyCounter;
+}
+
+void DataAccessBase::RestoreTableRunState()
+{
+    PDEWriter::RestoreTableRunState();
+    m_keyCounter = m_savedKeyCounter;
 }
 
 bool DataAccessBase::StudentFilter(const XString&)
@@ -130,7 +187,7 @@ XString DataAccessBase::PhoneValue()
     XString warning;
     const XString phone = FormatPhoneNumber(TextValue(), warning);
     if (!warning.IsEmpty())
-        Log(7, warning);
+        Log(LogLevel::Informational, warning);
     return phone;
 }
 
@@ -167,10 +224,10 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
                          : "Period Attendance Table does not exist, skipping");
         return;
     }
-    Log(7, daily ? "Exporting Daily Attendance from DB" : "Exporting Period Attendance from DB");
+    Log(LogLevel::Informational, daily ? "Exporting Daily Attendance from DB" : "Exporting Period Attendance from DB");
     if (!daily && m_periodReferenceHeaders.empty()) {
         m_periodReferenceHeaders.insert("AttPerRef");
-        Log(8, "CreateStudentPeriodAttendanceFromDB: Either no data returned or No Period Timeframe "
+        Log(LogLevel::Debug, "CreateStudentPeriodAttendanceFromDB: Either no data returned or No Period Timeframe "
                "header set, assuming AttPerRef");
     }
     // The marks below stay uncommitted until the update file carrying these
@@ -190,7 +247,7 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
         int32_t count = 0;
         try {
             AttendanceCache::UnexportedRecords records = Cache().Unexported(table, header, header == special);
-            Log(9, XString("Attendance Query: ") + records.Sql());
+            Log(LogLevel::Proprietary, XString("Attendance Query: ") + records.Sql());
             while (records.Next()) {
                 ++count;
                 const AttendanceRecord& record = records.Record();
@@ -208,11 +265,11 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
             // Rows written but left unmarked, or marked but missing from the
             // file, would be exported twice or never: the run fails and the
             // update file is thrown away with the marks.
-            LogAndThrow(3, XString(method) + " Error: " + e.what());
+            LogAndThrow(LogLevel::Error, XString(method) + " Error: " + e.what(), e);
         }
-        Log(8, "Students: Total:" + XString(m_studentTotal));
-        Log(8, "Students: Total After Filter:" + XString(m_studentTotalAfterFilter));
-        Log(8, "Attendance Query: Wrote" + XString(count) + " records.");
+        Log(LogLevel::Debug, "Students: Total:" + XString(m_studentTotal));
+        Log(LogLevel::Debug, "Students: Total After Filter:" + XString(m_studentTotalAfterFilter));
+        Log(LogLevel::Debug, "Attendance Query: Wrote" + XString(count) + " records.");
 
         EndUpdateSection();
         SetExportedUpdate(XDate::Today(), XDateTime::Now());
@@ -242,10 +299,10 @@ int DataAccessBase::HandleException_ValidateConnection(const std::exception& err
     MaskPassword(text);
     message = ToQString(text);
     if (text.FindText("Data source name not found") >= 0) {
-        Log(7, "Exception Occured: " + text, "HandleException_ValidateConnection");
+        Log(LogLevel::Informational, "Exception Occured: " + text, "HandleException_ValidateConnection");
         message = "Connection Failed: Data Source does not exist.";
         return 2;
     }
-    Log(7, "Exception Occured :" + text, "HandleException_ValidateConnection");
+    Log(LogLevel::Informational, "Exception Occured :" + text, "HandleException_ValidateConnection");
     return 1;
 }

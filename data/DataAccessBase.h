@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <set>
 
 #include <QString>
@@ -49,6 +50,13 @@ public:
     // cannot be opened; only a false `run` gives false.
     bool OpenTable(bool run) override;
     XString GetDataSource() override { return m_dataSource; }
+    // OpenTable and the rows, read again once on a new connection when the
+    // link is lost part way (see PDEWriter::ReadTable). A loss while the
+    // query opens counts as the table's one retry too.
+    bool ReadTable(const std::function<void()>& readRows, const std::function<void()>& undo) override;
+    // Adds the numbered-key counter to the writer's run state.
+    void SaveTableRunState() override;
+    void RestoreTableRunState() override;
 
     // ---- hooks and value functions ----
 
@@ -144,7 +152,11 @@ protected:
     int32_t m_queryAttemptCount = 1;
     bool m_keepConnection = false;
     int32_t m_keyCounter = 0;
+    int32_t m_savedKeyCounter = 0;
     bool m_openingTable = false;
+    // While ReadTable reads a table: how often the link was lost in it.
+    bool m_readingTable = false;
+    int32_t m_tableLinkLosses = 0;
 
     // Attendance reading state.
     int32_t m_studentTotal = 0;

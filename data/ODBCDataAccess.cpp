@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "data/DatabaseTypes.h"
+#include "data/OdbcFailure.h"
 #include "data/odbc/AdoConnection.h"
 #include "data/odbc/AdoRecordset.h"
 #include "util/XDateTime.h"
@@ -27,17 +28,17 @@ ODBCDataAccess::ODBCDataAccess(uint32_t options, int databaseType, QObject* pare
     try {
         m_connection = std::make_unique<AdoConnection>();
     } catch (const AdoException& error) {
-        throw XException("Failed to initialize connection.", static_cast<int32_t>(error.Code()));
+        throw OdbcFailure(error, "Failed to initialize connection.");
     } catch (const std::exception&) {
-        throw XException("Failed to initialize connection.");
+        throw XException(XErrorKind::Internal, "Failed to initialize connection.");
     }
 }
 
 ODBCDataAccess::~ODBCDataAccess()
 {
     const XString now = XDateTime::Now().Format("dd/mm/yyyy|hh:nn:ss");
-    Log(8, now + " Start ODBCDataAccess Destructor");
-    Log(8, now + " End ODBCDataAccess Destructor");
+    Log(LogLevel::Debug, now + " Start ODBCDataAccess Destructor");
+    Log(LogLevel::Debug, now + " End ODBCDataAccess Destructor");
     ClearQuery();
     m_result.reset();
     m_connection.reset();
@@ -54,15 +55,15 @@ XString ODBCDataAccess::GetTypeName() const
 XString ODBCDataAccess::BuildConnectionString(const XString& dataSource, const XString* user,
                                               const XString* password)
 {
-    Log(8, "Build Connection String for: " + GetTypeName());
+    Log(LogLevel::Debug, "Build Connection String for: " + GetTypeName());
     if (m_databaseType == DatabaseType::DBaseXBase)
-        Log(8, GetTypeName());
+        Log(LogLevel::Debug, GetTypeName());
     if (m_databaseType == DatabaseType::FoxProDBF)
-        Log(8, "Build Connection String: Fox Pro DBF Driver");
+        Log(LogLevel::Debug, "Build Connection String: Fox Pro DBF Driver");
     try {
         return ConnectionStringFor(m_databaseType, dataSource, user, password, m_dataSource);
     } catch (const XException& error) {
-        Log(8, error.what());
+        Log(LogLevel::Debug, error.what());
         throw;
     }
 }
@@ -101,7 +102,7 @@ void ODBCDataAccess::Connect(const XString& connectionString)
     if (IsConnected())
         Disconnect();
     if (m_databaseType == DatabaseType::DBaseXBase) {
-        Log(7, "Connect - Could not connect need to define USE_XBASE");
+        Log(LogLevel::Informational, "Connect - Could not connect need to define USE_XBASE");
         return;
     }
     // Answers about another source's schema do not hold for this one.
@@ -112,36 +113,36 @@ void ODBCDataAccess::Connect(const XString& connectionString)
     try {
         if (m_options & DataAccessOption::Exclusive) {
             m_connection->SetMode(adModeShareExclusive);
-            Log(8, "Open in Exclusive Access Mode.");
+            Log(LogLevel::Debug, "Open in Exclusive Access Mode.");
         } else {
             m_connection->SetMode(adModeRead);
-            Log(8, "Open in Read Only Access Mode.");
+            Log(LogLevel::Debug, "Open in Read Only Access Mode.");
         }
         m_connection->SetConnectionTimeout(m_connectionTimeout);
         m_connection->SetCommandTimeout(m_commandTimeout);
         m_connection->Open(connectionString.str());
     } catch (const AdoException& error) {
-        Log(8, "Failed to connect to data source with connection string.");
+        Log(LogLevel::Debug, "Failed to connect to data source with connection string.");
         XString text = FormatComError(error, m_connection.get());
         MaskPassword(text);
-        throw XException(text.c_str(), static_cast<int32_t>(error.Code()));
+        throw OdbcFailure(error, text);
     } catch (const std::exception& error) {
         // A connection string the driver manager cannot even read.
-        Log(8, "Failed to connect to data source with connection string.");
+        Log(LogLevel::Debug, "Failed to connect to data source with connection string.");
         XString masked = connectionString;
         MaskPassword(masked);
         XString reason(error.what());
         MaskPassword(reason);
-        XException::RaiseError(0, "Failed to connect to data source with connection string: %s (%s)",
+        XException::RaiseError(XErrorKind::Internal, 0, "Failed to connect to data source with connection string: %s (%s)",
                                masked.c_str(), reason.c_str());
     }
-    Log(8, "Connected to data source.");
+    Log(LogLevel::Debug, "Connected to data source.");
 }
 
 void ODBCDataAccess::Disconnect()
 {
     if (m_databaseType == DatabaseType::DBaseXBase) {
-        Log(7, "Disconnect: Xbase not defined!");
+        Log(LogLevel::Informational, "Disconnect: Xbase not defined!");
         return;
     }
     try {
@@ -164,7 +165,7 @@ void ODBCDataAccess::Reconnect()
     try {
         Disconnect();
     } catch (const XException& error) {
-        Log(8, XString("Reconnect: closing the old connection failed: ") + error.what());
+        Log(LogLevel::Debug, XString("Reconnect: closing the old connection failed: ") + error.what());
     }
     Connect(m_connectionString);
 }
@@ -178,7 +179,7 @@ void ODBCDataAccess::OpenConnection(const XString& connectionString, bool keepCo
         try {
             LogSchema();
         } catch (const std::exception& error) {
-            Log(8, XString("The schema log failed and was left incomplete: ") + error.what());
+            Log(LogLevel::Debug, XString("The schema log failed and was left incomplete: ") + error.what());
         }
     }
 }
@@ -188,7 +189,7 @@ void ODBCDataAccess::OpenConnection(const XString& connectionString, bool keepCo
 
 int ODBCDataAccess::RunQuery(const XString& statement)
 {
-    Log(8, "Running Query", "ODBCDataAccess::RunQuery");
+    Log(LogLevel::Debug, "Running Query", "ODBCDataAccess::RunQuery");
     if (m_databaseType == DatabaseType::DBaseXBase)
         return 0;
 
@@ -201,7 +202,7 @@ int ODBCDataAccess::RunQuery(const XString& statement)
     const bool forwardOnly = (m_options & DataAccessOption::ForwardOnly) || IsOpeningTable();
     m_countedResult = IsOpeningTable() ? m_result.get() : nullptr;
     m_rowsRead = 0;
-    Log(9, statement);
+    Log(LogLevel::Proprietary, statement);
     try {
         m_result->SetCursorType(adOpenStatic);
         m_result->Open(statement.str(), *m_connection, forwardOnly ? adOpenForwardOnly : adOpenStatic,
@@ -211,13 +212,15 @@ int ODBCDataAccess::RunQuery(const XString& statement)
         m_result.reset();  // a result that never opened is no current result
         m_countedResult = nullptr;
         const XString text = FormatComError(error, m_connection.get());
-        Log(9, "RunQuery: While executing: " + statement + ", " + text);
-        int code = ClassifyError(text);
-        if (code < 2 && error.IsConnectionLost())
-            code = QueryError::ConnectionLost;
-        if (code >= 2)
-            return code;
-        XException::RaiseError(static_cast<int32_t>(error.Code()), "While executing query: %s", text.c_str());
+        Log(LogLevel::Proprietary, "RunQuery: While executing: " + statement + ", " + text);
+        const XException failure =
+            OdbcFailure(error, XException::FormatMessage("While executing query: %s", text.c_str()).c_str());
+        if (failure.Kind() == XErrorKind::ConnectionLost) {
+            // The caller reconnects and runs the statement again.
+            const int code = ClassifyError(text);
+            return code != QueryError::Failed ? code : QueryError::ConnectionLost;
+        }
+        throw failure;
     }
     return 0;
 }
@@ -263,7 +266,7 @@ int32_t ODBCDataAccess::GetRecordCount()
     if (CountsAfterRows()) {
         // Walking the rows now would mean running the statement again to
         // read them.
-        Log(8, "GetRecordCount: Counting the records while they are read.");
+        Log(LogLevel::Debug, "GetRecordCount: Counting the records while they are read.");
         return -1;
     }
 
@@ -272,14 +275,14 @@ int32_t ODBCDataAccess::GetRecordCount()
         const long long reported = m_result->RecordCount();
         count = reported > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
                                                                 : static_cast<int32_t>(reported);
-        Log(8, "GetRecordCount: Finishing Getting Record Count.");
+        Log(LogLevel::Debug, "GetRecordCount: Finishing Getting Record Count.");
     } catch (const AdoException& error) {
-        Log(8, "GetRecordCount: " + FormatComError(error, m_connection.get()));
+        Log(LogLevel::Debug, "GetRecordCount: " + FormatComError(error, m_connection.get()));
         count = -1;
     }
-    Log(8, "GetRecordCount: Validating RecordCount.");
+    Log(LogLevel::Debug, "GetRecordCount: Validating RecordCount.");
     if (count == -1) {
-        Log(8, "GetRecordCount: Lets determine record count manually.");
+        Log(LogLevel::Debug, "GetRecordCount: Lets determine record count manually.");
         count = 0;
         if (GetFirstRecord()) {
             do
@@ -287,9 +290,9 @@ int32_t ODBCDataAccess::GetRecordCount()
             while (GetNextRecord());
         }
     } else {
-        Log(8, "GetRecordCount: Driver supports RecordCount");
+        Log(LogLevel::Debug, "GetRecordCount: Driver supports RecordCount");
     }
-    Log(8, "GetRecordCount: Found Record Count of " + XString(count));
+    Log(LogLevel::Debug, "GetRecordCount: Found Record Count of " + XString(count));
     return count;
 }
 
@@ -305,7 +308,7 @@ bool ODBCDataAccess::GetFirstRecord()
         return CountRow(!m_result->IsEOF());
     } catch (const AdoException& error) {
         // A row that cannot be read must not look like the end of the table.
-        Log(8, XString("GetFirstRecord Error: ") + error.Description().c_str());
+        Log(LogLevel::Debug, XString("GetFirstRecord Error: ") + error.Description().c_str());
         ThrowComError(error);
     }
 }
@@ -320,7 +323,7 @@ bool ODBCDataAccess::GetNextRecord()
         m_result->MoveNext();
         return CountRow(!m_result->IsEOF());
     } catch (const AdoException& error) {
-        Log(8, XString("GetNextRecord Error: ") + error.Description().c_str());
+        Log(LogLevel::Debug, XString("GetNextRecord Error: ") + error.Description().c_str());
         ThrowComError(error);
     }
 }
@@ -333,7 +336,7 @@ bool ODBCDataAccess::CountRow(bool onRow)
         ++m_rowsRead;
     } else {
         m_countedResult = nullptr;
-        Log(8, "GetRecordCount: Found Record Count of " + XString(m_rowsRead));
+        Log(LogLevel::Debug, "GetRecordCount: Found Record Count of " + XString(m_rowsRead));
     }
     return onRow;
 }
@@ -383,20 +386,19 @@ XString ODBCDataAccess::FormatComError(const AdoException& error, const AdoConne
                static_cast<unsigned long>(error.Code()), AdoSystemMessage(error.Code()).c_str(),
                error.Source().c_str(), error.Description().c_str());
     text += Bounded(com, 1000);
-    Log(8, text);
+    Log(LogLevel::Debug, text);
     return text;
 }
 
 void ODBCDataAccess::ThrowComError(const AdoException& error)
 {
-    throw XException(FormatComError(error, m_connection.get()).c_str(), static_cast<int32_t>(error.Code()));
+    throw OdbcFailure(error, FormatComError(error, m_connection.get()));
 }
 
 bool ODBCDataAccess::IsDatabaseFailure(const std::exception& error)
 {
-    // Result codes of the driver layer have their failure bit set.
-    const auto* x = dynamic_cast<const XException*>(&error);
-    return x && x->GetCode() < 0;
+    const auto* failure = dynamic_cast<const XException*>(&error);
+    return failure && failure->IsDatabaseFailure();
 }
 
 long long ODBCDataAccess::StatementsSent() const
@@ -406,7 +408,7 @@ long long ODBCDataAccess::StatementsSent() const
 
 void ODBCDataAccess::LogStatementsSent()
 {
-    Log(8, "Statements sent to the data source: " + XString(static_cast<int64_t>(StatementsSent())) +
+    Log(LogLevel::Debug, "Statements sent to the data source: " + XString(static_cast<int64_t>(StatementsSent())) +
                " (existence questions answered from memory instead: " + XString(m_existenceRemembered) + ")");
 }
 
@@ -417,10 +419,10 @@ void ODBCDataAccess::MaskPassword(XString& text)
 
 void ODBCDataAccess::ExportComplete()
 {
-    Log(7, "Finished Extraction");
-    Log(8, "Finishing Import");
+    Log(LogLevel::Informational, "Finished Extraction");
+    Log(LogLevel::Debug, "Finishing Import");
     if (!m_keepConnection) {
-        Log(8, "Disconnecting");
+        Log(LogLevel::Debug, "Disconnecting");
         Disconnect();
     }
     PDEWriter::ExportComplete();

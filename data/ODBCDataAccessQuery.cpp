@@ -32,10 +32,10 @@ ODBCTable* ODBCDataAccess::AddTable(const XString& name, const XString& alias, b
     if ((m_options & DataAccessOption::VerifySchema) && !TableExists(name)) {
         const XString message = "Table does not exist : " + name;
         if (!required) {
-            Log(8, message);
+            Log(LogLevel::Debug, message);
             return nullptr;
         }
-        LogAndThrow(2, message);
+        LogAndThrow(LogLevel::Critical, message);
     }
     const XString sqlName = sourceText.IsEmpty() ? name : sourceText;
     m_tables.push_back(std::make_unique<ODBCTable>(sqlName, name, alias));
@@ -48,10 +48,10 @@ ODBCField* ODBCDataAccess::AddQueryField(DataAccessTable* table, const XString& 
     if (!odbcTable) {
         const XString message = "Table was NULL when searching for: " + name;
         if (!required) {
-            Log(8, message);
+            Log(LogLevel::Debug, message);
             return nullptr;
         }
-        LogAndThrow(2, message);
+        LogAndThrow(LogLevel::Critical, message);
     }
 
     if (!(m_options & DataAccessOption::VerifySchema) || FieldExists(odbcTable->GetLogicalName(), name)) {
@@ -60,11 +60,11 @@ ODBCField* ODBCDataAccess::AddQueryField(DataAccessTable* table, const XString& 
     }
 
     const XString message = "Field does not exist : " + name + " in table " + odbcTable->GetSqlName();
-    Log(required ? 2 : 8, message);
+    Log(required ? LogLevel::Critical : LogLevel::Debug, message);
     if (m_options & DataAccessOption::DumpOnMissingField)
         LogTableContents(odbcTable);
     if (required)
-        LogAndThrow(2, "Required " + message);
+        LogAndThrow(LogLevel::Critical, "Required " + message);
     return nullptr;
 }
 
@@ -72,7 +72,7 @@ ODBCField* ODBCDataAccess::AddFunctionField(const XString& prefix, ODBCField* ba
                                             const XString& alias)
 {
     if (!baseField)
-        LogAndThrow(2, "Base field NULL in ODBCDataAccess::AddFunctionField.");
+        LogAndThrow(LogLevel::Critical, "Base field NULL in ODBCDataAccess::AddFunctionField.");
     m_fields.push_back(std::make_unique<ODBCField>(baseField->GetTable(), baseField->GetName(), m_fieldCounter++,
                                                    alias, prefix, suffix));
     return m_fields.back().get();
@@ -82,7 +82,7 @@ ODBCCondition* ODBCDataAccess::AddCondition(const XString& conjunction, ODBCFiel
                                             const XString& value, int32_t level)
 {
     if (!field) {
-        Log(2, "Primary field NULL in XODBC::AddCondition.", kAddCondition);
+        Log(LogLevel::Critical, "Primary field NULL in XODBC::AddCondition.", kAddCondition);
         throw XException("Primary field NULL in XODBC::AddCondition.");
     }
     m_conditions.push_back(std::make_unique<ODBCCondition>(conjunction, field, op, value, level));
@@ -93,12 +93,12 @@ ODBCCondition* ODBCDataAccess::AddCondition(const XString& conjunction, ODBCFiel
                                             ODBCField* secondField, int32_t level)
 {
     if (!field) {
-        Log(2, "Primary field NULL in XODBC::AddCondition.", kAddCondition);
+        Log(LogLevel::Critical, "Primary field NULL in XODBC::AddCondition.", kAddCondition);
         throw XException("Primary field NULL in XODBC::AddCondition.");
     }
     if (!secondField) {
         const XString message = "Second field with " + field->GetName() + "is NULL in XODBC::AddCondition.";
-        Log(2, message, kAddCondition);
+        Log(LogLevel::Critical, message, kAddCondition);
         throw XException(message.c_str());
     }
     m_conditions.push_back(std::make_unique<ODBCCondition>(conjunction, field, op, secondField, level));
@@ -108,7 +108,7 @@ ODBCCondition* ODBCDataAccess::AddCondition(const XString& conjunction, ODBCFiel
 ODBCOrder* ODBCDataAccess::AddOrder(ODBCField* field, bool descending)
 {
     if (!field) {
-        Log(4, "Field NULL in ODBC::AddOrder.");
+        Log(LogLevel::Warning, "Field NULL in ODBC::AddOrder.");
         return nullptr;
     }
     m_orders.push_back(std::make_unique<ODBCOrder>(field, descending));
@@ -118,7 +118,7 @@ ODBCOrder* ODBCDataAccess::AddOrder(ODBCField* field, bool descending)
 void ODBCDataAccess::FilterAttendance(const XDate& from, const XDate& to)
 {
     if (!m_changeDateField) {
-        Log(5, "FilterAttendance: There is no change date set! So cannot filter.");
+        Log(LogLevel::Progress, "FilterAttendance: There is no change date set! So cannot filter.");
         throw XException("FilterAttendance: There is no change date set! So cannot filter.");
     }
     // The previous range's conditions are the last ones added.
@@ -202,7 +202,7 @@ XString ODBCDataAccess::BuildXBasePath()
 {
     XString path = m_dataSource;
     if (m_tables.size() > 1) {
-        Log(8, "Cannot use more than 1 table in XBase query");
+        Log(LogLevel::Debug, "Cannot use more than 1 table in XBase query");
         throw XException("Cannot use more than 1 table in XBase query");
     }
     if (!m_tables.empty())
@@ -216,7 +216,7 @@ XString ODBCDataAccess::BuildQuery()
         return BuildXBasePath();
 
     if (m_databaseType == DatabaseType::Access)
-        Log(4, "Joins may not work for this DB Type: " + GetTypeName(), "ODBCDataAccess::BuildQuery");
+        Log(LogLevel::Warning, "Joins may not work for this DB Type: " + GetTypeName(), "ODBCDataAccess::BuildQuery");
 
     XString q = "SELECT ";
     if (m_distinct)
@@ -234,7 +234,7 @@ XString ODBCDataAccess::BuildQuery()
         if (!field.GetAlias().IsEmpty())
             q += " as " + field.GetAlias();
     }
-    Log(9, "BuildQuery: Fields Finished:\n" + q);
+    Log(LogLevel::Proprietary, "BuildQuery: Fields Finished:\n" + q);
 
     q += " FROM ";
     for (size_t i = 0; i < m_tables.size(); ++i) {
@@ -242,9 +242,9 @@ XString ODBCDataAccess::BuildQuery()
             q += ", ";
         q += FromText(*m_tables[i]);
     }
-    Log(9, "BuildQuery: Tables Finished:\n" + q);
-    Log(9, "BuildQuery: Join Count: 0:\n" + q);
-    Log(9, "BuildQuery: Joins Finished:\n" + q);
+    Log(LogLevel::Proprietary, "BuildQuery: Tables Finished:\n" + q);
+    Log(LogLevel::Proprietary, "BuildQuery: Join Count: 0:\n" + q);
+    Log(LogLevel::Proprietary, "BuildQuery: Joins Finished:\n" + q);
 
     q += " ";
     int32_t previousLevel = 0;
@@ -267,11 +267,11 @@ XString ODBCDataAccess::BuildQuery()
             --openCount;
         }
         previousLevel = condition.GetLevel();
-        Log(9, "BuildQuery: Conditions:\n" + q);
+        Log(LogLevel::Proprietary, "BuildQuery: Conditions:\n" + q);
     }
     for (; openCount > 0; --openCount)
         q += ")";
-    Log(9, "BuildQuery: Conditions Finished:\n" + q);
+    Log(LogLevel::Proprietary, "BuildQuery: Conditions Finished:\n" + q);
 
     for (size_t i = 0; i < m_orders.size(); ++i) {
         const ODBCOrder& order = *m_orders[i];
@@ -281,7 +281,7 @@ XString ODBCDataAccess::BuildQuery()
         if (order.IsDescending())
             q += " DESC";
     }
-    Log(9, "BuildQuery: Orders Finished:\n" + q);
-    Log(9, "BuildQuery Finished:" + q);
+    Log(LogLevel::Proprietary, "BuildQuery: Orders Finished:\n" + q);
+    Log(LogLevel::Proprietary, "BuildQuery Finished:" + q);
     return q;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "data/DatabaseTypes.h"
+#include "data/OdbcFailure.h"
 #include "data/ValueText.h"
 #include "data/odbc/AdoConnection.h"
 #include "data/odbc/AdoRecordset.h"
@@ -42,8 +43,7 @@ void ODBCDataAccess::ThrowFieldError(const AdoException& error, DataAccessField*
     } catch (const AdoException&) {
         // The field itself is out of reach; "unavailable" says so.
     }
-    const XString text = FormatComError(error, m_connection.get()) + " Field Status: " + FieldStatusText(status);
-    throw XException(text.c_str(), static_cast<int32_t>(error.Code()));
+    throw OdbcFailure(error, FormatComError(error, m_connection.get()) + " Field Status: " + FieldStatusText(status));
 }
 
 const AdoVariant* ODBCDataAccess::ReadValue(DataAccessField* field)
@@ -51,7 +51,7 @@ const AdoVariant* ODBCDataAccess::ReadValue(DataAccessField* field)
     if (!field || m_databaseType == DatabaseType::DBaseXBase)
         return nullptr;
     if (!m_result)
-        XException::RaiseError(0, "Cannot read the field %s: no query is open.", field->GetName().c_str());
+        XException::RaiseError(XErrorKind::Internal, 0, "Cannot read the field %s: no query is open.", field->GetName().c_str());
     if (!(m_options & DataAccessOption::FieldsByName)) {
         // The usual case, once per value: the checks below only name what
         // went wrong when this finds nothing.
@@ -104,7 +104,7 @@ XByteBuffer ODBCDataAccess::GetBytes(DataAccessField* field)
     try {
         read = ReadValue(field);
     } catch (const XException&) {
-        Log(8, "Could not read ByteArray Field value from " + field->GetName());
+        Log(LogLevel::Debug, "Could not read ByteArray Field value from " + field->GetName());
         throw;
     }
     if (!read || read->IsNull() || read->IsEmpty())

@@ -9,6 +9,7 @@
 #include "data/ODBCDataAccess.h"
 
 #include "data/DatabaseTypes.h"
+#include "data/OdbcFailure.h"
 #include "data/ValueText.h"
 #include "data/odbc/AdoConnection.h"
 #include "data/odbc/AdoRecordset.h"
@@ -74,35 +75,37 @@ bool ODBCDataAccess::RunExistenceCheck(const XString& statement, CheckMode mode,
                                        int32_t* count, int32_t* value)
 {
     for (int attempt = 0;; ++attempt) {
-        uint32_t code = 0;
-        XString cause;
+        XException failure("");
         try {
             return RunCheck(statement, mode, count, value);
         } catch (const AdoException& error) {
             FormatComError(error, m_connection.get());  // logs the driver's diagnostics
-            code = error.Code();
-            cause = error.Description().c_str();
+            XString cause = error.Description().c_str();
             if (!error.SqlState().empty())
                 cause += (" (SQLSTATE " + error.SqlState() + ")").c_str();
+            failure = OdbcFailure(error, cause);
         } catch (const XException& error) {
-            // The row walk reports its failures already formatted.
-            code = static_cast<uint32_t>(error.GetCode());
-            cause = error.what();
+            // The row walk reports its failures already translated.
+            failure = error;
         }
-        const bool lost = code == AdoCode::ConnectionLost || m_connection->CheckLost();
+        const bool lost = failure.Kind() == XErrorKind::ConnectionLost || m_connection->CheckLost();
+        if (lost && failure.Kind() != XErrorKind::ConnectionLost)
+            failure = XException(XErrorKind::ConnectionLost, failure.what(), failure.GetCode(), failure.SqlState(),
+                                 failure.NativeCode());
         if (lost && attempt == 0) {
-            Log(8, "The connection was lost while checking whether " + what + " exists; reconnecting.");
+            Log(LogLevel::Debug, "The connection was lost while checking whether " + what + " exists; reconnecting.");
             Reconnect();
             continue;
         }
         // A trial SELECT has no other way to say "no such table or field"
         // than failing; only a lost connection is no answer there.
         if (mode == CheckMode::Plain && !lost) {
-            Log(8, "The trial statement failed, so " + what + " does not exist.");
+            Log(LogLevel::Debug, "The trial statement failed, so " + what + " does not exist.");
             return false;
         }
-        XException::RaiseError(static_cast<int32_t>(code), "Could not check whether %s exists: %s", what.c_str(),
-                               cause.c_str());
+        throw XException::Rephrase(
+            failure,
+            XException::FormatMessage("Could not check whether %s exists: %s", what.c_str(), failure.what()).c_str());
     }
 }
 
@@ -112,8 +115,8 @@ const bool* ODBCDataAccess::RememberedExistence(const XString& question, const c
     if (known == m_existenceAnswers.end())
         return nullptr;
     ++m_existenceRemembered;
-    Log(9, label + known->second.statement);
-    Log(8, "Remembered from an earlier check of this run, not asked again: " + question +
+    Log(LogLevel::Proprietary, label + known->second.statement);
+    Log(LogLevel::Debug, "Remembered from an earlier check of this run, not asked again: " + question +
                (known->second.exists ? " exists." : " does not exist."));
     return &known->second.exists;
 }
@@ -130,7 +133,7 @@ bool ODBCDataAccess::TrialQuery(const XString& statement)
         trial.Open(statement.str(), *m_connection, adOpenForwardOnly, adLockReadOnly, adCmdText);
         return true;
     } catch (const std::exception& error) {
-        Log(8, XString("TrialQuery did not run: ") + error.what());
+        Log(LogLevel::Debug, XString("TrialQuery did not run: ") + error.what());
         return false;
     }
 }
@@ -138,9 +141,9 @@ bool ODBCDataAccess::TrialQuery(const XString& statement)
 bool ODBCDataAccess::DoTableExists(const XString& table)
 {
     using namespace DatabaseType;
-    Log(9, "Table Exists query:" + table);
+    Log(LogLevel::Proprietary, "Table Exists query:" + table);
     if (m_databaseType == DBaseXBase) {
-        Log(8, "Need to define USE_XBASE!!");
+        Log(LogLevel::Debug, "Need to define USE_XBASE!!");
         return false;
     }
     const XString question = "table " + table;
@@ -221,16 +224,16 @@ bool ODBCDataAccess::DoTableExists(const XString& table)
             throw XException("DB Type not defined for TableExists yet, feel free to do so.");
         }
     }
-    Log(9, "Table Exists query:" + statement);
+    Log(LogLevel::Proprietary, "Table Exists query:" + statement);
 
     if (!IsSafeName(table)) {
-        Log(8, "Table name " + table + " holds a quote or a semicolon; it cannot name a table.");
+        Log(LogLevel::Debug, "Table name " + table + " holds a quote or a semicolon; it cannot name a table.");
         return false;
     }
     int32_t count = 0;
     int32_t value = 0;
     const bool exists = RunExistenceCheck(statement, mode, question, &count, &value);
-    Log(8, "Table " + table + (exists ? " exists." : " does not exist."));
+    Log(LogLevel::Debug, "Table " + table + (exists ? " exists." : " does not exist."));
     RememberExistence(question, statement, exists);
     return exists;
 }
@@ -303,8 +306,8 @@ bool ODBCDataAccess::DoFieldExists(const XString& table, const XString& field)
         case Informix:
             statement = Fill("select tabid from systables where tabname='%s' and colname = '%s'", table, field);
             if (!TrialQuery(statement)) {
-                Log(8, "TrialQuery Failed.  Trying Count");
-                Log(8, "TrialQuery Failed: " + statement);
+                Log(LogLevel::Debug, "TrialQuery Failed.  Trying Count");
+                Log(LogLevel::Debug, "TrialQuery Failed: " + statement);
                 statement = Fill("Select COUNT(%s) From %s", field, table);
             }
             mode = CheckMode::Value;
@@ -324,28 +327,28 @@ bool ODBCDataAccess::DoFieldExists(const XString& table, const XString& field)
             throw XException("DB Type not defined for FieldExists yet, feel free to do so.");
         }
     }
-    Log(9, "Field Exists query:" + statement);
+    Log(LogLevel::Proprietary, "Field Exists query:" + statement);
 
     if (!IsSafeName(table) || !IsSafeName(field)) {
-        Log(8, "Field " + field + " of table " + table + " holds a quote or a semicolon; it cannot name a field.");
+        Log(LogLevel::Debug, "Field " + field + " of table " + table + " holds a quote or a semicolon; it cannot name a field.");
         return false;
     }
     int32_t count = 0;
     int32_t value = 0;
     if (mode == CheckMode::Count)
-        Log(8, "Check Result Count.");
+        Log(LogLevel::Debug, "Check Result Count.");
     else if (mode == CheckMode::Value)
-        Log(8, "Check Result.");
+        Log(LogLevel::Debug, "Check Result.");
     const bool exists = RunExistenceCheck(statement, mode, question, &count, &value);
     RememberExistence(question, statement, exists);
     if (!exists) {
         if (mode == CheckMode::Count)
-            Log(8, "Query RecordCount = " + XString(count));
+            Log(LogLevel::Debug, "Query RecordCount = " + XString(count));
         else
-            Log(8, "Record Value =" + XString(value));
+            Log(LogLevel::Debug, "Record Value =" + XString(value));
         return false;
     }
-    Log(8, "Field Valid.");
+    Log(LogLevel::Debug, "Field Valid.");
     return true;
 }
 
@@ -364,7 +367,7 @@ bool ODBCDataAccess::TableExistsConnected(const XString& connectionString, const
 void ODBCDataAccess::LogSchema()
 {
     using namespace DatabaseType;
-    Log(7, "Logging Schema...");
+    Log(LogLevel::Informational, "Logging Schema...");
     XString statement;
     switch (m_databaseType) {
     case MSSQL:
@@ -390,19 +393,19 @@ void ODBCDataAccess::LogSchema()
     default:
         break;
     }
-    Log(7, statement);
+    Log(LogLevel::Informational, statement);
     if (statement.IsEmpty()) {
-        Log(7, "No schema statement for the database type " + GetTypeName() + ".");
+        Log(LogLevel::Informational, "No schema statement for the database type " + GetTypeName() + ".");
         return;
     }
 
     RunQuery(statement);
     const int32_t columns = GetFieldCount();
     for (int32_t i = 0; i < columns; ++i)
-        Log(7, GetFieldTypeName(i) + " - " + GetFieldName(i));
+        Log(LogLevel::Informational, GetFieldTypeName(i) + " - " + GetFieldName(i));
     if (columns >= 2) {
         for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
-            Log(9, VariantToText(m_result->Fields().Item(0L).Value()) + "::" +
+            Log(LogLevel::Proprietary, VariantToText(m_result->Fields().Item(0L).Value()) + "::" +
                        VariantToText(m_result->Fields().Item(1L).Value()));
         }
     }
@@ -411,18 +414,18 @@ void ODBCDataAccess::LogSchema()
 
 void ODBCDataAccess::LogTableContents(const ODBCTable* table)
 {
-    Log(8, table->GetSqlName() + " contents:");
+    Log(LogLevel::Debug, table->GetSqlName() + " contents:");
     try {
         ODBCDataAccess dump(kDumpOptions, DatabaseType::None);
         dump.Connect(m_connectionString);
         dump.RunQuery("SELECT * FROM " + table->GetSqlName());
         const int32_t columns = dump.GetFieldCount();
         for (int32_t i = 0; i < columns; ++i)
-            Log(8, dump.GetFieldName(i));
+            Log(LogLevel::Debug, dump.GetFieldName(i));
         dump.CloseQuery();
         dump.Disconnect();
     } catch (const std::exception& error) {
         // A diagnostic only: the missing field is reported either way.
-        Log(8, XString("The contents of ") + table->GetSqlName() + " could not be listed: " + error.what());
+        Log(LogLevel::Debug, XString("The contents of ") + table->GetSqlName() + " could not be listed: " + error.what());
     }
 }

@@ -43,7 +43,7 @@ bool ExpEngine::BeginExecute(ParamMap parameters, int flags, QString& errorText)
 bool ExpEngine::Execute(ParamMap parameters, int flags, QString& errorText)
 {
     Q_UNUSED(errorText);
-    Log(7, "Starting Execution...", "ExpEngine::Execute");
+    Log(LogLevel::Informational, "Starting Execution...", "ExpEngine::Execute");
     PrepareRun(parameters);
     if ((flags & 1) != 0)
         RunFullExport();
@@ -60,15 +60,16 @@ void ExpEngine::PrepareRun(const ParamMap& parameters)
     // would export empty tables as a success; stop before any file or the
     // bookkeeping record is touched.
     if (m_schoolYear.IsEmpty() && m_schoolYearUnreadable) {
-        LogAndThrow(3, XString("The source database could not be read: ") + m_schoolYearError +
-                           "; nothing was exported.");
+        LogAndThrow(LogLevel::Error, XException(XErrorKind::Database, (XString("The source database could not be read: ") +
+                                                         m_schoolYearError + "; nothing was exported.")
+                                                            .c_str()));
     }
     if (m_schoolYear.IsEmpty()) {
         XString message = XString("No live school year found for school \"") + m_schoolNumber +
                           "\" in the School or Schools table; nothing was exported.";
         if (!m_schoolYearError.IsEmpty())
             message += XString(" The lookup failed: ") + m_schoolYearError;
-        LogAndThrow(3, message);
+        LogAndThrow(LogLevel::Error, message);
     }
     ConnectForRun();
     LogRunSettings();
@@ -98,7 +99,7 @@ void ExpEngine::ReadInactiveCutoff(const XString& text)
         m_inactiveCutoff = XDate();
         // The run goes on with active students only, as without a date; say
         // so, since the user asked for inactive students too.
-        Log(4, XString("Inactive cut-off date \"") + text +
+        Log(LogLevel::Warning, XString("Inactive cut-off date \"") + text +
                    "\" is not a date in the form yyyy-mm-dd; exporting active students only.",
             "ExpEngine::ReadInactiveCutoff");
     }
@@ -115,12 +116,12 @@ void ExpEngine::ConnectForRun()
 
 void ExpEngine::LogRunSettings()
 {
-    Log(7, XString("MORV DSN: ") + m_dataSource, "");
-    Log(7, XString("School Id: ") + m_schoolNumber, "");
-    Log(7, XString("School Year: ") + m_schoolYear, "");
-    Log(7, XString("Inactive Cutoff: ") + m_inactiveCutoff.Format("YYYY-MM-DD"), "");
+    Log(LogLevel::Informational, XString("MORV DSN: ") + m_dataSource, "");
+    Log(LogLevel::Informational, XString("School Id: ") + m_schoolNumber, "");
+    Log(LogLevel::Informational, XString("School Year: ") + m_schoolYear, "");
+    Log(LogLevel::Informational, XString("Inactive Cutoff: ") + m_inactiveCutoff.Format("YYYY-MM-DD"), "");
     if (!m_activeCodesText.IsEmpty())
-        Log(7, XString("Additional Active Codes: ") + m_activeCodesText, "");
+        Log(LogLevel::Informational, XString("Additional Active Codes: ") + m_activeCodesText, "");
 }
 
 void ExpEngine::RunFullExport()
@@ -320,7 +321,7 @@ int ExpEngine::WriteAndEndTable(bool filterStudents)
     return rows;
 }
 
-void ExpEngine::SkipTable(int level, const XString& reason, const XString& method)
+void ExpEngine::SkipTable(LogLevel::Level level, const XString& reason, const XString& method)
 {
     Log(level, reason, method);
     EndTable();

@@ -114,7 +114,7 @@ protected:
     int WriteAndEndTable(bool filterStudents = true);
     // Ends the declared table unwritten, logging why: a site may lack an
     // optional source table or column, and the run goes on without it.
-    void SkipTable(int level, const XString& reason, const XString& method);
+    void SkipTable(LogLevel::Level level, const XString& reason, const XString& method);
 
     // Value functions of the student tables.
     XString ZipValue();

@@ -6,6 +6,8 @@
 // engine's readers, written next to the one column that uses them.
 #include "engine/ExpEngine.h"
 
+#include "export/ExportCommit.h"
+
 #include "util/DelimitedTextWriter.h"
 #include "util/XException.h"
 
@@ -53,7 +55,7 @@ void ExpEngine::CreateAttendanceCodes()
 
     const XFileSpec file = ExportFile("AttCodes.pef");
     if (file.Exists()) {
-        Log(7, "Attendance Codes File exists, so will not overwrite.", "ExpEngine::CreateAttendanceCodes");
+        Log(LogLevel::Informational, "Attendance Codes File exists, so will not overwrite.", "ExpEngine::CreateAttendanceCodes");
     } else {
         WriteBuiltInFile(PendingExportFile("AttCodes.pef"), {
             {"A", "Absent", "1", "0", "N"},
@@ -148,7 +150,7 @@ void ExpEngine::CreateStudentSchoolFees()
     ODBCTable* s = AddTable("StudentDemographic", "S", true);
     ODBCTable* f = AddTable("StudentFees", "F", false);
     if (!f)
-        return SkipTable(7, kNoFeesTable, kFeesSource);
+        return SkipTable(LogLevel::Informational, kNoFeesTable, kFeesSource);
 
     AddFeeColumns(f, "-F");
     Column(f, "FeeAmount", &ExpEngine::CurrencyValue, "FeeDebit", true);
@@ -165,7 +167,7 @@ void ExpEngine::CreateStudentSchoolPayments()
     ODBCTable* s = AddTable("StudentDemographic", "S", true);
     ODBCTable* f = AddTable("StudentFees", "F", false);
     if (!f)
-        return SkipTable(7, kNoFeesTable, kFeesSource);
+        return SkipTable(LogLevel::Informational, kNoFeesTable, kFeesSource);
 
     AddFeeColumns(f, "-P");
     Column(f, "TotalPaid", &ExpEngine::CurrencyValue, "FeeCredit", true);
@@ -191,10 +193,10 @@ void ExpEngine::CreateStudentConductIncident()
     StartTable("Student Conduct", "ConductIncident.pef", 0);
     ODBCTable* c = AddTable("StudentDiscipline", "C", false);
     if (!c)
-        return SkipTable(7, kNoDiscipline, source);
+        return SkipTable(LogLevel::Informational, kNoDiscipline, source);
     m_fldStudentNumber = Column(c, "StudentNumber", &ExpEngine::TextValue, "CndInPerpStdRef");
     if (!m_fldStudentNumber)
-        return SkipTable(7, kNoDisciplineStudent, source);
+        return SkipTable(LogLevel::Informational, kNoDisciplineStudent, source);
     ODBCField* schoolName = nullptr;  // declared below, read by the room value
     Column(c, "IncidentNumber", &ExpEngine::TextValue, "CndInKey", true);
     Column(c, "IncidentName", &ExpEngine::TextValue, "CndInTypeRef");
@@ -223,10 +225,10 @@ void ExpEngine::CreateStudentConductOutcomes()
     StartTable("Student Conduct Outcomes", "ConductOutcome.pef", 0);
     ODBCTable* c = AddTable("StudentDiscipline", "C", false);
     if (!c)
-        return SkipTable(7, kNoDiscipline, source);
+        return SkipTable(LogLevel::Informational, kNoDiscipline, source);
     m_fldStudentNumber = Column(c, "StudentNumber", &ExpEngine::TextValue, "CndOutTargetStdRef");
     if (!m_fldStudentNumber)
-        return SkipTable(7, kNoDisciplineStudent, source);
+        return SkipTable(LogLevel::Informational, kNoDisciplineStudent, source);
     Column(c, "IncidentNumber", &ExpEngine::TextValue, "CndOutInRef", true);
     AddColumn(c, "IncidentNumber", [this] { return TextValue() + "-A"; }, "CndOutKey", 1);
     Column(c, "Note", &ExpEngine::TextNoBreaksValue, "CndOutNote", true);
@@ -287,7 +289,7 @@ void ExpEngine::CreateStudentNotes()
     ODBCTable* n = AddTable("StudentAlert", "N", false);
     // Sites without alerts still get every other table of the run.
     if (!n)
-        return SkipTable(4, "StudentAlert table does not exist, skipping Student Notes.",
+        return SkipTable(LogLevel::Warning, "StudentAlert table does not exist, skipping Student Notes.",
                          "ExpEngine::CreateStudentNotes");
     m_fldStudentNumber = Column(n, "StudentNumber", &ExpEngine::TextValue, "NoteStdRef", true);
     ODBCField* alertName = Column(n, "AlertName", &ExpEngine::NumberedKeyValue, "NoteKey", true);
@@ -348,7 +350,6 @@ void ExpEngine::CreateStudentMedicalHistory()
     auto value = [this](ODBCField* field) { return GetCleanText(field); };
 
     DelimitedTextWriter output('\t');
-    output.Open(PendingExportFile("StudentMedHist.pef"));
     auto line = [&output](const XString& student, const XString& key, const XString& date,
                           const XString& type, const char* category, const XString& note) {
         for (const XString* field : {&student, &key, &date, &type})
@@ -358,42 +359,51 @@ void ExpEngine::CreateStudentMedicalHistory()
         output.EndLine();
     };
 
-    if (!OpenTable(true))
-        LogAndThrow(3, "Student Medical History: the query could not be opened.");
     int records = 0;
-    for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
-        if (!IncludedStudentRowTest())
-            continue;
-        ++records;
-        const XString student = value(m_fldStudentNumber);
+    auto readRows = [&]() {
+        // A new pending file replaces the one a lost connection cut short.
+        output.Open(PendingExportFile("StudentMedHist.pef"));
+        records = 0;
+        for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
+            if (!IncludedStudentRowTest())
+                continue;
+            ++records;
+            const XString student = value(m_fldStudentNumber);
 
-        XString note;
-        if (!value(prescrComments).IsEmpty())
-            note += value(prescrComments) + "; ";
-        if (!value(doctor).IsEmpty())
-            note += "Doctor: " + value(doctor) + "; ";
-        if (!value(dosage).IsEmpty())
-            note += "Dosage: " + value(dosage) + "; ";
-        if (IsYesFlag(value(refrigerated)))
-            note += "**MUST BE REFRIGERATED**; ";
-        if (!value(expiration).IsEmpty())
-            note += "Expires on: " + value(expiration) + "; ";
+            XString note;
+            if (!value(prescrComments).IsEmpty())
+                note += value(prescrComments) + "; ";
+            if (!value(doctor).IsEmpty())
+                note += "Doctor: " + value(doctor) + "; ";
+            if (!value(dosage).IsEmpty())
+                note += "Dosage: " + value(dosage) + "; ";
+            if (IsYesFlag(value(refrigerated)))
+                note += "**MUST BE REFRIGERATED**; ";
+            if (!value(expiration).IsEmpty())
+                note += "Expires on: " + value(expiration) + "; ";
 
-        line(student, "P-" + value(prescription) + "-" + value(dateReceived), value(dateReceived),
-             value(prescription), "treat", note);
-        line(student, "V-" + value(visionDate), value(visionDate), "Vision Exam", "exam",
-             value(visionComments));
-        line(student, "G-" + value(growthDate), value(growthDate), "Growth Exam", "exam",
-             value(growthComments));
-        line(student, "I-" + value(immunDate), value(immunDate), value(immunType), "immun",
-             value(immunComments));
-        line(student, "S-" + value(screenDate), value(screenDate), value(screenType), "exam",
-             value(screenComments));
-        line(student, "SR-" + value(referralDate), value(referralDate), value(screenType) + " Referral",
-             "exam", "Result: " + value(screenResult) + "; " + value(screenComments));
-    }
-    output.Close();
-    Log(8, "Wrote " + XString(static_cast<int32_t>(records * 6)) + " lines of StudentMedHist.pef",
+            line(student, "P-" + value(prescription) + "-" + value(dateReceived), value(dateReceived),
+                 value(prescription), "treat", note);
+            line(student, "V-" + value(visionDate), value(visionDate), "Vision Exam", "exam",
+                 value(visionComments));
+            line(student, "G-" + value(growthDate), value(growthDate), "Growth Exam", "exam",
+                 value(growthComments));
+            line(student, "I-" + value(immunDate), value(immunDate), value(immunType), "immun",
+                 value(immunComments));
+            line(student, "S-" + value(screenDate), value(screenDate), value(screenType), "exam",
+                 value(screenComments));
+            line(student, "SR-" + value(referralDate), value(referralDate), value(screenType) + " Referral",
+                 "exam", "Result: " + value(screenResult) + "; " + value(screenComments));
+        }
+        output.Close();
+    };
+    auto dropPartialFile = [&]() {
+        output.Close();
+        RunCommit().Drop(ExportFile("StudentMedHist.pef"));
+    };
+    if (!ReadTable(readRows, dropPartialFile))
+        LogAndThrow(LogLevel::Error, "Student Medical History: the query could not be opened.");
+    Log(LogLevel::Debug, "Wrote " + XString(static_cast<int32_t>(records * 6)) + " lines of StudentMedHist.pef",
         "ExpEngine::CreateStudentMedicalHistory");
     EndTable();
 }

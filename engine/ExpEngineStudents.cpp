@@ -185,7 +185,7 @@ void ExpEngine::CreateStudentLockers()
     StartTable("Student Lockers", "StudentLockers.pef", 0);
     ODBCTable* lkr = AddTable("StudentLocker_cy", "LKR", false);
     if (!lkr)
-        return SkipTable(7, "Student Locker view does not exist, so skipping",
+        return SkipTable(LogLevel::Informational, "Student Locker view does not exist, so skipping",
                          "ExpEngine::CreateStudentLockers");
     m_fldStudentNumber = Column(lkr, "StudentNumber", &ExpEngine::TextValue, "StdKey");
     Column(lkr, "LockerNumber", &ExpEngine::TextValue, "StdLocker");

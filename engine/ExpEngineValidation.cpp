@@ -64,7 +64,7 @@ void ExpEngine::EndLookupQuery()
 XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, const XString& pwd,
                                      bool plural)
 {
-    Log(7, "Getting School Year...", "ExpEngine::GetLiveSchoolYear");
+    Log(LogLevel::Informational, "Getting School Year...", "ExpEngine::GetLiveSchoolYear");
     if (!plural) {
         m_schoolYearError.Clear();
         m_schoolYearUnreadable = false;
@@ -81,7 +81,7 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
             m_pluralSchoolTable = true;
         ODBCTable* schools = AddTable(SchoolTableName(plural), "SCH", false);
         if (!schools)
-            XException::RaiseError(0, "Table does not exist : %s", SchoolTableName(plural));
+            XException::RaiseError(XErrorKind::Internal, 0, "Table does not exist : %s", SchoolTableName(plural));
         ODBCField* yearField = AddQueryField(schools, "_Year", true);
         AddQueryField(schools, "_DistBldg", true);
         ODBCField* isLive = AddQueryField(schools, "IsLive", false);
@@ -96,7 +96,7 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
         AddOrder(yearField, false);
         SetDistinct(true);
         if (!OpenCurrentQuery())
-            XException::RaiseError(static_cast<int32_t>(AdoCode::ConnectionLost),
+            XException::RaiseError(XErrorKind::ConnectionLost, static_cast<int32_t>(AdoCode::ConnectionLost),
                                    "The connection to the data source was lost while reading the %s table.",
                                    SchoolTableName(plural));
         for (bool more = GetFirstRecord(); more; more = GetNextRecord())
@@ -114,12 +114,12 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
         // database) answers no better for the other table.
         if (IsDatabaseFailure(error))
             m_schoolYearUnreadable = true;
-        Log(4, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
-        Log(8, error.what(), "ExpEngine::GetLiveSchoolYear");
+        Log(LogLevel::Warning, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
+        Log(LogLevel::Debug, error.what(), "ExpEngine::GetLiveSchoolYear");
         EndLookupQuery();
         year.Clear();
     } catch (...) {
-        Log(4, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
+        Log(LogLevel::Warning, "Cannot get School Year - Exception Occured", "ExpEngine::GetLiveSchoolYear");
         EndLookupQuery();
         year.Clear();
     }
@@ -130,7 +130,7 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
 
 bool ExpEngine::ValidateConnection(const ParamMap& parameters, QString& message)
 {
-    Log(7, "Validating Connection...", "ExpEngine::ValidateConnection");
+    Log(LogLevel::Informational, "Validating Connection...", "ExpEngine::ValidateConnection");
     if (!CheckRequired(parameters, kLoginKeys))
         return false;
     try {
@@ -142,7 +142,7 @@ bool ExpEngine::ValidateConnection(const ParamMap& parameters, QString& message)
         if (!TableExistsConnected(connection, "Schools", true) &&
             !TableExistsConnected(connection, "School", false)) {
             message = "School Table does not exist";
-            Log(8, ToXString(message), "ExpEngine::ValidateConnection");
+            Log(LogLevel::Debug, ToXString(message), "ExpEngine::ValidateConnection");
             return false;
         }
         message = "Connection Succeeded";
@@ -156,7 +156,7 @@ bool ExpEngine::ValidateConnection(const ParamMap& parameters, QString& message)
 
 bool ExpEngine::ValidateSchoolNumber(const ParamMap& parameters, QString& message)
 {
-    Log(7, "Validating School Number...", "ExpEngine::ValidateSchoolNumber");
+    Log(LogLevel::Informational, "Validating School Number...", "ExpEngine::ValidateSchoolNumber");
     if (!CheckRequired(parameters, kLoginKeys))
         return false;
     try {
@@ -183,7 +183,7 @@ bool ExpEngine::ValidateSchoolNumber(const ParamMap& parameters, QString& messag
     } catch (std::exception& error) {
         ReleaseConditionFields();
         message = QString("Exception Occured :") + QString::fromLatin1(error.what());
-        Log(7, ToXString(message), "ExpEngine::ValidateSchoolNumber)");
+        Log(LogLevel::Informational, ToXString(message), "ExpEngine::ValidateSchoolNumber)");
         return false;
     }
 }
@@ -195,7 +195,7 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
     try {
         const XString year = ReadSchoolAndLiveYear(parameters);
 
-        Log(5, "Loading School List", "ExpEngine::LoadSchoolList");
+        Log(LogLevel::Progress, "Loading School List", "ExpEngine::LoadSchoolList");
         entries.clear();
         ConnectWith(parameters);
         ClearQuery();
@@ -217,7 +217,7 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
         if (OpenCurrentQuery()) {
             for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
                 if (!any)
-                    Log(5, "Found Schools...", "ExpEngine::LoadSchoolList");
+                    Log(LogLevel::Progress, "Found Schools...", "ExpEngine::LoadSchoolList");
                 any = true;
                 const XString key = GetText(number);
                 if (!key.IsEmpty())
@@ -228,7 +228,7 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
         SetDistinct(false);
         if (!any) {
             message = "School List Returned 0 Schools.";
-            Log(3, ToXString(message), "ExpEngine::LoadSchoolList");
+            Log(LogLevel::Error, ToXString(message), "ExpEngine::LoadSchoolList");
             return false;
         }
         message = "School Found";
@@ -236,7 +236,7 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
     } catch (std::exception&) {
         SetDistinct(false);
         message = "School List Failed.";
-        Log(7, ToXString(message), "ExpEngine::LoadSchoolList");
+        Log(LogLevel::Informational, ToXString(message), "ExpEngine::LoadSchoolList");
         emit writeWarning("school", message);
         return false;
     }
@@ -245,10 +245,10 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
 bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& parameters,
                                EntryList& entries, QString& message)
 {
-    Log(7, "Loading list of teachers...", "ExpEngine::LoadBridgeList");
+    Log(LogLevel::Informational, "Loading list of teachers...", "ExpEngine::LoadBridgeList");
     if (paramKey != "teacher") {
         message = "This bridge is not set up for this type of paramkey:  " + paramKey;
-        Log(4, ToXString(message), "ExpEngine::LoadBridgeList");
+        Log(LogLevel::Warning, ToXString(message), "ExpEngine::LoadBridgeList");
         return false;
     }
     if (!CheckRequired(parameters, kLoginKeys + QStringList{"school"}))
@@ -257,7 +257,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         const XString year = ReadSchoolAndLiveYear(parameters);
 
         ConnectWith(parameters);
-        Log(5, "Loading Teacher List", "ExpEngine::LoadBridgeList");
+        Log(LogLevel::Progress, "Loading Teacher List", "ExpEngine::LoadBridgeList");
         entries.clear();
         ClearQuery();
         SetDistinct(true);
@@ -267,7 +267,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         } catch (XException&) {
             SetDistinct(false);
             message = "Bridge List Failed, cannot find Staff table";
-            Log(7, ToXString(message), "ExpEngine::LoadBridgeList");
+            Log(LogLevel::Informational, ToXString(message), "ExpEngine::LoadBridgeList");
             emit writeWarning("teacher", message);
             return false;
         }
@@ -290,7 +290,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         if (OpenCurrentQuery()) {
             for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
                 if (!any)
-                    Log(5, "Found Teachers...", "ExpEngine::LoadBridgeList");
+                    Log(LogLevel::Progress, "Found Teachers...", "ExpEngine::LoadBridgeList");
                 any = true;
                 const XString key = GetText(staffId);
                 if (key.IsEmpty())
@@ -303,7 +303,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         EndLookupQuery();
         if (!any) {
             message = "Bridge List Returned 0 Teachers.";
-            Log(7, ToXString(message), "ExpEngine::LoadBridgeList");
+            Log(LogLevel::Informational, ToXString(message), "ExpEngine::LoadBridgeList");
             return false;
         }
         message = "Bridge List Succeeded";
@@ -311,7 +311,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
     } catch (std::exception&) {
         EndLookupQuery();
         message = "Bridge List Failed, unknown reason";
-        Log(7, ToXString(message), "ExpEngine::LoadBridgeList");
+        Log(LogLevel::Informational, ToXString(message), "ExpEngine::LoadBridgeList");
         emit writeWarning("teacher", message);
         return false;
     }

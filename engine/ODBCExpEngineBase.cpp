@@ -165,6 +165,20 @@ void ODBCExpEngineBase::ClearIncludedStudents()
     m_includedCount = 0;
 }
 
+void ODBCExpEngineBase::SaveTableRunState()
+{
+    ODBCDataAccess::SaveTableRunState();
+    m_savedStaffCodeMap = m_staffCodeMap;
+    m_savedIncludedLength = m_includedText.size();
+}
+
+void ODBCExpEngineBase::RestoreTableRunState()
+{
+    ODBCDataAccess::RestoreTableRunState();
+    m_staffCodeMap = m_savedStaffCodeMap;
+    m_includedText.resize(m_savedIncludedLength);
+}
+
 void ODBCExpEngineBase::BuildIncludedStudents()
 {
     StartTable("Included Students", "", 0);
@@ -173,12 +187,14 @@ void ODBCExpEngineBase::BuildIncludedStudents()
     ODBCField* number = AddQueryField(students, "StudentNumber", true);
     AddStudentFilter(students);
 
-    if (OpenTable(true)) {
-        for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
-            const XString text = GetText(number);
-            m_includedText.append(text.c_str(), text.GetLength() + 1);
-        }
-    }
+    ReadTable(
+        [&]() {
+            for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
+                const XString text = GetText(number);
+                m_includedText.append(text.c_str(), text.GetLength() + 1);
+            }
+        },
+        [] {});  // the numbers read so far go with the run state
     m_includedText.shrink_to_fit();
     // A third of the slots left free keeps the probe runs short. The row
     // test compares trimmed texts byte-wise, and so does the table; a

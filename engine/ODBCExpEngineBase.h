@@ -71,6 +71,11 @@ protected:
     ODBCField* ConditionField(ODBCTable* table, const char* name);
     void ReleaseConditionFields();
 
+    // Adds the staff-code map and the included-students list to the run
+    // state a table's reading may have to put back.
+    void SaveTableRunState() override;
+    void RestoreTableRunState() override;
+
     // Builds the included-students list from StudentDemographic.
     void BuildIncludedStudents();
     void ClearIncludedStudents();
@@ -106,5 +111,9 @@ private:
     std::string m_includedText;
     std::vector<uint32_t> m_includedSlots;
     int m_includedCount = 0;
+    // The run state as a table's reading started (see SaveTableRunState);
+    // the list's text only grows while a table is read.
+    std::map<XString, XString> m_savedStaffCodeMap;
+    size_t m_savedIncludedLength = 0;
     std::vector<std::unique_ptr<ODBCField>> m_conditionFields;
 };

@@ -18,7 +18,7 @@ bool AppTaskBase::Execute(ParamMap /*parameters*/, int /*flags*/, QString& error
 
 bool AppTaskBase::LoadList(const QString&, const QString&, const QString&, const QString&)
 {
-    emit writeLog(3, QStringLiteral("Not set up yet."), QStringLiteral("AppTaskBase::LoadList"));
+    emit writeLog(LogLevel::Error, QStringLiteral("Not set up yet."), QStringLiteral("AppTaskBase::LoadList"));
     return false;
 }
 

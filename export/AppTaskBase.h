@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QString>
 
+#include "log/LogLevel.h"
+
 // The run's parameters: parameter key to value. A key never set reads as empty.
 using ParamMap = QMap<QString, QString>;
 
@@ -34,7 +36,7 @@ public:
     virtual AppTaskBase* NewTask();
 
 signals:
-    void writeLog(int loglevel, const QString& message, const QString& method);
+    void writeLog(LogLevel::Level loglevel, const QString& message, const QString& method);
     void writeVersion(const QString& alias, const QString& version, const QString& minversion,
                       const QString& vname, const QString& guide);
     void writeParams(const QString& paramkey, const QString& type, const QString& paramname,

@@ -27,7 +27,7 @@ int BridgeTaskBase::GetProgressSize(int flags)
 
 bool BridgeTaskBase::LoadList(const QString&, const QString&, const QString&, const QString&)
 {
-    emit writeLog(3, QStringLiteral("Not set up yet."), QStringLiteral("BridgeTaskBase::LoadList"));
+    emit writeLog(LogLevel::Error, QStringLiteral("Not set up yet."), QStringLiteral("BridgeTaskBase::LoadList"));
     return false;
 }
 
@@ -37,7 +37,7 @@ bool BridgeTaskBase::BeginExecute(ParamMap parameters, int flags, QString& error
     // or a path that does not fit must end as a failed run, never as an
     // exception out of the driver or a progress bar left open.
     try {
-        Log(5, "Starting Execution...", kBeginExecute);
+        Log(LogLevel::Progress, "Starting Execution...", kBeginExecute);
         m_parameters = parameters;
 
         if (!SetPDEFolder(Parameters().value("path"))) {
@@ -50,19 +50,19 @@ bool BridgeTaskBase::BeginExecute(ParamMap parameters, int flags, QString& error
             return false;
         }
         // The folder's bytes are UTF-8; the log shows them as the user typed them.
-        emit writeLog(7, QStringLiteral("PDE Folder is: ") +
+        emit writeLog(LogLevel::Informational, QStringLiteral("PDE Folder is: ") +
                              QString::fromUtf8(m_pdeFolder.GetPath(), m_pdeFolder.GetLength()),
                       QString());
         // Temporary files of a run that was killed before it could clean up.
         const int leftovers = ExportCommit::RemoveLeftovers(m_pdeFolder);
         if (leftovers > 0)
-            Log(7, "Removed " + XString(static_cast<int32_t>(leftovers)) +
+            Log(LogLevel::Informational, "Removed " + XString(static_cast<int32_t>(leftovers)) +
                        " temporary file(s) an interrupted run left in the export folder.",
                 kBeginExecute);
 
         m_updateDate = GetUpdateDate(m_pdeFolder);
         m_updateDateTime = GetUpdateDateTime(m_pdeFolder);
-        Log(7, XString("Update Date is: ") + m_updateDate.Format("MMM DD YYYY"), kBeginExecute);
+        Log(LogLevel::Informational, XString("Update Date is: ") + m_updateDate.Format("MMM DD YYYY"), kBeginExecute);
 
         m_progressTotal = GetProgressSize(flags);
         emit writeProgress(QStringLiteral("start_progress"), m_progressTotal);
@@ -86,10 +86,10 @@ bool BridgeTaskBase::RunGuarded(ParamMap& parameters, int flags, QString& errorT
             errorText = QStringLiteral("Bridge execution failed, consult logs for more information.");
         return FailRun(ToXString(errorText), errorText);
     } catch (const XException& e) {
-        Log(7, "Caught Exception", kBeginExecute);
+        Log(LogLevel::Informational, "Caught Exception", kBeginExecute);
         return FailRun(e.what(), errorText);
     } catch (const std::exception& e) {
-        Log(7, "Caught Exception", kBeginExecute);
+        Log(LogLevel::Informational, "Caught Exception", kBeginExecute);
         return FailRun(e.what(), errorText);
     } catch (...) {
         return FailRun("Execute failed for an unkown reason, please consult Quillon support.", errorText);
@@ -103,7 +103,7 @@ bool BridgeTaskBase::FailRun(const XString& message, QString& errorText)
     if (errorText.isEmpty())
         errorText = ToQString(message);
     try {
-        Log(3, message, kBeginExecute);
+        Log(LogLevel::Error, message, kBeginExecute);
         AbandonRun();
     } catch (...) {
         // Clean-up of a failed run must not hide the run's own failure.
@@ -128,7 +128,7 @@ int BridgeTaskBase::CalculateProgressSize(int flags, int setupTotal, int lutTota
     };
     for (const auto& part : parts)
         if (part.value <= 0)
-            emit writeLog(7, QString::fromLatin1(part.message), method);
+            emit writeLog(LogLevel::Informational, QString::fromLatin1(part.message), method);
 
     XDate storedUpdate;
     if (flags & 2)
@@ -194,8 +194,10 @@ QString BridgeTaskBase::CheckExportFolderLength(const QString& path)
 void BridgeTaskBase::CheckInterrupt()
 {
     if (const int signal = XInterrupt::Pending())
-        LogAndThrow(3, XString("The extraction was interrupted by ") + XInterrupt::SignalName(signal) +
-                           "; the previous export files were left as they were.");
+        LogAndThrow(LogLevel::Error, XException(XErrorKind::Interrupted,
+                                  (XString("The extraction was interrupted by ") + XInterrupt::SignalName(signal) +
+                                   "; the previous export files were left as they were.")
+                                      .c_str()));
 }
 
 bool BridgeTaskBase::SetPDEFolder(const QString& path)
@@ -207,13 +209,13 @@ bool BridgeTaskBase::SetPDEFolder(const QString& path)
 
     const QString tooLong = CheckExportFolderLength(absolute);
     if (!tooLong.isEmpty()) {
-        emit writeLog(3, tooLong, QStringLiteral("BridgeTaskBase::SetPDEFolder"));
+        emit writeLog(LogLevel::Error, tooLong, QStringLiteral("BridgeTaskBase::SetPDEFolder"));
         emit writeError(QStringLiteral("file"), tooLong);
         return false;
     }
     if (absolute.isEmpty() || !QDir().mkpath(absolute) || !QFileInfo(absolute).isDir()) {
         const QString message = QStringLiteral("Could not create pde folder: ") + absolute;
-        emit writeLog(3, message, QStringLiteral("BridgeTaskBase::SetPDEFolder"));
+        emit writeLog(LogLevel::Error, message, QStringLiteral("BridgeTaskBase::SetPDEFolder"));
         emit writeError(QStringLiteral("file"), message);
         return false;
     }
@@ -229,23 +231,33 @@ void BridgeTaskBase::PutJobText(const XString& text)
 {
     CheckInterrupt();
     emit writeProgressIncrement(ToQString(text));
-    Log(7, text, "BridgeTaskBase::PutJobText");
+    Log(LogLevel::Informational, text, "BridgeTaskBase::PutJobText");
 }
 
-void BridgeTaskBase::Log(int level, const XString& text, const XString& method)
+void BridgeTaskBase::Log(LogLevel::Level level, const XString& text, const XString& method)
 {
     const QString message = ToQString(text);
-    if (level == 5)
+    if (level == LogLevel::Progress)
         emit writeProgressIncrement(message);
-    else if (level == 6)
+    else if (level == LogLevel::ProgressWarning)
         emit writeProgressWarning(message);
     emit writeLog(level, message, ToQString(method));
 }
 
-void BridgeTaskBase::LogAndThrow(int level, const XString& text)
+void BridgeTaskBase::LogAndThrow(LogLevel::Level level, const XString& text)
 {
-    Log(level, text);
-    throw XException(text.GetText());
+    LogAndThrow(level, XException(text.GetText()));
+}
+
+void BridgeTaskBase::LogAndThrow(LogLevel::Level level, const XString& text, const std::exception& cause)
+{
+    LogAndThrow(level, XException::Rephrase(cause, text.GetText()));
+}
+
+void BridgeTaskBase::LogAndThrow(LogLevel::Level level, const XException& failure)
+{
+    Log(level, failure.what());
+    throw failure;
 }
 
 XString BridgeTaskBase::Param(const QString& key) const

@@ -8,10 +8,13 @@
 #include "export/AppTaskBase.h"
 #include "util/XDate.h"
 #include "util/XDateTime.h"
+#include "util/XException.h"
 #include "util/XFileSpec.h"
 #include "util/XString.h"
 
 #include <QString>
+
+#include <exception>
 
 class DelimitedTextWriter;
 
@@ -70,12 +73,18 @@ public:
     // One progress step with `text`, also logged at level 7.
     void PutJobText(const XString& text);
 
-    // One log record; level 5 also makes a progress step, level 6 a
-    // progress warning.
-    void Log(int level, const XString& text, const XString& method = XString());
+    // One log record; Progress also makes a progress step, ProgressWarning
+    // a progress warning.
+    void Log(LogLevel::Level level, const XString& text, const XString& method = XString());
 
-    // Logs `text` with an empty method and raises it as XException.
-    [[noreturn]] void LogAndThrow(int level, const XString& text);
+    // Logs `text` with an empty method and raises it as XException (an
+    // internal failure).
+    [[noreturn]] void LogAndThrow(LogLevel::Level level, const XString& text);
+    // The same for a failure caused by `cause`: the exception raised keeps
+    // the cause's kind and numbers (see XException::Rephrase).
+    [[noreturn]] void LogAndThrow(LogLevel::Level level, const XString& text, const std::exception& cause);
+    // Logs the message of `failure` with an empty method and raises it.
+    [[noreturn]] void LogAndThrow(LogLevel::Level level, const XException& failure);
 
     // The value of a run parameter as 8-bit text; empty when never set.
     XString Param(const QString& key) const;

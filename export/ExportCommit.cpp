@@ -95,7 +95,7 @@ void ExportCommit::Flush(const Entry& entry)
         return;
     if (XFileSystem::Current().Flush(entry.tempPath.c_str()) != 0) {
         const int error = errno;
-        XException::RaiseError(error, "Could not write %s to the disk: %s", entry.finalPath.c_str(),
+        XException::RaiseError(XErrorKind::InputOutput, error, "Could not write %s to the disk: %s", entry.finalPath.c_str(),
                                std::strerror(error));
     }
 }
@@ -111,7 +111,7 @@ void ExportCommit::FlushFolders()
     for (const std::string& folder : folders) {
         if (XFileSystem::Current().Flush(folder.c_str()) != 0) {
             const int error = errno;
-            XException::RaiseError(error, "Could not write the folder %s to the disk: %s", folder.c_str(),
+            XException::RaiseError(XErrorKind::InputOutput, error, "Could not write the folder %s to the disk: %s", folder.c_str(),
                                    std::strerror(error));
         }
     }
@@ -135,7 +135,7 @@ void ExportCommit::Backup(Entry& entry)
             break;
     }
     const int error = errno;
-    XException::RaiseError(error, "Could not keep the previous %s while replacing it: %s",
+    XException::RaiseError(XErrorKind::InputOutput, error, "Could not keep the previous %s while replacing it: %s",
                            entry.finalPath.c_str(), std::strerror(error));
 }
 
@@ -145,12 +145,12 @@ void ExportCommit::Apply(Entry& entry)
     if (entry.tempPath.empty()) {
         if (entry.hadFinal && fs.Unlink(entry.finalPath.c_str()) != 0) {
             const int error = errno;
-            XException::RaiseError(error, "Could not remove %s: %s", entry.finalPath.c_str(),
+            XException::RaiseError(XErrorKind::InputOutput, error, "Could not remove %s: %s", entry.finalPath.c_str(),
                                    std::strerror(error));
         }
     } else if (fs.Rename(entry.tempPath.c_str(), entry.finalPath.c_str()) != 0) {
         const int error = errno;
-        XException::RaiseError(error, "Could not replace file ( %d ): %s", error, entry.finalPath.c_str());
+        XException::RaiseError(XErrorKind::InputOutput, error, "Could not replace file ( %d ): %s", error, entry.finalPath.c_str());
     }
     entry.applied = true;
 }

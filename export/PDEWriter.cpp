@@ -31,7 +31,7 @@ DataAccessField* PDEWriter::AddColumn(DataAccessTable* table, const XString& tex
                                       const XString& customFormat, int command)
 {
     if (!m_currentTable)
-        LogAndThrow(2, "Column " + text + " declared outside of a table.");
+        LogAndThrow(LogLevel::Critical, "Column " + text + " declared outside of a table.");
 
     DataAccessField* field = nullptr;
     if (table) {
@@ -59,30 +59,19 @@ void PDEWriter::ClearColumns()
 void PDEWriter::EndTable()
 {
     ClearColumns();
-    Log(8, "Finished " + m_currentDisplayName + " table/query.");
+    Log(LogLevel::Debug, "Finished " + m_currentDisplayName + " table/query.");
 }
 
 int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
 {
     if (!m_currentTable)
-        LogAndThrow(2, "WriteTable called without a declared table.");
+        LogAndThrow(LogLevel::Critical, "WriteTable called without a declared table.");
 
-    Log(8, "Opening Table");
-    if (!OpenTable(true)) {
-        // The query could not run, so there are no rows to trust: an empty
-        // file would replace the previous export of this table and the
-        // importer would take it for "no rows". The table is left out of
-        // this export instead; its previous file, if any, is not touched.
-        Log(7, "Skipped " + m_currentFileName + ": its query could not be opened.");
-        m_tables.pop_back();
-        m_currentTable = nullptr;
-        return 0;
-    }
-    Log(8, "Writing " + m_currentFileName);
-
+    Log(LogLevel::Debug, "Opening Table");
     std::unique_ptr<DelimitedTextWriter> tableFile;
     XFileSpec finalSpec;
     int count = 0;
+    bool writing = false;  // the query is open and the rows are being written
 
     // Closes and removes what this table was writing; the previous complete
     // table file (full export) stays, and an update file that lost a section
@@ -103,22 +92,26 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
         }
     };
 
-    try {
+    // One reading of the table's rows into its file.
+    auto write = [&]() {
+        writing = true;
+        count = 0;
+        Log(LogLevel::Debug, "Writing " + m_currentFileName);
         DelimitedTextWriter* output = nullptr;
         if (m_updateMode) {
-            Log(8, "Writing PDU File");
+            Log(LogLevel::Debug, "Writing PDU File");
             if (!m_updateFile)
-                XException::RaiseError(0, "No update file is open.");
+                XException::RaiseError(XErrorKind::Internal, 0, "No update file is open.");
             WriteSectionHead(*m_updateFile, *m_currentTable);
-            Log(8, "Wrote Current Header");
+            Log(LogLevel::Debug, "Wrote Current Header");
             output = m_updateFile;
         } else {
-            Log(8, "Writing PDE File");
+            Log(LogLevel::Debug, "Writing PDE File");
             finalSpec = m_pdeFolder;
             finalSpec.AppendName(m_currentFileName);
             tableFile = std::make_unique<DelimitedTextWriter>('\t');
             tableFile->Open(PendingExportFile(m_currentFileName));
-            Log(8, "Opened PDE FIle");
+            Log(LogLevel::Debug, "Opened PDE FIle");
             output = tableFile.get();
         }
 
@@ -127,34 +120,68 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
             output->EndLine();
         }
 
-        Log(8, "Generating PDE Entries");
+        Log(LogLevel::Debug, "Generating PDE Entries");
         WriteRows(*output, rowFilter, count);
 
         if (m_updateMode) {
-            Log(8, "Writing pdu footer");
+            Log(LogLevel::Debug, "Writing pdu footer");
             output->WriteRaw("*\r\n\r\n");
-            Log(8, "Finished PDU File. Lines= " + XString(count));
+            Log(LogLevel::Debug, "Finished PDU File. Lines= " + XString(count));
         } else {
-            Log(8, "Closing Table file");
+            Log(LogLevel::Debug, "Closing Table file");
             tableFile->Close();
-            Log(8, "Closed Table File. Lines= " + XString(count));
+            Log(LogLevel::Debug, "Closed Table File. Lines= " + XString(count));
         }
-    } catch (const XException& e) {
-        abandon();
-        FailTable(e.what(), count);
+    };
+    // A table file read part way is dropped and written again; a section of
+    // the update file cannot be taken back, so there the loss fails the run.
+    std::function<void()> again;
+    if (!m_updateMode) {
+        again = [&]() {
+            abandon();
+            writing = false;
+        };
+    }
+
+    bool opened = false;
+    try {
+        opened = ReadTable(write, again);
     } catch (const std::exception& e) {
+        if (!writing)
+            throw;  // the query itself failed; OpenTable said why
         abandon();
-        FailTable(e.what(), count);
-    } catch (const char* text) {
-        abandon();
-        FailTable(text ? text : "", count);
+        FailTable(&e, count);
     } catch (...) {
+        if (!writing)
+            throw;
         abandon();
         FailTable(nullptr, count);
     }
+    if (!opened) {
+        // The query could not run, so there are no rows to trust: an empty
+        // file would replace the previous export of this table and the
+        // importer would take it for "no rows". The table is left out of
+        // this export instead; its previous file, if any, is not touched.
+        Log(LogLevel::Informational, "Skipped " + m_currentFileName + ": its query could not be opened.");
+        m_tables.pop_back();
+        m_currentTable = nullptr;
+        return 0;
+    }
 
-    Log(8, "Wrote " + m_currentFileName);
+    Log(LogLevel::Debug, "Wrote " + m_currentFileName);
     return count;
+}
+
+void PDEWriter::SaveTableRunState()
+{
+    m_savedDailyReferenceHeaders = m_dailyReferenceHeaders;
+    m_savedPeriodReferenceHeaders = m_periodReferenceHeaders;
+}
+
+void PDEWriter::RestoreTableRunState()
+{
+    m_dailyReferenceHeaders = m_savedDailyReferenceHeaders;
+    m_periodReferenceHeaders = m_savedPeriodReferenceHeaders;
 }
 
 void PDEWriter::WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter, int& count)
@@ -164,8 +191,8 @@ void PDEWriter::WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilte
         if (rowFilter && !rowFilter())
             continue;
         if (count == 0) {
-            Log(8, "Generating First PDE Entry");
-            Log(8, "Line Passed Filter");
+            Log(LogLevel::Debug, "Generating First PDE Entry");
+            Log(LogLevel::Debug, "Line Passed Filter");
         }
         ++count;
         const bool trace = count == 1;
@@ -189,27 +216,27 @@ void PDEWriter::WriteColumn(DelimitedTextWriter& output, const ExportColumn& col
     const XString name = trace ? (column.GetQueryField() ? column.GetText() : XString("**Blank FieldName**"))
                                : XString();
     if (trace) {
-        Log(8, "Getting curColumns field...");
-        Log(9, "Processing Field = " + name);
+        Log(LogLevel::Debug, "Getting curColumns field...");
+        Log(LogLevel::Proprietary, "Processing Field = " + name);
     }
 
     if (column.HasValueFunction()) {
         if (trace)
-            Log(8, "Getting valueStr");
+            Log(LogLevel::Debug, "Getting valueStr");
         const XString value = column.GetValueFunction()();
         if (trace)
-            Log(8, "Got valueStr");
+            Log(LogLevel::Debug, "Got valueStr");
         // The writer turns any TAB, CR or LF left in a value into a blank,
         // so a value can never shift the fields or split the line.
         output.WriteField(value);
         if (trace)
-            Log(9, "Wrote = " + name);
+            Log(LogLevel::Proprietary, "Wrote = " + name);
         return;
     }
 
     if (trace) {
-        Log(8, "Getting command");
-        Log(8, "Got command");
+        Log(LogLevel::Debug, "Getting command");
+        Log(LogLevel::Debug, "Got command");
     }
     switch (column.GetCommand()) {
     case ExportColumn::WriteText:
@@ -225,25 +252,27 @@ void PDEWriter::WriteColumn(DelimitedTextWriter& output, const ExportColumn& col
         break;
     }
     if (trace) {
-        Log(8, "Wrote Default Value Command " + XString(static_cast<int32_t>(column.GetCommand())) +
+        Log(LogLevel::Debug, "Wrote Default Value Command " + XString(static_cast<int32_t>(column.GetCommand())) +
                    " for " + name);
-        Log(8, "Wrote the value = " + column.GetText());
+        Log(LogLevel::Debug, "Wrote the value = " + column.GetText());
     }
 }
 
-void PDEWriter::FailTable(const char* message, int lines)
+void PDEWriter::FailTable(const std::exception* cause, int lines)
 {
-    Log(8, "Error writing line= " + XString(static_cast<int32_t>(lines)));
+    Log(LogLevel::Debug, "Error writing line= " + XString(static_cast<int32_t>(lines)));
     XString sql;
     try {
         sql = BuildQuery();
     } catch (...) {
         // The statement only completes the message; the table's own error matters.
     }
-    if (message)
-        LogAndThrow(2, XString("Failed with error [") + message + "] while writing file [" +
-                           m_currentFileName + "] with query: " + sql);
-    LogAndThrow(2, "Failed with unknown error while writing file [" + m_currentFileName +
+    if (cause)
+        LogAndThrow(LogLevel::Critical,
+                    XString("Failed with error [") + cause->what() + "] while writing file [" + m_currentFileName +
+                        "] with query: " + sql,
+                    *cause);
+    LogAndThrow(LogLevel::Critical, "Failed with unknown error while writing file [" + m_currentFileName +
                        "] with query: " + sql);
 }
 

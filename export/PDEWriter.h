@@ -25,6 +25,7 @@
 #include "util/XString.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <vector>
@@ -94,6 +95,23 @@ public:
     virtual XString BuildQuery() = 0;
     // The name of the data source the run reads.
     virtual XString GetDataSource() = 0;
+    // Opens the current table's query (OpenTable) and walks its rows with
+    // `readRows`. When the link to the source is lost part way, `undo` puts
+    // back what the rows read so far changed (files, cache rows), the run
+    // state is restored (RestoreTableRunState) and the table is opened and
+    // read again from its start, once, on a new connection; a second loss
+    // in the same table is raised naming the lost connection. An empty
+    // `undo` means the rows cannot be read again: the loss is raised. False
+    // when the table could not be opened and is skipped.
+    virtual bool ReadTable(const std::function<void()>& readRows, const std::function<void()>& undo) = 0;
+
+    // The run state that reading a table's rows fills: kept when a table's
+    // reading starts (SaveTableRunState) and put back (RestoreTableRunState)
+    // when the link is lost part way, so that reading it again starts from
+    // the same state. The writer's own is the cache's reference headers;
+    // derived classes add theirs (counters, lists) and call the base.
+    virtual void SaveTableRunState();
+    virtual void RestoreTableRunState();
 
     // Deletes the ".pde" files of `folder`.
     virtual void DeletePDEFiles(const XFileSpec& folder);
@@ -272,6 +290,8 @@ protected:
     // cached attendance.
     std::set<XString> m_dailyReferenceHeaders{"AttTimeFrameRef"};
     std::set<XString> m_periodReferenceHeaders;
+    std::set<XString> m_savedDailyReferenceHeaders;
+    std::set<XString> m_savedPeriodReferenceHeaders;
 
     XDateTime m_startTime;
     XDateTime m_endTime;
@@ -288,7 +308,9 @@ private:
     void WriteSectionHead(DelimitedTextWriter& output, const SISExpHeader& table);
     void WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter, int& count);
     void WriteColumn(DelimitedTextWriter& output, const ExportColumn& column, bool trace);
-    [[noreturn]] void FailTable(const char* message, int lines);
+    // Logs and raises the failure of the current table, keeping the kind of
+    // `cause` (nullptr: an unknown failure).
+    [[noreturn]] void FailTable(const std::exception* cause, int lines);
     XString AppInfo(const char* key) const;
     XFileSpec NewUpdateFileSpec() const;
 

@@ -26,7 +26,7 @@ bool PDEWriter::SetAttendanceDatabase(const XFileSpec& folder)
         return true;
     XFileSpec base = folder;
     if (base.IsEmpty() || !base.Exists()) {
-        Log(8, XString("Folder does not exist") + folder.GetPath() + " trying: " + m_pdeFolder.GetPath());
+        Log(LogLevel::Debug, XString("Folder does not exist") + folder.GetPath() + " trying: " + m_pdeFolder.GetPath());
         base = m_pdeFolder;
     }
     XFileSpec file;
@@ -37,8 +37,8 @@ bool PDEWriter::SetAttendanceDatabase(const XFileSpec& folder)
         return true;
     } catch (const XException& e) {
         m_attendanceDatabaseError = e.what();
-        Log(8, XString("Set Database: ") + e.what(), "SetAttendanceDatabase");
-        Log(8, XString("Tried to set: ") + folder.GetPath() + " tried: " + file.GetPath(),
+        Log(LogLevel::Debug, XString("Set Database: ") + e.what(), "SetAttendanceDatabase");
+        Log(LogLevel::Debug, XString("Tried to set: ") + folder.GetPath() + " tried: " + file.GetPath(),
             "SetAttendanceDatabase");
         return false;
     }
@@ -48,17 +48,19 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
 {
     m_attTable = table;
     m_attEndInclusive = endInclusive;
-    Log(7, "Start Attendance Table at: " + XDateTime::Now().Format("dd/mm/yyyy|hh:nn:ss"));
+    Log(LogLevel::Informational, "Start Attendance Table at: " + XDateTime::Now().Format("dd/mm/yyyy|hh:nn:ss"));
 
     // Without its cache the refresh cannot store anything; the run fails
     // here with the reason instead of at the first statement.
     if (!SetAttendanceDatabase(m_pdeFolder))
-        LogAndThrow(3, XString("The attendance cache could not be opened: ") +
-                           AttendanceCache::DatabaseFile(m_pdeFolder).GetPath() + ": " + m_attendanceDatabaseError);
+        LogAndThrow(LogLevel::Error, XException(XErrorKind::Database,
+                                  (XString("The attendance cache could not be opened: ") +
+                                   AttendanceCache::DatabaseFile(m_pdeFolder).GetPath() + ": " + m_attendanceDatabaseError)
+                                      .c_str()));
     try {
         m_cache.CreateTable(table);
     } catch (const XException& e) {
-        LogAndThrow(3, "Attendance: Create Table Failed: " + table + ": " + e.what());
+        LogAndThrow(LogLevel::Error, "Attendance: Create Table Failed: " + table + ": " + e.what(), e);
     }
 
     const bool daily = table == AttendanceCache::DailyTable;
@@ -66,7 +68,7 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
     const XString fileName = daily ? "StudentDailyAtt.pef" : "StudentPeriodAtt.pef";
 
     m_updateDate = m_storedUpdateDate;
-    Log(8, "StartAttTable: After: Update Date is: " + m_updateDate.Format(m_pragmas.dateFormat));
+    Log(LogLevel::Debug, "StartAttTable: After: Update Date is: " + m_updateDate.Format(m_pragmas.dateFormat));
 
     if (!m_cache.InTransaction())
         m_cache.Begin();
@@ -78,7 +80,7 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
         char* end = nullptr;
         long days = std::strtol(m_overlapText.c_str(), &end, 10);
         if (end == m_overlapText.c_str() || *end != '\0' || days < 0 || days > 36500) {
-            Log(4, "The overlap \"" + m_overlapText + "\" is not a number of days; using 14.");
+            Log(LogLevel::Warning, "The overlap \"" + m_overlapText + "\" is not a number of days; using 14.");
             days = 14;
         }
         if (!m_updateDate.IsNull() && m_updateDate != 0)
@@ -87,11 +89,11 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
             m_cache.BlankNewCode(table, m_updateDate);
         } catch (const XException& e) {
             m_cache.Rollback();
-            LogAndThrow(3, XString("Attendance::BlankNewCodeInSQLiteDB: ") + e.what());
+            LogAndThrow(LogLevel::Error, XString("Attendance::BlankNewCodeInSQLiteDB: ") + e.what(), e);
         }
     }
 
-    Log(8, "StartAttTable: Before StartTable: Update Date is: " + m_updateDate.Format(m_pragmas.dateFormat));
+    Log(LogLevel::Debug, "StartAttTable: Before StartTable: Update Date is: " + m_updateDate.Format(m_pragmas.dateFormat));
     StartTable(displayName, fileName, 0);
 }
 
@@ -128,17 +130,17 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
                                      const RowFilter& rowFilter, bool lastDay)
 {
     if (!m_currentTable || m_attTable.IsEmpty())
-        LogAndThrow(2, "WriteAttendanceTable called without a started attendance table.");
+        LogAndThrow(LogLevel::Critical, "WriteAttendanceTable called without a started attendance table.");
     XDate cursor = m_updateDate;
     XDate windowStart, windowEnd;
     if (!m_cache.InTransaction())
         m_cache.Begin();
     auto logDates = [&](const char* startLabel, const char* endLabel) {
-        Log(8, "Update Date is: " + m_updateDate.Format(m_pragmas.dateFormat));
-        Log(8, "startUpdateDate is: " + windowStart.Format(m_pragmas.dateFormat));
-        Log(8, "endUpdateDate is: " + windowEnd.Format(m_pragmas.dateFormat));
-        Log(8, startLabel + schoolStart.Format(m_pragmas.dateFormat));
-        Log(8, endLabel + schoolEnd.Format(m_pragmas.dateFormat));
+        Log(LogLevel::Debug, "Update Date is: " + m_updateDate.Format(m_pragmas.dateFormat));
+        Log(LogLevel::Debug, "startUpdateDate is: " + windowStart.Format(m_pragmas.dateFormat));
+        Log(LogLevel::Debug, "endUpdateDate is: " + windowEnd.Format(m_pragmas.dateFormat));
+        Log(LogLevel::Debug, startLabel + schoolStart.Format(m_pragmas.dateFormat));
+        Log(LogLevel::Debug, endLabel + schoolEnd.Format(m_pragmas.dateFormat));
     };
     logDates("School Start Date is: ", "School End Date is: ");
 
@@ -155,23 +157,29 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
             PutJobText("Reading " + job + "...");
 
             FilterAttendance(windowStart, m_attEndInclusive ? windowEnd + 1 : windowEnd);
-            Log(9, "Write Attendance Table: Done Filtering Attendance");
-            if (!OpenTable(true))
-                XException::RaiseError(0, "The attendance query of %s could not be opened.",
-                                       m_currentDisplayName.c_str());
-            Log(9, "Write Attendance Table: Table Opened");
+            Log(LogLevel::Proprietary, "Write Attendance Table: Done Filtering Attendance");
 
-            AttendanceRecord record;
-            for (bool row = GetFirstRecord(); row; row = GetNextRecord()) {
-                if (rowFilter && !rowFilter())
-                    continue;
-                StoreAttendanceRow(record);
-            }
+            // A window whose read was cut goes back to its start inside the
+            // refresh's transaction and is read again (ReadTable).
+            m_cache.SetSavepoint();
+            auto readWindow = [&]() {
+                Log(LogLevel::Proprietary, "Write Attendance Table: Table Opened");
+                AttendanceRecord record;
+                for (bool row = GetFirstRecord(); row; row = GetNextRecord()) {
+                    if (rowFilter && !rowFilter())
+                        continue;
+                    StoreAttendanceRow(record);
+                }
+            };
+            if (!ReadTable(readWindow, [this] { m_cache.RollbackToSavepoint(); }))
+                XException::RaiseError(XErrorKind::Database, 0, "The attendance query of %s could not be opened.",
+                                       m_currentDisplayName.c_str());
+            m_cache.ReleaseSavepoint();
         }
         m_cache.Commit();
     } catch (...) {
         m_currentColumn = nullptr;
-        Log(7, "Write Attendance Table: Failed with Error.  Cleaning up.");
+        Log(LogLevel::Informational, "Write Attendance Table: Failed with Error.  Cleaning up.");
         // Nothing of this refresh is kept: the blanking and every window go
         // together, so the next run reads the same dates again.
         m_cache.Rollback();
@@ -189,7 +197,7 @@ void PDEWriter::StoreAttendanceRow(AttendanceRecord& record)
     size_t position = 0;
     auto untested = [&](const XString& header) {
         if (m_untestedHeaderWarning) {
-            Log(4, "SQLite Attendance: Untested header: " + header + ", please ensure this is tested");
+            Log(LogLevel::Warning, "SQLite Attendance: Untested header: " + header + ", please ensure this is tested");
             m_untestedHeaderWarning = false;
         }
     };
@@ -261,7 +269,7 @@ void PDEWriter::StoreAttendanceRow(AttendanceRecord& record)
             record.discipline = value;
             untested(header);
         } else if (m_untestedHeaderWarning) {
-            Log(4, "SQLite Attendance: Unsupported header: " + header + ", skipping.");
+            Log(LogLevel::Warning, "SQLite Attendance: Unsupported header: " + header + ", skipping.");
             m_untestedHeaderWarning = false;
         }
     }
@@ -271,9 +279,9 @@ void PDEWriter::StoreAttendanceRow(AttendanceRecord& record)
         return;
     }
     if (!DigitsOnly(rangeStart) || !DigitsOnly(rangeEnd)) {
-        Log(3, "SQLite Attendance: Unsupported header: " + record.referenceHeader +
+        Log(LogLevel::Error, "SQLite Attendance: Unsupported header: " + record.referenceHeader +
                    ", cannot continue because Periods or Timeframes are not numeric.");
-        XException::RaiseError(0, "SQLite Attendance: Unsupported header: %s, cannot continue.",
+        XException::RaiseError(XErrorKind::Conversion, 0, "SQLite Attendance: Unsupported header: %s, cannot continue.",
                                record.referenceHeader.c_str());
     }
     const long first = std::atol(rangeStart.c_str());
@@ -289,7 +297,7 @@ int PDEWriter::SaveAttendanceRecord(const AttendanceRecord& record)
     try {
         return m_cache.SaveRecord(m_attTable, record);
     } catch (const XException& e) {
-        Log(8, XString("Attendance: Update Row: ") + e.what());
+        Log(LogLevel::Debug, XString("Attendance: Update Row: ") + e.what());
         throw;
     }
 }
@@ -306,11 +314,11 @@ void PDEWriter::DeleteAttendanceDatabase()
         if (journal.Exists())
             journal.Delete();
     } catch (const XException&) {
-        Log(8, "Attendance: Database could not be deleted");
+        Log(LogLevel::Debug, "Attendance: Database could not be deleted");
         throw;
     }
     if (file.Exists())
-        XException::RaiseError(0, "Attendance: Database could not be deleted: %s", file.GetPath());
+        XException::RaiseError(XErrorKind::InputOutput, 0, "Attendance: Database could not be deleted: %s", file.GetPath());
 }
 
 void PDEWriter::DropAttendanceTable(const XString& table)
@@ -321,7 +329,7 @@ void PDEWriter::DropAttendanceTable(const XString& table)
         if (m_cache.TableExists(table))
             m_cache.DropTable(table);
     } catch (const XException& e) {
-        Log(3, "Failed to Drop table: " + table + ": " + e.what());
+        Log(LogLevel::Error, "Failed to Drop table: " + table + ": " + e.what());
         throw;
     }
 }
@@ -329,7 +337,7 @@ void PDEWriter::DropAttendanceTable(const XString& table)
 bool PDEWriter::AttendanceTableExpired(const XString& element)
 {
     try {
-        Log(9, "UpdateConfig Query: SELECT UPDATED FROM UPDATECONFIG WHERE ELEMENT='" + element + "'");
+        Log(LogLevel::Proprietary, "UpdateConfig Query: SELECT UPDATED FROM UPDATECONFIG WHERE ELEMENT='" + element + "'");
         const XDateTime updated = m_cache.LastUpdated(element);
         if (updated.GetDate().IsNull())
             return true;
@@ -337,7 +345,7 @@ bool PDEWriter::AttendanceTableExpired(const XString& element)
         expiry.Add(XDateSpan::FromHours(12));
         return XDateTime::Now().IsAfter(expiry);
     } catch (const XException& e) {
-        Log(8, XString("Check SQLite Update Date: ") + e.what());
+        Log(LogLevel::Debug, XString("Check SQLite Update Date: ") + e.what());
         return true;
     }
 }

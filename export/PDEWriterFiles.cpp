@@ -31,7 +31,7 @@ XString PDEWriter::AppInfo(const char* key) const
 void PDEWriter::WritePragmaBlock(DelimitedTextWriter& output)
 {
     if (m_pragmas.crsKeyInSecKey)
-        LogAndThrow(2, "CrsKeyInSecKey Pragma is deprecated. Do not use!");
+        LogAndThrow(LogLevel::Critical, "CrsKeyInSecKey Pragma is deprecated. Do not use!");
     m_pragmas.exportDate = XDateTime::Now();
     WritePragmas(output, m_pragmas, Identity());
 }
@@ -45,7 +45,7 @@ void PDEWriter::WriteSectionHead(DelimitedTextWriter& output, const SISExpHeader
 DelimitedTextWriter& PDEWriter::BeginUpdateSection()
 {
     if (!m_currentTable || !m_updateMode || !m_updateFile)
-        LogAndThrow(2, "An update section was started without a declared table and an open update file.");
+        LogAndThrow(LogLevel::Critical, "An update section was started without a declared table and an open update file.");
     WriteSectionHead(*m_updateFile, *m_currentTable);
     return *m_updateFile;
 }
@@ -69,19 +69,19 @@ void PDEWriter::WriteTableEntry(DelimitedTextWriter& output, const SISExpHeader&
 void PDEWriter::StartImport()
 {
     const char* method = "PDEWriter::StartImport";
-    Log(7, "Starting Import", method);
+    Log(LogLevel::Informational, "Starting Import", method);
     m_updateMode = false;
     m_fullExportStarted = true;
     m_startTime = XDateTime::Now();
-    Log(8, "Clear Headers", method);
+    Log(LogLevel::Debug, "Clear Headers", method);
     ClearRunData();
-    Log(8, "Clear Custom Field Lists", method);
-    Log(8, "Start Import finished", method);
+    Log(LogLevel::Debug, "Clear Custom Field Lists", method);
+    Log(LogLevel::Debug, "Start Import finished", method);
 }
 
 void PDEWriter::FinishImport()
 {
-    Log(8, "Begin Finish Import", "PDEWriter::FinishImport");
+    Log(LogLevel::Debug, "Begin Finish Import", "PDEWriter::FinishImport");
 
     // Put in place after every other file of the run: the importer starts
     // from this file, so it must only ever list table files that are complete.
@@ -165,7 +165,7 @@ bool PDEWriter::IsUpdateFileName(const XString& name)
 void PDEWriter::StartUpdate(DelimitedTextWriter* updateFile)
 {
     if (!updateFile)
-        LogAndThrow(2, "StartUpdate called without an update file.");
+        LogAndThrow(LogLevel::Critical, "StartUpdate called without an update file.");
     m_updateMode = true;
     m_startTime = XDateTime::Now();
 
@@ -185,7 +185,7 @@ void PDEWriter::StartUpdate(DelimitedTextWriter* updateFile)
 void PDEWriter::FinishUpdate()
 {
     if (!m_updateFile)
-        LogAndThrow(2, "FinishUpdate called without an open update file.");
+        LogAndThrow(LogLevel::Critical, "FinishUpdate called without an open update file.");
     m_endTime = XDateTime::Now();
     try {
         WriteTimingBlock(*m_updateFile, m_startTime, m_endTime);
@@ -254,34 +254,34 @@ void PDEWriter::CommitExport()
                 return table->GetFieldCount() > 0 && table->GetFileName() == name;
             });
             if (!listed && !commit.Has(spec) && spec.Exists()) {
-                Log(7, XString("Removing ") + name + ": this export did not write it.");
+                Log(LogLevel::Informational, XString("Removing ") + name + ": this export did not write it.");
                 commit.Remove(spec);
             }
         }
     }
     commit.Commit();
     m_fullExportStarted = false;
-    Log(8, "Export files in place");
+    Log(LogLevel::Debug, "Export files in place");
 }
 
 void PDEWriter::StartPDEWriter()
 {
-    Log(7, "Starting PDE Writer");
+    Log(LogLevel::Informational, "Starting PDE Writer");
     // The settings a user may edit in the record survive a clean-up: they
     // are read before it and written back by the next save.
     m_globalFolder = GetGlobalFolder(m_pdeFolder);
     m_overlapText = GetOverlapInDays(m_pdeFolder);
     if (BridgeConfigChanged()) {
-        Log(7, "Bridge Configuration Changed.");
+        Log(LogLevel::Informational, "Bridge Configuration Changed.");
         DeleteUpdateFiles(m_pdeFolder);
         m_updateDate = XDate();
     } else {
-        Log(7, "Bridge Configuration Did Not Change.");
+        Log(LogLevel::Informational, "Bridge Configuration Did Not Change.");
     }
     m_storedUpdateDate = m_updateDate;
     m_storedUpdateDateTime = m_updateDateTime;
     m_updateDateSet = false;
-    Log(7, XString("Import Folder: ") + m_pdeFolder.GetPath());
+    Log(LogLevel::Informational, XString("Import Folder: ") + m_pdeFolder.GetPath());
 }
 
 RunRecord PDEWriter::CurrentRunRecord()
@@ -298,7 +298,7 @@ RunRecord PDEWriter::CurrentRunRecord()
     record.Set(RunRecordField::SecurityFile, m_securityFile.GetPath());
     record.Set(RunRecordField::GlobalFolder, m_globalFolder.GetPath());
     record.Set(RunRecordField::OverlapInDays, m_overlapText);
-    record.Set(RunRecordField::LogLevel, XString(int32_t(7)));
+    record.Set(RunRecordField::LogLevel, XString(int32_t(LogLevel::Informational)));
     return record;
 }
 
@@ -306,43 +306,43 @@ bool PDEWriter::BridgeConfigChanged()
 {
     BridgeConfigItems stored;
     ReadBridgeConfig(m_pdeFolder, stored);
-    return CurrentRunRecord().SourceChanged(stored, [this](const XString& change) { Log(7, change); });
+    return CurrentRunRecord().SourceChanged(stored, [this](const XString& change) { Log(LogLevel::Informational, change); });
 }
 
 void PDEWriter::DeleteUpdateFiles(const XFileSpec& folder)
 {
     try {
-        Log(8, "DeleteUpdateFiles: Assigned import folder");
+        Log(LogLevel::Debug, "DeleteUpdateFiles: Assigned import folder");
         folder.PatternDelete("*.pdu");
-        Log(8, "Deleted pdu files");
-        Log(8, "Changed FileName to SchoolConfig");
+        Log(LogLevel::Debug, "Deleted pdu files");
+        Log(LogLevel::Debug, "Changed FileName to SchoolConfig");
         const XFileSpec record = BridgeConfigSpec(folder);
         if (record.Exists())
             record.Delete();
-        Log(8, "Deleted SchoolConfig");
+        Log(LogLevel::Debug, "Deleted SchoolConfig");
 
         const XFileSpec parent = record.GetParent();
-        Log(8, "Got Parent Folder");
+        Log(LogLevel::Debug, "Got Parent Folder");
         const struct { const char* name; const char* append; const char* found; const char* deleted; } subfolders[] = {
             {"PAT", "Appended PAT", "Found PAT Folder", "Deleted PAT Folder"},
             {"DAT", "Appended DAT Folder", "Found DAT Folder", "Deleted DAT Folder"},
         };
         for (const auto& sub : subfolders) {
             if (sub.name[0] == 'D')
-                Log(8, "Reset PDE Folder");
+                Log(LogLevel::Debug, "Reset PDE Folder");
             XFileSpec spec = parent;
             spec.AppendFolder(sub.name);
-            Log(8, sub.append);
+            Log(LogLevel::Debug, sub.append);
             if (spec.Exists()) {
-                Log(8, sub.found);
+                Log(LogLevel::Debug, sub.found);
                 spec.Delete();
-                Log(8, sub.deleted);
+                Log(LogLevel::Debug, sub.deleted);
             }
         }
 
         for (const char* pattern : {"AATP*", "AATD*"}) {
             XFolderIterator entries(folder, pattern, true);
-            Log(8, XString("Assigned ") + XString(pattern).Left(4) + " Iterator");
+            Log(LogLevel::Debug, XString("Assigned ") + XString(pattern).Left(4) + " Iterator");
             XFileSpec entry;
             // Collected first: deleting while the folder is being read may
             // skip entries.
@@ -350,9 +350,9 @@ void PDEWriter::DeleteUpdateFiles(const XFileSpec& folder)
             for (bool more = entries.First(entry); more; more = entries.Next(entry))
                 found.push_back(entry);
             for (const XFileSpec& item : found) {
-                Log(8, XString("Iterating ") + XString(pattern).Left(4) + " Folder");
+                Log(LogLevel::Debug, XString("Iterating ") + XString(pattern).Left(4) + " Folder");
                 item.Delete();
-                Log(8, XString("Deleted ") + XString(pattern).Left(4) + " Folder");
+                Log(LogLevel::Debug, XString("Deleted ") + XString(pattern).Left(4) + " Folder");
             }
         }
 
@@ -365,24 +365,25 @@ void PDEWriter::DeleteUpdateFiles(const XFileSpec& folder)
             m_cache.Close();
         }
     } catch (const XException& e) {
-        LogAndThrow(2, XString("Error: Failed while trying to remove PDU Files.\n Please manually remove "
+        LogAndThrow(LogLevel::Critical, XString("Error: Failed while trying to remove PDU Files.\n Please manually remove "
                                "all .pdu files from the Import Directory, and try extracting again.\n") +
-                           e.what() + "\nExiting Extractor.");
+                           e.what() + "\nExiting Extractor.",
+                    e);
     }
 }
 
 void PDEWriter::ExportComplete()
 {
-    Log(8, "Saving Bridge Config");
+    Log(LogLevel::Debug, "Saving Bridge Config");
     SaveBridgeConfig();
-    Log(8, "Putting the export files in place");
+    Log(LogLevel::Debug, "Putting the export files in place");
     CommitExport();
-    Log(8, "Clearing Run Data");
+    Log(LogLevel::Debug, "Clearing Run Data");
     ClearRunData();
-    Log(5, "Export complete.");
+    Log(LogLevel::Progress, "Export complete.");
     emit writeProgress(QStringLiteral("end_progress"), -1);
-    Log(8, "End Extract Log");
-    Log(8, "Extract Log Ended");
+    Log(LogLevel::Debug, "End Extract Log");
+    Log(LogLevel::Debug, "Extract Log Ended");
     emit writeProgress(QStringLiteral("bridge_complete"), -1);
 }
 
@@ -422,7 +423,7 @@ void PDEWriter::SaveBridgeConfig()
 
 void PDEWriter::DeletePDEFiles(const XFileSpec& folder)
 {
-    Log(8, "DeletePDEFiles: Assigned import folder");
+    Log(LogLevel::Debug, "DeletePDEFiles: Assigned import folder");
     try {
         XFolderIterator files(folder, "*.pde", false);
         XFileSpec entry;
@@ -434,9 +435,10 @@ void PDEWriter::DeletePDEFiles(const XFileSpec& folder)
             entry.Delete();
         }
     } catch (const XException& e) {
-        LogAndThrow(2, XString("Error: Failed while trying to remove PDE Files.\n Please manually "
+        LogAndThrow(LogLevel::Critical, XString("Error: Failed while trying to remove PDE Files.\n Please manually "
                                "remove all .pde (except for CustomFieldConfig.pde) files from the "
                                "Import Directory, and try extracting again.\n") +
-                           e.what() + "\nExiting Extractor.");
+                           e.what() + "\nExiting Extractor.",
+                    e);
     }
 }

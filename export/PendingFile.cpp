@@ -21,7 +21,7 @@ PendingFile::~PendingFile()
 void PendingFile::Commit()
 {
     if (XFileSystem::Current().Rename(m_tempSpec.ToNativePath().c_str(), m_finalSpec.ToNativePath().c_str()) != 0)
-        XException::RaiseError(errno, "Could not replace file ( %d ): %s", errno, m_finalSpec.GetPath());
+        XException::RaiseError(XErrorKind::InputOutput, errno, "Could not replace file ( %d ): %s", errno, m_finalSpec.GetPath());
     m_done = true;
 }
 

@@ -95,10 +95,10 @@ bool LogManager::setupLogFile()
 {
     if (!m_hasFolder || m_fileBase.isEmpty()) {
         const QString text = QStringLiteral("Filename or path not set, cannot setup log file.");
-        if (m_mode & 1)
-            writeConsole(8, text, kSetupMethod);
-        if (m_mode & 2)
-            writeFile(text, 8, kSetupMethod);
+        if (EchoesToConsole(m_mode))
+            writeConsole(LogLevel::Debug, text, kSetupMethod);
+        if (WritesFile(m_mode))
+            writeFile(text, LogLevel::Debug, kSetupMethod);
         return false;
     }
 
@@ -119,15 +119,15 @@ bool LogManager::setupLogFile()
 
     if (opened) {
         const QString text = QStringLiteral("Log file ") + path + QStringLiteral(" setup.");
-        if (m_mode & 1)
-            writeConsole(7, text, kSetupMethod);
-        if (m_mode & 2)
-            writeFile(text, 7, kSetupMethod);
+        if (EchoesToConsole(m_mode))
+            writeConsole(LogLevel::Informational, text, kSetupMethod);
+        if (WritesFile(m_mode))
+            writeFile(text, LogLevel::Informational, kSetupMethod);
         return true;
     }
     const QString text = QStringLiteral("Log file ") + path + QStringLiteral(" cannot be opened.");
-    writeConsole(3, text, kSetupMethod);
-    writeFile(text, 3, kSetupMethod);
+    writeConsole(LogLevel::Error, text, kSetupMethod);
+    writeFile(text, LogLevel::Error, kSetupMethod);
     return false;
 }
 
@@ -149,19 +149,19 @@ void LogManager::removeOldLogFiles(const QString &currentFileName)
         m_folder.remove(others.takeFirst());
 }
 
-void LogManager::log(int logLevel, const QString &message, const QString &method)
+void LogManager::log(LogLevel::Level logLevel, const QString &message, const QString &method)
 {
     // A negative level (None) compares as a huge unsigned number and goes nowhere.
-    const bool severe = static_cast<unsigned>(logLevel) <= 3u;
-    if ((m_mode & 1) || severe)
+    const bool severe = static_cast<unsigned>(logLevel) <= static_cast<unsigned>(LogLevel::Error);
+    if (EchoesToConsole(m_mode) || severe)
         writeConsole(logLevel, message, method);
-    if ((m_mode & 2) || severe)
+    if (WritesFile(m_mode) || severe)
         writeFile(message, logLevel, method);
 }
 
-void LogManager::writeConsole(int level, const QString &message, const QString &method)
+void LogManager::writeConsole(LogLevel::Level level, const QString &message, const QString &method)
 {
-    if (static_cast<unsigned>(level) > 7u || !m_console)
+    if (static_cast<unsigned>(level) > static_cast<unsigned>(LogLevel::Informational) || !m_console)
         return;
     const QString line = QStringLiteral("log\t") + levelName(level) + u'\t'
         + clockText() + u'\t' + protocolField(method) + u'\t'
@@ -169,13 +169,13 @@ void LogManager::writeConsole(int level, const QString &message, const QString &
     m_console->write(line.toUtf8());
 }
 
-void LogManager::writeFile(const QString &message, int level, const QString &method)
+void LogManager::writeFile(const QString &message, LogLevel::Level level, const QString &method)
 {
-    if (static_cast<unsigned>(level) > 9u || !m_file.isOpen())
+    if (static_cast<unsigned>(level) > static_cast<unsigned>(LogLevel::Proprietary) || !m_file.isOpen())
         return;
     QString line = m_name + u':' + clockText() + QStringLiteral(": ") + levelName(level)
         + u' ' + method + QStringLiteral(": ") + message;
-    if (level == 9)
+    if (level == LogLevel::Proprietary)
         line = QStringLiteral("proprietary:") + QString::fromLatin1(line.toUtf8().toBase64());
     writeRawLine(line);
 }
@@ -232,22 +232,22 @@ void LogManager::writeHeader(const QString &title, const QString &version, const
     writeRawLine(QString());
 
     if (!title.isEmpty())
-        writeConsole(7, title + QStringLiteral(" started."), QString());
+        writeConsole(LogLevel::Informational, title + QStringLiteral(" started."), QString());
 }
 
-QString LogManager::levelName(int level)
+QString LogManager::levelName(LogLevel::Level level)
 {
     switch (level) {
-    case -1: return QStringLiteral("None         ");
-    case 0: return QStringLiteral("Emergency    ");
-    case 1: return QStringLiteral("Alert        ");
-    case 2: return QStringLiteral("Critical     ");
-    case 3: return QStringLiteral("Error        ");
-    case 4: return QStringLiteral("Warning      ");
-    case 5: return QStringLiteral("Progress     ");
-    case 7: return QStringLiteral("Informational");
-    case 8: return QStringLiteral("Debug        ");
-    case 9: return QStringLiteral("Proprietary  ");
+    case LogLevel::None: return QStringLiteral("None         ");
+    case LogLevel::Emergency: return QStringLiteral("Emergency    ");
+    case LogLevel::Alert: return QStringLiteral("Alert        ");
+    case LogLevel::Critical: return QStringLiteral("Critical     ");
+    case LogLevel::Error: return QStringLiteral("Error        ");
+    case LogLevel::Warning: return QStringLiteral("Warning      ");
+    case LogLevel::Progress: return QStringLiteral("Progress     ");
+    case LogLevel::Informational: return QStringLiteral("Informational");
+    case LogLevel::Debug: return QStringLiteral("Debug        ");
+    case LogLevel::Proprietary: return QStringLiteral("Proprietary  ");
     default: return QString();
     }
 }

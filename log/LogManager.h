@@ -8,14 +8,21 @@
 #include <QObject>
 #include <QString>
 
+#include "log/LogLevel.h"
+
 class QIODevice;
 
 class LogManager : public QObject
 {
     Q_OBJECT
 public:
-    // Output modes: bit 1 is the console echo, bit 2 the file.
-    enum Mode { ModeAll = -1, ModeOff = 0, ModeConsoleOff = -2, ModeFileOff = -3 };
+    // Output modes, with their documented numbers: all outputs, none, all
+    // but the console echo, all but the file.
+    enum class Mode : int { All = -1, Off = 0, ConsoleOff = -2, FileOff = -3 };
+    // Whether `mode` echoes records to the console / writes them to the file
+    // (records of level Error and more severe go to both whatever the mode).
+    static bool EchoesToConsole(Mode mode) { return mode == Mode::All || mode == Mode::FileOff; }
+    static bool WritesFile(Mode mode) { return mode == Mode::All || mode == Mode::ConsoleOff; }
 
     // Daily files kept per base name, the current one included.
     static constexpr int KeptFiles = 7;
@@ -40,8 +47,8 @@ public:
     // Opens (appending) today's file and trims old files of the same base name.
     bool setupLogFile();
 
-    void setMode(int mode) { m_mode = mode; }
-    int mode() const { return m_mode; }
+    void setMode(Mode mode) { m_mode = mode; }
+    Mode mode() const { return m_mode; }
     void setName(const QString &name) { m_name = name; }
     QString name() const { return m_name; }
     QString fileBase() const { return m_fileBase; }
@@ -53,17 +60,17 @@ public:
     // The block that opens each run in the file; written only into an open file.
     void writeHeader(const QString &title, const QString &version, const QString &built);
     // One "log" protocol line (levels up to 7 only).
-    void writeConsole(int level, const QString &message, const QString &method);
+    void writeConsole(LogLevel::Level level, const QString &message, const QString &method);
     // One prefixed file line; level 9 lines are Base64-encoded.
-    void writeFile(const QString &message, int level, const QString &method);
+    void writeFile(const QString &message, LogLevel::Level level, const QString &method);
 
     // The 13-character level name, empty for a level without one.
-    static QString levelName(int level);
+    static QString levelName(LogLevel::Level level);
     // Text describing the running operating system for the header.
     static QString operatingSystemText();
 
 public slots:
-    void log(int logLevel, const QString &message, const QString &method);
+    void log(LogLevel::Level logLevel, const QString &message, const QString &method);
 
 private:
     void writeRawLine(const QString &line);
@@ -71,7 +78,7 @@ private:
     // The local time of day "hh:mm:ss" of a log line.
     QString clockText();
 
-    int m_mode = ModeAll;
+    Mode m_mode = Mode::All;
     QString m_name;
     QString m_fileBase;
     QDir m_folder;

@@ -42,14 +42,14 @@ void DelimitedTextWriter::Open(const XFileSpec& spec)
 void DelimitedTextWriter::Append(const char* bytes, size_t count)
 {
     if (!m_file.IsOpen())
-        XException::RaiseError(EBADF, "Error writing to file: %s", m_file.GetSpec().GetPath());
+        XException::RaiseError(XErrorKind::InputOutput, EBADF, "Error writing to file: %s", m_file.GetSpec().GetPath());
     m_buffer.append(bytes, count);
 }
 
 void DelimitedTextWriter::WriteField(const char* text)
 {
     if (!m_file.IsOpen())
-        XException::RaiseError(EBADF, "Error writing to file: %s", m_file.GetSpec().GetPath());
+        XException::RaiseError(XErrorKind::InputOutput, EBADF, "Error writing to file: %s", m_file.GetSpec().GetPath());
     if (!m_atLineStart)
         m_buffer.push_back(m_separator);
     m_atLineStart = false;

@@ -21,11 +21,11 @@ void XFile::Open(const XFileSpec& spec, int mode, bool buffered)
 {
     Close();
     if (spec.IsEmpty() || spec.IsFolder())
-        XException::RaiseError(0, "Can't open non-file: %s", spec.GetPath());
+        XException::RaiseError(XErrorKind::InputOutput, 0, "Can't open non-file: %s", spec.GetPath());
 
     XFileSpec parent = spec.GetParent();
     if (parent.IsEmpty())
-        XException::RaiseError(0, "Error creating folder, volume does not exist: %s", "");
+        XException::RaiseError(XErrorKind::InputOutput, 0, "Error creating folder, volume does not exist: %s", "");
     bool readOnly = (mode & (ModeWrite | ModeAppend)) == 0;
     // Reading never creates anything: a missing file is an error, not an
     // empty file that hides the fault.
@@ -57,7 +57,7 @@ void XFile::Open(const XFileSpec& spec, int mode, bool buffered)
     }
     if (fd < 0) {
         m_lastError = error;
-        XException::RaiseError(0, "Could not open file ( %d ): %s", error, spec.GetPath());
+        XException::RaiseError(XErrorKind::InputOutput, error, "Could not open file ( %d ): %s", error, spec.GetPath());
     }
 
     m_fd = fd;
@@ -85,7 +85,7 @@ void XFile::Close()
 void XFile::RaiseReadError(int error)
 {
     m_lastError = error;
-    XException::RaiseError(error, "Error reading from file: %s", m_spec.GetPath());
+    XException::RaiseError(XErrorKind::InputOutput, error, "Error reading from file: %s", m_spec.GetPath());
 }
 
 uint32_t XFile::ReadDirect(void* buffer, uint32_t count)
@@ -140,7 +140,7 @@ void XFile::Write(const void* bytes, uint32_t count)
 {
     if (m_fd < 0 || !(m_mode & (ModeWrite | ModeAppend))) {
         m_lastError = EBADF;
-        XException::RaiseError(EBADF, "Error writing to file: %s", m_spec.GetPath());
+        XException::RaiseError(XErrorKind::InputOutput, EBADF, "Error writing to file: %s", m_spec.GetPath());
     }
     const char* data = static_cast<const char*>(bytes);
     uint32_t done = 0;
@@ -151,7 +151,7 @@ void XFile::Write(const void* bytes, uint32_t count)
             if (errno == EINTR)
                 continue;
             m_lastError = errno;
-            XException::RaiseError(errno, "Error writing to file: %s", m_spec.GetPath());
+            XException::RaiseError(XErrorKind::InputOutput, errno, "Error writing to file: %s", m_spec.GetPath());
         }
         done += static_cast<uint32_t>(put);
         m_position += static_cast<uint64_t>(put);

@@ -36,7 +36,7 @@ XFileSpec::XFileSpec(const char* path)
         if (c == '/')
             c = '\\';
     if (!text.empty() && text[0] == '.')
-        XException::RaiseError(0, "No support for relative paths: %s", text.c_str());
+        XException::RaiseError(XErrorKind::InputOutput, 0, "No support for relative paths: %s", text.c_str());
     SetRaw(XString(text.c_str()));
 }
 
@@ -49,7 +49,7 @@ void XFileSpec::SetRaw(const XString& path)
 {
     // Never cut a path silently: a cut path names another file.
     if (path.GetLength() > MaxPath)
-        XException::RaiseError(0, "Path too long (%u bytes, maximum %u): %s", path.GetLength(), MaxPath,
+        XException::RaiseError(XErrorKind::InputOutput, 0, "Path too long (%u bytes, maximum %u): %s", path.GetLength(), MaxPath,
                                path.GetText());
     m_path = path;
     SetFilePart();
@@ -108,7 +108,7 @@ XFileSpec& XFileSpec::AppendName(const char* name)
     size_t nameLength = std::strlen(name);
     if (head.size() + nameLength > MaxPath) {
         unsigned fits = head.size() >= MaxPath ? 0u : static_cast<unsigned>(MaxPath - head.size());
-        XException::RaiseError(0, "Appended length (%u) would make path length exceed maximum %u.",
+        XException::RaiseError(XErrorKind::InputOutput, 0, "Appended length (%u) would make path length exceed maximum %u.",
                                static_cast<unsigned>(nameLength), fits);
     }
     SetRaw(XString((head + name).c_str()));
@@ -159,7 +159,7 @@ void XFileSpec::Create() const
         XFileSpec parent = GetParent();
         if (!parent.Exists()) {
             if (!foundBackslash)
-                XException::RaiseError(0, "Error creating folder, volume does not exist: %s",
+                XException::RaiseError(XErrorKind::InputOutput, 0, "Error creating folder, volume does not exist: %s",
                                        withoutSlash.c_str());
             parent.Create();
         }
@@ -169,7 +169,7 @@ void XFileSpec::Create() const
     }
     int fd = open(ToNativePath().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
-        XException::RaiseError(errno, "Error creating spec: %s", GetPath());
+        XException::RaiseError(XErrorKind::InputOutput, errno, "Error creating spec: %s", GetPath());
     close(fd);
 }
 
@@ -184,7 +184,7 @@ void XFileSpec::Delete() const
         // A link is removed itself, never followed. Deleting needs no write
         // permission on the file, so read-only files go as well.
         if (unlink(native.c_str()) != 0)
-            XException::RaiseError(errno, "Could not delete spec: %s", GetPath());
+            XException::RaiseError(XErrorKind::InputOutput, errno, "Could not delete spec: %s", GetPath());
         return;
     }
     XFolderIterator entries(*this, "*.*", true);
@@ -208,5 +208,5 @@ void XFileSpec::PatternDelete(const char* pattern) const
 void XFileSpec::MoveTo(const XFileSpec& target) const
 {
     if (std::rename(ToNativePath().c_str(), target.ToNativePath().c_str()) != 0)
-        XException::RaiseError(errno, "Could not rename %s to %s", GetPath(), target.GetPath());
+        XException::RaiseError(XErrorKind::InputOutput, errno, "Could not rename %s to %s", GetPath(), target.GetPath());
 }

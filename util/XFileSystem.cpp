@@ -116,7 +116,7 @@ std::string XFileSystem::CreateUniqueTemp(const std::string& finalPath)
         if (error != EEXIST)
             break;
     }
-    XException::RaiseError(error, "Could not create a temporary file for %s: %s", finalPath.c_str(),
+    XException::RaiseError(XErrorKind::InputOutput, error, "Could not create a temporary file for %s: %s", finalPath.c_str(),
                            std::strerror(error));
 }
 

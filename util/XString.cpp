@@ -49,7 +49,7 @@ std::string FormatArgs(const char* format, va_list args)
     int needed = vsnprintf(nullptr, 0, format, measure);
     va_end(measure);
     if (needed < 0)
-        XException::RaiseError(0, "Invalid format text: %s", format);
+        XException::RaiseError(XErrorKind::Internal, 0, "Invalid format text: %s", format);
     std::string out(static_cast<size_t>(needed) + 1, '\0');
     vsnprintf(&out[0], out.size(), format, args);
     out.resize(static_cast<size_t>(needed));
@@ -377,7 +377,7 @@ std::u16string XString::ToUtf16(int codePage) const
     if (codePage == CodePageUtf8)
         return QString::fromUtf8(m_text.data(), static_cast<qsizetype>(m_text.size())).toStdU16String();
     if (codePage != CodePageAnsi)
-        XException::RaiseError(EINVAL, "XString::WinToWChar error");
+        XException::RaiseError(XErrorKind::Conversion, EINVAL, "XString::WinToWChar error");
     std::u16string out;
     out.reserve(m_text.size());
     for (char c : m_text) {
@@ -396,7 +396,7 @@ XString XString::FromUtf16(const std::u16string& text, int codePage)
         return out;
     }
     if (codePage != CodePageAnsi)
-        XException::RaiseError(EINVAL, "XString::WinToWChar error");
+        XException::RaiseError(XErrorKind::Conversion, EINVAL, "XString::WinToWChar error");
     for (char16_t ch : text) {
         if (ch == 0)
             break;

@@ -16,7 +16,7 @@ void CheckName(const char* name)
         ok = c > ' ' && c != '"' && c != '<' && c != '>' && c != '/' && c != '=' && c != 255;
     }
     if (!ok)
-        XException::RaiseError(0, "Invalid XML name: %s", name ? name : "");
+        XException::RaiseError(XErrorKind::Internal, 0, "Invalid XML name: %s", name ? name : "");
 }
 
 // The reader keeps a quoted value byte for byte, except that it stops at a
@@ -26,7 +26,7 @@ void CheckValue(const char* name, const char* value)
     for (const char* p = value; p && *p; ++p) {
         unsigned char c = static_cast<unsigned char>(*p);
         if (c == '"' || c == '<' || (c < ' ' && c != '\t') || c == 255)
-            XException::RaiseError(0, "XML value of %s can't hold quotation marks, '<' or control bytes: %s",
+            XException::RaiseError(XErrorKind::Conversion, 0, "XML value of %s can't hold quotation marks, '<' or control bytes: %s",
                                    name, value);
     }
 }

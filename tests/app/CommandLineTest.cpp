@@ -179,4 +179,40 @@ INSTANTIATE_TEST_SUITE_P(
              {}, "Succeeded\tSucceeded"}),
     [](const ::testing::TestParamInfo<Case> &info) { return std::string(info.param.name); });
 
+
+// The quiet variants: validate number 2 makes every command that has a
+// validate variant answer with nothing at all on either stream, only its
+// status. A run still shows the header's console line, which is written
+// whatever the log mode; with the console log off nothing else follows.
+TEST(QuietVariants, PrintNothingButTheirStatus)
+{
+    struct QuietCase
+    {
+        const char *name;
+        QStringList arguments; // "{dir}" stands for a fresh export folder
+        QStringList out;
+    };
+    const QStringList connection = {"--dsn=d", "--user=u", "--pwd=p", "--school=1"};
+    const QuietCase cases[] = {
+        {"params_group", {"params", "--validate=2", "--group=connection"}, {}},
+        {"params_key", {"params", "--validate=2", "--paramkey=school"}, {}},
+        {"defaults", {"defaults", "--validate=2", "--path={dir}/HNConfig.xml"}, {}},
+        {"test_connection", QStringList{"test", "--validate=2", "--group=connection"} + connection, {}},
+        {"test_school", QStringList{"test", "--validate=2", "--group=school"} + connection, {}},
+        {"version", {"version", "--validate=2"}, {}},
+        {"run_console_off", QStringList{"run", "--validate=2", "--path={dir}", "--log=consoleoff"} + connection,
+         {"log\tInformational\tTIME\t\tQuillon Data Extractor for MORV started."}},
+    };
+    for (const QuietCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir home, work;
+        QStringList arguments = c.arguments;
+        arguments.replaceInStrings(QStringLiteral("{dir}"), work.path() + QStringLiteral("/export"));
+        const BridgeResult r = runBridge(arguments, home.path());
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.out.join(u'\n').toStdString(), c.out.join(u'\n').toStdString());
+        EXPECT_EQ(r.err.toStdString(), "");
+    }
+}
+
 } // namespace

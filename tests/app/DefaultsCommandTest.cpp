@@ -3,13 +3,13 @@
 // huge, a folder) must end as a closed progress and status 1, never a crash
 // or a hang.
 #include "tests/app/BridgeProcess.h"
+#include "tests/support/Prerequisite.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 
-#include <iostream>
 #include <ostream>
 #include <vector>
 
@@ -147,18 +147,6 @@ TEST(DefaultsPath, UnusablePathsFailWithTheirMessage)
         {work.path(), QStringLiteral("Could not open: {path}")},
         {big, QStringLiteral("Could not open: {path} (larger than 32 MB)")},
     };
-    // A good file the bridge's user may not read.
-    const QString locked = work.path() + QStringLiteral("/HNConfig.xml");
-    {
-        QFile good(locked);
-        ASSERT_TRUE(good.open(QIODevice::WriteOnly));
-        good.write(kOneSchool);
-    }
-    ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::Permissions()));
-    if (CanRunWithFilePermissions())
-        cases.push_back({locked, QStringLiteral("Could not open: {path}")});
-    else
-        std::cout << "[   NOTE   ] file permissions cannot bind the bridge here; the unreadable file is not tried\n";
     for (const Case &c : cases) {
         const BridgeResult r =
             runBridge({QStringLiteral("defaults"), QStringLiteral("--path=") + c.path}, home.path(), {}, true);
@@ -170,6 +158,26 @@ TEST(DefaultsPath, UnusablePathsFailWithTheirMessage)
             << c.path.toStdString();
         EXPECT_EQ(r.exitCode, 1) << c.path.toStdString();
     }
+}
+
+// A good file the bridge's user may not read.
+TEST(DefaultsPath, AnUnreadableFileFailsWithItsMessage)
+{
+    if (!CanRunWithFilePermissions())
+        MISSING_PREREQUISITE("file permissions cannot bind the bridge here (as root, setpriv must drop its capabilities)");
+    QTemporaryDir home, work;
+    const QString locked = work.path() + QStringLiteral("/HNConfig.xml");
+    {
+        QFile good(locked);
+        ASSERT_TRUE(good.open(QIODevice::WriteOnly));
+        good.write(kOneSchool);
+    }
+    ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::Permissions()));
+    const BridgeResult r = runBridge({QStringLiteral("defaults"), QStringLiteral("--path=") + locked}, home.path(), {}, true);
+    EXPECT_EQ(r.out, (QStringList{kStart0,
+                                  QStringLiteral("log\tWarning      \tTIME\tSISConfig::commandDefaults\tCould not open: ") + locked,
+                                  kEnd}));
+    EXPECT_EQ(r.exitCode, 1);
 }
 
 // Without a path the importer's installations under the user's data folder

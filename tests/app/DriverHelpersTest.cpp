@@ -48,7 +48,7 @@ TEST(DriverHelpers, TaskSignalsReachWriterAndLog)
     emit task.writeMissing(QStringLiteral("dsn"), QStringLiteral("DSN missing or blank."));
     emit task.writeError(QStringLiteral("file"), QStringLiteral("Could not create pde folder: x"));
     emit task.writeStatus(QStringLiteral("success"), QStringLiteral("d"), QStringLiteral("unrouted"));
-    emit task.writeLog(4, QStringLiteral("a warning"), QStringLiteral("BridgeTaskBase::Log"));
+    emit task.writeLog(LogLevel::Warning, QStringLiteral("a warning"), QStringLiteral("BridgeTaskBase::Log"));
     emit task.writeProgress(QStringLiteral("end_progress"), -1);
 
     EXPECT_EQ(out.data().toStdString(), "start_progress\t3\ninc_progress\tReading STU...\nend_progress\n");

@@ -105,6 +105,24 @@ TEST_F(AttendanceCacheTest, ARefreshRolledBackLeavesNoTrace)
     EXPECT_EQ(Rows(), (std::vector<std::string>{"1001|2026-03-02|1||N|<null>|A"}));
 }
 
+// A window read again after a lost link goes back to its savepoint: what it
+// stored is gone, what came before it stays, and the refresh's transaction
+// goes on and commits.
+TEST_F(AttendanceCacheTest, AWindowRolledBackToItsSavepointKeepsTheRefreshBeforeIt)
+{
+    cache.Begin();
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "A"));
+    cache.SetSavepoint();
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 3, "1", "T"));
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "U"));
+    cache.RollbackToSavepoint();
+    EXPECT_TRUE(cache.InTransaction());
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1003", 4, "1", "T"));
+    cache.ReleaseSavepoint();
+    cache.Commit();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"1001|2026-03-02|1||N|<null>|A", "1003|2026-03-04|1||N|<null>|T"}));
+}
+
 TEST_F(AttendanceCacheTest, BrokenCacheFilesFailToOpen)
 {
     cache.Close();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "data/DatabaseTypes.h"
+#include "data/OdbcFailure.h"
 #include "util/XException.h"
 
 namespace {
@@ -137,6 +138,42 @@ TEST(ClassifyErrorTest, OnlyLostConnectionsAskForARetry)
     EXPECT_EQ(12170, ClassifyError("ORA-12170: TNS:Connect timeout occurred"));
     EXPECT_EQ(1, ClassifyError("no such table: Students"));
     EXPECT_EQ(1, ClassifyError(""));
+}
+
+// Every catch site of the data layer translates through OdbcFailure, so the
+// kind decides retries: only a lost link may be retried.
+TEST(OdbcFailureTest, TheKindAndNumbersComeFromTheDriversReport)
+{
+    const struct {
+        const char* name;
+        uint32_t code;
+        AdoErrors diagnostics;
+        XErrorKind kind;
+    } cases[] = {
+        {"refused statement", AdoCode::ProviderError,
+         {{AdoCode::ProviderError, "42S02", 208, "Invalid object name 'Students'.", "AdoRecordset::Open"}},
+         XErrorKind::Database},
+        {"lost link", AdoCode::ConnectionLost,
+         {{AdoCode::ProviderError, "08S01", 10054, "Communication link failure", "AdoRecordset::MoveNext"}},
+         XErrorKind::ConnectionLost},
+        {"ended session named in the text", AdoCode::ProviderError,
+         {{AdoCode::ProviderError, "HY000", 3113, "ORA-03113: end-of-file on communication channel", ""}},
+         XErrorKind::ConnectionLost},
+        {"value that would not convert", AdoCode::ConversionFailed, {}, XErrorKind::Conversion},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const AdoException error(c.code, "AdoRecordset::Open",
+                                 c.diagnostics.empty() ? "no diagnostic" : c.diagnostics.front().description,
+                                 c.diagnostics);
+        const XException failure = OdbcFailure(error, "While executing query: the text");
+        EXPECT_STREQ(failure.what(), "While executing query: the text");
+        EXPECT_EQ(failure.Kind(), c.kind);
+        EXPECT_EQ(static_cast<uint32_t>(failure.GetCode()), c.code);
+        EXPECT_EQ(failure.SqlState(), c.diagnostics.empty() ? "" : c.diagnostics.front().sqlState);
+        EXPECT_EQ(failure.NativeCode(), c.diagnostics.empty() ? 0 : c.diagnostics.front().nativeError);
+        EXPECT_EQ(failure.IsDatabaseFailure(), c.kind != XErrorKind::Conversion);
+    }
 }
 
 TEST(FieldStatusTextTest, NamesTheStatusAndSaysWhatItMeans)

@@ -5,13 +5,16 @@
 // money.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "data/DatabaseTypes.h"
 #include "data/ODBCDataAccess.h"
+#include "tests/support/Prerequisite.h"
 #include "tests/support/TestPostgresServer.h"
 #include "util/XException.h"
 
@@ -24,7 +27,7 @@ protected:
     {
         const std::string missing = TestPostgresServer::Missing();
         if (!missing.empty())
-            GTEST_SKIP() << missing;
+            MISSING_PREREQUISITE(missing);
         m_server = std::make_unique<TestPostgresServer>();
         // SQL Server's catalogue views, so the existence checks run as the
         // engine writes them.
@@ -118,35 +121,71 @@ TEST_F(PostgresServerTest, TextArrivesInTheCodePageAndNumericsKeepTheirDigits)
     }
 }
 
-// The server ends the session while a query runs: the connection reads as
-// lost whatever the driver's first SQLSTATE, and the table is read again on
-// a new connection. An existence check asked after such a cut reconnects too.
+// Counts the statements the table read runs and the reconnects between them.
+class CountingAccess : public ODBCDataAccess
+{
+public:
+    CountingAccess() : ODBCDataAccess(0, DatabaseType::MSSQL) {}
+    int RunCurrentQuery() override
+    {
+        results.push_back(ODBCDataAccess::RunCurrentQuery());
+        return results.back();
+    }
+    void Reconnect() override
+    {
+        ++reconnects;
+        ODBCDataAccess::Reconnect();
+    }
+    std::vector<int> results;
+    int reconnects = 0;
+};
+
+// The server ends the session while the table's query runs: the connection
+// reads as lost whatever the driver's first SQLSTATE, and the table is read
+// again, once, on a new connection. The cut is made when the server shows the
+// table's query running (in the view's sleep), so it hits that read and
+// nothing else. An existence
+// check asked after such a cut reconnects too.
 TEST_F(PostgresServerTest, ACutConnectionIsRetriedOnceOnANewOne)
 {
-    auto access = Connected();
-    std::thread admin([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
-        m_server->TerminateSessions();
+    CountingAccess access;
+    access.SetConnectionTimeout(10);
+    access.Connect(m_server->ConnectionString().c_str());
+    std::atomic<int> cut{0};
+    std::thread admin([this, &cut] {
+        // Bounded: the query sleeps 1.5 s once it runs.
+        for (int i = 0; i < 600 && cut == 0; ++i) {
+            cut = std::stoi(m_server->Query(
+                "WITH running AS MATERIALIZED (SELECT pid FROM pg_stat_activity WHERE usename = '" +
+                std::string(TestPostgresServer::User) +
+                "' AND wait_event = 'PgSleep' AND pid <> pg_backend_pid())"
+                " SELECT count(*) FROM running WHERE pg_terminate_backend(pid);"));
+            if (cut == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
     });
-    ODBCTable* table = access->AddTable("slowpupils", "P", false);
-    ODBCField* name = access->AddQueryField(table, "name", true);
+    ODBCTable* table = access.AddTable("slowpupils", "P", false);
+    ODBCField* name = access.AddQueryField(table, "name", true);
     bool opened = false;
     try {
-        opened = access->OpenTable(true);
+        opened = access.OpenTable(true);
     } catch (const std::exception& error) {
         ADD_FAILURE() << error.what();
     }
     admin.join();
+    ASSERT_EQ(cut, 1) << "the table's query was not seen running";
     ASSERT_TRUE(opened);
+    EXPECT_EQ(access.results, (std::vector<int>{QueryError::ConnectionLost, 0}));
+    EXPECT_EQ(access.reconnects, 1);
     int rows = 0;
-    for (bool more = access->GetFirstRecord(); more; more = access->GetNextRecord())
-        rows += access->GetText(name).IsEmpty() ? 0 : 1;
+    for (bool more = access.GetFirstRecord(); more; more = access.GetNextRecord())
+        rows += access.GetText(name).IsEmpty() ? 0 : 1;
     EXPECT_EQ(rows, 4);
-    access->CloseQuery();
+    access.CloseQuery();
 
     m_server->TerminateSessions();
-    EXPECT_TRUE(access->DoTableExists("pupils"));
-    EXPECT_FALSE(access->DoTableExists("nothere"));
+    EXPECT_TRUE(access.DoTableExists("pupils"));
+    EXPECT_FALSE(access.DoTableExists("nothere"));
 }
 
 // psqlODBC holds a whole result in memory unless the data source asks for a

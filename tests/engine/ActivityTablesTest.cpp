@@ -326,4 +326,14 @@ TEST(ActivityTablesMissing, OptionalTablesAreSkippedWithTheirMessages)
     }
 }
 
+
+// The fixture tells every pair of exported columns apart, so that a swap of
+// two columns' sources shows in the lines the other tests expect.
+TEST_F(ActivityTables, EveryPairOfColumnsDiffersSomewhere)
+{
+    ASSERT_TRUE(StartExport(m_engine, m_folder));
+    CreateActivityTables(m_engine);
+    ExpectEveryPairOfColumnsToDiffer();
+}
+
 }  // namespace

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -191,6 +192,29 @@ inline std::string Field(const std::string& line, size_t index)
     return line.substr(start, line.find('\t', start) - start);
 }
 
+// The pairs of columns (numbered from 1) that hold the same value in every
+// line: a fixture like that cannot show the two columns' sources swapped.
+// Columns in `fixed` hold one value by design and are left out. Empty when
+// every pair differs somewhere.
+inline std::string AlikeColumns(const std::vector<std::string>& lines, const std::set<size_t>& fixed = {})
+{
+    if (lines.empty())
+        return "no lines";
+    const size_t columns = static_cast<size_t>(std::count(lines[0].begin(), lines[0].end(), '\t')) + 1;
+    std::string pairs;
+    for (size_t a = 0; a < columns; ++a) {
+        for (size_t b = a + 1; b < columns; ++b) {
+            if (fixed.count(a + 1) || fixed.count(b + 1))
+                continue;
+            const bool alike = std::all_of(lines.begin(), lines.end(),
+                                           [&](const std::string& line) { return Field(line, a) == Field(line, b); });
+            if (alike)
+                pairs += std::to_string(a + 1) + "=" + std::to_string(b + 1) + " ";
+        }
+    }
+    return pairs;
+}
+
 // A table test: the school filled with `rows`, an export folder and an engine.
 class SchoolTableTest : public ::testing::Test
 {
@@ -216,6 +240,19 @@ protected:
     std::vector<std::string> SortedLines(const char* file, bool* exists = nullptr)
     {
         return Sorted(Lines(file, exists));
+    }
+
+    // No table file the export wrote has two columns alike in every line.
+    void ExpectEveryPairOfColumnsToDiffer()
+    {
+        m_engine.CommitExport();
+        const QStringList files = QDir(m_folder.path()).entryList({"*.pef"}, QDir::Files);
+        EXPECT_GE(files.size(), 3) << files.join(' ').toStdString();
+        for (const QString& file : files) {
+            SCOPED_TRACE(file.toStdString());
+            const std::vector<std::string> lines = Lines(file.toStdString().c_str());
+            EXPECT_EQ(AlikeColumns(lines), "") << lines.size() << " lines";
+        }
     }
 
     std::vector<const char*> m_rows;

@@ -6,6 +6,7 @@
 #include "demo/DemoGenerator.h"
 #include "demo/DemoOptions.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Prerequisite.h"
 #include "tests/support/TestOdbcSource.h"
 #include "tests/support/WholeFile.h"
 #include "util/XFolderLock.h"
@@ -251,7 +252,7 @@ TEST_F(ExportFolder, SigtermEndsTheRunAsFailedAndKeepsThePreviousSet)
 TEST_F(ExportFolder, ReadOnlyPlacesFailTheRunWithTheirCause)
 {
     if (!CanRunWithFilePermissions())
-        GTEST_SKIP() << "file permissions cannot bind the bridge here";
+        MISSING_PREREQUISITE("file permissions cannot bind the bridge here (as root, setpriv must drop its capabilities)");
     Generate();
     const struct {
         const char* name;
@@ -292,7 +293,7 @@ TEST_F(ExportFolder, AFullDiskFailsTheRunAndKeepsThePreviousSet)
     const QString disk = m_work.filePath("disk");
     ASSERT_TRUE(QDir().mkpath(disk));
     if (mount("tmpfs", disk.toUtf8().constData(), "tmpfs", 0, "size=4m") != 0)
-        GTEST_SKIP() << "a small tmpfs cannot be mounted here";
+        MISSING_PREREQUISITE("a small tmpfs cannot be mounted here (it takes root)");
     struct Unmount {
         QString path;
         ~Unmount() { umount(path.toUtf8().constData()); }

@@ -15,12 +15,15 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -201,6 +204,54 @@ TEST_F(ExportIntegrity, AFullExportRetiresOnlyTheTableFilesItNoLongerWrites)
     EXPECT_EQ(after.at("Teachers.pef.bak"), QByteArray("not the bridge's"));
     EXPECT_EQ(after.at("MORV.PDE").indexOf("Teachers.pef"), -1);
     EXPECT_NE(after.at("MORV.PDE").indexOf("\"AttCodes.pef\""), -1);
+}
+
+
+// A full export after an optional source went away removes the old files of
+// that source's tables, whichever source it was; the other tables' files stay.
+TEST_F(ExportIntegrity, AFullExportRetiresTheFilesOfAnOptionalSourceThatWentAway)
+{
+    const struct
+    {
+        const char* name;
+        const char* drop;
+        std::vector<std::string> files;
+    } cases[] = {
+        {"locker view", "DROP VIEW StudentLocker_cy;", {"StudentLockers.pef"}},
+        {"fee table", "DROP TABLE StudentFees;", {"StudentFees.pef", "StuFeesPay.pef"}},
+        {"discipline table", "DROP TABLE StudentDiscipline;", {"ConductIncident.pef", "ConductOutcome.pef"}},
+        {"discipline's student numbers", "ALTER TABLE StudentDiscipline DROP COLUMN StudentNumber;",
+         {"ConductIncident.pef", "ConductOutcome.pef"}},
+        {"alert table", "DROP TABLE StudentAlert;", {"StudentNotes.pef"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(QString::fromStdString(m_database));
+        demo::DemoOptions options;
+        options.students = 20;
+        demo::DemoGenerator::WriteFile(m_database, options);
+        // A school this small may have no alerts: every active student gets one.
+        Exec("INSERT INTO StudentAlert SELECT StudentNumber, _DistBldg, _Year, 'Asthma', 'Y', "
+             "'2026-09-01 00:00:00.000', 'Inhaler' FROM StudentDemographic WHERE Status = 'A';");
+        QTemporaryDir folder;
+        QString error;
+        ASSERT_TRUE(Run(folder.path(), true, &error)) << error.toStdString();
+        const Snapshot before = Take(folder.path());
+        for (const std::string& file : c.files)
+            ASSERT_TRUE(before.count(file) && !before.at(file).isEmpty()) << file << " was not written";
+
+        Exec(c.drop);
+        ASSERT_TRUE(Run(folder.path(), true, &error)) << error.toStdString();
+
+        const Snapshot after = Take(folder.path());
+        for (const std::string& file : c.files) {
+            EXPECT_EQ(after.count(file), 0u) << file;
+            EXPECT_EQ(after.at("MORV.PDE").indexOf(QByteArray::fromStdString(file)), -1) << file;
+        }
+        for (const auto& [name, bytes] : before)
+            if (std::find(c.files.begin(), c.files.end(), name) == c.files.end())
+                EXPECT_EQ(after.count(name), 1u) << name;
+    }
 }
 
 } // namespace

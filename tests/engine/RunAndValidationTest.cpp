@@ -3,6 +3,7 @@
 // the export folder, and the messages of the connection, school and list
 // services.
 #include "tests/engine/EngineTestSchool.h"
+#include "tests/support/Prerequisite.h"
 
 #include <gtest/gtest.h>
 
@@ -358,7 +359,7 @@ TEST(LiveSchoolYear, ConnectsOnceToAServerThatNeverAnswers)
 {
     const char* const tdsDriver = "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so";
     if (!QFile::exists(tdsDriver))
-        GTEST_SKIP() << "the FreeTDS driver is not installed (scripts/setup installs tdsodbc)";
+        MISSING_PREREQUISITE("the FreeTDS driver is not installed (scripts/setup installs tdsodbc)");
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
 

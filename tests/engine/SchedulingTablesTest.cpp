@@ -223,4 +223,13 @@ TEST_F(SchedulingTables, HeaderFileListsEveryTableWithItsFields)
     EXPECT_TRUE(has("#customcomfield \"Phone\" \"Phone\" \"phone\""));
 }
 
+
+// The fixture tells every pair of exported columns apart, so that a swap of
+// two columns' sources shows in the lines the other tests expect.
+TEST_F(SchedulingTables, EveryPairOfColumnsDiffersSomewhere)
+{
+    Export(m_engine, m_folder, RunParameters());
+    ExpectEveryPairOfColumnsToDiffer();
+}
+
 }  // namespace

@@ -25,8 +25,8 @@ INSERT INTO StudentDemographic (StudentNumber, _DistBldg, _Year, Status, EMISId,
   NameSuffix, CalledName, Address, Address2, City, State, Zip, Zip4, StudentHomePhone, Gender, Birthdate,
   GradeLevel, Homeroom, HomeroomTeacherCode, Program, Counselor, SpecialEducation, NativeLanguage,
   BirthplaceCity, GraduationYear, Ethnicity, CalendarCode) VALUES
-  ('1001', '0301', 2026, 'A', 'EM1001', 'Ren)SQL" "\xE9" R"SQL(e', NULL, 'O''Brien', '', 'Rennie', ' 12 Elm St ', 'Apt	4',
-   'Springfield', 'OH', '45501', '1234', '5551234', 'F', NULL, '09', '101', 'T7', 'STEM', 'C9', '0', 'English',
+  ('1001', '0301', 2026, 'A', 'EM1001', 'Ren)SQL" "\xE9" R"SQL(e', 'Ann', 'O''Brien', 'III', 'Rennie', ' 12 Elm St ', 'Apt	4',
+   'Springfield', 'OH', '45501', '1234', '5551234', 'F', '2010-05-06', '09', '101', 'T7', 'STEM', 'C9', '0', 'English',
    'Dayton', 2028, 'w', 'REG'),
   ('1002', '0301', 2026, 'X', NULL, 'Sam', NULL, 'Lee', NULL, NULL, NULL, NULL, NULL, NULL, '45502', NULL, '12345',
    'M', NULL, '10', NULL, NULL, NULL, NULL, 'IEP', NULL, NULL, NULL, 'Other', 'ALT'),
@@ -50,12 +50,12 @@ INSERT INTO StudentContacts (StudentNumber, _DistBldg, _Year, Status, Is_Active,
   Place_Of_Employeement, Is_Migrant_Worker, Primary_Language, Contact_Comments, Is_Primary, Is_Guardian,
   Is_Emergency_Contact, Is_Living_With_Student, Is_Willing_To_Volunteer, Is_Medical, Comments,
   PhoneNumberType, Number) VALUES
-  ('1001', '0301', 2026, 'A', 'Y', 'Mrs', 'Mary', NULL, 'O''Brien', '', 'Mother', '12 Elm St', NULL, 'Springfield',
+  ('1001', '0301', 2026, 'A', 'Y', 'Mrs', 'Mary', NULL, 'O''Brien', '', 'Mother', '12 Elm St', 'Unit 2', 'Springfield',
    'OH', '45501', '', '(555) 123-4567', '555 1234', '555-9876', '12', 'Y', '555-0000', NULL, 'mary@example.com',
    'Nurse', 'General Hospital', 'N', 'English', 'Calls	after' || char(13) || char(10) || '5pm', 'Y', 'Y', 'Y', 'Y',
    1, 0, 'Prefers email', 'Cell Number', '555-1234'),
   ('1001', '0301', 2026, 'A', 'Y', NULL, 'John', 'Q', 'Smith', NULL, 'Father', NULL, NULL, NULL, NULL, NULL, NULL,
-   NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'N', 'Y', 'N', 'N', 0, 1, NULL,
+   NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'N', 'Y', 'N', 'Y', 0, 1, NULL,
    'Work number', '555-2222'),
   ('1001', '0301', 2026, 'A', 'N', NULL, 'Old', NULL, 'Contact', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
    NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 'N', 'N', 'N', 'N', 0, 0, NULL,
@@ -70,7 +70,8 @@ INSERT INTO StudentTransportation (StudentNumber, _DistBldg, _Year, ParkingPermi
   VehicleDescription, LicensePlate, DriversLicenseNumber, DriversLicenseState, StudentDriver, StudentBussed,
   StudentWalker, DistanceToSchool, BusNumber, SecondBusNumber) VALUES
   ('1005', '0301', 2026, 'P9', 'S12', 'Blue sedan', 'ABC123', 'D555', 'OH', 'Y', 'N', 'N', NULL, '7', ''),
-  ('1003', '0301', 2026, NULL, NULL, NULL, NULL, NULL, NULL, 'N', 'Y', 'N', NULL, '4', NULL);
+  ('1003', '0301', 2026, NULL, NULL, NULL, NULL, NULL, NULL, 'N', 'Y', 'N', NULL, '4', NULL),
+  ('1001', '0301', 2026, NULL, NULL, NULL, NULL, NULL, NULL, 'N', 'Y', 'N', '2.5', '3', 'B3');
 INSERT INTO StudentLocker (StudentNumber, _DistBldg, _Year, LockerNumber, CombinationSeries) VALUES
   ('1001', '0301', 2026, 'L12', '10-20-30'), ('1003', '0301', 2026, 'L13', '1-2-3');
 INSERT INTO StudentAbsenceSummary (StudentNumber, Building, Year, DaysAttended, DaysAbsentExcused,
@@ -92,6 +93,7 @@ protected:
     {
         ASSERT_TRUE(StartExport(m_engine, m_folder, parameters));
         m_engine.m_staffCodeMap[XString("T7")] = XString("STAFF7");
+        m_engine.m_staffCodeMap[XString("C9")] = XString("STAFF9");
         m_engine.CreateStudentDemographics();
         m_engine.CreateStudentLunchCodes();
         m_engine.CreateStudentContacts();
@@ -111,9 +113,9 @@ TEST_F(StudentTables, ActiveStudentsLinesAsTheImporterReadsThem)
     // of the school; 1005 is exported once although enrolled twice.
     EXPECT_EQ(SortedLines("Students.pef"),
               (std::vector<std::string>{
-                  Line({"1001", "EM1001", "Ren\xE9" "e", "", "O'Brien", "", "Rennie", "12 Elm St", "Apt4",
-                        "Springfield", "OH", "45501-1234", "555-1234", "F", "", "09", "Y", "101", "STAFF7",
-                        "STEM", "", "No", "English", "Dayton", "2028", "White", "REG"}),
+                  Line({"1001", "EM1001", "Ren\xE9" "e", "Ann", "O'Brien", "III", "Rennie", "12 Elm St", "Apt4",
+                        "Springfield", "OH", "45501-1234", "555-1234", "F", "2010/05/06 0:00:00", "09", "Y", "101", "STAFF7",
+                        "STEM", "STAFF9", "No", "English", "Dayton", "2028", "White", "REG"}),
                   Line({"1005", "", "Two", "", "Homes", "", "", "", "", "", "", "", "", "M", "", "09", "Y", "",
                         "", "", "", "No", "", "", "", "", "REG"}),
                   Line({"1007", "", "Tim", "", "Trail", "", "", "", "", "", "", "", "", "M", "", "09", "Y", "",
@@ -123,8 +125,8 @@ TEST_F(StudentTables, ActiveStudentsLinesAsTheImporterReadsThem)
     EXPECT_EQ(SortedLines("StudentCon.pef"),
               (std::vector<std::string>{
                   Line({"1001", "John-Q-Smith", "", "John", "Q", "Smith", "", "Father", "", "", "", "", "", "",
-                        "", "", "", "", "", "", "", "", "", "", "No", "N", "N", "", "Yes", ""}),
-                  Line({"1001", "Mary--O'Brien", "Mrs", "Mary", "", "O'Brien", "", "Mother", "12 Elm St", "",
+                        "", "", "", "", "", "", "", "", "", "", "No", "N", "Y", "", "Yes", ""}),
+                  Line({"1001", "Mary--O'Brien", "Mrs", "Mary", "", "O'Brien", "", "Mother", "12 Elm St", "Unit 2",
                         "Springfield", "OH", "45501", "555 123-4567", "555-1234", "555-9876 x12", "Y",
                         "555-0000", "mary@example.com", "Nurse", "General Hospital", "N", "English",
                         "Callsafter  5pm", "Yes", "Y", "Y", "Yes", "", "Prefers email"}),
@@ -140,7 +142,8 @@ TEST_F(StudentTables, ActiveStudentsLinesAsTheImporterReadsThem)
               }));
     EXPECT_EQ(SortedLines("StudentLockers.pef"), (std::vector<std::string>{"1001\tL12\t10-20-30"}));
     EXPECT_EQ(SortedLines("StudentTransport.pef"),
-              (std::vector<std::string>{"1005\tP9\tS12\tBlue sedan\tABC123\tD555\tOH\tY\tN\tN\t\t7\t"}));
+              (std::vector<std::string>{"1001\t\t\t\t\t\t\tN\tY\tN\t2.5\t3\tB3",
+                                        "1005\tP9\tS12\tBlue sedan\tABC123\tD555\tOH\tY\tN\tN\t\t7\t"}));
     EXPECT_EQ(SortedLines("StudentAttendance.pef"),
               (std::vector<std::string>{"1001\t150.5\t2\t0\t1", "1005\t149\t1\t1\t0"}));
 }
@@ -228,7 +231,7 @@ INSERT INTO StudentTransportation (StudentNumber, _DistBldg, _Year, BusNumber) V
     EXPECT_EQ(students, (std::vector<std::string>{"1001", "1005", "1007"}));
     EXPECT_EQ(SortedLines("Students2.pef"), (std::vector<std::string>{"1001\tF", "1004\tR", "1008\tP"}));
     EXPECT_EQ(SortedLines("StudentTransport.pef"),
-              (std::vector<std::string>{"1004\t\t\t\t\t\t\t\t\t\t\t12\t",
+              (std::vector<std::string>{"1001\t\t\t\t\t\t\tN\tY\tN\t2.5\t3\tB3", "1004\t\t\t\t\t\t\t\t\t\t\t12\t",
                                         "1005\tP9\tS12\tBlue sedan\tABC123\tD555\tOH\tY\tN\tN\t\t7\t"}));
 }
 
@@ -314,6 +317,15 @@ TEST(StudentTablesOptional, MissingLockerViewAndPagerColumnAreSkipped)
     // Every line keeps the header's field count without the pager.
     for (const std::string& line : ReadLines(folder.filePath("StudentCon.pef")))
         EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 28) << line;
+}
+
+
+// The fixture tells every pair of exported columns apart, so that a swap of
+// two columns' sources shows in the lines the other tests expect.
+TEST_F(StudentTables, EveryPairOfColumnsDiffersSomewhere)
+{
+    Export(RunParameters());
+    ExpectEveryPairOfColumnsToDiffer();
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <string>
 
 namespace {
 
@@ -38,15 +39,17 @@ INSERT INTO StudentDemographic (StudentNumber, _DistBldg, _Year, Status, FirstNa
 )SQL";
 
 std::string Daily(const char* student, int day, const char* code, const char* excused, const char* reason,
-                  int modified)
+                  int modified, const char* building = "0301", int year = 2026)
 {
-    return std::string("INSERT INTO StudentDailyAbsence VALUES ('") + student + "', '0301', 2026, '" + Source(day) +
-           "', '" + code + "', '" + excused + "', " + reason + ", '" + Source(modified) + "');";
+    return std::string("INSERT INTO StudentDailyAbsence VALUES ('") + student + "', '" + building + "', " +
+           std::to_string(year) + ", '" + Source(day) + "', '" + code + "', '" + excused + "', " + reason + ", '" +
+           Source(modified) + "');";
 }
-std::string Period(const char* student, int day, const char* period, const char* code, const char* excused)
+std::string Period(const char* student, int day, const char* period, const char* code, const char* excused,
+                   const char* building = "0301", int year = 2026)
 {
-    return std::string("INSERT INTO StudentPeriodAbsence VALUES ('") + student + "', '0301', 2026, '" +
-           Source(day) + "', '" + period + "', '" + code + "', '" + excused + "');";
+    return std::string("INSERT INTO StudentPeriodAbsence VALUES ('") + student + "', '" + building + "', " +
+           std::to_string(year) + ", '" + Source(day) + "', '" + period + "', '" + code + "', '" + excused + "');";
 }
 
 // How a run is made to fail.
@@ -107,6 +110,8 @@ protected:
         FaultyEngine engine;
         engine.fault = fault;
         ParamMap parameters = RunParameters();
+        for (const auto& [key, value] : m_parameters)
+            parameters[key] = value;
         parameters["path"] = m_folder.path();
         parameters["appVersion_"] = version;
         QString error;
@@ -158,6 +163,7 @@ protected:
     std::vector<std::string> m_daily;
     std::vector<std::string> m_period;
     std::string m_error;
+    std::map<QString, QString> m_parameters;  // added to every run's
     std::vector<std::pair<int, QString>> m_logs;
 };
 
@@ -202,6 +208,88 @@ TEST_F(UpdateExportTest, EachChangeReachesOneUpdateFile)
     EXPECT_EQ(m_daily, std::vector<std::string>());
     EXPECT_EQ(m_period, std::vector<std::string>());
     EXPECT_EQ(UpdateFiles().size(), 3);
+}
+
+// The period absences at the edges of the windows the second update export
+// of a day reads. The first run caches every absence up to today; the second
+// reads again from the first day of the overlap (the update date, yesterday,
+// less 14 days) through today, the windows' last day, after blanking every
+// cached code from that first day on. On each edge day and the day just
+// outside it, one absence is deleted from the source, one changed and one
+// left as it was: only the deleted (as a blank code) and the changed ones
+// inside the windows reach the second update file.
+TEST_F(UpdateExportTest, ThePeriodWindowsEndExactlyAtTheOverlapsFirstDayAndTheirLastDay)
+{
+    const struct
+    {
+        const char* name;
+        int day;  // days before today
+        bool readAgain;
+    } days[] = {
+        {"the day before the overlap", 16, false},
+        {"the overlap's first day", 15, true},
+        {"the windows' last day", 0, true},
+        {"the day after the windows", -1, false},
+    };
+    // Periods: 1 is deleted, 2 changed from T to A, 3 left as it was.
+    std::string rows;
+    std::vector<std::string> first;
+    std::vector<std::string> second;
+    for (const auto& d : days) {
+        rows += Period("1001", d.day, "1", "T", "N") + Period("1001", d.day, "2", "T", "N") +
+                Period("1001", d.day, "3", "T", "N");
+        if (d.day >= 0)
+            for (const char* period : {"1", "2", "3"})
+                first.push_back(Line({"1001", Exported(d.day).c_str(), period, "T", "", "N", "", "", "", ""}));
+        if (d.readAgain) {
+            second.push_back(Line({"1001", Exported(d.day).c_str(), "1", "", "", "N", "", "", "", ""}));
+            second.push_back(Line({"1001", Exported(d.day).c_str(), "2", "A", "", "N", "", "", "", ""}));
+        }
+    }
+    m_school.Exec(rows);
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_period, Sorted(first));
+
+    m_school.Exec("DELETE FROM StudentPeriodAbsence WHERE CalendarPeriodCode = '1';"
+                  "UPDATE StudentPeriodAbsence SET AbsenceTypeCode = 'A' WHERE CalendarPeriodCode = '2';");
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_period, Sorted(second));
+    EXPECT_EQ(m_daily, std::vector<std::string>());
+}
+
+// Absences the update file must leave out: another school year, another
+// building, a student the full export leaves out (withdrawn). With an
+// inactive cut-off date every status is exported, so the withdrawn
+// student's absences go out then.
+TEST_F(UpdateExportTest, AbsencesOfAnotherYearBuildingOrLeftOutStudentStayOut)
+{
+    const struct
+    {
+        const char* name;
+        std::string rows;
+        const char* inactiveDate;
+        std::vector<std::string> daily;
+        std::vector<std::string> period;
+    } cases[] = {
+        {"another school year", Daily("1001", 3, "A", "N", "'Old'", 3, "0301", 2025) + Period("1001", 3, "1", "A", "N", "0301", 2025),
+         "", {}, {}},
+        {"another building", Daily("1001", 3, "A", "N", "'Away'", 3, "0302") + Period("1001", 3, "1", "A", "N", "0302"),
+         "", {}, {}},
+        {"a withdrawn student", Daily("1003", 3, "A", "N", "'Gone'", 3) + Period("1003", 3, "1", "A", "N"), "", {}, {}},
+        {"a withdrawn student with a cut-off date", Daily("1003", 3, "A", "N", "'Gone'", 3) + Period("1003", 3, "1", "A", "N"),
+         "2025-06-30", {Line({"1003", Exported(3).c_str(), "DAY", "A", "Gone", "N", "", "", "", ""})},
+         {Line({"1003", Exported(3).c_str(), "1", "A", "", "N", "", "", "", ""})}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(m_folder.path()).removeRecursively();
+        QDir().mkpath(m_folder.path());
+        m_school.Exec("DELETE FROM StudentDailyAbsence; DELETE FROM StudentPeriodAbsence;" + c.rows);
+        m_parameters["inactivedate"] = c.inactiveDate;
+        ASSERT_TRUE(Run()) << m_error;
+        EXPECT_EQ(m_daily, c.daily);
+        EXPECT_EQ(m_period, c.period);
+    }
 }
 
 TEST_F(UpdateExportTest, AFailedRunLeavesEveryChangeForTheNextOne)

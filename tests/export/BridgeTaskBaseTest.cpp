@@ -6,6 +6,10 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
+
+#include "util/XInterrupt.h"
+
 namespace {
 
 // Protocol-visible signals of a task, in emission order.
@@ -51,7 +55,7 @@ TEST(BeginExecute, EndsEveryKindOfRunWithItsStatusAndClosedProgress)
          },
          false, "No school"},
         {"throws XException",
-         [](MemoryWriter& w, QString&) -> bool { w.LogAndThrow(2, "Lost connection"); }, false,
+         [](MemoryWriter& w, QString&) -> bool { w.LogAndThrow(LogLevel::Critical, "Lost connection"); }, false,
          "Lost connection"},
         {"throws something else", [](MemoryWriter&, QString&) -> bool { throw 42; }, false,
          "Execute failed for an unkown reason, please consult Quillon support."},
@@ -134,13 +138,13 @@ TEST(TaskLog, ProgressLevelsAlsoMoveTheProgressBar)
 {
     const struct
     {
-        int level;
+        LogLevel::Level level;
         std::vector<std::string> expected;
     } cases[] = {
-        {5, {"inc step", "log 5 step M"}},
-        {6, {"warn step", "log 6 step M"}},
-        {7, {"log 7 step M"}},
-        {3, {"log 3 step M"}},
+        {LogLevel::Progress, {"inc step", "log 5 step M"}},
+        {LogLevel::ProgressWarning, {"warn step", "log 6 step M"}},
+        {LogLevel::Informational, {"log 7 step M"}},
+        {LogLevel::Error, {"log 3 step M"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.level);
@@ -156,6 +160,23 @@ TEST(TaskLog, ProgressLevelsAlsoMoveTheProgressBar)
         task.Log(c.level, "step", "M");
         EXPECT_EQ(seen, c.expected);
     }
+}
+
+// A stop request ends the run as an interruption, not as some other failure.
+TEST(TaskLog, AStopRequestRaisesAnInterruption)
+{
+    MemoryWriter task;
+    XInterrupt::Install();
+    std::raise(SIGTERM);
+    try {
+        task.CheckInterrupt();
+        ADD_FAILURE() << "the stop request was not noticed";
+    } catch (const XException& e) {
+        EXPECT_EQ(e.Kind(), XErrorKind::Interrupted);
+        EXPECT_STREQ(e.what(), "The extraction was interrupted by SIGTERM; the previous export files were left "
+                               "as they were.");
+    }
+    XInterrupt::Clear();
 }
 
 TEST(ProgressSteps, CountsSetupImportAndAttendanceWindows)

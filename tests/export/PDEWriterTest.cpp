@@ -309,13 +309,19 @@ TEST_F(WriterTest, FailedTableKeepsThePreviousCompleteFile)
         const char* name;
         std::function<void()> fail;
         const char* expected;
+        XErrorKind kind = XErrorKind::Internal;  // a failure keeps the kind of its cause
     } cases[] = {
         {"XException", [] { throw XException("disk full"); },
          "Failed with error [disk full] while writing file [T.pef] with query: SELECT * FROM Memory"},
+        {"lost connection",
+         [] { throw XException(XErrorKind::ConnectionLost, "link gone", -2146824579, "08S01", 10054); },
+         "Failed with error [link gone] while writing file [T.pef] with query: SELECT * FROM Memory",
+         XErrorKind::ConnectionLost},
         {"standard exception", [] { throw std::runtime_error("bad value"); },
          "Failed with error [bad value] while writing file [T.pef] with query: SELECT * FROM Memory"},
+        // Nothing throws plain text; it is no failure the writer knows.
         {"plain text", [] { throw "no memory"; },
-         "Failed with error [no memory] while writing file [T.pef] with query: SELECT * FROM Memory"},
+         "Failed with unknown error while writing file [T.pef] with query: SELECT * FROM Memory"},
         {"anything else", [] { throw 7; },
          "Failed with unknown error while writing file [T.pef] with query: SELECT * FROM Memory"},
     };
@@ -338,6 +344,11 @@ TEST_F(WriterTest, FailedTableKeepsThePreviousCompleteFile)
             ADD_FAILURE() << "WriteTable reported success";
         } catch (const XException& e) {
             EXPECT_STREQ(e.what(), c.expected);
+            EXPECT_EQ(e.Kind(), c.kind);
+            if (c.kind == XErrorKind::ConnectionLost) {
+                EXPECT_EQ(e.SqlState(), "08S01");
+                EXPECT_EQ(e.NativeCode(), 10054);
+            }
         }
         EXPECT_EQ(w.CurrentColumn(), nullptr);
         EXPECT_EQ(ReadFile(Path("T.pef")), "complete\r\n");
@@ -511,7 +522,7 @@ TEST_F(WriterTest, RunFailingWithUpdateFileOpenLeavesNoUpdateFile)
     DelimitedTextWriter updateFile('\t');
     task.run = [&](MemoryWriter& w, QString&) -> bool {
         w.StartUpdate(&updateFile);
-        w.LogAndThrow(2, "attendance window failed");
+        w.LogAndThrow(LogLevel::Critical, "attendance window failed");
     };
     ParamMap parameters = kAppInfo;
     parameters["path"] = dir.path();

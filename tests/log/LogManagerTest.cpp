@@ -28,8 +28,8 @@ void touch(const QString &path)
 
 struct Routed
 {
-    int mode;
-    int level;
+    LogManager::Mode mode;
+    LogLevel::Level level;
     bool console;
     bool file;
 };
@@ -37,29 +37,29 @@ struct Routed
 TEST(LogManager, RoutesRecordsByModeAndLevel)
 {
     const Routed cases[] = {
-        {LogManager::ModeAll, 7, true, true},
-        {LogManager::ModeAll, 8, false, true},         // debug never on the console
-        {LogManager::ModeAll, 9, false, true},
-        {LogManager::ModeAll, -1, false, false},       // None goes nowhere
-        {LogManager::ModeAll, 6, true, true},          // progress warning, no name
-        {LogManager::ModeConsoleOff, 3, true, true},   // errors always reach the importer
-        {LogManager::ModeConsoleOff, 4, false, true},
-        {LogManager::ModeFileOff, 4, true, false},
-        {LogManager::ModeFileOff, 2, true, true},
-        {LogManager::ModeOff, 5, false, false},
-        {LogManager::ModeOff, 0, true, true},
+        {LogManager::Mode::All, LogLevel::Informational, true, true},
+        {LogManager::Mode::All, LogLevel::Debug, false, true},  // debug never on the console
+        {LogManager::Mode::All, LogLevel::Proprietary, false, true},
+        {LogManager::Mode::All, LogLevel::None, false, false},  // None goes nowhere
+        {LogManager::Mode::All, LogLevel::ProgressWarning, true, true},  // progress warning, no name
+        {LogManager::Mode::ConsoleOff, LogLevel::Error, true, true},  // errors always reach the importer
+        {LogManager::Mode::ConsoleOff, LogLevel::Warning, false, true},
+        {LogManager::Mode::FileOff, LogLevel::Warning, true, false},
+        {LogManager::Mode::FileOff, LogLevel::Critical, true, true},
+        {LogManager::Mode::Off, LogLevel::Progress, false, false},
+        {LogManager::Mode::Off, LogLevel::Emergency, true, true},
     };
     for (const Routed &c : cases) {
         QTemporaryDir dir;
         QBuffer console;
         console.open(QIODevice::WriteOnly);
         LogManager manager(QStringLiteral("MORV"), QStringLiteral("MORV--1"), &console);
-        manager.setMode(LogManager::ModeOff);
+        manager.setMode(LogManager::Mode::Off);
         ASSERT_TRUE(manager.setFolder(dir.path()));
         manager.setMode(c.mode);
         manager.log(c.level, QStringLiteral("the record"), QStringLiteral("Test::method"));
 
-        SCOPED_TRACE(testing::Message() << "mode " << c.mode << " level " << c.level);
+        SCOPED_TRACE(testing::Message() << "mode " << static_cast<int>(c.mode) << " level " << c.level);
         const QByteArray file = ReadWholeFile(manager.logFilePath());
         EXPECT_EQ(console.data().contains("the record"), c.console) << console.data().toStdString();
         EXPECT_EQ(file.contains("the record") || file.contains("proprietary:"), c.file) << file.toStdString();
@@ -76,8 +76,8 @@ TEST(LogManager, WritesLinesTheImporterAndSupportCanRead)
     const QString path = dir.path() + QStringLiteral("/MORV--1-") + today() + QStringLiteral(".log");
     EXPECT_EQ(manager.logFilePath(), path);
 
-    manager.log(4, QStringLiteral("two\tfields\nand a line"), QStringLiteral("Test::warn"));
-    manager.log(9, QStringLiteral("SELECT * FROM STU"), QStringLiteral("ODBCDataAccess::BuildQuery"));
+    manager.log(LogLevel::Warning, QStringLiteral("two\tfields\nand a line"), QStringLiteral("Test::warn"));
+    manager.log(LogLevel::Proprietary, QStringLiteral("SELECT * FROM STU"), QStringLiteral("ODBCDataAccess::BuildQuery"));
 
     // Console: one line per record, fields kept apart.
     const QStringList consoleLines = QString::fromUtf8(console.data()).split(u'\n', Qt::SkipEmptyParts);
@@ -122,7 +122,7 @@ TEST(LogManager, LinesCarryTheLocalTimeOfDay)
     LogManager manager(QStringLiteral("MORV"), QStringLiteral("MORV--1"), &console);
     ASSERT_TRUE(manager.setFolder(dir.path()));
     const QTime before = QDateTime::currentDateTimeUtc().addSecs(19800).time();
-    manager.log(4, QStringLiteral("timed"), QStringLiteral("Test::time"));
+    manager.log(LogLevel::Warning, QStringLiteral("timed"), QStringLiteral("Test::time"));
     const QTime after = QDateTime::currentDateTimeUtc().addSecs(19800).time();
 
     if (hadZone)
@@ -218,7 +218,7 @@ TEST(LogManager, UnopenableFileIsReportedAsAnError)
     QBuffer console;
     console.open(QIODevice::WriteOnly);
     LogManager manager(QStringLiteral("MORV"), QStringLiteral("MORV--1"), &console);
-    manager.setMode(LogManager::ModeOff);
+    manager.setMode(LogManager::Mode::Off);
     EXPECT_FALSE(manager.setFolder(dir.filePath(QStringLiteral("blocker/logs"))));
     EXPECT_FALSE(manager.hasLogFile());
     EXPECT_TRUE(console.data().startsWith("log\tError        \t"));

@@ -52,7 +52,7 @@ TestOdbcSource::TestOdbcSource(const std::string& dsn) : m_dsn(dsn)
     m_odbcIni = m_folder + "/odbc.ini";
     try {
         CreateDatabase(m_database);
-        m_sources.emplace_back(m_dsn, m_database);
+        m_sources.push_back({m_dsn, m_database, kBusyTimeoutMs});
         WriteIniFiles();
     } catch (...) {
         std::error_code ignored;
@@ -77,10 +77,10 @@ void TestOdbcSource::Exec(const std::string& sql) const
     ExecOn(m_database, sql);
 }
 
-void TestOdbcSource::AddDsn(const std::string& dsn, const std::string& databasePath)
+void TestOdbcSource::AddDsn(const std::string& dsn, const std::string& databasePath, int busyTimeoutMs)
 {
     CreateDatabase(databasePath);
-    m_sources.emplace_back(dsn, databasePath);
+    m_sources.push_back({dsn, databasePath, busyTimeoutMs});
     WriteIniFiles();
     ForgetCachedConfiguration();
 }
@@ -103,7 +103,7 @@ void TestOdbcSource::ForgetCachedConfiguration() const
     // driver manager's own installer call drops that cache. The value
     // written is the one already in the file.
     if (!m_sources.empty())
-        SQLWritePrivateProfileString(m_sources.back().first.c_str(), "StepAPI", "1", "odbc.ini");
+        SQLWritePrivateProfileString(m_sources.back().dsn.c_str(), "StepAPI", "1", "odbc.ini");
 }
 
 void TestOdbcSource::WriteIniFiles() const
@@ -112,11 +112,11 @@ void TestOdbcSource::WriteIniFiles() const
     for (const auto& source : m_sources) {
         // StepAPI=1 makes the driver step through results instead of
         // buffering them whole; the others keep values as stored.
-        ini << "[" << source.first << "]\n"
+        ini << "[" << source.dsn << "]\n"
             << "Driver=MorvSQLite3\n"
-            << "Database=" << source.second << "\n"
+            << "Database=" << source.database << "\n"
             << "StepAPI=1\n"
-            << "Timeout=5000\n"
+            << "Timeout=" << source.busyTimeoutMs << "\n"
             << "NoTXN=0\n"
             << "ShortNames=0\n"
             << "LongNames=0\n"

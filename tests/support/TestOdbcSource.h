@@ -35,9 +35,13 @@ public:
     // std::runtime_error with SQLite's message on failure.
     void Exec(const std::string& sql) const;
 
+    // How long the driver waits for a locked database file.
+    static constexpr int kBusyTimeoutMs = 5000;
+
     // Registers one more DSN in the same odbc.ini for another database file
-    // (created empty with the catalogue views when missing).
-    void AddDsn(const std::string& dsn, const std::string& databasePath);
+    // (created empty with the catalogue views when missing), waiting
+    // `busyTimeoutMs` for a locked file.
+    void AddDsn(const std::string& dsn, const std::string& databasePath, int busyTimeoutMs = kBusyTimeoutMs);
 
     // The "NAME=value" pairs a child process needs to see these DSNs.
     std::vector<std::string> Environment() const;
@@ -55,5 +59,11 @@ private:
     std::string m_folder;
     std::string m_database;
     std::string m_odbcIni;
-    std::vector<std::pair<std::string, std::string>> m_sources;  // DSN, database file
+    struct Source
+    {
+        std::string dsn;
+        std::string database;
+        int busyTimeoutMs;
+    };
+    std::vector<Source> m_sources;
 };

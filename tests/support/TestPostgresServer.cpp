@@ -178,10 +178,10 @@ TestPostgresServer::TestPostgresServer() : m_bin(ServerBin())
     SQLWritePrivateProfileString("MorvPgSource", "Database", "postgres", "odbc.ini");
 }
 
-void TestPostgresServer::AddDsn(const std::string& dsn, const std::string& settings)
+void TestPostgresServer::AddDsn(const std::string& dsn, const std::string& settings, int port)
 {
     std::ofstream ini(m_folder + "/odbc.ini", std::ios::app);
-    ini << "[" << dsn << "]\nDriver=" << kUnicodeDriver << "\nServername=127.0.0.1\nPort=" << m_port
+    ini << "[" << dsn << "]\nDriver=" << kUnicodeDriver << "\nServername=127.0.0.1\nPort=" << (port ? port : m_port)
         << "\nDatabase=postgres\n" << settings << (settings.empty() || settings.back() == '\n' ? "" : "\n") << "\n";
     ini.close();
     if (!ini)
@@ -229,8 +229,13 @@ void TestPostgresServer::Sql(const std::string& sql) const
 {
     const std::string file = m_folder + "/statement.sql";
     std::ofstream(file) << sql;
+    SqlFile(file);
+}
+
+void TestPostgresServer::SqlFile(const std::string& path) const
+{
     Run("env PGPASSWORD=" + std::string(Password) + " " + "psql -X -q -v ON_ERROR_STOP=1 " +
-            "-h 127.0.0.1 -p " + std::to_string(m_port) + " -U " + User + " -d postgres -f " + file,
+            "-h 127.0.0.1 -p " + std::to_string(m_port) + " -U " + User + " -d postgres -f " + path,
         false);
 }
 

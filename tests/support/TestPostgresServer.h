@@ -34,12 +34,15 @@ public:
     std::string ConnectionString(const std::string& dsn = "MorvPgSource",
                                  const std::string& password = Password) const;
     // Registers one more DSN on this server (Unicode driver) whose entry adds
-    // `settings`, driver options as "Key=value" lines.
-    void AddDsn(const std::string& dsn, const std::string& settings);
+    // `settings`, driver options as "Key=value" lines; with a `port`, one
+    // that reaches the server through that port of 127.0.0.1 (a proxy).
+    void AddDsn(const std::string& dsn, const std::string& settings, int port = 0);
     // The "NAME=value" pairs a child process needs to see the DSNs.
     std::vector<std::string> Environment() const;
     // Runs SQL as the server's superuser (psql); throws on failure.
     void Sql(const std::string& sql) const;
+    // Runs a file of SQL (psql input, COPY data included) the same way.
+    void SqlFile(const std::string& path) const;
     // The rows of one query, unaligned: one line a row, columns joined by
     // "|", without headers. Throws on failure.
     std::string Query(const std::string& sql) const;

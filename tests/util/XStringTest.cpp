@@ -2,6 +2,8 @@
 // the other layers rely on.
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -155,11 +157,52 @@ TEST(XString, Utf16Conversion)
     EXPECT_THROW(ansi.ToUtf16(437), XException);
 }
 
+// Every byte of the code page to wide text and back to the same byte, each
+// defined byte to the character the system's own code page 1252 table names
+// for it (the five unassigned bytes stand for themselves), and the
+// typographic quotes, dashes and euro sign from wide text to their bytes.
+TEST(XString, CodePageBothWaysForEveryByte)
+{
+    iconv_t system = iconv_open("UTF-16LE", "CP1252");
+    ASSERT_NE(system, reinterpret_cast<iconv_t>(-1));
+    for (int value = 1; value <= 255; ++value) {
+        SCOPED_TRACE(value);
+        char byte = static_cast<char>(value);
+        const std::u16string wide = XString(std::string(1, byte).c_str()).ToUtf16();
+        ASSERT_EQ(wide.size(), 1u);
+        char16_t expected = static_cast<char16_t>(value);
+        char* in = &byte;
+        size_t inLeft = 1;
+        char out[4] = {};
+        char* outAt = out;
+        size_t outLeft = sizeof out;
+        if (iconv(system, &in, &inLeft, &outAt, &outLeft) != static_cast<size_t>(-1))
+            std::memcpy(&expected, out, sizeof expected);
+        EXPECT_EQ(static_cast<int>(wide[0]), static_cast<int>(expected));
+        EXPECT_EQ(XString::FromUtf16(wide).str(), std::string(1, static_cast<char>(value)));
+    }
+    iconv_close(system);
+
+    const struct
+    {
+        char16_t character;
+        const char* byte;
+    } typographic[] = {
+        {u'\u2018', "\x91"}, {u'\u2019', "\x92"}, {u'\u201C', "\x93"}, {u'\u201D', "\x94"},
+        {u'\u2013', "\x96"}, {u'\u2014', "\x97"}, {u'\u20AC', "\x80"},
+    };
+    for (const auto& t : typographic) {
+        SCOPED_TRACE(static_cast<int>(t.character));
+        EXPECT_EQ(XString::FromUtf16(std::u16string(1, t.character)).str(), t.byte);
+        EXPECT_EQ(XString(t.byte).ToUtf16(), std::u16string(1, t.character));
+    }
+}
+
 TEST(XException, RaiseErrorCutsLongMessages)
 {
     std::string longText(2000, 'm');
     try {
-        XException::RaiseError(ENOENT, "%s", longText.c_str());
+        XException::RaiseError(XErrorKind::InputOutput, ENOENT, "%s", longText.c_str());
         FAIL() << "no exception";
     } catch (const XException& e) {
         EXPECT_EQ(XException::MaxMessage, std::string(e.what()).size());

@@ -37,7 +37,8 @@ XString VFormat(const char* operation, const char* format, va_list args)
 
 SqlError::SqlError(const char* operation, const char* sqliteMessage, const char* wrapperMessage,
                    int code)
-    : XException(BuildMessage(operation, sqliteMessage, wrapperMessage).c_str(), code),
+    : XException(XErrorKind::Database, BuildMessage(operation, sqliteMessage, wrapperMessage).c_str(), code,
+                 std::string(), code),
       m_operation(operation ? operation : ""), m_sqliteMessage(sqliteMessage ? sqliteMessage : ""),
       m_wrapperMessage(wrapperMessage ? wrapperMessage : "")
 {

@@ -15,10 +15,10 @@ struct sqlite3_stmt;
 
 namespace sqlite {
 
-// Every failure of this layer. The message reads
-// "Sql Error: <SQLite's message> (<wrapper message>) (<operation>)"; the code
-// is the SQLite result code with its extended bits, or -1 for an error the
-// layer found itself.
+// Every failure of this layer, a database failure (XErrorKind::Database).
+// The message reads "Sql Error: <SQLite's message> (<wrapper message>)
+// (<operation>)"; the code and the native code are the SQLite result code
+// with its extended bits, or -1 for an error the layer found itself.
 class SqlError : public XException
 {
 public:

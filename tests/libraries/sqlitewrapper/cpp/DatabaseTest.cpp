@@ -7,9 +7,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sqlite3.h>
+
 #include <functional>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 namespace {
 
@@ -78,6 +81,129 @@ TEST_F(DatabaseTest, FailuresRaiseTheClassOfTheirResultCode)
             code = e.GetCode() < 0 ? e.GetCode() : (e.GetCode() & 0xFF);
         }
         EXPECT_EQ(code, c.code);
+    }
+}
+
+// Every way a statement can fail while it runs, through each public call that
+// runs one: the failure is raised with its class and code, never taken for the
+// statement's end, and the table holds what it held before.
+TEST_F(DatabaseTest, AStatementThatFailsWhileRunningRaises)
+{
+    struct Case
+    {
+        const char* name;
+        // Runs the failing statement on `db`; `other` is a second connection
+        // to the same file.
+        std::function<void(sqlite::Database& db, sqlite::Database& other)> action;
+        const char* type;
+        int code;  // primary result code
+    };
+    const auto step = [](sqlite::Database& db, const char* sql, std::vector<const char*> values) {
+        sqlite::Query query(db, sql);
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (values[i])
+                query.Bind(static_cast<int>(i + 1), values[i]);
+            else
+                query.BindNull(static_cast<int>(i + 1));
+        }
+        while (query.Step()) {
+        }
+    };
+    const std::string big(20000, 'x');
+    const Case cases[] = {
+        {"duplicate key (step)", [&](auto& db, auto&) { step(db, "INSERT INTO t VALUES (?1, ?2)", {"1", "new"}); },
+         typeid(sqlite::SqlError).name(), 19},
+        {"duplicate key (execute)", [](auto& db, auto&) { db.Execute("INSERT INTO t VALUES (1, 'new')"); },
+         typeid(sqlite::SqlError).name(), 19},
+        {"null where none may be (step)", [&](auto& db, auto&) { step(db, "INSERT INTO t VALUES (?1, ?2)", {"3", nullptr}); },
+         typeid(sqlite::SqlError).name(), 19},
+        {"unique value taken by an update (step)",
+         [&](auto& db, auto&) { step(db, "UPDATE t SET b = ?1 WHERE a = 2", {"one"}); }, typeid(sqlite::SqlError).name(),
+         19},
+        {"trigger that refuses the row (execute format)",
+         [](auto& db, auto&) {
+             db.Execute("CREATE TRIGGER refuse BEFORE DELETE ON t BEGIN SELECT RAISE(ABORT, 'kept'); END");
+             db.ExecuteFormat("DELETE FROM t WHERE b = '%q'", "two");
+         },
+         typeid(sqlite::SqlError).name(), 19},
+        {"type mismatch (step)", [&](auto& db, auto&) { step(db, "INSERT INTO t VALUES (?1, ?2)", {"x", "new"}); },
+         typeid(sqlite::DataTypeMismatchError).name(), 20},
+        {"type mismatch (execute)", [](auto& db, auto&) { db.Execute("UPDATE t SET a = 'x' WHERE a = 1"); },
+         typeid(sqlite::DataTypeMismatchError).name(), 20},
+        // The database may not grow: what a full disk does to a write.
+        {"full database (step)",
+         [&](auto& db, auto&) {
+             db.Execute("PRAGMA max_page_count = 3");
+             step(db, "INSERT INTO t VALUES (?1, ?2)", {"3", big.c_str()});
+         },
+         typeid(sqlite::SqlError).name(), 13},
+        {"full database (execute)",
+         [&](auto& db, auto&) {
+             db.Execute("PRAGMA max_page_count = 3");
+             db.ExecuteFormat("INSERT INTO t VALUES (3, '%q')", big.c_str());
+         },
+         typeid(sqlite::SqlError).name(), 13},
+        // Another connection holds the write lock and the wait is over at once.
+        {"busy database (step)",
+         [&](auto& db, auto& other) {
+             other.Execute("BEGIN IMMEDIATE");
+             sqlite3_busy_timeout(db.Handle(), 0);
+             step(db, "INSERT INTO t VALUES (?1, ?2)", {"3", "three"});
+         },
+         typeid(sqlite::BusyError).name(), 5},
+        {"busy database (execute)",
+         [](auto& db, auto& other) {
+             other.Execute("BEGIN IMMEDIATE");
+             sqlite3_busy_timeout(db.Handle(), 0);
+             db.Execute("DELETE FROM t");
+         },
+         typeid(sqlite::BusyError).name(), 5},
+        // Rows come back before the failure: the read must not end as if done.
+        {"error after some rows (step)", [&](auto& db, auto&) { step(db, "SELECT abs(CAST(b AS INTEGER)) FROM t ORDER BY a", {}); },
+         typeid(sqlite::SqlError).name(), 1},
+        {"parameter out of range (bind)", [&](auto& db, auto&) { step(db, "SELECT a FROM t WHERE a = ?1", {"1", "2"}); },
+         typeid(sqlite::SqlError).name(), 25},
+        {"parameter out of range (bind null)",
+         [&](auto& db, auto&) { step(db, "SELECT a FROM t WHERE a = ?1", {"1", nullptr}); },
+         typeid(sqlite::SqlError).name(), 25},
+        {"read-only connection (step)",
+         [&](auto&, auto&) {
+             sqlite::Database reader;
+             reader.Open(path.c_str(), nullptr, 1 /* read-only */);
+             step(reader, "DELETE FROM t", {});
+         },
+         typeid(sqlite::SqlError).name(), 8},
+        {"statement left open (close)",
+         [](auto& db, auto&) {
+             sqlite::Query open(db, "SELECT a FROM t");
+             db.Close();
+         },
+         typeid(sqlite::BusyError).name(), 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(QString::fromStdString(path));
+        sqlite::Database db;
+        db.Open(path.c_str(), nullptr, sqlite::Database::OpenReadWriteCreate);
+        // The last row's text is no number that fits an integer.
+        db.Execute("CREATE TABLE t (a INTEGER PRIMARY KEY, b TEXT NOT NULL UNIQUE);"
+                   "INSERT INTO t VALUES (1, 'one'), (2, 'two'), (9, '-9223372036854775808')");
+        sqlite::Database other;
+        other.Open(path.c_str(), nullptr, sqlite::Database::OpenReadWriteCreate);
+        int code = 0;
+        try {
+            c.action(db, other);
+            ADD_FAILURE() << "nothing raised";
+        } catch (const sqlite::SqlError& e) {
+            EXPECT_STREQ(typeid(e).name(), c.type) << e.what();
+            code = e.GetCode() & 0xFF;
+        }
+        EXPECT_EQ(code, c.code);
+        if (other.InTransaction())
+            other.Execute("ROLLBACK");
+        sqlite::Query rows(other, "SELECT group_concat(a || '=' || b, ' ') AS rows FROM t");
+        ASSERT_TRUE(rows.Step());
+        EXPECT_STREQ(rows.StringColumn("rows"), "1=one 2=two 9=-9223372036854775808");
     }
 }
 

@@ -1,0 +1,109 @@
+// How a lost link is recognised, each way on its own: a SQLSTATE from the list
+// of lost-connection states while the driver still calls the connection alive,
+// and the driver's dead-connection attribute under a state that is not in the
+// list. A real connection to the SQLite test source runs a failing statement;
+// the driver's answers to those two questions are replaced at the driver
+// manager's entry points, which this executable defines and passes on to the
+// real ones (so no driver here has to lose a link on cue).
+#include "data/DatabaseTypes.h"
+#include "data/ODBCDataAccess.h"
+#include "tests/support/TestOdbcSource.h"
+#include "util/XException.h"
+
+#include <gtest/gtest.h>
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+std::string g_state;  // the first diagnostic's SQLSTATE; empty: the driver's own
+int g_dead = -1;      // the dead-connection attribute: 1 dead, 0 alive, -1 the driver's own answer
+
+template <class Function>
+Function Real(const char* name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+extern "C" SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLCHAR* state,
+                                           SQLINTEGER* native, SQLCHAR* text, SQLSMALLINT length,
+                                           SQLSMALLINT* textLength)
+{
+    static const auto real = Real<SQLRETURN (*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLCHAR*, SQLINTEGER*, SQLCHAR*,
+                                                SQLSMALLINT, SQLSMALLINT*)>("SQLGetDiagRec");
+    const SQLRETURN rc = real(type, handle, record, state, native, text, length, textLength);
+    if (SQL_SUCCEEDED(rc) && record == 1 && state && !g_state.empty())
+        std::memcpy(state, g_state.c_str(), 6);
+    return rc;
+}
+
+extern "C" SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value,
+                                               SQLINTEGER length, SQLINTEGER* valueLength)
+{
+    static const auto real =
+        Real<SQLRETURN (*)(SQLHDBC, SQLINTEGER, SQLPOINTER, SQLINTEGER, SQLINTEGER*)>("SQLGetConnectAttr");
+    if (attribute == SQL_ATTR_CONNECTION_DEAD && g_dead >= 0) {
+        *static_cast<SQLUINTEGER*>(value) = g_dead ? SQL_CD_TRUE : SQL_CD_FALSE;
+        return SQL_SUCCESS;
+    }
+    return real(dbc, attribute, value, length, valueLength);
+}
+
+namespace {
+
+TEST(LostConnection, EachSignOfALostLinkIsRecognisedOnItsOwn)
+{
+    TestOdbcSource source("MorvLostLinkTest");
+    source.Exec("CREATE TABLE Pupils (Id INTEGER);");
+    const struct
+    {
+        const char* state;
+        int dead;
+        bool lost;
+    } cases[] = {
+        // Each lost-connection state while the driver calls the link alive.
+        {"08S01", 0, true}, {"08003", 0, true}, {"08007", 0, true}, {"HYT01", 0, true},
+        {"57P01", 0, true}, {"57P02", 0, true}, {"57P03", 0, true},
+        // The driver calls the link dead under states that are not in the list.
+        {"01000", 1, true}, {"HY000", 1, true},
+        // Neither sign: an ordinary failure of the statement.
+        {"HY000", 0, false}, {"08001", 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.state) + (c.dead ? " dead" : " alive"));
+        ODBCDataAccess access(0, DatabaseType::MSSQL);
+        access.SetDataSource(source.Dsn().c_str());
+        access.Connect(access.BuildConnectionString());
+        ASSERT_TRUE(access.IsConnected());
+        g_state = c.state;
+        g_dead = c.dead;
+        int result = -1;
+        bool raised = false;
+        try {
+            result = access.RunQuery("SELECT * FROM NoSuchTable");
+        } catch (const XException&) {
+            raised = true;
+        }
+        g_state.clear();
+        g_dead = -1;
+        if (c.lost) {
+            EXPECT_FALSE(raised);
+            EXPECT_EQ(result, QueryError::ConnectionLost);
+            EXPECT_FALSE(access.IsConnected());
+        } else {
+            EXPECT_TRUE(raised) << "returned " << result;
+            EXPECT_TRUE(access.IsConnected());
+        }
+    }
+}
+
+} // namespace
