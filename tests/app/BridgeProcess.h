@@ -29,8 +29,10 @@ inline QString bridgeProgram() { return QStringLiteral(MORV_BINARY_DIR "/app/mor
 // `environment` holds extra "NAME=value" pairs, e.g. a test ODBC source's.
 // `withFilePermissions`: file modes bind the bridge even when the tests run
 // as root, where that can be arranged (see CanRunWithFilePermissions).
+// `workingFolder`: the child's current folder (this process's when empty).
 inline BridgeResult runBridge(const QStringList &arguments, const QString &home,
-                              const QStringList &environment = {}, bool withFilePermissions = false)
+                              const QStringList &environment = {}, bool withFilePermissions = false,
+                              const QString &workingFolder = QString())
 {
     std::vector<std::string> args;
     for (const QString &argument : arguments)
@@ -40,9 +42,10 @@ inline BridgeResult runBridge(const QStringList &arguments, const QString &home,
         env.push_back(pair.toStdString());
     env.push_back("HOME=" + home.toStdString());
     env.push_back("XDG_CONFIG_HOME=" + home.toStdString() + "/.config");
+    const std::string folder = workingFolder.toStdString();
     const ChildResult child = withFilePermissions && CanRunWithFilePermissions()
-                                  ? RunChildProcessWithFilePermissions(bridgeProgram().toStdString(), args, env)
-                                  : RunChildProcess(bridgeProgram().toStdString(), args, env);
+                                  ? RunChildProcessWithFilePermissions(bridgeProgram().toStdString(), args, env, folder)
+                                  : RunChildProcess(bridgeProgram().toStdString(), args, env, folder);
 
     BridgeResult result;
     result.exitCode = child.exitCode;
