@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ struct BridgeResult
     QStringList out; // standard output lines, clock times replaced by "TIME"
     QString err;     // standard error as written
 };
+
+// Readable failures: a QString (and so a QStringList) is shown as its text,
+// not as a dump of its bytes.
+inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
 
 inline QString bridgeProgram() { return QStringLiteral(MORV_BINARY_DIR "/app/morvbridge"); }
 

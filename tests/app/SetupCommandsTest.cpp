@@ -106,6 +106,13 @@ INSTANTIATE_TEST_SUITE_P(
                   1,
                   {"start_progress\t0", "inc_progress\tBeginning test...",
                    "test\tconnection\tfail\tConnection Failed: Data Source does not exist.", "end_progress"}},
+        // The driver's own words, without its record number.
+        SetupCase{"connection_refused",
+                  QStringList{kTest, QStringLiteral("--group=connection")} + login("MorvAppRefused"),
+                  1,
+                  {"start_progress\t0", "inc_progress\tBeginning test...",
+                   "test\tconnection\tfail\tconnection to server at \"127.0.0.1\", port 1 failed: Connection refused",
+                   "end_progress"}},
         SetupCase{"connection_without_school_tables",
                   QStringList{kTest, QStringLiteral("--group=connection")} + login("MorvAppSetupEmpty"),
                   1,
