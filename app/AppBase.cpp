@@ -201,15 +201,15 @@ int AppBase::commandParams(QString &message)
         return 1;
     }
     emit clearMessages();
-    return reportParamValues(*r);
+    return reportParamValues(*r, message);
 }
 
-int AppBase::reportParamValues(const ParamRecord &record)
+int AppBase::reportParamValues(const ParamRecord &record, QString &message)
 {
     startProgress(0);
     int status = 1;
     try {
-        status = reportParamValuesByType(record);
+        status = reportParamValuesByType(record, message);
     } catch (...) {
         emit writeError(QStringLiteral("App Problem"),
                         QStringLiteral("Application threw an uncaught exception, please contact Quillon "
@@ -220,7 +220,7 @@ int AppBase::reportParamValues(const ParamRecord &record)
     return status;
 }
 
-int AppBase::reportParamValuesByType(const ParamRecord &r)
+int AppBase::reportParamValuesByType(const ParamRecord &r, QString &message)
 {
     const QString &type = r.type;
     const QString &key = r.key;
@@ -259,13 +259,13 @@ int AppBase::reportParamValuesByType(const ParamRecord &r)
     }
 
     if (type == QLatin1String("bridgelist"))
-        return loadBridgeList(r);
+        return loadBridgeList(r, message);
     if (type == QLatin1String("school_list"))
-        return loadSchoolList(r);
+        return loadSchoolList(r, message);
     if (type == QLatin1String("district_list"))
-        return loadDistrictList(r);
+        return loadDistrictList(r, message);
     if (type == QLatin1String("year_list"))
-        return loadYearList(r);
+        return loadYearList(r, message);
     if (type == QLatin1String("list"))
         return loadList(r);
     if (type == QLatin1String("file")) {
@@ -432,9 +432,9 @@ int AppBase::commandTestValidate(int number, QString &message)
 
 int AppBase::commandRun(int, QString &message)
 {
-    message = QStringLiteral("Failed on extraction.");
+    message = QStringLiteral("This application cannot run an extraction.");
     startProgress(0);
-    emit writeError(QStringLiteral("run"), QStringLiteral("This application cannot run an extraction."));
+    emit writeError(QStringLiteral("run"), message);
     endProgress();
     return 1;
 }
@@ -475,16 +475,17 @@ int AppBase::groupTest(const QString &, QString &message)
     return 1;
 }
 
-static int listNotProvided(AppBase *app, const ParamRecord &record)
+static int listNotProvided(AppBase *app, const ParamRecord &record, QString &message)
 {
-    emit app->writeWarning(record.key, QStringLiteral("No list is provided for this parameter."));
+    message = QStringLiteral("No list is provided for this parameter.");
+    emit app->writeWarning(record.key, message);
     return 1;
 }
 
-int AppBase::loadBridgeList(const ParamRecord &record) { return listNotProvided(this, record); }
-int AppBase::loadSchoolList(const ParamRecord &record) { return listNotProvided(this, record); }
-int AppBase::loadDistrictList(const ParamRecord &record) { return listNotProvided(this, record); }
-int AppBase::loadYearList(const ParamRecord &record) { return listNotProvided(this, record); }
+int AppBase::loadBridgeList(const ParamRecord &record, QString &message) { return listNotProvided(this, record, message); }
+int AppBase::loadSchoolList(const ParamRecord &record, QString &message) { return listNotProvided(this, record, message); }
+int AppBase::loadDistrictList(const ParamRecord &record, QString &message) { return listNotProvided(this, record, message); }
+int AppBase::loadYearList(const ParamRecord &record, QString &message) { return listNotProvided(this, record, message); }
 
 int AppBase::loadList(const ParamRecord &record)
 {
@@ -495,6 +496,16 @@ int AppBase::loadList(const ParamRecord &record)
 }
 
 // ---------------------------------------------------------------- status files
+
+QString AppBase::withCause(const QString &failure, const QString &cause)
+{
+    if (cause.isEmpty())
+        return failure;
+    QString text = failure;
+    if (text.endsWith(u'.'))
+        text.chop(1);
+    return text + QStringLiteral(": ") + cause;
+}
 
 int AppBase::finishCommand(int status, const QString &folder, const QString &message)
 {
@@ -581,8 +592,7 @@ void AppBase::LogHeader(const QString &extra)
         const QString v = value(key);
         if (v.isEmpty())
             continue;
-        const ParamRecord *r = record(key);
-        if (!r || r->type == QLatin1String("password"))
+        if (!m_registry.isShownKey(key))
             manager->writeFile(key + QStringLiteral(" is internal only."), LogLevel::Debug, method);
         else
             manager->writeFile(key + u'=' + v, LogLevel::Debug, method);

@@ -52,7 +52,8 @@ public:
 
     // Creates `path` with all missing parents and makes it the PDE folder
     // (absolute, backslash-separated, ending in a backslash). Reports and
-    // returns false when the folder cannot be created.
+    // returns false when the folder cannot be created; PDEFolderError() then
+    // says why.
     bool SetPDEFolder(const XString& path);
     // The same for a path as the user gave it (any characters); the folder
     // is named to the OS in UTF-8, as every other path of the program.
@@ -91,6 +92,8 @@ public:
 
     const ParamMap& Parameters() const { return m_parameters; }
     const XFileSpec& PDEFolder() const { return m_pdeFolder; }
+    // Why the last SetPDEFolder failed: the folder and the system's reason.
+    const QString& PDEFolderError() const { return m_pdeFolderError; }
     int ProgressTotal() const { return m_progressTotal; }
 
     const XDate& UpdateDate() const { return m_updateDate; }
@@ -102,6 +105,11 @@ protected:
     // Called on every failed run before BeginExecute returns, so that an
     // unfinished export file never outlives the run. Nothing to do here.
     virtual void AbandonRun();
+    // Called once the export folder is known, before the temporary files of
+    // an interrupted run are removed or anything else is read or written
+    // there: finishes what an interrupted run left to finish. Nothing to do
+    // here.
+    virtual void RecoverExportFolder();
 
     ParamMap m_parameters;
 
@@ -114,6 +122,7 @@ protected:
 
     int m_progressTotal = 0;
     XFileSpec m_pdeFolder;
+    QString m_pdeFolderError;
     XDate m_updateDate;
     XDateTime m_updateDateTime;
 
