@@ -3,6 +3,7 @@
 #include "app/AppBase.h"
 
 #include "app/SISMessageWriter.h"
+#include "app/SignalRouting.h"
 #include "app/StatusFiles.h"
 #include "log/LogManager.h"
 #include "log/ProtocolField.h"
@@ -36,39 +37,7 @@ AppBase::~AppBase()
 void AppBase::connectToWriterAndLog()
 {
     m_logManager = LogManager::instance();
-    if (m_logManager)
-        connect(this, &AppBase::writeLog, m_logManager, &LogManager::log);
-
-    SISMessageWriter *w = SISMessageWriter::instance();
-    if (!w)
-        return;
-    using W = SISMessageWriter;
-    connect(this, &AppBase::writeVersion, w, &W::outVersion);
-    connect(this, &AppBase::writeParams, w, &W::outParams);
-    connect(this, &AppBase::writeHiddenParam, w, &W::outHiddenParam);
-    connect(this, &AppBase::writeList, w, &W::outList);
-    connect(this, &AppBase::writeTree, w, &W::outTree);
-    connect(this, &AppBase::writeHidden, w, &W::outHidden);
-    connect(this, &AppBase::writeFile, w, &W::outFile);
-    connect(this, &AppBase::writeNumber, w, &W::outNumber);
-    connect(this, &AppBase::writeDate, w, &W::outDate);
-    connect(this, &AppBase::writeTest, w, &W::outTest);
-    connect(this, &AppBase::writeStatus, w, &W::outStatus);
-    connect(this, &AppBase::writeManage, w, &W::outManage);
-    connect(this, &AppBase::writeProgress, w, &W::outProgress);
-    connect(this, &AppBase::writeProgressIncrement, w, &W::outProgress_increment);
-    connect(this, &AppBase::writeProgressWarning, w, &W::outProgress_warning);
-    connect(this, &AppBase::writeSetting, w, &W::outSetting);
-    connect(this, &AppBase::writeSettingIncrement, w,
-            qOverload<const QString &, const QString &, const QString &, const QString &>(
-                &W::outSetting_increment));
-    connect(this, &AppBase::writeSettingIncrementGrouping, w,
-            qOverload<const QString &, const QString &, const QString &, const QString &, const QString &>(
-                &W::outSetting_increment));
-    connect(this, &AppBase::writeWarning, w, &W::outWarning);
-    connect(this, &AppBase::writeMissing, w, &W::outMissing);
-    connect(this, &AppBase::writeError, w, &W::outError);
-    connect(this, &AppBase::clearMessages, w, &W::clearMessages);
+    ConnectToWriterAndLog<SignalRouting::Application>(this, SISMessageWriter::instance(), m_logManager);
 }
 
 // ---------------------------------------------------------------- registry

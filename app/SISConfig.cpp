@@ -7,6 +7,7 @@
 #include "app/OptionScanner.h"
 #include "app/PasswordFile.h"
 #include "app/SISMessageWriter.h"
+#include "app/SignalRouting.h"
 #include "engine/ExpEngine.h"
 #include "log/LogManager.h"
 #include "util/XFileSystem.h"
@@ -54,36 +55,10 @@ SISConfig::~SISConfig()
 
 void SISConfig::connectTask(AppTaskBase *task, SISMessageWriter *writer, LogManager *logManager)
 {
-    if (!task)
-        return;
-    if (logManager)
-        connect(task, &AppTaskBase::writeLog, logManager, &LogManager::log);
-    if (!writer)
-        return;
-    // The task's tree, hidden, status and manage signals have no use in a run.
-    using T = AppTaskBase;
-    using W = SISMessageWriter;
-    connect(task, &T::writeVersion, writer, &W::outVersion);
-    connect(task, &T::writeParams, writer, &W::outParams);
-    connect(task, &T::writeHiddenParam, writer, &W::outHiddenParam);
-    connect(task, &T::writeList, writer, &W::outList);
-    connect(task, &T::writeFile, writer, &W::outFile);
-    connect(task, &T::writeNumber, writer, &W::outNumber);
-    connect(task, &T::writeDate, writer, &W::outDate);
-    connect(task, &T::writeTest, writer, &W::outTest);
-    connect(task, &T::writeProgress, writer, &W::outProgress);
-    connect(task, &T::writeProgressIncrement, writer, &W::outProgress_increment);
-    connect(task, &T::writeProgressWarning, writer, &W::outProgress_warning);
-    connect(task, &T::writeSetting, writer, &W::outSetting);
-    connect(task, &T::writeSettingIncrement, writer,
-            qOverload<const QString &, const QString &, const QString &, const QString &>(&W::outSetting_increment));
-    connect(task, &T::writeWarning, writer, &W::outWarning);
-    connect(task, &T::writeMissing, writer, &W::outMissing);
-    connect(task, &T::writeError, writer, &W::outError);
-    connect(task, &T::clearMessages, writer, &W::clearMessages);
+    ConnectToWriterAndLog<SignalRouting::Task>(task, writer, logManager);
 }
 
-bool SISConfig::runTask(const QMap<QString, QString> &parameters, int flags, QString &errorText)
+bool SISConfig::runTask(const QMap<QString, QString> &parameters, RunFlags flags, QString &errorText)
 {
     // BeginExecute closes its own progress frame and never throws.
     return m_engine->BeginExecute(parameters, flags, errorText);
