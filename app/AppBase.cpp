@@ -136,7 +136,7 @@ int AppBase::commandParams(QString &message)
         const QList<ParamRecord *> records = groupRecords(group);
         startProgress(static_cast<int>(records.size()));
         for (const ParamRecord *r : records)
-            emit writeParams(r->key, r->type, r->displayName, r->help, r->defaultValue);
+            emit writeParams(r->key, ParamTypeWord(r->type), r->displayName, r->help, r->defaultValue);
         endProgress();
         return 0;
     }
@@ -191,63 +191,63 @@ int AppBase::reportParamValues(const ParamRecord &record)
 
 int AppBase::reportParamValuesByType(const ParamRecord &r)
 {
-    const QString &type = r.type;
+    const ParamType type = r.type;
     const QString &key = r.key;
 
     if (m_validateMode) {
         // Canned answers let the importer exercise its handling without a database.
         auto cannedList = [&](const QList<QPair<QString, QString>> &entries) {
             for (const auto &entry : entries)
-                emit writeList(type, key, entry.first, entry.second, QString());
+                emit writeList(ParamTypeWord(type), key, entry.first, entry.second, QString());
             return 0;
         };
-        if (type == QLatin1String("list"))
+        if (type == ParamType::List)
             return cannedList({{"1", "List 1"}, {"2", "List 2"}, {"3", "List 3"}});
-        if (type == QLatin1String("district_list"))
+        if (type == ParamType::DistrictList)
             return cannedList({{"1", "First District (1)"}, {"2", "Second District (2)"}, {"3", "Third District (3)"}});
-        if (type == QLatin1String("school_list"))
+        if (type == ParamType::SchoolList)
             return cannedList({{"1", "Elementary (1)"}, {"2", "Middle (2)"}, {"3", "High School (3)"}});
-        if (type == QLatin1String("year_list"))
+        if (type == ParamType::YearList)
             return cannedList({{"2008", "2008-2009"}, {"2009", "2009-2010"}, {"2010", "2010-2011"}});
-        if (type == QLatin1String("bridgelist"))
+        if (type == ParamType::BridgeList)
             return cannedList({{"1", "Adams, Ruth"}, {"2", "Baker, Thomas"}, {"3", "Chen, Lily"}});
-        if (type == QLatin1String("file")) {
+        if (type == ParamType::File) {
             for (const char *extension : {"*.dat", "*.exe", "*.*"})
                 emit writeFile(key, QString::fromLatin1(extension), QString());
             return 0;
         }
-        if (type == QLatin1String("number")) {
+        if (type == ParamType::Number) {
             emit writeNumber(key, QStringLiteral("min=3"), QString());
             emit writeNumber(key, QStringLiteral("max=9"), QString());
             return 0;
         }
-        if (type == QLatin1String("date")) {
+        if (type == ParamType::Date) {
             emit writeDate(key, QStringLiteral("2009-09-08"), QStringLiteral("2010-06-18"), QString());
             return 0;
         }
     }
 
-    if (type == QLatin1String("bridgelist"))
+    if (type == ParamType::BridgeList)
         return loadBridgeList(r);
-    if (type == QLatin1String("school_list"))
+    if (type == ParamType::SchoolList)
         return loadSchoolList(r);
-    if (type == QLatin1String("district_list"))
+    if (type == ParamType::DistrictList)
         return loadDistrictList(r);
-    if (type == QLatin1String("year_list"))
+    if (type == ParamType::YearList)
         return loadYearList(r);
-    if (type == QLatin1String("list"))
+    if (type == ParamType::List)
         return loadList(r);
-    if (type == QLatin1String("file")) {
+    if (type == ParamType::File) {
         for (const QString &item : r.items)
             emit writeFile(key, item, QString());
         return 0;
     }
-    if (type == QLatin1String("number")) {
+    if (type == ParamType::Number) {
         for (const QString &item : r.items)
             emit writeNumber(key, item, QString());
         return 0;
     }
-    if (type == QLatin1String("date")) {
+    if (type == ParamType::Date) {
         switch (r.items.size()) {
         case 0:
             return 0;
@@ -263,13 +263,13 @@ int AppBase::reportParamValuesByType(const ParamRecord &r)
             return 1;
         }
     }
-    if (type == QLatin1String("tree") || type == QLatin1String("hidden")) {
+    if (type == ParamType::Tree || type == ParamType::Hidden) {
         emit writeError(QStringLiteral("App Problem"),
                         QStringLiteral("Method to handle parameter has not been defined for: ") + key);
         return 1;
     }
     emit writeError(QStringLiteral("No Parameter Return Type Set"),
-                    QStringLiteral("No parameter return set for type: ") + type);
+                    QStringLiteral("No parameter return set for type: ") + ParamTypeWord(type));
     return 1;
 }
 
@@ -399,7 +399,7 @@ int AppBase::commandTestValidate(int number, QString &message)
     return number;
 }
 
-int AppBase::commandRun(int, QString &message)
+int AppBase::commandRun(RunFlags, QString &message)
 {
     message = QStringLiteral("Failed on extraction.");
     startProgress(0);
@@ -551,7 +551,7 @@ void AppBase::LogHeader(const QString &extra)
         if (v.isEmpty())
             continue;
         const ParamRecord *r = record(key);
-        if (!r || r->type == QLatin1String("password"))
+        if (!r || r->type == ParamType::Password)
             manager->writeFile(key + QStringLiteral(" is internal only."), LogLevel::Debug, method);
         else
             manager->writeFile(key + u'=' + v, LogLevel::Debug, method);

@@ -45,7 +45,7 @@ QStringList ParamRegistry::secretKeys() const
     QStringList keys;
     for (const QString &key : m_valueKeys) {
         const ParamRecord *r = record(key);
-        if (r && r->type == QLatin1String("password")) {
+        if (r && r->type == ParamType::Password) {
             keys.append(key);
             QString plain = key;
             plain.remove(QStringLiteral("encode"));
