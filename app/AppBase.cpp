@@ -170,15 +170,15 @@ int AppBase::commandParams(QString &message)
         return 1;
     }
     emit clearMessages();
-    return reportParamValues(*r);
+    return reportParamValues(*r, message);
 }
 
-int AppBase::reportParamValues(const ParamRecord &record)
+int AppBase::reportParamValues(const ParamRecord &record, QString &message)
 {
     startProgress(0);
     int status = 1;
     try {
-        status = reportParamValuesByType(record);
+        status = reportParamValuesByType(record, message);
     } catch (...) {
         emit writeError(QStringLiteral("App Problem"),
                         QStringLiteral("Application threw an uncaught exception, please contact Quillon "
@@ -189,7 +189,7 @@ int AppBase::reportParamValues(const ParamRecord &record)
     return status;
 }
 
-int AppBase::reportParamValuesByType(const ParamRecord &r)
+int AppBase::reportParamValuesByType(const ParamRecord &r, QString &message)
 {
     const ParamType type = r.type;
     const QString &key = r.key;
@@ -228,13 +228,13 @@ int AppBase::reportParamValuesByType(const ParamRecord &r)
     }
 
     if (type == ParamType::BridgeList)
-        return loadBridgeList(r);
+        return loadBridgeList(r, message);
     if (type == ParamType::SchoolList)
-        return loadSchoolList(r);
+        return loadSchoolList(r, message);
     if (type == ParamType::DistrictList)
-        return loadDistrictList(r);
+        return loadDistrictList(r, message);
     if (type == ParamType::YearList)
-        return loadYearList(r);
+        return loadYearList(r, message);
     if (type == ParamType::List)
         return loadList(r);
     if (type == ParamType::File) {
@@ -401,9 +401,9 @@ int AppBase::commandTestValidate(int number, QString &message)
 
 int AppBase::commandRun(RunFlags, QString &message)
 {
-    message = QStringLiteral("Failed on extraction.");
+    message = QStringLiteral("This application cannot run an extraction.");
     startProgress(0);
-    emit writeError(QStringLiteral("run"), QStringLiteral("This application cannot run an extraction."));
+    emit writeError(QStringLiteral("run"), message);
     endProgress();
     return 1;
 }
@@ -444,16 +444,17 @@ int AppBase::groupTest(const QString &, QString &message)
     return 1;
 }
 
-static int listNotProvided(AppBase *app, const ParamRecord &record)
+static int listNotProvided(AppBase *app, const ParamRecord &record, QString &message)
 {
-    emit app->writeWarning(record.key, QStringLiteral("No list is provided for this parameter."));
+    message = QStringLiteral("No list is provided for this parameter.");
+    emit app->writeWarning(record.key, message);
     return 1;
 }
 
-int AppBase::loadBridgeList(const ParamRecord &record) { return listNotProvided(this, record); }
-int AppBase::loadSchoolList(const ParamRecord &record) { return listNotProvided(this, record); }
-int AppBase::loadDistrictList(const ParamRecord &record) { return listNotProvided(this, record); }
-int AppBase::loadYearList(const ParamRecord &record) { return listNotProvided(this, record); }
+int AppBase::loadBridgeList(const ParamRecord &record, QString &message) { return listNotProvided(this, record, message); }
+int AppBase::loadSchoolList(const ParamRecord &record, QString &message) { return listNotProvided(this, record, message); }
+int AppBase::loadDistrictList(const ParamRecord &record, QString &message) { return listNotProvided(this, record, message); }
+int AppBase::loadYearList(const ParamRecord &record, QString &message) { return listNotProvided(this, record, message); }
 
 int AppBase::loadList(const ParamRecord &record)
 {
@@ -464,6 +465,16 @@ int AppBase::loadList(const ParamRecord &record)
 }
 
 // ---------------------------------------------------------------- status files
+
+QString AppBase::withCause(const QString &failure, const QString &cause)
+{
+    if (cause.isEmpty())
+        return failure;
+    QString text = failure;
+    if (text.endsWith(u'.'))
+        text.chop(1);
+    return text + QStringLiteral(": ") + cause;
+}
 
 int AppBase::finishCommand(int status, const QString &folder, const QString &message)
 {
@@ -550,8 +561,7 @@ void AppBase::LogHeader(const QString &extra)
         const QString v = value(key);
         if (v.isEmpty())
             continue;
-        const ParamRecord *r = record(key);
-        if (!r || r->type == ParamType::Password)
+        if (!m_registry.isShownKey(key))
             manager->writeFile(key + QStringLiteral(" is internal only."), LogLevel::Debug, method);
         else
             manager->writeFile(key + u'=' + v, LogLevel::Debug, method);

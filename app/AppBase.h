@@ -87,15 +87,20 @@ public:
 
     // The bridge's group test behind "test"; the framework knows no groups.
     virtual int groupTest(const QString &group, QString &message);
-    // List loaders behind "params --paramkey"; 0 when entries were sent.
-    virtual int loadBridgeList(const ParamRecord &record);
-    virtual int loadSchoolList(const ParamRecord &record);
-    virtual int loadDistrictList(const ParamRecord &record);
-    virtual int loadYearList(const ParamRecord &record);
+    // List loaders behind "params --paramkey"; 0 when entries were sent,
+    // else 1 with the cause in `message`.
+    virtual int loadBridgeList(const ParamRecord &record, QString &message);
+    virtual int loadSchoolList(const ParamRecord &record, QString &message);
+    virtual int loadDistrictList(const ParamRecord &record, QString &message);
+    virtual int loadYearList(const ParamRecord &record, QString &message);
     virtual int loadList(const ParamRecord &record);
 
     // --- Ending a command ---
     int finishCommand(int status, const QString &folder, const QString &message);
+    // A command's failure text with the cause after it: "Failed on
+    // extraction." and "No space left on device" give "Failed on extraction:
+    // No space left on device". Without a cause the text stays as it is.
+    static QString withCause(const QString &failure, const QString &cause);
     virtual void postCommand() {}
     // A program path (backslash form) as the file system wants it.
     static QString toOsPath(const QString &path) { return StatusFiles::toOsPath(path); }
@@ -159,10 +164,8 @@ protected:
     // command cut short), any other an empty, closed progress section.
     int validateProgress(int number);
     // Reports the values of one parameter, framed by start and end progress.
-    int reportParamValues(const ParamRecord &record);
-    int reportParamValuesByType(const ParamRecord &record);
-    // Keys whose values are passwords (encoded or plain).
-    QStringList secretKeys() const { return m_registry.secretKeys(); }
+    int reportParamValues(const ParamRecord &record, QString &message);
+    int reportParamValuesByType(const ParamRecord &record, QString &message);
 
     ParamRegistry m_registry;
 

@@ -106,64 +106,66 @@ int BridgeBase::groupTest(const QString &group, QString &message)
     return AppBase::groupTest(group, message);
 }
 
-int BridgeBase::loadSchoolList(const ParamRecord &record)
+// A failed list names its cause in the warning the importer shows: no
+// command but "run" keeps a log to consult.
+static QString listFailure(const char *failure, const QString &cause)
+{
+    return AppBase::withCause(QString::fromLatin1(failure), cause);
+}
+
+int BridgeBase::loadSchoolList(const ParamRecord &record, QString &message)
 {
     EngineServices::EntryList entries;
-    QString message;
     if (!engine()->LoadSchoolList(values(), entries, message)) {
-        emit writeWarning(QStringLiteral("Loading Schools Failed"),
-                          QStringLiteral("Loading Schools failed.  Consult the logs to discover what the problem is."));
+        emit writeWarning(QStringLiteral("Loading Schools Failed"), listFailure("Loading Schools failed.", message));
         return 1;
     }
+    message.clear();
     for (const EngineServices::Entry &entry : std::as_const(entries))
         emit writeList(QStringLiteral("school_list"), record.key, entry.first, listText(entry), QString());
     return 0;
 }
 
-int BridgeBase::loadBridgeList(const ParamRecord &record)
+int BridgeBase::loadBridgeList(const ParamRecord &record, QString &message)
 {
     EngineServices::EntryList entries;
-    QString message;
     if (!engine()->LoadBridgeList(record.key, values(), entries, message)) {
         if (message.isEmpty())
-            message = QStringLiteral("Loading Bridgelist failed.  Consult the logs to discover what the problem is.");
+            message = QStringLiteral("Loading Bridgelist failed.");
         emit writeWarning(record.key, message);
         return 1;
     }
+    message.clear();
     for (const EngineServices::Entry &entry : std::as_const(entries))
         emit writeList(QStringLiteral("bridgelist"), record.key, entry.first, entry.second, QString());
     return 0;
 }
 
-// Both lists show entries the way the school list does; a failure is only
-// logged, the importer is told to consult the logs.
-int BridgeBase::loadDistrictList(const ParamRecord &record)
+// Both lists show entries the way the school list does.
+int BridgeBase::loadDistrictList(const ParamRecord &record, QString &message)
 {
     EngineServices::EntryList entries;
-    QString message;
     if (!engine()->LoadSchoolDistrictList(values(), entries, message)) {
         log(LogLevel::Error, message, QStringLiteral("BridgeBase::loadDistrictList"));
-        emit writeWarning(QStringLiteral("Loading District Failed"),
-                          QStringLiteral("Loading Districts failed.  Consult the logs to discover what the problem "
-                                         "is."));
+        emit writeWarning(QStringLiteral("Loading District Failed"), listFailure("Loading Districts failed.", message));
         return 1;
     }
+    message.clear();
     for (const EngineServices::Entry &entry : std::as_const(entries))
         emit writeList(QStringLiteral("district_list"), record.key, entry.first, listText(entry), QString());
     return 0;
 }
 
-int BridgeBase::loadYearList(const ParamRecord &record)
+int BridgeBase::loadYearList(const ParamRecord &record, QString &message)
 {
     EngineServices::EntryList entries;
-    QString message;
     if (!engine()->LoadSchoolYearList(values(), entries, message)) {
         log(LogLevel::Error, message, QStringLiteral("BridgeBase::loadYearList"));
         emit writeWarning(QStringLiteral("Loading School Years Failed"),
-                          QStringLiteral("Loading School Years failed.  Consult the logs to discover what the "
-                                         "problem is."));
+                          listFailure("Loading School Years failed.", message));
         return 1;
     }
+    message.clear();
     for (const EngineServices::Entry &entry : std::as_const(entries))
         emit writeList(QStringLiteral("year_list"), record.key, entry.first, entry.second, QString());
     return 0;

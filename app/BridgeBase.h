@@ -18,10 +18,10 @@ public:
     explicit BridgeBase(QObject *parent = nullptr);
 
     int groupTest(const QString &group, QString &message) override;
-    int loadSchoolList(const ParamRecord &record) override;
-    int loadBridgeList(const ParamRecord &record) override;
-    int loadDistrictList(const ParamRecord &record) override;
-    int loadYearList(const ParamRecord &record) override;
+    int loadSchoolList(const ParamRecord &record, QString &message) override;
+    int loadBridgeList(const ParamRecord &record, QString &message) override;
+    int loadDistrictList(const ParamRecord &record, QString &message) override;
+    int loadYearList(const ParamRecord &record, QString &message) override;
     void readSchoolConfiguration(const QDomElement &element) override;
 
 private:

@@ -23,6 +23,17 @@ OptionScanner::OptionScanner(const QStringList &arguments)
     }
 }
 
+void OptionScanner::setShownArguments(const QList<bool> &shown)
+{
+    m_shown = shown.mid(1);
+}
+
+QByteArray OptionScanner::quoted(const Token &token, const QString &text) const
+{
+    const bool shown = token.source < 0 || token.source >= m_shown.size() || m_shown.at(token.source);
+    return (shown ? text : mask()).toUtf8();
+}
+
 void OptionScanner::addOption(Option option)
 {
     if (option.flag)
@@ -116,8 +127,8 @@ bool OptionScanner::scan(bool stopAtFirstSwitch)
 
     // Arguments are taken from the back, so the stack holds them reversed.
     std::vector<Token> stack;
-    for (auto it = m_arguments.crbegin(); it != m_arguments.crend(); ++it)
-        stack.push_back({*it, false});
+    for (qsizetype i = m_arguments.size(); i-- > 0;)
+        stack.push_back({m_arguments.at(i), false, i});
 
     State state = State::Start;
     Option *current = nullptr;
@@ -150,7 +161,7 @@ bool OptionScanner::scan(bool stopAtFirstSwitch)
             }
             const qsizetype eq = name.indexOf(u'=');
             if (eq >= 0) {
-                rest = {name.mid(eq + 1), true};
+                rest = {name.mid(eq + 1), true, token.source};
                 hasRest = true;
                 name.truncate(eq);
             }
@@ -160,7 +171,7 @@ bool OptionScanner::scan(bool stopAtFirstSwitch)
         } else if (token.text.startsWith(u'-')) {
             name = token.text.mid(1, 1);
             if (token.text.size() > 2) {
-                rest = {token.text.mid(2), false};
+                rest = {token.text.mid(2), false, token.source};
                 hasRest = true;
             }
             type = TokenType::Short;
@@ -175,9 +186,9 @@ bool OptionScanner::scan(bool stopAtFirstSwitch)
                     && current->kind == Kind::VariableLength;
                 if (!collecting) {
                     if (type == TokenType::Long)
-                        qWarning("Unknown option --%s", name.toUtf8().constData());
+                        qWarning("Unknown option --%s", quoted(token, name).constData());
                     else
-                        qWarning("Unknown option -%s", name.toUtf8().constData());
+                        qWarning("Unknown option -%s", quoted(token, name).constData());
                     return false;
                 }
                 type = TokenType::Plain;
@@ -196,7 +207,7 @@ bool OptionScanner::scan(bool stopAtFirstSwitch)
                     if (bare->target->isNull()) {
                         *bare->target = token.text;
                     } else {
-                        qWarning("Too many arguments --%s", token.text.toUtf8().constData());
+                        qWarning("Too many arguments --%s", quoted(token, token.text).constData());
                         return false;
                     }
                 }

@@ -3,7 +3,9 @@
 // Problems are raised as toolkit warnings, which the driver logs.
 #pragma once
 
+#include <QByteArray>
 #include <QChar>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <map>
@@ -25,6 +27,13 @@ public:
     void registerRepeatable(QChar shortName, const QString &longName, QStringList *target);
     void registerVariableLength(QChar shortName, const QString &longName, QStringList *target);
     void registerBareArgument(const QString &name, QString *target, bool optional);
+
+    // Which arguments a warning may quote, index for index with the
+    // constructor's list (the program first). A warning about a piece of an
+    // argument not shown names it by the mask instead. Without this call
+    // every argument is shown.
+    void setShownArguments(const QList<bool> &shown);
+    static QString mask() { return QStringLiteral("********"); }
 
     // True when the whole command line was understood.
     bool scan(bool stopAtFirstSwitch = false);
@@ -61,15 +70,19 @@ private:
     {
         QString text;
         bool literal = false;
+        qsizetype source = -1; // the argument it came from, in m_arguments
     };
 
     void addOption(Option option);
     Option *findLong(const QString &name);
     Option *findShort(QChar name);
     void markSet(const Option &option);
+    // `text` (a piece of `token`) as a warning may quote it, in UTF-8.
+    QByteArray quoted(const Token &token, const QString &text) const;
 
     QString m_programName;
     QStringList m_arguments;
+    QList<bool> m_shown; // per entry of m_arguments; empty: all shown
     std::vector<Option> m_options;
     std::map<QString, int> m_setOptions;
     bool m_hasRequired = false;

@@ -15,6 +15,9 @@ struct ParamRecord
     ParamType type = ParamType::Default;
     QString help;
     QString defaultValue; // reported to the importer, never copied into the values
+    // Its value is never echoed (status files, log, warnings): the arguments
+    // that carry it are masked whole. Password parameters are secret.
+    bool secret = false;
     // Keys whose values must be present before this parameter's list can load;
     // holds the empty key from creation, which never counts as missing.
     QMap<QString, QString> parentKeys{{QString(), QString()}};

@@ -40,18 +40,8 @@ ParamRecord *ParamRegistry::recordForReport(const QString &key) const
     return record(shortened);
 }
 
-QStringList ParamRegistry::secretKeys() const
+bool ParamRegistry::isShownKey(const QString &key) const
 {
-    QStringList keys;
-    for (const QString &key : m_valueKeys) {
-        const ParamRecord *r = record(key);
-        if (r && r->type == ParamType::Password) {
-            keys.append(key);
-            QString plain = key;
-            plain.remove(QStringLiteral("encode"));
-            if (plain != key)
-                keys.append(plain);
-        }
-    }
-    return keys;
+    const ParamRecord *r = record(key);
+    return r && !r->secret;
 }

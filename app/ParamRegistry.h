@@ -48,8 +48,10 @@ public:
     QList<QStringList> requirements(const QString &name) const { return m_requirements.value(name); }
     QStringList dependencies(const QString &name) const { return m_dependencies.value(name); }
 
-    // Keys whose values are passwords (encoded or plain).
-    QStringList secretKeys() const;
+    // Whether a key's value may be echoed: only a registered parameter that
+    // is not secret. A key without a record (the plain form of an encoded
+    // password) never is.
+    bool isShownKey(const QString &key) const;
 
 private:
     QStringList m_switchKeys;

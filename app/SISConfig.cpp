@@ -21,10 +21,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
+#include <system_error>
 
 namespace {
 const QString kProcess = QStringLiteral("SISConfig::processCommandLine");
+// Two status files of a line each, written through new files: a few blocks.
+constexpr off_t kStatusReserve = 64 * 1024;
 }
 
 SISConfig::SISConfig(QObject *parent) : AppBase(parent)
@@ -72,7 +76,8 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
     const QString method = QStringLiteral("SISConfig::addParam");
     m_registry.addKey(key, type == ParamType::Switch);
 
-    if (type == ParamType::Password) {
+    const bool password = type == ParamType::Password;
+    if (password) {
         QString plain = key;
         plain.remove(QStringLiteral("encode"));
         if (plain == key) {
@@ -94,6 +99,8 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
     }
 
     ParamRecord *created = setParam(group, key, name, type, help, defaultValue);
+    if (created && password)
+        created->secret = true;
 
     if (m_registry.valueKeys().contains(QStringLiteral("district"))) {
         if (ParamRecord *school = record(QStringLiteral("school")))
@@ -194,63 +201,71 @@ RunFlags SISConfig::FlagsFromSwitches(bool all, bool demo, bool att)
     return demo ? RunFlags::Full : RunFlags::Update;
 }
 
-bool SISConfig::isSecretKey(const QString &key)
+bool SISConfig::isCommandWord(const QString &word)
 {
-    // Mistyped and unknown spellings count too: a "--password=" or "--PWD="
-    // is still somebody's password.
-    return key.contains(QLatin1String("pwd"), Qt::CaseInsensitive)
-        || key.contains(QLatin1String("pass"), Qt::CaseInsensitive);
+    if (word == QLatin1String("help"))
+        return true;
+    const auto &words = commandWords();
+    return std::any_of(words.begin(), words.end(),
+                       [&word](const CommandWord &known) { return word == QLatin1String(known.word); });
 }
 
-QStringList SISConfig::maskedArguments(const QStringList &arguments) const
+QList<bool> SISConfig::shownArguments(const QStringList &arguments) const
 {
-    const QStringList secret = secretKeys();
-    QStringList shown;
-    bool maskNext = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
+    // The same reading as the scanner's: "--key=value" and "--key value" are
+    // one option, a plain argument after an option without "=" is its value.
+    // The value of an option that is not shown is not shown either, even when
+    // it looks like a command word: "--pwd run" makes "run" the password.
+    enum class Next { Argument, ShownValue, HiddenValue };
+    QList<bool> shown(arguments.size(), false);
+    if (!shown.isEmpty())
+        shown[0] = true; // the program
+    Next next = Next::Argument;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
-        if (i == 0) { // the program itself
-            shown.append(argument);
+        const bool plain = !argument.startsWith(u'-') || argument.size() == 1;
+        if (plain && next != Next::Argument) {
+            shown[i] = next == Next::ShownValue;
+            next = Next::Argument;
             continue;
         }
-        if (maskNext && !argument.startsWith(QLatin1String("--"))) {
-            shown.append(mask());
-            maskNext = false;
+        next = Next::Argument;
+        if (plain) {
+            shown[i] = isCommandWord(argument);
             continue;
         }
-        maskNext = false;
-        qsizetype start = 0;
-        while (start < argument.size() && start < 2 && argument.at(start) == u'-')
-            ++start;
-        const qsizetype eq = argument.indexOf(u'=', start);
-        const QString key = argument.mid(start, eq >= 0 ? eq - start : -1);
-        if (isSecretKey(key) || (start > 0 && secret.contains(key))) {
-            if (eq >= 0) {
-                shown.append(argument.left(eq + 1) + mask());
-                continue;
-            }
-            // "--pwd value": the value is the next argument.
-            maskNext = start > 0;
+        if (!argument.startsWith(QLatin1String("--")) || argument.size() == 2) {
+            // A short option or "--": none is registered; what follows may be
+            // its value.
+            next = Next::HiddenValue;
+            continue;
         }
-        shown.append(argument);
+        const qsizetype eq = argument.indexOf(u'=');
+        const QString key = argument.mid(2, eq < 0 ? -1 : eq - 2);
+        const bool isSwitch = m_registry.switchKeys().contains(key);
+        // A switch takes no value: "--all=x" carries something else.
+        shown[i] = m_registry.isShownKey(key) && (!isSwitch || eq < 0);
+        if (eq < 0 && !isSwitch)
+            next = shown[i] ? Next::ShownValue : Next::HiddenValue;
     }
     return shown;
 }
 
-void SISConfig::collectSecrets(const QStringList &arguments)
+QStringList SISConfig::echoedArguments(const QStringList &arguments) const
 {
-    const QStringList masked = maskedArguments(arguments);
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        if (masked.at(i) == arguments.at(i))
-            continue;
-        const QString &argument = arguments.at(i);
-        const QString &shown = masked.at(i);
-        // The masked form keeps everything up to the value.
-        const QString secret = shown.endsWith(mask()) && shown.size() > mask().size()
-            ? argument.mid(shown.size() - mask().size())
-            : argument;
-        if (!secret.isEmpty())
-            m_secrets.append(secret);
+    const QList<bool> shown = shownArguments(arguments);
+    QStringList echoed;
+    for (qsizetype i = 0; i < arguments.size(); ++i)
+        echoed.append(shown.at(i) ? arguments.at(i) : mask());
+    return echoed;
+}
+
+void SISConfig::collectSecrets()
+{
+    for (const QString &key : m_registry.valueKeys()) {
+        const QString v = value(key);
+        if (!v.isEmpty() && !m_registry.isShownKey(key) && !m_secrets.contains(v))
+            m_secrets.append(v);
     }
 }
 
@@ -318,7 +333,10 @@ QString SISConfig::defaultsStatusFolder(const QString &path)
     if (path.isEmpty() || QFileInfo(toOsPath(path)).isDir())
         return path;
     const qsizetype cut = std::max(path.lastIndexOf(u'\\'), path.lastIndexOf(u'/'));
-    return cut > 0 ? path.left(cut) : QString();
+    // A bare file name is in the current folder; "/HNConfig.xml" in the root.
+    if (cut < 0)
+        return QDir::currentPath();
+    return cut == 0 ? path.left(1) : path.left(cut);
 }
 
 // ---------------------------------------------------------------- driver
@@ -335,14 +353,15 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromUtf8(argv[i]));
     setValue(QStringLiteral("apppath"), arguments.value(0));
-    collectSecrets(arguments);
-    const QStringList shown = maskedArguments(arguments);
-    for (const QString &argument : shown)
+    const QList<bool> shown = shownArguments(arguments);
+    const QStringList echoed = echoedArguments(arguments);
+    for (const QString &argument : echoed)
         log(LogLevel::Debug, QStringLiteral("Arguments: ") + argument, kProcess);
     m_programName = arguments.value(0);
 
     // 4. The scanner, bound to local stores that are copied back afterwards.
     OptionScanner scanner(arguments);
+    scanner.setShownArguments(shown);
     QString command;
     std::map<QString, bool> switches;
     std::map<QString, QString> scanned;
@@ -367,6 +386,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
         setSwitch(entry.first, entry.second);
     for (const auto &entry : scanned)
         setValue(entry.first, entry.second);
+    collectSecrets();
     log(LogLevel::Debug, QStringLiteral("Parsing arguments ") + (parsed ? QStringLiteral("succeeded.") : QStringLiteral("failed.")),
         QStringLiteral("SISConfig:::processCommandLine"));
 
@@ -381,7 +401,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
         fwrite(usage.constData(), 1, static_cast<size_t>(usage.size()), stderr);
         fflush(stderr);
         commandHelp();
-        return finishCommand(1, value(QStringLiteral("path")), QStringLiteral("args: ") + shown.join(QStringLiteral(", ")));
+        return finishCommand(1, value(QStringLiteral("path")), QStringLiteral("args: ") + echoed.join(QStringLiteral(", ")));
     }
 
     // The password from a file, before the requirement check counts it.
@@ -452,12 +472,15 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
             return finishCommand(status, QString(), QString());
         const QString folder =
             word.statusFolder == StatusFolder::BesideConfigurationFile ? defaultsStatusFolder(m_path) : m_path;
-        const QString failure = word.failureText == FailureText::HandlerMessageFirst && !message.isEmpty()
+        // The handler's message is the cause of a failure: the caller reads
+        // it in the status file after the command's own text.
+        const QString failure = word.failureText == FailureText::HandlerMessage && !message.isEmpty()
                                     ? message
-                                    : QString::fromLatin1(word.failure);
+                                    : withCause(QString::fromLatin1(word.failure), message);
         return finishCommand(status, folder, failure);
     }
-    emit writeError(QStringLiteral("App Problem"), QStringLiteral("This command has not been defined: ") + command);
+    // Not a command word, so it may be anything, a password among them.
+    emit writeError(QStringLiteral("App Problem"), QStringLiteral("This command has not been defined: ") + mask());
     return finishCommand(1, m_path, QStringLiteral("Command not defined."));
 }
 
@@ -471,28 +494,37 @@ const std::vector<SISConfig::CommandWord> &SISConfig::commandWords()
     static const std::vector<CommandWord> words = {
         {"params", [](SISConfig &app, QString &message) { return app.commandParams(message); },
          [](SISConfig &app, int number, QString &message) { return app.commandParamsValidate(number, message); },
-         "Failed retrieving parameters.", V::NotWritten, T::Fixed, F::ExportFolder},
+         "Failed retrieving parameters.", V::NotWritten, T::CommandText, F::ExportFolder},
         {"defaults", [](SISConfig &app, QString &message) { return app.commandDefaults(message); },
          [](SISConfig &app, int number, QString &) { return app.commandDefaultsValidate(number); },
-         "Failed retrieving default settings.", V::Written, T::Fixed, F::BesideConfigurationFile},
+         "Failed retrieving default settings.", V::Written, T::CommandText, F::BesideConfigurationFile},
         {"test",
          [](SISConfig &app, QString &message) {
              app.LogHeader(QString());
              return app.commandTest(message);
          },
          [](SISConfig &app, int number, QString &message) { return app.commandTestValidate(number, message); },
-         "Failed testing parameters.", V::Written, T::HandlerMessageFirst, F::ExportFolder},
+         "Failed testing parameters.", V::Written, T::HandlerMessage, F::ExportFolder},
         {"run", [](SISConfig &app, QString &) { return app.runCommand(); },
-         [](SISConfig &app, int, QString &) { return app.runCommand(); }, nullptr, V::Written, T::Fixed,
+         [](SISConfig &app, int, QString &) { return app.runCommand(); }, nullptr, V::Written, T::CommandText,
          F::ExportFolder},
         {"version", [](SISConfig &app, QString &) { return app.commandVersion(); },
          [](SISConfig &app, int number, QString &) { return app.commandVersionValidate(number); },
-         "Failed retrieving version.", V::Written, T::Fixed, F::ExportFolder},
+         "Failed retrieving version.", V::Written, T::CommandText, F::ExportFolder},
     };
     return words;
 }
 
 // ---------------------------------------------------------------- run command
+
+// A file name after its folder, with the separator the folder's path uses.
+static QString inFolder(const QString &folder, const QString &name)
+{
+    if (folder.endsWith(u'/') || folder.endsWith(u'\\'))
+        return folder + name;
+    const QChar separator = folder.contains(u'/') || !folder.contains(u'\\') ? u'/' : u'\\';
+    return folder + separator + name;
+}
 
 bool SISConfig::setupRunLog()
 {
@@ -506,8 +538,8 @@ bool SISConfig::setupRunLog()
 
     // 3. Fall back to the documents folder.
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    emit writeError(QStringLiteral("Log File Error"), QStringLiteral("Could not write to: ") + folder + base
-                        + QStringLiteral(". Will now write to: ") + documents + u'\\' + base);
+    emit writeError(QStringLiteral("Log File Error"), QStringLiteral("Could not write to: ") + inFolder(folder, base)
+                        + QStringLiteral(". Will now write to: ") + inFolder(documents, base));
     return m_logManager->setFolder(documents);
 }
 
@@ -520,6 +552,14 @@ QString SISConfig::claimExportFolder()
     const QString tooLong = BridgeTaskBase::CheckExportFolderLength(m_path);
     if (!tooLong.isEmpty())
         return tooLong;
+    // The folder is made before it is locked. One that cannot be made is no
+    // refusal here: the run goes on as it would without the lock, and the log
+    // set-up and the task report it the way the importer knows ("Could not
+    // create pde folder: ..." under the key "file").
+    std::error_code made;
+    std::filesystem::create_directories(toOsPath(m_path).toUtf8().toStdString(), made);
+    if (!QFileInfo(toOsPath(m_path)).isDir())
+        return QString();
     std::string error;
     switch (m_folderLock.Acquire(toOsPath(m_path).toStdString(), &error)) {
     case XFolderLock::Locked:
@@ -551,19 +591,33 @@ int SISConfig::runCommand()
 
     setupRunLog();
 
+    // An export folder that could not be made holds no status file to remove,
+    // read or write; the task's "Could not create pde folder" says so, and
+    // nothing else is said about each file.
+    const bool folderMade = QFileInfo(toOsPath(m_path)).isDir();
+    const QString statusFolder = folderMade ? m_path : QString();
+
     // 4. A previous run's files must not speak for this one: the importer would
     // read an old "Succeeded" if this run's status file could not be written.
-    StatusFiles::removeTextFile(m_path, QStringLiteral("finished.tmp"));
-    StatusFiles::removeTextFile(m_path, finishedFile_);
-    StatusFiles::removeTextFile(m_path, type_ + QStringLiteral("Status.tmp"));
+    if (folderMade) {
+        StatusFiles::removeTextFile(m_path, QStringLiteral("finished.tmp"));
+        StatusFiles::removeTextFile(m_path, finishedFile_);
+        StatusFiles::removeTextFile(m_path, type_ + QStringLiteral("Status.tmp"));
+    }
+    // Room for the status files at the end, should the run fill the disk
+    // (the log grows in the export folder too): given back just before
+    // they are written.
+    m_folderLock.ReserveSpace(kStatusReserve);
 
     // 5. Whether the schema was already logged by a successful run.
     setValue(QStringLiteral("logSchema"),
-             StatusFiles::textFileContains(m_path, QStringLiteral("BridgeStatus.tmp")) ? QStringLiteral("false")
-                                                                            : QStringLiteral("true"));
+             folderMade && StatusFiles::textFileContains(m_path, QStringLiteral("BridgeStatus.tmp"))
+                 ? QStringLiteral("false")
+                 : QStringLiteral("true"));
 
     // 6. Tell the importer the run is under way.
-    if (!StatusFiles::writeTextFile(m_path, QStringLiteral("BridgeStatus.tmp"), StatusFiles::dateTime() + QStringLiteral("\tExtract Running")))
+    if (folderMade && !StatusFiles::writeTextFile(m_path, QStringLiteral("BridgeStatus.tmp"),
+                                                  StatusFiles::dateTime() + QStringLiteral("\tExtract Running")))
         log(LogLevel::Warning, QStringLiteral("Could not write BridgeStatus.tmp in ") + m_path, QStringLiteral("SISConfig::runCommand"));
 
     // 7-8. Header, then the quiet console of the extract style.
@@ -574,12 +628,15 @@ int SISConfig::runCommand()
     // 9-10. The run itself.
     QString message;
     const int status = m_validateMode ? commandRunValidate(m_validateNumber) : commandRun(m_runFlags, message);
-    QString failure = QStringLiteral("Failed on extraction.");
+    // The cause follows the command's own text: the status file is all the
+    // importer shows of a failed run.
+    QString failure = withCause(QStringLiteral("Failed on extraction."), message);
     if (status != 0 && XInterrupt::Pending())
         failure = QStringLiteral("Failed on extraction: interrupted by ") +
                   QString::fromLatin1(XInterrupt::SignalName(XInterrupt::Pending())) +
                   QStringLiteral("; the previous export files were left as they were.");
-    return finishCommand(status, m_path, failure);
+    m_folderLock.ReleaseSpace();
+    return finishCommand(status, statusFolder, failure);
 }
 
 int SISConfig::commandRun(RunFlags flags, QString &message)
@@ -594,7 +651,8 @@ int SISConfig::commandRun(RunFlags flags, QString &message)
 void SISConfig::copyLogToExportFolder()
 {
     const QString source = m_logManager ? m_logManager->logFilePath() : QString();
-    if (source.isEmpty() || m_path.isEmpty())
+    // A folder the run could not make has been reported already.
+    if (source.isEmpty() || m_path.isEmpty() || !QFileInfo(toOsPath(m_path)).isDir())
         return;
     const QString target = QDir(toOsPath(m_path)).filePath(QFileInfo(source).fileName());
     // When the log already lives in the export folder there is nothing to copy,
@@ -636,11 +694,10 @@ QString SISConfig::AppDataPath()
     return path;
 }
 
-QString SISConfig::locateConfigurationFile(bool &failed)
+QString SISConfig::locateConfigurationFile(QString &notFound)
 {
-    const QString method = QStringLiteral("SISConfig::commandDefaults");
     const QString name = QStringLiteral("HNConfig.xml");
-    failed = false;
+    notFound.clear();
     const QString given = value(QStringLiteral("path"));
     if (!given.isEmpty())
         return given;
@@ -654,10 +711,7 @@ QString SISConfig::locateConfigurationFile(bool &failed)
     while (QFileInfo(folder).fileName() != QLatin1String("Harnoth")) {
         const qsizetype cut = folder.lastIndexOf(u'/');
         if (cut < 0 || folder == QLatin1String("/")) {
-            startProgress(0);
-            log(LogLevel::Debug, QStringLiteral("Cannot find AppDataPath: ") + folder, method);
-            endProgress();
-            failed = true;
+            notFound = QStringLiteral("Cannot find AppDataPath: ") + folder;
             return QString();
         }
         folder = cut == 0 ? QStringLiteral("/") : folder.left(cut);
@@ -677,48 +731,47 @@ QString SISConfig::locateConfigurationFile(bool &failed)
     return QDir(folder).filePath(name);
 }
 
-int SISConfig::commandDefaults(QString &)
+int SISConfig::commandDefaults(QString &message)
 {
     const QString method = QStringLiteral("SISConfig::commandDefaults");
-    auto fail = [this, &method](LogLevel::Level level, const QString &text) {
+    // Each refusal keeps its log record and tells the caller, in one error
+    // line inside the progress frame, which file it was and why: no command
+    // but "run" keeps a log file.
+    auto refuse = [&](LogLevel::Level level, const QString &logText, const QString &cause) {
         startProgress(0);
-        log(level, text, method);
+        log(level, logText, method);
+        emit writeError(QStringLiteral("defaults"), cause);
         endProgress();
+        message = cause;
         return 1;
     };
 
-    bool failed = false;
-    const QString path = locateConfigurationFile(failed);
-    if (failed)
-        return 1;
+    QString notFound;
+    const QString path = locateConfigurationFile(notFound);
+    if (!notFound.isEmpty())
+        return refuse(LogLevel::Debug, notFound, notFound);
     log(LogLevel::Debug, QStringLiteral("Path to HNConfig.xml: ") + path, method);
-    if (path.isEmpty())
-        return fail(LogLevel::Warning, QStringLiteral("No default HNConfig.xml file found"));
+    if (path.isEmpty()) {
+        const QString text = QStringLiteral("No default HNConfig.xml file found");
+        return refuse(LogLevel::Warning, text, text);
+    }
 
-    QFile file(toOsPath(path));
-    const QFileInfo info(file);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly))
-        return fail(LogLevel::Warning, QStringLiteral("Could not open: ") + path);
-    // Reading a huge file whole would take the memory of the machine.
-    if (file.size() > HNConfigReader::MaxSize)
-        return fail(LogLevel::Warning, QStringLiteral("Could not open: ") + path + QStringLiteral(" (larger than %1 MB)")
-                           .arg(HNConfigReader::MaxSize / (1024 * 1024)));
+    QByteArray bytes;
+    QString cause;
+    if (!HNConfigReader::ReadFile(toOsPath(path), bytes, cause)) {
+        const QString text = QStringLiteral("Could not open: ") + path;
+        return refuse(LogLevel::Warning, text, text + QStringLiteral(": ") + cause);
+    }
 
     HNConfigReader reader;
-    const QByteArray bytes = file.read(HNConfigReader::MaxSize + 1);
-    if (file.error() != QFileDevice::NoError)
-        return fail(LogLevel::Warning, QStringLiteral("Could not open: ") + path);
     switch (reader.read(bytes)) {
     case HNConfigReader::Outcome::ParseError:
-        log(LogLevel::Debug, reader.errorText(), method);
-        startProgress(0);
-        endProgress();
-        return 1;
-    case HNConfigReader::Outcome::NotConfigFile:
-        log(LogLevel::Debug, QStringLiteral("The file is not a valid HNConfig.xml file.  May be empty."), method);
-        startProgress(0);
-        endProgress();
-        return 1;
+        return refuse(LogLevel::Debug, reader.errorText(), QStringLiteral("Could not read: ") + path + QStringLiteral(": ")
+                                                 + reader.errorText());
+    case HNConfigReader::Outcome::NotConfigFile: {
+        const QString text = QStringLiteral("The file is not a valid HNConfig.xml file.  May be empty.");
+        return refuse(LogLevel::Debug, text, QStringLiteral("Could not read: ") + path + QStringLiteral(": ") + text);
+    }
     case HNConfigReader::Outcome::Read:
         break;
     }

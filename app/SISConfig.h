@@ -63,10 +63,14 @@ public:
     // Folder for the status files of "defaults", whose path names a file.
     static QString defaultsStatusFolder(const QString &path);
 
-    // The command line with every password value replaced by the mask.
-    QStringList maskedArguments(const QStringList &arguments) const;
-    // Whether an option key names a password, registered or not.
-    static bool isSecretKey(const QString &key);
+    // Which arguments may be echoed as given, index for index (the program
+    // first): the command word, a registered key that is not secret, and the
+    // value that follows such a key. Anything else may be a password in an
+    // unexpected spelling and is masked whole, name and value.
+    QList<bool> shownArguments(const QStringList &arguments) const;
+    // The arguments as logs, warnings and status files show them.
+    QStringList echoedArguments(const QStringList &arguments) const;
+    static bool isCommandWord(const QString &word);
 
     AppTaskBase *task() const { return m_task; }
     // The engine behind the run, the group tests and the pick lists.
@@ -81,14 +85,16 @@ protected:
     bool runTask(const QMap<QString, QString> &parameters, RunFlags flags, QString &errorText);
 
 private:
-    // One command word of the command line and how it is answered.
     // Whether the validate variant of a command ends with status files too.
     enum class ValidateStatus { NotWritten, Written };
-    // Which text a failed command leaves in its status file.
-    enum class FailureText { Fixed, HandlerMessageFirst };
+    // Which text a failed command leaves in its status file: its own text
+    // with the handler's message after it as the cause, or the handler's
+    // message alone when it set one.
+    enum class FailureText { CommandText, HandlerMessage };
     // Where the status files go: into the export folder, or beside the file
     // the path names (the configuration file "defaults" reads).
     enum class StatusFolder { ExportFolder, BesideConfigurationFile };
+    // One command word of the command line and how it is answered.
     struct CommandWord
     {
         const char *word;
@@ -102,13 +108,16 @@ private:
     static const std::vector<CommandWord> &commandWords();
 
     void registerStandardParams();
-    void collectSecrets(const QStringList &arguments);
+    // Remembers the values of keys that are never shown, so that no later
+    // toolkit message repeats them.
+    void collectSecrets();
     void normaliseValues();
     // Sets `pwd` from the file named by `pwdfile`, when one is named; false
     // with the cause when it cannot be used.
     bool readPasswordFile(QString &cause);
-    // The configuration file "defaults" reads; empty after a reported failure.
-    QString locateConfigurationFile(bool &failed);
+    // The configuration file "defaults" reads; empty, with `notFound` saying
+    // why, when the search found no folder to look in.
+    QString locateConfigurationFile(QString &notFound);
     QString usageText(const QString &programName) const;
     int runCommand();
     QString claimExportFolder();

@@ -2,12 +2,14 @@
 // generator is seeded, so a run can be repeated; MORV_FUZZ_SEED changes the
 // seed and MORV_FUZZ_SAVE names a folder that receives the first input of
 // every new outcome class (the corpus candidates) and any input that broke a
-// check. The baseline is the same reader on well-formed inputs only.
+// check (an input read slower than kSlowMs among them). The baseline is the
+// same reader on well-formed inputs only.
 #include "tests/support/FuzzTargets.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -42,6 +44,22 @@ std::set<std::string> &Seen()
     return seen;
 }
 
+// An input that keeps a reader busy this long is a fault too: the importer
+// waits for the answer (and a file of many attributes once took minutes).
+constexpr qint64 kSlowMs = 2000;
+
+// Checks one configuration file, timed.
+fuzz::Verdict CheckTimed(const QByteArray &input, int expectedSchools = -1)
+{
+    QElapsedTimer timer;
+    timer.start();
+    fuzz::Verdict verdict = fuzz::CheckHNConfig(input, expectedSchools);
+    const qint64 elapsed = timer.elapsed();
+    if (verdict.fault.empty() && elapsed > kSlowMs)
+        verdict.fault = "slow: " + std::to_string(elapsed) + " ms";
+    return verdict;
+}
+
 void Report(benchmark::State &state, const char *kind, const fuzz::Verdict &verdict, const QByteArray &input,
             int64_t &faults)
 {
@@ -61,7 +79,7 @@ void BM_HNConfigWellFormed(benchmark::State &state)
     for (auto _ : state) {
         int schools = 0;
         const QByteArray input = generator.WellFormedConfig(schools);
-        Report(state, "hnconfig", fuzz::CheckHNConfig(input, schools), input, faults);
+        Report(state, "hnconfig", CheckTimed(input, schools), input, faults);
     }
     state.counters["faults"] = static_cast<double>(faults);
 }
@@ -73,7 +91,7 @@ void BM_HNConfigMutated(benchmark::State &state)
     for (auto _ : state) {
         int schools = 0;
         const QByteArray input = generator.Mutate(generator.WellFormedConfig(schools));
-        Report(state, "hnconfig", fuzz::CheckHNConfig(input), input, faults);
+        Report(state, "hnconfig", CheckTimed(input), input, faults);
     }
     state.counters["faults"] = static_cast<double>(faults);
     state.counters["outcomes"] = static_cast<double>(Seen().size());

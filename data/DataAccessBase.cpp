@@ -289,14 +289,21 @@ void DataAccessBase::EndTable()
     PDEWriter::EndTable();
 }
 
-int DataAccessBase::HandleException_ValidateConnection(const std::exception& error, QString& message)
+XString DataAccessBase::ErrorCause(const std::exception& error)
 {
     XString text(error.what());
     // Only the first line is shown; the rest is driver detail.
-    const uint32_t lineEnd = text.Find('\n');
-    text.Truncate(lineEnd);
+    text.Truncate(text.Find('\n'));
     text.TrimRight("\r");
+    if (text.FindText("Error number: ") == 0 && text.Find('\t') < text.GetLength())
+        text = text.From(text.Find('\t') + 1);
     MaskPassword(text);
+    return text;
+}
+
+int DataAccessBase::HandleException_ValidateConnection(const std::exception& error, QString& message)
+{
+    const XString text = ErrorCause(error);
     message = ToQString(text);
     if (text.FindText("Data source name not found") >= 0) {
         Log(LogLevel::Informational, "Exception Occured: " + text, "HandleException_ValidateConnection");

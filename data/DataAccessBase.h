@@ -112,6 +112,11 @@ public:
     // Turns a connection failure into the message the connection test shows:
     // 2 for an unknown data source, 1 for anything else.
     virtual int HandleException_ValidateConnection(const std::exception& error, QString& message);
+    // The driver's own words for a failure, on one line, any password masked:
+    // the first driver record of a formatted driver error ("Error number:
+    // <hex><TAB><text>"), else the first line of the message. For where the
+    // caller sees the cause; the log keeps the whole text.
+    static XString ErrorCause(const std::exception& error);
 
     // Ends the current table: closes its query, clears its columns, runs the
     // table-end hook, then the writer's own end of table.

@@ -59,18 +59,11 @@ void ExpEngine::PrepareRun(const ParamMap& parameters)
     // Without a year every student query compares _Year with '' and the run
     // would export empty tables as a success; stop before any file or the
     // bookkeeping record is touched.
-    if (m_schoolYear.IsEmpty() && m_schoolYearUnreadable) {
-        LogAndThrow(LogLevel::Error, XException(XErrorKind::Database, (XString("The source database could not be read: ") +
-                                                         m_schoolYearError + "; nothing was exported.")
-                                                            .c_str()));
-    }
-    if (m_schoolYear.IsEmpty()) {
-        XString message = XString("No live school year found for school \"") + m_schoolNumber +
-                          "\" in the School or Schools table; nothing was exported.";
-        if (!m_schoolYearError.IsEmpty())
-            message += XString(" The lookup failed: ") + m_schoolYearError;
-        LogAndThrow(LogLevel::Error, message);
-    }
+    const XString refusal = LiveYearRefusal();
+    if (!refusal.IsEmpty() && m_schoolYearUnreadable)
+        LogAndThrow(LogLevel::Error, XException(XErrorKind::Database, (refusal + "; nothing was exported.").c_str()));
+    if (!refusal.IsEmpty())
+        LogAndThrow(LogLevel::Error, refusal + "; nothing was exported.");
     ConnectForRun();
     LogRunSettings();
     BuildIncludedStudents();

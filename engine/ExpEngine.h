@@ -164,8 +164,13 @@ private:
     void RunFullExport();
     void ResetFieldHandles();
 
-    // Reports the first empty key of `keys` through writeMissing.
-    bool CheckRequired(const ParamMap& parameters, const QStringList& keys);
+    // Reports the first empty key of `keys` through writeMissing, and names
+    // it in `message`.
+    bool CheckRequired(const ParamMap& parameters, const QStringList& keys, QString& message);
+    // Why a run would refuse the school after the live-year lookup (the
+    // database could not be read, or the school has no live year); empty
+    // when it has one. The run and the school test answer with this text.
+    XString LiveYearRefusal() const;
     // The data source, user and password given by the caller.
     void SetLogin(const ParamMap& parameters);
     void ConnectWith(const ParamMap& parameters);

@@ -22,16 +22,21 @@ using Row = std::vector<const char*>;
 
 // Writes `rows` as TAB-separated lines ending in CR LF into `file`, the run's
 // temporary file for the table, put in place with the rest of the run.
-void WriteBuiltInFile(const XFileSpec& file, const std::vector<Row>& rows)
+// `file` is the temporary file of the export file `name`.
+void WriteBuiltInFile(const XFileSpec& file, const char* name, const std::vector<Row>& rows)
 {
     DelimitedTextWriter output('\t');
-    output.Open(file);
-    for (const Row& row : rows) {
-        for (const char* field : row)
-            output.WriteField(field);
-        output.EndLine();
+    try {
+        output.Open(file);
+        for (const Row& row : rows) {
+            for (const char* field : row)
+                output.WriteField(field);
+            output.EndLine();
+        }
+        output.Close();
+    } catch (...) {
+        PDEWriter::RethrowWriteFailure(output, name);
     }
-    output.Close();
 }
 
 // A flag counts as set when its first byte, after blanks, is Y or T in either
@@ -57,7 +62,7 @@ void ExpEngine::CreateAttendanceCodes()
     if (file.Exists()) {
         Log(LogLevel::Informational, "Attendance Codes File exists, so will not overwrite.", "ExpEngine::CreateAttendanceCodes");
     } else {
-        WriteBuiltInFile(PendingExportFile("AttCodes.pef"), {
+        WriteBuiltInFile(PendingExportFile("AttCodes.pef"), "AttCodes.pef", {
             {"A", "Absent", "1", "0", "N"},
             {"T", "Tardy", "0", "1", "Y"},
             {"H", "Half-Day", "1", "0", "N"},
@@ -85,7 +90,7 @@ void ExpEngine::CreateDays()
 {
     StartTable("Days", "Days.pef", 0);
     OwnColumns({"DayKey", "DayName", "DayOrder"});
-    WriteBuiltInFile(PendingExportFile("Days.pef"), {
+    WriteBuiltInFile(PendingExportFile("Days.pef"), "Days.pef", {
         {"M", "Monday", "1"},
         {"T", "Tuesday", "2"},
         {"W", "Wednesday", "3"},
@@ -99,7 +104,7 @@ void ExpEngine::CreateFeeAccounts()
 {
     StartTable("Fee Accounts", "FeeAccounts.pef", 0);
     OwnColumns({"FeeAccountKey", "FeeAccountCode", "FeeAccountName"});
-    WriteBuiltInFile(PendingExportFile("FeeAccounts.pef"), {{"school_acc", "Schl", "School Fees"}});
+    WriteBuiltInFile(PendingExportFile("FeeAccounts.pef"), "FeeAccounts.pef", {{"school_acc", "Schl", "School Fees"}});
     EndTable();
 }
 

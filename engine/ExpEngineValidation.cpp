@@ -16,15 +16,29 @@ const char* SchoolTableName(bool plural)
 }
 } // namespace
 
-bool ExpEngine::CheckRequired(const ParamMap& parameters, const QStringList& keys)
+bool ExpEngine::CheckRequired(const ParamMap& parameters, const QStringList& keys, QString& message)
 {
     for (const QString& key : keys) {
         if (parameters.value(key).isEmpty()) {
-            emit writeMissing(key, key + " missing or blank.");
+            message = key + " missing or blank.";
+            emit writeMissing(key, message);
             return false;
         }
     }
     return true;
+}
+
+XString ExpEngine::LiveYearRefusal() const
+{
+    if (!m_schoolYear.IsEmpty())
+        return XString();
+    if (m_schoolYearUnreadable)
+        return XString("The source database could not be read: ") + m_schoolYearError;
+    XString refusal = XString("No live school year found for school \"") + m_schoolNumber +
+                      "\" in the School or Schools table";
+    if (!m_schoolYearError.IsEmpty())
+        refusal += XString(" (the lookup failed: ") + m_schoolYearError + ")";
+    return refusal;
 }
 
 void ExpEngine::SetLogin(const ParamMap& parameters)
@@ -103,13 +117,17 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
             year = GetText(yearField);
         CloseQuery();
         EndLookupQuery();
+        // Schools answered: the School table the first lookup missed is no
+        // cause of a missing year.
+        if (plural)
+            m_schoolYearError.Clear();
     } catch (const std::exception& error) {
         // A missing School table is normal for sites that only have Schools,
         // and the fallback below tries that table next. The first lookup's
         // cause is kept: the fallback's "no Schools table" would hide a
         // connection failure.
         if (m_schoolYearError.IsEmpty())
-            m_schoolYearError = error.what();
+            m_schoolYearError = ErrorCause(error);
         // A database that could not be asked (no connection, locked, not a
         // database) answers no better for the other table.
         if (IsDatabaseFailure(error))
@@ -131,7 +149,7 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
 bool ExpEngine::ValidateConnection(const ParamMap& parameters, QString& message)
 {
     Log(LogLevel::Informational, "Validating Connection...", "ExpEngine::ValidateConnection");
-    if (!CheckRequired(parameters, kLoginKeys))
+    if (!CheckRequired(parameters, kLoginKeys, message))
         return false;
     try {
         m_schoolNumber = ToXString(parameters.value("school"));
@@ -157,44 +175,73 @@ bool ExpEngine::ValidateConnection(const ParamMap& parameters, QString& message)
 bool ExpEngine::ValidateSchoolNumber(const ParamMap& parameters, QString& message)
 {
     Log(LogLevel::Informational, "Validating School Number...", "ExpEngine::ValidateSchoolNumber");
-    if (!CheckRequired(parameters, kLoginKeys))
+    if (!CheckRequired(parameters, kLoginKeys, message))
         return false;
+    // The test agrees with the run: a school the run would refuse (no live
+    // year, a source that cannot be read) fails with the run's own words.
+    m_schoolYear = ReadSchoolAndLiveYear(parameters);
+    if (m_schoolYearUnreadable) {
+        message = ToQString(LiveYearRefusal());
+        Log(LogLevel::Informational, ToXString(message), "ExpEngine::ValidateSchoolNumber");
+        return false;
+    }
+    int rows = 0;
     try {
-        m_schoolYear = ReadSchoolAndLiveYear(parameters);
-
         ConnectWith(parameters);
         ClearQuery();
         ODBCTable* schools = AddTable(SchoolTableName(m_pluralSchoolTable), "SCH", true);
         AddQueryField(schools, "_DistBldg", true);
         AddCondition("", ConditionField(schools, "_DistBldg"), "=", QuoteText(m_schoolNumber), 0);
-        int rows = 0;
         if (OpenCurrentQuery()) {
             for (bool more = GetFirstRecord(); more; more = GetNextRecord())
                 ++rows;
         }
         CloseQuery();
         ReleaseConditionFields();
-        if (rows < 1) {
-            message = "No School Numbers found";
-            return false;
-        }
-        message.clear();
-        return true;
     } catch (std::exception& error) {
         ReleaseConditionFields();
-        message = QString("Exception Occured :") + QString::fromLatin1(error.what());
+        // The year lookup may already have said why (a school table the
+        // site does not have); the run would say the same.
+        message = m_schoolYear.IsEmpty() ? ToQString(LiveYearRefusal())
+                                         : QString("Exception Occured :") + ToQString(ErrorCause(error));
         Log(LogLevel::Informational, ToXString(message), "ExpEngine::ValidateSchoolNumber)");
         return false;
     }
+    if (rows < 1) {
+        message = "No School Numbers found";
+        return false;
+    }
+    if (m_schoolYear.IsEmpty()) {
+        message = ToQString(LiveYearRefusal());
+        Log(LogLevel::Informational, ToXString(message), "ExpEngine::ValidateSchoolNumber");
+        return false;
+    }
+    message.clear();
+    return true;
 }
 
 bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, QString& message)
 {
-    if (!CheckRequired(parameters, kLoginKeys))
+    if (!CheckRequired(parameters, kLoginKeys, message))
         return false;
+    // Every school with a live row, each by its own live year: during a year
+    // rollover the schools of a district are live in different years, and
+    // the list must not depend on which school the caller has chosen. The
+    // lookup over all schools only decides between School and Schools.
+    m_schoolNumber.Clear();
+    GetLiveSchoolYear(ToXString(parameters.value("dsn")), ToXString(parameters.value("user")),
+                      ToXString(parameters.value("pwd")), false);
+    m_schoolNumber = ToXString(parameters.value("school"));
+    auto fail = [&](const QString& cause) {
+        SetDistinct(false);
+        message = cause;
+        Log(LogLevel::Informational, XString("School List Failed: ") + ToXString(cause), "ExpEngine::LoadSchoolList");
+        emit writeWarning("school", "School List Failed.");
+        return false;
+    };
+    if (m_schoolYearUnreadable)
+        return fail(ToQString(m_schoolYearError));
     try {
-        const XString year = ReadSchoolAndLiveYear(parameters);
-
         Log(LogLevel::Progress, "Loading School List", "ExpEngine::LoadSchoolList");
         entries.clear();
         ConnectWith(parameters);
@@ -204,13 +251,12 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
         ODBCField* name = AddQueryField(schools, "SchoolName", true);
         ODBCField* yearField = AddQueryField(schools, "_Year", true);
         ODBCField* isLive = AddQueryField(schools, "IsLive", false);
-        const char* conjunction = "";
-        if (!year.IsEmpty()) {
-            AddCondition(conjunction, yearField, "=", QuoteText(year), 0);
-            conjunction = "AND";
-        }
         if (isLive)
-            AddCondition(conjunction, isLive, "=", "'Y'", 0);
+            AddCondition("", isLive, "=", "'Y'", 0);
+        // Each school's rows together, its live (or, without IsLive, its
+        // highest) year last: that row names the school.
+        AddOrder(number, false);
+        AddOrder(yearField, false);
         SetDistinct(true);
 
         bool any = false;
@@ -219,9 +265,13 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
                 if (!any)
                     Log(LogLevel::Progress, "Found Schools...", "ExpEngine::LoadSchoolList");
                 any = true;
-                const XString key = GetText(number);
-                if (!key.IsEmpty())
-                    entries.append({ToQString(key), ToQString(GetText(name))});
+                const QString key = ToQString(GetText(number));
+                if (key.isEmpty())
+                    continue;
+                if (!entries.isEmpty() && entries.last().first == key)
+                    entries.last().second = ToQString(GetText(name));
+                else
+                    entries.append({key, ToQString(GetText(name))});
             }
         }
         CloseQuery();
@@ -233,12 +283,8 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
         }
         message = "School Found";
         return true;
-    } catch (std::exception&) {
-        SetDistinct(false);
-        message = "School List Failed.";
-        Log(LogLevel::Informational, ToXString(message), "ExpEngine::LoadSchoolList");
-        emit writeWarning("school", message);
-        return false;
+    } catch (std::exception& error) {
+        return fail(ToQString(ErrorCause(error)));
     }
 }
 
@@ -251,7 +297,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         Log(LogLevel::Warning, ToXString(message), "ExpEngine::LoadBridgeList");
         return false;
     }
-    if (!CheckRequired(parameters, kLoginKeys + QStringList{"school"}))
+    if (!CheckRequired(parameters, kLoginKeys + QStringList{"school"}, message))
         return false;
     try {
         const XString year = ReadSchoolAndLiveYear(parameters);
@@ -308,9 +354,10 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         }
         message = "Bridge List Succeeded";
         return true;
-    } catch (std::exception&) {
+    } catch (std::exception& error) {
         EndLookupQuery();
-        message = "Bridge List Failed, unknown reason";
+        // The cause is the caller's only clue: no command but "run" keeps a log.
+        message = QString("Bridge List Failed: ") + ToQString(ErrorCause(error));
         Log(LogLevel::Informational, ToXString(message), "ExpEngine::LoadBridgeList");
         emit writeWarning("teacher", message);
         return false;

@@ -11,6 +11,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <filesystem>
+#include <system_error>
+
 namespace {
 const char* const kBeginExecute = "BridgeTaskBase::BeginExecute";
 }
@@ -40,13 +43,12 @@ bool BridgeTaskBase::BeginExecute(ParamMap parameters, RunFlags flags, QString& 
         Log(LogLevel::Progress, "Starting Execution...", kBeginExecute);
         m_parameters = parameters;
 
+        // No progress has started yet, so none is ended: the error line is
+        // the last thing the run says.
         if (!SetPDEFolder(Parameters().value("path"))) {
-            const QString tooLong = CheckExportFolderLength(Parameters().value("path"));
             if (errorText.isEmpty())
-                errorText = !tooLong.isEmpty() ? tooLong
-                                               : QStringLiteral("Could not create pde folder: ") + Parameters().value("path");
+                errorText = m_pdeFolderError;
             AbandonRun();
-            emit writeProgress(QStringLiteral("end_progress"), -1);
             return false;
         }
         // The folder's bytes are UTF-8; the log shows them as the user typed them.
@@ -207,18 +209,30 @@ bool BridgeTaskBase::SetPDEFolder(const QString& path)
     native.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const QString absolute = native.isEmpty() ? QString() : QDir(native).absolutePath();
 
+    const QString method = QStringLiteral("BridgeTaskBase::SetPDEFolder");
     const QString tooLong = CheckExportFolderLength(absolute);
     if (!tooLong.isEmpty()) {
-        emit writeLog(LogLevel::Error, tooLong, QStringLiteral("BridgeTaskBase::SetPDEFolder"));
+        emit writeLog(LogLevel::Error, tooLong, method);
         emit writeError(QStringLiteral("file"), tooLong);
+        m_pdeFolderError = tooLong;
         return false;
     }
-    if (absolute.isEmpty() || !QDir().mkpath(absolute) || !QFileInfo(absolute).isDir()) {
+    std::error_code error;
+    if (!absolute.isEmpty())
+        std::filesystem::create_directories(absolute.toUtf8().toStdString(), error);
+    if (absolute.isEmpty() || !QFileInfo(absolute).isDir()) {
         const QString message = QStringLiteral("Could not create pde folder: ") + absolute;
-        emit writeLog(LogLevel::Error, message, QStringLiteral("BridgeTaskBase::SetPDEFolder"));
+        emit writeLog(LogLevel::Error, message, method);
         emit writeError(QStringLiteral("file"), message);
+        // The system's reason follows in the log and in the run's failure.
+        m_pdeFolderError = message;
+        if (error) {
+            m_pdeFolderError += QStringLiteral(": ") + QString::fromLocal8Bit(error.message().c_str());
+            emit writeLog(LogLevel::Informational, m_pdeFolderError, method);
+        }
         return false;
     }
+    m_pdeFolderError.clear();
 
     // UTF-8, like the driver's status files and the log: a folder named
     // with accents or CJK characters is one folder for all of them.

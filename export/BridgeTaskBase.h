@@ -52,7 +52,8 @@ public:
 
     // Creates `path` with all missing parents and makes it the PDE folder
     // (absolute, backslash-separated, ending in a backslash). Reports and
-    // returns false when the folder cannot be created.
+    // returns false when the folder cannot be created; PDEFolderError() then
+    // says why.
     bool SetPDEFolder(const XString& path);
     // The same for a path as the user gave it (any characters); the folder
     // is named to the OS in UTF-8, as every other path of the program.
@@ -91,6 +92,8 @@ public:
 
     const ParamMap& Parameters() const { return m_parameters; }
     const XFileSpec& PDEFolder() const { return m_pdeFolder; }
+    // Why the last SetPDEFolder failed: the folder and the system's reason.
+    const QString& PDEFolderError() const { return m_pdeFolderError; }
     int ProgressTotal() const { return m_progressTotal; }
 
     const XDate& UpdateDate() const { return m_updateDate; }
@@ -114,6 +117,7 @@ protected:
 
     int m_progressTotal = 0;
     XFileSpec m_pdeFolder;
+    QString m_pdeFolderError;
     XDate m_updateDate;
     XDateTime m_updateDateTime;
 

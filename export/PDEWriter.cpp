@@ -7,6 +7,8 @@
 #include "util/DelimitedTextWriter.h"
 #include "util/XException.h"
 
+#include <cstring>
+
 PDEWriter::PDEWriter(QObject* parent) : BridgeTaskBase(parent) {}
 
 // Out of line: ExportCommit is complete only here.
@@ -92,12 +94,17 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
         }
     };
 
+    // The file being written; read before `abandon` lets go of the update
+    // file's writer, it tells a write the system refused.
+    DelimitedTextWriter* output = nullptr;
+    auto writeError = [&]() { return output ? output->WriteError() : 0; };
+
     // One reading of the table's rows into its file.
     auto write = [&]() {
         writing = true;
         count = 0;
         Log(LogLevel::Debug, "Writing " + m_currentFileName);
-        DelimitedTextWriter* output = nullptr;
+        output = nullptr;
         if (m_updateMode) {
             Log(LogLevel::Debug, "Writing PDU File");
             if (!m_updateFile)
@@ -149,8 +156,9 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
     } catch (const std::exception& e) {
         if (!writing)
             throw;  // the query itself failed; OpenTable said why
+        const int error = writeError();
         abandon();
-        FailTable(&e, count);
+        FailTable(&e, count, error);
     } catch (...) {
         if (!writing)
             throw;
@@ -258,7 +266,7 @@ void PDEWriter::WriteColumn(DelimitedTextWriter& output, const ExportColumn& col
     }
 }
 
-void PDEWriter::FailTable(const std::exception* cause, int lines)
+void PDEWriter::FailTable(const std::exception* cause, int lines, int writeError)
 {
     Log(LogLevel::Debug, "Error writing line= " + XString(static_cast<int32_t>(lines)));
     XString sql;
@@ -267,6 +275,15 @@ void PDEWriter::FailTable(const std::exception* cause, int lines)
     } catch (...) {
         // The statement only completes the message; the table's own error matters.
     }
+    if (cause && writeError != 0) {
+        // The caller needs the system's reason and the file, not the
+        // statement: the log keeps the whole story.
+        Log(LogLevel::Critical, XString("Failed with error [") + cause->what() + "] while writing file [" + m_currentFileName +
+                   "] with query: " + sql);
+        throw XException(XErrorKind::InputOutput,
+                         WriteFailure(writeError, m_updateMode ? m_updateFileName : m_currentFileName).GetText(),
+                         writeError);
+    }
     if (cause)
         LogAndThrow(LogLevel::Critical,
                     XString("Failed with error [") + cause->what() + "] while writing file [" + m_currentFileName +
@@ -274,6 +291,19 @@ void PDEWriter::FailTable(const std::exception* cause, int lines)
                     *cause);
     LogAndThrow(LogLevel::Critical, "Failed with unknown error while writing file [" + m_currentFileName +
                        "] with query: " + sql);
+}
+
+XString PDEWriter::WriteFailure(int writeError, const XString& fileName)
+{
+    return XString(std::strerror(writeError)) + " writing " + fileName;
+}
+
+void PDEWriter::RethrowWriteFailure(const DelimitedTextWriter& output, const XString& fileName)
+{
+    if (output.WriteError() == 0)
+        throw;
+    throw XException(XErrorKind::InputOutput, WriteFailure(output.WriteError(), fileName).GetText(),
+                     output.WriteError());
 }
 
 void PDEWriter::ClearRunData()

@@ -43,6 +43,13 @@ public:
     explicit PDEWriter(QObject* parent = nullptr);
     ~PDEWriter() override;
 
+    // "<the system's reason> writing <file name>".
+    static XString WriteFailure(int writeError, const XString& fileName);
+    // Inside a catch block: raises a write of `output` the system refused as
+    // WriteFailure for `fileName` (the name the importer knows, not the
+    // temporary one), and anything else as it came.
+    [[noreturn]] static void RethrowWriteFailure(const DelimitedTextWriter& output, const XString& fileName);
+
     // ---- virtual operations, in the order the writer declares them ----
 
     // Column command 4: a derived writer may write something for `field`
@@ -309,8 +316,11 @@ private:
     void WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter, int& count);
     void WriteColumn(DelimitedTextWriter& output, const ExportColumn& column, bool trace);
     // Logs and raises the failure of the current table, keeping the kind of
-    // `cause` (nullptr: an unknown failure).
-    [[noreturn]] void FailTable(const std::exception* cause, int lines);
+    // `cause` (nullptr: an unknown failure). A write the system refused
+    // (`writeError`, an errno) is raised as its reason and the file, "No
+    // space left on device writing Students.pef"; the log keeps the whole
+    // message.
+    [[noreturn]] void FailTable(const std::exception* cause, int lines, int writeError = 0);
     XString AppInfo(const char* key) const;
     XFileSpec NewUpdateFileSpec() const;
 
@@ -322,6 +332,8 @@ private:
     const ExportColumn* m_currentColumn = nullptr;
     SISExpCustomFieldList m_customFields;
     bool m_updateMode = false;
+    // The name the update file of this run will have, for its failures.
+    XString m_updateFileName;
     bool m_fullExportStarted = false;
     std::unique_ptr<ExportCommit> m_commit;
 

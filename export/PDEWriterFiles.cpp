@@ -95,7 +95,7 @@ void PDEWriter::FinishImport()
         XFileSpec spec = m_pdeFolder;
         spec.AppendName(name);
         RunCommit().Drop(spec);
-        throw;
+        RethrowWriteFailure(output, name);
     }
 }
 
@@ -191,8 +191,10 @@ void PDEWriter::FinishUpdate()
         WriteTimingBlock(*m_updateFile, m_startTime, m_endTime);
         m_updateFile->Close();
     } catch (...) {
+        // The writer belongs to the caller and outlives the abandoned run.
+        const DelimitedTextWriter& output = *m_updateFile;
         AbandonRun();
-        throw;
+        RethrowWriteFailure(output, m_updateFileName);
     }
     m_updateFile = nullptr;
     // The rows the file carries count as exported only once the file is

@@ -46,6 +46,9 @@ public:
     void Close();
 
     bool IsAtLineStart() const { return m_atLineStart; }
+    // The system's error of the last write that failed (errno), 0 when none
+    // has since Open: tells a file the disk refused from other failures.
+    int WriteError() const { return m_file.GetLastError(); }
 
 private:
     void Append(const char* bytes, size_t count);

@@ -151,7 +151,8 @@ void XFile::Write(const void* bytes, uint32_t count)
             if (errno == EINTR)
                 continue;
             m_lastError = errno;
-            XException::RaiseError(XErrorKind::InputOutput, errno, "Error writing to file: %s", m_spec.GetPath());
+            XException::RaiseError(XErrorKind::InputOutput, m_lastError, "Error writing to file: %s: %s",
+                                   m_spec.GetPath(), std::strerror(m_lastError));
         }
         done += static_cast<uint32_t>(put);
         m_position += static_cast<uint64_t>(put);

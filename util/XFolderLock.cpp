@@ -41,6 +41,23 @@ XFolderLock::Result XFolderLock::Acquire(const std::string& nativeFolder, std::s
     return Locked;
 }
 
+bool XFolderLock::ReserveSpace(off_t bytes)
+{
+    // As much of it as the disk has now, halving down to one block.
+    for (off_t size = bytes; m_fd >= 0 && size >= 4096; size /= 2) {
+        if (::posix_fallocate(m_fd, 0, size) == 0)
+            return size == bytes;
+    }
+    return false;
+}
+
+void XFolderLock::ReleaseSpace()
+{
+    if (m_fd >= 0 && ::ftruncate(m_fd, 0) != 0) {
+        // Nothing to give back then; the status files try their own way.
+    }
+}
+
 void XFolderLock::Release()
 {
     if (m_fd >= 0) {

@@ -2,10 +2,12 @@
 // of the object), so that two runs never write into the same export folder
 // at once. The lock is an flock on a lock file inside the folder: the system
 // releases it when the process ends, however it ends, so a killed run never
-// blocks the next one. The lock file itself stays; it holds nothing.
+// blocks the next one. The lock file itself stays; while a run holds it, it
+// may hold a little of the disk in reserve for the run's last writes.
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 
 class XFolderLock
 {
@@ -23,6 +25,13 @@ public:
     Result Acquire(const std::string& nativeFolder, std::string* error = nullptr);
     void Release();
     bool IsLocked() const { return m_fd >= 0; }
+
+    // Keeps `bytes` of the folder's disk in the lock file, and gives them
+    // back: a run that fills the disk still finds room for the status files
+    // it writes last. Best effort: as much as the disk has now, false when
+    // that is less than `bytes`.
+    bool ReserveSpace(off_t bytes);
+    void ReleaseSpace();
 
 private:
     int m_fd = -1;

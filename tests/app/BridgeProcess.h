@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,13 +25,19 @@ struct BridgeResult
     QString err;     // standard error as written
 };
 
+// Readable failures: a QString (and so a QStringList) is shown as its text,
+// not as a dump of its bytes.
+inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
+
 inline QString bridgeProgram() { return QStringLiteral(MORV_BINARY_DIR "/app/morvbridge"); }
 
 // `environment` holds extra "NAME=value" pairs, e.g. a test ODBC source's.
 // `withFilePermissions`: file modes bind the bridge even when the tests run
 // as root, where that can be arranged (see CanRunWithFilePermissions).
+// `workingFolder`: the child's current folder (this process's when empty).
 inline BridgeResult runBridge(const QStringList &arguments, const QString &home,
-                              const QStringList &environment = {}, bool withFilePermissions = false)
+                              const QStringList &environment = {}, bool withFilePermissions = false,
+                              const QString &workingFolder = QString())
 {
     std::vector<std::string> args;
     for (const QString &argument : arguments)
@@ -40,9 +47,10 @@ inline BridgeResult runBridge(const QStringList &arguments, const QString &home,
         env.push_back(pair.toStdString());
     env.push_back("HOME=" + home.toStdString());
     env.push_back("XDG_CONFIG_HOME=" + home.toStdString() + "/.config");
+    const std::string folder = workingFolder.toStdString();
     const ChildResult child = withFilePermissions && CanRunWithFilePermissions()
-                                  ? RunChildProcessWithFilePermissions(bridgeProgram().toStdString(), args, env)
-                                  : RunChildProcess(bridgeProgram().toStdString(), args, env);
+                                  ? RunChildProcessWithFilePermissions(bridgeProgram().toStdString(), args, env, folder)
+                                  : RunChildProcess(bridgeProgram().toStdString(), args, env, folder);
 
     BridgeResult result;
     result.exitCode = child.exitCode;

@@ -9,6 +9,7 @@
 #include <QFile>
 
 #include <ostream>
+#include <vector>
 
 namespace {
 
@@ -82,41 +83,64 @@ INSTANTIATE_TEST_SUITE_P(Styles, LogStyle,
                              return *info.param.style ? std::string(info.param.style) : std::string("all");
                          });
 
+// However the password is spelled, it reaches no output, status file or log:
+// only the command word and registered keys that are not secret are echoed.
 TEST(CommandLineSecrets, PasswordsNeverReachOutputsLogsOrStatusFiles)
 {
     const QString plain = QStringLiteral("-x1Secret");
     const QString encoded = encodePassword(plain);
+    const QString bare = QStringLiteral("Zx9Secret");
     struct Run
     {
         QStringList extra;
-        const char *command;
+        const char *command; // empty: none, the extra arguments hold the bare word
     };
     const Run runs[] = {
         {{QStringLiteral("--pwdencode=") + encoded}, "run"},
         {{QStringLiteral("--pwd"), plain}, "run"},
         {{QStringLiteral("--pwd=") + plain, QStringLiteral("--pwdencode=") + encoded}, "help"},
         {{QStringLiteral("--pwd"), QStringLiteral("x1Secret"), QStringLiteral("--pwdencode")}, "run"},
-        // Mistyped spellings fail the scan, whose warning and "args:" line
-        // still must not carry the value.
+        // Spellings the registry does not know fail the scan, whose warning
+        // and "args:" line still must not carry the value.
         {{QStringLiteral("--password=") + plain}, "run"},
         {{QStringLiteral("--PWD=") + plain}, "run"},
         {{QStringLiteral("--pwdencoded=") + encoded}, "run"},
         {{QStringLiteral("pwd=") + plain}, "run"},
-        {{QStringLiteral("--Pass") , plain}, "run"},
+        {{QStringLiteral("--Pass"), plain}, "run"},
+        {{QStringLiteral("--pw=") + bare}, "run"},
+        {{QStringLiteral("--pswd=") + bare}, "run"},
+        {{QStringLiteral("--pword=") + bare}, "run"},
+        {{QStringLiteral("--secret=") + bare}, "run"},
+        // The secret inside the option's name.
+        {{QStringLiteral("--pwd:") + bare}, "run"},
+        {{QStringLiteral("--pwd") + bare}, "run"},
+        {{QStringLiteral("/pwd:") + bare}, "run"},
+        {{QStringLiteral("\u2014pwd=") + bare}, "run"},
+        // A blank after the equals sign: the value is an argument of its own.
+        {{QStringLiteral("--pwd="), bare}, "run"},
+        // Passwords that look like options.
+        {{QStringLiteral("--pwd=--") + bare}, "run"},
+        {{QStringLiteral("--pwd"), QStringLiteral("--") + bare}, "run"},
+        {{QStringLiteral("--pwd"), QStringLiteral("-") + bare}, "run"},
+        // A separate value, on a command line the scan refuses.
+        {{QStringLiteral("--pwd"), bare, QStringLiteral("--nosuch")}, "run"},
+        // The password taken for the command word.
+        {{QStringLiteral("--pwd="), bare}, ""},
     };
     for (const Run &run : runs) {
         QTemporaryDir home, work;
-        QStringList arguments = {QString::fromLatin1(run.command), QStringLiteral("--dsn=d"), QStringLiteral("--user=u"),
-                                 QStringLiteral("--school=1"), QStringLiteral("--path=") + work.path()};
+        QStringList arguments = {QStringLiteral("--dsn=d"), QStringLiteral("--user=u"), QStringLiteral("--school=1"),
+                                 QStringLiteral("--path=") + work.path()};
+        if (*run.command)
+            arguments.prepend(QString::fromLatin1(run.command));
         arguments += run.extra;
         const BridgeResult r = runBridge(arguments, home.path());
-        QString everything = r.out.join(u'\n') + r.err;
-        for (const QString &name : QDir(work.path()).entryList(QDir::Files))
-            everything += QString::fromUtf8(ReadWholeFile(work.path() + u'/' + name));
+        const QString everything = r.out.join(u'\n') + r.err + everythingIn(work.path()) + everythingIn(home.path());
         SCOPED_TRACE(arguments.join(u' ').toStdString());
-        EXPECT_FALSE(everything.contains(plain)) << everything.toStdString();
-        EXPECT_FALSE(everything.contains(encoded)) << everything.toStdString();
-        EXPECT_FALSE(everything.contains(QStringLiteral("Secret")));
+        for (const QString &secret : {plain, encoded, QStringLiteral("Secret")})
+            EXPECT_FALSE(everything.contains(secret)) << secret.toStdString() << " in:\n" << everything.toStdString();
+        // The command ended through its status file, where the importer looks.
+        EXPECT_TRUE(QFile::exists(work.path() + QStringLiteral("/Data ExtractorStatus.tmp")));
     }
 }
 
@@ -173,13 +197,72 @@ TEST(CommandLineFolders, UnwritableLogFolderFallsBackToDocuments)
 
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("error\tLog File Error\tCould not write to: ") + work.path()
-                               + QStringLiteral("/blocker/logsMORV--1. Will now write to: ")))
+                               + QStringLiteral("/blocker/logs/MORV--1. Will now write to: ") + home.path()
+                               + QStringLiteral("/Documents/MORV--1\n")))
         << r.err.toStdString();
     const QString fallback = home.path() + QStringLiteral("/Documents/MORV--1-") + today() + QStringLiteral(".log");
     EXPECT_TRUE(QFile::exists(fallback));
     // The run still ends with its status files and a copy of the log.
-    EXPECT_TRUE(ReadWholeFile(work.path() + QStringLiteral("/Data ExtractorStatus.tmp")).contains("\tFailed\tFailed on extraction."));
+    EXPECT_TRUE(ReadWholeFile(work.path() + QStringLiteral("/Data ExtractorStatus.tmp")).contains("\tFailed\tFailed on extraction: "));
     EXPECT_TRUE(QFile::exists(work.path() + QStringLiteral("/MORV--1-") + today() + QStringLiteral(".log")));
+}
+
+// An export folder that cannot be created takes the road the importer knows:
+// the log falls back to the documents folder, the run ends with the task's
+// "Could not create pde folder" under the key "file" (no progress started),
+// and the system's reason follows in the log.
+TEST(CommandLineFolders, UncreatableExportFolderFailsAsCouldNotCreatePdeFolder)
+{
+    QTemporaryDir home, work;
+    QFile blocker(work.path() + QStringLiteral("/blocker"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QDir().mkpath(work.path() + QStringLiteral("/locked"));
+    struct Case
+    {
+        QString path;
+        const char *cause;
+    };
+    std::vector<Case> cases = {{work.path() + QStringLiteral("/blocker/export"), "Not a directory"},
+                               {work.path() + QStringLiteral("/blocker"), "Not a directory"}};
+    if (CanRunWithFilePermissions()) {
+        ASSERT_TRUE(QFile::setPermissions(work.path() + QStringLiteral("/locked"),
+                                          QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        cases.push_back({work.path() + QStringLiteral("/locked/export"), "Permission denied"});
+    }
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        QStringList arguments = runArguments(c.path);
+        const BridgeResult r = runBridge(arguments, home.path(), {}, true);
+        const QString documents = home.path() + QStringLiteral("/Documents");
+        const QString pde = QStringLiteral("Could not create pde folder: ") + c.path;
+        EXPECT_EQ(r.out.join(u'\n').toStdString(),
+                  (QStringList{
+                       QStringLiteral("log\tError        \tTIME\tLogManager::setupLogFile\tLog file ") + c.path
+                           + QStringLiteral("/MORV--1-") + today() + QStringLiteral(".log cannot be opened."),
+                       QStringLiteral("log\tInformational\tTIME\tLogManager::setupLogFile\tLog file ") + documents
+                           + QStringLiteral("/MORV--1-") + today() + QStringLiteral(".log setup."),
+                       QStringLiteral("log\tInformational\tTIME\t\tQuillon Data Extractor for MORV started."),
+                       QStringLiteral("inc_progress\tStarting Execution..."),
+                       QStringLiteral("log\tProgress     \tTIME\tBridgeTaskBase::BeginExecute\tStarting Execution..."),
+                       QStringLiteral("log\tError        \tTIME\tBridgeTaskBase::SetPDEFolder\t") + pde,
+                       QStringLiteral("log\tInformational\tTIME\tBridgeTaskBase::SetPDEFolder\t") + pde
+                           + QStringLiteral(": ") + QString::fromLatin1(c.cause),
+                   })
+                      .join(u'\n')
+                      .toStdString());
+        EXPECT_EQ(r.err.toStdString(), (QStringLiteral("error\tLog File Error\tCould not write to: ") + c.path
+                                        + QStringLiteral("/MORV--1. Will now write to: ") + documents
+                                        + QStringLiteral("/MORV--1\nerror\tfile\t") + pde + u'\n')
+                                           .toStdString());
+        EXPECT_EQ(r.exitCode, 1);
+        // Nothing was written beside the folder that could not be made.
+        EXPECT_EQ(QDir(work.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                  (QStringList{QStringLiteral("blocker"), QStringLiteral("locked")}));
+        EXPECT_TRUE(QFile::exists(documents + QStringLiteral("/MORV--1-") + today() + QStringLiteral(".log")));
+    }
+    QFile::setPermissions(work.path() + QStringLiteral("/locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                                     | QFileDevice::ExeOwner);
 }
 
 TEST(CommandLineFolders, UnwritableStatusFolderIsLoggedAndKeepsTheStatus)

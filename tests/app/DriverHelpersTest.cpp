@@ -58,13 +58,44 @@ TEST(DriverHelpers, TaskSignalsReachWriterAndLog)
     EXPECT_TRUE(console.data().contains("\tBridgeTaskBase::Log\ta warning\n"));
 }
 
-TEST(DriverHelpers, MaskedArguments)
+// Only the command word, registered keys that are not secret and their
+// values are echoed; anything else is masked whole, name and value.
+TEST(DriverHelpers, EchoedArguments)
 {
     BridgeBase bridge;
-    const QStringList given = {"prog", "--pwd=abc", "--pwdencode=2w2w", "--pwd", "xyz", "--pwd", "--dsn=d", "--user=u"};
-    const QStringList expected = {"prog", "--pwd=********", "--pwdencode=********", "--pwd", "********", "--pwd",
-                                  "--dsn=d", "--user=u"};
-    EXPECT_EQ(bridge.maskedArguments(given), expected);
+    const QString m = AppBase::mask();
+    const struct {
+        QStringList given;
+        QStringList echoed;
+    } cases[] = {
+        {{"prog", "run", "--dsn=d", "--user", "u", "--path=/x", "--demo"},
+         {"prog", "run", "--dsn=d", "--user", "u", "--path=/x", "--demo"}},
+        {{"prog", "--pwd=abc", "--pwdencode=2w2w", "--pwd", "xyz", "--pwd", "--dsn=d"},
+         {"prog", m, m, m, m, m, "--dsn=d"}},
+        // The value of a hidden option stays hidden even when it reads as a
+        // command word; a switch carries no value.
+        {{"prog", "--pwd", "run", "--all=secret", "--all", "version"}, {"prog", m, m, m, "--all", "version"}},
+        // Spellings of a password the registry does not know.
+        {{"prog", "--pw=a", "--PWD=b", "--pwd:c", "--pwdd", "/pwd:e", "\u2014pwd=f", "-p", "g", "--", "h"},
+         {"prog", m, m, m, m, m, m, m, m, m, m}},
+        {{"prog", "frobnicate", "--school=-5", "-"}, {"prog", m, "--school=-5", m}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(bridge.echoedArguments(c.given), c.echoed) << c.given.join(u' ').toStdString();
+}
+
+// A parameter's own declaration decides whether it is shown: a new option
+// is handled by declaring it, not by its name.
+TEST(DriverHelpers, SecretIsDeclaredByTheParameter)
+{
+    BridgeBase bridge;
+    ParamRecord *file = bridge.addParam("connection", "pwdfile", "Password File", ParamType::File, "", "");
+    ASSERT_NE(file, nullptr);
+    ParamRecord *token = bridge.addParam("connection", "token", "Token", ParamType::Edit, "", "");
+    ASSERT_NE(token, nullptr);
+    token->secret = true;
+    EXPECT_EQ(bridge.echoedArguments({"prog", "--pwdfile=/etc/morv/pw", "--token=t"}),
+              (QStringList{"prog", "--pwdfile=/etc/morv/pw", AppBase::mask()}));
 }
 
 TEST(DriverHelpers, DefaultsStatusFolder)
@@ -74,6 +105,8 @@ TEST(DriverHelpers, DefaultsStatusFolder)
     EXPECT_EQ(SISConfig::defaultsStatusFolder(dir.path()), dir.path());
     EXPECT_EQ(SISConfig::defaultsStatusFolder(dir.path() + "/HNConfig.xml"), dir.path());
     EXPECT_EQ(SISConfig::defaultsStatusFolder("C:\\Harnoth\\HNConfig.xml"), QStringLiteral("C:\\Harnoth"));
+    EXPECT_EQ(SISConfig::defaultsStatusFolder("HNConfig.xml"), QDir::currentPath());
+    EXPECT_EQ(SISConfig::defaultsStatusFolder("/HNConfig.xml"), QStringLiteral("/"));
 }
 
 TEST(DriverHelpers, StartupFailureLeavesFailedStatusFiles)

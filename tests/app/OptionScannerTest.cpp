@@ -90,6 +90,41 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"empty_argument_is_plain", {""}, true, "", {}, false, ""}),
     [](const ::testing::TestParamInfo<ScanCase> &info) { return std::string(info.param.name); });
 
+// A warning quotes a piece of an argument only when that argument may be
+// shown; a piece split off a hidden one (after "=", after a short option's
+// letter) is named by the mask.
+TEST(Scanner, WarningsQuoteOnlyShownArguments)
+{
+    const struct {
+        QStringList arguments; // without the program
+        QList<bool> shown;     // with the program
+        const char *warning;
+    } cases[] = {
+        {{"run", "--pwd:abc"}, {true, true, false}, "Unknown option --********"},
+        {{"run", "--foo"}, {true, true, true}, "Unknown option --foo"},
+        {{"run", "-xSecret"}, {true, true, false}, "Unknown option -********"},
+        {{"run", "--pwd", "--Secret"}, {true, true, false, false}, "Unknown option --********"},
+        {{"run", "--school", "-5"}, {true, true, true, true}, "Unknown option -5"},
+        {{"run", "--all=Secret"}, {true, true, false}, "Too many arguments --********"},
+        {{"run", "Secret"}, {true, true, false}, "Too many arguments --********"},
+    };
+    for (const auto &c : cases) {
+        OptionScanner scanner(QStringList{QStringLiteral("morvbridge")} + c.arguments);
+        scanner.setShownArguments(c.shown);
+        QString command, school, pwd;
+        bool all = false;
+        scanner.registerBareArgument(QStringLiteral("command"), &command, false);
+        scanner.registerSwitch(QStringLiteral("all"), &all);
+        scanner.registerOption(QChar(), QStringLiteral("school"), &school, QStringLiteral(""));
+        scanner.registerOption(QChar(), QStringLiteral("pwd"), &pwd, QStringLiteral(""));
+        g_warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(collectWarning);
+        EXPECT_FALSE(scanner.scan(false));
+        qInstallMessageHandler(previous);
+        EXPECT_EQ(g_warnings.join(u'|').toStdString(), c.warning) << c.arguments.join(u' ').toStdString();
+    }
+}
+
 TEST(Scanner, BareDoubleDashEndsTheScan)
 {
     OptionScanner scanner(QStringList{QStringLiteral("morvbridge"), QStringLiteral("run"), QStringLiteral("--")});

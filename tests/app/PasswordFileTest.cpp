@@ -146,6 +146,20 @@ TEST_F(PasswordFileRun, GivesThePasswordWithoutShowingIt)
     EXPECT_EQ(r.exitCode, 1); // no school in this source
     const QString everything = out + r.err + everythingIn(work.path()) + everythingIn(home.path());
     EXPECT_FALSE(everything.contains(password)) << everything.toStdString();
+    // The path is no secret: support sees which file the run was given.
+    EXPECT_TRUE(log().contains(QStringLiteral("pwdfile=") + passwordPath)) << log().toStdString();
+}
+
+TEST_F(PasswordFileRun, EchoedArgumentsShowThePathNotThePassword)
+{
+    QDir().mkpath(exportFolder);
+    const BridgeResult r = runBridge({QStringLiteral("help"), QStringLiteral("--pwdfile=") + passwordPath,
+                                      QStringLiteral("--pwd=Vk9-OnTheLine"), QStringLiteral("--path=") + exportFolder},
+                                     home.path());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(status().contains(QStringLiteral(", --pwdfile=") + passwordPath + QStringLiteral(", ")))
+        << status().toStdString();
+    EXPECT_FALSE(status().contains(QStringLiteral("Vk9-OnTheLine"))) << status().toStdString();
 }
 
 TEST_F(PasswordFileRun, RefusedFileStopsTheRunWithItsCause)

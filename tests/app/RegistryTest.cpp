@@ -145,11 +145,11 @@ TEST(Registry, ParamKeyReportsItsListOrFailsClearly)
     const Case cases[] = {
         // The year list needs its parent school.
         {"year", {}, 1, "warning|params|Required params missing."},
-        // Without the engine the school list fails with its fixed warning.
+        // A failed list names its cause: no command but "run" keeps a log.
         {"school", {{"dsn", "d"}, {"user", "u"}, {"pwd", "p"}},
-         1, "warning|Loading Schools Failed|Loading Schools failed.  Consult the logs to discover what the problem is."},
-        {"teacher", {}, 1,
-         "warning|teacher|Loading Bridgelist failed.  Consult the logs to discover what the problem is."},
+         1, "warning|Loading Schools Failed|Loading Schools failed: [unixODBC][Driver Manager]Data source name not "
+            "found and no default driver specified"},
+        {"teacher", {}, 1, "warning|teacher|user missing or blank."},
         {"path", {}, 1, "error|No Parameter Return Type Set|No parameter return set for type: folder"},
     };
     for (const Case &c : cases) {

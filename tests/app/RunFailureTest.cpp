@@ -28,6 +28,7 @@ struct RunCase
     QStringList switches; // which exports are asked for
     QStringList logHolds; // why the run failed, as the log file tells support
     QStringList consoleHolds; // why the run failed, as the importer shows it
+    const char *status;       // the status file's reason: the cause after the command's own text
     const char *damage = "";  // "locked", "not_a_database" or "truncated": the source file's state
 };
 
@@ -99,8 +100,8 @@ TEST_P(FailedRun, EndsAsOneReadableFailureWithoutThePassword)
 
     EXPECT_EQ(r.exitCode, 1) << out.toStdString() << r.err.toStdString();
     const QString status = QString::fromUtf8(ReadWholeFile(exportFolder + QStringLiteral("/Data ExtractorStatus.tmp")));
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\tFailed\\t"
-                                                  "Failed on extraction\\.\\r\\n$"))
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\tFailed\\t")
+                                   + QRegularExpression::escape(QString::fromUtf8(c.status)) + QStringLiteral("\\r\\n$"))
                     .match(status)
                     .hasMatch())
         << status.toStdString();
@@ -129,23 +130,36 @@ INSTANTIATE_TEST_SUITE_P(
         // Without an export switch the run asks for attendance too; it fails
         // the same way and leaves no update file either.
         RunCase{"required_parameters_only", "MorvAppNoSuchSource", {}, {"Data source name not found"},
-                {"The source database could not be read: ", "Data source name not found"}},
+                {"The source database could not be read: ", "Data source name not found"},
+                "Failed on extraction: The source database could not be read: [unixODBC][Driver Manager]Data source name not found and no default driver specified; nothing was exported."},
         RunCase{"source_does_not_exist", "MorvAppNoSuchSource", {QStringLiteral("--demo")},
                 {"Data source name not found"},
-                {"The source database could not be read: ", "Data source name not found"}},
+                {"The source database could not be read: ", "Data source name not found"},
+                "Failed on extraction: The source database could not be read: [unixODBC][Driver Manager]Data source name not found and no default driver specified; nothing was exported."},
         // A database that cannot be read at all is named as the cause, not
         // taken for a database without school tables.
         RunCase{"source_locked", "MorvAppDamaged", {QStringLiteral("--demo")},
                 {"database is locked"},
-                {"The source database could not be read: ", "database is locked"}, "locked"},
+                {"The source database could not be read: ", "database is locked"},
+                "Failed on extraction: The source database could not be read: Could not check whether table School "
+                "exists: [SQLite]database is locked (5) (SQLSTATE HY000); nothing was exported.",
+                "locked"},
         RunCase{"source_not_a_database", "MorvAppDamaged", {QStringLiteral("--demo")},
                 {"file is not a database"},
-                {"The source database could not be read: ", "file is not a database"}, "not_a_database"},
+                {"The source database could not be read: ", "file is not a database"},
+                "Failed on extraction: The source database could not be read: Could not check whether table School "
+                "exists: [SQLite]file is not a database (26) (SQLSTATE HY000); nothing was exported.",
+                "not_a_database"},
         RunCase{"source_truncated", "MorvAppDamaged", {QStringLiteral("--demo")},
-                {"malformed"}, {"The source database could not be read: ", "malformed"}, "truncated"},
+                {"malformed"}, {"The source database could not be read: ", "malformed"},
+                "Failed on extraction: The source database could not be read: Could not check whether table School "
+                "exists: [SQLite]database disk image is malformed (11) (SQLSTATE HY000); nothing was exported.",
+                "truncated"},
         RunCase{"source_without_school_tables", "", {QStringLiteral("--demo")},
                 {"Connected to data source.", "No live school year found for school \"1\""},
-                {"No live school year found for school \"1\""}}),
+                {"No live school year found for school \"1\""},
+                "Failed on extraction: No live school year found for school \"1\" in the School or Schools table "
+                "(the lookup failed: Table does not exist : School); nothing was exported."}),
     [](const ::testing::TestParamInfo<RunCase> &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -286,7 +287,11 @@ TEST_F(ExportFolder, ReadOnlyPlacesFailTheRunWithTheirCause)
     }
 }
 
-TEST_F(ExportFolder, AFullDiskFailsTheRunAndKeepsThePreviousSet)
+// A full disk fails the run naming the system's reason and the file, keeps
+// the previous set, and still leaves the status files that say so: the run
+// removes its temporary files and gives back the room it kept before it
+// writes them, even when its own log has taken the last free block.
+TEST_F(ExportFolder, AFullDiskFailsTheRunWithItsCauseAndKeepsThePreviousSet)
 {
     Generate(300);
     ASSERT_EQ(Run(m_export).exitCode, 0);
@@ -299,25 +304,69 @@ TEST_F(ExportFolder, AFullDiskFailsTheRunAndKeepsThePreviousSet)
         ~Unmount() { umount(path.toUtf8().constData()); }
     } unmount{disk};
 
+    const struct {
+        const char* name;
+        qint64 freeBytes;  // left on the disk when the run starts
+        bool logElsewhere; // the log in a folder of its own, off the full disk
+        std::vector<std::string> reading; // the tables the run began
+        const char* cause; // the status file's reason
+    } cases[] = {
+        // The tables fill it: a few of them fit.
+        {"room for a few tables", 40 * 1024, true, {"Attendance Codes", "Calendar", "Sections"},
+         "No space left on device writing Sections.pef"},
+        // Not one block: the first file the run writes fails.
+        {"no room at all", 0, false, {"Attendance Codes", "Calendar"},
+         "No space left on device writing Calendar.pef"},
+    };
     const QString folder = disk + "/export";
-    ASSERT_TRUE(QDir().mkpath(folder));
-    for (const QString& name : QDir(m_export).entryList(QDir::Files))
-        ASSERT_TRUE(QFile::copy(m_export + "/" + name, folder + "/" + name));
-    // Fill the disk so that the new table files cannot be written whole.
-    const Snapshot previous = Take(folder);
-    {
-        QFile filler(disk + "/filler");
-        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-        const QByteArray block(64 * 1024, 'x');
-        while (filler.write(block) == block.size()) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(folder).removeRecursively();
+        QFile::remove(disk + "/filler");
+        ASSERT_TRUE(QDir().mkpath(folder));
+        for (const QString& name : QDir(m_export).entryList(QDir::Files))
+            ASSERT_TRUE(QFile::copy(m_export + "/" + name, folder + "/" + name));
+        const Snapshot previous = Take(folder);
+        {
+            QFile filler(disk + "/filler");
+            ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+            const QByteArray block(4096, 'x');
+            while (filler.write(block) == block.size() && filler.flush()) {
+            }
         }
-    }
-    const qint64 freeTarget = 40 * 1024;
-    QFile::resize(disk + "/filler", QFileInfo(disk + "/filler").size() - freeTarget);
+        QFile::resize(disk + "/filler", QFileInfo(disk + "/filler").size() - c.freeBytes);
 
-    const ChildResult result = Run(folder);
-    EXPECT_EQ(result.exitCode, 1) << result.standardOutput.substr(0, 2000);
-    ExpectTheSetAsItWas(previous, Take(folder));
+        std::vector<std::string> arguments = Arguments(folder);
+        arguments.push_back("--log=consoleoff");
+        if (c.logElsewhere)
+            arguments.push_back("--logpath=" + m_work.filePath("logs").toStdString());
+        const ChildResult result = Run(arguments);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.standardError, "");
+        // The whole output, clock, temporary name and statement aside: the
+        // log line tells the whole story, the run's failure the cause.
+        const std::string file = std::string(c.cause).substr(std::string(c.cause).rfind(' ') + 1);
+        std::string expected = "log\tInformational\tTIME\t\tQuillon Data Extractor for MORV started.\n"
+                               "inc_progress\tStarting Execution...\nstart_progress\t25\n"
+                               "inc_progress\tReading Included Students...\n";
+        for (const std::string& table : c.reading)
+            expected += "inc_progress\tReading " + table + "...\n";
+        expected += "log\tCritical     \tTIME\t\tFailed with error [Error writing to file: " +
+                    QString(folder + "/").replace('/', '\\').toStdString() + file +
+                    ".TEMP.part: No space left on device] while writing file [" + file + "] with query: QUERY\n" +
+                    "log\tError        \tTIME\tBridgeTaskBase::BeginExecute\t" + c.cause + "\nend_progress\n";
+        QString out = QString::fromStdString(result.standardOutput);
+        out.replace(QRegularExpression("\t\\d\\d:\\d\\d:\\d\\d\t"), "\tTIME\t")
+            .replace(QRegularExpression("\\.[A-Za-z0-9]{6}\\.part:"), ".TEMP.part:")
+            .replace(QRegularExpression(" with query: [^\n]*"), " with query: QUERY");
+        EXPECT_EQ(out.toStdString(), expected);
+        const Snapshot after = Take(folder);
+        ASSERT_EQ(after.count(kStatusFile), 1u) << "no status file on the full disk";
+        EXPECT_TRUE(after.at(kStatusFile).endsWith(QByteArray("\tFailed\tFailed on extraction: ") + c.cause + "\r\n"))
+            << after.at(kStatusFile).toStdString();
+        EXPECT_EQ(after.count("finished_bridge.tmp"), 1u);
+        ExpectTheSetAsItWas(previous, after);
+    }
 }
 
 // After a power cut the folder must hold the old file or the new one, never

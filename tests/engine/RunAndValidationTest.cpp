@@ -208,8 +208,8 @@ TEST_F(Services, ValidateConnectionMessages)
         const char* missingMessage;
     } cases[] = {
         {"works", nullptr, kSchoolDsn, true, "Connection Succeeded", nullptr, nullptr},
-        {"no user", "user", kSchoolDsn, false, "", "user", "user missing or blank."},
-        {"no password", "pwd", kSchoolDsn, false, "", "pwd", "pwd missing or blank."},
+        {"no user", "user", kSchoolDsn, false, "user missing or blank.", "user", "user missing or blank."},
+        {"no password", "pwd", kSchoolDsn, false, "pwd missing or blank.", "pwd", "pwd missing or blank."},
         {"unknown source", nullptr, "NoSuchSource", false, nullptr, "dsn", "dsn does not exist."},
     };
     for (const auto& c : cases) {
@@ -260,6 +260,42 @@ TEST_F(Services, SchoolListHoldsTheLiveYearsNumberedSchools)
     EXPECT_EQ(message, "School Found");
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ(entries, (QList<QPair<QString, QString>>{{"0301", "Central High"}, {"0302", "East Middle"}}));
+}
+
+// Each school once, named by the row of its own live year, or of its highest
+// year where the site has no IsLive column.
+TEST(SchoolList, EachSchoolByItsOwnYear)
+{
+    const struct {
+        const char* name;
+        const char* sql;
+        QList<QPair<QString, QString>> entries;
+    } cases[] = {
+        {"live in different years",
+         "CREATE TABLE Schools (_DistBldg VARCHAR(4), _Year INT, SchoolName VARCHAR(60), IsLive CHAR(1));"
+         "CREATE VIEW School AS SELECT * FROM Schools;"
+         "INSERT INTO Schools VALUES ('0302', 2026, 'East Middle', 'Y'), ('0301', 2025, 'Central', 'Y'),"
+         " ('0301', 2026, 'Central High', 'N'), ('0303', 2025, 'West', 'N');",
+         {{"0301", "Central"}, {"0302", "East Middle"}}},
+        {"without IsLive",
+         "CREATE TABLE Schools (_DistBldg VARCHAR(4), _Year INT, SchoolName VARCHAR(60));"
+         "CREATE VIEW School AS SELECT * FROM Schools;"
+         "INSERT INTO Schools VALUES ('0301', 2026, 'Central High'), ('0301', 2024, 'Central'),"
+         " ('0302', 2025, 'East Middle');",
+         {{"0301", "Central High"}, {"0302", "East Middle"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineTestSchool school;
+        ReplaceSchoolTables(school, c.sql);
+        for (const char* chosen : {"", "0302", "0301"}) {
+            TestEngine engine;
+            QList<QPair<QString, QString>> entries;
+            QString message;
+            ASSERT_TRUE(engine.LoadSchoolList(RunParameters(chosen), entries, message)) << chosen;
+            EXPECT_EQ(entries, c.entries) << chosen;
+        }
+    }
 }
 
 TEST_F(Services, TeacherListOrdersNamedStaffFirst)
@@ -315,8 +351,8 @@ TEST_F(Services, BridgeListRefusals)
         const char* missingKey;
     } cases[] = {
         {"student", nullptr, "This bridge is not set up for this type of paramkey:  student", nullptr},
-        {"teacher", "school", "", "school"},
-        {"teacher", "dsn", "", "dsn"},
+        {"teacher", "school", "school missing or blank.", "school"},
+        {"teacher", "dsn", "dsn missing or blank.", "dsn"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.key);

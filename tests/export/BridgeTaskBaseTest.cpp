@@ -82,7 +82,9 @@ TEST(BeginExecute, EndsEveryKindOfRunWithItsStatusAndClosedProgress)
     }
 }
 
-TEST(BeginExecute, FolderThatCannotBeCreatedFailsWithClosedProgress)
+// Nothing has started a progress yet, so none is ended: the error line is the
+// run's last word, and the failure names the system's reason.
+TEST(BeginExecute, FolderThatCannotBeCreatedFailsBeforeAnyProgress)
 {
     QTemporaryDir dir;
     WriteFile(dir.path() + "/file", "x");
@@ -97,9 +99,9 @@ TEST(BeginExecute, FolderThatCannotBeCreatedFailsWithClosedProgress)
     EXPECT_FALSE(executed);
     const std::string message = "Could not create pde folder: " + (dir.path() + "/file/pde").toStdString();
     EXPECT_EQ(log.Count("error file " + message), 1);
-    EXPECT_EQ(log.Count("progress end_progress"), 1);
+    EXPECT_EQ(log.Count("progress end_progress"), 0);
     EXPECT_EQ(log.Count("progress start_progress 2"), 0);
-    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(error.toStdString(), message + ": Not a directory");
 }
 
 TEST(BeginExecute, PathTooLongForTheWriterFailsTheRunInsteadOfEscaping)
@@ -117,8 +119,8 @@ TEST(BeginExecute, PathTooLongForTheWriterFailsTheRunInsteadOfEscaping)
 
     EXPECT_FALSE(task.BeginExecute({{"path", path}}, RunFlags::Full, error));
     EXPECT_FALSE(executed);
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(log.Count("progress end_progress"), 1);
+    EXPECT_TRUE(error.startsWith("The export folder path is too long: ")) << error.toStdString();
+    EXPECT_EQ(log.Count("progress end_progress"), 0);
 }
 
 TEST(BeginExecute, FolderIsStoredWithBackslashesAndTrailingSeparator)

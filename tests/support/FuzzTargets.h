@@ -107,11 +107,25 @@ public:
         return xml;
     }
 
+    // A start tag with `count` attributes, or (as a document type) that many
+    // attribute defaults for every school element.
+    static QByteArray CrowdedTag(int count, bool byDocumentType)
+    {
+        QByteArray text = byDocumentType ? "<!DOCTYPE HNSchoolConfFile [<!ATTLIST HNSchoolConf" : "<HNSchoolConf";
+        for (int i = 0; i < count; ++i)
+            text += " a" + QByteArray::number(i) + (byDocumentType ? " CDATA \"v\"" : "=\"v\"");
+        return text + (byDocumentType ? ">]>" : "/>");
+    }
+
     // A changed copy of `input`: flipped, cut, repeated or inserted bytes,
     // including pieces that parsers find hard (entities, deep nesting, bad
-    // encodings).
+    // encodings, elements with many attributes, many elements).
     QByteArray Mutate(QByteArray input)
     {
+        // Counts around the reader's bounds and far beyond them, where its
+        // time or memory would grow out of hand.
+        static const int attributeCounts[] = {99, 100, 101, 1000, 40000};
+        static const int entryCounts[] = {9998, 10001, 200000};
         static const char *const pieces[] = {
             "<", ">", "&", "&amp;", "&#0;", "&#xD800;", "<!DOCTYPE a [<!ENTITY e \"&e;\">]>", "&e;",
             "<![CDATA[", "]]>", "<?xml version=\"1.0\" encoding=\"windows-1252\"?>", "\xff\xfe", "\xc3",
@@ -120,7 +134,7 @@ public:
         const int steps = 1 + Below(4);
         for (int step = 0; step < steps; ++step) {
             const int at = input.isEmpty() ? 0 : Below(static_cast<int>(input.size()) + 1);
-            switch (Below(6)) {
+            switch (Below(8)) {
             case 0:
                 if (!input.isEmpty())
                     input[std::min<qsizetype>(at, input.size() - 1)] = static_cast<char>(Below(256));
@@ -144,6 +158,17 @@ public:
                 input.insert(at, deep);
                 break;
             }
+            case 5: {
+                const int count = attributeCounts[Below(5)];
+                if (Below(4) == 0)
+                    input.prepend(CrowdedTag(count, true));
+                else
+                    input.insert(at, CrowdedTag(count, false));
+                break;
+            }
+            case 6:
+                input.insert(at, QByteArray("<HNSchoolConf/>").repeated(entryCounts[Below(3)]));
+                break;
             default:
                 if (!input.isEmpty())
                     input.remove(at, Below(16));

@@ -108,9 +108,12 @@ TEST(DelimitedTextWriter, CloseReportsAFailedFlush)
         writer.Close();
         FAIL() << "no exception";
     } catch (const XException& e) {
-        EXPECT_STREQ("Error writing to file: \\dev\\full", e.what());
+        // The system's reason is part of the message, and the writer
+        // remembers it for the caller that must tell a refused write apart.
+        EXPECT_STREQ("Error writing to file: \\dev\\full: No space left on device", e.what());
         EXPECT_EQ(ENOSPC, e.GetCode());
     }
+    EXPECT_EQ(ENOSPC, writer.WriteError());
     EXPECT_FALSE(writer.IsOpen());
 
     // The destructor cannot throw: it reports the lost lines as a warning.
@@ -126,7 +129,7 @@ TEST(DelimitedTextWriter, CloseReportsAFailedFlush)
         dying.WriteField("lost");
     }
     qInstallMessageHandler(previous);
-    EXPECT_EQ(warnings.join(u'\n').toStdString(), "DelimitedTextWriter: Error writing to file: \\dev\\full");
+    EXPECT_EQ(warnings.join(u'\n').toStdString(), "DelimitedTextWriter: Error writing to file: \\dev\\full: No space left on device");
 }
 
 TEST(DelimitedTextWriter, OpenFailureNamesThePath)
