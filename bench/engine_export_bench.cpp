@@ -182,36 +182,6 @@ void BridgeDemo(benchmark::State& state, int students, const std::string& bridge
     }
 }
 
-// The SELECT texts of a bridge's last run, from its log file, where each
-// statement is logged Base64-encoded as "BuildQuery Finished:" + text.
-std::string BridgeStatements(const QString& exportFolder)
-{
-    std::string script = ".mode tabs\n";
-    QStringList seen;
-    for (const QString& name : QDir(exportFolder).entryList({"*.log"}, QDir::Files)) {
-        QFile log(exportFolder + "/" + name);
-        if (!log.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& line : log.readAll().split('\n')) {
-            const int colon = line.indexOf(':');
-            if (colon < 0)
-                continue;
-            const QByteArray text = QByteArray::fromBase64(line.mid(colon + 1).trimmed());
-            const int start = text.indexOf("BuildQuery Finished:");
-            if (start < 0)
-                continue;
-            QString statement = QString::fromLatin1(text.mid(start + 20));
-            // The shell speaks SQLite, which has no table hints.
-            statement.replace(" WITH (NOLOCK) ", " ");
-            if (!seen.contains(statement)) {
-                seen << statement;
-                script += statement.toStdString() + ";\n";
-            }
-        }
-    }
-    return seen.isEmpty() ? std::string() : script;
-}
-
 void Sqlite3Statements(benchmark::State& state, int students, const char* name)
 {
     School& school = TheSchool(students);

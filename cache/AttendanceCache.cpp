@@ -4,6 +4,11 @@
 // stored as it is and can never change a statement.
 #include "cache/AttendanceCache.h"
 
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <string>
+
 namespace {
 
 // SQLite's result code for a write to a read-only database.
@@ -19,6 +24,25 @@ void RequireKnown(const XString& table, const char* column)
     if (!column)
         XException::RaiseError(XErrorKind::Internal, 0, "Unknown attendance cache table: %s", table.c_str());
 }
+
+// What a record is sent for: a code was read (a blank one for a record gone
+// from the source), and it, the excused flag or the reason differs from
+// what was last sent, or nothing was ever sent. A record gone from the
+// source before it was ever sent is not sent at all.
+const char* const kToSend =
+    "newcode IS NOT NULL AND (oldcode IS NOT NULL OR newcode <> '') AND (oldcode IS NULL OR newcode <> oldcode "
+    "OR sentexcused IS NOT coalesce(excused, '') OR sentreason IS NOT coalesce(reason, ''))";
+
+// The columns a newer bridge adds to a table of an older cache: what the
+// record last sent beyond its code, the batch that marked it last, and what
+// it had sent before that batch (to undo it).
+const struct {
+    const char* name;
+    const char* type;
+} kAddedColumns[] = {
+    {"sentexcused", "VARCHAR(100)"}, {"sentreason", "VARCHAR(100)"}, {"batch", "INTEGER"},
+    {"prevcode", "VARCHAR(100)"},    {"prevexcused", "VARCHAR(100)"}, {"prevreason", "VARCHAR(100)"},
+};
 
 // The columns a record is read back from, in this order: the record's
 // values 0 to 8, then oldcode (9) and newcode (10).
@@ -85,6 +109,57 @@ XFileSpec AttendanceCache::DatabaseFile(const XFileSpec& folder)
     return file;
 }
 
+int AttendanceCache::SqliteCode(const XException& error)
+{
+    if (dynamic_cast<const sqlite::SqlError*>(&error))
+        return error.GetCode();
+    // Told again on the way up (Rephrase): a database failure without the
+    // driver's SQLSTATE is SQLite's, its native code SQLite's result code.
+    if (error.Kind() == XErrorKind::Database && error.SqlState().empty() && error.NativeCode() != 0)
+        return error.NativeCode();
+    return -1;
+}
+
+XString AttendanceCache::Problem(const XException& error)
+{
+    return Problem(SqliteCode(error), error.what());
+}
+
+XString AttendanceCache::Problem(int sqliteCode, const char* text)
+{
+    // SQLite's primary result codes; a failure of the bridge's own making
+    // carries none.
+    const int code = sqliteCode < 0 ? -1 : sqliteCode & 0xff;
+    const XString cause = XString("(") + text + "). ";
+    switch (code) {
+    case 11:  // SQLITE_CORRUPT
+    case 26:  // SQLITE_NOTADB
+    case 1:   // SQLITE_ERROR: tables or columns not as this bridge makes them
+        return "is damaged or is not an attendance cache of this bridge " + cause +
+               "Delete it to rebuild it: the next update export then reads all attendance again and sends every "
+               "current absence.";
+    case 5:  // SQLITE_BUSY
+    case 6:  // SQLITE_LOCKED
+        return "is held by another program " + cause +
+               "Close the program that has it open (or wait until it is done) and run the extraction again.";
+    case 13:  // SQLITE_FULL
+        return "cannot be written: the disk is full " + cause + "Free space on the disk and run the extraction again.";
+    case 3:   // SQLITE_PERM
+    case 8:   // SQLITE_READONLY
+    case 23:  // SQLITE_AUTH
+        return "cannot be written " + cause +
+               "Let the bridge's user write the file and its folder, and run the extraction again.";
+    case 14:  // SQLITE_CANTOPEN
+        return "cannot be opened " + cause +
+               "It must be a file the bridge's user may read and write: correct its permissions, or remove what "
+               "stands in its place to rebuild it.";
+    case 10:  // SQLITE_IOERR
+        return "could not be read or written " + cause + "Check the disk and run the extraction again.";
+    default:
+        return "failed " + cause + "Delete it to rebuild it if the failure stays.";
+    }
+}
+
 void AttendanceCache::Open(const XFileSpec& file)
 {
     m_db.Open(file.ToNativePath().c_str(), nullptr, sqlite::Database::OpenReadWriteCreate);
@@ -93,6 +168,11 @@ void AttendanceCache::Open(const XFileSpec& file)
         // that is no database (or is locked, or unreadable) into an error
         // here instead of in the middle of the refresh.
         m_db.Execute("SELECT count(*) FROM sqlite_master");
+        // A commit is on the disk when it returns, its journal's removal
+        // included (EXTRA also flushes the folder after it): the record of a
+        // run's files, committed with the marks, must never be rolled back
+        // by a power cut after the files took their names.
+        m_db.Execute("PRAGMA synchronous = EXTRA");
         // Every refresh writes; a cache that cannot take it is named now.
         sqlite::Check(!m_db.IsReadOnly(), SQLITE_READONLY_CODE, nullptr, "AttendanceCache::Open",
                       (XString("The attendance cache is read-only: ") + file.GetPath()).c_str());
@@ -119,11 +199,52 @@ void AttendanceCache::Close()
 void AttendanceCache::CreateTable(const XString& table)
 {
     const char* reference = ReferenceColumn(table);
-    if (!reference || TableExists(table))
+    if (!reference)
         return;
-    m_db.ExecuteFormat(kCreate, table.c_str(), "stdkey", "attdate", reference, "reason", "excused",
-                       "absent", "tardy", "truant", "discipline", "header", "oldcode", "newcode",
-                       "stdkey", "attdate", reference, "header");
+    if (!TableExists(table))
+        m_db.ExecuteFormat(kCreate, table.c_str(), "stdkey", "attdate", reference, "reason", "excused",
+                           "absent", "tardy", "truant", "discipline", "header", "oldcode", "newcode",
+                           "stdkey", "attdate", reference, "header");
+    Upgrade(table);
+}
+
+bool AttendanceCache::HasColumn(const XString& table, const char* column)
+{
+    sqlite::Query query(m_db);
+    query.PrepareFormat("SELECT name FROM pragma_table_info('%q') WHERE name = '%q'", table.c_str(), column);
+    return query.Step();
+}
+
+void AttendanceCache::Upgrade(const XString& table)
+{
+    // All or nothing: a cache left with the new columns but without their
+    // values would send every record again.
+    m_db.Execute("SAVEPOINT upgrade");
+    try {
+        bool addedSent = false;
+        for (const auto& column : kAddedColumns) {
+            if (HasColumn(table, column.name))
+                continue;
+            m_db.ExecuteFormat("ALTER TABLE %s ADD COLUMN %s %s", table.c_str(), column.name, column.type);
+            addedSent = addedSent || std::string(column.name) == "sentexcused";
+        }
+        // An older bridge sent the code only; what it sent of the excused
+        // flag and the reason is unknown, so the values held count as sent
+        // (an upgrade must not send a whole year again).
+        if (addedSent)
+            m_db.ExecuteFormat("UPDATE %s SET sentexcused = coalesce(excused, ''), sentreason = coalesce(reason, '') "
+                               "WHERE oldcode IS NOT NULL",
+                               table.c_str());
+        m_db.Execute("RELEASE upgrade");
+    } catch (...) {
+        try {
+            m_db.Execute("ROLLBACK TO upgrade");
+            m_db.Execute("RELEASE upgrade");
+        } catch (const XException&) {
+            // A failed statement may have ended the transaction already.
+        }
+        throw;
+    }
 }
 
 bool AttendanceCache::TableExists(const XString& table)
@@ -140,11 +261,12 @@ void AttendanceCache::DropTable(const XString& table)
     m_db.ExecuteFormat("DROP TABLE %s", table.c_str());
 }
 
-void AttendanceCache::BlankNewCode(const XString& table, const XDate& from)
+void AttendanceCache::BlankNewCode(const XString& table, const XDate& from, const XDate& to)
 {
     RequireKnown(table, ReferenceColumn(table));
-    m_db.ExecuteFormat("UPDATE %s SET %s='' WHERE %s >= '%q'", table.c_str(), "newcode", "attdate",
-                       from.Format("yyyy-mm-dd").c_str());
+    // A null date formats as the empty text, which sorts before every date.
+    m_db.ExecuteFormat("UPDATE %s SET %s='' WHERE %s >= '%q' AND %s <= '%q'", table.c_str(), "newcode", "attdate",
+                       from.Format("yyyy-mm-dd").c_str(), "attdate", to.Format("yyyy-mm-dd").c_str());
 }
 
 AttendanceCache::Statements& AttendanceCache::StatementsFor(const XString& table)
@@ -199,7 +321,74 @@ AttendanceCache::UnexportedRecords AttendanceCache::Unexported(const XString& ta
                                                                bool orBlankHeader)
 {
     RequireKnown(table, ReferenceColumn(table));
+    Upgrade(table);
     return UnexportedRecords(m_db, table, header, orBlankHeader);
+}
+
+void AttendanceCache::CreateCommitTables()
+{
+    m_db.Execute("CREATE TABLE IF NOT EXISTS EXPORT_BATCH (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                 "started VARCHAR(30))");
+    m_db.Execute("CREATE TABLE IF NOT EXISTS EXPORT_COMMIT (batch INTEGER, step INTEGER, tempname VARCHAR(260), "
+                 "finalname VARCHAR(260), device INTEGER, inode INTEGER, size INTEGER, PRIMARY KEY (batch, step))");
+}
+
+int64_t AttendanceCache::NewBatch()
+{
+    CreateCommitTables();
+    // AUTOINCREMENT never hands out a number twice, also once older rows
+    // are gone; only the last one is kept.
+    m_db.Execute("INSERT INTO EXPORT_BATCH (started) VALUES (datetime('now'))");
+    sqlite::Query last(m_db, "SELECT max(id) FROM EXPORT_BATCH");
+    last.Step();
+    const int64_t batch = std::strtoll(Text(last, 0).c_str(), nullptr, 10);
+    last.Finalize();
+    m_db.ExecuteFormat("DELETE FROM EXPORT_BATCH WHERE id < %lld", static_cast<long long>(batch));
+    return batch;
+}
+
+void AttendanceCache::RecordCommit(int64_t batch, const std::vector<CommitStep>& steps)
+{
+    CreateCommitTables();
+    int step = 0;
+    for (const CommitStep& s : steps)
+        m_db.ExecuteFormat("INSERT INTO EXPORT_COMMIT (batch, step, tempname, finalname, device, inode, size) "
+                           "VALUES (%lld, %d, '%q', '%q', %lld, %lld, %lld)",
+                           static_cast<long long>(batch), step++, s.tempName.c_str(), s.finalName.c_str(),
+                           static_cast<long long>(s.device), static_cast<long long>(s.inode),
+                           static_cast<long long>(s.size));
+}
+
+bool AttendanceCache::PendingCommit(int64_t& batch, std::vector<CommitStep>& steps)
+{
+    steps.clear();
+    if (!TableExists("EXPORT_COMMIT"))
+        return false;
+    sqlite::Query query(m_db, "SELECT batch, tempname, finalname, device, inode, size FROM EXPORT_COMMIT "
+                              "WHERE batch = (SELECT min(batch) FROM EXPORT_COMMIT) ORDER BY step");
+    auto number = [&](int column) { return static_cast<int64_t>(std::strtoll(Text(query, column).c_str(), nullptr, 10)); };
+    while (query.Step()) {
+        batch = number(0);
+        steps.push_back({Text(query, 1), Text(query, 2), number(3), number(4), number(5)});
+    }
+    return !steps.empty();
+}
+
+void AttendanceCache::ClearCommit(int64_t batch)
+{
+    if (TableExists("EXPORT_COMMIT"))
+        m_db.ExecuteFormat("DELETE FROM EXPORT_COMMIT WHERE batch = %lld", static_cast<long long>(batch));
+}
+
+void AttendanceCache::UndoBatch(int64_t batch)
+{
+    for (const char* table : {DailyTable, PeriodTable}) {
+        if (!TableExists(table) || !HasColumn(table, "batch"))
+            continue;
+        m_db.ExecuteFormat("UPDATE %s SET oldcode = prevcode, sentexcused = prevexcused, sentreason = prevreason, "
+                           "batch = NULL WHERE batch = %lld",
+                           table, static_cast<long long>(batch));
+    }
 }
 
 std::vector<CachedAttendance> AttendanceCache::Records(const XString& table)
@@ -269,21 +458,22 @@ void AttendanceCache::ReleaseSavepoint()
 
 AttendanceCache::UnexportedRecords::UnexportedRecords(sqlite::Database& db, const XString& table,
                                                       const XString& header, bool orBlankHeader)
-    : m_select(std::make_unique<sqlite::Query>(db)), m_mark(std::make_unique<sqlite::Query>(db)), m_header(header)
+    : m_db(&db), m_table(table), m_select(std::make_unique<sqlite::Query>(db))
 {
     const char* reference = ReferenceColumn(table);
     // The header goes into the selecting text as a literal, so the logged
-    // statement shows which records it selected.
+    // statement shows which records it selected; the mark uses the same
+    // selection, so it marks exactly the records walked.
+    const char* headerTest = orBlankHeader ? "(header = '%q' OR header = '')" : "header = '%q'";
+    XString selection;
+    selection.Format("%s AND %s", kToSend, headerTest);
+    char* text = sqlite3_mprintf(selection.c_str(), header.c_str());
+    m_selection = text ? text : "";
+    sqlite3_free(text);
     XString statement;
-    statement.Format((XString("SELECT ") + kRecordColumns +
-                      " FROM %s WHERE newcode IS NOT NULL AND (newcode <> oldcode OR oldcode IS NULL) AND %s")
-                         .c_str(),
-                     reference, table.c_str(), orBlankHeader ? "(header = '%q' OR header = '')" : "header = '%q'");
-    m_select->PrepareFormat(statement.c_str(), header.c_str());
-    m_mark->PrepareFormat("UPDATE %s SET oldcode=newcode WHERE stdkey=?1 AND attdate=?2 AND %s=?3 "
-                          "AND newcode=?4 AND %s",
-                          table.c_str(), reference,
-                          orBlankHeader ? "(header = ?5 OR header = '')" : "header = ?5");
+    statement.Format((XString("SELECT ") + kRecordColumns + ", rowid FROM %s WHERE %s").c_str(), reference,
+                     table.c_str(), m_selection.c_str());
+    m_select->Prepare(statement.c_str());
 }
 
 AttendanceCache::UnexportedRecords::UnexportedRecords(UnexportedRecords&&) noexcept = default;
@@ -298,17 +488,28 @@ bool AttendanceCache::UnexportedRecords::Next()
 {
     if (!m_select->Step())
         return false;
-    m_record = ReadRecord(*m_select, m_dateText);
+    XString dateText;
+    m_record = ReadRecord(*m_select, dateText);
+    m_rowid = Text(*m_select, 11);
     return true;
 }
 
-void AttendanceCache::UnexportedRecords::MarkExported()
+void AttendanceCache::UnexportedRecords::Skip()
 {
-    m_mark->Bind(1, m_record.student);
-    m_mark->Bind(2, m_dateText);
-    m_mark->Bind(3, m_record.reference);
-    m_mark->Bind(4, m_record.newCode);
-    m_mark->Bind(5, m_header);
-    m_mark->Step();
-    m_mark->Reset();
+    m_skipped.push_back(m_rowid);
+}
+
+void AttendanceCache::UnexportedRecords::MarkWritten(int64_t batch)
+{
+    m_select->Reset();
+    m_db->ExecuteFormat("UPDATE %s SET prevcode = oldcode, prevexcused = sentexcused, prevreason = sentreason, "
+                        "oldcode = newcode, sentexcused = coalesce(excused, ''), sentreason = coalesce(reason, ''), "
+                        "batch = %lld WHERE %s",
+                        m_table.c_str(), static_cast<long long>(batch), m_selection.c_str());
+    // Rare (a student filter): the records not written go back one by one.
+    for (const XString& rowid : m_skipped)
+        m_db->ExecuteFormat("UPDATE %s SET oldcode = prevcode, sentexcused = prevexcused, sentreason = prevreason, "
+                            "batch = NULL WHERE rowid = %s",
+                            m_table.c_str(), rowid.c_str());
+    m_skipped.clear();
 }

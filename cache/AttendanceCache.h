@@ -1,7 +1,12 @@
 // The attendance cache, Attendance.db: one table of daily and one of period
-// attendance. Each cached record holds the code last read from the source
-// (newcode) and the code last exported (oldcode); an update export sends the
-// records whose two codes differ and then marks them exported. Every
+// attendance. Each cached record holds what was last read from the source
+// (newcode, excused, reason, ...) and what was last sent to the importer
+// (oldcode, sentexcused, sentreason); an update export sends the records
+// whose two differ and marks them sent. The marks of one export carry a
+// batch number and keep what the records held before (prevcode, ...), so a
+// commit that could not put its files in place can be undone. The cache also
+// records each commit in flight (EXPORT_COMMIT) until all its files are in
+// place, so the marks and the files that carry them go together. Every
 // statement on the file is in this class, so its schema lives here alone.
 //
 // Every failure raises an XException (a failing SQLite call as its
@@ -44,6 +49,20 @@ struct CachedAttendance
     std::optional<XString> oldCode;
 };
 
+// One file step of a commit, as recorded until the file is in place: the
+// temporary file `tempName` goes to `finalName` (both in the export
+// folder), or with no temporary file the final file is removed. The
+// temporary file's identity (device, inode, size) tells its content again
+// under the final name.
+struct CommitStep
+{
+    XString tempName;
+    XString finalName;
+    int64_t device = 0;
+    int64_t inode = 0;
+    int64_t size = 0;
+};
+
 class AttendanceCache
 {
 public:
@@ -61,6 +80,18 @@ public:
     // The cache file of `folder`: Attendance\Attendance.db inside it.
     static XFileSpec DatabaseFile(const XFileSpec& folder);
 
+    // What went wrong with the cache file and what to do about it, from the
+    // error a cache operation raised, to follow the file's name in a
+    // message: "is damaged ... Delete it to rebuild it ...", "is held by
+    // another program ...", "cannot be written: the disk is full ..." and
+    // the like, with the error's own text.
+    static XString Problem(const XException& error);
+    // The same from SQLite's result code (-1: the failure is not SQLite's)
+    // and the error's text.
+    static XString Problem(int sqliteCode, const char* text);
+    // SQLite's result code of `error`, or -1 when SQLite did not raise it.
+    static int SqliteCode(const XException& error);
+
     // Opens (creating when missing) the database file; raises when it cannot
     // be opened or is not a database.
     void Open(const XFileSpec& file);
@@ -69,14 +100,19 @@ public:
     void Close();
     const XString& FileName() const { return m_db.FileName(); }
 
-    // Creates the table unless it exists already.
+    // Creates the table unless it exists already, and brings a table of an
+    // older cache up to date: the columns of what each record last sent and
+    // of the batch that marked it are added, and a record already sent
+    // counts as sent with the excused flag and reason it holds.
     void CreateTable(const XString& table);
     bool TableExists(const XString& table);
     void DropTable(const XString& table);
 
-    // Blanks the new code of every record dated on or after `from`, so that
-    // a record that vanished from the source is exported as a blank code.
-    void BlankNewCode(const XString& table, const XDate& from);
+    // Blanks the new code of every record dated from `from` to `to` (both
+    // included; a null `from` has no lower bound), the dates a refresh reads
+    // again, so that a record that vanished from the source is exported as
+    // a blank code.
+    void BlankNewCode(const XString& table, const XDate& from, const XDate& to);
 
     // Stores one record: an existing record (same student, date, reference
     // and header) takes the new values, keeping its old code; a new record
@@ -85,9 +121,27 @@ public:
     int SaveRecord(const XString& table, const AttendanceRecord& record);
 
     // The records of `table` stored under the reference header `header`
-    // (and, with `orBlankHeader`, under an empty one) whose new code is to
-    // be exported: set, and differing from the old code or never exported.
+    // (and, with `orBlankHeader`, under an empty one) that are to be sent:
+    // a new code is set, and it, the excused flag or the reason differs from
+    // what was last sent, or the record was never sent.
     UnexportedRecords Unexported(const XString& table, const XString& header, bool orBlankHeader);
+
+    // ---- the commit of an export's files ----
+
+    // A new batch number for the marks of one export; never one used before.
+    int64_t NewBatch();
+    // Records the steps of the commit of `batch`, in order, in the open
+    // transaction: they become durable with its commit, and with them the
+    // marks of the batch.
+    void RecordCommit(int64_t batch, const std::vector<CommitStep>& steps);
+    // The commit an interrupted run recorded and never cleared; false when
+    // there is none.
+    bool PendingCommit(int64_t& batch, std::vector<CommitStep>& steps);
+    // Forgets the record of `batch`: its files are all in place.
+    void ClearCommit(int64_t batch);
+    // Puts every record that `batch` marked back to what it had last sent
+    // before, so that it goes out again with the next export.
+    void UndoBatch(int64_t batch);
 
     // Every record of `table`, ordered by its key.
     std::vector<CachedAttendance> Records(const XString& table);
@@ -111,13 +165,17 @@ public:
 private:
     struct Statements;
     Statements& StatementsFor(const XString& table);
+    void Upgrade(const XString& table);
+    void CreateCommitTables();
+    bool HasColumn(const XString& table, const char* column);
 
     sqlite::Database m_db;
     std::map<XString, std::unique_ptr<Statements>> m_statements;
 };
 
-// A walk over the records Unexported selects. Each record stays unmarked
-// until MarkExported, so the caller marks only what it has written.
+// A walk over the records Unexported selects. The records are marked sent
+// together once the walk is done (MarkWritten), all but those the caller
+// skipped: it marks only what it has written.
 class AttendanceCache::UnexportedRecords
 {
 public:
@@ -133,17 +191,22 @@ public:
     bool Next();
     // The current record (its reference header is not read back).
     const AttendanceRecord& Record() const { return m_record; }
-    // Sets the old code of the current record to the new code it was
-    // selected with.
-    void MarkExported();
+    // The current record is not written: it stays unmarked.
+    void Skip();
+    // After the last record: marks every record walked but those skipped as
+    // sent with the values it was selected with, in batch `batch`, in one
+    // statement.
+    void MarkWritten(int64_t batch);
 
 private:
     friend class AttendanceCache;
     UnexportedRecords(sqlite::Database& db, const XString& table, const XString& header, bool orBlankHeader);
 
+    sqlite::Database* m_db;
+    XString m_table;
+    XString m_selection;  // the WHERE clause the select and the mark share
     std::unique_ptr<sqlite::Query> m_select;
-    std::unique_ptr<sqlite::Query> m_mark;
-    XString m_header;
     AttendanceRecord m_record;
-    XString m_dateText;  // the stored date text, which the mark matches
+    XString m_rowid;
+    std::vector<XString> m_skipped;  // rowids
 };

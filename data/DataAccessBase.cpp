@@ -230,8 +230,8 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
         Log(LogLevel::Debug, "CreateStudentPeriodAttendanceFromDB: Either no data returned or No Period Timeframe "
                "header set, assuming AttPerRef");
     }
-    // The marks below stay uncommitted until the update file carrying these
-    // rows is on its final name (PDEWriter::FinishUpdate).
+    // The marks below are committed with the record of the run's files,
+    // right before they are put in place (PDEWriter::CommitExport).
     if (!Cache().InTransaction())
         Cache().Begin();
 
@@ -251,21 +251,27 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
             while (records.Next()) {
                 ++count;
                 const AttendanceRecord& record = records.Record();
-                if (useFilter && !StudentFilter(record.student))
+                if (useFilter && !StudentFilter(record.student)) {
+                    records.Skip();
                     continue;
+                }
                 output.WriteField(record.student);
                 output.WriteField(record.date.Format(DateFormat()));
                 for (const XString* field : {&record.reference, &record.newCode, &record.reason, &record.excused,
                                              &record.absent, &record.tardy, &record.truant, &record.discipline})
                     output.WriteField(*field);
                 output.EndLine();
-                records.MarkExported();
             }
+            // All in one statement: every record written, none skipped.
+            records.MarkWritten(ExportBatch());
         } catch (const XException& e) {
             // Rows written but left unmarked, or marked but missing from the
             // file, would be exported twice or never: the run fails and the
             // update file is thrown away with the marks.
-            LogAndThrow(LogLevel::Error, XString(method) + " Error: " + e.what(), e);
+            if (AttendanceCache::SqliteCode(e) < 0)
+                LogAndThrow(LogLevel::Error, XString(method) + " Error: " + e.what(), e);
+            Log(LogLevel::Error, XString(method) + " Error: " + e.what());
+            FailCache(e);
         }
         Log(LogLevel::Debug, "Students: Total:" + XString(m_studentTotal));
         Log(LogLevel::Debug, "Students: Total After Filter:" + XString(m_studentTotalAfterFilter));

@@ -61,6 +61,9 @@ public:
     void SetQuoteTableNames(bool quote) { m_quoteTableNames = quote; }
     // The field FilterAttendance restricts; owned by the caller.
     void SetChangeDateField(ODBCField* field) { m_changeDateField = field; }
+    // A second field FilterAttendance admits rows by: a row whose change date
+    // or whose own date lies in the range is read. Owned by the caller.
+    void SetAttendanceDateField(ODBCField* field) { m_attendanceDateField = field; }
 
     // Replaces the change-date range conditions of the previous call.
     void FilterAttendance(const XDate& from, const XDate& to) override;
@@ -239,6 +242,7 @@ private:
     bool m_quoteFieldNames = false;
     bool m_quoteTableNames = false;
     ODBCField* m_changeDateField = nullptr;
+    ODBCField* m_attendanceDateField = nullptr;
     int32_t m_filterConditionCount = 0;
     // The result whose count is logged after its rows (OpenTable's), while
     // it is the current one; a check lent the current place counts as usual.

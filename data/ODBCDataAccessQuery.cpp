@@ -7,6 +7,8 @@
 #include "data/DatabaseTypes.h"
 #include "util/XException.h"
 
+#include <vector>
+
 namespace {
 const char* const kAddCondition = "ODBCDataAccess::AddCondition";
 
@@ -126,19 +128,40 @@ void ODBCDataAccess::FilterAttendance(const XDate& from, const XDate& to)
         m_conditions.pop_back();
     m_filterConditionCount = 0;
 
-    if (IsDateSet(from)) {
-        AddCondition("AND", m_changeDateField, ">=", SQLDate(from), 0);
-        ++m_filterConditionCount;
+    struct Bound { const char* op; XString value; };
+    std::vector<Bound> bounds;
+    if (IsDateSet(from))
+        bounds.push_back({">=", SQLDate(from)});
+    if (IsDateSet(to))
+        bounds.push_back({"<=", SQLDate(to)});
+    if (bounds.empty())
+        return;
+    if (!m_attendanceDateField) {
+        for (const Bound& bound : bounds) {
+            AddCondition("AND", m_changeDateField, bound.op, bound.value, 0);
+            ++m_filterConditionCount;
+        }
+        return;
     }
-    if (IsDateSet(to)) {
-        AddCondition("AND", m_changeDateField, "<=", SQLDate(to), 0);
-        ++m_filterConditionCount;
+    // AND ((change in range) OR (date in range)): the parentheses ride on
+    // the conjunctions and the last value, as the condition list holds no
+    // groups of its own.
+    for (ODBCField* field : {m_changeDateField, m_attendanceDateField}) {
+        for (size_t i = 0; i < bounds.size(); ++i) {
+            XString conjunction = i > 0 ? "AND" : field == m_changeDateField ? "AND ((" : "OR (";
+            XString value = bounds[i].value;
+            if (i + 1 == bounds.size())
+                value += field == m_changeDateField ? ")" : "))";
+            AddCondition(conjunction, field, bounds[i].op, value, 0);
+            ++m_filterConditionCount;
+        }
     }
 }
 
 void ODBCDataAccess::ClearFilter()
 {
     m_changeDateField = nullptr;
+    m_attendanceDateField = nullptr;
     m_filterConditionCount = 0;
 }
 

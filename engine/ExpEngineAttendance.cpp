@@ -30,7 +30,10 @@ void ExpEngine::RunUpdateExport()
 
 void ExpEngine::CreateStudentDailyAttendance(const XDate& from, const XDate& to)
 {
-    StartAttTable(AttendanceCache::DailyTable, false, true);
+    // Read again over the overlap, by the absence's own date as well as by
+    // its change date, so that a daily absence deleted in the source goes
+    // out as a blank code as a period absence does.
+    StartAttTable(AttendanceCache::DailyTable, true, true);
     ODBCTable* att = AddTable("StudentDailyAbsence", "ATT", true);
     m_fldStudentNumber = Column(att, "StudentNumber", &ExpEngine::TextValue, "AttStdRef", true);
     Column(att, "CalendarDate", &ExpEngine::DateValue, "AttDate", true);
@@ -39,6 +42,7 @@ void ExpEngine::CreateStudentDailyAttendance(const XDate& from, const XDate& to)
     Column(att, "IsExcused", &ExpEngine::TextValue, "AttExcused", true);
     Column(att, "Reason", &ExpEngine::TextValue, "AttAttReasonRef", true);
     SetChangeDateField(QueryColumn(att, "DateModified", true));
+    SetAttendanceDateField(ConditionField(att, "CalendarDate"));
     QueryColumn(att, "_DistBldg");
     AddJoinedStatusConditions(att);
 

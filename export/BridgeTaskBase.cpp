@@ -55,6 +55,9 @@ bool BridgeTaskBase::BeginExecute(ParamMap parameters, int flags, QString& error
         emit writeLog(LogLevel::Informational, QStringLiteral("PDE Folder is: ") +
                              QString::fromUtf8(m_pdeFolder.GetPath(), m_pdeFolder.GetLength()),
                       QString());
+        // A run stopped while it put its files in place left a record of
+        // them: finished first, since its temporary files are not leftovers.
+        RecoverExportFolder();
         // Temporary files of a run that was killed before it could clean up.
         const int leftovers = ExportCommit::RemoveLeftovers(m_pdeFolder);
         if (leftovers > 0)
@@ -115,6 +118,8 @@ bool BridgeTaskBase::FailRun(const XString& message, QString& errorText)
 }
 
 void BridgeTaskBase::AbandonRun() {}
+
+void BridgeTaskBase::RecoverExportFolder() {}
 
 int BridgeTaskBase::CalculateProgressSize(int flags, int setupTotal, int lutTotal, int importTotal,
                                           int dailyTotal, int periodTotal,

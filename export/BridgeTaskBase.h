@@ -105,6 +105,11 @@ protected:
     // Called on every failed run before BeginExecute returns, so that an
     // unfinished export file never outlives the run. Nothing to do here.
     virtual void AbandonRun();
+    // Called once the export folder is known, before the temporary files of
+    // an interrupted run are removed or anything else is read or written
+    // there: finishes what an interrupted run left to finish. Nothing to do
+    // here.
+    virtual void RecoverExportFolder();
 
     ParamMap m_parameters;
 

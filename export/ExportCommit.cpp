@@ -1,14 +1,16 @@
 // ExportCommit: the all-or-nothing replacement of a run's export files.
 //
-// Commit works in four passes. First every temporary file is flushed to the
-// disk, so that a rename can never put in place a file whose content a power
-// cut would lose. Then every final file that exists gets a second name (a
-// hard link under a temporary name), which changes nothing the importer sees.
+// Commit works in passes. First every temporary file is flushed to the disk,
+// so that a rename can never put in place a file whose content a power cut
+// would lose. Then every final file that exists gets a second name (a hard
+// link under a temporary name), which changes nothing the importer sees.
+// Then the journal records the steps: from here on the commit goes forward.
 // Then the temporary files are renamed onto their final names and retired
-// files are unlinked, the "last" files at the end; each step is one atomic
-// call; and the folders are flushed, which makes the renames durable. When a
-// step fails, the steps already done are undone in reverse from the second
-// names. Finally the second names are removed.
+// files are unlinked, the "last" files at the end, each step one atomic call;
+// and the folders are flushed, which makes the renames durable. When a step
+// fails, the steps already done are undone in reverse from the second names
+// and the journal undoes its record. Finally the journal is told the commit
+// is done and the second names are removed.
 #include "export/ExportCommit.h"
 
 #include "util/XException.h"
@@ -77,11 +79,6 @@ void ExportCommit::Remove(const XFileSpec& finalSpec)
     m_entries.push_back(entry);
 }
 
-void ExportCommit::AfterCommit(std::function<void()> action)
-{
-    m_afterCommit.push_back(std::move(action));
-}
-
 bool ExportCommit::Has(const XFileSpec& finalSpec) const
 {
     const std::string finalPath = finalSpec.ToNativePath();
@@ -102,9 +99,17 @@ void ExportCommit::Flush(const Entry& entry)
 
 void ExportCommit::FlushFolders()
 {
+    std::vector<std::string> paths;
+    for (const Entry& entry : m_entries)
+        paths.push_back(entry.finalPath);
+    FlushFolders(paths);
+}
+
+void ExportCommit::FlushFolders(const std::vector<std::string>& paths)
+{
     std::vector<std::string> folders;
-    for (const Entry& entry : m_entries) {
-        const std::string folder = XFileSystem::FolderOf(entry.finalPath);
+    for (const std::string& path : paths) {
+        const std::string folder = XFileSystem::FolderOf(path);
         if (std::find(folders.begin(), folders.end(), folder) == folders.end())
             folders.push_back(folder);
     }
@@ -115,6 +120,24 @@ void ExportCommit::FlushFolders()
                                    std::strerror(error));
         }
     }
+}
+
+ExportCommit::Step ExportCommit::Recorded(const Entry& entry) const
+{
+    Step step;
+    step.tempPath = entry.tempPath;
+    step.finalPath = entry.finalPath;
+    struct stat st;
+    if (!entry.tempPath.empty()) {
+        if (lstat(entry.tempPath.c_str(), &st) != 0) {
+            const int error = errno;
+            XException::RaiseError(XErrorKind::InputOutput, error, "Could not read %s: %s", entry.tempPath.c_str(), std::strerror(error));
+        }
+        step.device = static_cast<int64_t>(st.st_dev);
+        step.inode = static_cast<int64_t>(st.st_ino);
+        step.size = static_cast<int64_t>(st.st_size);
+    }
+    return step;
 }
 
 void ExportCommit::Backup(Entry& entry)
@@ -169,36 +192,59 @@ void ExportCommit::Restore(Entry& entry)
     entry.applied = false;
 }
 
-void ExportCommit::Commit()
+void ExportCommit::Commit(Journal* journal)
 {
     // The "last" files go at the end, each group in the order added.
     std::stable_partition(m_entries.begin(), m_entries.end(),
                           [](const Entry& entry) { return entry.order == Normal; });
-    size_t step = 0;
     try {
         for (const Entry& entry : m_entries)
             Flush(entry);
         for (Entry& entry : m_entries)
             Backup(entry);
+        if (journal) {
+            std::vector<Step> steps;
+            for (const Entry& entry : m_entries)
+                steps.push_back(Recorded(entry));
+            journal->Record(steps);
+        }
+    } catch (...) {
+        Discard();
+        throw;
+    }
+
+    size_t step = 0;
+    try {
         for (; step < m_entries.size(); ++step)
             Apply(m_entries[step]);
         FlushFolders();
     } catch (...) {
         for (size_t i = step; i-- > 0;)
             Restore(m_entries[i]);
-        Discard();
+        bool undone = true;
+        if (journal) {
+            try {
+                journal->Undo();
+            } catch (...) {
+                undone = false;
+            }
+        }
+        if (undone) {
+            Discard();
+        } else {
+            // The record stands, and the next run finishes from it: the
+            // temporary files it names stay.
+            for (Entry& entry : m_entries)
+                RemoveQuietly(entry.backupPath);
+            m_entries.clear();
+        }
         throw;
     }
-    for (Entry& entry : m_entries) {
+    if (journal)
+        journal->Done();
+    for (Entry& entry : m_entries)
         RemoveQuietly(entry.backupPath);
-        entry.tempPath.clear();
-    }
     m_entries.clear();
-
-    std::vector<std::function<void()>> actions;
-    actions.swap(m_afterCommit);
-    for (const auto& action : actions)
-        action();
 }
 
 void ExportCommit::Discard()
@@ -209,7 +255,38 @@ void ExportCommit::Discard()
         RemoveQuietly(entry.backupPath);
     }
     m_entries.clear();
-    m_afterCommit.clear();
+}
+
+std::vector<std::string> ExportCommit::RollForward(const std::vector<Step>& steps)
+{
+    XFileSystem& fs = XFileSystem::Current();
+    std::vector<std::string> lost;
+    std::vector<std::string> paths;
+    for (const Step& step : steps) {
+        paths.push_back(step.finalPath);
+        if (step.tempPath.empty()) {
+            if (Exists(step.finalPath) && fs.Unlink(step.finalPath.c_str()) != 0) {
+                const int error = errno;
+                XException::RaiseError(XErrorKind::InputOutput, error, "Could not remove %s: %s", step.finalPath.c_str(),
+                                       std::strerror(error));
+            }
+            continue;
+        }
+        if (Exists(step.tempPath)) {
+            if (fs.Rename(step.tempPath.c_str(), step.finalPath.c_str()) != 0) {
+                const int error = errno;
+                XException::RaiseError(XErrorKind::InputOutput, error, "Could not replace file ( %d ): %s", error, step.finalPath.c_str());
+            }
+            continue;
+        }
+        struct stat st;
+        const bool same = lstat(step.finalPath.c_str(), &st) == 0 && static_cast<int64_t>(st.st_dev) == step.device &&
+                          static_cast<int64_t>(st.st_ino) == step.inode && static_cast<int64_t>(st.st_size) == step.size;
+        if (!same)
+            lost.push_back(step.finalPath);
+    }
+    FlushFolders(paths);
+    return lost;
 }
 
 int ExportCommit::RemoveLeftovers(const XFileSpec& folder)

@@ -10,6 +10,10 @@
 // and the whole set is moved onto the final names only when the run has
 // succeeded (CommitExport), the import header file last, so the importer
 // finds either the previous complete export or the new one, never a mix.
+// The attendance cache records that commit, in the same transaction as the
+// marks of the rows the update file carries, before the first rename: a run
+// stopped at any point leaves either no trace or a record that the next run
+// finishes (RecoverExportFolder), so every change reaches the importer once.
 #pragma once
 
 #include "cache/AttendanceCache.h"
@@ -190,8 +194,9 @@ public:
     bool SetAttendanceDatabase(const XFileSpec& folder);
     // Starts an attendance table of the cache instead of StartTable: opens
     // the cache, creates the table, takes the stored update date (moved back
-    // by the overlap and with the new codes from there on blanked when
-    // `applyOverlap`) and opens the refresh transaction.
+    // by the overlap when `applyOverlap`, and then every date read again has
+    // its new codes blanked before it is read) and opens the refresh
+    // transaction.
     void StartAttTable(const XString& table, bool applyOverlap, bool endInclusive);
     // Reads the declared attendance table window by window from the update
     // date on and stores every row accepted by `rowFilter` in the cache, all
@@ -215,11 +220,13 @@ public:
     const std::set<XString>& DailyReferenceHeaders() const { return m_dailyReferenceHeaders; }
     const std::set<XString>& PeriodReferenceHeaders() const { return m_periodReferenceHeaders; }
 
-    // Commits the open cache transaction that marks exported rows. Runs
-    // after the run's files are in place (an after-commit action of
-    // CommitExport), so a run that fails before leaves every row to be
-    // exported again.
-    void CommitExportedAttendance();
+    // The batch number of this run's marks, taken at its first use inside
+    // the transaction that CommitExport commits with the record of its files.
+    int64_t ExportBatch();
+    // Turns a failure of the attendance cache into a failed run whose message
+    // names the cache file, the cause and what to do.
+    [[noreturn]] void FailCache(const XException& error);
+    [[noreturn]] void FailCache(int sqliteCode, const char* text);
 
     // ---- run bookkeeping ----
 
@@ -241,9 +248,16 @@ public:
     XFileSpec PendingExportFile(const XString& fileName, bool last = false);
     // Puts every file of the run in place at once (see ExportCommit); after a
     // full export, also removes the table files an earlier run wrote that
-    // this one neither wrote nor lists. Raises when anything fails; the
-    // previous files are then as they were.
+    // this one neither wrote nor lists. The attendance cache records the
+    // commit, and commits the marks of the run, before the first rename.
+    // Raises when anything fails; the previous files and marks are then as
+    // they were, or the record stays for the next run to finish.
     void CommitExport();
+    // Finishes the commit of a run that was stopped in it: the files its
+    // record names are put in place, and when one of them is not as that run
+    // wrote it, the rows it carried are set to be sent again. Runs before
+    // anything else touches the export folder.
+    void RecoverExportFolder() override;
     // The run's files, pending until CommitExport.
     ExportCommit& RunCommit();
     // The name of every table file this bridge writes.
@@ -340,8 +354,19 @@ private:
     AttendanceCache m_cache;
     // Why the cache last failed to open, for the run's failure message.
     XString m_attendanceDatabaseError;
+    int m_attendanceDatabaseCode = -1;
     XString m_attTable;
     bool m_attEndInclusive = false;
+    // The batch of this run's marks; 0 until the first mark.
+    int64_t m_batch = 0;
+    // Whether this run has checked that the cache it found is whole.
+    bool m_cacheChecked = false;
+    // The current table's records of the dates a window reads are blanked
+    // first, so that those gone from the source go out as a blank code.
+    bool m_attBlankVanished = false;
     bool m_untestedHeaderWarning = true;
     void StoreAttendanceRow(AttendanceRecord& record);
+    void BlankVanished(const XDate& from, const XDate& to);
+    void CheckCacheNotLost();
+    class CommitJournal;
 };

@@ -37,6 +37,7 @@ bool PDEWriter::SetAttendanceDatabase(const XFileSpec& folder)
         return true;
     } catch (const XException& e) {
         m_attendanceDatabaseError = e.what();
+        m_attendanceDatabaseCode = AttendanceCache::SqliteCode(e);
         Log(LogLevel::Debug, XString("Set Database: ") + e.what(), "SetAttendanceDatabase");
         Log(LogLevel::Debug, XString("Tried to set: ") + folder.GetPath() + " tried: " + file.GetPath(),
             "SetAttendanceDatabase");
@@ -53,14 +54,13 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
     // Without its cache the refresh cannot store anything; the run fails
     // here with the reason instead of at the first statement.
     if (!SetAttendanceDatabase(m_pdeFolder))
-        LogAndThrow(LogLevel::Error, XException(XErrorKind::Database,
-                                  (XString("The attendance cache could not be opened: ") +
-                                   AttendanceCache::DatabaseFile(m_pdeFolder).GetPath() + ": " + m_attendanceDatabaseError)
-                                      .c_str()));
+        FailCache(m_attendanceDatabaseCode, m_attendanceDatabaseError.c_str());
     try {
+        CheckCacheNotLost();
         m_cache.CreateTable(table);
     } catch (const XException& e) {
-        LogAndThrow(LogLevel::Error, "Attendance: Create Table Failed: " + table + ": " + e.what(), e);
+        Log(LogLevel::Debug, "Attendance: Create Table Failed: " + table + ": " + e.what());
+        FailCache(e);
     }
 
     const bool daily = table == AttendanceCache::DailyTable;
@@ -85,13 +85,11 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
         }
         if (!m_updateDate.IsNull() && m_updateDate != 0)
             m_updateDate -= static_cast<int32_t>(days);
-        try {
-            m_cache.BlankNewCode(table, m_updateDate);
-        } catch (const XException& e) {
-            m_cache.Rollback();
-            LogAndThrow(LogLevel::Error, XString("Attendance::BlankNewCodeInSQLiteDB: ") + e.what(), e);
-        }
     }
+    // The dates read again are blanked window by window as they are read
+    // (WriteAttendanceTable), so that a record gone from the source goes out
+    // as a blank code.
+    m_attBlankVanished = applyOverlap;
 
     Log(LogLevel::Debug, "StartAttTable: Before StartTable: Update Date is: " + m_updateDate.Format(m_pragmas.dateFormat));
     StartTable(displayName, fileName, 0);
@@ -156,7 +154,12 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
                        windowEnd.Format(m_pragmas.dateFormat) + ")";
             PutJobText("Reading " + job + "...");
 
-            FilterAttendance(windowStart, m_attEndInclusive ? windowEnd + 1 : windowEnd);
+            const XDate readEnd = m_attEndInclusive ? windowEnd + 1 : windowEnd;
+            // Only the dates this window reads again: a date beyond them (one
+            // after today when the clock went back) keeps its code.
+            if (m_attBlankVanished)
+                BlankVanished(windowStart, readEnd);
+            FilterAttendance(windowStart, readEnd);
             Log(LogLevel::Proprietary, "Write Attendance Table: Done Filtering Attendance");
 
             // A window whose read was cut goes back to its start inside the
@@ -187,6 +190,38 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
         throw;
     }
     ClearFilter();
+}
+
+void PDEWriter::CheckCacheNotLost()
+{
+    if (m_cacheChecked)
+        return;
+    m_cacheChecked = true;
+    if (m_storedUpdateDate.IsNull() || m_storedUpdateDate == 0)
+        return;
+    // Missing, emptied, or without its tables: what was sent before is no
+    // longer known. A cache whose tables hold no rows (a school without
+    // absences) is whole.
+    if (m_cache.TableExists(AttendanceCache::DailyTable) && m_cache.TableExists(AttendanceCache::PeriodTable))
+        return;
+    Log(LogLevel::Warning, "The attendance cache " + XString(AttendanceCache::DatabaseFile(m_pdeFolder).GetPath()) +
+               " was lost (missing, empty or without its attendance tables) although the last update export ran on " +
+               m_storedUpdateDate.Format(m_pragmas.dateFormat) +
+               ": all attendance is read again from the start, and the next update file carries every current "
+               "absence. Absences deleted in the source while the cache was lost cannot be sent as deleted; "
+               "remove them in the importer by hand.");
+    m_storedUpdateDate = XDate();
+    m_storedUpdateDateTime = XDateTime();
+}
+
+void PDEWriter::BlankVanished(const XDate& from, const XDate& to)
+{
+    try {
+        m_cache.BlankNewCode(m_attTable, from, to);
+    } catch (const XException& e) {
+        Log(LogLevel::Debug, XString("Attendance::BlankNewCodeInSQLiteDB: ") + e.what());
+        FailCache(e);
+    }
 }
 
 void PDEWriter::StoreAttendanceRow(AttendanceRecord& record)
@@ -298,7 +333,7 @@ int PDEWriter::SaveAttendanceRecord(const AttendanceRecord& record)
         return m_cache.SaveRecord(m_attTable, record);
     } catch (const XException& e) {
         Log(LogLevel::Debug, XString("Attendance: Update Row: ") + e.what());
-        throw;
+        FailCache(e);
     }
 }
 
@@ -353,10 +388,4 @@ bool PDEWriter::AttendanceTableExpired(const XString& element)
 bool PDEWriter::AttendanceTableExists(const XString& table)
 {
     return m_cache.IsOpen() && m_cache.TableExists(table);
-}
-
-void PDEWriter::CommitExportedAttendance()
-{
-    if (m_cache.IsOpen() && m_cache.InTransaction())
-        m_cache.Commit();
 }

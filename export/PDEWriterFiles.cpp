@@ -196,74 +196,10 @@ void PDEWriter::FinishUpdate()
         AbandonRun();
         RethrowWriteFailure(output, m_updateFileName);
     }
+    // The rows the file carries count as exported once the file is where
+    // the importer looks for it, with the rest of the run: their marks are
+    // committed with the record of the run's files (CommitExport).
     m_updateFile = nullptr;
-    // The rows the file carries count as exported only once the file is
-    // where the importer looks for it, with the rest of the run.
-    RunCommit().AfterCommit([this]() { CommitExportedAttendance(); });
-}
-
-void PDEWriter::AbandonRun()
-{
-    // Marks of rows that never reached a finished update file, and a refresh
-    // cut short, are undone: the next run exports them again.
-    m_cache.Rollback();
-    // The update file's writer belongs to the caller and may be gone by now;
-    // only the unfinished files themselves are removed.
-    if (m_commit)
-        m_commit->Discard();
-    m_updateFile = nullptr;
-}
-
-ExportCommit& PDEWriter::RunCommit()
-{
-    if (!m_commit)
-        m_commit = std::make_unique<ExportCommit>();
-    return *m_commit;
-}
-
-XFileSpec PDEWriter::PendingExportFile(const XString& fileName, bool last)
-{
-    XFileSpec spec = m_pdeFolder;
-    spec.AppendName(fileName);
-    return RunCommit().Add(spec, last ? ExportCommit::Last : ExportCommit::Normal);
-}
-
-const std::vector<const char*>& PDEWriter::TableFileNames()
-{
-    static const std::vector<const char*> names = {
-        "Calendar.pef", "AttCodes.pef", "Days.pef", "Terms.pef", "Sections.pef", "Teachers.pef",
-        "Staff.pef", "Students.pef", "Students2.pef", "StudentCon.pef", "StudentCon1.pef",
-        "StudentLockers.pef", "StudentTransport.pef", "StudentSched.pef", "StudentGrades.pef",
-        "FeeAccounts.pef", "StudentFees.pef", "StuFeesPay.pef", "StudentAttendance.pef",
-        "StudentCndIncident.pef", "ConductIncident.pef", "ConductOutcome.pef", "StudentMedHist.pef",
-        "StudentNotes.pef", "StudentDailyAtt.pef", "StudentPeriodAtt.pef"};
-    return names;
-}
-
-void PDEWriter::CommitExport()
-{
-    CheckInterrupt();
-    ExportCommit& commit = RunCommit();
-    if (m_fullExportStarted) {
-        // A full export replaces the whole set: a table file an earlier run
-        // wrote that this run neither wrote nor lists (a table filtered out
-        // or a source table gone) would be stale data beside the new set.
-        // Files of other names are not this bridge's to touch.
-        for (const char* name : TableFileNames()) {
-            XFileSpec spec = m_pdeFolder;
-            spec.AppendName(name);
-            const bool listed = std::any_of(m_tables.begin(), m_tables.end(), [&](const auto& table) {
-                return table->GetFieldCount() > 0 && table->GetFileName() == name;
-            });
-            if (!listed && !commit.Has(spec) && spec.Exists()) {
-                Log(LogLevel::Informational, XString("Removing ") + name + ": this export did not write it.");
-                commit.Remove(spec);
-            }
-        }
-    }
-    commit.Commit();
-    m_fullExportStarted = false;
-    Log(LogLevel::Debug, "Export files in place");
 }
 
 void PDEWriter::StartPDEWriter()

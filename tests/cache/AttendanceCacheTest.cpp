@@ -1,6 +1,8 @@
 // The attendance cache's record life: inserted with a NULL old code, updated
 // in place (reason included) when read again, never inserted without a code,
-// blanked from a date on; and the cache file's failures.
+// blanked over the dates read again, sent again for any change of what it
+// carries, marked in batches that can be undone; the record of a commit; an
+// older cache brought up to date; and the cache file's failures.
 #include "cache/AttendanceCache.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <functional>
 
 #include <string>
@@ -61,8 +64,25 @@ protected:
     void MarkAllExported(const char* header)
     {
         AttendanceCache::UnexportedRecords records = cache.Unexported(AttendanceCache::PeriodTable, header, false);
-        while (records.Next())
-            records.MarkExported();
+        while (records.Next()) {
+        }
+        records.MarkWritten(cache.NewBatch());
+    }
+
+    // The records of `header` an update export would send now, as
+    // "stdkey|day|perkey|code|excused|reason".
+    std::vector<std::string> ToSend(const char* header = "AttPerRef")
+    {
+        std::vector<std::string> rows;
+        AttendanceCache::UnexportedRecords records = cache.Unexported(AttendanceCache::PeriodTable, header, false);
+        while (records.Next()) {
+            const AttendanceRecord& r = records.Record();
+            rows.push_back((r.student + "|" + XString(r.date.GetDay()) + "|" + r.reference + "|" + r.newCode + "|" +
+                            r.excused + "|" + r.reason)
+                               .str());
+        }
+        std::sort(rows.begin(), rows.end());
+        return rows;
     }
 
     QTemporaryDir dir;
@@ -71,6 +91,134 @@ protected:
     AttendanceCache cache;
 };
 
+// Whatever the update file carries of a record goes out again when it
+// changes, once: the code, the excused flag, the reason, or a blank code for
+// a record gone from the source. A record gone before it was ever sent is
+// not sent at all.
+TEST_F(AttendanceCacheTest, EveryChangeOfWhatARecordCarriesIsSentOnce)
+{
+    for (const char* period : {"1", "2", "3", "4"})
+        cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, period, "A", "Bus", "N"));
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 5, "5", "A", "Bus", "N"));
+    MarkAllExported("AttPerRef");
+    EXPECT_EQ(ToSend(), std::vector<std::string>());
+
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "T", "Bus", "N"));    // code
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "A", "Bus", "Y"));    // excused only
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "3", "A", "Sick", "N"));   // reason only
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "4", "A", "Bus", "N"));    // the same
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 3, "1", "U"));                // new
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1003", 4, "1", "S"));                // new, then gone
+    cache.BlankNewCode(AttendanceCache::PeriodTable, XDate(2026, 3, 4), XDate(2026, 3, 5));     // 1001|5 gone
+    EXPECT_EQ(ToSend(), (std::vector<std::string>{
+                            "1001|2|1|T|N|Bus",
+                            "1001|2|2|A|Y|Bus",
+                            "1001|2|3|A|N|Sick",
+                            "1001|5|5||N|Bus",
+                            "1002|3|1|U|N|",
+                        }));
+    MarkAllExported("AttPerRef");
+    EXPECT_EQ(ToSend(), std::vector<std::string>());
+}
+
+// A commit that could not put its files in place undoes its batch: what the
+// batch marked goes out again, what earlier batches marked stays sent. A
+// record the caller skipped stays unmarked.
+TEST_F(AttendanceCacheTest, AnUndoneBatchIsSentAgainAndSkippedRecordsStayUnmarked)
+{
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "A"));
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "A"));
+    MarkAllExported("AttPerRef");
+
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "T"));
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 3, "1", "U"));
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1003", 3, "1", "S"));
+    const int64_t batch = cache.NewBatch();
+    {
+        AttendanceCache::UnexportedRecords records = cache.Unexported(AttendanceCache::PeriodTable, "AttPerRef", false);
+        while (records.Next())
+            if (records.Record().student == "1003")
+                records.Skip();
+        records.MarkWritten(batch);
+    }
+    EXPECT_EQ(ToSend(), (std::vector<std::string>{"1003|3|1|S|N|"}));
+
+    cache.UndoBatch(batch);
+    EXPECT_EQ(ToSend(), (std::vector<std::string>{"1001|2|1|T|N|", "1002|3|1|U|N|", "1003|3|1|S|N|"}));
+    EXPECT_GT(cache.NewBatch(), batch);
+}
+
+// The record of a commit is durable with the transaction that holds it, and
+// gone with a rollback or once cleared.
+TEST_F(AttendanceCacheTest, ACommitsRecordLastsUntilItIsCleared)
+{
+    const std::vector<CommitStep> steps = {{"Update 1.PDU.Ab3dE9.part", "Update 1.PDU", 2049, 77, 1234},
+                                           {"", "Teachers.pef", 0, 0, 0},
+                                           {"SchoolConfig.xml.zzzzzz.part", "SchoolConfig.xml", 2049, 78, 651}};
+    auto pending = [&](int64_t& batch) {
+        AttendanceCache other;
+        other.Open(file);
+        std::vector<CommitStep> found;
+        const bool any = other.PendingCommit(batch, found);
+        EXPECT_EQ(any, !found.empty());
+        return found;
+    };
+    int64_t batch = 0;
+    cache.Begin();
+    cache.RecordCommit(cache.NewBatch(), steps);
+    cache.Rollback();
+    EXPECT_TRUE(pending(batch).empty());
+
+    cache.Begin();
+    const int64_t recorded = cache.NewBatch();
+    cache.RecordCommit(recorded, steps);
+    cache.Commit();
+    const std::vector<CommitStep> found = pending(batch);
+    EXPECT_EQ(batch, recorded);
+    ASSERT_EQ(found.size(), steps.size());
+    for (size_t i = 0; i < steps.size(); ++i) {
+        EXPECT_EQ(found[i].tempName, steps[i].tempName);
+        EXPECT_EQ(found[i].finalName, steps[i].finalName);
+        EXPECT_EQ(found[i].device, steps[i].device);
+        EXPECT_EQ(found[i].inode, steps[i].inode);
+        EXPECT_EQ(found[i].size, steps[i].size);
+    }
+    cache.ClearCommit(recorded);
+    EXPECT_TRUE(pending(batch).empty());
+}
+
+// A cache written by the bridge before it kept what it sent of the excused
+// flag and the reason: its records count as sent with what they hold, so the
+// upgrade sends no whole year again; a change after it is sent.
+TEST_F(AttendanceCacheTest, AnOlderCacheCountsWhatItHoldsAsSent)
+{
+    cache.Close();
+    QFile::remove(QString::fromStdString(file.ToNativePath()));
+    {
+        sqlite::Database old;
+        old.Open(file.ToNativePath().c_str(), nullptr, sqlite::Database::OpenReadWriteCreate);
+        old.Execute("CREATE TABLE PERIOD_ATT (stdkey VARCHAR(100), attdate DATETIME, perkey VARCHAR(100), "
+                    "reason VARCHAR(100), excused VARCHAR(100), absent VARCHAR(100), tardy VARCHAR(100), "
+                    "truant VARCHAR(100), discipline VARCHAR(100), header VARCHAR(10), oldcode VARCHAR(100), "
+                    "newcode VARCHAR(100), PRIMARY KEY (stdkey, attdate, perkey, header));"
+                    "INSERT INTO PERIOD_ATT VALUES ('1001', '2026-03-02', '1', 'Bus', 'Y', '', '', '', '', "
+                    "'AttPerRef', 'A', 'A');"
+                    "INSERT INTO PERIOD_ATT VALUES ('1001', '2026-03-02', '2', NULL, NULL, '', '', '', '', "
+                    "'AttPerRef', 'A', 'A');"
+                    "INSERT INTO PERIOD_ATT VALUES ('1001', '2026-03-02', '3', 'Bus', 'N', '', '', '', '', "
+                    "'AttPerRef', 'A', 'T');"
+                    "INSERT INTO PERIOD_ATT VALUES ('1002', '2026-03-02', '1', '', 'N', '', '', '', '', "
+                    "'AttPerRef', NULL, 'U')");
+    }
+    cache.Open(file);
+    cache.CreateTable(AttendanceCache::PeriodTable);
+    EXPECT_EQ(ToSend(), (std::vector<std::string>{"1001|2|3|T|N|Bus", "1002|2|1|U|N|"}));
+
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "A", "Bus", "N"));
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "A", "", ""));
+    EXPECT_EQ(ToSend(), (std::vector<std::string>{"1001|2|1|A|N|Bus", "1001|2|3|T|N|Bus", "1002|2|1|U|N|"}));
+}
+
 TEST_F(AttendanceCacheTest, RecordsAreInsertedUpdatedAndBlankedInPlace)
 {
     // Created twice: the second run finds the table and keeps its rows.
@@ -78,19 +226,23 @@ TEST_F(AttendanceCacheTest, RecordsAreInsertedUpdatedAndBlankedInPlace)
     cache.CreateTable(AttendanceCache::PeriodTable);
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "T"));
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 9, "1", "U"));
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 12, "1", "T"));
     // No code and not cached yet: nothing to remember.
     EXPECT_EQ(cache.SaveRecord(AttendanceCache::PeriodTable, Record("1003", 2, "1", "")), 0);
     MarkAllExported("AttPerRef");
 
     // Read again: a changed code brings its reason along, and the old code
-    // stays what was exported.
+    // stays what was exported. Only the dates read again are blanked: a
+    // record after them (dated after a today the clock moved back) keeps
+    // its code.
     EXPECT_EQ(cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "A", "Bus late", "Y")), 1);
-    cache.BlankNewCode(AttendanceCache::PeriodTable, XDate(2026, 3, 5));
+    cache.BlankNewCode(AttendanceCache::PeriodTable, XDate(2026, 3, 5), XDate(2026, 3, 9));
 
     EXPECT_EQ(Rows(), (std::vector<std::string>{
                           "1001|2026-03-02|1|Dr's note|N|A|A",
                           "1001|2026-03-02|2|Bus late|Y|T|A",
                           "1002|2026-03-09|1||N|U|",
+                          "1002|2026-03-12|1||N|T|T",
                       }));
 }
 
@@ -98,7 +250,7 @@ TEST_F(AttendanceCacheTest, ARefreshRolledBackLeavesNoTrace)
 {
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "A"));
     cache.Begin();
-    cache.BlankNewCode(AttendanceCache::PeriodTable, XDate(2026, 3, 1));
+    cache.BlankNewCode(AttendanceCache::PeriodTable, XDate(2026, 3, 1), XDate(2026, 3, 9));
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 3, "1", "T"));
     cache.Rollback();
     EXPECT_FALSE(cache.InTransaction());
@@ -154,6 +306,36 @@ TEST_F(AttendanceCacheTest, BrokenCacheFilesFailToOpen)
         EXPECT_THROW(broken.Open(file), sqlite::SqlError);
         EXPECT_FALSE(broken.IsOpen());
     }
+}
+
+// Every way the cache file fails is named with what to do about it.
+TEST(AttendanceCacheProblem, EachFailureSaysWhatToDo)
+{
+    const struct {
+        int code;
+        const char* cause;
+        const char* remedy;
+    } cases[] = {
+        {11, "is damaged or is not an attendance cache", "Delete it to rebuild it"},    // corrupt
+        {26, "is damaged or is not an attendance cache", "Delete it to rebuild it"},    // not a database
+        {1, "is damaged or is not an attendance cache", "Delete it to rebuild it"},     // foreign tables
+        {5, "is held by another program", "Close the program"},                          // busy
+        {6, "is held by another program", "Close the program"},                          // locked
+        {13, "the disk is full", "Free space on the disk"},                               // full
+        {8, "cannot be written", "Let the bridge's user write the file"},                 // read-only
+        {14, "cannot be opened", "remove what stands in its place"},                      // cannot open
+        {10 | (3 << 8), "could not be read or written", "Check the disk"},                // an I/O error
+        {-1, "failed", "Delete it to rebuild it if the failure stays"},                   // not SQLite's
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        const std::string text = AttendanceCache::Problem(c.code, "the cause").str();
+        EXPECT_NE(text.find(c.cause), std::string::npos) << text;
+        EXPECT_NE(text.find("(the cause)"), std::string::npos) << text;
+        EXPECT_NE(text.find(c.remedy), std::string::npos) << text;
+    }
+    EXPECT_NE(AttendanceCache::Problem(sqlite::BusyError("sqlite::Query::Step", "database is locked", "failed", 5)).str().find("another program"),
+              std::string::npos);
 }
 
 TEST_F(AttendanceCacheTest, UpdateConfigDecidesWhenATableExpires)

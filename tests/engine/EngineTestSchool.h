@@ -159,6 +159,24 @@ inline std::vector<std::string> ReadLines(const QString& path, bool* exists = nu
     return lines;
 }
 
+// The attendance rows of the update file at `path`, appended to `daily` and
+// `period` by the section they stand in (header lines left out).
+inline void ReadAttendanceRows(const QString& path, std::vector<std::string>& daily,
+                               std::vector<std::string>& period)
+{
+    std::vector<std::string>* section = nullptr;
+    for (const std::string& line : ReadLines(path)) {
+        if (line == "// Cached Daily Attendance")
+            section = &daily;
+        else if (line == "// Cached Period Attendance")
+            section = &period;
+        else if (line == "*")
+            section = nullptr;
+        else if (section && line.rfind("AttStdRef", 0) != 0)
+            section->push_back(line);
+    }
+}
+
 inline std::vector<std::string> Sorted(std::vector<std::string> lines)
 {
     std::sort(lines.begin(), lines.end());

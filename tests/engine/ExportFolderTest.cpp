@@ -436,6 +436,23 @@ TEST_F(ExportFolder, EveryFileIsOnTheDiskBeforeItsNameAndTheFolderAfterwards)
                             [](const std::string& name) { return name.rfind("Update ", 0) == 0; }),
               1);
     EXPECT_TRUE(cacheFlushed) << "the attendance cache was never flushed";
+
+    // The marks go with the record of the renames: that commit is on the
+    // disk, the removal of its journal included, before the update file
+    // takes its name.
+    size_t updateRenamed = 0, journalRemoved = 0;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i][0] == "rename" && calls[i].size() > 2 && calls[i][2].find("/Update ") != std::string::npos)
+            updateRenamed = i;
+        if (calls[i][0] == "unlink" && calls[i][1].find("Attendance.db-journal") != std::string::npos &&
+            updateRenamed == 0)
+            journalRemoved = i;
+    }
+    ASSERT_GT(journalRemoved, 0u);
+    bool folderFlushed = false;
+    for (size_t i = journalRemoved + 1; i < updateRenamed; ++i)
+        folderFlushed = folderFlushed || (calls[i][0] == "sync" && calls[i][1] == folder + "/Attendance");
+    EXPECT_TRUE(folderFlushed) << "the cache's commit was not on the disk before the update file took its name";
 }
 
 } // namespace

@@ -121,17 +121,7 @@ protected:
         for (const QString& name : UpdateFiles()) {
             if (before.count(name) && before[name] == ReadLines(m_folder.filePath(name)))
                 continue;
-            std::vector<std::string>* section = nullptr;
-            for (const std::string& line : ReadLines(m_folder.filePath(name))) {
-                if (line == "// Cached Daily Attendance")
-                    section = &m_daily;
-                else if (line == "// Cached Period Attendance")
-                    section = &m_period;
-                else if (line == "*")
-                    section = nullptr;
-                else if (section && line.rfind("AttStdRef", 0) != 0)
-                    section->push_back(line);
-            }
+            ReadAttendanceRows(m_folder.filePath(name), m_daily, m_period);
         }
         std::sort(m_daily.begin(), m_daily.end());
         std::sort(m_period.begin(), m_period.end());
@@ -147,7 +137,7 @@ protected:
             // A changed code with a changed reason.
             "UPDATE StudentDailyAbsence SET AbsenceTypeCode='A', Reason='Sick', DateModified='" + Source(0) +
             "' WHERE StudentNumber='1002';"
-            // Only the excused flag changed: the code the importer has stays right.
+            // Only the excused flag changed: sent all the same.
             "UPDATE StudentDailyAbsence SET IsExcused='N', DateModified='" + Source(0) +
             "' WHERE StudentNumber='1001';" +
             // A new absence with a quote in its reason.
@@ -155,7 +145,10 @@ protected:
             // Deleted inside the overlap (blank code) and before it (unseen).
             "DELETE FROM StudentPeriodAbsence WHERE CalendarPeriodCode IN ('3', '4');"
             "UPDATE StudentPeriodAbsence SET AbsenceTypeCode='A' WHERE CalendarPeriodCode='2';" +
-            Period("1002", 2, "5", "T", "N"));
+            Period("1002", 2, "5", "T", "N") +
+            // Daily absences deleted inside the overlap (blank code) and
+            // before it (unseen).
+            "DELETE FROM StudentDailyAbsence WHERE CalendarDate IN ('" + Source(6) + "', '" + Source(25) + "');");
     }
 
     EngineTestSchool m_school;
@@ -169,7 +162,9 @@ protected:
 
 const std::vector<std::string> kFirstDaily = {
     Line({"1001", Exported(40).c_str(), "DAY", "A", "Dr's note", "Y", "", "", "", ""}),
+    Line({"1002", Exported(25).c_str(), "DAY", "A", "", "N", "", "", "", ""}),
     Line({"1002", Exported(3).c_str(), "DAY", "T", "Bus", "N", "", "", "", ""}),
+    Line({"1002", Exported(6).c_str(), "DAY", "U", "Flu", "Y", "", "", "", ""}),
 };
 const std::vector<std::string> kFirstPeriod = {
     Line({"1001", Exported(5).c_str(), "1", "A", "", "N", "", "", "", ""}),
@@ -178,8 +173,10 @@ const std::vector<std::string> kFirstPeriod = {
     Line({"1002", Exported(4).c_str(), "4", "A", "", "Y", "", "", "", ""}),
 };
 const std::vector<std::string> kChangedDaily = {
+    Line({"1001", Exported(40).c_str(), "DAY", "A", "Dr's note", "N", "", "", "", ""}),
     Line({"1001", Exported(2).c_str(), "DAY", "S", "O'Brien's note", "N", "", "", "", ""}),
     Line({"1002", Exported(3).c_str(), "DAY", "A", "Sick", "N", "", "", "", ""}),
+    Line({"1002", Exported(6).c_str(), "DAY", "", "Flu", "Y", "", "", "", ""}),
 };
 const std::vector<std::string> kChangedPeriod = {
     Line({"1001", Exported(5).c_str(), "2", "A", "", "N", "", "", "", ""}),
@@ -188,6 +185,7 @@ const std::vector<std::string> kChangedPeriod = {
 };
 
 const std::string kInitialRows = Daily("1001", 40, "A", "Y", "'Dr''s note'", 40) + Daily("1002", 3, "T", "N", "'Bus'", 3) +
+                                 Daily("1002", 6, "U", "Y", "'Flu'", 6) + Daily("1002", 25, "A", "N", "NULL", 25) +
                                  Daily("1003", 3, "A", "N", "NULL", 3) + Period("1001", 5, "1", "A", "N") +
                                  Period("1001", 5, "2", "T", "N") + Period("1002", 30, "3", "U", "N") +
                                  Period("1002", 4, "4", "A", "Y") + Period("1003", 4, "1", "A", "N");
@@ -196,12 +194,12 @@ TEST_F(UpdateExportTest, EachChangeReachesOneUpdateFile)
 {
     m_school.Exec(kInitialRows);
     ASSERT_TRUE(Run()) << m_error;
-    EXPECT_EQ(m_daily, kFirstDaily);
+    EXPECT_EQ(m_daily, Sorted(kFirstDaily));
     EXPECT_EQ(m_period, kFirstPeriod);
 
     ChangeTheSource();
     ASSERT_TRUE(Run()) << m_error;
-    EXPECT_EQ(m_daily, kChangedDaily);
+    EXPECT_EQ(m_daily, Sorted(kChangedDaily));
     EXPECT_EQ(m_period, Sorted(kChangedPeriod));
 
     ASSERT_TRUE(Run()) << m_error;
@@ -351,9 +349,9 @@ TEST_F(UpdateExportTest, NullColumnsOfTheCacheReadAsEmptyText)
     EXPECT_EQ(m_daily, std::vector<std::string>());
 }
 
-// A cache the run cannot use fails the run with the file and the cause, and
-// leaves no update file and the damaged file as it was.
-TEST_F(UpdateExportTest, ABrokenCacheFailsTheRunNamingItsCause)
+// A cache the run cannot use fails the run with the file, the cause and what
+// to do, and leaves no update file and the damaged file as it was.
+TEST_F(UpdateExportTest, ABrokenCacheFailsTheRunNamingItsCauseAndTheRemedy)
 {
     m_school.Exec(kInitialRows);
     const QString cache = m_folder.filePath("Attendance/Attendance.db");
@@ -361,6 +359,7 @@ TEST_F(UpdateExportTest, ABrokenCacheFailsTheRunNamingItsCause)
         const char* name;
         std::function<void()> damage;
         const char* cause;
+        const char* remedy;
     } cases[] = {
         {"not a database",
          [&] {
@@ -368,8 +367,18 @@ TEST_F(UpdateExportTest, ABrokenCacheFailsTheRunNamingItsCause)
              ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
              f.write(QByteArray(8192, 'x'));
          },
-         "not a database"},
-        {"a folder in its place", [&] { ASSERT_TRUE(QDir().mkpath(cache)); }, "unable to open"},
+         "is damaged or is not an attendance cache of this bridge (Sql Error: file is not a database",
+         "Delete it to rebuild it"},
+        {"a folder in its place", [&] { ASSERT_TRUE(QDir().mkpath(cache)); },
+         "cannot be opened (Sql Error: unable to open database file", "remove what stands in its place"},
+        {"another program's database",
+         [&] {
+             sqlite::Database db;
+             db.Open(cache.toUtf8().constData(), nullptr, sqlite::Database::OpenReadWriteCreate);
+             db.Execute("CREATE TABLE DAILY_ATT (student TEXT, day TEXT, code TEXT);"
+                        "CREATE TABLE PERIOD_ATT (student TEXT, day TEXT, code TEXT)");
+         },
+         "is damaged or is not an attendance cache of this bridge (Sql Error: ", "Delete it to rebuild it"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -382,9 +391,10 @@ TEST_F(UpdateExportTest, ABrokenCacheFailsTheRunNamingItsCause)
         const QStringList filesBefore = UpdateFiles();
 
         EXPECT_FALSE(Run());
-        EXPECT_NE(m_error.find("The attendance cache could not be opened: "), std::string::npos) << m_error;
-        EXPECT_NE(m_error.find("Attendance.db: "), std::string::npos) << m_error;
+        EXPECT_NE(m_error.find("The attendance cache "), std::string::npos) << m_error;
+        EXPECT_NE(m_error.find("Attendance\\Attendance.db "), std::string::npos) << m_error;
         EXPECT_NE(m_error.find(c.cause), std::string::npos) << m_error;
+        EXPECT_NE(m_error.find(c.remedy), std::string::npos) << m_error;
         EXPECT_EQ(UpdateFiles(), filesBefore);
     }
 }
@@ -447,9 +457,98 @@ TEST_F(UpdateExportTest, ANewUpdateFileNeverSortsBeforeOneInTheFolder)
         ASSERT_EQ(added.size(), 1);
         EXPECT_GT(added.front().toStdString(), c.planted.toStdString());
         EXPECT_TRUE(added.front().contains(QRegularExpression("^Update [0-9]{14}\\.PDU$"))) << added.front().toStdString();
-        if (!c.expected.isEmpty())
+        if (!c.expected.isEmpty()) {
             EXPECT_EQ(added.front().toStdString(), c.expected.toStdString());
+        }
     }
+}
+
+// A cache lost while the record holds an update date: the run says so, reads
+// all attendance again, keeps the update files already in the folder, and
+// sends every current absence (what a first run into an empty folder sends).
+// A cache whose tables hold no rows is not lost.
+TEST_F(UpdateExportTest, ALostCacheIsSaidAndEveryAbsenceIsSentAgain)
+{
+    m_school.Exec(kInitialRows);
+    const QString cache = m_folder.filePath("Attendance/Attendance.db");
+    const struct {
+        const char* name;
+        std::function<void()> lose;
+    } cases[] = {
+        {"missing", [&] { ASSERT_TRUE(QFile::remove(cache)); }},
+        {"emptied", [&] { ASSERT_TRUE(QFile::resize(cache, 0)); }},
+        {"without its tables",
+         [&] {
+             sqlite::Database db;
+             db.Open(cache.toUtf8().constData(), nullptr, sqlite::Database::OpenReadWriteCreate);
+             db.Execute("DROP TABLE DAILY_ATT; DROP TABLE PERIOD_ATT");
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(m_folder.path()).removeRecursively();
+        QDir().mkpath(m_folder.path());
+        m_school.Exec("DELETE FROM StudentDailyAbsence; DELETE FROM StudentPeriodAbsence;" + kInitialRows);
+        ASSERT_TRUE(Run()) << m_error;
+        ChangeTheSource();
+        c.lose();
+        const QStringList before = UpdateFiles();
+
+        ASSERT_TRUE(Run()) << m_error;
+        const bool warned = std::any_of(m_logs.begin(), m_logs.end(), [](const auto& entry) {
+            return entry.first == 4 && entry.second.contains("Attendance\\Attendance.db was lost") &&
+                   entry.second.contains("cannot be sent as deleted");
+        });
+        EXPECT_TRUE(warned);
+        for (const QString& name : before)
+            EXPECT_TRUE(UpdateFiles().contains(name)) << name.toStdString();
+        const std::vector<std::string> daily = m_daily, period = m_period;
+
+        // What a first run into an empty folder sends.
+        QDir(m_folder.path()).removeRecursively();
+        QDir().mkpath(m_folder.path());
+        ASSERT_TRUE(Run()) << m_error;
+        EXPECT_EQ(daily, m_daily);
+        EXPECT_EQ(period, m_period);
+    }
+
+    // No absences at all: the tables are there without rows, nothing is lost.
+    QDir(m_folder.path()).removeRecursively();
+    QDir().mkpath(m_folder.path());
+    m_school.Exec("DELETE FROM StudentDailyAbsence; DELETE FROM StudentPeriodAbsence;");
+    ASSERT_TRUE(Run()) << m_error;
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_FALSE(std::any_of(m_logs.begin(), m_logs.end(),
+                             [](const auto& entry) { return entry.second.contains("was lost"); }));
+}
+
+// A cache written before the bridge kept what it sent of the excused flag
+// and the reason (the same file without those columns): the upgrade sends
+// nothing again, and a change of either afterwards is sent.
+TEST_F(UpdateExportTest, AnUpgradedCacheSendsNothingAgainButTheNextChange)
+{
+    m_school.Exec(kInitialRows);
+    ASSERT_TRUE(Run()) << m_error;
+    {
+        sqlite::Database db;
+        db.Open(m_folder.filePath("Attendance/Attendance.db").toUtf8().constData(), nullptr,
+                sqlite::Database::OpenReadWriteCreate);
+        for (const char* table : {"DAILY_ATT", "PERIOD_ATT"})
+            for (const char* column : {"sentexcused", "sentreason", "batch", "prevcode", "prevexcused", "prevreason"})
+                db.ExecuteFormat("ALTER TABLE %s DROP COLUMN %s", table, column);
+        db.Execute("DROP TABLE EXPORT_COMMIT; DROP TABLE EXPORT_BATCH");
+    }
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, std::vector<std::string>());
+    EXPECT_EQ(m_period, std::vector<std::string>());
+
+    m_school.Exec("UPDATE StudentDailyAbsence SET Reason='Flu', DateModified='" + Source(0) +
+                  "' WHERE StudentNumber='1002' AND CalendarDate='" + Source(3) + "';"
+                  "UPDATE StudentPeriodAbsence SET IsExcused='Y' WHERE StudentNumber='1001' AND "
+                  "CalendarPeriodCode='1';");
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, (std::vector<std::string>{Line({"1002", Exported(3).c_str(), "DAY", "T", "Flu", "N", "", "", "", ""})}));
+    EXPECT_EQ(m_period, (std::vector<std::string>{Line({"1001", Exported(5).c_str(), "1", "A", "", "Y", "", "", "", ""})}));
 }
 
 TEST_F(UpdateExportTest, ChangeOfSourceStartsAfresh)
@@ -462,7 +561,7 @@ TEST_F(UpdateExportTest, ChangeOfSourceStartsAfresh)
     // absence again, since the new cache starts empty.
     EXPECT_EQ(UpdateFiles().size(), 1);
     EXPECT_FALSE(QDir(m_folder.filePath("PAT")).exists());
-    EXPECT_EQ(m_daily, kFirstDaily);
+    EXPECT_EQ(m_daily, Sorted(kFirstDaily));
     EXPECT_EQ(m_period, kFirstPeriod);
 }
 

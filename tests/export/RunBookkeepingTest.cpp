@@ -215,6 +215,15 @@ TEST_F(BookkeepingTest, TheOverlapFallsBackToFourteenDaysWhenItIsNoDayCount)
         {"-3", XDate(2026, 3, 6)},    {"abc", XDate(2026, 3, 6)},  {"7x", XDate(2026, 3, 6)},
         {"99999", XDate(2026, 3, 6)},
     };
+    {
+        // The cache of the run that stored the date, whole.
+        const XFileSpec file = AttendanceCache::DatabaseFile(XFileSpec::FromNativePath(dir.path().toStdString() + "/"));
+        file.GetParent().Create();
+        AttendanceCache cache;
+        cache.Open(file);
+        cache.CreateTable(AttendanceCache::DailyTable);
+        cache.CreateTable(AttendanceCache::PeriodTable);
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string("overlap \"") + c.overlap + "\"");
         WriteFile(Path("SchoolConfig.xml"),

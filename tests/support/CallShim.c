@@ -15,6 +15,9 @@
  *   MORV_SHIM_TRACE=FILE  appends one line per watched call: the kind, a TAB
  *                         and its subject (paths; "from TAB to" for rename;
  *                         the statement's text for sql)
+ *   MORV_SHIM_NOSYNC=1    makes fsync and fdatasync return at once without
+ *                         flushing anything (a benchmark's measure of what
+ *                         the flushes cost)
  *   MORV_SHIM_KILL=KIND:N[:PREFIX]
  *                         sends SIGKILL to the process right after the Nth
  *                         watched call of KIND (from 1) has returned; with
@@ -43,6 +46,7 @@ static char g_killPrefix[256];
 static long g_killAt;
 static long g_killCount;
 static int g_inExec;
+static int g_noSync;
 
 static void Setup(void)
 {
@@ -52,6 +56,8 @@ static void Setup(void)
     const char* trace = getenv("MORV_SHIM_TRACE");
     if (trace)
         snprintf(g_trace, sizeof g_trace, "%s", trace);
+    const char* noSync = getenv("MORV_SHIM_NOSYNC");
+    g_noSync = noSync && strcmp(noSync, "1") == 0;
     const char* kill = getenv("MORV_SHIM_KILL");
     if (kill) {
         char copy[512];
@@ -142,6 +148,9 @@ int unlinkat(int dir, const char* path, int flags)
 
 static int Sync(const char* name, int fd)
 {
+    Setup();
+    if (g_noSync)
+        return 0;
     char path[4096];
     PathOfFd(fd, path, sizeof path);
     const int result = NEXT(int (*)(int), name)(fd);
