@@ -4,6 +4,7 @@
 // services.
 #include "tests/engine/EngineTestSchool.h"
 #include "tests/support/Prerequisite.h"
+#include "tests/support/TestOdbcSource.h"
 
 #include <gtest/gtest.h>
 
@@ -122,12 +123,12 @@ TEST(ExecuteFailures, RefusedBeforeTheExportFolderIsTouched)
     const struct {
         const char* name;
         const char* school;
-        int flags;
+        RunFlags flags;
         const char* message;   // part of the failed run's message
     } cases[] = {
-        {"no live year, both exports", "0404", -1, "No live school year found for school \"0404\""},
-        {"no live year", "0404", 1, "No live school year found for school \"0404\""},
-        {"quoted school number", "0301' OR '1'='1", 1, "No live school year found"},
+        {"no live year, both exports", "0404", RunFlags::Both, "No live school year found for school \"0404\""},
+        {"no live year", "0404", RunFlags::Full, "No live school year found for school \"0404\""},
+        {"quoted school number", "0301' OR '1'='1", RunFlags::Full, "No live school year found"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -167,7 +168,7 @@ TEST(ExecuteFailures, MissingRequiredSourceFailsTheRunByName)
         ParamMap parameters = RunParameters();
         parameters["path"] = folder.path();
         QString error;
-        EXPECT_FALSE(engine.BeginExecute(parameters, 1, error));
+        EXPECT_FALSE(engine.BeginExecute(parameters, RunFlags::Full, error));
         EXPECT_TRUE(engine.LoggedError(c.message));
         // The header file is the importer's signal that an export is whole.
         EXPECT_FALSE(QFile::exists(folder.filePath("MORV.PDE")));
@@ -433,8 +434,9 @@ TEST(LiveSchoolYear, ConnectsOnceToAServerThatNeverAnswers)
     ini.write(QByteArray("[MorvSilent]\nDriver=") + tdsDriver + "\nServer=127.0.0.1\nPort=" +
               QByteArray::number(ntohs(address.sin_port)) + "\nTDS_Version=7.4\n");
     ini.close();
+    // ODBCSYSINI is read once per process: the process's own, not this folder.
+    TestOdbcSource::SystemFolder();
     setenv("ODBCINI", (base + "/odbc.ini").toLocal8Bit().constData(), 1);
-    setenv("ODBCSYSINI", base.toLocal8Bit().constData(), 1);
     // Drops the driver manager's cached configuration of earlier tests.
     SQLWritePrivateProfileString("MorvSilent", "TDS_Version", "7.4", "odbc.ini");
 
