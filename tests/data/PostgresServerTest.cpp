@@ -16,6 +16,7 @@
 #include "data/ODBCDataAccess.h"
 #include "data/odbc/AdoConnection.h"
 #include "data/odbc/AdoRecordset.h"
+#include "tests/support/AdoDateTimeValue.h"
 #include "tests/support/Prerequisite.h"
 #include "tests/support/TestPostgresServer.h"
 #include "util/XException.h"
@@ -132,16 +133,6 @@ TEST_F(PostgresServerTest, DatesTimesAndTimestampsKeepTheirKindsWithoutTheCatalo
 {
     m_server->Sql("CREATE TABLE moments (d date, t time, ts timestamp, tz timestamptz, n numeric(6,2));"
                   "INSERT INTO moments VALUES ('2026-01-02', '10:11:12', '2026-03-04 05:06:07', now(), 12.5);");
-    const auto date = [](int y, int mo, int d, int h, int mi, int s) {
-        AdoDateTime t;
-        t.year = static_cast<int16_t>(y);
-        t.month = static_cast<uint8_t>(mo);
-        t.day = static_cast<uint8_t>(d);
-        t.hour = static_cast<uint8_t>(h);
-        t.minute = static_cast<uint8_t>(mi);
-        t.second = static_cast<uint8_t>(s);
-        return AdoVariant::Date(t);
-    };
     const int expectedTypes[] = {adDBDate, adDBTime, adDBTimeStamp, adDBTimeStamp, adNumeric};
     for (const char* dsn : {"MorvPgSource", "MorvPgAnsi"}) {
         for (const int cursor : {adOpenForwardOnly, adOpenStatic}) {
@@ -154,9 +145,9 @@ TEST_F(PostgresServerTest, DatesTimesAndTimestampsKeepTheirKindsWithoutTheCatalo
             for (long i = 0; i < 5; ++i)
                 EXPECT_EQ(moments.Fields().Item(i).Type(), expectedTypes[i]) << moments.Fields().Item(i).Name();
             ASSERT_FALSE(moments.IsEOF());
-            EXPECT_EQ(moments.Fields().Item(0L).Value(), date(2026, 1, 2, 0, 0, 0));
-            EXPECT_EQ(moments.Fields().Item(1L).Value(), date(1899, 12, 30, 10, 11, 12));
-            EXPECT_EQ(moments.Fields().Item(2L).Value(), date(2026, 3, 4, 5, 6, 7));
+            EXPECT_EQ(moments.Fields().Item(0L).Value(), AdoVariant::Date(Dt(2026, 1, 2)));
+            EXPECT_EQ(moments.Fields().Item(1L).Value(), AdoVariant::Date(Dt(1899, 12, 30, 10, 11, 12)));
+            EXPECT_EQ(moments.Fields().Item(2L).Value(), AdoVariant::Date(Dt(2026, 3, 4, 5, 6, 7)));
             EXPECT_EQ(moments.Fields().Item(3L).Value().Type(), AdoVarType::Date);
         }
     }
