@@ -3,6 +3,7 @@
 #include "app/AppBase.h"
 
 #include "app/SISMessageWriter.h"
+#include "app/SignalRouting.h"
 #include "app/StatusFiles.h"
 #include "log/LogManager.h"
 #include "log/ProtocolField.h"
@@ -36,39 +37,7 @@ AppBase::~AppBase()
 void AppBase::connectToWriterAndLog()
 {
     m_logManager = LogManager::instance();
-    if (m_logManager)
-        connect(this, &AppBase::writeLog, m_logManager, &LogManager::log);
-
-    SISMessageWriter *w = SISMessageWriter::instance();
-    if (!w)
-        return;
-    using W = SISMessageWriter;
-    connect(this, &AppBase::writeVersion, w, &W::outVersion);
-    connect(this, &AppBase::writeParams, w, &W::outParams);
-    connect(this, &AppBase::writeHiddenParam, w, &W::outHiddenParam);
-    connect(this, &AppBase::writeList, w, &W::outList);
-    connect(this, &AppBase::writeTree, w, &W::outTree);
-    connect(this, &AppBase::writeHidden, w, &W::outHidden);
-    connect(this, &AppBase::writeFile, w, &W::outFile);
-    connect(this, &AppBase::writeNumber, w, &W::outNumber);
-    connect(this, &AppBase::writeDate, w, &W::outDate);
-    connect(this, &AppBase::writeTest, w, &W::outTest);
-    connect(this, &AppBase::writeStatus, w, &W::outStatus);
-    connect(this, &AppBase::writeManage, w, &W::outManage);
-    connect(this, &AppBase::writeProgress, w, &W::outProgress);
-    connect(this, &AppBase::writeProgressIncrement, w, &W::outProgress_increment);
-    connect(this, &AppBase::writeProgressWarning, w, &W::outProgress_warning);
-    connect(this, &AppBase::writeSetting, w, &W::outSetting);
-    connect(this, &AppBase::writeSettingIncrement, w,
-            qOverload<const QString &, const QString &, const QString &, const QString &>(
-                &W::outSetting_increment));
-    connect(this, &AppBase::writeSettingIncrementGrouping, w,
-            qOverload<const QString &, const QString &, const QString &, const QString &, const QString &>(
-                &W::outSetting_increment));
-    connect(this, &AppBase::writeWarning, w, &W::outWarning);
-    connect(this, &AppBase::writeMissing, w, &W::outMissing);
-    connect(this, &AppBase::writeError, w, &W::outError);
-    connect(this, &AppBase::clearMessages, w, &W::clearMessages);
+    ConnectToWriterAndLog<SignalRouting::Application>(this, SISMessageWriter::instance(), m_logManager);
 }
 
 // ---------------------------------------------------------------- registry
@@ -167,7 +136,7 @@ int AppBase::commandParams(QString &message)
         const QList<ParamRecord *> records = groupRecords(group);
         startProgress(static_cast<int>(records.size()));
         for (const ParamRecord *r : records)
-            emit writeParams(r->key, r->type, r->displayName, r->help, r->defaultValue);
+            emit writeParams(r->key, ParamTypeWord(r->type), r->displayName, r->help, r->defaultValue);
         endProgress();
         return 0;
     }
@@ -222,63 +191,63 @@ int AppBase::reportParamValues(const ParamRecord &record, QString &message)
 
 int AppBase::reportParamValuesByType(const ParamRecord &r, QString &message)
 {
-    const QString &type = r.type;
+    const ParamType type = r.type;
     const QString &key = r.key;
 
     if (m_validateMode) {
         // Canned answers let the importer exercise its handling without a database.
         auto cannedList = [&](const QList<QPair<QString, QString>> &entries) {
             for (const auto &entry : entries)
-                emit writeList(type, key, entry.first, entry.second, QString());
+                emit writeList(ParamTypeWord(type), key, entry.first, entry.second, QString());
             return 0;
         };
-        if (type == QLatin1String("list"))
+        if (type == ParamType::List)
             return cannedList({{"1", "List 1"}, {"2", "List 2"}, {"3", "List 3"}});
-        if (type == QLatin1String("district_list"))
+        if (type == ParamType::DistrictList)
             return cannedList({{"1", "First District (1)"}, {"2", "Second District (2)"}, {"3", "Third District (3)"}});
-        if (type == QLatin1String("school_list"))
+        if (type == ParamType::SchoolList)
             return cannedList({{"1", "Elementary (1)"}, {"2", "Middle (2)"}, {"3", "High School (3)"}});
-        if (type == QLatin1String("year_list"))
+        if (type == ParamType::YearList)
             return cannedList({{"2008", "2008-2009"}, {"2009", "2009-2010"}, {"2010", "2010-2011"}});
-        if (type == QLatin1String("bridgelist"))
+        if (type == ParamType::BridgeList)
             return cannedList({{"1", "Adams, Ruth"}, {"2", "Baker, Thomas"}, {"3", "Chen, Lily"}});
-        if (type == QLatin1String("file")) {
+        if (type == ParamType::File) {
             for (const char *extension : {"*.dat", "*.exe", "*.*"})
                 emit writeFile(key, QString::fromLatin1(extension), QString());
             return 0;
         }
-        if (type == QLatin1String("number")) {
+        if (type == ParamType::Number) {
             emit writeNumber(key, QStringLiteral("min=3"), QString());
             emit writeNumber(key, QStringLiteral("max=9"), QString());
             return 0;
         }
-        if (type == QLatin1String("date")) {
+        if (type == ParamType::Date) {
             emit writeDate(key, QStringLiteral("2009-09-08"), QStringLiteral("2010-06-18"), QString());
             return 0;
         }
     }
 
-    if (type == QLatin1String("bridgelist"))
+    if (type == ParamType::BridgeList)
         return loadBridgeList(r, message);
-    if (type == QLatin1String("school_list"))
+    if (type == ParamType::SchoolList)
         return loadSchoolList(r, message);
-    if (type == QLatin1String("district_list"))
+    if (type == ParamType::DistrictList)
         return loadDistrictList(r, message);
-    if (type == QLatin1String("year_list"))
+    if (type == ParamType::YearList)
         return loadYearList(r, message);
-    if (type == QLatin1String("list"))
+    if (type == ParamType::List)
         return loadList(r);
-    if (type == QLatin1String("file")) {
+    if (type == ParamType::File) {
         for (const QString &item : r.items)
             emit writeFile(key, item, QString());
         return 0;
     }
-    if (type == QLatin1String("number")) {
+    if (type == ParamType::Number) {
         for (const QString &item : r.items)
             emit writeNumber(key, item, QString());
         return 0;
     }
-    if (type == QLatin1String("date")) {
+    if (type == ParamType::Date) {
         switch (r.items.size()) {
         case 0:
             return 0;
@@ -294,13 +263,13 @@ int AppBase::reportParamValuesByType(const ParamRecord &r, QString &message)
             return 1;
         }
     }
-    if (type == QLatin1String("tree") || type == QLatin1String("hidden")) {
+    if (type == ParamType::Tree || type == ParamType::Hidden) {
         emit writeError(QStringLiteral("App Problem"),
                         QStringLiteral("Method to handle parameter has not been defined for: ") + key);
         return 1;
     }
     emit writeError(QStringLiteral("No Parameter Return Type Set"),
-                    QStringLiteral("No parameter return set for type: ") + type);
+                    QStringLiteral("No parameter return set for type: ") + ParamTypeWord(type));
     return 1;
 }
 
@@ -430,7 +399,7 @@ int AppBase::commandTestValidate(int number, QString &message)
     return number;
 }
 
-int AppBase::commandRun(int, QString &message)
+int AppBase::commandRun(RunFlags, QString &message)
 {
     message = QStringLiteral("This application cannot run an extraction.");
     startProgress(0);

@@ -7,6 +7,7 @@
 #include "log/LogLevel.h"
 #include "app/ParamRegistry.h"
 #include "app/StatusFiles.h"
+#include "export/RunFlags.h"
 
 #include <QList>
 #include <QMap>
@@ -81,7 +82,7 @@ public:
     virtual int commandDefaultsValidate(int number);
     virtual int commandTest(QString &message);
     virtual int commandTestValidate(int number, QString &message);
-    virtual int commandRun(int flags, QString &message);
+    virtual int commandRun(RunFlags flags, QString &message);
     virtual int commandRunValidate(int number);
 
     // The bridge's group test behind "test"; the framework knows no groups.

@@ -29,48 +29,48 @@ void BridgeBase::registerGroups()
 {
     const QString c = QStringLiteral("connection");
     addParam(c, QStringLiteral("dsnheader"), QStringLiteral("Data Source Name and Login Information"),
-             QStringLiteral("header"), QString(), QString());
+             ParamType::Header, QString(), QString());
     addParam(c, QStringLiteral("dsnlabel"),
              QStringLiteral("Please enter the Data Source Name of the ODBC Data Source that you set up to connect "
                             "to the SMS Database"),
-             QStringLiteral("label"), QString(), QString());
-    addParam(c, QStringLiteral("dsn"), QStringLiteral("ODBC DSN"), QStringLiteral("edit"),
+             ParamType::Label, QString(), QString());
+    addParam(c, QStringLiteral("dsn"), QStringLiteral("ODBC DSN"), ParamType::Edit,
              QStringLiteral("Name of DSN from existing Data Source"), QString());
-    addParam(c, QStringLiteral("user"), QStringLiteral("Username"), QStringLiteral("edit"),
+    addParam(c, QStringLiteral("user"), QStringLiteral("Username"), ParamType::Edit,
              QStringLiteral("Username corresponding to ODBC DSN"), QString());
-    addParam(c, QStringLiteral("pwdencode"), QStringLiteral("Password"), QStringLiteral("password"),
+    addParam(c, QStringLiteral("pwdencode"), QStringLiteral("Password"), ParamType::Password,
              QStringLiteral("Password  corresponding to ODBC DSN"), QString());
 
     const QString s = QStringLiteral("school");
-    addParam(s, QStringLiteral("schoolheader"), QStringLiteral("School Information"), QStringLiteral("header"),
+    addParam(s, QStringLiteral("schoolheader"), QStringLiteral("School Information"), ParamType::Header,
              QString(), QString());
     addParam(s, QStringLiteral("schoollabel"), QStringLiteral("Please select the School Number of this school:"),
-             QStringLiteral("label"), QString(), QString());
-    addParam(s, QStringLiteral("school"), QStringLiteral("School Number"), QStringLiteral("school_list"),
+             ParamType::Label, QString(), QString());
+    addParam(s, QStringLiteral("school"), QStringLiteral("School Number"), ParamType::SchoolList,
              QStringLiteral("Choose the School or Building number for your school"), QString());
-    addParam(s, QStringLiteral("configheader"), QStringLiteral("MORV Configuration"), QStringLiteral("header"),
+    addParam(s, QStringLiteral("configheader"), QStringLiteral("MORV Configuration"), ParamType::Header,
              QString(), QString());
     addParam(s, QStringLiteral("configlabel"),
              QStringLiteral("Please enter the optional student status codes that are considered as active codes.  "
                             "Multiple codes can be separated by commas(,).  If left blank, the extractor will "
                             "consider only A,N and U as Active Status Codes."),
-             QStringLiteral("label"), QString(), QString());
-    addParam(s, QStringLiteral("activecodes"), QStringLiteral("Active Codes"), QStringLiteral("edit"),
+             ParamType::Label, QString(), QString());
+    addParam(s, QStringLiteral("activecodes"), QStringLiteral("Active Codes"), ParamType::Edit,
              QStringLiteral("Enter the codes you wish to consider active."), QString());
-    addParam(s, QStringLiteral("exportheader"), QStringLiteral("Extra Dates"), QStringLiteral("header"), QString(),
+    addParam(s, QStringLiteral("exportheader"), QStringLiteral("Extra Dates"), ParamType::Header, QString(),
              QString());
     addParam(s, QStringLiteral("exportlabel"),
              QStringLiteral("Sometimes attendance is entered for dates not in session.  Check this option if you "
                             "want to include these extra dates.  Use this if you have no calendar exported."),
-             QStringLiteral("label"), QString(), QString());
-    addParam(s, QStringLiteral("pragmaattdates"), QStringLiteral("Dates from Att"), QStringLiteral("flag"),
+             ParamType::Label, QString(), QString());
+    addParam(s, QStringLiteral("pragmaattdates"), QStringLiteral("Dates from Att"), ParamType::Flag,
              QStringLiteral("Leave checked to allow attendance to create dates in calendar."), QString());
-    addParam(s, QStringLiteral("filterheader"), QStringLiteral("Filter Configuration"), QStringLiteral("header"),
+    addParam(s, QStringLiteral("filterheader"), QStringLiteral("Filter Configuration"), ParamType::Header,
              QString(), QString());
     addParam(s, QStringLiteral("filterlabel"),
              QStringLiteral("You can remove the types of data that are exported by selecting the checkboxes below:"),
-             QStringLiteral("label"), QString(), QString());
-    addParam(s, QStringLiteral("filterstaff"), QStringLiteral("Staff"), QStringLiteral("flag"),
+             ParamType::Label, QString(), QString());
+    addParam(s, QStringLiteral("filterstaff"), QStringLiteral("Staff"), ParamType::Flag,
              QStringLiteral("Do not include any staff information"), QString());
     log(LogLevel::Debug, QStringLiteral("School Params set."), QStringLiteral("BridgeBase::BridgeBase"));
 

@@ -5,12 +5,14 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/ParamType.h"
+
 struct ParamRecord
 {
     QString key;
     QString displayName;
     QString group;
-    QString type;
+    ParamType type = ParamType::Default;
     QString help;
     QString defaultValue; // reported to the importer, never copied into the values
     // Its value is never echoed (status files, log, warnings): the arguments

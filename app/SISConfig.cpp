@@ -7,6 +7,7 @@
 #include "app/OptionScanner.h"
 #include "app/PasswordFile.h"
 #include "app/SISMessageWriter.h"
+#include "app/SignalRouting.h"
 #include "engine/ExpEngine.h"
 #include "log/LogManager.h"
 #include "util/XFileSystem.h"
@@ -58,36 +59,10 @@ SISConfig::~SISConfig()
 
 void SISConfig::connectTask(AppTaskBase *task, SISMessageWriter *writer, LogManager *logManager)
 {
-    if (!task)
-        return;
-    if (logManager)
-        connect(task, &AppTaskBase::writeLog, logManager, &LogManager::log);
-    if (!writer)
-        return;
-    // The task's tree, hidden, status and manage signals have no use in a run.
-    using T = AppTaskBase;
-    using W = SISMessageWriter;
-    connect(task, &T::writeVersion, writer, &W::outVersion);
-    connect(task, &T::writeParams, writer, &W::outParams);
-    connect(task, &T::writeHiddenParam, writer, &W::outHiddenParam);
-    connect(task, &T::writeList, writer, &W::outList);
-    connect(task, &T::writeFile, writer, &W::outFile);
-    connect(task, &T::writeNumber, writer, &W::outNumber);
-    connect(task, &T::writeDate, writer, &W::outDate);
-    connect(task, &T::writeTest, writer, &W::outTest);
-    connect(task, &T::writeProgress, writer, &W::outProgress);
-    connect(task, &T::writeProgressIncrement, writer, &W::outProgress_increment);
-    connect(task, &T::writeProgressWarning, writer, &W::outProgress_warning);
-    connect(task, &T::writeSetting, writer, &W::outSetting);
-    connect(task, &T::writeSettingIncrement, writer,
-            qOverload<const QString &, const QString &, const QString &, const QString &>(&W::outSetting_increment));
-    connect(task, &T::writeWarning, writer, &W::outWarning);
-    connect(task, &T::writeMissing, writer, &W::outMissing);
-    connect(task, &T::writeError, writer, &W::outError);
-    connect(task, &T::clearMessages, writer, &W::clearMessages);
+    ConnectToWriterAndLog<SignalRouting::Task>(task, writer, logManager);
 }
 
-bool SISConfig::runTask(const QMap<QString, QString> &parameters, int flags, QString &errorText)
+bool SISConfig::runTask(const QMap<QString, QString> &parameters, RunFlags flags, QString &errorText)
 {
     // BeginExecute closes its own progress frame and never throws.
     return m_engine->BeginExecute(parameters, flags, errorText);
@@ -96,12 +71,12 @@ bool SISConfig::runTask(const QMap<QString, QString> &parameters, int flags, QSt
 // ---------------------------------------------------------------- registry
 
 ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const QString &displayName,
-                                 const QString &type, const QString &help, const QString &defaultValue)
+                                 ParamType type, const QString &help, const QString &defaultValue)
 {
     const QString method = QStringLiteral("SISConfig::addParam");
-    m_registry.addKey(key, type == QLatin1String("switch"));
+    m_registry.addKey(key, type == ParamType::Switch);
 
-    const bool password = type == QLatin1String("password");
+    const bool password = type == ParamType::Password;
     if (password) {
         QString plain = key;
         plain.remove(QStringLiteral("encode"));
@@ -117,7 +92,7 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
     }
 
     QString name = displayName;
-    if (type == QLatin1String("flag") && name.size() > 15) {
+    if (type == ParamType::Flag && name.size() > 15) {
         log(LogLevel::Error, QStringLiteral("Parameter: ") + key + QStringLiteral(" has a paramname that is too long: ") + name,
             method);
         name = name.left(15);
@@ -139,7 +114,7 @@ ParamRecord *SISConfig::addParam(const QString &group, const QString &key, const
 }
 
 ParamRecord *SISConfig::setParam(const QString &group, const QString &key, const QString &displayName,
-                                 const QString &type, const QString &help, const QString &defaultValue)
+                                 ParamType type, const QString &help, const QString &defaultValue)
 {
     if (!hasGroup(group)) {
         log(LogLevel::Error, QStringLiteral("Tried to set a parameter for a non-existant group, please contact Quillon Support."),
@@ -168,32 +143,32 @@ void SISConfig::registerStandardParams()
     const QString g = QStringLiteral("global");
     const QString all = QStringLiteral("Extract All Data");
     const QString allHelp = QStringLiteral("Extract all available data.");
-    addParam(g, QStringLiteral("all"), all, QStringLiteral("switch"), allHelp, QString());
-    addParam(g, QStringLiteral("att"), all, QStringLiteral("switch"), allHelp, QString());
-    addParam(g, QStringLiteral("demo"), all, QStringLiteral("switch"), allHelp, QString());
-    addParam(g, QStringLiteral("help"), QStringLiteral("Help"), QStringLiteral("switch"),
+    addParam(g, QStringLiteral("all"), all, ParamType::Switch, allHelp, QString());
+    addParam(g, QStringLiteral("att"), all, ParamType::Switch, allHelp, QString());
+    addParam(g, QStringLiteral("demo"), all, ParamType::Switch, allHelp, QString());
+    addParam(g, QStringLiteral("help"), QStringLiteral("Help"), ParamType::Switch,
              QStringLiteral("Show command line usage."), QString());
-    addParam(g, QStringLiteral("group"), QStringLiteral("Group"), QStringLiteral("default"),
+    addParam(g, QStringLiteral("group"), QStringLiteral("Group"), ParamType::Default,
              QStringLiteral("Set group."), QString());
-    addParam(g, QStringLiteral("paramkey"), QStringLiteral("Param Key"), QStringLiteral("default"),
+    addParam(g, QStringLiteral("paramkey"), QStringLiteral("Param Key"), ParamType::Default,
              QStringLiteral("Return parameter information"), QString());
-    addParam(g, QStringLiteral("path"), QStringLiteral("PDE Folder"), QStringLiteral("folder"),
+    addParam(g, QStringLiteral("path"), QStringLiteral("PDE Folder"), ParamType::Folder,
              QStringLiteral("Set the PDE Folder"), QString());
-    addParam(g, QStringLiteral("logpath"), QStringLiteral("Log Folder"), QStringLiteral("folder"),
+    addParam(g, QStringLiteral("logpath"), QStringLiteral("Log Folder"), ParamType::Folder,
              QStringLiteral("Set the Log Folder"), QString());
-    addParam(g, QStringLiteral("log"), QStringLiteral("Log"), QStringLiteral("default"),
+    addParam(g, QStringLiteral("log"), QStringLiteral("Log"), ParamType::Default,
              QStringLiteral("Set the logging style."), QString());
-    addParam(g, QStringLiteral("validate"), QStringLiteral("Validate"), QStringLiteral("default"),
+    addParam(g, QStringLiteral("validate"), QStringLiteral("Validate"), ParamType::Default,
              QStringLiteral("Validate command line interface features."), QString());
-    addParam(g, QStringLiteral("inactivedate"), QStringLiteral("Inactive Date"), QStringLiteral("default"),
+    addParam(g, QStringLiteral("inactivedate"), QStringLiteral("Inactive Date"), ParamType::Default,
              QStringLiteral("Include Inactive Staff and Students after this date."), QString());
-    addParam(g, QStringLiteral("year"), QStringLiteral("SchoolYear"), QStringLiteral("default"),
+    addParam(g, QStringLiteral("year"), QStringLiteral("SchoolYear"), ParamType::Default,
              QStringLiteral("School Year, hidden used for testing"), QString());
-    addParam(g, QStringLiteral("teacher"), QStringLiteral("Teacher"), QStringLiteral("bridgelist"),
+    addParam(g, QStringLiteral("teacher"), QStringLiteral("Teacher"), ParamType::BridgeList,
              QStringLiteral("List of teachers available in associated bridge"), QString());
     // For unattended runs: the password stays off the command line, which
     // every local user can read. The path itself is not secret.
-    addParam(g, QStringLiteral("pwdfile"), QStringLiteral("Password File"), QStringLiteral("file"),
+    addParam(g, QStringLiteral("pwdfile"), QStringLiteral("Password File"), ParamType::File,
              QStringLiteral("Read the password from this file, which only its owner may read."), QString());
 }
 
@@ -215,13 +190,15 @@ void SISConfig::publishIdentity()
 
 // ---------------------------------------------------------------- helpers
 
-int SISConfig::RunFlags(bool all, bool demo, bool att)
+RunFlags SISConfig::FlagsFromSwitches(bool all, bool demo, bool att)
 {
     Q_UNUSED(all); // "all" asks for both exports, which is also the default
     if (!demo && !att)
-        return -1;
+        return RunFlags::Both;
     // Each switch adds its export; both together ask for both.
-    return (demo ? 1 : 0) | (att ? 2 : 0);
+    if (demo && att)
+        return RunFlags::FullAndUpdate;
+    return demo ? RunFlags::Full : RunFlags::Update;
 }
 
 bool SISConfig::isCommandWord(const QString &word)
@@ -299,12 +276,12 @@ void SISConfig::normaliseValues()
         if (!r)
             continue;
         QString v = value(key);
-        if (r->type == QLatin1String("folder") || r->type == QLatin1String("file")) {
+        if (r->type == ParamType::Folder || r->type == ParamType::File) {
             // A quoted folder such as "C:\Export\" arrives with its last backslash
             // turned into a quote character.
             if (v.contains(u'"'))
                 setValue(key, v.replace(u'"', u'\\'));
-        } else if (r->type == QLatin1String("password") && !v.isEmpty()) {
+        } else if (r->type == ParamType::Password && !v.isEmpty()) {
             QString plain = key;
             plain.remove(QStringLiteral("encode"));
             if (plain != key) {
@@ -340,11 +317,9 @@ QString SISConfig::usageText(const QString &programName) const
     QString usage = programName + u'\n' + QStringLiteral(" [") + QStringLiteral("command") + QStringLiteral("]\n");
     for (const QString &key : m_registry.switchKeys())
         usage += QStringLiteral("  [--") + key + QStringLiteral("]\n");
-    static const QStringList hidden = {QStringLiteral("label"), QStringLiteral("header"), QStringLiteral("switch"),
-                                       QStringLiteral("hidden")};
     for (const QString &key : m_registry.valueKeys()) {
         const ParamRecord *r = record(key);
-        if (r && hidden.contains(r->type))
+        if (r && IsHiddenFromUsage(r->type))
             continue;
         usage += QStringLiteral("   [--") + key + QStringLiteral("=value]\n");
     }
@@ -482,7 +457,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     }
 
     // 13. Run flags.
-    m_runFlags = RunFlags(switchValue(QStringLiteral("all")), switchValue(QStringLiteral("demo")),
+    m_runFlags = FlagsFromSwitches(switchValue(QStringLiteral("all")), switchValue(QStringLiteral("demo")),
                           switchValue(QStringLiteral("att")));
 
     // 14-15. Dispatch.
@@ -493,14 +468,15 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
         const int status = m_validateMode ? word.validate(*this, m_validateNumber, message) : word.handler(*this, message);
         if (!word.failure)
             return status; // the command has written its own status files
-        if (m_validateMode && !word.validateWritesStatus)
+        if (m_validateMode && word.validateStatus == ValidateStatus::NotWritten)
             return finishCommand(status, QString(), QString());
-        const QString folder = word.besideConfigurationFile ? defaultsStatusFolder(m_path) : m_path;
+        const QString folder =
+            word.statusFolder == StatusFolder::BesideConfigurationFile ? defaultsStatusFolder(m_path) : m_path;
         // The handler's message is the cause of a failure: the caller reads
         // it in the status file after the command's own text.
-        const QString failure = word.handlerMessageWins && !message.isEmpty()
-            ? message
-            : withCause(QString::fromLatin1(word.failure), message);
+        const QString failure = word.failureText == FailureText::HandlerMessage && !message.isEmpty()
+                                    ? message
+                                    : withCause(QString::fromLatin1(word.failure), message);
         return finishCommand(status, folder, failure);
     }
     // Not a command word, so it may be anything, a password among them.
@@ -512,25 +488,29 @@ const std::vector<SISConfig::CommandWord> &SISConfig::commandWords()
 {
     // Word, handler, validate variant, status-file text on failure, then how
     // the status files are written.
+    using V = ValidateStatus;
+    using T = FailureText;
+    using F = StatusFolder;
     static const std::vector<CommandWord> words = {
         {"params", [](SISConfig &app, QString &message) { return app.commandParams(message); },
          [](SISConfig &app, int number, QString &message) { return app.commandParamsValidate(number, message); },
-         "Failed retrieving parameters.", false, false, false},
+         "Failed retrieving parameters.", V::NotWritten, T::CommandText, F::ExportFolder},
         {"defaults", [](SISConfig &app, QString &message) { return app.commandDefaults(message); },
          [](SISConfig &app, int number, QString &) { return app.commandDefaultsValidate(number); },
-         "Failed retrieving default settings.", true, false, true},
+         "Failed retrieving default settings.", V::Written, T::CommandText, F::BesideConfigurationFile},
         {"test",
          [](SISConfig &app, QString &message) {
              app.LogHeader(QString());
              return app.commandTest(message);
          },
          [](SISConfig &app, int number, QString &message) { return app.commandTestValidate(number, message); },
-         "Failed testing parameters.", true, true, false},
+         "Failed testing parameters.", V::Written, T::HandlerMessage, F::ExportFolder},
         {"run", [](SISConfig &app, QString &) { return app.runCommand(); },
-         [](SISConfig &app, int, QString &) { return app.runCommand(); }, nullptr, true, false, false},
+         [](SISConfig &app, int, QString &) { return app.runCommand(); }, nullptr, V::Written, T::CommandText,
+         F::ExportFolder},
         {"version", [](SISConfig &app, QString &) { return app.commandVersion(); },
          [](SISConfig &app, int number, QString &) { return app.commandVersionValidate(number); },
-         "Failed retrieving version.", true, false, false},
+         "Failed retrieving version.", V::Written, T::CommandText, F::ExportFolder},
     };
     return words;
 }
@@ -659,7 +639,7 @@ int SISConfig::runCommand()
     return finishCommand(status, statusFolder, failure);
 }
 
-int SISConfig::commandRun(int flags, QString &message)
+int SISConfig::commandRun(RunFlags flags, QString &message)
 {
     if (m_logStyle == QLatin1String("extract"))
         m_logManager->setMode(LogManager::Mode::ConsoleOff);

@@ -30,15 +30,15 @@ public:
     // Registration entry point: keeps the key lists, the plain form of encoded
     // password keys and the short flag names in order, then creates the record.
     ParamRecord *addParam(const QString &group, const QString &key, const QString &displayName,
-                          const QString &type, const QString &help, const QString &defaultValue);
+                          ParamType type, const QString &help, const QString &defaultValue);
     // Creates the record, or updates one the group already holds (its default stays).
     ParamRecord *setParam(const QString &group, const QString &key, const QString &displayName,
-                          const QString &type, const QString &help, const QString &defaultValue);
+                          ParamType type, const QString &help, const QString &defaultValue);
 
     // Registers the standard parameters and publishes the identity values.
     void publishIdentity();
 
-    int commandRun(int flags, QString &message) override;
+    int commandRun(RunFlags flags, QString &message) override;
 
     // "defaults": finds HNConfig.xml and sends its school configurations as
     // setting lines; 1 (framed by start and end progress) when it cannot.
@@ -54,8 +54,8 @@ public:
 
     // Run flags from the switches: -1 both exports, 1 full, 2 update, 3 both asked
     // for explicitly.
-    static int RunFlags(bool all, bool demo, bool att);
-    int runFlags() const { return m_runFlags; }
+    static RunFlags FlagsFromSwitches(bool all, bool demo, bool att);
+    RunFlags runFlags() const { return m_runFlags; }
 
     // Per-installation text in the log file name; no deployment supplies one yet.
     virtual QString installationId() const { return QString(); }
@@ -82,19 +82,28 @@ public:
 protected:
     // Runs the extraction on the engine. False when the run failed, with the
     // reason in errorText.
-    bool runTask(const QMap<QString, QString> &parameters, int flags, QString &errorText);
+    bool runTask(const QMap<QString, QString> &parameters, RunFlags flags, QString &errorText);
 
 private:
+    // Whether the validate variant of a command ends with status files too.
+    enum class ValidateStatus { NotWritten, Written };
+    // Which text a failed command leaves in its status file: its own text
+    // with the handler's message after it as the cause, or the handler's
+    // message alone when it set one.
+    enum class FailureText { CommandText, HandlerMessage };
+    // Where the status files go: into the export folder, or beside the file
+    // the path names (the configuration file "defaults" reads).
+    enum class StatusFolder { ExportFolder, BesideConfigurationFile };
     // One command word of the command line and how it is answered.
     struct CommandWord
     {
         const char *word;
         int (*handler)(SISConfig &app, QString &message);
         int (*validate)(SISConfig &app, int number, QString &message);
-        const char *failure;         // status-file text on failure; null: the command writes its own
-        bool validateWritesStatus;   // the validate variant ends with status files too
-        bool handlerMessageWins;     // a message the handler set replaces the failure text, else follows it
-        bool besideConfigurationFile; // the path names a file; status files go beside it
+        const char *failure; // status-file text on failure; null: the command writes its own
+        ValidateStatus validateStatus;
+        FailureText failureText;
+        StatusFolder statusFolder;
     };
     static const std::vector<CommandWord> &commandWords();
 
@@ -119,7 +128,7 @@ private:
     EngineServices *m_engine = nullptr; // the same object: its services
     QString m_logStyle;
     QString m_path;
-    int m_runFlags = -1;
+    RunFlags m_runFlags = RunFlags::Both;
     QtMessageHandler m_previousHandler = nullptr;
     bool m_handlerInstalled = false;
     // Held from the start of "run" to the process's end.

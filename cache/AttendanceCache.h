@@ -151,7 +151,9 @@ public:
     std::vector<CachedAttendance> Records(const XString& table);
 
     // The UPDATED time of the UPDATECONFIG row for `element` (the last row
-    // wins); null when there is none.
+    // wins); null when there is none. This bridge never writes UPDATECONFIG;
+    // a cache another writer kept may hold it. Raises when the table is
+    // missing.
     XDateTime LastUpdated(const XString& element);
 
     void Begin();

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "data/odbc/AdoConnectionString.h"
 #include "util/XException.h"
 
 namespace {
@@ -34,6 +35,12 @@ const char* const kTypeNames[] = {
     "Lotus Notes",
     "CA-Datacom",
 };
+
+// A user or password value as written into a connection string.
+XString QuoteConnectionValue(const XString& value)
+{
+    return XString(AdoConnectionString::QuoteValue(value.str()).c_str());
+}
 
 // Appends `key` + value when the value is present.
 void AppendOptional(XString& text, const char* key, const XString* value)
@@ -75,19 +82,6 @@ XString MSSQLConnectionString(const XString& dataSource, const XString* user, co
     return text;
 }
 
-bool IsConnectionValueSafe(const XString& value)
-{
-    if (value.IsEmpty())
-        return true;
-    const char first = value.GetAt(0);
-    const char last = value.GetAt(value.GetLength() - 1);
-    if (first == '=' || first == '"' || first == '\'')
-        return false;
-    if (std::isspace(static_cast<unsigned char>(first)) || std::isspace(static_cast<unsigned char>(last)))
-        return false;
-    return !std::strpbrk(value.c_str(), ";{}");
-}
-
 // Length of the connection-string value that starts at `start`: up to the
 // next ";" (or the end), or through the closing brace or quote of a quoted
 // value, whose doubled closing character stands for itself.
@@ -126,16 +120,6 @@ XString DatabaseTypeName(int type)
     if (type < 1 || type > DatabaseType::Last)
         return XString();
     return kTypeNames[type];
-}
-
-XString QuoteConnectionValue(const XString& value)
-{
-    if (IsConnectionValueSafe(value))
-        return value;
-    XString quoted("{");
-    quoted += XString(value).ReplaceAll("}", "}}");
-    quoted += "}";
-    return quoted;
 }
 
 XString ConnectionStringFor(int type, const XString& ds, const XString* u, const XString* p,

@@ -58,10 +58,6 @@ XString DatabaseTypeName(int type);
 XString ConnectionStringFor(int type, const XString& dataSource, const XString* user,
                             const XString* password, const XString& storedDataSource);
 
-// A value of a connection string as written: unchanged when it is safe,
-// otherwise in braces with every "}" doubled.
-XString QuoteConnectionValue(const XString& value);
-
 // The SQL literal of `date` for `type`; `exportDateFormat` serves the file
 // database type, whose "literal" is the export's own date text. Throws
 // XException for type codes outside 1 to 21.

@@ -29,7 +29,7 @@ ExpEngine::ExpEngine(QObject* parent)
 
 ExpEngine::~ExpEngine() = default;
 
-bool ExpEngine::BeginExecute(ParamMap parameters, int flags, QString& errorText)
+bool ExpEngine::BeginExecute(ParamMap parameters, RunFlags flags, QString& errorText)
 {
     const bool succeeded = ODBCExpEngineBase::BeginExecute(std::move(parameters), flags, errorText);
     // After the run, failed or not: how many round trips it asked of the source.
@@ -40,14 +40,14 @@ bool ExpEngine::BeginExecute(ParamMap parameters, int flags, QString& errorText)
 // ---------------------------------------------------------------------------
 // The run
 
-bool ExpEngine::Execute(ParamMap parameters, int flags, QString& errorText)
+bool ExpEngine::Execute(ParamMap parameters, RunFlags flags, QString& errorText)
 {
     Q_UNUSED(errorText);
     Log(LogLevel::Informational, "Starting Execution...", "ExpEngine::Execute");
     PrepareRun(parameters);
-    if ((flags & 1) != 0)
+    if (RunsFullExport(flags))
         RunFullExport();
-    if ((flags & 2) != 0)
+    if (RunsUpdateExport(flags))
         RunUpdateExport();
     ExportComplete();
     return true;

@@ -24,7 +24,7 @@ public:
 
     // The run: connects, builds the included-students list, produces the
     // export tables (flag 1) and the attendance update file (flag 2).
-    bool Execute(ParamMap parameters, int flags, QString& errorText) override;
+    bool Execute(ParamMap parameters, RunFlags flags, QString& errorText) override;
 
     // The run's first steps: reads the settings, finds the live school year
     // (failing the run when there is none), connects, which starts the
@@ -32,7 +32,7 @@ public:
     void PrepareRun(const ParamMap& parameters);
 
     // The run as the driver starts it (the task's outermost guard).
-    bool BeginExecute(ParamMap parameters, int flags, QString& errorText) override;
+    bool BeginExecute(ParamMap parameters, RunFlags flags, QString& errorText) override;
 
     // Services of the set-up pages; each catches its own errors and answers
     // with a message.

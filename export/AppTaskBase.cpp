@@ -5,12 +5,12 @@ AppTaskBase::AppTaskBase(QObject* parent) : QObject(parent) {}
 
 AppTaskBase::~AppTaskBase() = default;
 
-int AppTaskBase::GetProgressSize(int /*flags*/)
+int AppTaskBase::GetProgressSize(RunFlags /*flags*/)
 {
     return 0;
 }
 
-bool AppTaskBase::Execute(ParamMap /*parameters*/, int /*flags*/, QString& errorText)
+bool AppTaskBase::Execute(ParamMap /*parameters*/, RunFlags /*flags*/, QString& errorText)
 {
     errorText = QStringLiteral("Execute not defined correctly in ExpEngine.");
     return false;

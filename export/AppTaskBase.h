@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+#include "export/RunFlags.h"
 #include "log/LogLevel.h"
 
 // The run's parameters: parameter key to value. A key never set reads as empty.
@@ -22,11 +23,11 @@ public:
     ~AppTaskBase() override;
 
     // Number of progress steps of a run with these flags; 0 for a plain task.
-    virtual int GetProgressSize(int flags);
+    virtual int GetProgressSize(RunFlags flags);
 
     // The run itself. Returns true on success; on failure `errorText` says why.
     // A plain task has no run and fails with its own text.
-    virtual bool Execute(ParamMap parameters, int flags, QString& errorText);
+    virtual bool Execute(ParamMap parameters, RunFlags flags, QString& errorText);
 
     // Fills a pick list; no task of this kind has lists, so it logs and fails.
     virtual bool LoadList(const QString& listType, const QString& paramKey,

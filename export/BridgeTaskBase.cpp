@@ -22,7 +22,7 @@ BridgeTaskBase::BridgeTaskBase(QObject* parent) : AppTaskBase(parent) {}
 
 BridgeTaskBase::~BridgeTaskBase() = default;
 
-int BridgeTaskBase::GetProgressSize(int flags)
+int BridgeTaskBase::GetProgressSize(RunFlags flags)
 {
     return CalculateProgressSize(flags, m_setupTotal, m_lutTotal, m_importTotal, m_dailyAttTotal,
                                  m_periodAttTotal, m_pdeFolder);
@@ -34,7 +34,7 @@ bool BridgeTaskBase::LoadList(const QString&, const QString&, const QString&, co
     return false;
 }
 
-bool BridgeTaskBase::BeginExecute(ParamMap parameters, int flags, QString& errorText)
+bool BridgeTaskBase::BeginExecute(ParamMap parameters, RunFlags flags, QString& errorText)
 {
     // Every step is guarded, not only Execute: a record that cannot be read
     // or a path that does not fit must end as a failed run, never as an
@@ -82,7 +82,7 @@ bool BridgeTaskBase::BeginExecute(ParamMap parameters, int flags, QString& error
     return RunGuarded(parameters, flags, errorText);
 }
 
-bool BridgeTaskBase::RunGuarded(ParamMap& parameters, int flags, QString& errorText)
+bool BridgeTaskBase::RunGuarded(ParamMap& parameters, RunFlags flags, QString& errorText)
 {
     try {
         if (Execute(parameters, flags, errorText))
@@ -121,7 +121,7 @@ void BridgeTaskBase::AbandonRun() {}
 
 void BridgeTaskBase::RecoverExportFolder() {}
 
-int BridgeTaskBase::CalculateProgressSize(int flags, int setupTotal, int lutTotal, int importTotal,
+int BridgeTaskBase::CalculateProgressSize(RunFlags flags, int setupTotal, int lutTotal, int importTotal,
                                           int dailyTotal, int periodTotal,
                                           const XFileSpec& pdeFolder)
 {
@@ -138,22 +138,22 @@ int BridgeTaskBase::CalculateProgressSize(int flags, int setupTotal, int lutTota
             emit writeLog(LogLevel::Informational, QString::fromLatin1(part.message), method);
 
     XDate storedUpdate;
-    if (flags & 2)
+    if (RunsUpdateExport(flags))
         storedUpdate = GetUpdateDate(pdeFolder);
     return ProgressSteps(flags, setupTotal, lutTotal, importTotal, dailyTotal, periodTotal,
                          storedUpdate, XDate::Today(), Param("filterdaily") == "true",
                          Param("filterperiod") == "true");
 }
 
-int BridgeTaskBase::ProgressSteps(int flags, int setupTotal, int lutTotal, int importTotal,
+int BridgeTaskBase::ProgressSteps(RunFlags flags, int setupTotal, int lutTotal, int importTotal,
                                   int dailyTotal, int periodTotal, const XDate& storedUpdate,
                                   const XDate& today, bool filterDaily, bool filterPeriod)
 {
     // The 2 are "Starting Execution..." and "Export complete.".
     int total = setupTotal + lutTotal + 2;
-    if (flags & 1)
+    if (RunsFullExport(flags))
         total += importTotal;
-    if (!(flags & 2))
+    if (!RunsUpdateExport(flags))
         return total;
 
     // Attendance is read in windows of about six days from the last update

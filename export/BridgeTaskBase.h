@@ -27,7 +27,7 @@ public:
     ~BridgeTaskBase() override;
 
     // CalculateProgressSize over this task's progress parts and PDE folder.
-    int GetProgressSize(int flags) override;
+    int GetProgressSize(RunFlags flags) override;
 
     // Logs "Not set up yet." and fails: a bridge task has no pick lists here.
     bool LoadList(const QString& listType, const QString& paramKey,
@@ -37,16 +37,16 @@ public:
     // update date, announces the progress total and calls Execute. Never
     // throws; returns true when the run succeeded. On failure `errorText`
     // holds the reason and the progress has been closed with "end_progress".
-    virtual bool BeginExecute(ParamMap parameters, int flags, QString& errorText);
+    virtual bool BeginExecute(ParamMap parameters, RunFlags flags, QString& errorText);
 
-    // Number of progress steps of a run (flags: 1 full export, 2 update).
+    // Number of progress steps of a run.
     // Parts of 0 or less are logged and counted as they are.
-    int CalculateProgressSize(int flags, int setupTotal, int lutTotal, int importTotal,
+    int CalculateProgressSize(RunFlags flags, int setupTotal, int lutTotal, int importTotal,
                               int dailyTotal, int periodTotal, const XFileSpec& pdeFolder);
 
     // The same count for a stored update date (null when none) and today;
     // the filter flags stand for the parameters "filterdaily"/"filterperiod".
-    static int ProgressSteps(int flags, int setupTotal, int lutTotal, int importTotal,
+    static int ProgressSteps(RunFlags flags, int setupTotal, int lutTotal, int importTotal,
                              int dailyTotal, int periodTotal, const XDate& storedUpdate,
                              const XDate& today, bool filterDaily, bool filterPeriod);
 
@@ -130,7 +130,7 @@ protected:
     DelimitedTextWriter* m_updateFile = nullptr;
 
 private:
-    bool RunGuarded(ParamMap& parameters, int flags, QString& errorText);
+    bool RunGuarded(ParamMap& parameters, RunFlags flags, QString& errorText);
     bool FailRun(const XString& message, QString& errorText);
 };
 

@@ -20,7 +20,7 @@ public:
 
     // One extraction; never throws. On failure `errorText` says why and the
     // progress has been closed.
-    virtual bool BeginExecute(ParamMap parameters, int flags, QString& errorText) = 0;
+    virtual bool BeginExecute(ParamMap parameters, RunFlags flags, QString& errorText) = 0;
 
     // Set-up page services: each catches its own errors and answers false
     // with a message (which may stay empty) when the check or list fails.

@@ -1,5 +1,6 @@
 // Text helpers shared by the data-access layer, the engine and the driver:
-// Latin-1 conversion, phone numbers, SQL quoting and safe file names.
+// the byte-for-byte conversion between XString and QString that the task's
+// signals use, joining texts, phone numbers, and safe file and folder names.
 #include "export/BridgeTaskBase.h"
 
 #include <cstring>

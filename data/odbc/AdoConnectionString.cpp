@@ -148,9 +148,13 @@ std::vector<AdoConnectionString::Pair> AdoConnectionString::Parse(const std::str
 
 std::string AdoConnectionString::QuoteValue(const std::string& value)
 {
-    const bool needsBraces = value.find_first_of(";{}") != std::string::npos ||
-                             (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
-                                                 value.front() == '='));
+    // White space by a fixed set: the bytes written never depend on the
+    // machine's locale.
+    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
+    const bool needsBraces =
+        value.find_first_of(";{}") != std::string::npos ||
+        (!value.empty() && (isSpace(value.front()) || isSpace(value.back()) || value.front() == '=' ||
+                            value.front() == '"' || value.front() == '\''));
     if (!needsBraces)
         return value;
     std::string quoted = "{";

@@ -35,9 +35,11 @@ public:
     // Values are quoted with QuoteValue. Throws like Parse.
     static std::string ToOdbc(const std::string& text);
 
-    // A value as the driver manager reads it: unchanged when it holds no ";",
-    // no brace, no "=" at the start and no blank at either end; otherwise in
-    // braces with every "}" doubled.
+    // A value as the driver manager (and Parse) reads it back unchanged: as
+    // it is when it holds no ";" and no brace, starts with no "=" and no
+    // quotation mark and has no white space at either end; otherwise in
+    // braces with every "}" doubled. The one quoting of connection-string
+    // values: the data layer builds its connection strings with it too.
     static std::string QuoteValue(const std::string& value);
 
     // True for the FreeTDS driver, named by its library ("libtdsodbc.so",

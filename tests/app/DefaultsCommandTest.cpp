@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <ostream>
@@ -347,6 +348,81 @@ TEST(DefaultsSearch, FindsTheImportersFileUnderTheDataFolder)
         EXPECT_EQ(r.err.toStdString(), err.toStdString());
         EXPECT_EQ(r.exitCode, c.exitCode);
     }
+}
+
+} // namespace
+
+namespace {
+
+// Writes `count` copies of `entry` between the root's tags without holding
+// the whole file here: this process's memory is carried into the child's
+// figure when it starts.
+void WriteEntries(const QString &path, const QByteArray &entry, int count)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("<HNSchoolConfFile>");
+    for (int i = 0; i < count; ++i)
+        file.write(entry);
+    file.write("</HNSchoolConfFile>");
+}
+
+// The largest memory any child of this test took, in MiB.
+long PeakChildMiB()
+{
+    struct rusage usage = {};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+// The files that once took minutes or hundreds of megabytes are answered in
+// bounded memory, and so is the largest file the reader accepts: each is
+// read within a fixed budget of the machine the importer runs on.
+TEST(DefaultsBounds, LargeFilesAreAnsweredInBoundedMemory)
+{
+    QTemporaryDir home, work;
+    const QByteArray value(148, 'v');
+    const QByteArray fullEntry = "<HNSchoolConf SISImportFolder=\"" + value + "\" SISDSN=\"" + value + "\" SISUserName=\""
+                                 + value + "\" SISPassword=\"" + value + "\" SchoolNumber=\"" + value + "\"/>";
+    QByteArray attributes = "<HNSchoolConf";
+    for (int i = 0; i < 40000; ++i)
+        attributes += " a" + QByteArray::number(i) + "=\"v\"";
+    attributes += "/>";
+    const struct
+    {
+        const char *name;
+        QByteArray entry;
+        int count;
+        int exitCode;
+        QString error; // "{file}" for the file's path; empty: none
+    } cases[] = {
+        // 10 MB of empty school entries once took 411 MB.
+        {"ten_megabytes_of_entries", "<HNSchoolConf/>", 10 * 1024 * 1024 / 15, 1,
+         QStringLiteral("Could not open: {file}: larger than 8 MB")},
+        {"entries_up_to_the_size_bound", "<HNSchoolConf/>", 8 * 1024 * 1024 / 15 - 10, 1,
+         parseError(1, 150018, "more than 10000 elements")},
+        {"forty_thousand_attributes", attributes, 1, 1,
+         parseError(1, 19, "an element with more than 100 attributes")},
+        // Just under every bound: 9,998 full entries, nearly 8 MB.
+        {"largest_file_accepted", fullEntry, 9998, 0, QString()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = work.path() + u'/' + QString::fromLatin1(c.name) + QStringLiteral(".xml");
+        WriteEntries(path, c.entry, c.count);
+        const BridgeResult r = runBridge({QStringLiteral("defaults"), QStringLiteral("--path=") + path,
+                                          QStringLiteral("--log=off")},
+                                         home.path());
+        QString error = c.error;
+        error.replace(QStringLiteral("{file}"), path);
+        EXPECT_EQ(r.err.toStdString(), error.isEmpty() ? std::string() : ("error\tdefaults\t" + error + u'\n').toStdString());
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_EQ(r.out.filter(QStringLiteral("setting\tschool\tschool\t")).size(), c.exitCode == 0 ? c.count : 0);
+    }
+#ifndef __SANITIZE_ADDRESS__
+    // The sanitizer's own bookkeeping would be counted too.
+    EXPECT_LT(PeakChildMiB(), 150) << "MiB at the peak";
+#endif
 }
 
 } // namespace

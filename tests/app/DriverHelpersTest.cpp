@@ -22,14 +22,15 @@ TEST(DriverHelpers, RunFlagsFromSwitches)
     struct Case
     {
         bool all, demo, att;
-        int flags;
+        RunFlags flags;
     };
     const Case cases[] = {
-        {false, false, false, -1}, {true, false, false, -1}, {false, true, false, 1},
-        {false, false, true, 2},   {false, true, true, 3},   {true, true, true, 3},
+        {false, false, false, RunFlags::Both},         {true, false, false, RunFlags::Both},
+        {false, true, false, RunFlags::Full},          {false, false, true, RunFlags::Update},
+        {false, true, true, RunFlags::FullAndUpdate},  {true, true, true, RunFlags::FullAndUpdate},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(SISConfig::RunFlags(c.all, c.demo, c.att), c.flags) << c.all << c.demo << c.att;
+        EXPECT_EQ(SISConfig::FlagsFromSwitches(c.all, c.demo, c.att), c.flags) << c.all << c.demo << c.att;
 }
 
 TEST(DriverHelpers, TaskSignalsReachWriterAndLog)
@@ -88,9 +89,9 @@ TEST(DriverHelpers, EchoedArguments)
 TEST(DriverHelpers, SecretIsDeclaredByTheParameter)
 {
     BridgeBase bridge;
-    ParamRecord *file = bridge.addParam("connection", "pwdfile", "Password File", "file", "", "");
+    ParamRecord *file = bridge.addParam("connection", "pwdfile", "Password File", ParamType::File, "", "");
     ASSERT_NE(file, nullptr);
-    ParamRecord *token = bridge.addParam("connection", "token", "Token", "edit", "", "");
+    ParamRecord *token = bridge.addParam("connection", "token", "Token", ParamType::Edit, "", "");
     ASSERT_NE(token, nullptr);
     token->secret = true;
     EXPECT_EQ(bridge.echoedArguments({"prog", "--pwdfile=/etc/morv/pw", "--token=t"}),

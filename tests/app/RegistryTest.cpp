@@ -94,20 +94,20 @@ TEST(Registry, RegistrationRules)
     Recorder recorder(bridge);
 
     // A flag's display name is cut to 15 characters, with an error logged.
-    const ParamRecord *flag = bridge.addParam("school", "longflag", "Twenty-four characters!!", "flag", "h", "");
+    const ParamRecord *flag = bridge.addParam("school", "longflag", "Twenty-four characters!!", ParamType::Flag, "h", "");
     ASSERT_NE(flag, nullptr);
     EXPECT_EQ(flag->displayName, QStringLiteral("Twenty-four cha"));
     // Registering an existing key again updates it but keeps the first default.
-    bridge.addParam("school", "again", "First", "edit", "h", "one");
-    const ParamRecord *again = bridge.addParam("school", "again", "Second", "edit", "h2", "two");
+    bridge.addParam("school", "again", "First", ParamType::Edit, "h", "one");
+    const ParamRecord *again = bridge.addParam("school", "again", "Second", ParamType::Edit, "h2", "two");
     EXPECT_EQ(again->displayName, QStringLiteral("Second"));
     EXPECT_EQ(again->defaultValue, QStringLiteral("one"));
     EXPECT_EQ(bridge.valueKeys().count(QStringLiteral("again")), 1);
     // No record for a group that does not exist.
-    EXPECT_EQ(bridge.addParam("nosuch", "orphan", "Orphan", "edit", "", ""), nullptr);
+    EXPECT_EQ(bridge.addParam("nosuch", "orphan", "Orphan", ParamType::Edit, "", ""), nullptr);
     EXPECT_EQ(bridge.record("orphan"), nullptr);
     // A password key without "encode" gets no plain form.
-    bridge.addParam("connection", "secret", "Secret", "password", "", "");
+    bridge.addParam("connection", "secret", "Secret", ParamType::Password, "", "");
     EXPECT_EQ(bridge.valueKeys().count(QStringLiteral("secret")), 1);
 
     EXPECT_EQ(recorder.lines.size(), 3);

@@ -71,7 +71,7 @@ protected:
         // The plain engine: the test engine puts files in place early.
         ExpEngine engine;
         QString text;
-        const bool ok = engine.BeginExecute(parameters, 1, text);
+        const bool ok = engine.BeginExecute(parameters, RunFlags::Full, text);
         if (error)
             *error = text;
         return ok;

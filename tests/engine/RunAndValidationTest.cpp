@@ -122,12 +122,12 @@ TEST(ExecuteFailures, RefusedBeforeTheExportFolderIsTouched)
     const struct {
         const char* name;
         const char* school;
-        int flags;
+        RunFlags flags;
         const char* message;   // part of the failed run's message
     } cases[] = {
-        {"no live year, both exports", "0404", -1, "No live school year found for school \"0404\""},
-        {"no live year", "0404", 1, "No live school year found for school \"0404\""},
-        {"quoted school number", "0301' OR '1'='1", 1, "No live school year found"},
+        {"no live year, both exports", "0404", RunFlags::Both, "No live school year found for school \"0404\""},
+        {"no live year", "0404", RunFlags::Full, "No live school year found for school \"0404\""},
+        {"quoted school number", "0301' OR '1'='1", RunFlags::Full, "No live school year found"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -167,7 +167,7 @@ TEST(ExecuteFailures, MissingRequiredSourceFailsTheRunByName)
         ParamMap parameters = RunParameters();
         parameters["path"] = folder.path();
         QString error;
-        EXPECT_FALSE(engine.BeginExecute(parameters, 1, error));
+        EXPECT_FALSE(engine.BeginExecute(parameters, RunFlags::Full, error));
         EXPECT_TRUE(engine.LoggedError(c.message));
         // The header file is the importer's signal that an export is whole.
         EXPECT_FALSE(QFile::exists(folder.filePath("MORV.PDE")));

@@ -121,7 +121,7 @@ protected:
         parameters["path"] = m_folder.path();
         parameters["appVersion_"] = version;
         QString error;
-        const bool ok = engine.BeginExecute(parameters, 2, error);
+        const bool ok = engine.BeginExecute(parameters, RunFlags::Update, error);
         m_error = error.toStdString();
         m_logs = engine.logs;
         for (const QString& name : UpdateFiles()) {

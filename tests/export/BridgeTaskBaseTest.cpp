@@ -68,7 +68,7 @@ TEST(BeginExecute, EndsEveryKindOfRunWithItsStatusAndClosedProgress)
         SignalLog log(task);
         QString error;
 
-        const bool result = task.BeginExecute({{"path", dir.path() + "/pde"}}, 1, error);
+        const bool result = task.BeginExecute({{"path", dir.path() + "/pde"}}, RunFlags::Full, error);
 
         EXPECT_EQ(result, c.expectedResult);
         EXPECT_EQ(error.toStdString(), c.expectedError);
@@ -94,7 +94,7 @@ TEST(BeginExecute, FolderThatCannotBeCreatedFailsBeforeAnyProgress)
     SignalLog log(task);
     QString error;
 
-    EXPECT_FALSE(task.BeginExecute({{"path", dir.path() + "/file/pde"}}, 1, error));
+    EXPECT_FALSE(task.BeginExecute({{"path", dir.path() + "/file/pde"}}, RunFlags::Full, error));
 
     EXPECT_FALSE(executed);
     const std::string message = "Could not create pde folder: " + (dir.path() + "/file/pde").toStdString();
@@ -117,7 +117,7 @@ TEST(BeginExecute, PathTooLongForTheWriterFailsTheRunInsteadOfEscaping)
     SignalLog log(task);
     QString error;
 
-    EXPECT_FALSE(task.BeginExecute({{"path", path}}, 1, error));
+    EXPECT_FALSE(task.BeginExecute({{"path", path}}, RunFlags::Full, error));
     EXPECT_FALSE(executed);
     EXPECT_TRUE(error.startsWith("The export folder path is too long: ")) << error.toStdString();
     EXPECT_EQ(log.Count("progress end_progress"), 0);
@@ -129,7 +129,7 @@ TEST(BeginExecute, FolderIsStoredWithBackslashesAndTrailingSeparator)
     MemoryWriter task;
     task.run = [](MemoryWriter&, QString&) { return true; };
     QString error;
-    ASSERT_TRUE(task.BeginExecute({{"path", dir.path() + "/a/b"}}, 1, error));
+    ASSERT_TRUE(task.BeginExecute({{"path", dir.path() + "/a/b"}}, RunFlags::Full, error));
 
     QString expected = dir.path() + "/a/b/";
     expected.replace('/', '\\');
@@ -187,23 +187,23 @@ TEST(ProgressSteps, CountsSetupImportAndAttendanceWindows)
     const struct
     {
         const char* name;
-        int flags;
+        RunFlags flags;
         XDate stored;
         bool filterDaily, filterPeriod;
         int dailyTotal, periodTotal;
         int expected;
     } cases[] = {
-        {"full export only", 1, XDate(), false, false, 1, 1, 1 + 1 + 21 + 2},
+        {"full export only", RunFlags::Full, XDate(), false, false, 1, 1, 1 + 1 + 21 + 2},
         // No stored date: from 3 September 2009, 193 days, 32 windows.
-        {"update without stored date", 2, XDate(), false, false, 1, 1, 1 + 1 + 2 + 33 + 33},
-        {"both", -1, XDate(), false, false, 1, 1, 1 + 1 + 21 + 2 + 33 + 33},
-        {"stored today", 2, march15, false, false, 1, 1, 1 + 1 + 2 + 2 + 2},
-        {"stored in the future", 2, march15 + 10, false, false, 1, 1, 1 + 1 + 2 + 2 + 2},
-        {"stored 5 days ago rounds up to one window", 2, march15 - 5, false, false, 1, 1, 4 + 2 + 2},
-        {"stored 12 days ago", 2, march15 - 12, false, false, 1, 1, 4 + 3 + 3},
-        {"period filtered", 2, XDate(), false, true, 1, 1, 4 + 33},
-        {"no period total", 2, XDate(), false, false, 1, 0, 4 + 33},
-        {"daily filtered", 2, XDate(), true, false, 1, 1, 4 + 33},
+        {"update without stored date", RunFlags::Update, XDate(), false, false, 1, 1, 1 + 1 + 2 + 33 + 33},
+        {"both", RunFlags::Both, XDate(), false, false, 1, 1, 1 + 1 + 21 + 2 + 33 + 33},
+        {"stored today", RunFlags::Update, march15, false, false, 1, 1, 1 + 1 + 2 + 2 + 2},
+        {"stored in the future", RunFlags::Update, march15 + 10, false, false, 1, 1, 1 + 1 + 2 + 2 + 2},
+        {"stored 5 days ago rounds up to one window", RunFlags::Update, march15 - 5, false, false, 1, 1, 4 + 2 + 2},
+        {"stored 12 days ago", RunFlags::Update, march15 - 12, false, false, 1, 1, 4 + 3 + 3},
+        {"period filtered", RunFlags::Update, XDate(), false, true, 1, 1, 4 + 33},
+        {"no period total", RunFlags::Update, XDate(), false, false, 1, 0, 4 + 33},
+        {"daily filtered", RunFlags::Update, XDate(), true, false, 1, 1, 4 + 33},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -217,7 +217,7 @@ TEST(ProgressSteps, StartOfSchoolYearInAutumnIsThisYears)
 {
     // On 20 September 2010 without a stored date the year started on
     // 3 September 2010: 17 days, 2 windows.
-    EXPECT_EQ(BridgeTaskBase::ProgressSteps(2, 0, 0, 0, 1, 0, XDate(), XDate(2010, 9, 20), false, false),
+    EXPECT_EQ(BridgeTaskBase::ProgressSteps(RunFlags::Update, 0, 0, 0, 1, 0, XDate(), XDate(2010, 9, 20), false, false),
               2 + 3);
 }
 

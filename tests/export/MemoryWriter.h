@@ -61,9 +61,9 @@ public:
         return field ? XString(rows[row][field->column].c_str()) : XString();
     }
 
-    bool Execute(ParamMap, int, QString& errorText) override
+    bool Execute(ParamMap, RunFlags, QString& errorText) override
     {
-        return run ? run(*this, errorText) : PDEWriter::Execute(ParamMap(), 0, errorText);
+        return run ? run(*this, errorText) : PDEWriter::Execute(ParamMap(), RunFlags::Both, errorText);
     }
 
     void FieldHook(DataAccessField* field) override { hookedColumns.push_back(field ? field->column : -1); }

@@ -403,7 +403,7 @@ TEST_F(WriterTest, FailedRunLeavesThePreviousExportAndReportsFailure)
     parameters["path"] = dir.path();
     QString error;
 
-    EXPECT_FALSE(task.BeginExecute(parameters, 1, error));
+    EXPECT_FALSE(task.BeginExecute(parameters, RunFlags::Full, error));
 
     EXPECT_EQ(error.toStdString(),
               "Failed with error [connection lost] while writing file [B.pef] with query: SELECT * FROM Memory");
@@ -527,7 +527,7 @@ TEST_F(WriterTest, RunFailingWithUpdateFileOpenLeavesNoUpdateFile)
     ParamMap parameters = kAppInfo;
     parameters["path"] = dir.path();
     QString error;
-    EXPECT_FALSE(task.BeginExecute(parameters, 2, error));
+    EXPECT_FALSE(task.BeginExecute(parameters, RunFlags::Update, error));
     EXPECT_EQ(error.toStdString(), "attendance window failed");
     EXPECT_EQ(FilesIn(dir.path()), QStringList());
 }

@@ -79,6 +79,8 @@ TEST(AdoConnectionString, QuoteValueBracesOnlyWhatNeedsIt)
         {"plain", "plain"},   {"", ""},           {"a b", "a b"},       {"a;b", "{a;b}"},
         {"a}b", "{a}}b}"},    {"{a", "{{a}"},      {" lead", "{ lead}"}, {"trail ", "{trail }"},
         {"=x", "{=x}"},       {"x=y", "x=y"},      {"\xe9t\xe9", "\xe9t\xe9"},
+        // A leading quotation mark would open a quoted value when read back.
+        {"\"pw", "{\"pw}"},    {"'pw", "{'pw}"},    {"p\"w", "p\"w"},     {"pw\n", "{pw\n}"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(AdoConnectionString::QuoteValue(c.value), c.quoted) << c.value;
