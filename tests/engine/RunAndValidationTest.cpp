@@ -4,6 +4,7 @@
 // services.
 #include "tests/engine/EngineTestSchool.h"
 #include "tests/support/Prerequisite.h"
+#include "tests/support/TestOdbcSource.h"
 
 #include <gtest/gtest.h>
 
@@ -433,8 +434,9 @@ TEST(LiveSchoolYear, ConnectsOnceToAServerThatNeverAnswers)
     ini.write(QByteArray("[MorvSilent]\nDriver=") + tdsDriver + "\nServer=127.0.0.1\nPort=" +
               QByteArray::number(ntohs(address.sin_port)) + "\nTDS_Version=7.4\n");
     ini.close();
+    // ODBCSYSINI is read once per process: the process's own, not this folder.
+    TestOdbcSource::SystemFolder();
     setenv("ODBCINI", (base + "/odbc.ini").toLocal8Bit().constData(), 1);
-    setenv("ODBCSYSINI", base.toLocal8Bit().constData(), 1);
     // Drops the driver manager's cached configuration of earlier tests.
     SQLWritePrivateProfileString("MorvSilent", "TDS_Version", "7.4", "odbc.ini");
 

@@ -43,6 +43,34 @@ void ExecOn(const std::string& path, const std::string& sql)
         throw std::runtime_error("TestOdbcSource: " + message + " in: " + sql);
 }
 
+void WriteDriverFile(const std::string& folder)
+{
+    std::ofstream inst(folder + "/odbcinst.ini", std::ios::trunc);
+    // The driver stays loaded once used (DontDLClose): unloading and
+    // reloading it for every connection costs time and hides its frames
+    // from leak reports.
+    inst << "[MorvSQLite3]\nDriver=" << TestOdbcSource::DriverPath << "\nDontDLClose=1\n";
+    inst.close();
+    if (!inst)
+        throw std::runtime_error("TestOdbcSource: cannot write " + folder + "/odbcinst.ini");
+}
+
+// The process's system folder; removed when the process exits.
+struct ProcessSystemFolder
+{
+    ProcessSystemFolder() : path(MakeTempFolder())
+    {
+        WriteDriverFile(path);
+        setenv("ODBCSYSINI", path.c_str(), 1);
+    }
+    ~ProcessSystemFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string path;
+};
+
 }  // namespace
 
 TestOdbcSource::TestOdbcSource(const std::string& dsn) : m_dsn(dsn)
@@ -59,10 +87,11 @@ TestOdbcSource::TestOdbcSource(const std::string& dsn) : m_dsn(dsn)
         std::filesystem::remove_all(m_folder, ignored);
         throw;
     }
-    // The driver manager reads user DSNs from ODBCINI and its system files
-    // from ODBCSYSINI; pointing both here keeps /etc out of the tests.
+    // The driver manager reads user DSNs from ODBCINI (again at every
+    // look-up) and its system files from ODBCSYSINI (once per process, and
+    // never again); a private system folder keeps /etc out of the tests.
+    SystemFolder();
     setenv("ODBCINI", m_odbcIni.c_str(), 1);
-    setenv("ODBCSYSINI", m_folder.c_str(), 1);
     ForgetCachedConfiguration();
 }
 
@@ -90,6 +119,17 @@ std::vector<std::string> TestOdbcSource::Environment() const
     return {"ODBCINI=" + m_odbcIni, "ODBCSYSINI=" + m_folder};
 }
 
+const std::string& TestOdbcSource::SystemFolder()
+{
+    // Fixing it at the first source's own folder would leave every later
+    // source of the process reading the driver from a removed folder: only
+    // the driver manager's own cache (which lasts seconds and which no
+    // installer call drops) hides it, until a long run fails with "Data
+    // source name not found".
+    static const ProcessSystemFolder folder;
+    return folder.path;
+}
+
 void TestOdbcSource::CreateDatabase(const std::string& path)
 {
     ExecOn(path, demo::DemoSchema::CatalogueViewsSql());
@@ -97,11 +137,12 @@ void TestOdbcSource::CreateDatabase(const std::string& path)
 
 void TestOdbcSource::ForgetCachedConfiguration() const
 {
-    // The driver manager caches the configuration files it has read for the
-    // life of the process; a source made after an earlier one (same DSN
-    // name, another file) would be served the old entry. Writing through the
-    // driver manager's own installer call drops that cache. The value
-    // written is the one already in the file.
+    // The configuration library caches the entries it has read; the
+    // driver, reading its DSN through it, would open the database of an
+    // earlier source of the same name. Writing through the installer call
+    // drops that cache. The value written is the one already in the file.
+    // (The driver manager keeps a copy of its own, which this cannot drop:
+    // a DSN name must name the same driver throughout a process.)
     if (!m_sources.empty())
         SQLWritePrivateProfileString(m_sources.back().dsn.c_str(), "StepAPI", "1", "odbc.ini");
 }
@@ -123,12 +164,8 @@ void TestOdbcSource::WriteIniFiles() const
             << "NoCreat=1\n\n";
     }
     ini.close();
-    std::ofstream inst(m_folder + "/odbcinst.ini", std::ios::trunc);
-    // The driver stays loaded once used (DontDLClose): unloading and
-    // reloading it for every connection costs time and hides its frames
-    // from leak reports.
-    inst << "[MorvSQLite3]\nDriver=" << DriverPath << "\nDontDLClose=1\n";
-    inst.close();
-    if (!ini || !inst)
+    if (!ini)
         throw std::runtime_error("TestOdbcSource: cannot write " + m_odbcIni);
+    // A child process's own system folder.
+    WriteDriverFile(m_folder);
 }

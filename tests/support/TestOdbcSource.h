@@ -1,7 +1,7 @@
 // TestOdbcSource: a real ODBC data source for tests. It creates a SQLite
 // database file in a private temporary folder, registers it under a DSN name
 // with the SQLite ODBC driver in a private odbc.ini, and points this test
-// process (only) at that file through ODBCINI/ODBCSYSINI. The database offers
+// process (only) at that file through ODBCINI. The database offers
 // SQL Server style catalogue views (sysobjects, syscolumns), so catalogue
 // statements written for SQL Server run unchanged.
 #pragma once
@@ -16,8 +16,8 @@ public:
     static constexpr const char* DriverPath = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
 
     // Creates the folder, the database (with the catalogue views) and the
-    // odbc.ini naming `dsn`, and sets ODBCINI and ODBCSYSINI for this
-    // process. Throws std::runtime_error when any step fails.
+    // odbc.ini naming `dsn`, and sets ODBCINI for this process (ODBCSYSINI
+    // is SystemFolder()). Throws std::runtime_error when any step fails.
     explicit TestOdbcSource(const std::string& dsn = "MorvTestSource");
     // Removes the folder with the database and odbc.ini.
     ~TestOdbcSource();
@@ -43,8 +43,16 @@ public:
     // `busyTimeoutMs` for a locked file.
     void AddDsn(const std::string& dsn, const std::string& databasePath, int busyTimeoutMs = kBusyTimeoutMs);
 
-    // The "NAME=value" pairs a child process needs to see these DSNs.
+    // The "NAME=value" pairs a child process needs to see these DSNs: a
+    // child is a new process, so it gets this source's own folder as
+    // ODBCSYSINI.
     std::vector<std::string> Environment() const;
+
+    // The one system configuration folder (ODBCSYSINI) of this process,
+    // registering the driver, made and set on the first call and removed
+    // at exit. The driver manager reads ODBCSYSINI once per process, so
+    // every source of a process, whoever makes it, must keep to this one.
+    static const std::string& SystemFolder();
 
     // Creates (or opens) a SQLite database file and adds the catalogue views
     // (the demo database's own) when they are missing. Throws

@@ -1,6 +1,8 @@
 // TestPostgresServer: cluster, server process and data sources of one test.
 #include "tests/support/TestPostgresServer.h"
 
+#include "tests/support/TestOdbcSource.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <odbcinst.h>
@@ -172,8 +174,10 @@ TestPostgresServer::TestPostgresServer() : m_bin(ServerBin())
                                     std::string("MorvPgAnsi]\nDriver=") + kAnsiDriver})
         ini << "[" << entry << "\nServername=127.0.0.1\nPort=" << m_port << "\nDatabase=postgres\n\n";
     ini.close();
+    // The DSNs name their libraries, so this process keeps its one system
+    // folder; a child gets this one (Environment()).
+    TestOdbcSource::SystemFolder();
     setenv("ODBCINI", (m_folder + "/odbc.ini").c_str(), 1);
-    setenv("ODBCSYSINI", m_folder.c_str(), 1);
     // Drops the driver manager's cached configuration of earlier sources.
     SQLWritePrivateProfileString("MorvPgSource", "Database", "postgres", "odbc.ini");
 }
