@@ -3,7 +3,6 @@
 // classification and password masking.
 #include "data/DatabaseTypes.h"
 
-#include <cctype>
 #include <cstring>
 
 #include "data/odbc/AdoConnectionString.h"
