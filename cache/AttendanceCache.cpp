@@ -33,6 +33,11 @@ const char* const kToSend =
     "newcode IS NOT NULL AND (oldcode IS NOT NULL OR newcode <> '') AND (oldcode IS NULL OR newcode <> oldcode "
     "OR sentexcused IS NOT coalesce(excused, '') OR sentreason IS NOT coalesce(reason, ''))";
 
+// A stored record differs from the values bound as ?1 to ?7.
+const char* const kDiffers =
+    "newcode IS NOT ?1 OR excused IS NOT ?2 OR absent IS NOT ?3 OR tardy IS NOT ?4 OR truant IS NOT ?5 "
+    "OR discipline IS NOT ?6 OR reason IS NOT ?7";
+
 // The columns a newer bridge adds to a table of an older cache: what the
 // record last sent beyond its code, the batch that marked it last, and what
 // it had sent before that batch (to undo it).
@@ -184,6 +189,7 @@ void AttendanceCache::Open(const XFileSpec& file)
 
 void AttendanceCache::Close()
 {
+    m_refreshed.reset();
     m_statements.clear();
     if (!m_db.IsOpen())
         return;
@@ -261,12 +267,43 @@ void AttendanceCache::DropTable(const XString& table)
     m_db.ExecuteFormat("DROP TABLE %s", table.c_str());
 }
 
-void AttendanceCache::BlankNewCode(const XString& table, const XDate& from, const XDate& to)
+void AttendanceCache::BeginRefresh(const XString& table, const XDate& from, const XDate& to)
 {
-    RequireKnown(table, ReferenceColumn(table));
+    const char* reference = ReferenceColumn(table);
+    RequireKnown(table, reference);
+    m_refreshed.reset();
+    m_refreshTable = table;
     // A null date formats as the empty text, which sorts before every date.
-    m_db.ExecuteFormat("UPDATE %s SET %s='' WHERE %s >= '%q' AND %s <= '%q'", table.c_str(), "newcode", "attdate",
-                       from.Format("yyyy-mm-dd").c_str(), "attdate", to.Format("yyyy-mm-dd").c_str());
+    m_refreshFrom = from.Format("yyyy-mm-dd");
+    m_refreshTo = to.Format("yyyy-mm-dd");
+    // Nothing cached at all (a first run, a cache rebuilt): nothing can
+    // vanish, and the records stored need not be remembered.
+    sqlite::Query cached(m_db);
+    cached.PrepareFormat("SELECT EXISTS (SELECT 1 FROM %s)", table.c_str());
+    if (!cached.Step() || std::atoi(cached.StringColumn(0)) == 0)
+        return;
+    // The keys stored from now on, in a temporary table (on the disk when it
+    // grows, so memory stays flat); it goes with the transaction and its
+    // savepoints like the records themselves.
+    m_db.Execute("CREATE TEMP TABLE IF NOT EXISTS REFRESHED (stdkey, attdate, reference, header, "
+                 "PRIMARY KEY (stdkey, attdate, reference, header)) WITHOUT ROWID");
+    m_db.Execute("DELETE FROM temp.REFRESHED");
+    m_refreshed = std::make_unique<sqlite::Query>(m_db);
+    m_refreshed->Prepare("INSERT OR IGNORE INTO temp.REFRESHED VALUES (?1, ?2, ?3, ?4)");
+}
+
+void AttendanceCache::EndRefresh()
+{
+    if (!m_refreshed)
+        return;
+    m_refreshed.reset();
+    const char* reference = ReferenceColumn(m_refreshTable);
+    m_db.ExecuteFormat("UPDATE %s SET newcode='' WHERE attdate >= '%q' AND attdate <= '%q' AND newcode <> '' AND "
+                       "NOT EXISTS (SELECT 1 FROM temp.REFRESHED R WHERE R.stdkey = %s.stdkey AND "
+                       "R.attdate = %s.attdate AND R.reference = %s.%s AND R.header = %s.header)",
+                       m_refreshTable.c_str(), m_refreshFrom.c_str(), m_refreshTo.c_str(), m_refreshTable.c_str(),
+                       m_refreshTable.c_str(), m_refreshTable.c_str(), reference, m_refreshTable.c_str());
+    m_db.Execute("DELETE FROM temp.REFRESHED");
 }
 
 AttendanceCache::Statements& AttendanceCache::StatementsFor(const XString& table)
@@ -277,16 +314,19 @@ AttendanceCache::Statements& AttendanceCache::StatementsFor(const XString& table
     const char* reference = ReferenceColumn(table);
     RequireKnown(table, reference);
     auto statements = std::make_unique<Statements>(m_db);
+    // A record that holds the values already is left as it is: a refresh
+    // reads the same records again every night, and writing each of them
+    // would rewrite (and journal) pages all over the table.
     statements->update.PrepareFormat(
         "UPDATE %s SET newcode=?1, excused=?2, absent=?3, tardy=?4, truant=?5, discipline=?6, "
-        "reason=?7 WHERE stdkey=?8 AND attdate=?9 AND %s=?10 AND header=?11",
-        table.c_str(), reference);
+        "reason=?7 WHERE stdkey=?8 AND attdate=?9 AND %s=?10 AND header=?11 AND (%s)",
+        table.c_str(), reference, kDiffers);
     statements->upsert.PrepareFormat(
         "INSERT INTO %s (stdkey, attdate, reason, excused, absent, tardy, truant, discipline, %s, "
         "header, newcode) VALUES (?8, ?9, ?7, ?2, ?3, ?4, ?5, ?6, ?10, ?11, ?1) "
         "ON CONFLICT (stdkey, attdate, %s, header) DO UPDATE SET newcode=?1, excused=?2, "
-        "absent=?3, tardy=?4, truant=?5, discipline=?6, reason=?7",
-        table.c_str(), reference, reference);
+        "absent=?3, tardy=?4, truant=?5, discipline=?6, reason=?7 WHERE %s",
+        table.c_str(), reference, reference, kDiffers);
     return *m_statements.emplace(table, std::move(statements)).first->second;
 }
 
@@ -307,14 +347,26 @@ int AttendanceCache::SaveRecord(const XString& table, const AttendanceRecord& re
     query.Bind(9, record.date.Format("yyyy-mm-dd"));
     query.Bind(10, record.reference);
     query.Bind(11, record.referenceHeader);
+    int changes = 0;
     try {
         query.Step();
+        changes = m_db.Changes();
+        if (m_refreshed) {
+            m_refreshed->Bind(1, record.student);
+            m_refreshed->Bind(2, record.date.Format("yyyy-mm-dd"));
+            m_refreshed->Bind(3, record.reference);
+            m_refreshed->Bind(4, record.referenceHeader);
+            m_refreshed->Step();
+            m_refreshed->Reset();
+        }
     } catch (...) {
         query.Reset();
+        if (m_refreshed)
+            m_refreshed->Reset();
         throw;
     }
     query.Reset();
-    return m_db.Changes();
+    return changes;
 }
 
 AttendanceCache::UnexportedRecords AttendanceCache::Unexported(const XString& table, const XString& header,
@@ -433,6 +485,8 @@ void AttendanceCache::Commit()
 
 void AttendanceCache::Rollback() noexcept
 {
+    // The refresh goes with the transaction.
+    m_refreshed.reset();
     try {
         if (m_db.InTransaction())
             m_db.Execute("rollback transaction");
@@ -491,6 +545,7 @@ bool AttendanceCache::UnexportedRecords::Next()
     XString dateText;
     m_record = ReadRecord(*m_select, dateText);
     m_rowid = Text(*m_select, 11);
+    ++m_walked;
     return true;
 }
 
@@ -502,6 +557,9 @@ void AttendanceCache::UnexportedRecords::Skip()
 void AttendanceCache::UnexportedRecords::MarkWritten(int64_t batch)
 {
     m_select->Reset();
+    // Nothing walked, nothing to mark: no second pass over the table.
+    if (m_walked == 0)
+        return;
     m_db->ExecuteFormat("UPDATE %s SET prevcode = oldcode, prevexcused = sentexcused, prevreason = sentreason, "
                         "oldcode = newcode, sentexcused = coalesce(excused, ''), sentreason = coalesce(reason, ''), "
                         "batch = %lld WHERE %s",

@@ -108,16 +108,20 @@ public:
     bool TableExists(const XString& table);
     void DropTable(const XString& table);
 
-    // Blanks the new code of every record dated from `from` to `to` (both
-    // included; a null `from` has no lower bound), the dates a refresh reads
-    // again, so that a record that vanished from the source is exported as
-    // a blank code.
-    void BlankNewCode(const XString& table, const XDate& from, const XDate& to);
+    // A refresh of `table` reads the records dated from `from` to `to` again
+    // (both included; a null `from` has no lower bound): EndRefresh blanks
+    // the new code of every record of those dates not stored in between, so
+    // that a record that vanished from the source is exported as a blank
+    // code. Records the source still holds are not written at all unless a
+    // value changed. Both run inside the refresh's transaction.
+    void BeginRefresh(const XString& table, const XDate& from, const XDate& to);
+    void EndRefresh();
 
     // Stores one record: an existing record (same student, date, reference
     // and header) takes the new values, keeping its old code; a new record
     // is inserted with a NULL old code unless its code is empty. Returns the
-    // number of rows changed or inserted.
+    // number of rows changed or inserted (0 for a record that holds those
+    // values already).
     int SaveRecord(const XString& table, const AttendanceRecord& record);
 
     // The records of `table` stored under the reference header `header`
@@ -173,6 +177,12 @@ private:
 
     sqlite::Database m_db;
     std::map<XString, std::unique_ptr<Statements>> m_statements;
+    // The refresh in progress: its table and dates, and the statement that
+    // remembers each record stored (none when nothing can vanish).
+    XString m_refreshTable;
+    XString m_refreshFrom;
+    XString m_refreshTo;
+    std::unique_ptr<sqlite::Query> m_refreshed;
 };
 
 // A walk over the records Unexported selects. The records are marked sent
@@ -210,5 +220,6 @@ private:
     std::unique_ptr<sqlite::Query> m_select;
     AttendanceRecord m_record;
     XString m_rowid;
+    int64_t m_walked = 0;
     std::vector<XString> m_skipped;  // rowids
 };

@@ -1,6 +1,6 @@
 // The attendance update export: daily and period absences flow from the
-// source into the attendance cache, and the cached rows whose code changed go
-// out in one update file.
+// source into the attendance cache, and the cached rows whose code, excused
+// flag or reason changed go out in one update file.
 #include "engine/ExpEngine.h"
 
 #include "util/DelimitedTextWriter.h"
@@ -23,8 +23,8 @@ void ExpEngine::RunUpdateExport()
     CreateStudentDailyAttendance(kFirstDay, kLastDay);
     CreateStudentPeriodAttendance(kFirstDay, kLastDay);
     CreateStudentAttendanceFromDB();
-    // Moves the update file onto its final name and only then commits the
-    // marks of the rows it carries.
+    // Closes the update file; it takes its name with the run's other files,
+    // in one step with the marks of the rows it carries (CommitExport).
     FinishUpdate();
 }
 

@@ -361,12 +361,16 @@ private:
     int64_t m_batch = 0;
     // Whether this run has checked that the cache it found is whole.
     bool m_cacheChecked = false;
-    // The current table's records of the dates a window reads are blanked
-    // first, so that those gone from the source go out as a blank code.
+    // The current table's records of the dates the windows read and do not
+    // find again are blanked, so that those gone from the source go out as a
+    // blank code.
     bool m_attBlankVanished = false;
     bool m_untestedHeaderWarning = true;
     void StoreAttendanceRow(AttendanceRecord& record);
-    void BlankVanished(const XDate& from, const XDate& to);
+    // The dates a refresh reads again: records of them it does not find
+    // again are blanked at its end (the cache's BeginRefresh, EndRefresh).
+    void BeginCacheRefresh(const XDate& from, const XDate& to);
+    void EndCacheRefresh();
     void CheckCacheNotLost();
     class CommitJournal;
 };

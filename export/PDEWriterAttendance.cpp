@@ -86,9 +86,9 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
         if (!m_updateDate.IsNull() && m_updateDate != 0)
             m_updateDate -= static_cast<int32_t>(days);
     }
-    // The dates read again are blanked window by window as they are read
-    // (WriteAttendanceTable), so that a record gone from the source goes out
-    // as a blank code.
+    // The records of the dates read again that the read does not find are
+    // blanked (WriteAttendanceTable), so that a record gone from the source
+    // goes out as a blank code.
     m_attBlankVanished = applyOverlap;
 
     Log(LogLevel::Debug, "StartAttTable: Before StartTable: Update Date is: " + m_updateDate.Format(m_pragmas.dateFormat));
@@ -141,12 +141,30 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
         Log(LogLevel::Debug, endLabel + schoolEnd.Format(m_pragmas.dateFormat));
     };
     logDates("School Start Date is: ", "School End Date is: ");
+    // One today for every window, so the windows and the dates blanked agree
+    // also when the run crosses midnight.
+    const XDate today = XDate::Today();
 
     try {
+        // Only the dates the windows read again, from the first window's
+        // start to the last one's end (a date beyond them, one after today
+        // when the clock went back, keeps its code): a record of those dates
+        // the windows do not find again is blanked after the last one.
+        if (m_attBlankVanished) {
+            XDate from, to, windowCursor = cursor;
+            bool first = true;
+            for (bool more = true; more; first = false) {
+                more = NextAttendanceWindow(windowCursor, schoolStart, schoolEnd, today, lastDay, windowStart,
+                                            windowEnd);
+                if (first)
+                    from = windowStart;
+                to = m_attEndInclusive ? windowEnd + 1 : windowEnd;
+            }
+            BeginCacheRefresh(from, to);
+        }
         bool more = true;
         while (more) {
-            more = NextAttendanceWindow(cursor, schoolStart, schoolEnd, XDate::Today(), lastDay,
-                                        windowStart, windowEnd);
+            more = NextAttendanceWindow(cursor, schoolStart, schoolEnd, today, lastDay, windowStart, windowEnd);
             logDates("m_schoolStartDate is: ", "m_schoolEndDate is: ");
             XString job = m_currentDisplayName;
             if (!cursor.IsNull())
@@ -155,10 +173,6 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
             PutJobText("Reading " + job + "...");
 
             const XDate readEnd = m_attEndInclusive ? windowEnd + 1 : windowEnd;
-            // Only the dates this window reads again: a date beyond them (one
-            // after today when the clock went back) keeps its code.
-            if (m_attBlankVanished)
-                BlankVanished(windowStart, readEnd);
             FilterAttendance(windowStart, readEnd);
             Log(LogLevel::Proprietary, "Write Attendance Table: Done Filtering Attendance");
 
@@ -179,6 +193,8 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
                                        m_currentDisplayName.c_str());
             m_cache.ReleaseSavepoint();
         }
+        if (m_attBlankVanished)
+            EndCacheRefresh();
         m_cache.Commit();
     } catch (...) {
         m_currentColumn = nullptr;
@@ -214,10 +230,20 @@ void PDEWriter::CheckCacheNotLost()
     m_storedUpdateDateTime = XDateTime();
 }
 
-void PDEWriter::BlankVanished(const XDate& from, const XDate& to)
+void PDEWriter::BeginCacheRefresh(const XDate& from, const XDate& to)
 {
     try {
-        m_cache.BlankNewCode(m_attTable, from, to);
+        m_cache.BeginRefresh(m_attTable, from, to);
+    } catch (const XException& e) {
+        Log(LogLevel::Debug, XString("Attendance::BeginRefresh: ") + e.what());
+        FailCache(e);
+    }
+}
+
+void PDEWriter::EndCacheRefresh()
+{
+    try {
+        m_cache.EndRefresh();
     } catch (const XException& e) {
         Log(LogLevel::Debug, XString("Attendance::BlankNewCodeInSQLiteDB: ") + e.what());
         FailCache(e);

@@ -103,13 +103,15 @@ TEST_F(AttendanceCacheTest, EveryChangeOfWhatARecordCarriesIsSentOnce)
     MarkAllExported("AttPerRef");
     EXPECT_EQ(ToSend(), std::vector<std::string>());
 
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1003", 4, "1", "S"));                // new, then gone
+    // A refresh of the days 2 to 5 that no longer finds 1001|5 and 1003|4.
+    cache.BeginRefresh(AttendanceCache::PeriodTable, XDate(2026, 3, 2), XDate(2026, 3, 5));
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "T", "Bus", "N"));    // code
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "A", "Bus", "Y"));    // excused only
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "3", "A", "Sick", "N"));   // reason only
-    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "4", "A", "Bus", "N"));    // the same
+    EXPECT_EQ(cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "4", "A", "Bus", "N")), 0);  // the same
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 3, "1", "U"));                // new
-    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1003", 4, "1", "S"));                // new, then gone
-    cache.BlankNewCode(AttendanceCache::PeriodTable, XDate(2026, 3, 4), XDate(2026, 3, 5));     // 1001|5 gone
+    cache.EndRefresh();
     EXPECT_EQ(ToSend(), (std::vector<std::string>{
                             "1001|2|1|T|N|Bus",
                             "1001|2|2|A|Y|Bus",
@@ -235,8 +237,9 @@ TEST_F(AttendanceCacheTest, RecordsAreInsertedUpdatedAndBlankedInPlace)
     // stays what was exported. Only the dates read again are blanked: a
     // record after them (dated after a today the clock moved back) keeps
     // its code.
+    cache.BeginRefresh(AttendanceCache::PeriodTable, XDate(2026, 3, 5), XDate(2026, 3, 9));
     EXPECT_EQ(cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "A", "Bus late", "Y")), 1);
-    cache.BlankNewCode(AttendanceCache::PeriodTable, XDate(2026, 3, 5), XDate(2026, 3, 9));
+    cache.EndRefresh();
 
     EXPECT_EQ(Rows(), (std::vector<std::string>{
                           "1001|2026-03-02|1|Dr's note|N|A|A",
@@ -250,29 +253,35 @@ TEST_F(AttendanceCacheTest, ARefreshRolledBackLeavesNoTrace)
 {
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "A"));
     cache.Begin();
-    cache.BlankNewCode(AttendanceCache::PeriodTable, XDate(2026, 3, 1), XDate(2026, 3, 9));
+    cache.BeginRefresh(AttendanceCache::PeriodTable, XDate(2026, 3, 1), XDate(2026, 3, 9));
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 3, "1", "T"));
+    cache.EndRefresh();
     cache.Rollback();
     EXPECT_FALSE(cache.InTransaction());
     EXPECT_EQ(Rows(), (std::vector<std::string>{"1001|2026-03-02|1||N|<null>|A"}));
 }
 
 // A window read again after a lost link goes back to its savepoint: what it
-// stored is gone, what came before it stays, and the refresh's transaction
-// goes on and commits.
+// stored is gone (also as found again by the refresh), what came before it
+// stays, and the refresh's transaction goes on and commits.
 TEST_F(AttendanceCacheTest, AWindowRolledBackToItsSavepointKeepsTheRefreshBeforeIt)
 {
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 3, "2", "S"));
     cache.Begin();
+    cache.BeginRefresh(AttendanceCache::PeriodTable, XDate(2026, 3, 2), XDate(2026, 3, 4));
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "A"));
     cache.SetSavepoint();
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 3, "1", "T"));
+    cache.SaveRecord(AttendanceCache::PeriodTable, Record("1002", 3, "2", "S"));
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "U"));
     cache.RollbackToSavepoint();
     EXPECT_TRUE(cache.InTransaction());
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1003", 4, "1", "T"));
     cache.ReleaseSavepoint();
+    cache.EndRefresh();
     cache.Commit();
-    EXPECT_EQ(Rows(), (std::vector<std::string>{"1001|2026-03-02|1||N|<null>|A", "1003|2026-03-04|1||N|<null>|T"}));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"1001|2026-03-02|1||N|<null>|A", "1002|2026-03-03|2||N|<null>|",
+                                                "1003|2026-03-04|1||N|<null>|T"}));
 }
 
 TEST_F(AttendanceCacheTest, BrokenCacheFilesFailToOpen)

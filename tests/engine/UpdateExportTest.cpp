@@ -61,6 +61,11 @@ public:
     Fault fault = Fault::None;
     bool refreshingPeriods = false;
     int rowsRead = 0;
+    // Students whose cached attendance this run does not write.
+    std::set<XString> leftOut;
+
+    void CreateStudentAttendanceFromDB() override { TestEngine::CreateStudentAttendanceFromDB(!leftOut.empty()); }
+    bool StudentFilter(const XString& student) override { return leftOut.count(student) == 0; }
 
     void FilterAttendance(const XDate& from, const XDate& to) override
     {
@@ -109,6 +114,7 @@ protected:
             before[name] = ReadLines(m_folder.filePath(name));
         FaultyEngine engine;
         engine.fault = fault;
+        engine.leftOut = m_leftOut;
         ParamMap parameters = RunParameters();
         for (const auto& [key, value] : m_parameters)
             parameters[key] = value;
@@ -157,6 +163,7 @@ protected:
     std::vector<std::string> m_period;
     std::string m_error;
     std::map<QString, QString> m_parameters;  // added to every run's
+    std::set<XString> m_leftOut;              // students the runs do not write
     std::vector<std::pair<int, QString>> m_logs;
 };
 
@@ -177,6 +184,18 @@ const std::vector<std::string> kChangedDaily = {
     Line({"1001", Exported(2).c_str(), "DAY", "S", "O'Brien's note", "N", "", "", "", ""}),
     Line({"1002", Exported(3).c_str(), "DAY", "A", "Sick", "N", "", "", "", ""}),
     Line({"1002", Exported(6).c_str(), "DAY", "", "Flu", "Y", "", "", "", ""}),
+};
+// Every absence the source holds after ChangeTheSource: what a first run
+// sends then.
+const std::vector<std::string> kCurrentDaily = {
+    Line({"1001", Exported(2).c_str(), "DAY", "S", "O'Brien's note", "N", "", "", "", ""}),
+    Line({"1001", Exported(40).c_str(), "DAY", "A", "Dr's note", "N", "", "", "", ""}),
+    Line({"1002", Exported(3).c_str(), "DAY", "A", "Sick", "N", "", "", "", ""}),
+};
+const std::vector<std::string> kCurrentPeriod = {
+    Line({"1001", Exported(5).c_str(), "1", "A", "", "N", "", "", "", ""}),
+    Line({"1001", Exported(5).c_str(), "2", "A", "", "N", "", "", "", ""}),
+    Line({"1002", Exported(2).c_str(), "5", "T", "", "N", "", "", "", ""}),
 };
 const std::vector<std::string> kChangedPeriod = {
     Line({"1001", Exported(5).c_str(), "2", "A", "", "N", "", "", "", ""}),
@@ -488,7 +507,10 @@ TEST_F(UpdateExportTest, ALostCacheIsSaidAndEveryAbsenceIsSentAgain)
         SCOPED_TRACE(c.name);
         QDir(m_folder.path()).removeRecursively();
         QDir().mkpath(m_folder.path());
-        m_school.Exec("DELETE FROM StudentDailyAbsence; DELETE FROM StudentPeriodAbsence;" + kInitialRows);
+        // With an absence before the overlap that no run reads again unless
+        // it reads everything.
+        m_school.Exec("DELETE FROM StudentDailyAbsence; DELETE FROM StudentPeriodAbsence;" + kInitialRows +
+                      Period("1001", 20, "6", "E", "N"));
         ASSERT_TRUE(Run()) << m_error;
         ChangeTheSource();
         c.lose();
@@ -502,6 +524,10 @@ TEST_F(UpdateExportTest, ALostCacheIsSaidAndEveryAbsenceIsSentAgain)
         EXPECT_TRUE(warned);
         for (const QString& name : before)
             EXPECT_TRUE(UpdateFiles().contains(name)) << name.toStdString();
+        EXPECT_EQ(m_daily, Sorted(kCurrentDaily));
+        std::vector<std::string> current = kCurrentPeriod;
+        current.push_back(Line({"1001", Exported(20).c_str(), "6", "E", "", "N", "", "", "", ""}));
+        EXPECT_EQ(m_period, Sorted(current));
         const std::vector<std::string> daily = m_daily, period = m_period;
 
         // What a first run into an empty folder sends.
@@ -523,8 +549,10 @@ TEST_F(UpdateExportTest, ALostCacheIsSaidAndEveryAbsenceIsSentAgain)
 }
 
 // A cache written before the bridge kept what it sent of the excused flag
-// and the reason (the same file without those columns): the upgrade sends
-// nothing again, and a change of either afterwards is sent.
+// and the reason: its two tables exactly as that bridge created them, holding
+// what its runs left (every row sent: the old code equals the new one), and
+// no other table. The upgrade sends nothing again, and a change of either
+// afterwards is sent.
 TEST_F(UpdateExportTest, AnUpgradedCacheSendsNothingAgainButTheNextChange)
 {
     m_school.Exec(kInitialRows);
@@ -533,10 +561,24 @@ TEST_F(UpdateExportTest, AnUpgradedCacheSendsNothingAgainButTheNextChange)
         sqlite::Database db;
         db.Open(m_folder.filePath("Attendance/Attendance.db").toUtf8().constData(), nullptr,
                 sqlite::Database::OpenReadWriteCreate);
-        for (const char* table : {"DAILY_ATT", "PERIOD_ATT"})
-            for (const char* column : {"sentexcused", "sentreason", "batch", "prevcode", "prevexcused", "prevreason"})
-                db.ExecuteFormat("ALTER TABLE %s DROP COLUMN %s", table, column);
+        for (const char* table : {"DAILY_ATT", "PERIOD_ATT"}) {
+            const char* reference = AttendanceCache::ReferenceColumn(table);
+            db.ExecuteFormat("ALTER TABLE %s RENAME TO NEWER", table);
+            db.ExecuteFormat("CREATE TABLE %s (stdkey VARCHAR(100), attdate DATETIME, %s VARCHAR(100), "
+                             "reason VARCHAR(100), excused VARCHAR(100), absent VARCHAR(100), tardy VARCHAR(100), "
+                             "truant VARCHAR(100), discipline VARCHAR(100), header VARCHAR(10), oldcode VARCHAR(100), "
+                             "newcode VARCHAR(100), PRIMARY KEY (stdkey, attdate, %s, header))",
+                             table, reference, reference);
+            db.ExecuteFormat("INSERT INTO %s SELECT stdkey, attdate, %s, reason, excused, absent, tardy, truant, "
+                             "discipline, header, oldcode, newcode FROM NEWER",
+                             table, reference);
+            db.Execute("DROP TABLE NEWER");
+        }
         db.Execute("DROP TABLE EXPORT_COMMIT; DROP TABLE EXPORT_BATCH");
+        sqlite::Query left(db);
+        left.Prepare("SELECT group_concat(name) FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite%'");
+        ASSERT_TRUE(left.Step());
+        ASSERT_EQ(std::string(left.StringColumn(0)), "DAILY_ATT,PERIOD_ATT");
     }
     ASSERT_TRUE(Run()) << m_error;
     EXPECT_EQ(m_daily, std::vector<std::string>());
@@ -549,6 +591,47 @@ TEST_F(UpdateExportTest, AnUpgradedCacheSendsNothingAgainButTheNextChange)
     ASSERT_TRUE(Run()) << m_error;
     EXPECT_EQ(m_daily, (std::vector<std::string>{Line({"1002", Exported(3).c_str(), "DAY", "T", "Flu", "N", "", "", "", ""})}));
     EXPECT_EQ(m_period, (std::vector<std::string>{Line({"1001", Exported(5).c_str(), "1", "A", "", "Y", "", "", "", ""})}));
+}
+
+// The overlap reads daily absences by their own date as well as by their
+// change date: one dated inside it but entered long before (a planned trip)
+// is read again, not taken for deleted, while one deleted goes out blank.
+TEST_F(UpdateExportTest, ADailyAbsenceEnteredInAdvanceIsNotTakenForDeleted)
+{
+    m_school.Exec(Daily("1001", 2, "E", "Y", "'Trip'", 30) + Daily("1002", 3, "A", "N", "'Bus'", 30));
+    ASSERT_TRUE(Run()) << m_error;
+    ASSERT_TRUE(Run()) << m_error;  // the overlap now starts yesterday less 14 days
+    EXPECT_EQ(m_daily, std::vector<std::string>());
+    m_school.Exec("DELETE FROM StudentDailyAbsence WHERE StudentNumber = '1002';");
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, (std::vector<std::string>{Line({"1002", Exported(3).c_str(), "DAY", "", "Bus", "N", "", "", "", ""})}));
+    EXPECT_EQ(m_period, std::vector<std::string>());
+}
+
+// The rows of the cache are marked sent in one statement per table; a row
+// the run did not write (its student left out) stays unmarked and goes out
+// with a later run that writes it.
+TEST_F(UpdateExportTest, RowsARunDidNotWriteStayForALaterRun)
+{
+    m_school.Exec(kInitialRows);
+    m_leftOut = {"1002"};
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, (std::vector<std::string>{
+                           Line({"1001", Exported(40).c_str(), "DAY", "A", "Dr's note", "Y", "", "", "", ""})}));
+    EXPECT_EQ(m_period, Sorted({Line({"1001", Exported(5).c_str(), "1", "A", "", "N", "", "", "", ""}),
+                                Line({"1001", Exported(5).c_str(), "2", "T", "", "N", "", "", "", ""})}));
+
+    m_leftOut.clear();
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, Sorted({Line({"1002", Exported(25).c_str(), "DAY", "A", "", "N", "", "", "", ""}),
+                               Line({"1002", Exported(3).c_str(), "DAY", "T", "Bus", "N", "", "", "", ""}),
+                               Line({"1002", Exported(6).c_str(), "DAY", "U", "Flu", "Y", "", "", "", ""})}));
+    EXPECT_EQ(m_period, Sorted({Line({"1002", Exported(30).c_str(), "3", "U", "", "N", "", "", "", ""}),
+                                Line({"1002", Exported(4).c_str(), "4", "A", "", "Y", "", "", "", ""})}));
+
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, std::vector<std::string>());
+    EXPECT_EQ(m_period, std::vector<std::string>());
 }
 
 TEST_F(UpdateExportTest, ChangeOfSourceStartsAfresh)
