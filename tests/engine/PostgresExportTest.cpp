@@ -219,6 +219,21 @@ void LoadSchool(TestPostgresServer& server, const QTemporaryDir& work, int stude
     server.AddDsn("PgAdmin", "UseDeclareFetch=0");
 }
 
+// Runs the bridge's export `exportSwitch` from the data source `dsn` of
+// `server` into `folder`, with its home in `work`.
+ChildResult RunBridge(const TestPostgresServer& server, const QTemporaryDir& work, const std::string& dsn,
+                      const char* exportSwitch, const QString& folder, std::vector<std::string> moreArguments = {})
+{
+    std::vector<std::string> environment = server.Environment();
+    environment.push_back("HOME=" + work.path().toStdString());
+    std::vector<std::string> arguments{
+        "run", exportSwitch, "--dsn=" + dsn, std::string("--user=") + TestPostgresServer::User,
+        std::string("--pwd=") + TestPostgresServer::Password, std::string("--school=") + demo::school::kMainBuilding,
+        "--path=" + folder.toStdString()};
+    arguments.insert(arguments.end(), moreArguments.begin(), moreArguments.end());
+    return RunChildProcess(kBridge, arguments, environment, work.path().toStdString());
+}
+
 // Runs the bridge on PgCutSource into `folder` with `exportSwitch` while
 // CutWhileFetching cuts its link `cuts` times.
 ChildResult RunWithCuts(const TestPostgresServer& server, const QTemporaryDir& work, const QString& folder,
@@ -227,14 +242,7 @@ ChildResult RunWithCuts(const TestPostgresServer& server, const QTemporaryDir& w
     std::atomic<bool> stop{false};
     std::vector<std::string> cutSessions;
     std::thread admin([&] { CutWhileFetching(server, cuts, stop, cutSessions); });
-    std::vector<std::string> environment = server.Environment();
-    environment.push_back("HOME=" + work.path().toStdString());
-    const ChildResult result = RunChildProcess(
-        kBridge,
-        {"run", exportSwitch, "--dsn=PgCutSource", std::string("--user=") + TestPostgresServer::User,
-         std::string("--pwd=") + TestPostgresServer::Password, std::string("--school=") + demo::school::kMainBuilding,
-         "--path=" + folder.toStdString()},
-        environment, work.path().toStdString());
+    const ChildResult result = RunBridge(server, work, "PgCutSource", exportSwitch, folder);
     stop = true;
     admin.join();
     EXPECT_EQ(static_cast<int>(cutSessions.size()), cuts);
@@ -374,14 +382,7 @@ TEST(PostgresExport, AFullExportCostsOneRoundTripPerStatementBesidesTheTablesCur
     server.AddDsn("PgCounted", "", link.Port());
 
     const QString folder = work.filePath("export");
-    std::vector<std::string> environment = server.Environment();
-    environment.push_back("HOME=" + work.path().toStdString());
-    const ChildResult result = RunChildProcess(
-        kBridge,
-        {"run", "--demo", "--dsn=PgCounted", std::string("--user=") + TestPostgresServer::User,
-         std::string("--pwd=") + TestPostgresServer::Password, std::string("--school=") + demo::school::kMainBuilding,
-         "--path=" + folder.toStdString(), "--log=consoleoff"},
-        environment, work.path().toStdString());
+    const ChildResult result = RunBridge(server, work, "PgCounted", "--demo", folder, {"--log=consoleoff"});
     ASSERT_EQ(result.exitCode, 0) << result.standardOutput.substr(0, 4000);
 
     long long sent = -1;
