@@ -98,18 +98,9 @@ struct School {
     QString ExportFolder(const char* bridge) const { return folder.filePath(QString("export-") + bridge); }
 };
 
-// One school at a time, on disk and in the page cache: the benchmarks run
-// size by size.
 School& TheSchool(int students)
 {
-    static std::unique_ptr<School> school;
-    static int made = 0;
-    if (!school || made != students) {
-        school.reset();
-        school = std::make_unique<School>(students);
-        made = students;
-    }
-    return *school;
+    return OneSchoolAtATime<School>(students);
 }
 
 // Mean seconds per benchmark name and size, for the ratios.

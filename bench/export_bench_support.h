@@ -1,6 +1,6 @@
-// What the export benchmarks share: the school sizes to run, an export
-// folder's table files read for comparison, and the statements a bridge's
-// run logged, for the sqlite3 shell to run.
+// What the export benchmarks share: the school sizes to run, one school at a
+// time, an export folder's table files read for comparison, and the
+// statements a bridge's run logged, for the sqlite3 shell to run.
 #pragma once
 
 #include <QByteArrayList>
@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,22 @@ inline std::vector<int> BenchSizes(const char* fallback = "2000,20000,60000")
             sizes.push_back(students);
     }
     return sizes;
+}
+
+// The benchmark's school of `students`, made on first use: one school at a
+// time, on disk and in the page cache, as the benchmarks run size by size
+// (the previous one is removed before the next is made).
+template <class School>
+School& OneSchoolAtATime(int students)
+{
+    static std::unique_ptr<School> school;
+    static int made = 0;
+    if (!school || made != students) {
+        school.reset();
+        school = std::make_unique<School>(students);
+        made = students;
+    }
+    return *school;
 }
 
 // Every .pef file of a folder with its lines sorted: the rows of an export
@@ -47,34 +64,45 @@ inline std::map<QString, QByteArrayList> SortedExport(const QString& folder, lon
     return files;
 }
 
-// The SELECT texts of a bridge's last run, from its log file, where each
-// statement is logged Base64-encoded as "BuildQuery Finished:" + text, as a
-// script for the sqlite3 shell (each distinct statement once); only those
-// that contain `part` when it is given. Empty when there is none.
+// A script of every distinct statement among `logLines` (decoded log
+// lines) logged as "BuildQuery Finished:" + text, each once after `script`
+// (the shell's settings), with SQL Server's table hints dropped: neither the
+// sqlite3 shell nor PostgreSQL speaks them. Only the statements that contain
+// `part` when it is given. Empty when there is none.
+inline std::string StatementScript(const std::vector<QByteArray>& logLines, std::string script,
+                                   const char* part = nullptr)
+{
+    QStringList seen;
+    for (const QByteArray& line : logLines) {
+        const int start = line.indexOf("BuildQuery Finished:");
+        if (start < 0 || (part && !line.contains(part)))
+            continue;
+        // The log holds the bridge's code-page bytes.
+        QString statement = QString::fromLatin1(line.mid(start + 20));
+        statement.replace(" WITH (NOLOCK) ", " ");
+        if (!seen.contains(statement)) {
+            seen << statement;
+            script += statement.toStdString() + ";\n";
+        }
+    }
+    return seen.isEmpty() ? std::string() : script;
+}
+
+// The SELECT texts a bridge logged in `exportFolder`, where each statement
+// is logged Base64-encoded, as a script for the sqlite3 shell (see
+// StatementScript).
 inline std::string BridgeStatements(const QString& exportFolder, const char* part = nullptr)
 {
-    std::string script = ".mode tabs\n";
-    QStringList seen;
+    std::vector<QByteArray> texts;
     for (const QString& name : QDir(exportFolder).entryList({"*.log"}, QDir::Files)) {
         QFile log(exportFolder + "/" + name);
         if (!log.open(QIODevice::ReadOnly))
             continue;
         for (const QByteArray& line : log.readAll().split('\n')) {
             const int colon = line.indexOf(':');
-            if (colon < 0)
-                continue;
-            const QByteArray text = QByteArray::fromBase64(line.mid(colon + 1).trimmed());
-            const int start = text.indexOf("BuildQuery Finished:");
-            if (start < 0 || (part && !text.contains(part)))
-                continue;
-            QString statement = QString::fromLatin1(text.mid(start + 20));
-            // The shell speaks SQLite, which has no table hints.
-            statement.replace(" WITH (NOLOCK) ", " ");
-            if (!seen.contains(statement)) {
-                seen << statement;
-                script += statement.toStdString() + ";\n";
-            }
+            if (colon >= 0)
+                texts.push_back(QByteArray::fromBase64(line.mid(colon + 1).trimmed()));
         }
     }
-    return seen.isEmpty() ? std::string() : script;
+    return StatementScript(texts, ".mode tabs\n", part);
 }

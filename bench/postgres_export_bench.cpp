@@ -194,21 +194,7 @@ void BridgeRun(benchmark::State& state, int students, const std::string& bridge,
 // The SELECTs of this build's last run, as psql input; the rows go to a file.
 std::string PsqlScript(const QString& exportFolder, const std::string& output)
 {
-    std::string script = "\\o " + output + "\n";
-    QStringList seen;
-    for (const QByteArray& line : LastRunLog(exportFolder)) {
-        const int start = line.indexOf("BuildQuery Finished:");
-        if (start < 0)
-            continue;
-        QString statement = QString::fromUtf8(line.mid(start + 20));
-        // The driver's layer drops SQL Server's table hints for this server.
-        statement.replace(" WITH (NOLOCK) ", " ");
-        if (!seen.contains(statement)) {
-            seen << statement;
-            script += statement.toStdString() + ";\n";
-        }
-    }
-    return seen.isEmpty() ? std::string() : script;
+    return StatementScript(LastRunLog(exportFolder), "\\o " + output + "\n");
 }
 
 void PsqlStatements(benchmark::State& state, int students)

@@ -86,14 +86,7 @@ struct School {
 
 School& TheSchool(int students)
 {
-    static std::unique_ptr<School> school;
-    static int made = 0;
-    if (!school || made != students) {
-        school.reset();
-        school = std::make_unique<School>(students);
-        made = students;
-    }
-    return *school;
+    return OneSchoolAtATime<School>(students);
 }
 
 double Median(std::vector<double> values)
