@@ -256,8 +256,9 @@ TEST_F(EndToEnd, EachExistenceQuestionIsSentOnceAndTheRunCountsItsStatements)
         EXPECT_GT(asked, static_cast<long long>(questions.size()));  // questions come up more than once
         EXPECT_EQ(sentByTrace, static_cast<long long>(questions.size()) + queries);
         EXPECT_EQ(logged, sentByTrace);
-        if (older)
+        if (older) {
             EXPECT_GT(rememberedNo, 0);  // a missing table or column is not asked about again either
+        }
     }
 }
 

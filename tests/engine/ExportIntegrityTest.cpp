@@ -248,9 +248,11 @@ TEST_F(ExportIntegrity, AFullExportRetiresTheFilesOfAnOptionalSourceThatWentAway
             EXPECT_EQ(after.count(file), 0u) << file;
             EXPECT_EQ(after.at("MORV.PDE").indexOf(QByteArray::fromStdString(file)), -1) << file;
         }
-        for (const auto& [name, bytes] : before)
-            if (std::find(c.files.begin(), c.files.end(), name) == c.files.end())
+        for (const auto& [name, bytes] : before) {
+            if (std::find(c.files.begin(), c.files.end(), name) == c.files.end()) {
                 EXPECT_EQ(after.count(name), 1u) << name;
+            }
+        }
     }
 }
 
