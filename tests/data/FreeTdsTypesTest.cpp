@@ -189,3 +189,30 @@ TEST_F(FreeTdsTypes, EachTypeKeepsItsKindAndWholeValueAndNull)
 }
 
 }  // namespace
+
+namespace {
+
+// A reply the server holds back past the command time-out: the statement
+// fails when the time-out runs out (the driver cancels it), not when the
+// server finally answers, and the connection serves the next statement.
+TEST_F(FreeTdsTypes, AReplyLatePastTheCommandTimeOutFailsTheStatementAtTheTimeOut)
+{
+    m_server->SetFaults("{\"delay\": {\"query\": \"FROM [Samples]\", \"seconds\": 120, \"times\": 1}}");
+    AdoConnection connection;
+    connection.SetCommandTimeout(1);
+    connection.Open(m_server->ConnectionString());
+    AdoRecordset late;
+    try {
+        late.Open("SELECT id FROM [Samples] ORDER BY id", connection, adOpenForwardOnly);
+        ADD_FAILURE() << "the statement waited for the late reply";
+    } catch (const AdoException& error) {
+        EXPECT_FALSE(error.IsConnectionLost()) << error.what();
+        EXPECT_NE(std::string(error.what()).find("Timeout expired"), std::string::npos) << error.what();
+    }
+    AdoRecordset next;
+    next.Open("SELECT id FROM Samples ORDER BY id", connection, adOpenForwardOnly);
+    ASSERT_FALSE(next.IsEOF());
+    EXPECT_EQ(Describe(next.Fields().Item(0L).Value()), "int 1");
+}
+
+}  // namespace
