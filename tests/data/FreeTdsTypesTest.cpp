@@ -153,6 +153,9 @@ protected:
         m_server = std::make_unique<TestTdsServer>(file, m_work.filePath("types.txt").toStdString());
         m_server->AddDsn("MorvTds73", "TDS_Version=7.3");
         m_server->AddDsn("MorvTds72", "TDS_Version=7.2");
+        // A site may name the client character set itself; the bridge keeps
+        // it, and text must still reach it in the code page.
+        m_server->AddDsn("MorvTdsUtf8", "ClientCharset=UTF-8");
     }
 
     QTemporaryDir m_work;
@@ -161,7 +164,7 @@ protected:
 
 TEST_F(FreeTdsTypes, EachTypeKeepsItsKindAndWholeValueAndNull)
 {
-    for (const char* dsn : {TestTdsServer::Dsn, "MorvTds73", "MorvTds72"}) {
+    for (const char* dsn : {TestTdsServer::Dsn, "MorvTds73", "MorvTds72", "MorvTdsUtf8"}) {
         for (const int cursor : {adOpenForwardOnly, adOpenStatic}) {
             SCOPED_TRACE(std::string(dsn) + (cursor == adOpenStatic ? ", static" : ", forward-only"));
             const bool downLevel = std::string(dsn) == "MorvTds72";
