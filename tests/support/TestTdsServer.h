@@ -35,6 +35,8 @@ public:
     TestTdsServer& operator=(const TestTdsServer&) = delete;
 
     int Port() const { return m_port; }
+    // The server's process, for benchmarks that count its CPU time.
+    int Pid() const { return m_pid; }
     // The connection string of the data access layer for `dsn`.
     std::string ConnectionString(const std::string& dsn = Dsn, const std::string& password = Password) const;
     // Registers one more DSN on this server whose entry adds `settings`,
