@@ -10,6 +10,7 @@
 #include "demo/DemoGenerator.h"
 #include "demo/DemoOptions.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ExportFiles.h"
 #include "tests/support/Prerequisite.h"
 #include "tests/support/TestOdbcSource.h"
 #include "tests/support/TestTdsServer.h"
@@ -23,8 +24,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <iterator>
-#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,28 +32,6 @@ namespace {
 
 const char* const kBridge = MORV_BINARY_DIR "/app/morvbridge";
 const char* const kLiteDsn = "MorvTdsLite";
-
-using Files = std::map<std::string, std::vector<std::string>>;
-
-// Every table file and the header file of an export folder as lines; in the
-// header file without the clock.
-Files Export(const QString& folder)
-{
-    static const QRegularExpression clock(QStringLiteral("[A-Z][a-z]{2} \\d\\d?, \\d{4} \\d\\d?:\\d\\d:\\d\\d|"
-                                                        "\\b\\d\\d?:\\d\\d:\\d\\d\\b"));
-    Files files;
-    for (const QString& name : QDir(folder).entryList({"*.pef", "*.PDE"}, QDir::Files)) {
-        std::vector<std::string> lines;
-        for (const QByteArray& line : ReadWholeFile(folder + "/" + name).split('\n')) {
-            QString text = QString::fromLatin1(line);
-            if (name == QLatin1String("MORV.PDE"))
-                text.replace(clock, QStringLiteral("<time>"));
-            lines.push_back(text.toLatin1().toStdString());
-        }
-        files[name.toStdString()] = lines;
-    }
-    return files;
-}
 
 // The rows of the newest update file, without its clock and update stamp.
 std::vector<std::string> NewestUpdate(const QString& folder)
@@ -66,34 +44,6 @@ std::vector<std::string> NewestUpdate(const QString& folder)
     for (const QByteArray& line : ReadWholeFile(folder + "/" + updates.back()).split('\n'))
         lines.push_back(QString::fromLatin1(line).replace(clock, QStringLiteral("<time>")).toStdString());
     return lines;
-}
-
-// Expects `actual` to hold the lines of `expected`, as sets where the
-// order of a table's lines is not defined (tables read with DISTINCT and no
-// ORDER BY), line for line in the header file.
-void ExpectSameFiles(const Files& expected, const Files& actual)
-{
-    std::vector<std::string> names, otherNames;
-    for (const auto& [name, lines] : expected)
-        names.push_back(name);
-    for (const auto& [name, lines] : actual)
-        otherNames.push_back(name);
-    EXPECT_EQ(otherNames, names);
-    for (const auto& [name, lines] : expected) {
-        SCOPED_TRACE(name);
-        if (!actual.count(name))
-            continue;
-        std::vector<std::string> want = lines, got = actual.at(name);
-        if (name == "MORV.PDE") {
-            EXPECT_EQ(got, want);
-        }
-        std::sort(want.begin(), want.end());
-        std::sort(got.begin(), got.end());
-        std::vector<std::string> onlyExpected, onlyActual;
-        std::set_difference(want.begin(), want.end(), got.begin(), got.end(), std::back_inserter(onlyExpected));
-        std::set_difference(got.begin(), got.end(), want.begin(), want.end(), std::back_inserter(onlyActual));
-        EXPECT_EQ(onlyActual, onlyExpected);
-    }
 }
 
 // A demo school and the stand-in serving it, with the same file registered
@@ -189,11 +139,11 @@ protected:
 TEST_F(FreeTdsExport, AFullExportEqualsTheSqliteExportOfTheSameSchool)
 {
     MakeSchool(60);
-    const Files fromSqlite = [&] {
+    const ExportFiles fromSqlite = [&] {
         const QString folder = m_work.filePath("lite");
         const ChildResult result = Run(kLiteDsn, "--demo", folder);
         EXPECT_EQ(result.exitCode, 0) << result.standardOutput.substr(0, 4000);
-        return Export(folder);
+        return ReadExport(folder);
     }();
     ASSERT_GT(fromSqlite.size(), 20u);
     const std::vector<std::string>& students = fromSqlite.at("Students.pef");
@@ -209,7 +159,7 @@ TEST_F(FreeTdsExport, AFullExportEqualsTheSqliteExportOfTheSameSchool)
         const QString folder = m_work.filePath(QString::fromStdString(dsn));
         const ChildResult result = Run(std::string(version) == "7.4" ? TestTdsServer::Dsn : dsn, "--demo", folder);
         ASSERT_EQ(result.exitCode, 0) << result.standardOutput.substr(0, 4000) << m_server->Log().substr(0, 4000);
-        ExpectSameFiles(fromSqlite, Export(folder));
+        ExpectSameExport(fromSqlite, ReadExport(folder));
     }
 }
 
@@ -345,7 +295,7 @@ TEST_F(FreeTdsExport, AConnectionCutMidTableIsReadAgainOnceOnANewConnection)
         ASSERT_EQ(result.exitCode, 0) << result.standardOutput.substr(0, 4000);
         EXPECT_NE(RunLog(folder).find(std::string("was lost while reading ") + c.table), std::string::npos);
         if (std::string(c.exportSwitch) == "--demo")
-            EXPECT_EQ(Export(folder), Export(undisturbed + c.exportSwitch));
+            EXPECT_EQ(ReadExport(folder), ReadExport(undisturbed + c.exportSwitch));
         else
             EXPECT_EQ(NewestUpdate(folder), NewestUpdate(undisturbed + c.exportSwitch));
     }
