@@ -463,6 +463,9 @@ class Server:
         log("listening on %d" % port)
         while True:
             client, _ = listener.accept()
+            # As SQL Server does: a reply's last packet goes out at once,
+            # not after the client acknowledged the one before.
+            client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             threading.Thread(target=self.session, args=(client,), daemon=True).start()
 
     def session(self, sock):
@@ -696,6 +699,7 @@ class Session:
             raise translated(e)
         names = [d[0] for d in cursor.description]
         types = self.result_types(sql, names, rows)
+        log("columns: " + ", ".join("%s %s" % (n, t.spec) for n, (t, _) in zip(names, types)))
         self.send_result(sql, names, types, rows, faults)
 
     def result_types(self, sql, names, rows):
