@@ -96,21 +96,26 @@ protected:
 
     // The bridge with `arguments` and the login of the source: SQLite's when
     // `dsn` is kLiteDsn, the stand-in's otherwise.
-    ChildResult Bridge(const std::string& dsn, std::vector<std::string> arguments) const
+    // `password` replaces the source's own.
+    ChildResult Bridge(const std::string& dsn, std::vector<std::string> arguments,
+                       const std::string& password = std::string()) const
     {
         const bool lite = dsn == kLiteDsn;
         arguments.push_back("--dsn=" + dsn);
         arguments.push_back(std::string("--user=") + (lite ? "clerk" : TestTdsServer::User));
-        arguments.push_back(std::string("--pwd=") + (lite ? "secret" : TestTdsServer::Password));
+        arguments.push_back("--pwd=" + (!password.empty() ? password : lite ? "secret" : TestTdsServer::Password));
         return RunChildProcess(kBridge, arguments,
                                Environment(lite ? m_lite->Environment() : m_server->Environment()),
                                m_work.path().toStdString());
     }
 
-    ChildResult Run(const std::string& dsn, const char* exportSwitch, const QString& folder) const
+    ChildResult Run(const std::string& dsn, const char* exportSwitch, const QString& folder,
+                    const std::string& password = std::string()) const
     {
-        return Bridge(dsn, {"run", exportSwitch, std::string("--school=") + demo::school::kMainBuilding,
-                            "--path=" + folder.toStdString(), "--log=consoleoff"});
+        return Bridge(dsn,
+                      {"run", exportSwitch, std::string("--school=") + demo::school::kMainBuilding,
+                       "--path=" + folder.toStdString(), "--log=consoleoff"},
+                      password);
     }
 
     // The log a run copied into `folder`.
@@ -302,7 +307,8 @@ TEST_F(FreeTdsExport, AConnectionCutMidTableIsReadAgainOnceOnANewConnection)
 }
 
 // What the server refuses or fails reaches the importer in the server's own
-// words: a refused login in the status file, an error amid a table's rows
+// words: a refused login (a locked account, a wrong password) in the status
+// file, an error amid a table's rows
 // (a deadlock victim, an object that is gone) in the failed run's output
 // and status file. A deadlock is not retried: the run fails and the next
 // night's run reads the school again.
@@ -314,22 +320,24 @@ TEST_F(FreeTdsExport, TheServersRefusalsAndErrorsFailTheRunInItsWords)
         const char* name;
         std::string faults;
         const char* words;
+        const char* password;  // the source's own when empty
     } cases[] = {
         {"login refused", "{\"refuse_login\": \"the account is locked\"}",
-         "Login failed for user 'reader'. Reason: the account is locked"},
+         "Login failed for user 'reader'. Reason: the account is locked", ""},
+        {"wrong password", "{}", "Login failed for user 'reader'.", "Tds-Secret-8"},
         {"deadlock victim",
          "{\"error\": {\"query\": \"FROM \\\"StudentSchedule\\\"\", \"after_rows\": 3, \"number\": 1205}}",
-         "was deadlocked on lock resources with another process and has been chosen as the deadlock victim"},
+         "was deadlocked on lock resources with another process and has been chosen as the deadlock victim", ""},
         {"object gone", "{\"error\": {\"query\": \"FROM \\\"Staff\\\"\", \"after_rows\": 2, \"number\": 208, "
                         "\"object\": \"Staff\"}}",
-         "Invalid object name 'Staff'."},
+         "Invalid object name 'Staff'.", ""},
     };
     int number = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         m_server->SetFaults(c.faults);
         const QString folder = m_work.filePath(QString::number(++number));
-        const ChildResult result = Run(TestTdsServer::Dsn, "--demo", folder);
+        const ChildResult result = Run(TestTdsServer::Dsn, "--demo", folder, c.password);
         EXPECT_EQ(result.exitCode, 1) << result.standardOutput.substr(0, 4000);
         EXPECT_NE(result.standardOutput.find(c.words), std::string::npos) << result.standardOutput.substr(0, 4000);
         EXPECT_NE(Status(folder).find(c.words), std::string::npos) << Status(folder);
