@@ -164,9 +164,17 @@ protected:
 
 TEST_F(FreeTdsTypes, EachTypeKeepsItsKindAndWholeValueAndNull)
 {
-    for (const char* dsn : {TestTdsServer::Dsn, "MorvTds73", "MorvTds72", "MorvTdsUtf8"}) {
+    // The last pass with the server's smallest packets, so that every value
+    // of some length is split across them.
+    for (const char* dsn : {TestTdsServer::Dsn, "MorvTds73", "MorvTds72", "MorvTdsUtf8", "small packets"}) {
+        const bool smallPackets = std::string(dsn) == "small packets";
+        if (smallPackets) {
+            m_server->SetFaults("{\"packet_size\": 512}");
+            dsn = TestTdsServer::Dsn;
+        }
         for (const int cursor : {adOpenForwardOnly, adOpenStatic}) {
-            SCOPED_TRACE(std::string(dsn) + (cursor == adOpenStatic ? ", static" : ", forward-only"));
+            SCOPED_TRACE(std::string(dsn) + (smallPackets ? ", small packets" : "") +
+                         (cursor == adOpenStatic ? ", static" : ", forward-only"));
             const bool downLevel = std::string(dsn) == "MorvTds72";
             AdoConnection connection;
             connection.Open(m_server->ConnectionString(dsn));
@@ -189,6 +197,7 @@ TEST_F(FreeTdsTypes, EachTypeKeepsItsKindAndWholeValueAndNull)
             EXPECT_TRUE(rows.IsEOF());
         }
     }
+    EXPECT_NE(m_server->Log().find("packets of 512"), std::string::npos);
 }
 
 }  // namespace

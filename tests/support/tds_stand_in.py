@@ -17,8 +17,11 @@ between runs (read again for every connection and statement):
              "number": 1205, "times": 1},       rows of a statement holding text
    "cut": {"query": "text", "after_rows": 5,    the connection closed there
            "mid_packet": false, "times": 1},
-   "delay": {"query": "text", "seconds": 5}}    the reply held back (an
+   "delay": {"query": "text", "seconds": 5},    the reply held back (an
                                                 attention still ends it)
+   "packet_size": 512}                          packets of that size from
+                                                login on, whatever the
+                                                client asked for
 "times" counts over the server's life; 0 or absent means every time.
 
 Usage: tds_stand_in.py --db FILE --types FILE --port-file FILE --user NAME
@@ -621,9 +624,13 @@ class Session:
         self.version = TDS74 if version >= TDS74 else TDS73 if version >= 0x730A0003 else TDS72
         if requested_size >= 512:
             self.packet_size = min(requested_size, 32767)
+        faults = self.server.faults()
+        if faults.get("packet_size"):
+            # The server's own size, which the client must adopt.
+            self.packet_size = int(faults["packet_size"])
         log("login of %s to %s, TDS %08x, packets of %d" % (user, database, self.version, self.packet_size))
 
-        refused = self.server.faults().get("refuse_login")
+        refused = faults.get("refuse_login")
         if refused or user != self.server.args.user or secret != self.server.args.password:
             text = "Login failed for user '%s'." % user
             if refused:
