@@ -13,6 +13,7 @@ computed columns one that fits their values.
 Faults on request come from a JSON file the test writes and may rewrite
 between runs (read again for every connection and statement):
   {"refuse_login": "why",                       login fails with error 18456
+   "info": {"query": "", "after_rows": 1},      an INFO token (a warning) there
    "error": {"query": "text", "after_rows": 3,  an ERROR token after that many
              "number": 1205, "times": 1},       rows of a statement holding text
    "cut": {"query": "text", "after_rows": 5,    the connection closed there
@@ -745,8 +746,12 @@ class Session:
         error_after = error.get("after_rows", 0) if self.server.fault_applies("error", error, sql) else None
         cut = faults.get("cut")
         cut_after = cut.get("after_rows", 0) if self.server.fault_applies("cut", cut, sql) else None
+        info = faults.get("info")
+        info_after = info.get("after_rows", 0) if self.server.fault_applies("info", info, sql) else None
         nbc = self.version >= TDS73
         for count, row in enumerate(rows):
+            if info_after is not None and count == info_after:
+                self.emit(fault_info(info))
             if error_after is not None and count == error_after:
                 raise fault_error(error)
             if cut_after is not None and count == cut_after:
@@ -763,11 +768,20 @@ class Session:
                 self.emit(b"\xD2" + bytes(bitmap) + b"".join(v for v, raw in zip(values, row) if raw is not None))
             else:
                 self.emit(b"\xD1" + b"".join(values))
+        if info_after is not None and info_after >= len(rows):
+            self.emit(fault_info(info))
         if error_after is not None and error_after >= len(rows):
             raise fault_error(error)
         if cut_after is not None and cut_after >= len(rows):
             self.cut(bool(cut.get("mid_packet")))
         self.emit(token_done(DONE_COUNT, len(rows)))
+
+
+def fault_info(fault):
+    """A warning amid a result, as SQL Server sends for an aggregate over NULL."""
+    number = int(fault.get("number", 8153))
+    text = fault.get("message", "Warning: Null value is eliminated by an aggregate or other SET operation.")
+    return token_message(False, number, 1, 10, text)
 
 
 def fault_error(fault):
