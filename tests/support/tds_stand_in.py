@@ -128,16 +128,16 @@ def token_done(status, rows=0, curcmd=0xC1, token=0xFD):
 class SqlType:
     """One SQL Server column type: its TYPE_INFO and how a value travels."""
 
-    def __init__(self, spec):
-        self.spec = spec.strip().lower()
+    def __init__(self, type_text):
+        self.type_text = type_text.strip().lower()
         # "utf8" after a Unicode type: the SQLite column holds UTF-8 (text
         # outside code page 1252); without it, text there is in the code page.
-        self.utf8 = self.spec.endswith(" utf8")
+        self.utf8 = self.type_text.endswith(" utf8")
         if self.utf8:
-            self.spec = self.spec[:-5].strip()
-        m = re.match(r"^(\w+)\s*(?:\(\s*(max|\d+)\s*(?:,\s*(\d+)\s*)?\))?$", self.spec)
+            self.type_text = self.type_text[:-5].strip()
+        m = re.match(r"^(\w+)\s*(?:\(\s*(max|\d+)\s*(?:,\s*(\d+)\s*)?\))?$", self.type_text)
         if not m:
-            raise ValueError("unknown type " + spec)
+            raise ValueError("unknown type " + type_text)
         self.name = m.group(1)
         self.size = m.group(2)
         self.scale = int(m.group(3)) if m.group(3) else 0
@@ -145,7 +145,7 @@ class SqlType:
                  "float", "real", "datetime", "smalldatetime", "date", "time", "datetime2", "varchar", "char",
                  "nvarchar", "nchar", "text", "ntext")
         if self.name not in known:
-            raise ValueError("unknown type " + spec)
+            raise ValueError("unknown type " + type_text)
         if self.name in ("decimal", "numeric"):
             self.precision = int(self.size) if self.size else 18
         if self.name in ("time", "datetime2"):
@@ -350,14 +350,14 @@ class TypeTable:
                 line = line.split("#", 1)[0].strip()
                 if not line:
                     continue
-                column, spec = line.split(None, 1)
-                SqlType(spec)  # refuses an unknown type at once
-                self.entries[column.lower()] = spec
+                column, type_text = line.split(None, 1)
+                SqlType(type_text)  # refuses an unknown type at once
+                self.entries[column.lower()] = type_text
 
     def of(self, table, column, declared):
-        spec = self.entries.get(("%s.%s" % (table, column)).lower())
-        if spec:
-            return SqlType(spec)
+        type_text = self.entries.get(("%s.%s" % (table, column)).lower())
+        if type_text:
+            return SqlType(type_text)
         d = (declared or "").strip().lower()
         if not d:
             return None
@@ -707,7 +707,7 @@ class Session:
             raise translated(e)
         names = [d[0] for d in cursor.description]
         types = self.result_types(sql, names, rows)
-        log("columns: " + ", ".join("%s %s" % (n, t.spec) for n, (t, _) in zip(names, types)))
+        log("columns: " + ", ".join("%s %s" % (n, t.type_text) for n, (t, _) in zip(names, types)))
         self.send_result(sql, names, types, rows, faults)
 
     def result_types(self, sql, names, rows):
