@@ -17,3 +17,12 @@ if(TARGET morv_demo AND TARGET morv_test_support AND TARGET morvbridge)
   find_package(Threads REQUIRED)
   target_link_libraries(postgres_bench PRIVATE Threads::Threads)
 endif()
+
+# The same export of a 2,000-student school read through FreeTDS from the
+# suite's stand-in SQL Server, with the bridge's and the server's CPU share.
+if(TARGET morv_demo AND TARGET morv_test_support AND TARGET morvbridge)
+  morv_add_bench(freetds_bench
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/freetds_export_bench.cpp
+    LIBS morv_demo morv_test_support)
+  add_dependencies(freetds_bench morvbridge)
+endif()
