@@ -384,8 +384,7 @@ void ExportFolder::ExpectEveryFileOnTheDiskBeforeItsName()
 {
     const QString trace = m_work.filePath("trace.txt");
     std::vector<std::string> environment = Environment();
-    environment.push_back(MORV_BINARY_DIR "/tests/support/libmorv_call_shim.so");
-    environment.back().insert(0, "LD_PRELOAD=");
+    environment.push_back(PreloadEntry({MORV_BINARY_DIR "/tests/support/libmorv_call_shim.so"}));
     environment.push_back("MORV_SHIM_TRACE=" + trace.toStdString());
     std::vector<std::string> arguments = Arguments(m_export);
     arguments.pop_back();  // without --demo: the full and the update export

@@ -261,7 +261,7 @@ protected:
     {
         std::vector<std::string> environment = m_school.Source().Environment();
         environment.push_back("HOME=" + m_work.path().toStdString());
-        environment.push_back(std::string("LD_PRELOAD=") + kShim);
+        environment.push_back(PreloadEntry({kShim}));
         environment.push_back("MORV_SHIM_TRACE=" + m_trace.toStdString());
         if (!kill.empty())
             environment.push_back("MORV_SHIM_KILL=" + kill);

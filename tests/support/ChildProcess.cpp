@@ -6,7 +6,30 @@
 #include <QString>
 #include <QStringList>
 
+#include <link.h>
 #include <unistd.h>
+
+#include <cstring>
+
+std::string PreloadEntry(const std::vector<std::string>& libraries)
+{
+    std::vector<std::string> list;
+    // The test process was linked with the same runtime as the bridge, so
+    // its own loaded copy is the one the child needs first.
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            const char* name = info->dlpi_name ? std::strrchr(info->dlpi_name, '/') : nullptr;
+            if (name && std::strncmp(name, "/libasan.so", 11) == 0)
+                static_cast<std::vector<std::string>*>(data)->push_back(info->dlpi_name);
+            return 0;
+        },
+        &list);
+    list.insert(list.end(), libraries.begin(), libraries.end());
+    std::string entry = "LD_PRELOAD=";
+    for (size_t i = 0; i < list.size(); ++i)
+        entry += (i ? ":" : "") + list[i];
+    return entry;
+}
 
 bool StartChildProcess(QProcess& process, const std::string& program, const std::vector<std::string>& arguments,
                        const std::vector<std::string>& environment, const std::string& workingFolder)

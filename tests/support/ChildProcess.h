@@ -32,6 +32,12 @@ bool StartChildProcess(QProcess& process, const std::string& program, const std:
                        const std::vector<std::string>& environment = {},
                        const std::string& workingFolder = std::string());
 
+// The "LD_PRELOAD=..." entry that loads `libraries` into a child ahead of
+// its own. A sanitizer build's runtime must come first in a child's list of
+// libraries or the child dies at start, so the entry leads with the runtime
+// this process itself loaded, where it loaded one.
+std::string PreloadEntry(const std::vector<std::string>& libraries);
+
 // Whether a child can be run with file permissions binding it: always for an
 // ordinary user; for root (CI runs as root) only where setpriv can drop the
 // capabilities that override them.
