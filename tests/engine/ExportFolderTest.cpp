@@ -580,7 +580,7 @@ TEST_F(ExportFolder, TenNightsKeepTheLastSevenLogsInEveryFolder)
             arguments.push_back("--logpath=" + logFolder.toStdString());
         for (int night = 1; night <= 10; ++night) {
             std::vector<std::string> environment = Environment();
-            environment.push_back(std::string("LD_PRELOAD=") + library);
+            environment.push_back(PreloadEntry({library}));
             environment.push_back(QString("FAKETIME=@2027-03-%1 01:30:00").arg(night, 2, 10, QChar('0')).toStdString());
             environment.push_back("FAKETIME_DONT_FAKE_MONOTONIC=1");
             const ChildResult result = RunChildProcess(kBridge, arguments, environment, m_work.path().toStdString());
