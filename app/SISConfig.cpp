@@ -331,8 +331,8 @@ QString SISConfig::usageText(const QString &programName) const
     }
     usage += QStringLiteral("Commands:\n");
     for (const CommandWord &word : commandWords())
-        usage += QStringLiteral("  ") + QString::fromLatin1(word.word).leftJustified(10) + QString::fromLatin1(word.description)
-            + u'\n';
+        usage += QStringLiteral("  ") + QString::fromLatin1(word.word).leftJustified(10)
+            + QString::fromLatin1(word.description) + u'\n';
     usage += QStringLiteral("  ") + QStringLiteral("help").leftJustified(10) + QStringLiteral("print this text\n");
     return usage;
 }
@@ -361,7 +361,8 @@ bool SISConfig::findMalformedValue(QString &key, QString &message) const
         const char *expected;
     };
     static const Check checks[] = {
-        {"inactivedate", [](const QString &v) { return ExpEngine::IsExportDate(ToXString(v)); }, "a date in the form yyyy-mm-dd"},
+        {"inactivedate", [](const QString &v) { return ExpEngine::IsExportDate(ToXString(v)); },
+         "a date in the form yyyy-mm-dd"},
         {"log",
          [](const QString &v) {
              return v == QLatin1String("off") || v == QLatin1String("consoleoff") || v == QLatin1String("fileoff")
@@ -384,8 +385,9 @@ bool SISConfig::findMalformedValue(QString &key, QString &message) const
         const ParamRecord *r = record(name);
         const bool secret = r && r->secret;
         key = name;
-        message = QStringLiteral("The value of --") + name + QStringLiteral(" is not ") + QString::fromLatin1(check.expected)
-            + (secret ? QStringLiteral(".") : QStringLiteral(": ") + text);
+        // A secret's value is never echoed, whatever it holds.
+        message = QStringLiteral("The value of --") + name + QStringLiteral(" is not ")
+            + QString::fromLatin1(check.expected) + (secret ? QStringLiteral(".") : QStringLiteral(": ") + text);
         return true;
     }
     return false;
@@ -416,7 +418,8 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     std::map<QString, bool> switches;
     std::map<QString, QString> scanned;
     // -h and --help alone ask for the usage: no command word is missing.
-    const bool helpAsked = arguments.mid(1).contains(QStringLiteral("-h")) || arguments.mid(1).contains(QStringLiteral("--help"));
+    const QStringList options = arguments.mid(1);
+    const bool helpAsked = options.contains(QStringLiteral("-h")) || options.contains(QStringLiteral("--help"));
     scanner.registerBareArgument(QStringLiteral("command"), &command, helpAsked);
     for (const QString &key : m_registry.switchKeys())
         scanner.registerSwitch(key, &switches[key], key == QLatin1String("help") ? QChar(u'h') : QChar());
@@ -556,10 +559,12 @@ const std::vector<SISConfig::CommandWord> &SISConfig::commandWords()
     using T = FailureText;
     using F = StatusFolder;
     static const std::vector<CommandWord> words = {
-        {"params", "list the parameters of a group, or the values one parameter may take", [](SISConfig &app, QString &message) { return app.commandParams(message); },
+        {"params", "list the parameters of a group, or the values one parameter may take",
+         [](SISConfig &app, QString &message) { return app.commandParams(message); },
          [](SISConfig &app, int number, QString &message) { return app.commandParamsValidate(number, message); },
          "Failed retrieving parameters.", V::NotWritten, T::CommandText, F::ExportFolder},
-        {"defaults", "print the school configurations of the importer's configuration file", [](SISConfig &app, QString &message) { return app.commandDefaults(message); },
+        {"defaults", "print the school configurations of the importer's configuration file",
+         [](SISConfig &app, QString &message) { return app.commandDefaults(message); },
          [](SISConfig &app, int number, QString &) { return app.commandDefaultsValidate(number); },
          "Failed retrieving default settings.", V::Written, T::CommandText, F::BesideConfigurationFile},
         {"test", "test the connection or the school settings",
@@ -569,10 +574,12 @@ const std::vector<SISConfig::CommandWord> &SISConfig::commandWords()
          },
          [](SISConfig &app, int number, QString &message) { return app.commandTestValidate(number, message); },
          "Failed testing parameters.", V::Written, T::HandlerMessage, F::ExportFolder},
-        {"run", "export the school's records into the export folder", [](SISConfig &app, QString &) { return app.runCommand(); },
+        {"run", "export the school's records into the export folder",
+         [](SISConfig &app, QString &) { return app.runCommand(); },
          [](SISConfig &app, int, QString &) { return app.runCommand(); }, nullptr, V::Written, T::CommandText,
          F::ExportFolder},
-        {"version", "print the bridge's version", [](SISConfig &app, QString &) { return app.commandVersion(); },
+        {"version", "print the bridge's version",
+         [](SISConfig &app, QString &) { return app.commandVersion(); },
          [](SISConfig &app, int number, QString &) { return app.commandVersionValidate(number); },
          "Failed retrieving version.", V::Written, T::CommandText, F::ExportFolder},
     };
