@@ -45,9 +45,9 @@ void OptionScanner::addOption(Option option)
     m_options.push_back(std::move(option));
 }
 
-void OptionScanner::registerSwitch(const QString &longName, bool *target)
+void OptionScanner::registerSwitch(const QString &longName, bool *target, QChar shortName)
 {
-    Option o(Kind::Switch, QChar(), longName);
+    Option o(Kind::Switch, shortName, longName);
     o.flag = target;
     addOption(std::move(o));
 }

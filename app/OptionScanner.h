@@ -20,7 +20,7 @@ public:
     explicit OptionScanner(const QStringList &arguments); // first entry is the program
 
     // Each registration resets its target: switches to false, texts to null.
-    void registerSwitch(const QString &longName, bool *target);
+    void registerSwitch(const QString &longName, bool *target, QChar shortName = QChar());
     void registerOption(QChar shortName, const QString &longName, QString *target,
                         const QString &defaultValue = QString());
     void registerValue(QChar shortName, const QString &longName, QString *target);

@@ -305,8 +305,14 @@ bool SISConfig::readPasswordFile(QString &cause)
         return false;
     }
     QString password;
-    if (!PasswordFile::Read(toOsPath(file), password, cause))
+    if (!PasswordFile::Read(toOsPath(file), password, cause)) {
+        // Under the service manager the file read is a credential's copy;
+        // the unit names the file the administrator edits.
+        const QString source = qEnvironmentVariable("MORV_PWDFILE_SOURCE");
+        if (!source.isEmpty())
+            cause += QStringLiteral(" It is a copy of ") + source + QStringLiteral(", the file to correct.");
         return false;
+    }
     setValue(QStringLiteral("pwd"), password);
     m_secrets.append(password);
     return true;
@@ -323,6 +329,11 @@ QString SISConfig::usageText(const QString &programName) const
             continue;
         usage += QStringLiteral("   [--") + key + QStringLiteral("=value]\n");
     }
+    usage += QStringLiteral("Commands:\n");
+    for (const CommandWord &word : commandWords())
+        usage += QStringLiteral("  ") + QString::fromLatin1(word.word).leftJustified(10)
+            + QString::fromLatin1(word.description) + u'\n';
+    usage += QStringLiteral("  ") + QStringLiteral("help").leftJustified(10) + QStringLiteral("print this text\n");
     return usage;
 }
 
@@ -340,6 +351,47 @@ QString SISConfig::defaultsStatusFolder(const QString &path)
 }
 
 // ---------------------------------------------------------------- driver
+
+bool SISConfig::findMalformedValue(QString &key, QString &message) const
+{
+    struct Check
+    {
+        const char *key;
+        bool (*parses)(const QString &value);
+        const char *expected;
+    };
+    static const Check checks[] = {
+        {"inactivedate", [](const QString &v) { return ExpEngine::IsExportDate(ToXString(v)); },
+         "a date in the form yyyy-mm-dd"},
+        {"log",
+         [](const QString &v) {
+             return v == QLatin1String("off") || v == QLatin1String("consoleoff") || v == QLatin1String("fileoff")
+                 || v == QLatin1String("extract");
+         },
+         "one of off, consoleoff, fileoff or extract"},
+        {"validate",
+         [](const QString &v) {
+             bool number = false;
+             v.toInt(&number, 10);
+             return number;
+         },
+         "a whole number"},
+    };
+    for (const Check &check : checks) {
+        const QString name = QString::fromLatin1(check.key);
+        const QString text = value(name);
+        if (text.isEmpty() || check.parses(text))
+            continue;
+        const ParamRecord *r = record(name);
+        const bool secret = r && r->secret;
+        key = name;
+        // A secret's value is never echoed, whatever it holds.
+        message = QStringLiteral("The value of --") + name + QStringLiteral(" is not ")
+            + QString::fromLatin1(check.expected) + (secret ? QStringLiteral(".") : QStringLiteral(": ") + text);
+        return true;
+    }
+    return false;
+}
 
 int SISConfig::processCommandLine(int argc, const char *const *argv)
 {
@@ -365,9 +417,12 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     QString command;
     std::map<QString, bool> switches;
     std::map<QString, QString> scanned;
-    scanner.registerBareArgument(QStringLiteral("command"), &command, false);
+    // -h and --help alone ask for the usage: no command word is missing.
+    const QStringList options = arguments.mid(1);
+    const bool helpAsked = options.contains(QStringLiteral("-h")) || options.contains(QStringLiteral("--help"));
+    scanner.registerBareArgument(QStringLiteral("command"), &command, helpAsked);
     for (const QString &key : m_registry.switchKeys())
-        scanner.registerSwitch(key, &switches[key]);
+        scanner.registerSwitch(key, &switches[key], key == QLatin1String("help") ? QChar(u'h') : QChar());
     for (const QString &key : m_registry.valueKeys())
         scanner.registerOption(QChar(), key, &scanned[key], QStringLiteral(""));
 
@@ -402,6 +457,18 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
         fflush(stderr);
         commandHelp();
         return finishCommand(1, value(QStringLiteral("path")), QStringLiteral("args: ") + echoed.join(QStringLiteral(", ")));
+    }
+
+    // 7b. A value that does not parse would otherwise be dropped silently
+    // (a run without inactive students, a validate mode never entered):
+    // refused before anything is read or written.
+    QString malformedKey, malformed;
+    if (findMalformedValue(malformedKey, malformed)) {
+        emit writeError(malformedKey, malformed);
+        startProgress(0);
+        endProgress();
+        const QString path = value(QStringLiteral("path"));
+        return finishCommand(1, command == QLatin1String("defaults") ? defaultsStatusFolder(path) : path, malformed);
     }
 
     // The password from a file, before the requirement check counts it.
@@ -492,23 +559,27 @@ const std::vector<SISConfig::CommandWord> &SISConfig::commandWords()
     using T = FailureText;
     using F = StatusFolder;
     static const std::vector<CommandWord> words = {
-        {"params", [](SISConfig &app, QString &message) { return app.commandParams(message); },
+        {"params", "list the parameters of a group, or the values one parameter may take",
+         [](SISConfig &app, QString &message) { return app.commandParams(message); },
          [](SISConfig &app, int number, QString &message) { return app.commandParamsValidate(number, message); },
          "Failed retrieving parameters.", V::NotWritten, T::CommandText, F::ExportFolder},
-        {"defaults", [](SISConfig &app, QString &message) { return app.commandDefaults(message); },
+        {"defaults", "print the school configurations of the importer's configuration file",
+         [](SISConfig &app, QString &message) { return app.commandDefaults(message); },
          [](SISConfig &app, int number, QString &) { return app.commandDefaultsValidate(number); },
          "Failed retrieving default settings.", V::Written, T::CommandText, F::BesideConfigurationFile},
-        {"test",
+        {"test", "test the connection or the school settings",
          [](SISConfig &app, QString &message) {
              app.LogHeader(QString());
              return app.commandTest(message);
          },
          [](SISConfig &app, int number, QString &message) { return app.commandTestValidate(number, message); },
          "Failed testing parameters.", V::Written, T::HandlerMessage, F::ExportFolder},
-        {"run", [](SISConfig &app, QString &) { return app.runCommand(); },
+        {"run", "export the school's records into the export folder",
+         [](SISConfig &app, QString &) { return app.runCommand(); },
          [](SISConfig &app, int, QString &) { return app.runCommand(); }, nullptr, V::Written, T::CommandText,
          F::ExportFolder},
-        {"version", [](SISConfig &app, QString &) { return app.commandVersion(); },
+        {"version", "print the bridge's version",
+         [](SISConfig &app, QString &) { return app.commandVersion(); },
          [](SISConfig &app, int number, QString &) { return app.commandVersionValidate(number); },
          "Failed retrieving version.", V::Written, T::CommandText, F::ExportFolder},
     };
@@ -661,8 +732,12 @@ void SISConfig::copyLogToExportFolder()
         return;
     QFile log(source);
     std::string error = "cannot read " + source.toStdString();
-    if (!log.open(QIODevice::ReadOnly) ||
-        !XFileSystem::ReplaceFile(target.toStdString(), log.readAll().toStdString(), &error))
+    const bool copied = log.open(QIODevice::ReadOnly) &&
+                        XFileSystem::ReplaceFile(target.toStdString(), log.readAll().toStdString(), &error);
+    // The copies are kept as the log folder keeps its files: the last
+    // seven days.
+    LogManager::removeOldLogFiles(QDir(toOsPath(m_path)), m_logManager->fileBase(), QFileInfo(target).fileName());
+    if (!copied)
         this->log(LogLevel::Warning, QStringLiteral("Could not copy the log file to ") + target + QStringLiteral(": ") +
                          QString::fromStdString(error),
                   QStringLiteral("SISConfig::commandRun"));

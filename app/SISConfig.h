@@ -98,6 +98,7 @@ private:
     struct CommandWord
     {
         const char *word;
+        const char *description; // one line of the usage text
         int (*handler)(SISConfig &app, QString &message);
         int (*validate)(SISConfig &app, int number, QString &message);
         const char *failure; // status-file text on failure; null: the command writes its own
@@ -108,6 +109,9 @@ private:
     static const std::vector<CommandWord> &commandWords();
 
     void registerStandardParams();
+    // The first option whose value does not parse (a date, the log style, the
+    // validate number), with `message` naming it; false when all parse.
+    bool findMalformedValue(QString &key, QString &message) const;
     // Remembers the values of keys that are never shown, so that no later
     // toolkit message repeats them.
     void collectSecrets();

@@ -10,9 +10,17 @@
 #include <exception>
 
 #include <malloc.h>
+#include <sys/stat.h>
 
 int main(int argc, char *argv[])
 {
+    // Student records: whatever the umask, nothing the bridge creates (export
+    // folder, export and status files, logs, the attendance cache, through
+    // SQLite and the toolkit too) is readable by others or writable by the
+    // group. A stricter umask narrows this further; existing files keep
+    // their modes.
+    const mode_t inherited = umask(0);
+    umask(inherited | 027);
     // The bridge runs on one thread; SQLite (the cache's and the SQLite ODBC
     // driver's) need not lock around every call.
     sqlite::ConfigureSingleThreadedUse();

@@ -83,12 +83,21 @@ void ExpEngine::ReadRunSettings(const ParamMap& parameters)
     m_pragmas.attendanceDoesntCreateDates = parameters.value("pragmaattdates") != "true";
 }
 
+bool ExpEngine::IsExportDate(const XString& text)
+{
+    // The parser rolls a day or month out of range over into the next
+    // ("2027-13-45" is 2028-02-14): only a date that reads back as written
+    // is one.
+    XDate date;
+    return date.Parse(kExportDateFormat, text) && !date.IsNull() && date.ToText() == text;
+}
+
 void ExpEngine::ReadInactiveCutoff(const XString& text)
 {
     m_inactiveCutoff = XDate();
     if (text.IsEmpty())
         return;
-    if (!m_inactiveCutoff.Parse(kExportDateFormat, text) || m_inactiveCutoff.IsNull()) {
+    if (!IsExportDate(text) || !m_inactiveCutoff.Parse(kExportDateFormat, text)) {
         m_inactiveCutoff = XDate();
         // The run goes on with active students only, as without a date; say
         // so, since the user asked for inactive students too.

@@ -22,6 +22,9 @@ public:
     explicit ExpEngine(QObject* parent = nullptr);
     ~ExpEngine() override;
 
+    // Whether `text` is a date as the run reads --inactivedate.
+    static bool IsExportDate(const XString& text);
+
     // The run: connects, builds the included-students list, produces the
     // export tables (flag 1) and the attendance update file (flag 2).
     bool Execute(ParamMap parameters, RunFlags flags, QString& errorText) override;

@@ -92,8 +92,8 @@ void ExportCommit::Flush(const Entry& entry)
         return;
     if (XFileSystem::Current().Flush(entry.tempPath.c_str()) != 0) {
         const int error = errno;
-        XException::RaiseError(XErrorKind::InputOutput, error, "Could not write %s to the disk: %s", entry.finalPath.c_str(),
-                               std::strerror(error));
+        XException::RaiseError(XErrorKind::InputOutput, error, "Could not flush %s (written as %s): %s",
+                               entry.finalPath.c_str(), entry.tempPath.c_str(), std::strerror(error));
     }
 }
 
@@ -116,7 +116,7 @@ void ExportCommit::FlushFolders(const std::vector<std::string>& paths)
     for (const std::string& folder : folders) {
         if (XFileSystem::Current().Flush(folder.c_str()) != 0) {
             const int error = errno;
-            XException::RaiseError(XErrorKind::InputOutput, error, "Could not write the folder %s to the disk: %s", folder.c_str(),
+            XException::RaiseError(XErrorKind::InputOutput, error, "Could not flush the folder %s: %s", folder.c_str(),
                                    std::strerror(error));
         }
     }

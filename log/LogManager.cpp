@@ -110,12 +110,12 @@ bool LogManager::setupLogFile()
     // refused instead of followed: the log would otherwise append to any
     // file the link points to.
     m_filePath = path;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
     const bool opened = fd >= 0 && m_file.open(fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle);
     if (fd >= 0 && !opened)
         ::close(fd);
 
-    removeOldLogFiles(fileName);
+    removeOldLogFiles(m_folder, m_fileBase, fileName);
 
     if (opened) {
         const QString text = QStringLiteral("Log file ") + path + QStringLiteral(" setup.");
@@ -134,19 +134,19 @@ bool LogManager::setupLogFile()
 // Only files named exactly base-yyyy-MM-dd.log count: a looser pattern would let
 // the logs of school "1" delete those of school "10". The file just opened is
 // never deleted, even when older-looking names sort after it.
-void LogManager::removeOldLogFiles(const QString &currentFileName)
+void LogManager::removeOldLogFiles(const QDir &folder, const QString &fileBase, const QString &currentFileName)
 {
-    const QRegularExpression pattern(u'^' + QRegularExpression::escape(m_fileBase)
+    const QRegularExpression pattern(u'^' + QRegularExpression::escape(fileBase)
                                      + QStringLiteral("-\\d{4}-\\d{2}-\\d{2}\\.log$"));
     QStringList others;
-    const QStringList names = m_folder.entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    const QStringList names = folder.entryList(QDir::Files | QDir::Hidden, QDir::Name);
     for (const QString &entry : names) {
         if (entry != currentFileName && pattern.match(entry).hasMatch())
             others.append(entry);
     }
     // The current file takes one of the kept places whether or not it opened.
     while (others.size() > KeptFiles - 1)
-        m_folder.remove(others.takeFirst());
+        QDir(folder).remove(others.takeFirst());
 }
 
 void LogManager::log(LogLevel::Level logLevel, const QString &message, const QString &method)

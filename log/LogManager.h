@@ -64,6 +64,11 @@ public:
     // One prefixed file line; level 9 lines are Base64-encoded.
     void writeFile(const QString &message, LogLevel::Level level, const QString &method);
 
+    // Removes from `folder` the daily files of `fileBase` but the newest
+    // KeptFiles, `current` (a file name) always kept among them: the log
+    // folder's own trimming, and that of the copies kept beside the export.
+    static void removeOldLogFiles(const QDir &folder, const QString &fileBase, const QString &current);
+
     // The 13-character level name, empty for a level without one.
     static QString levelName(LogLevel::Level level);
     // Text describing the running operating system for the header.
@@ -74,7 +79,6 @@ public slots:
 
 private:
     void writeRawLine(const QString &line);
-    void removeOldLogFiles(const QString &currentFileName);
     // The local time of day "hh:mm:ss" of a log line.
     QString clockText();
 

@@ -42,7 +42,7 @@ void XFile::Open(const XFileSpec& spec, int mode, bool buffered)
     else
         flags |= ((mode & ModeRead) ? O_RDWR : O_WRONLY) | O_CREAT | O_NOFOLLOW;
 
-    int fd = XFileSystem::Current().Open(spec.ToNativePath().c_str(), flags, 0666);
+    int fd = XFileSystem::Current().Open(spec.ToNativePath().c_str(), flags, 0640);
     int error = fd < 0 ? errno : 0;
     struct stat st {};
     if (fd >= 0 && fstat(fd, &st) != 0) {

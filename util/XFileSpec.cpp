@@ -164,10 +164,10 @@ void XFileSpec::Create() const
             parent.Create();
         }
         // A failure shows up when the folder is used.
-        mkdir(WithoutTrailingSlash(ToNativePath()).c_str(), 0777);
+        mkdir(WithoutTrailingSlash(ToNativePath()).c_str(), 0750);
         return;
     }
-    int fd = open(ToNativePath().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = open(ToNativePath().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
     if (fd < 0)
         XException::RaiseError(XErrorKind::InputOutput, errno, "Error creating spec: %s", GetPath());
     close(fd);

@@ -64,7 +64,16 @@ int XFileSystem::Unlink(const char* path)
 
 int XFileSystem::Flush(const char* path)
 {
-    const int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // A folder reached through a symbolic link (a service's state folder, a
+    // folder an administrator moved to another disk) is flushed where the
+    // link leads: the renames happened there. A link to anything else stays
+    // refused, so a planted link never makes a file look flushed.
+    if (fd < 0 && errno == ELOOP) {
+        fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0 && errno == ENOTDIR)
+            errno = ELOOP;
+    }
     if (fd < 0)
         return -1;
     struct stat st;
@@ -107,7 +116,7 @@ std::string XFileSystem::CreateUniqueTemp(const std::string& finalPath)
         const std::string path = finalPath + "." + RandomPart() + kTempSuffix;
         // O_EXCL refuses any existing name, a symbolic link included, so the
         // file written is always one this run has just created.
-        const int fd = Current().Open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int fd = Current().Open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640);
         if (fd >= 0) {
             ::close(fd);
             return path;
@@ -140,7 +149,7 @@ namespace {
 // `bytes`; on failure `saved` holds the errno.
 bool WriteWholeFile(XFileSystem& fs, const std::string& path, const std::string& bytes, int& saved)
 {
-    const int fd = fs.Open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = fs.Open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0640);
     bool ok = fd >= 0;
     size_t done = 0;
     while (ok && done < bytes.size()) {

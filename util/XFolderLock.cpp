@@ -22,7 +22,7 @@ XFolderLock::Result XFolderLock::Acquire(const std::string& nativeFolder, std::s
     const std::string path = nativeFolder + "/" + FileName;
     // Never through a planted link, never truncated: the file is only a
     // name to lock.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
     if (fd < 0) {
         if (error)
             *error = std::string("Could not open the lock file ") + path + ": " + std::strerror(errno);

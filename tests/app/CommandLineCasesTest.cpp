@@ -77,8 +77,7 @@ INSTANTIATE_TEST_SUITE_P(Styles, LogStyle,
                          ::testing::Values(StyleCase{"", true, true}, StyleCase{"off", false, false},
                                            StyleCase{"consoleoff", false, true},
                                            StyleCase{"fileoff", true, false},
-                                           StyleCase{"extract", true, true},
-                                           StyleCase{"unknown", true, true}),
+                                           StyleCase{"extract", true, true}),
                          [](const ::testing::TestParamInfo<StyleCase> &info) {
                              return *info.param.style ? std::string(info.param.style) : std::string("all");
                          });

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -25,6 +26,7 @@
 #include <set>
 #include <string>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -113,6 +115,11 @@ protected:
         ASSERT_EQ(bridge.state(), QProcess::Running) << "the run ended before the test could act: "
                                                       << seen.left(2000).toStdString();
     }
+
+    // Runs the full and the update export into m_export under the call
+    // shim and checks that every file was flushed before it took its name
+    // and the folder after it.
+    void ExpectEveryFileOnTheDiskBeforeItsName();
 
     QTemporaryDir m_work;
     TestOdbcSource m_source{"MorvExportFolderScratch"};
@@ -373,9 +380,8 @@ TEST_F(ExportFolder, AFullDiskFailsTheRunWithItsCauseAndKeepsThePreviousSet)
 // a name whose content was lost: every file is flushed before it is renamed
 // onto its name and the folder after the renames, and the attendance cache
 // keeps SQLite's own flushes. The calls are watched by a preloaded shim.
-TEST_F(ExportFolder, EveryFileIsOnTheDiskBeforeItsNameAndTheFolderAfterwards)
+void ExportFolder::ExpectEveryFileOnTheDiskBeforeItsName()
 {
-    Generate();
     const QString trace = m_work.filePath("trace.txt");
     std::vector<std::string> environment = Environment();
     environment.push_back(PreloadEntry({MORV_BINARY_DIR "/tests/support/libmorv_call_shim.so"}));
@@ -454,4 +460,179 @@ TEST_F(ExportFolder, EveryFileIsOnTheDiskBeforeItsNameAndTheFolderAfterwards)
     EXPECT_TRUE(folderFlushed) << "the cache's commit was not on the disk before the update file took its name";
 }
 
+TEST_F(ExportFolder, EveryFileIsOnTheDiskBeforeItsNameAndTheFolderAfterwards)
+{
+    Generate();
+    ExpectEveryFileOnTheDiskBeforeItsName();
+}
+
+// A service's state folder, or a folder an administrator moved to another
+// disk, is reached through a symbolic link: the run writes through it, and
+// flushes the folder the link leads to.
+TEST_F(ExportFolder, ThroughASymbolicLinkEveryFileIsOnTheDiskBeforeItsNameAndTheFolderAfterwards)
+{
+    Generate();
+    const QString real = m_work.filePath("elsewhere");
+    ASSERT_TRUE(QDir().mkpath(real));
+    ASSERT_TRUE(QFile::link(real, m_export));
+    ExpectEveryFileOnTheDiskBeforeItsName();
+    EXPECT_TRUE(QFileInfo(m_export).isSymLink()) << "the link was replaced";
+    EXPECT_TRUE(QFileInfo::exists(real + "/Students.pef"));
+}
+
 } // namespace
+
+// Student records are private by default: whatever the umask the bridge is
+// started with, what it creates (export folder, export and status files, the
+// attendance cache, the log folder and its files) is readable by the owner
+// and the group only, and written by the owner only. A stricter umask
+// narrows this further; a folder that already exists keeps its mode.
+TEST_F(ExportFolder, WhatARunCreatesIsReadableByOwnerAndGroupOnlyWhateverTheUmask)
+{
+    Generate();
+    struct Case
+    {
+        mode_t umask;
+        bool folderExists;
+        mode_t widestFile;
+        mode_t widestFolder;
+    };
+    const Case cases[] = {
+        {0000, false, 0640, 0750},
+        {0022, false, 0640, 0750},
+        {0077, false, 0600, 0700},
+        {0000, true, 0640, 0750},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("umask " + QString::number(c.umask, 8).toStdString() + (c.folderExists ? ", folder exists" : ""));
+        const QString run = m_work.filePath(QString("umask%1%2").arg(c.umask, 0, 8).arg(c.folderExists ? "-existing" : ""));
+        const QString exportFolder = run + "/export", logFolder = run + "/logs";
+        ASSERT_TRUE(QDir().mkpath(run));
+        if (c.folderExists) {
+            ASSERT_TRUE(QDir().mkpath(exportFolder));
+            ASSERT_EQ(::chmod(exportFolder.toUtf8().constData(), 0755), 0);
+        }
+        std::vector<std::string> arguments = Arguments(exportFolder);
+        arguments.pop_back();  // the full and the update export: the cache too
+        arguments.push_back("--logpath=" + logFolder.toStdString());
+        const mode_t previous = ::umask(c.umask);
+        const ChildResult result = Run(arguments);
+        ::umask(previous);
+        ASSERT_EQ(result.exitCode, 0) << result.standardError;
+
+        std::vector<std::string> seen;
+        const auto check = [&](const QString& path, bool isFolder) {
+            struct stat st {};
+            ASSERT_EQ(::lstat(path.toUtf8().constData(), &st), 0) << path.toStdString();
+            const mode_t mode = st.st_mode & 07777;
+            const mode_t widest = isFolder ? c.widestFolder : c.widestFile;
+            EXPECT_EQ(mode & ~widest, 0u) << path.toStdString() << " has mode " << std::oct << mode;
+            seen.push_back(QFileInfo(path).fileName().toStdString());
+        };
+        for (const QString& top : {exportFolder, logFolder}) {
+            if (!(c.folderExists && top == exportFolder))
+                check(top, true);
+            QDirIterator it(top, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString path = it.next();
+                check(path, it.fileInfo().isDir());
+            }
+        }
+        for (const char* name : {"Students.pef", "MORV.PDE", "Data ExtractorStatus.tmp", "BridgeStatus.tmp", "Attendance.db"})
+            EXPECT_NE(std::find(seen.begin(), seen.end(), name), seen.end()) << name << " was not checked";
+        if (c.folderExists) {
+            struct stat st {};
+            ASSERT_EQ(::stat(exportFolder.toUtf8().constData(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0755u) << "the existing export folder's mode was changed";
+        }
+    }
+}
+
+// Ten nights of runs, a day apart on the clock (libfaketime): the log folder
+// and the export folder each keep the last seven daily logs, whether the log
+// lives in the export folder or in its own (--logpath) with a copy beside the
+// export files.
+TEST_F(ExportFolder, TenNightsKeepTheLastSevenLogsInEveryFolder)
+{
+    const char* const library = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+    if (::access(library, R_OK) != 0)
+        MISSING_PREREQUISITE("libfaketime is not installed (scripts/setup installs libfaketime)");
+    Generate();
+    const QRegularExpression dailyLog("^MORV-.*-\\d{4}-\\d{2}-\\d{2}\\.log$");
+    const auto logsIn = [&](const QString& folder) {
+        QStringList logs;
+        for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name))
+            if (dailyLog.match(name).hasMatch())
+                logs.append(name.right(14));  // yyyy-MM-dd.log
+        return logs;
+    };
+    QStringList lastSeven;
+    for (int night = 4; night <= 10; ++night)
+        lastSeven.append(QString("2027-03-%1.log").arg(night, 2, 10, QChar('0')));
+
+    for (const bool ownLogFolder : {false, true}) {
+        SCOPED_TRACE(ownLogFolder ? "with --logpath" : "without --logpath");
+        const QString run = m_work.filePath(ownLogFolder ? "with-logpath" : "without-logpath");
+        const QString exportFolder = run + "/export", logFolder = run + "/logs";
+        std::vector<std::string> arguments = Arguments(exportFolder);
+        if (ownLogFolder)
+            arguments.push_back("--logpath=" + logFolder.toStdString());
+        for (int night = 1; night <= 10; ++night) {
+            std::vector<std::string> environment = Environment();
+            environment.push_back(PreloadEntry({library}));
+            environment.push_back(QString("FAKETIME=@2027-03-%1 01:30:00").arg(night, 2, 10, QChar('0')).toStdString());
+            environment.push_back("FAKETIME_DONT_FAKE_MONOTONIC=1");
+            const ChildResult result = RunChildProcess(kBridge, arguments, environment, m_work.path().toStdString());
+            ASSERT_EQ(result.exitCode, 0) << "night " << night << ": " << result.standardError;
+        }
+        EXPECT_EQ(logsIn(exportFolder), lastSeven) << "in the export folder";
+        if (ownLogFolder) {
+            EXPECT_EQ(logsIn(logFolder), lastSeven) << "in the log folder";
+        }
+    }
+}
+
+// A value that does not parse is refused before the run reads or writes
+// anything, naming the option: it would otherwise change the export
+// silently (no inactive students, no validate mode, the default log style).
+// The data source works, so a run that went ahead would write its tables.
+TEST_F(ExportFolder, MalformedOptionValuesAreRefusedBeforeTheRunStarts)
+{
+    Generate();
+    struct Case
+    {
+        const char* option;
+        const char* key;
+    };
+    const Case cases[] = {
+        {"--inactivedate=garbage", "inactivedate"},
+        {"--inactivedate=2027-13-45", "inactivedate"},
+        {"--inactivedate=01/02/2027", "inactivedate"},
+        {"--log=verbose", "log"},
+        {"--log=CONSOLEOFF", "log"},
+        {"--validate=abc", "validate"},
+        {"--validate=1x", "validate"},
+    };
+    const std::string secret = "Pw-never-shown-42";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.option);
+        const QString folder = m_work.filePath(QString("refused-%1").arg(&c - cases));
+        std::vector<std::string> arguments = Arguments(folder);
+        for (std::string& argument : arguments)
+            if (argument.rfind("--pwd=", 0) == 0)
+                argument = "--pwd=" + secret;
+        arguments.push_back(c.option);
+        const ChildResult result = Run(arguments);
+        const std::string output = result.standardOutput + result.standardError;
+        EXPECT_EQ(result.exitCode, 1) << output;
+        EXPECT_NE(output.find(std::string("error\t") + c.key + "\t"), std::string::npos) << output;
+        EXPECT_NE(output.find(std::string("--") + c.key), std::string::npos) << output;
+        EXPECT_EQ(output.find(secret), std::string::npos) << "the password was echoed";
+        for (const QString& name : QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+            EXPECT_FALSE(name.endsWith(".pef") || name == "MORV.PDE" || name.startsWith("Update ") ||
+                         name == "Attendance" || name.endsWith(".log"))
+                << name.toStdString() << " was written";
+        }
+    }
+}
