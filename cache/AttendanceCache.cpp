@@ -130,11 +130,26 @@ XString AttendanceCache::Problem(const XException& error)
     return Problem(SqliteCode(error), error.what());
 }
 
+// SQLite answers some damaged files with "out of memory" (a size it read
+// from a damaged page). When a fresh database in memory still takes a
+// megabyte, memory was not what failed: the file is damaged.
+static bool MemoryServesSqlite()
+{
+    sqlite3* db = nullptr;
+    const bool served = sqlite3_open(":memory:", &db) == SQLITE_OK &&
+                        sqlite3_exec(db, "CREATE TABLE t(a); INSERT INTO t VALUES (zeroblob(1048576));", nullptr,
+                                     nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return served;
+}
+
 XString AttendanceCache::Problem(int sqliteCode, const char* text)
 {
     // SQLite's primary result codes; a failure of the bridge's own making
     // carries none.
-    const int code = sqliteCode < 0 ? -1 : sqliteCode & 0xff;
+    int code = sqliteCode < 0 ? -1 : sqliteCode & 0xff;
+    if (code == SQLITE_NOMEM && MemoryServesSqlite())
+        code = SQLITE_CORRUPT;
     const XString cause = XString("(") + text + "). ";
     switch (code) {
     case 11:  // SQLITE_CORRUPT

@@ -328,6 +328,8 @@ TEST(AttendanceCacheProblem, EachFailureSaysWhatToDo)
         {11, "is damaged or is not an attendance cache", "Delete it to rebuild it"},    // corrupt
         {26, "is damaged or is not an attendance cache", "Delete it to rebuild it"},    // not a database
         {1, "is damaged or is not an attendance cache", "Delete it to rebuild it"},     // foreign tables
+        // SQLite's "out of memory" for some damaged files, with memory to spare.
+        {7, "is damaged or is not an attendance cache", "Delete it to rebuild it"},
         {5, "is held by another program", "Close the program"},                          // busy
         {6, "is held by another program", "Close the program"},                          // locked
         {13, "the disk is full", "Free space on the disk"},                               // full
