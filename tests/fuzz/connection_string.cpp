@@ -103,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const std::string lower = text.ToLower().str();
             for (const char *key : {";password=", ";pwd="}) {
                 const size_t found = lower.rfind(key + XString(value.c_str()).ToLower().str());
-                if (found != std::string::npos)
+                // The last key written is the password's (a user name may spell one too).
+                if (found != std::string::npos && (at == std::string::npos || found + std::strlen(key) > at))
                     at = found + std::strlen(key);
             }
             FUZZ_CHECK(at != std::string::npos, "password not found where it was written: " + text.str());
