@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <unistd.h>
+
 namespace {
 
 // SQLite's result code for a write to a read-only database.
@@ -194,8 +196,15 @@ void AttendanceCache::Open(const XFileSpec& file)
         // by a power cut after the files took their names.
         m_db.Execute("PRAGMA synchronous = EXTRA");
         // Every refresh writes; a cache that cannot take it is named now.
-        sqlite::Check(!m_db.IsReadOnly(), SQLITE_READONLY_CODE, nullptr, "AttendanceCache::Open",
+        // SQLite also opens a file read-only when its header names a format
+        // it cannot write: when the file itself may be written, that is a
+        // damaged (or foreign) file, not a matter of permissions.
+        const bool writable = ::access(file.ToNativePath().c_str(), W_OK) == 0;
+        sqlite::Check(!m_db.IsReadOnly() || writable, SQLITE_READONLY_CODE, nullptr, "AttendanceCache::Open",
                       (XString("The attendance cache is read-only: ") + file.GetPath()).c_str());
+        sqlite::Check(!m_db.IsReadOnly(), SQLITE_CORRUPT, nullptr, "AttendanceCache::Open",
+                      (XString("The attendance cache's header names a format this bridge cannot write: ") +
+                       file.GetPath()).c_str());
     } catch (...) {
         m_db.Close();
         throw;
