@@ -393,34 +393,28 @@ bool SISConfig::findMalformedValue(QString &key, QString &message) const
     return false;
 }
 
-int SISConfig::processCommandLine(int argc, const char *const *argv)
+SISConfig::ScannedLine SISConfig::scanArguments(const QStringList &arguments)
 {
     s_current = this;
-
-    // 1. The log manager under this bridge's name.
-    m_logManager = LogManager::instance(shortName_);
+    ScannedLine line;
 
     // 2-3. Program path and the arguments, logged with passwords masked.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromUtf8(argv[i]));
     setValue(QStringLiteral("apppath"), arguments.value(0));
     const QList<bool> shown = shownArguments(arguments);
-    const QStringList echoed = echoedArguments(arguments);
-    for (const QString &argument : echoed)
+    line.echoed = echoedArguments(arguments);
+    for (const QString &argument : line.echoed)
         log(LogLevel::Debug, QStringLiteral("Arguments: ") + argument, kProcess);
     m_programName = arguments.value(0);
 
     // 4. The scanner, bound to local stores that are copied back afterwards.
     OptionScanner scanner(arguments);
     scanner.setShownArguments(shown);
-    QString command;
     std::map<QString, bool> switches;
     std::map<QString, QString> scanned;
     // -h and --help alone ask for the usage: no command word is missing.
     const QStringList options = arguments.mid(1);
     const bool helpAsked = options.contains(QStringLiteral("-h")) || options.contains(QStringLiteral("--help"));
-    scanner.registerBareArgument(QStringLiteral("command"), &command, helpAsked);
+    scanner.registerBareArgument(QStringLiteral("command"), &line.command, helpAsked);
     for (const QString &key : m_registry.switchKeys())
         scanner.registerSwitch(key, &switches[key], key == QLatin1String("help") ? QChar(u'h') : QChar());
     for (const QString &key : m_registry.valueKeys())
@@ -433,26 +427,48 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     }
 
     // 6. Parse.
-    const bool parsed = scanner.scan(false);
-    if (scanner.endRequested())
-        return 2;
-    setValue(QStringLiteral("command"), command);
+    line.parsed = scanner.scan(false);
+    line.programName = scanner.programName();
+    line.endRequested = scanner.endRequested();
+    if (line.endRequested)
+        return line;
+    setValue(QStringLiteral("command"), line.command);
     for (const auto &entry : switches)
         setSwitch(entry.first, entry.second);
     for (const auto &entry : scanned)
         setValue(entry.first, entry.second);
     collectSecrets();
-    log(LogLevel::Debug, QStringLiteral("Parsing arguments ") + (parsed ? QStringLiteral("succeeded.") : QStringLiteral("failed.")),
+    log(LogLevel::Debug, QStringLiteral("Parsing arguments ") + (line.parsed ? QStringLiteral("succeeded.") : QStringLiteral("failed.")),
         QStringLiteral("SISConfig:::processCommandLine"));
 
     // 8. Normalised before the usage step as well, so that even a failed command
     // line writes its status file into the folder the user meant.
     normaliseValues();
+    return line;
+}
+
+int SISConfig::processCommandLine(int argc, const char *const *argv)
+{
+    s_current = this;
+
+    // 1. The log manager under this bridge's name.
+    m_logManager = LogManager::instance(shortName_);
+
+    // 2-8. The arguments read into parameter values.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromUtf8(argv[i]));
+    const ScannedLine line = scanArguments(arguments);
+    if (line.endRequested)
+        return 2;
+    const bool parsed = line.parsed;
+    const QString &command = line.command;
+    const QStringList &echoed = line.echoed;
 
     // 7. Usage.
     if (!parsed || command == QLatin1String("help") || switchValue(QStringLiteral("help"))) {
         const QByteArray usage =
-            (QStringLiteral("Usage: \n") + usageText(scanner.programName()) + u'\n').toUtf8();
+            (QStringLiteral("Usage: \n") + usageText(line.programName) + u'\n').toUtf8();
         fwrite(usage.constData(), 1, static_cast<size_t>(usage.size()), stderr);
         fflush(stderr);
         commandHelp();

@@ -27,6 +27,20 @@ public:
     // Answers one command; the result is the process exit status.
     int processCommandLine(int argc, const char *const *argv);
 
+    // The command line as the driver reads it, before any command runs: the
+    // arguments logged as echoedArguments shows them, scanned into parameter
+    // values, the secrets among them remembered and the values normalised
+    // (an encoded password decoded, a quoted folder's quote turned back).
+    struct ScannedLine
+    {
+        bool parsed = false;       // the whole line was understood
+        bool endRequested = false; // a bare "--": nothing was stored
+        QString command;
+        QString programName;
+        QStringList echoed;
+    };
+    ScannedLine scanArguments(const QStringList &arguments);
+
     // Registration entry point: keeps the key lists, the plain form of encoded
     // password keys and the short flag names in order, then creates the record.
     ParamRecord *addParam(const QString &group, const QString &key, const QString &displayName,

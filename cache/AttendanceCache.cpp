@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <unistd.h>
+
 namespace {
 
 // SQLite's result code for a write to a read-only database.
@@ -130,11 +132,26 @@ XString AttendanceCache::Problem(const XException& error)
     return Problem(SqliteCode(error), error.what());
 }
 
+// SQLite answers some damaged files with "out of memory" (a size it read
+// from a damaged page). When a fresh database in memory still takes a
+// megabyte, memory was not what failed: the file is damaged.
+static bool MemoryServesSqlite()
+{
+    sqlite3* db = nullptr;
+    const bool served = sqlite3_open(":memory:", &db) == SQLITE_OK &&
+                        sqlite3_exec(db, "CREATE TABLE t(a); INSERT INTO t VALUES (zeroblob(1048576));", nullptr,
+                                     nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return served;
+}
+
 XString AttendanceCache::Problem(int sqliteCode, const char* text)
 {
     // SQLite's primary result codes; a failure of the bridge's own making
     // carries none.
-    const int code = sqliteCode < 0 ? -1 : sqliteCode & 0xff;
+    int code = sqliteCode < 0 ? -1 : sqliteCode & 0xff;
+    if (code == SQLITE_NOMEM && MemoryServesSqlite())
+        code = SQLITE_CORRUPT;
     const XString cause = XString("(") + text + "). ";
     switch (code) {
     case 11:  // SQLITE_CORRUPT
@@ -179,8 +196,15 @@ void AttendanceCache::Open(const XFileSpec& file)
         // by a power cut after the files took their names.
         m_db.Execute("PRAGMA synchronous = EXTRA");
         // Every refresh writes; a cache that cannot take it is named now.
-        sqlite::Check(!m_db.IsReadOnly(), SQLITE_READONLY_CODE, nullptr, "AttendanceCache::Open",
+        // SQLite also opens a file read-only when its header names a format
+        // it cannot write: when the file itself may be written, that is a
+        // damaged (or foreign) file, not a matter of permissions.
+        const bool writable = ::access(file.ToNativePath().c_str(), W_OK) == 0;
+        sqlite::Check(!m_db.IsReadOnly() || writable, SQLITE_READONLY_CODE, nullptr, "AttendanceCache::Open",
                       (XString("The attendance cache is read-only: ") + file.GetPath()).c_str());
+        sqlite::Check(!m_db.IsReadOnly(), SQLITE_CORRUPT, nullptr, "AttendanceCache::Open",
+                      (XString("The attendance cache's header names a format this bridge cannot write: ") +
+                       file.GetPath()).c_str());
     } catch (...) {
         m_db.Close();
         throw;

@@ -364,26 +364,66 @@ int ClassifyError(const XString& errorText)
     return QueryError::Failed;
 }
 
+namespace {
+
+// Masks, in `masked`, the value of `text` that starts at `start` (its braces
+// or quotes kept: they show where it ended); returns the value's length.
+uint32_t MaskValue(const XString& text, uint32_t start, std::string& masked)
+{
+    const uint32_t whole = ValueLength(text, start);
+    uint32_t length = whole;
+    uint32_t first = start;
+    if (length >= 2 && (text.GetAt(start) == '{' || text.GetAt(start) == '"' || text.GetAt(start) == '\'')) {
+        const char close = text.GetAt(start) == '{' ? '}' : text.GetAt(start);
+        first = start + 1;
+        length -= text.GetAt(start + length - 1) == close ? 2 : 1;
+    }
+    for (uint32_t i = 0; i < length; ++i)
+        masked[first + i] = '*';
+    return whole;
+}
+
+bool IsPasswordKey(std::string key)
+{
+    while (!key.empty() && (key.back() == ' ' || key.back() == '\t'))
+        key.pop_back();
+    return key == "password" || key == "pwd";
+}
+
+}  // namespace
+
 void MaskPassword(XString& text)
 {
     static const char* const kKeys[] = {"password=", "pwd="};
     const XString lower = text.ToLower();
+    const uint32_t size = text.GetLength();
     std::string masked = text.str();
+    // First the text as a connection string, key by key, every value passed
+    // over whole: a key spelled inside another value (a user name holding
+    // 'Pwd="') then cannot swallow the password key after it.
+    for (uint32_t at = 0; at < size;) {
+        while (at < size && (text.GetAt(at) == ' ' || text.GetAt(at) == '\t'))
+            ++at;
+        uint32_t eq = at;
+        while (eq < size && text.GetAt(eq) != '=' && text.GetAt(eq) != ';')
+            ++eq;
+        uint32_t end = eq;
+        if (eq < size && text.GetAt(eq) == '=') {
+            const uint32_t value = eq + 1;
+            const std::string key = lower.str().substr(at, eq - at);
+            end = value + (IsPasswordKey(key) ? MaskValue(text, value, masked) : ValueLength(text, value));
+        }
+        while (end < size && text.GetAt(end) != ';')
+            ++end;
+        at = end + 1;
+    }
+    // Then a key anywhere, for messages that quote a connection string.
     for (const char* key : kKeys) {
         const uint32_t keyLength = static_cast<uint32_t>(std::strlen(key));
         int32_t found = lower.FindText(key);
         while (found >= 0) {
             const uint32_t start = static_cast<uint32_t>(found) + keyLength;
-            uint32_t length = ValueLength(text, start);
-            uint32_t first = start;
-            // Keep the braces or quotes of a quoted value: they show where it ended.
-            if (length >= 2 && (text.GetAt(start) == '{' || text.GetAt(start) == '"' || text.GetAt(start) == '\'')) {
-                const char close = text.GetAt(start) == '{' ? '}' : text.GetAt(start);
-                first = start + 1;
-                length -= text.GetAt(start + length - 1) == close ? 2 : 1;
-            }
-            for (uint32_t i = 0; i < length; ++i)
-                masked[first + i] = '*';
+            const uint32_t length = MaskValue(text, start, masked);
             found = lower.FindText(key, start + (length > 0 ? length : 0));
         }
     }

@@ -54,8 +54,8 @@ const FieldName& NameOf(RunRecordField field)
     return kFields[static_cast<size_t>(field)];
 }
 
-// Calls visit(element, first attribute name, its value) for every element
-// line of the record; nothing when the record is missing or not rooted in
+// Calls visit(element, first attribute name, its value) for every readable
+// element line of the record; nothing when the record is missing or not rooted in
 // SchoolConfig.
 template <class Visit>
 void WalkRecord(const XFileSpec& folder, Visit visit)
@@ -67,7 +67,10 @@ void WalkRecord(const XFileSpec& folder, Visit visit)
     if (reader.Open(spec, kRoot)) {
         XString element, attribute, value;
         while (reader.NextElement(element)) {
-            if (reader.NextAttribute(attribute, value))
+            // A value with "<" is not one the record's writer makes (it is no
+            // XML): a damaged or hand-edited line, read as missing. Taken as
+            // read, a run would carry it into its own save and fail there.
+            if (reader.NextAttribute(attribute, value) && value.Find('<') == value.GetLength())
                 visit(element, attribute, value);
             reader.SkipLine();
         }

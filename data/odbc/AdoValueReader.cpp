@@ -52,33 +52,6 @@ bool HasShortText(AdoVarType kind)
                        "The value of column " + column + " could not be converted (" + why + ").");
 }
 
-// UTF-16 from the driver into the bridge's code page. A character the code
-// page cannot hold becomes one "?" (a surrogate pair too, so a character
-// outside the basic plane is one "?" and not two).
-void WideToCodePage(const char* bytes, size_t length, std::string* out)
-{
-    std::u16string wide;
-    wide.reserve(length / 2);
-    for (size_t i = 0; i + 1 < length; i += 2) {
-        char16_t unit;
-        std::copy(bytes + i, bytes + i + 2, reinterpret_cast<char*>(&unit));
-        if (unit >= 0xDC00 && unit <= 0xDFFF && !wide.empty() && wide.back() == u'?')
-            continue;  // the low half of a pair already replaced
-        wide.push_back(unit >= 0xD800 && unit <= 0xDFFF ? u'?' : unit);
-    }
-    // The conversion stops at a NUL character; one inside a value is kept.
-    out->clear();
-    size_t start = 0;
-    for (;;) {
-        const size_t nul = wide.find(u'\0', start);
-        *out += XString::FromUtf16(wide.substr(start, nul - start)).str();
-        if (nul == std::u16string::npos)
-            break;
-        out->push_back('\0');
-        start = nul + 1;
-    }
-}
-
 // Sign, digits and at most one point, at least one digit: the form a
 // driver gives DECIMAL values in.
 bool IsPlainNumber(const std::string& text)
@@ -94,15 +67,6 @@ bool IsPlainNumber(const std::string& text)
             return false;
     }
     return digit;
-}
-
-// UTF-8 from the driver into the bridge's code page, "?" for what it lacks.
-void Utf8ToCodePage(std::string* text)
-{
-    if (std::all_of(text->begin(), text->end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        return;
-    const std::u16string wide = XString(text->c_str()).ToUtf16(XString::CodePageUtf8);
-    WideToCodePage(reinterpret_cast<const char*>(wide.data()), wide.size() * 2, text);
 }
 
 bool IsBlank(const std::string& text)
@@ -208,7 +172,7 @@ void AdoValueReader::Read(const AdoField& field, AdoVariant& target)
         if (IsWideText(field) ? !ReadWide(field, &text) : !ReadLong(field, SQL_C_CHAR, &text))
             target = AdoVariant::Null();
         else if (m_textMode == AdoTextMode::Utf8)
-            Utf8ToCodePage(&text);
+            AdoUtf8ToCodePage(&text);
         return;
     }
     case AdoVarType::ByteArray:
@@ -261,7 +225,7 @@ bool AdoValueReader::ReadWide(const AdoField& field, std::string* out)
     std::string utf16;
     if (!ReadLong(field, SQL_C_WCHAR, &utf16))
         return false;
-    WideToCodePage(utf16.data(), utf16.size(), out);
+    AdoWideToCodePage(utf16.data(), utf16.size(), out);
     return true;
 }
 
@@ -290,12 +254,12 @@ bool AdoValueReader::ReadBound(const AdoField& field, size_t k, AdoVariant& targ
     switch (field.ValueKind()) {
     case AdoVarType::String:
         if (wide) {
-            WideToCodePage(text, length, &target.ResetText(AdoVarType::String));
+            AdoWideToCodePage(text, length, &target.ResetText(AdoVarType::String));
         } else {
             std::string& bytes = target.ResetText(AdoVarType::String);
             bytes.append(text, length);  // emptied by ResetText
             if (m_textMode == AdoTextMode::Utf8)
-                Utf8ToCodePage(&bytes);
+                AdoUtf8ToCodePage(&bytes);
         }
         return true;
     case AdoVarType::ByteArray:

@@ -5,8 +5,13 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+
+#include "util/XString.h"
+
+#include <QString>
 
 namespace {
 
@@ -93,7 +98,11 @@ bool ParseDate(int sqlType, const char* text, size_t length, AdoDateTime* t)
     if (length < 10 || !Digits(text, length, 0, 4, &y) || text[4] != '-' || !Digits(text, length, 5, 2, &mo) ||
         text[7] != '-' || !Digits(text, length, 8, 2, &d))
         return false;
-    if (mo < 1 || mo > 12 || d < 1 || d > 31)
+    // A day the month does not have ("2026-02-29") is no date: read as one,
+    // it would pass on as a day of the next month.
+    static const int kDaysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (mo < 1 || mo > 12 || d < 1 || d > kDaysIn[mo - 1] + (mo == 2 && leap ? 1 : 0))
         return false;
     t->year = static_cast<int16_t>(y);
     t->month = static_cast<uint8_t>(mo);
@@ -218,4 +227,45 @@ AdoVarType AdoWidenUnsigned(AdoVarType declared, uint64_t v)
     if (v <= hi)
         return declared;
     return v <= UINT32_MAX ? AdoVarType::UI4 : AdoVarType::UI8;
+}
+
+void AdoWideToCodePage(const char* bytes, size_t length, std::string* out)
+{
+    std::u16string wide;
+    wide.reserve(length / 2);
+    bool afterHighHalf = false;
+    for (size_t i = 0; i + 1 < length; i += 2) {
+        char16_t unit;
+        std::copy(bytes + i, bytes + i + 2, reinterpret_cast<char*>(&unit));
+        const bool lowHalf = unit >= 0xDC00 && unit <= 0xDFFF;
+        // The low half of a pair whose high half was replaced already; a low
+        // half on its own (even after a "?" of the text) is a "?" itself.
+        if (lowHalf && afterHighHalf) {
+            afterHighHalf = false;
+            continue;
+        }
+        afterHighHalf = unit >= 0xD800 && unit <= 0xDBFF;
+        wide.push_back(unit >= 0xD800 && unit <= 0xDFFF ? u'?' : unit);
+    }
+    // The conversion stops at a NUL character; one inside a value is kept.
+    out->clear();
+    size_t start = 0;
+    for (;;) {
+        const size_t nul = wide.find(u'\0', start);
+        *out += XString::FromUtf16(wide.substr(start, nul - start)).str();
+        if (nul == std::u16string::npos)
+            break;
+        out->push_back('\0');
+        start = nul + 1;
+    }
+}
+
+void AdoUtf8ToCodePage(std::string* text)
+{
+    if (std::all_of(text->begin(), text->end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return;
+    // The whole text: a NUL inside it is kept, as in wide text.
+    const std::u16string wide =
+        QString::fromUtf8(text->data(), static_cast<qsizetype>(text->size())).toStdU16String();
+    AdoWideToCodePage(reinterpret_cast<const char*>(wide.data()), wide.size() * 2, text);
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "data/odbc/AdoVariant.h"
 
@@ -44,3 +45,15 @@ bool AdoDateArrivesAsText(int sqlType);
 AdoVarType AdoWidenSigned(AdoVarType declared, int64_t v);
 // The same for unsigned kinds: `declared`, else UI4 or UI8.
 AdoVarType AdoWidenUnsigned(AdoVarType declared, uint64_t v);
+
+// Text from the driver as UTF-16 (`length` bytes, native byte order; an odd
+// last byte is no character) into the bridge's code page. A character the
+// code page cannot hold becomes one "?": a surrogate pair too, so a
+// character outside the basic plane is one "?" and not two, and a lone
+// surrogate half is one "?" as well. A NUL inside the value is kept.
+void AdoWideToCodePage(const char* bytes, size_t length, std::string* out);
+
+// Text from the driver in UTF-8 into the bridge's code page, in place, by
+// the same rules ("?" for what the code page lacks, also for a byte that
+// is no UTF-8).
+void AdoUtf8ToCodePage(std::string* text);

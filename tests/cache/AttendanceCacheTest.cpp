@@ -291,28 +291,44 @@ TEST_F(AttendanceCacheTest, BrokenCacheFilesFailToOpen)
     const struct {
         const char* name;
         std::function<void()> damage;
+        const char* problem;  // how the failure is told, where it matters
     } cases[] = {
+        // SQLite opens a file whose header names a format it cannot write
+        // read-only: that is a damaged file, not a matter of permissions.
+        {"a header naming a format it cannot write", [&] {
+             QFile f(path);
+             f.open(QIODevice::ReadWrite);
+             f.seek(18);
+             f.write("\x03", 1);
+         }, "is damaged or is not an attendance cache"},
         {"garbage", [&] {
              QFile f(path);
              f.open(QIODevice::WriteOnly | QIODevice::Truncate);
              f.write(QByteArray(8192, 'x'));
-         }},
+         }, nullptr},
         {"truncated header", [&] {
              QFile f(path);
              f.open(QIODevice::WriteOnly | QIODevice::Truncate);
              f.write("SQLite format 3", 16);
              f.write(QByteArray(40, '\xff'));
-         }},
+         }, nullptr},
         {"a folder in its place", [&] {
              QFile::remove(path);
              QDir().mkpath(path);
-         }},
+         }, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         c.damage();
         AttendanceCache broken;
-        EXPECT_THROW(broken.Open(file), sqlite::SqlError);
+        try {
+            broken.Open(file);
+            ADD_FAILURE() << "opened";
+        } catch (const sqlite::SqlError& e) {
+            if (c.problem) {
+                EXPECT_EQ(AttendanceCache::Problem(e).str().rfind(c.problem, 0), 0u) << AttendanceCache::Problem(e).str();
+            }
+        }
         EXPECT_FALSE(broken.IsOpen());
     }
 }
@@ -328,6 +344,8 @@ TEST(AttendanceCacheProblem, EachFailureSaysWhatToDo)
         {11, "is damaged or is not an attendance cache", "Delete it to rebuild it"},    // corrupt
         {26, "is damaged or is not an attendance cache", "Delete it to rebuild it"},    // not a database
         {1, "is damaged or is not an attendance cache", "Delete it to rebuild it"},     // foreign tables
+        // SQLite's "out of memory" for some damaged files, with memory to spare.
+        {7, "is damaged or is not an attendance cache", "Delete it to rebuild it"},
         {5, "is held by another program", "Close the program"},                          // busy
         {6, "is held by another program", "Close the program"},                          // locked
         {13, "the disk is full", "Free space on the disk"},                               // full

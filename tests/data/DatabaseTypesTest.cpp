@@ -233,6 +233,16 @@ TEST(MaskPasswordTest, ABuiltConnectionStringNeverShowsItsPassword)
             EXPECT_GE(text.FindText("reader"), 0) << type << " " << text.c_str();
         }
     }
+    // A user name that spells a password key and opens a quote: the key
+    // inside it must not carry the masking past the real password key.
+    const XString trickyUser("x;Pwd=\"u");
+    const XString pwd("Zq9\"Xw7");
+    for (int type : {3, 5, 6, 9, 10, 11, 14, 15, 18, 20}) {
+        XString text = ConnectionStringFor(type, "SRC", &trickyUser, &pwd, "SRC");
+        MaskPassword(text);
+        EXPECT_LT(text.FindText("Zq9"), 0) << type << " " << text.c_str();
+        EXPECT_LT(text.FindText("Xw7"), 0) << type << " " << text.c_str();
+    }
 }
 
 }  // namespace

@@ -102,6 +102,24 @@ TEST_F(BookkeepingTest, RecordComparedWithTheCurrentRun)
     }
 }
 
+// A value with "<" is none the record's writer makes: a run that took the
+// hand-edited overlap or global folder as read would carry it into its own
+// save, which refuses it, and fail on every run after. Such a line reads as
+// missing.
+TEST_F(BookkeepingTest, ALineNoSaveCouldWriteReadsAsMissing)
+{
+    const std::string saved = SavedRecord();
+    WriteFile(Path("SchoolConfig.xml"), Replaced(Replaced(saved, "OverlapValue=\"", "OverlapValue=\"1<4"),
+                                                 "GlobalFolderValue=\"", "GlobalFolderValue=\"/srv/<g>/"));
+    const XFileSpec folder = XFileSpec::FromNativePath(dir.path().toStdString() + "/");
+    EXPECT_EQ(GetOverlapInDays(folder), "");
+    EXPECT_TRUE(GetGlobalFolder(folder).IsEmpty());
+    BridgeConfigItems items;
+    ReadBridgeConfig(folder, items);
+    EXPECT_EQ(items.size(), kRunRecordFieldCount - 2);
+    EXPECT_NO_THROW(WriteBridgeConfig(folder, items));
+}
+
 TEST_F(BookkeepingTest, ChangeOfSourceRemovesWhatBelongedToTheOldOne)
 {
     QTemporaryDir global;

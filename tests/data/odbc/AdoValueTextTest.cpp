@@ -35,6 +35,8 @@ TEST(AdoValueText, ParsesTheDriversTextForms)
         {AdoVarType::Bool, SQL_BIT, "0", AdoVariant::Boolean(false)},
         {AdoVarType::Bool, SQL_BIT, "2", AdoVariant::Boolean(true)},
         {AdoVarType::Date, SQL_TYPE_DATE, "2009-03-15", AdoVariant::Date(Dt(2009, 3, 15))},
+        {AdoVarType::Date, SQL_TYPE_DATE, "2024-02-29", AdoVariant::Date(Dt(2024, 2, 29))},
+        {AdoVarType::Date, SQL_TYPE_DATE, "2000-02-29", AdoVariant::Date(Dt(2000, 2, 29))},
         {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 08:05:00", AdoVariant::Date(Dt(2009, 3, 15, 8, 5))},
         {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 23:59:59.1239999",
          AdoVariant::Date(Dt(2009, 3, 15, 23, 59, 59, 123))},
@@ -90,6 +92,11 @@ TEST(AdoValueText, LeavesOtherFormsToTheDriverAndRejectsOverflow)
         {AdoVarType::Bool, SQL_BIT, "Y", no},
         {AdoVarType::Date, SQL_TYPE_DATE, "2009/03/15", no},
         {AdoVarType::Date, SQL_TYPE_DATE, "2009-13-15", no},
+        // Days the month does not have: read as dates they became days of
+        // the next month.
+        {AdoVarType::Date, SQL_TYPE_DATE, "2026-02-29", no},
+        {AdoVarType::Date, SQL_TYPE_DATE, "1900-02-29", no},
+        {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2026-04-31 08:00:00", no},
         {AdoVarType::Date, SQL_TYPE_DATE, "2009-03-15x", no},
         {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 8:05", no},
         {AdoVarType::Date, SQL_TYPE_TIMESTAMP, "2009-03-15 24:00:00", no},
@@ -102,6 +109,56 @@ TEST(AdoValueText, LeavesOtherFormsToTheDriverAndRejectsOverflow)
         AdoVariant v = AdoVariant::Null();
         EXPECT_EQ(AdoParseFixedText(c.kind, c.sqlType, c.text, std::strlen(c.text), &v), c.expected) << c.text;
         EXPECT_TRUE(v.IsNull()) << c.text;
+    }
+}
+
+// Text from the driver becomes the code page character by character: one
+// "?" for each character it lacks (a surrogate pair is one character, a lone
+// half one as well, whatever stands before it), NULs inside kept.
+TEST(AdoValueText, WideAndUtf8TextBecomeTheCodePage)
+{
+    struct Case
+    {
+        const char* name;
+        std::u16string wide;
+        std::string expected;
+    };
+    const Case wideCases[] = {
+        {"latin and euro", u"A\u00e9\u20ac", "A\xe9\x80"},
+        {"pair", u"a\xd83d\xde00" u"b", "a?b"},
+        {"lone low half after a question mark", u"?\xdc00", "??"},
+        {"lone low half after a pair", u"\xd83d\xde00\xdc00", "??"},
+        {"lone high half", u"\xd800" u"A", "?A"},
+        {"high half at the end", u"A\xdbff", "A?"},
+        {"NUL inside", std::u16string(u"a\0b", 3), std::string("a\0b", 3)},
+    };
+    for (const Case& c : wideCases) {
+        std::string out;
+        AdoWideToCodePage(reinterpret_cast<const char*>(c.wide.data()), c.wide.size() * 2, &out);
+        EXPECT_EQ(out, c.expected) << c.name;
+    }
+    // An odd last byte is no character.
+    const std::u16string ab = u"AB";
+    std::string out;
+    AdoWideToCodePage(reinterpret_cast<const char*>(ab.data()), 3, &out);
+    EXPECT_EQ(out, "A");
+
+    const struct
+    {
+        const char* name;
+        std::string utf8;
+        std::string expected;
+    } utf8Cases[] = {
+        {"plain", "abc", "abc"},
+        {"latin and euro", "caf\xc3\xa9 \xe2\x82\xac", "caf\xe9 \x80"},
+        {"outside the basic plane", "\xf0\x9f\x98\x80!", "?!"},
+        {"broken sequence", "a\xc3", "a?"},
+        {"NUL inside", std::string("a\0\xc3\xa9", 4), std::string("a\0\xe9", 3)},
+    };
+    for (const auto& c : utf8Cases) {
+        std::string text = c.utf8;
+        AdoUtf8ToCodePage(&text);
+        EXPECT_EQ(text, c.expected) << c.name;
     }
 }
 
