@@ -150,6 +150,41 @@ TEST_F(AttendanceCacheTest, AnUndoneBatchIsSentAgainAndSkippedRecordsStayUnmarke
     EXPECT_GT(cache.NewBatch(), batch);
 }
 
+// A mark taken back (the record skipped by the student filter, or its batch
+// undone) puts back all the record had sent before: its code, excused flag
+// and reason. A record whose excused flag or reason alone changed is then
+// still sent; taking back the code alone would make it look sent.
+TEST_F(AttendanceCacheTest, AMarkTakenBackKeepsTheExcusedFlagAndReasonLastSent)
+{
+    for (const bool undoBatch : {false, true}) {
+        SCOPED_TRACE(undoBatch ? "batch undone" : "record skipped");
+        cache.DropTable(AttendanceCache::PeriodTable);
+        cache.CreateTable(AttendanceCache::PeriodTable);
+        cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "A", "Bus", "Y"));
+        cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "A", "Bus", "Y"));
+        MarkAllExported("AttPerRef");
+
+        cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "A", "Bus", "N"));   // excused only
+        cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "A", "Sick", "Y"));  // reason only
+        const int64_t batch = cache.NewBatch();
+        {
+            AttendanceCache::UnexportedRecords records =
+                cache.Unexported(AttendanceCache::PeriodTable, "AttPerRef", false);
+            while (records.Next())
+                if (!undoBatch)
+                    records.Skip();
+            records.MarkWritten(batch);
+        }
+        if (undoBatch) {
+            EXPECT_EQ(ToSend(), std::vector<std::string>());
+            cache.UndoBatch(batch);
+        }
+        EXPECT_EQ(ToSend(), (std::vector<std::string>{"1001|2|1|A|N|Bus", "1001|2|2|A|Y|Sick"}));
+        MarkAllExported("AttPerRef");
+        EXPECT_EQ(ToSend(), std::vector<std::string>());
+    }
+}
+
 // The record of a commit is durable with the transaction that holds it, and
 // gone with a rollback or once cleared.
 TEST_F(AttendanceCacheTest, ACommitsRecordLastsUntilItIsCleared)
