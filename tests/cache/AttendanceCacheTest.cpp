@@ -256,6 +256,39 @@ TEST_F(AttendanceCacheTest, AnOlderCacheCountsWhatItHoldsAsSent)
     EXPECT_EQ(ToSend(), (std::vector<std::string>{"1001|2|1|A|N|Bus", "1001|2|3|T|N|Bus", "1002|2|1|U|N|"}));
 }
 
+// An upgrade that fails part way (here a column the older table holds under
+// another case) leaves the table as it was: a table with the new columns but
+// without their values would send every record again.
+TEST_F(AttendanceCacheTest, AnUpgradeThatFailsLeavesTheTableAsItWas)
+{
+    cache.Close();
+    QFile::remove(QString::fromStdString(file.ToNativePath()));
+    const char* const columns = "stdkey, attdate, perkey, reason, excused, absent, tardy, truant, discipline, header, "
+                                "oldcode, newcode, PREVCODE";
+    auto tableColumns = [&] {
+        sqlite::Database db;
+        db.Open(file.ToNativePath().c_str(), nullptr, sqlite::Database::OpenReadWriteCreate);
+        sqlite::Query query(db, "SELECT group_concat(name, ', ') FROM pragma_table_info('PERIOD_ATT')");
+        query.Step();
+        return std::string(query.StringColumn(0));
+    };
+    {
+        sqlite::Database old;
+        old.Open(file.ToNativePath().c_str(), nullptr, sqlite::Database::OpenReadWriteCreate);
+        old.Execute("CREATE TABLE PERIOD_ATT (stdkey VARCHAR(100), attdate DATETIME, perkey VARCHAR(100), "
+                    "reason VARCHAR(100), excused VARCHAR(100), absent VARCHAR(100), tardy VARCHAR(100), "
+                    "truant VARCHAR(100), discipline VARCHAR(100), header VARCHAR(10), oldcode VARCHAR(100), "
+                    "newcode VARCHAR(100), PREVCODE VARCHAR(100), PRIMARY KEY (stdkey, attdate, perkey, header));"
+                    "INSERT INTO PERIOD_ATT VALUES ('1001', '2026-03-02', '1', 'Bus', 'Y', '', '', '', '', "
+                    "'AttPerRef', 'A', 'A', NULL)");
+    }
+    ASSERT_EQ(tableColumns(), columns);
+    cache.Open(file);
+    EXPECT_THROW(cache.CreateTable(AttendanceCache::PeriodTable), XException);
+    cache.Close();
+    EXPECT_EQ(tableColumns(), columns);
+}
+
 TEST_F(AttendanceCacheTest, RecordsAreInsertedUpdatedAndBlankedInPlace)
 {
     // Created twice: the second run finds the table and keeps its rows.

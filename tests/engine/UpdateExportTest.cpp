@@ -5,6 +5,7 @@
 
 #include "cache/AttendanceCache.h"
 #include "util/XException.h"
+#include "util/XFileSystem.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <cerrno>
 #include <functional>
 #include <map>
 #include <set>
@@ -396,6 +398,50 @@ TEST_F(UpdateExportTest, AFailedRunLeavesEveryChangeForTheNextOne)
         period.insert(period.end(), m_period.begin(), m_period.end());
         EXPECT_EQ(Sorted(daily), Sorted(kChangedDaily));
         EXPECT_EQ(Sorted(period), Sorted(kChangedPeriod));
+    }
+}
+
+// A rename of the commit fails after the marks were recorded: the files
+// already renamed are put back, the marks undone, and the run fails naming
+// the file. Nothing reached the importer, so the next run sends every change.
+TEST_F(UpdateExportTest, ARenameThatFailsInTheCommitLeavesEveryChangeForTheNextRun)
+{
+    // Fails the rename onto one final name, as a full disk or a folder made
+    // read-only in between would.
+    struct FailingRename : XFileSystem
+    {
+        std::string name;
+        int Rename(const char* from, const char* to) override
+        {
+            const std::string target = to;
+            if (target.size() >= name.size() && target.compare(target.size() - name.size(), name.size(), name) == 0) {
+                errno = EIO;
+                return -1;
+            }
+            return XFileSystem::Rename(from, to);
+        }
+    };
+    for (const char* name : {".PDU", "/SchoolConfig.xml"}) {
+        SCOPED_TRACE(std::string("the rename onto *") + name + " fails");
+        QDir(m_folder.path()).removeRecursively();
+        QDir().mkpath(m_folder.path());
+        m_school.Exec("DELETE FROM StudentDailyAbsence; DELETE FROM StudentPeriodAbsence;" + kInitialRows);
+        ASSERT_TRUE(Run()) << m_error;
+        ChangeTheSource();
+        const QStringList before = UpdateFiles();
+
+        FailingRename fs;
+        fs.name = name;
+        {
+            XFileSystem::Scope scope(fs);
+            EXPECT_FALSE(Run());
+        }
+        EXPECT_NE(m_error.find("Could not replace file"), std::string::npos) << m_error;
+        EXPECT_EQ(UpdateFiles(), before);
+
+        ASSERT_TRUE(Run()) << m_error;
+        EXPECT_EQ(m_daily, Sorted(kChangedDaily));
+        EXPECT_EQ(m_period, Sorted(kChangedPeriod));
     }
 }
 
