@@ -229,6 +229,15 @@ TEST_F(UpdateExportTest, EachChangeReachesOneUpdateFile)
     EXPECT_EQ(UpdateFiles().size(), 3);
 }
 
+// A day at an edge of the windows an update export reads, and whether the
+// second run of the day reads it again.
+struct EdgeDay
+{
+    const char* name;
+    int day;  // days before today
+    bool readAgain;
+};
+
 // The period absences at the edges of the windows the second update export
 // of a day reads. The first run caches every absence up to today; the second
 // reads again from the first day of the overlap (the update date, yesterday,
@@ -239,12 +248,7 @@ TEST_F(UpdateExportTest, EachChangeReachesOneUpdateFile)
 // inside the windows reach the second update file.
 TEST_F(UpdateExportTest, ThePeriodWindowsEndExactlyAtTheOverlapsFirstDayAndTheirLastDay)
 {
-    const struct
-    {
-        const char* name;
-        int day;  // days before today
-        bool readAgain;
-    } days[] = {
+    const EdgeDay days[] = {
         {"the day before the overlap", 16, false},
         {"the overlap's first day", 15, true},
         {"the windows' last day", 0, true},
@@ -287,12 +291,7 @@ TEST_F(UpdateExportTest, ThePeriodWindowsEndExactlyAtTheOverlapsFirstDayAndTheir
 // that day (sent when its change date is read again).
 TEST_F(UpdateExportTest, TheDailyWindowsEndExactlyAtTheOverlapsFirstDayAndTheDayAfterToday)
 {
-    const struct
-    {
-        const char* name;
-        int day;  // days before today
-        bool readAgain;
-    } days[] = {
+    const EdgeDay days[] = {
         {"the day before the overlap", 16, false},
         {"the overlap's first day", 15, true},
         {"today", 0, true},
