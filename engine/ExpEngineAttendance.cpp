@@ -46,7 +46,7 @@ void ExpEngine::CreateStudentDailyAttendance(const XDate& from, const XDate& to)
     QueryColumn(att, "_DistBldg");
     AddJoinedStatusConditions(att);
 
-    WriteAttendanceTable(from, to, BindFilter(&ODBCExpEngineBase::IncludedStudentRowTest), false);
+    WriteAttendanceTable(from, to, BindFilter(&ODBCExpEngineBase::IncludedStudentRowTest));
     EndTable();
 }
 
@@ -69,6 +69,6 @@ void ExpEngine::CreateStudentPeriodAttendance(const XDate& from, const XDate& to
     AddCondition("AND", ConditionField(att, "_Year"), "=", QuoteText(m_schoolYear), 0);
     AddJoinedStatusBlock(att);
 
-    WriteAttendanceTable(from, to, BindFilter(&ODBCExpEngineBase::IncludedStudentRowTest), false);
+    WriteAttendanceTable(from, to, BindFilter(&ODBCExpEngineBase::IncludedStudentRowTest));
     EndTable();
 }

@@ -202,14 +202,12 @@ public:
     // date on and stores every row accepted by `rowFilter` in the cache, all
     // in the transaction StartAttTable opened. Any error rolls the whole
     // refresh back and is raised.
-    void WriteAttendanceTable(const XDate& schoolStart, const XDate& schoolEnd,
-                              const RowFilter& rowFilter, bool lastDay);
+    void WriteAttendanceTable(const XDate& schoolStart, const XDate& schoolEnd, const RowFilter& rowFilter);
     // Stores one record in the current attendance table; raises on failure.
     int SaveAttendanceRecord(const AttendanceRecord& record);
     // The next date window of the refresh from `cursor`; false for the last.
-    static bool NextAttendanceWindow(XDate& cursor, const XDate& schoolStart,
-                                     const XDate& schoolEnd, const XDate& today, bool lastDay,
-                                     XDate& windowStart, XDate& windowEnd);
+    static bool NextAttendanceWindow(XDate& cursor, const XDate& schoolStart, const XDate& schoolEnd,
+                                     const XDate& today, XDate& windowStart, XDate& windowEnd);
     // Closes the cache and deletes the PDE folder's cache file; raises when
     // the file stays.
     void DeleteAttendanceDatabase();

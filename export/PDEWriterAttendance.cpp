@@ -96,8 +96,7 @@ void PDEWriter::StartAttTable(const XString& table, bool applyOverlap, bool endI
 }
 
 bool PDEWriter::NextAttendanceWindow(XDate& cursor, const XDate& schoolStart, const XDate& schoolEnd,
-                                     const XDate& today, bool lastDay, XDate& windowStart,
-                                     XDate& windowEnd)
+                                     const XDate& today, XDate& windowStart, XDate& windowEnd)
 {
     XDate limit = today;
     if (limit > schoolEnd)
@@ -117,15 +116,13 @@ bool PDEWriter::NextAttendanceWindow(XDate& cursor, const XDate& schoolStart, co
         cursor = windowEnd;
         return true;
     }
-    if (lastDay)
-        limit += 1;
     windowEnd = limit;
     cursor = windowEnd;
     return false;
 }
 
 void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& schoolEnd,
-                                     const RowFilter& rowFilter, bool lastDay)
+                                     const RowFilter& rowFilter)
 {
     if (!m_currentTable || m_attTable.IsEmpty())
         LogAndThrow(LogLevel::Critical, "WriteAttendanceTable called without a started attendance table.");
@@ -154,8 +151,7 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
             XDate from, to, windowCursor = cursor;
             bool first = true;
             for (bool more = true; more; first = false) {
-                more = NextAttendanceWindow(windowCursor, schoolStart, schoolEnd, today, lastDay, windowStart,
-                                            windowEnd);
+                more = NextAttendanceWindow(windowCursor, schoolStart, schoolEnd, today, windowStart, windowEnd);
                 if (first)
                     from = windowStart;
                 to = m_attEndInclusive ? windowEnd + 1 : windowEnd;
@@ -164,7 +160,7 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
         }
         bool more = true;
         while (more) {
-            more = NextAttendanceWindow(cursor, schoolStart, schoolEnd, today, lastDay, windowStart, windowEnd);
+            more = NextAttendanceWindow(cursor, schoolStart, schoolEnd, today, windowStart, windowEnd);
             logDates("m_schoolStartDate is: ", "m_schoolEndDate is: ");
             XString job = m_currentDisplayName;
             if (!cursor.IsNull())

@@ -52,6 +52,12 @@ TEST(PasswordFile, YieldsThePasswordOrNamesWhatIsWrong)
         {"only_a_line_break", "\n", 0600, {}, QStringLiteral(" is empty.")},
         {"two_lines", "s3cret\nother\n", 0600, {}, QStringLiteral("holds more than one line")},
         {"two_line_breaks", "s3cret\n\n", 0600, {}, QStringLiteral("holds more than one line")},
+        // A carriage return anywhere but before the last line feed is part
+        // of no password a data source takes.
+        {"lone_carriage_return", "s3c\rret\n", 0600, {}, QStringLiteral("holds more than one line")},
+        {"carriage_return_ends_it", "s3cret\r", 0600, {}, QStringLiteral("holds more than one line")},
+        {"two_carriage_returns", "s3cret\r\r\n", 0600, {}, QStringLiteral("holds more than one line")},
+        {"only_cr_lf", "\r\n", 0600, {}, QStringLiteral(" is empty.")},
     };
     QTemporaryDir folder;
     for (const Case &c : cases) {

@@ -150,6 +150,41 @@ TEST_F(AttendanceCacheTest, AnUndoneBatchIsSentAgainAndSkippedRecordsStayUnmarke
     EXPECT_GT(cache.NewBatch(), batch);
 }
 
+// A mark taken back (the record skipped by the student filter, or its batch
+// undone) puts back all the record had sent before: its code, excused flag
+// and reason. A record whose excused flag or reason alone changed is then
+// still sent; taking back the code alone would make it look sent.
+TEST_F(AttendanceCacheTest, AMarkTakenBackKeepsTheExcusedFlagAndReasonLastSent)
+{
+    for (const bool undoBatch : {false, true}) {
+        SCOPED_TRACE(undoBatch ? "batch undone" : "record skipped");
+        cache.DropTable(AttendanceCache::PeriodTable);
+        cache.CreateTable(AttendanceCache::PeriodTable);
+        cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "A", "Bus", "Y"));
+        cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "A", "Bus", "Y"));
+        MarkAllExported("AttPerRef");
+
+        cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "A", "Bus", "N"));   // excused only
+        cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "A", "Sick", "Y"));  // reason only
+        const int64_t batch = cache.NewBatch();
+        {
+            AttendanceCache::UnexportedRecords records =
+                cache.Unexported(AttendanceCache::PeriodTable, "AttPerRef", false);
+            while (records.Next())
+                if (!undoBatch)
+                    records.Skip();
+            records.MarkWritten(batch);
+        }
+        if (undoBatch) {
+            EXPECT_EQ(ToSend(), std::vector<std::string>());
+            cache.UndoBatch(batch);
+        }
+        EXPECT_EQ(ToSend(), (std::vector<std::string>{"1001|2|1|A|N|Bus", "1001|2|2|A|Y|Sick"}));
+        MarkAllExported("AttPerRef");
+        EXPECT_EQ(ToSend(), std::vector<std::string>());
+    }
+}
+
 // The record of a commit is durable with the transaction that holds it, and
 // gone with a rollback or once cleared.
 TEST_F(AttendanceCacheTest, ACommitsRecordLastsUntilItIsCleared)
@@ -219,6 +254,39 @@ TEST_F(AttendanceCacheTest, AnOlderCacheCountsWhatItHoldsAsSent)
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "1", "A", "Bus", "N"));
     cache.SaveRecord(AttendanceCache::PeriodTable, Record("1001", 2, "2", "A", "", ""));
     EXPECT_EQ(ToSend(), (std::vector<std::string>{"1001|2|1|A|N|Bus", "1001|2|3|T|N|Bus", "1002|2|1|U|N|"}));
+}
+
+// An upgrade that fails part way (here a column the older table holds under
+// another case) leaves the table as it was: a table with the new columns but
+// without their values would send every record again.
+TEST_F(AttendanceCacheTest, AnUpgradeThatFailsLeavesTheTableAsItWas)
+{
+    cache.Close();
+    QFile::remove(QString::fromStdString(file.ToNativePath()));
+    const char* const columns = "stdkey, attdate, perkey, reason, excused, absent, tardy, truant, discipline, header, "
+                                "oldcode, newcode, PREVCODE";
+    auto tableColumns = [&] {
+        sqlite::Database db;
+        db.Open(file.ToNativePath().c_str(), nullptr, sqlite::Database::OpenReadWriteCreate);
+        sqlite::Query query(db, "SELECT group_concat(name, ', ') FROM pragma_table_info('PERIOD_ATT')");
+        query.Step();
+        return std::string(query.StringColumn(0));
+    };
+    {
+        sqlite::Database old;
+        old.Open(file.ToNativePath().c_str(), nullptr, sqlite::Database::OpenReadWriteCreate);
+        old.Execute("CREATE TABLE PERIOD_ATT (stdkey VARCHAR(100), attdate DATETIME, perkey VARCHAR(100), "
+                    "reason VARCHAR(100), excused VARCHAR(100), absent VARCHAR(100), tardy VARCHAR(100), "
+                    "truant VARCHAR(100), discipline VARCHAR(100), header VARCHAR(10), oldcode VARCHAR(100), "
+                    "newcode VARCHAR(100), PREVCODE VARCHAR(100), PRIMARY KEY (stdkey, attdate, perkey, header));"
+                    "INSERT INTO PERIOD_ATT VALUES ('1001', '2026-03-02', '1', 'Bus', 'Y', '', '', '', '', "
+                    "'AttPerRef', 'A', 'A', NULL)");
+    }
+    ASSERT_EQ(tableColumns(), columns);
+    cache.Open(file);
+    EXPECT_THROW(cache.CreateTable(AttendanceCache::PeriodTable), XException);
+    cache.Close();
+    EXPECT_EQ(tableColumns(), columns);
 }
 
 TEST_F(AttendanceCacheTest, RecordsAreInsertedUpdatedAndBlankedInPlace)

@@ -201,6 +201,36 @@ TEST_F(ExportFolder, LinksPlantedAtTheRunsNamesAreNeverWrittenThrough)
     EXPECT_TRUE(ReadWholeFile(m_export + "/" + kStatusFile).contains("\tSucceeded\tSucceeded\r\n"));
 }
 
+// The lock file is opened without following a link planted at its name: a
+// link to a file elsewhere (which the lock's reserved room would grow) or to
+// a name not yet there (which opening would create) fails the run naming the
+// lock file, and the place the link points at is left as it was.
+TEST_F(ExportFolder, ALinkPlantedAtTheLockFilesNameIsNeverFollowed)
+{
+    Generate();
+    const QString secret = m_work.filePath("secret.txt");
+    const QString nowhere = m_work.filePath("created-through-the-link");
+    for (const QString& target : {secret, nowhere}) {
+        SCOPED_TRACE(target.toStdString());
+        QDir(m_export).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(m_export));
+        {
+            QFile file(secret);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write("keep me");
+        }
+        ASSERT_TRUE(QFile::link(target, m_export + "/" + XFolderLock::FileName));
+
+        const ChildResult result = Run(m_export);
+
+        EXPECT_NE(result.exitCode, 0);
+        EXPECT_NE((result.standardOutput + result.standardError).find(XFolderLock::FileName), std::string::npos)
+            << result.standardOutput.substr(0, 3000) << result.standardError;
+        EXPECT_EQ(ReadWholeFile(secret), QByteArray("keep me"));
+        EXPECT_FALSE(QFileInfo::exists(nowhere));
+    }
+}
+
 TEST_F(ExportFolder, AFolderNamedWithAccentsAndCjkHoldsEveryFile)
 {
     Generate();

@@ -5,6 +5,7 @@
 
 #include "cache/AttendanceCache.h"
 #include "util/XException.h"
+#include "util/XFileSystem.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <cerrno>
 #include <functional>
 #include <map>
 #include <set>
@@ -227,6 +229,15 @@ TEST_F(UpdateExportTest, EachChangeReachesOneUpdateFile)
     EXPECT_EQ(UpdateFiles().size(), 3);
 }
 
+// A day at an edge of the windows an update export reads, and whether the
+// second run of the day reads it again.
+struct EdgeDay
+{
+    const char* name;
+    int day;  // days before today
+    bool readAgain;
+};
+
 // The period absences at the edges of the windows the second update export
 // of a day reads. The first run caches every absence up to today; the second
 // reads again from the first day of the overlap (the update date, yesterday,
@@ -237,12 +248,7 @@ TEST_F(UpdateExportTest, EachChangeReachesOneUpdateFile)
 // inside the windows reach the second update file.
 TEST_F(UpdateExportTest, ThePeriodWindowsEndExactlyAtTheOverlapsFirstDayAndTheirLastDay)
 {
-    const struct
-    {
-        const char* name;
-        int day;  // days before today
-        bool readAgain;
-    } days[] = {
+    const EdgeDay days[] = {
         {"the day before the overlap", 16, false},
         {"the overlap's first day", 15, true},
         {"the windows' last day", 0, true},
@@ -272,6 +278,58 @@ TEST_F(UpdateExportTest, ThePeriodWindowsEndExactlyAtTheOverlapsFirstDayAndTheir
     ASSERT_TRUE(Run()) << m_error;
     EXPECT_EQ(m_period, Sorted(second));
     EXPECT_EQ(m_daily, std::vector<std::string>());
+}
+
+// The daily absences at the edges of the windows the second update export of
+// a day reads. Daily absences are read by their change date and by their own
+// date, each up to the day after today (the daily read's end includes the
+// whole of today), from the overlap's first day (yesterday less 14 days).
+// On each edge day and the day just outside it: an absence entered long
+// before and deleted from the source (a blank code when its own date is read
+// again), one entered long before whose code changed without a new change
+// date (sent when its own date is read again), and an old absence changed on
+// that day (sent when its change date is read again).
+TEST_F(UpdateExportTest, TheDailyWindowsEndExactlyAtTheOverlapsFirstDayAndTheDayAfterToday)
+{
+    const EdgeDay days[] = {
+        {"the day before the overlap", 16, false},
+        {"the overlap's first day", 15, true},
+        {"today", 0, true},
+        {"the day after today, the windows' last day", -1, true},
+        {"two days after today", -2, false},
+    };
+    std::string rows;
+    std::string changes;
+    std::vector<std::string> first;
+    std::vector<std::string> second;
+    int old = 40;
+    for (const auto& d : days) {
+        rows += Daily("1001", d.day, "T", "N", "'Deleted'", 30) + Daily("1002", d.day, "T", "N", "'Changed'", 30) +
+                Daily("1003", old, "T", "N", "'Changed late'", 30);
+        first.push_back(Line({"1001", Exported(d.day).c_str(), "DAY", "T", "Deleted", "N", "", "", "", ""}));
+        first.push_back(Line({"1002", Exported(d.day).c_str(), "DAY", "T", "Changed", "N", "", "", "", ""}));
+        first.push_back(Line({"1003", Exported(old).c_str(), "DAY", "T", "Changed late", "N", "", "", "", ""}));
+        changes += "DELETE FROM StudentDailyAbsence WHERE StudentNumber = '1001' AND CalendarDate = '" + Source(d.day) +
+                   "'; UPDATE StudentDailyAbsence SET AbsenceTypeCode = 'A' WHERE StudentNumber = '1002' AND "
+                   "CalendarDate = '" + Source(d.day) + "'; UPDATE StudentDailyAbsence SET AbsenceTypeCode = 'A', "
+                   "DateModified = '" + Source(d.day) + "' WHERE StudentNumber = '1003' AND CalendarDate = '" +
+                   Source(old) + "';";
+        if (d.readAgain) {
+            second.push_back(Line({"1001", Exported(d.day).c_str(), "DAY", "", "Deleted", "N", "", "", "", ""}));
+            second.push_back(Line({"1002", Exported(d.day).c_str(), "DAY", "A", "Changed", "N", "", "", "", ""}));
+            second.push_back(Line({"1003", Exported(old).c_str(), "DAY", "A", "Changed late", "N", "", "", "", ""}));
+        }
+        ++old;
+    }
+    // 1003 takes part here: its absences are the ones changed late.
+    m_school.Exec("UPDATE StudentDemographic SET Status = 'A' WHERE StudentNumber = '1003';" + rows);
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, Sorted(first));
+
+    m_school.Exec(changes);
+    ASSERT_TRUE(Run()) << m_error;
+    EXPECT_EQ(m_daily, Sorted(second));
+    EXPECT_EQ(m_period, std::vector<std::string>());
 }
 
 // Absences the update file must leave out: another school year, another
@@ -339,6 +397,50 @@ TEST_F(UpdateExportTest, AFailedRunLeavesEveryChangeForTheNextOne)
         period.insert(period.end(), m_period.begin(), m_period.end());
         EXPECT_EQ(Sorted(daily), Sorted(kChangedDaily));
         EXPECT_EQ(Sorted(period), Sorted(kChangedPeriod));
+    }
+}
+
+// A rename of the commit fails after the marks were recorded: the files
+// already renamed are put back, the marks undone, and the run fails naming
+// the file. Nothing reached the importer, so the next run sends every change.
+TEST_F(UpdateExportTest, ARenameThatFailsInTheCommitLeavesEveryChangeForTheNextRun)
+{
+    // Fails the rename onto one final name, as a full disk or a folder made
+    // read-only in between would.
+    struct FailingRename : XFileSystem
+    {
+        std::string name;
+        int Rename(const char* from, const char* to) override
+        {
+            const std::string target = to;
+            if (target.size() >= name.size() && target.compare(target.size() - name.size(), name.size(), name) == 0) {
+                errno = EIO;
+                return -1;
+            }
+            return XFileSystem::Rename(from, to);
+        }
+    };
+    for (const char* name : {".PDU", "/SchoolConfig.xml"}) {
+        SCOPED_TRACE(std::string("the rename onto *") + name + " fails");
+        QDir(m_folder.path()).removeRecursively();
+        QDir().mkpath(m_folder.path());
+        m_school.Exec("DELETE FROM StudentDailyAbsence; DELETE FROM StudentPeriodAbsence;" + kInitialRows);
+        ASSERT_TRUE(Run()) << m_error;
+        ChangeTheSource();
+        const QStringList before = UpdateFiles();
+
+        FailingRename fs;
+        fs.name = name;
+        {
+            XFileSystem::Scope scope(fs);
+            EXPECT_FALSE(Run());
+        }
+        EXPECT_NE(m_error.find("Could not replace file"), std::string::npos) << m_error;
+        EXPECT_EQ(UpdateFiles(), before);
+
+        ASSERT_TRUE(Run()) << m_error;
+        EXPECT_EQ(m_daily, Sorted(kChangedDaily));
+        EXPECT_EQ(m_period, Sorted(kChangedPeriod));
     }
 }
 
@@ -546,6 +648,61 @@ TEST_F(UpdateExportTest, ALostCacheIsSaidAndEveryAbsenceIsSentAgain)
     ASSERT_TRUE(Run()) << m_error;
     EXPECT_FALSE(std::any_of(m_logs.begin(), m_logs.end(),
                              [](const auto& entry) { return entry.second.contains("was lost"); }));
+}
+
+// A cache that kept one of its two tables lost the other: what was sent of
+// that one is no longer known, so the run says so and reads all attendance
+// again, and an absence before the overlap that no update export reads
+// again otherwise is sent.
+TEST_F(UpdateExportTest, ACacheHoldingOnlyOneOfItsTablesIsTakenForLost)
+{
+    const struct
+    {
+        const char* kept;
+        const char* dropped;
+    } cases[] = {{"DAILY_ATT", "PERIOD_ATT"}, {"PERIOD_ATT", "DAILY_ATT"}};
+    const std::string beforeOverlap = Daily("1001", 20, "E", "N", "'Trip'", 20) + Period("1001", 20, "6", "E", "N");
+    const std::string dailyBefore = Line({"1001", Exported(20).c_str(), "DAY", "E", "Trip", "N", "", "", "", ""});
+    const std::string periodBefore = Line({"1001", Exported(20).c_str(), "6", "E", "", "N", "", "", "", ""});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("only ") + c.kept + " kept");
+        QDir(m_folder.path()).removeRecursively();
+        QDir().mkpath(m_folder.path());
+        m_school.Exec("DELETE FROM StudentDailyAbsence; DELETE FROM StudentPeriodAbsence;" + kInitialRows +
+                      beforeOverlap);
+        ASSERT_TRUE(Run()) << m_error;
+        {
+            sqlite::Database db;
+            db.Open(m_folder.filePath("Attendance/Attendance.db").toUtf8().constData(), nullptr,
+                    sqlite::Database::OpenReadWriteCreate);
+            db.Execute((std::string("DROP TABLE ") + c.dropped).c_str());
+        }
+        ASSERT_TRUE(Run()) << m_error;
+        EXPECT_TRUE(std::any_of(m_logs.begin(), m_logs.end(), [](const auto& entry) {
+            return entry.first == 4 && entry.second.contains("Attendance\\Attendance.db was lost");
+        }));
+        const std::vector<std::string>& lines = std::string(c.dropped) == "DAILY_ATT" ? m_daily : m_period;
+        const std::string& lineBefore = std::string(c.dropped) == "DAILY_ATT" ? dailyBefore : periodBefore;
+        EXPECT_NE(std::find(lines.begin(), lines.end(), lineBefore), lines.end()) << "the absence before the overlap";
+    }
+}
+
+// A database failure while a table's rows stream that is no lost link (here
+// a value the source cannot compute) fails the run with its own cause: it
+// is neither read again on a new connection nor told as a lost connection.
+TEST_F(UpdateExportTest, AFailureWhileRowsStreamThatIsNoLostLinkFailsTheRunAsItIs)
+{
+    m_school.Exec(kInitialRows +
+                  "ALTER TABLE StudentPeriodAbsence RENAME TO PeriodRows;"
+                  "CREATE VIEW StudentPeriodAbsence AS SELECT StudentNumber, _DistBldg, _Year, CalendarDate, "
+                  "CalendarPeriodCode, CASE WHEN CalendarPeriodCode = '4' THEN abs(-9223372036854775807 - 1) "
+                  "ELSE AbsenceTypeCode END AS AbsenceTypeCode, IsExcused FROM PeriodRows;");
+    EXPECT_FALSE(Run());
+    EXPECT_NE(m_error.find("overflow"), std::string::npos) << m_error;
+    EXPECT_EQ(m_error.find("was lost"), std::string::npos) << m_error;
+    EXPECT_FALSE(std::any_of(m_logs.begin(), m_logs.end(),
+                             [](const auto& entry) { return entry.second.contains("lost"); }));
+    EXPECT_TRUE(UpdateFiles().isEmpty());
 }
 
 // A cache written before the bridge kept what it sent of the excused flag

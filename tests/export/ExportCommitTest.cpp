@@ -14,8 +14,10 @@
 #include <QDir>
 #include <QFile>
 
+#include <functional>
 #include <map>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -215,6 +217,165 @@ TEST(ExportCommitTest, ACommitKilledAfterItsRecordIsFinishedFromIt)
             }
             EXPECT_EQ(Take(folder), wanted);
         }
+    }
+}
+
+// A step whose temporary file is gone was renamed by the interrupted run;
+// its final file counts as delivered only while it is the very file the
+// record names (device, inode and size). Anything else is told as lost, so
+// the rows it carried go out again.
+TEST(ExportCommitTest, RollForwardTellsAFinalFileThatIsNotTheOneRecorded)
+{
+    const struct
+    {
+        const char* name;
+        std::function<void(const std::string& path, ExportCommit::Step& step)> change;
+        bool lost;
+    } cases[] = {
+        {"left as it was", [](const std::string&, ExportCommit::Step&) {}, false},
+        {"removed", [](const std::string& path, ExportCommit::Step&) { ASSERT_EQ(::unlink(path.c_str()), 0); }, true},
+        // Another file of the same size under the name (a copy put back).
+        {"replaced by a file of the same size",
+         [](const std::string& path, ExportCommit::Step&) {
+             WriteNative(path + ".other", "NEW ROWS\r\n");
+             ASSERT_EQ(::rename((path + ".other").c_str(), path.c_str()), 0);
+         },
+         true},
+        // The same file, written over in place.
+        {"rewritten in place",
+         [](const std::string& path, ExportCommit::Step&) { WriteNative(path, "cut"); }, true},
+        // The record was made on another disk than the file now lies on.
+        {"on another device", [](const std::string&, ExportCommit::Step& step) { ++step.device; }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        const std::string path = folder.Native() + "/Update 1.PDU";
+        WriteNative(path, "new rows\r\n");
+        struct stat st;
+        ASSERT_EQ(lstat(path.c_str(), &st), 0);
+        ExportCommit::Step step{folder.Native() + "/Update 1.PDU.Ab3dE9.part", path, static_cast<int64_t>(st.st_dev),
+                                static_cast<int64_t>(st.st_ino), static_cast<int64_t>(st.st_size)};
+        c.change(path, step);
+        const std::vector<std::string> lost = ExportCommit::RollForward({step});
+        EXPECT_EQ(lost, c.lost ? std::vector<std::string>{path} : std::vector<std::string>{});
+    }
+}
+
+// Each step of a roll-forward that fails stops it with the file and the
+// system's reason; the folder flush after the renames is one of them, as a
+// rename is not on the disk before it.
+TEST(ExportCommitTest, RollForwardFailsOnEveryStepThatFails)
+{
+    const struct
+    {
+        FailingFileSystem::Kind kind;
+        const char* message;
+    } cases[] = {
+        {FailingFileSystem::RenameCall, "Could not replace file ( 28 ): "},
+        {FailingFileSystem::UnlinkCall, "Could not remove "},
+        {FailingFileSystem::FlushCall, "Could not write the folder "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        TempFolder folder;
+        Put(folder, "Students.pef.Ab3dE9.part", "new students");
+        Put(folder, "Teachers.pef", "old teachers");
+        const std::vector<ExportCommit::Step> steps = {
+            {folder.Native() + "/Students.pef.Ab3dE9.part", folder.Native() + "/Students.pef", 0, 0, 0},
+            {"", folder.Native() + "/Teachers.pef", 0, 0, 0}};
+        FailingFileSystem fs(c.kind, 1, ENOSPC);
+        XFileSystem::Scope scope(fs);
+        try {
+            ExportCommit::RollForward(steps);
+            ADD_FAILURE() << "the roll-forward succeeded";
+        } catch (const XException& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(folder.Native()), std::string::npos) << e.what();
+        }
+    }
+    // Nothing fails: the file is in place, the retired one gone, and a step
+    // finished already (its temporary file and its final file both gone) is
+    // passed over.
+    TempFolder folder;
+    Put(folder, "Students.pef.Ab3dE9.part", "new students");
+    Put(folder, "Teachers.pef", "old teachers");
+    const std::vector<ExportCommit::Step> steps = {
+        {folder.Native() + "/Students.pef.Ab3dE9.part", folder.Native() + "/Students.pef", 0, 0, 0},
+        {"", folder.Native() + "/Teachers.pef", 0, 0, 0},
+        {"", folder.Native() + "/Staff.pef", 0, 0, 0}};
+    FailingFileSystem fs;
+    XFileSystem::Scope scope(fs);
+    EXPECT_TRUE(ExportCommit::RollForward(steps).empty());
+    EXPECT_EQ(Take(folder), (Snapshot{{"Students.pef", "new students"}}));
+    EXPECT_EQ(fs.Calls(FailingFileSystem::FlushCall), 1);
+}
+
+// The journal itself may fail. Failing to record stops the commit with
+// nothing changed and nothing left behind; failing to undo after a failed
+// rename leaves the record standing, and the temporary files it names stay,
+// so the next run finishes the commit from the record alone.
+TEST(ExportCommitTest, AJournalThatFailsLeavesWhatItsRecordNeeds)
+{
+    struct FailingJournal : TestJournal
+    {
+        bool failRecord = false;
+        void Record(const std::vector<ExportCommit::Step>& recorded) override
+        {
+            TestJournal::Record(recorded);
+            if (failRecord)
+                throw XException("injected: the cache is full");
+        }
+        void Undo() override
+        {
+            TestJournal::Undo();
+            throw XException("injected: the cache is locked");
+        }
+    };
+    const Snapshot previous = {{"Students.pef", "old students\r\n"}, {"Teachers.pef", "old teachers\r\n"},
+                               {"MORV.PDE", "old header"}};
+    for (const bool failRecord : {true, false}) {
+        SCOPED_TRACE(failRecord ? "recording fails" : "undoing fails");
+        TempFolder folder;
+        for (const auto& [name, bytes] : previous)
+            Put(folder, name.c_str(), bytes);
+        FailingJournal journal;
+        journal.failRecord = failRecord;
+        // Without a failing record, the second rename fails.
+        FailingFileSystem fs(FailingFileSystem::RenameCall, failRecord ? 0 : 2, EIO);
+        {
+            XFileSystem::Scope scope(fs);
+            ExportCommit commit;
+            Stage(commit, folder);
+            EXPECT_THROW(commit.Commit(&journal), XException);
+        }
+        if (failRecord) {
+            EXPECT_EQ(journal.calls, (std::vector<std::string>{"record"}));
+            EXPECT_EQ(Take(folder), previous);
+            continue;
+        }
+        EXPECT_EQ(journal.calls, (std::vector<std::string>{"record", "undo"}));
+        // The previous set is in place, and the temporary files not yet
+        // renamed stay for the record.
+        const Snapshot left = Take(folder);
+        for (const auto& [name, bytes] : previous)
+            EXPECT_EQ(left.at(name), bytes) << name;
+        ASSERT_EQ(journal.steps.size(), 4u);
+        for (const ExportCommit::Step& step : journal.steps) {
+            if (step.tempPath.empty())
+                continue;
+            const bool renamedAndPutBack = step.finalPath == folder.Native() + "/Students.pef";
+            EXPECT_EQ(left.count(step.tempPath.substr(step.tempPath.rfind('/') + 1)), renamedAndPutBack ? 0u : 1u)
+                << step.tempPath;
+        }
+        // The next run finishes from the record; the file that was put back
+        // is not the one recorded, so what it carried is told as lost.
+        EXPECT_EQ(ExportCommit::RollForward(journal.steps),
+                  (std::vector<std::string>{folder.Native() + "/Students.pef"}));
+        ExportCommit::RemoveLeftovers(folder.Spec());
+        EXPECT_EQ(Take(folder), (Snapshot{{"Students.pef", "old students\r\n"},
+                                          {"Staff.pef", "new Staff.pef\r\n"},
+                                          {"MORV.PDE", "new header"}}));
     }
 }
 

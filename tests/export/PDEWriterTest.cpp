@@ -504,6 +504,45 @@ TEST_F(WriterTest, UpdateFileNeverReplacesAnEarlierOne)
     EXPECT_EQ(FilesIn(dir.path()).size(), 4);
 }
 
+// The newest update file in the folder decides the new one's name when the
+// clock is behind it; a name of the form that is no time (a day 0) still
+// has a name after it, and a file of another form is no update file.
+TEST_F(WriterTest, ANewUpdateFileSortsAfterTheNewestOneOfItsForm)
+{
+    const struct
+    {
+        const char* newest;
+        const char* expected;  // nullptr: named for the clock
+    } cases[] = {
+        {"Update 29991231235959.PDU", "Update 30000101000000.PDU"},
+        {"Update 29991200000000.PDU", "Update 29991200000001.PDU"},
+        {"Update 2999.PDU", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.newest);
+        for (const QString& name : QDir(dir.path()).entryList({"Update *.PDU"}, QDir::Files))
+            ASSERT_TRUE(QFile::remove(Path(name)));
+        QFile planted(Path(c.newest));
+        ASSERT_TRUE(planted.open(QIODevice::WriteOnly));
+        planted.close();
+        MemoryWriter w;
+        Prepare(w);
+        DelimitedTextWriter updateFile('\t');
+        w.StartUpdate(&updateFile);
+        w.FinishUpdate();
+        w.CommitExport();
+        QStringList names = QDir(dir.path()).entryList({"Update *.PDU"}, QDir::Files, QDir::Name);
+        names.removeAll(c.newest);
+        ASSERT_EQ(names.size(), 1);
+        if (c.expected) {
+            EXPECT_EQ(names.front().toStdString(), c.expected);
+        } else {
+            EXPECT_TRUE(PDEWriter::IsUpdateFileName(XString(names.front().toUtf8().constData())))
+                << names.front().toStdString();
+        }
+    }
+}
+
 TEST_F(WriterTest, FailedUpdateTableLeavesNoUpdateFile)
 {
     writer.schema = {"a"};

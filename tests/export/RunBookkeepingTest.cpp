@@ -268,7 +268,7 @@ TEST_F(BookkeepingTest, AttendanceRowsReachTheCacheAndAFailedRefreshLeavesNoTrac
                                  "AttAttReasonRef"};
         for (size_t i = 0; i < w.schema.size(); ++i)
             w.AddColumn(&w.table, w.schema[i].c_str(), w.BindValue(&MemoryWriter::Text), headers[i]);
-        w.WriteAttendanceTable(XDate(0), XDate(876581), RowFilter(), false);
+        w.WriteAttendanceTable(XDate(0), XDate(876581), RowFilter());
         EXPECT_EQ(w.PeriodReferenceHeaders(), std::set<XString>{"AttPerRef"});
     };
     auto cached = [&]() {
@@ -311,18 +311,16 @@ TEST(AttendanceWindows, WindowsAdvanceSixDaysUpToTodayOrTheEnd)
     const struct {
         const char* name;
         XDate cursor, start, end;
-        bool lastDayFlag;
         std::vector<std::pair<XDate, XDate>> windows;
     } cases[] = {
-        {"first run, whole range", XDate(), dayZero, lastDay, false, {{XDate(), today}}},
-        {"first run, end inclusive", XDate(), dayZero, lastDay, true, {{XDate(), today + 1}}},
-        {"school start, no update", XDate(), XDate(2026, 3, 1), lastDay, false,
+        {"first run, whole range", XDate(), dayZero, lastDay, {{XDate(), today}}},
+        {"school start, no update", XDate(), XDate(2026, 3, 1), lastDay,
          {{XDate(2026, 3, 1), XDate(2026, 3, 7)}, {XDate(2026, 3, 7), XDate(2026, 3, 13)},
           {XDate(2026, 3, 13), XDate(2026, 3, 19)}, {XDate(2026, 3, 19), today}}},
-        {"school end before today", XDate(2026, 3, 8), dayZero, XDate(2026, 3, 10), false,
+        {"school end before today", XDate(2026, 3, 8), dayZero, XDate(2026, 3, 10),
          {{XDate(2026, 3, 8), XDate(2026, 3, 10)}}},
-        {"update yesterday", XDate(2026, 3, 19), dayZero, lastDay, false, {{XDate(2026, 3, 19), today}}},
-        {"update in the future", XDate(2026, 4, 1), dayZero, lastDay, false, {{today, today}}},
+        {"update yesterday", XDate(2026, 3, 19), dayZero, lastDay, {{XDate(2026, 3, 19), today}}},
+        {"update in the future", XDate(2026, 4, 1), dayZero, lastDay, {{today, today}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -331,7 +329,7 @@ TEST(AttendanceWindows, WindowsAdvanceSixDaysUpToTodayOrTheEnd)
         bool more = true;
         while (more && windows.size() < 10) {
             XDate from, to;
-            more = PDEWriter::NextAttendanceWindow(cursor, c.start, c.end, today, c.lastDayFlag, from, to);
+            more = PDEWriter::NextAttendanceWindow(cursor, c.start, c.end, today, from, to);
             windows.emplace_back(from, to);
         }
         ASSERT_EQ(windows.size(), c.windows.size());
