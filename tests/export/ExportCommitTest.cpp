@@ -274,7 +274,7 @@ TEST(ExportCommitTest, RollForwardFailsOnEveryStepThatFails)
     } cases[] = {
         {FailingFileSystem::RenameCall, "Could not replace file ( 28 ): "},
         {FailingFileSystem::UnlinkCall, "Could not remove "},
-        {FailingFileSystem::FlushCall, "Could not write the folder "},
+        {FailingFileSystem::FlushCall, "Could not flush the folder "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
