@@ -3,7 +3,6 @@
 #include "app/AppBase.h"
 
 #include "app/SISMessageWriter.h"
-#include "app/SignalRouting.h"
 #include "app/StatusFiles.h"
 #include "log/LogManager.h"
 #include "log/ProtocolField.h"
@@ -22,22 +21,19 @@
 const char *const AppBase::PasswordAlphabet = "Qw7!rT2#mK9$zX4p";
 AppBase *AppBase::s_current = nullptr;
 
-AppBase::AppBase(QObject *parent) : QObject(parent)
+AppBase::AppBase(QObject *parent)
+    : QObject(parent),
+      m_writer(std::make_unique<SISMessageWriter>()),
+      m_logManager(std::make_unique<LogManager>(QString(), QString())),
+      m_router(m_writer.get(), m_logManager.get(), ProtocolRouter::Routing::Application)
 {
     addGroup(QStringLiteral("global"));
-    connectToWriterAndLog();
 }
 
 AppBase::~AppBase()
 {
     if (s_current == this)
         s_current = nullptr;
-}
-
-void AppBase::connectToWriterAndLog()
-{
-    m_logManager = LogManager::instance();
-    ConnectToWriterAndLog<SignalRouting::Application>(this, SISMessageWriter::instance(), m_logManager);
 }
 
 // ---------------------------------------------------------------- registry
@@ -47,9 +43,9 @@ int AppBase::isMissing(const QString &key)
     if (key.isEmpty() || !value(key).isEmpty())
         return 0;
     if (const ParamRecord *r = recordForReport(key))
-        emit writeMissing(r->key, r->displayName + QStringLiteral(" missing or blank."));
+        sink().Missing(r->key, r->displayName + QStringLiteral(" missing or blank."));
     else
-        emit writeMissing(key, QStringLiteral("Missing or blank."));
+        sink().Missing(key, QStringLiteral("Missing or blank."));
     return 1;
 }
 
@@ -80,7 +76,7 @@ int AppBase::checkRequired(const QString &name)
     }
     if (sets.isEmpty())
         return 0;
-    emit writeWarning(name, QStringLiteral("Required parameter missing."));
+    sink().Warning(name, QStringLiteral("Required parameter missing."));
     return 1;
 }
 
@@ -128,7 +124,7 @@ int AppBase::commandParams(QString &message)
     if (paramkey.isEmpty()) {
         if (!hasGroup(group)) {
             message = QStringLiteral("No parameters for this group");
-            emit writeWarning(QStringLiteral("group"), message);
+            sink().Warning(QStringLiteral("group"), message);
             startProgress(0);
             endProgress();
             return 1;
@@ -136,7 +132,7 @@ int AppBase::commandParams(QString &message)
         const QList<ParamRecord *> records = groupRecords(group);
         startProgress(static_cast<int>(records.size()));
         for (const ParamRecord *r : records)
-            emit writeParams(r->key, ParamTypeWord(r->type), r->displayName, r->help, r->defaultValue);
+            sink().Param(r->key, ParamTypeWord(r->type), r->displayName, r->help, r->defaultValue);
         endProgress();
         return 0;
     }
@@ -144,7 +140,7 @@ int AppBase::commandParams(QString &message)
     const ParamRecord *r = record(paramkey);
     if (!r) {
         message = paramkey + QStringLiteral(" does not exist in this Application.");
-        emit writeWarning(QStringLiteral("paramkey"), message);
+        sink().Warning(QStringLiteral("paramkey"), message);
         startProgress(0);
         endProgress();
         return 1;
@@ -164,12 +160,12 @@ int AppBase::commandParams(QString &message)
         missing += isMissing(parent);
     if (missing) {
         message = QStringLiteral("Required params missing.");
-        emit writeWarning(QStringLiteral("params"), message);
+        sink().Warning(QStringLiteral("params"), message);
         startProgress(0);
         endProgress();
         return 1;
     }
-    emit clearMessages();
+    sink().ClearMessages();
     return reportParamValues(*r, message);
 }
 
@@ -180,7 +176,7 @@ int AppBase::reportParamValues(const ParamRecord &record, QString &message)
     try {
         status = reportParamValuesByType(record, message);
     } catch (...) {
-        emit writeError(QStringLiteral("App Problem"),
+        sink().Error(QStringLiteral("App Problem"),
                         QStringLiteral("Application threw an uncaught exception, please contact Quillon "
                                        "Software Support to fix this issue."));
         status = 1;
@@ -198,7 +194,7 @@ int AppBase::reportParamValuesByType(const ParamRecord &r, QString &message)
         // Canned answers let the importer exercise its handling without a database.
         auto cannedList = [&](const QList<QPair<QString, QString>> &entries) {
             for (const auto &entry : entries)
-                emit writeList(ParamTypeWord(type), key, entry.first, entry.second, QString());
+                sink().ListEntry(ParamTypeWord(type), key, entry.first, entry.second, QString());
             return 0;
         };
         if (type == ParamType::List)
@@ -213,16 +209,16 @@ int AppBase::reportParamValuesByType(const ParamRecord &r, QString &message)
             return cannedList({{"1", "Adams, Ruth"}, {"2", "Baker, Thomas"}, {"3", "Chen, Lily"}});
         if (type == ParamType::File) {
             for (const char *extension : {"*.dat", "*.exe", "*.*"})
-                emit writeFile(key, QString::fromLatin1(extension), QString());
+                sink().FileType(key, QString::fromLatin1(extension), QString());
             return 0;
         }
         if (type == ParamType::Number) {
-            emit writeNumber(key, QStringLiteral("min=3"), QString());
-            emit writeNumber(key, QStringLiteral("max=9"), QString());
+            sink().Number(key, QStringLiteral("min=3"), QString());
+            sink().Number(key, QStringLiteral("max=9"), QString());
             return 0;
         }
         if (type == ParamType::Date) {
-            emit writeDate(key, QStringLiteral("2009-09-08"), QStringLiteral("2010-06-18"), QString());
+            sink().DateRange(key, QStringLiteral("2009-09-08"), QStringLiteral("2010-06-18"), QString());
             return 0;
         }
     }
@@ -239,12 +235,12 @@ int AppBase::reportParamValuesByType(const ParamRecord &r, QString &message)
         return loadList(r);
     if (type == ParamType::File) {
         for (const QString &item : r.items)
-            emit writeFile(key, item, QString());
+            sink().FileType(key, item, QString());
         return 0;
     }
     if (type == ParamType::Number) {
         for (const QString &item : r.items)
-            emit writeNumber(key, item, QString());
+            sink().Number(key, item, QString());
         return 0;
     }
     if (type == ParamType::Date) {
@@ -252,23 +248,23 @@ int AppBase::reportParamValuesByType(const ParamRecord &r, QString &message)
         case 0:
             return 0;
         case 2:
-            emit writeDate(key, r.items.at(0), r.items.at(1), QString());
+            sink().DateRange(key, r.items.at(0), r.items.at(1), QString());
             return 0;
         case 3:
-            emit writeDate(key, r.items.at(0), r.items.at(1), r.items.at(2));
+            sink().DateRange(key, r.items.at(0), r.items.at(1), r.items.at(2));
             return 0;
         default:
-            emit writeError(QStringLiteral("Date Settings Incorrect"),
+            sink().Error(QStringLiteral("Date Settings Incorrect"),
                             QStringLiteral("Incorrect application settings for this date parameter: ") + key);
             return 1;
         }
     }
     if (type == ParamType::Tree || type == ParamType::Hidden) {
-        emit writeError(QStringLiteral("App Problem"),
+        sink().Error(QStringLiteral("App Problem"),
                         QStringLiteral("Method to handle parameter has not been defined for: ") + key);
         return 1;
     }
-    emit writeError(QStringLiteral("No Parameter Return Type Set"),
+    sink().Error(QStringLiteral("No Parameter Return Type Set"),
                     QStringLiteral("No parameter return set for type: ") + ParamTypeWord(type));
     return 1;
 }
@@ -281,18 +277,18 @@ int AppBase::commandParamsValidate(int number, QString &message)
     switch (number) {
     case 1:
         if (single) {
-            emit writeWarning(QStringLiteral("connection"), QStringLiteral("Required parameter missing."));
-            emit writeMissing(QStringLiteral("dsn"), QStringLiteral("DSN missing or blank."));
+            sink().Warning(QStringLiteral("connection"), QStringLiteral("Required parameter missing."));
+            sink().Missing(QStringLiteral("dsn"), QStringLiteral("DSN missing or blank."));
             message = QStringLiteral("Requirements for group were not met, ie missing/incorrect parameters.");
         }
         break;
     case 4:
         if (single) {
             message = value(QStringLiteral("paramkey")) + QStringLiteral(" does not exist in this App.");
-            emit writeWarning(QStringLiteral("paramkey"), message);
+            sink().Warning(QStringLiteral("paramkey"), message);
         } else {
             message = QStringLiteral("No parameters for this group");
-            emit writeWarning(QStringLiteral("group"), message);
+            sink().Warning(QStringLiteral("group"), message);
         }
         break;
     }
@@ -305,7 +301,7 @@ int AppBase::commandVersion()
     const QString name = type_ == QLatin1String("Provider") ? shortName_
                                                             : shortName_ + QStringLiteral(" (") + type_ + u')';
     const QString folder = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
-    emit writeVersion(alias_, version_, minVersion_, name, folder + QStringLiteral("/help/") + userGuideFileName_);
+    sink().Version(alias_, version_, minVersion_, name, folder + QStringLiteral("/help/") + userGuideFileName_);
     endProgress();
     return 0;
 }
@@ -351,7 +347,7 @@ int AppBase::commandTest(QString &message)
     int status = checkRequired(group);
     if (status != 0) {
         message = QStringLiteral("Parameter not valid.");
-        emit writeTest(QStringLiteral("fail"), group, message);
+        sink().TestResult(QStringLiteral("fail"), group, message);
     } else {
         QString reason;
         try {
@@ -368,7 +364,7 @@ int AppBase::commandTest(QString &message)
                 log(LogLevel::Error, reason, QStringLiteral("AppBase::commandTest"));
             message = type_ + QStringLiteral(" threw an uncaught exception, please contact Quillon Software "
                                              "Support to fix this issue.");
-            emit writeError(type_ + QStringLiteral(" Problem"), message);
+            sink().Error(type_ + QStringLiteral(" Problem"), message);
             status = 1;
         }
     }
@@ -382,15 +378,15 @@ int AppBase::commandTestValidate(int number, QString &message)
     switch (number) {
     case 0:
         startProgress(0);
-        emit writeProgressIncrement(QStringLiteral("Beginning test..."));
+        sink().ProgressStep(QStringLiteral("Beginning test..."));
         message = QStringLiteral("Connection Successful.");
-        emit writeTest(QStringLiteral("success"), group, message);
+        sink().TestResult(QStringLiteral("success"), group, message);
         endProgress();
         break;
     case 1:
         startProgress(0);
         message = QStringLiteral("Parameter not valid.");
-        emit writeTest(QStringLiteral("fail"), group, message);
+        sink().TestResult(QStringLiteral("fail"), group, message);
         endProgress();
         break;
     default:
@@ -403,7 +399,7 @@ int AppBase::commandRun(RunFlags, QString &message)
 {
     message = QStringLiteral("This application cannot run an extraction.");
     startProgress(0);
-    emit writeError(QStringLiteral("run"), message);
+    sink().Error(QStringLiteral("run"), message);
     endProgress();
     return 1;
 }
@@ -426,7 +422,7 @@ int AppBase::commandRunValidate(int number)
             "Export complete.",
         };
         for (const char *step : steps)
-            emit writeProgressIncrement(QString::fromLatin1(step));
+            sink().ProgressStep(QString::fromLatin1(step));
         endProgress();
         break;
     }
@@ -440,14 +436,14 @@ int AppBase::groupTest(const QString &, QString &message)
 {
     message = QStringLiteral("Group is undefined, there is a problem with the bridge, please report this problem "
                              "to Quillon Support.");
-    emit writeError(QStringLiteral("Group Undefined"), message);
+    sink().Error(QStringLiteral("Group Undefined"), message);
     return 1;
 }
 
 static int listNotProvided(AppBase *app, const ParamRecord &record, QString &message)
 {
     message = QStringLiteral("No list is provided for this parameter.");
-    emit app->writeWarning(record.key, message);
+    app->sink().Warning(record.key, message);
     return 1;
 }
 
@@ -459,7 +455,7 @@ int AppBase::loadYearList(const ParamRecord &record, QString &message) { return 
 int AppBase::loadList(const ParamRecord &record)
 {
     for (int i = 1; i <= 3; ++i)
-        emit writeList(QStringLiteral("list"), record.key, QString::number(i), QStringLiteral("List %1").arg(i),
+        sink().ListEntry(QStringLiteral("list"), record.key, QString::number(i), QStringLiteral("List %1").arg(i),
                        QString());
     return m_validateMode ? m_validateNumber : 0;
 }
@@ -514,22 +510,22 @@ QString AppBase::CreateTempLocalDBFolder(const QString &name)
     const QString folder = alias_ + u'.' + name + u'.' + QTime::currentTime().toString(QStringLiteral("hhmmsszzz"))
         + u'.' + QString::number(QCoreApplication::applicationPid());
     if (!dir.mkdir(folder)) {
-        emit writeError(QStringLiteral("Initialize"),
+        sink().Error(QStringLiteral("Initialize"),
                         QStringLiteral("Problem creating folder: ") + folder + QStringLiteral(" in ") + dir.absolutePath());
         return QString();
     }
     if (!dir.cd(folder)) {
-        emit writeError(QStringLiteral("Initialize"),
+        sink().Error(QStringLiteral("Initialize"),
                         QStringLiteral("Problem moving to folder: ") + folder + QStringLiteral(" in ") + dir.absolutePath());
         return QString();
     }
     if (!dir.mkdir(QStringLiteral("localDB"))) {
-        emit writeError(QStringLiteral("Initialize"),
+        sink().Error(QStringLiteral("Initialize"),
                         QStringLiteral("Problem creating localDB path: ") + dir.absolutePath());
         return QString();
     }
     if (!dir.cd(QStringLiteral("localDB"))) {
-        emit writeError(QStringLiteral("Initialize"),
+        sink().Error(QStringLiteral("Initialize"),
                         QStringLiteral("Problem moving to localDB folder in: ") + dir.absolutePath());
         return QString();
     }
@@ -542,7 +538,9 @@ QString AppBase::CreateTempLocalDBFolder(const QString &name)
 
 void AppBase::LogHeader(const QString &extra)
 {
-    LogManager *manager = LogManager::instance();
+    LogManager *manager = m_logManager.get();
+    // An untitled block ahead of the titled one, as every log file has had.
+    manager->writeHeader(QString(), QString(), QString());
     manager->writeHeader(title_, version_, buildDate_);
     const QString method = QStringLiteral("AppBase::LogHeader");
     manager->writeFile(QStringLiteral("App Framework Version: ") + frameworkVersion_, LogLevel::Debug, method);
@@ -604,7 +602,7 @@ void AppBase::qMessageOutput(QtMsgType type, const QMessageLogContext &, const Q
             break;
         }
     }
-    emit app->writeLog(level, text, QStringLiteral("AppBase::qMessageOutput"));
+    app->sink().Log(level, text, QStringLiteral("AppBase::qMessageOutput"));
     if (level <= LogLevel::Error && (type == QtCriticalMsg || type == QtFatalMsg))
-        emit app->writeError(QStringLiteral("options"), text);
+        app->sink().Error(QStringLiteral("options"), text);
 }

@@ -1,9 +1,10 @@
 // Framework part of the application object: the parameter registry with its
-// groups and requirement rules, the signals that reach the importer and the log,
+// groups and requirement rules, the sink that reaches the importer and the log,
 // the generic command handlers and the status files.
 #pragma once
 
 #include "app/ParamRecord.h"
+#include "app/ProtocolRouter.h"
 #include "log/LogLevel.h"
 #include "app/ParamRegistry.h"
 #include "app/StatusFiles.h"
@@ -18,8 +19,6 @@
 
 #include <memory>
 #include <vector>
-
-class LogManager;
 
 class AppBase : public QObject
 {
@@ -122,43 +121,17 @@ public:
     QString maskSecrets(QString text) const;
     static QString mask() { return QStringLiteral("********"); }
 
-signals:
-    void writeLog(LogLevel::Level logLevel, const QString &message, const QString &method);
-    void writeVersion(const QString &alias, const QString &version, const QString &minversion,
-                      const QString &vname, const QString &guide);
-    void writeParams(const QString &paramkey, const QString &type, const QString &paramname,
-                     const QString &help, const QString &defaultValue);
-    void writeHiddenParam(const QString &paramkey, const QString &paramvalue, const QString &defaultValue);
-    void writeList(const QString &type, const QString &paramkey, const QString &displaykey,
-                   const QString &displayname, const QString &defaultValue);
-    void writeTree(const QString &paramkey, const QString &displaykey, const QString &parentkey,
-                   const QString &displayname, const QString &defaultValue);
-    void writeHidden(const QString &a, const QString &b, const QString &c, const QString &d,
-                     const QString &e);
-    void writeFile(const QString &paramkey, const QString &extension, const QString &defaultValue);
-    void writeNumber(const QString &a, const QString &b, const QString &c);
-    void writeDate(const QString &paramkey, const QString &startdate, const QString &enddate,
-                   const QString &defaultValue);
-    void writeTest(const QString &success, const QString &group, const QString &message);
-    void writeStatus(const QString &success, const QString &date, const QString &message);
-    void writeManage(const QString &success, const QString &message);
-    void writeProgress(const QString &progress_type, int progress_total = -1);
-    void writeProgressIncrement(const QString &progress_message = QString());
-    void writeProgressWarning(const QString &progress_message = QString());
-    void writeSetting(const QString &setting_type, int setting_total = -1);
-    void writeSettingIncrement(const QString &setting_type, const QString &group, const QString &key,
-                               const QString &value);
-    void writeSettingIncrementGrouping(const QString &setting_type, const QString &group, const QString &key,
-                                       const QString &value, const QString &grouping);
-    void writeWarning(const QString &key, const QString &message);
-    void writeMissing(const QString &paramkey, const QString &message);
-    void writeError(const QString &key, const QString &message);
-    void clearMessages();
+    // Where this object's protocol lines and log records go: the message
+    // writer and log manager it owns, unless a test gave another sink.
+    ProtocolSink &sink() { return *m_sink; }
+    void setSink(ProtocolSink *sink) { m_sink = sink ? sink : &m_router; }
+    SISMessageWriter &messageWriter() { return *m_writer; }
+    LogManager &logManager() { return *m_logManager; }
 
 protected:
-    void log(LogLevel::Level level, const QString &message, const QString &method) { emit writeLog(level, message, method); }
-    void startProgress(int total) { emit writeProgress(QStringLiteral("start_progress"), total); }
-    void endProgress() { emit writeProgress(QStringLiteral("end_progress"), -1); }
+    void log(LogLevel::Level level, const QString &message, const QString &method) { sink().Log(level, message, method); }
+    void startProgress(int total) { sink().Progress(QStringLiteral("start_progress"), total); }
+    void endProgress() { sink().Progress(QStringLiteral("end_progress"), -1); }
     // The canned answers every validate variant shares for the numbers it does
     // not answer itself: 2 writes nothing, 3 leaves a progress section open (a
     // command cut short), any other an empty, closed progress section.
@@ -169,7 +142,12 @@ protected:
 
     ParamRegistry m_registry;
 
-    LogManager *m_logManager = nullptr;
+    // The process's message writer and log, created with this object and
+    // handed to what it runs.
+    std::unique_ptr<SISMessageWriter> m_writer;
+    std::unique_ptr<LogManager> m_logManager;
+    ProtocolRouter m_router;
+    ProtocolSink *m_sink = &m_router;
     bool m_validateMode = false;
     int m_validateNumber = 0;
     QString m_programName;
@@ -178,6 +156,4 @@ protected:
     // The application whose log receives the toolkit's diagnostics.
     static AppBase *s_current;
 
-private:
-    void connectToWriterAndLog();
 };

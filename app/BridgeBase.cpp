@@ -90,11 +90,11 @@ static QString listText(const EngineServices::Entry &entry)
 
 int BridgeBase::groupTest(const QString &group, QString &message)
 {
-    emit writeProgressIncrement(QStringLiteral("Beginning test..."));
+    sink().ProgressStep(QStringLiteral("Beginning test..."));
     auto report = [&](bool ok, const QString &success, const QString &failure) {
         if (message.isEmpty())
             message = ok ? success : failure;
-        emit writeTest(ok ? QStringLiteral("success") : QStringLiteral("fail"), group, message);
+        sink().TestResult(ok ? QStringLiteral("success") : QStringLiteral("fail"), group, message);
         return ok ? 0 : 1;
     };
     if (group == QLatin1String("connection"))
@@ -117,12 +117,12 @@ int BridgeBase::loadSchoolList(const ParamRecord &record, QString &message)
 {
     EngineServices::EntryList entries;
     if (!engine()->LoadSchoolList(values(), entries, message)) {
-        emit writeWarning(QStringLiteral("Loading Schools Failed"), listFailure("Loading Schools failed.", message));
+        sink().Warning(QStringLiteral("Loading Schools Failed"), listFailure("Loading Schools failed.", message));
         return 1;
     }
     message.clear();
     for (const EngineServices::Entry &entry : std::as_const(entries))
-        emit writeList(QStringLiteral("school_list"), record.key, entry.first, listText(entry), QString());
+        sink().ListEntry(QStringLiteral("school_list"), record.key, entry.first, listText(entry), QString());
     return 0;
 }
 
@@ -132,12 +132,12 @@ int BridgeBase::loadBridgeList(const ParamRecord &record, QString &message)
     if (!engine()->LoadBridgeList(record.key, values(), entries, message)) {
         if (message.isEmpty())
             message = QStringLiteral("Loading Bridgelist failed.");
-        emit writeWarning(record.key, message);
+        sink().Warning(record.key, message);
         return 1;
     }
     message.clear();
     for (const EngineServices::Entry &entry : std::as_const(entries))
-        emit writeList(QStringLiteral("bridgelist"), record.key, entry.first, entry.second, QString());
+        sink().ListEntry(QStringLiteral("bridgelist"), record.key, entry.first, entry.second, QString());
     return 0;
 }
 
@@ -147,12 +147,12 @@ int BridgeBase::loadDistrictList(const ParamRecord &record, QString &message)
     EngineServices::EntryList entries;
     if (!engine()->LoadSchoolDistrictList(values(), entries, message)) {
         log(LogLevel::Error, message, QStringLiteral("BridgeBase::loadDistrictList"));
-        emit writeWarning(QStringLiteral("Loading District Failed"), listFailure("Loading Districts failed.", message));
+        sink().Warning(QStringLiteral("Loading District Failed"), listFailure("Loading Districts failed.", message));
         return 1;
     }
     message.clear();
     for (const EngineServices::Entry &entry : std::as_const(entries))
-        emit writeList(QStringLiteral("district_list"), record.key, entry.first, listText(entry), QString());
+        sink().ListEntry(QStringLiteral("district_list"), record.key, entry.first, listText(entry), QString());
     return 0;
 }
 
@@ -161,13 +161,13 @@ int BridgeBase::loadYearList(const ParamRecord &record, QString &message)
     EngineServices::EntryList entries;
     if (!engine()->LoadSchoolYearList(values(), entries, message)) {
         log(LogLevel::Error, message, QStringLiteral("BridgeBase::loadYearList"));
-        emit writeWarning(QStringLiteral("Loading School Years Failed"),
+        sink().Warning(QStringLiteral("Loading School Years Failed"),
                           listFailure("Loading School Years failed.", message));
         return 1;
     }
     message.clear();
     for (const EngineServices::Entry &entry : std::as_const(entries))
-        emit writeList(QStringLiteral("year_list"), record.key, entry.first, entry.second, QString());
+        sink().ListEntry(QStringLiteral("year_list"), record.key, entry.first, entry.second, QString());
     return 0;
 }
 
@@ -180,6 +180,6 @@ void BridgeBase::readSchoolConfiguration(const QDomElement &element)
         {"SchoolNumber", "school", "school"},
     };
     for (const auto &row : rows)
-        emit writeSettingIncrement(QStringLiteral("setting"), QString::fromLatin1(row[1]), QString::fromLatin1(row[2]),
+        sink().SettingEntry(QStringLiteral("setting"), QString::fromLatin1(row[1]), QString::fromLatin1(row[2]),
                                    element.attribute(QString::fromLatin1(row[0])));
 }

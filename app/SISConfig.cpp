@@ -7,7 +7,6 @@
 #include "app/OptionScanner.h"
 #include "app/PasswordFile.h"
 #include "app/SISMessageWriter.h"
-#include "app/SignalRouting.h"
 #include "engine/ExpEngine.h"
 #include "log/LogManager.h"
 #include "util/XFileSystem.h"
@@ -31,7 +30,8 @@ const QString kProcess = QStringLiteral("SISConfig::processCommandLine");
 constexpr off_t kStatusReserve = 64 * 1024;
 }
 
-SISConfig::SISConfig(QObject *parent) : AppBase(parent)
+SISConfig::SISConfig(QObject *parent)
+    : AppBase(parent), m_taskRouter(m_writer.get(), m_logManager.get(), ProtocolRouter::Routing::Task)
 {
     addGroup(QStringLiteral("connection"));
     addGroup(QStringLiteral("school"));
@@ -43,10 +43,10 @@ SISConfig::SISConfig(QObject *parent) : AppBase(parent)
     addDependency(QStringLiteral("run"), QStringLiteral("school"));
     addRequirement(QStringLiteral("run"), {QStringLiteral("path")});
 
-    auto *engine = new ExpEngine(this);
-    m_task = engine;
-    m_engine = engine;
-    connectTask(m_task, SISMessageWriter::instance(), m_logManager);
+    auto engine = std::make_unique<ExpEngine>();
+    engine->SetSink(&m_taskRouter);
+    m_engine = engine.get();
+    m_task = std::move(engine);
 }
 
 SISConfig::~SISConfig()
@@ -56,11 +56,6 @@ SISConfig::~SISConfig()
 }
 
 // ---------------------------------------------------------------- task
-
-void SISConfig::connectTask(AppTaskBase *task, SISMessageWriter *writer, LogManager *logManager)
-{
-    ConnectToWriterAndLog<SignalRouting::Task>(task, writer, logManager);
-}
 
 bool SISConfig::runTask(const QMap<QString, QString> &parameters, RunFlags flags, QString &errorText)
 {
@@ -452,7 +447,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     s_current = this;
 
     // 1. The log manager under this bridge's name.
-    m_logManager = LogManager::instance(shortName_);
+    m_logManager->setName(shortName_);
 
     // 2-8. The arguments read into parameter values.
     QStringList arguments;
@@ -480,7 +475,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     // refused before anything is read or written.
     QString malformedKey, malformed;
     if (findMalformedValue(malformedKey, malformed)) {
-        emit writeError(malformedKey, malformed);
+        sink().Error(malformedKey, malformed);
         startProgress(0);
         endProgress();
         const QString path = value(QStringLiteral("path"));
@@ -490,7 +485,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     // The password from a file, before the requirement check counts it.
     QString passwordFailure;
     if (!readPasswordFile(passwordFailure)) {
-        emit writeError(QStringLiteral("pwdfile"), passwordFailure);
+        sink().Error(QStringLiteral("pwdfile"), passwordFailure);
         startProgress(0);
         endProgress();
         const QString path = value(QStringLiteral("path"));
@@ -506,7 +501,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
     if (valid && (number < 0 || number > 255)) {
         // The number becomes the exit status, which keeps only its low byte:
         // 256 would exit 0 while the status file says "Failed".
-        emit writeError(QStringLiteral("validate"),
+        sink().Error(QStringLiteral("validate"),
                         QStringLiteral("The validate number must be between 0 and 255: ") + value(QStringLiteral("validate")));
         startProgress(0);
         endProgress();
@@ -563,7 +558,7 @@ int SISConfig::processCommandLine(int argc, const char *const *argv)
         return finishCommand(status, folder, failure);
     }
     // Not a command word, so it may be anything, a password among them.
-    emit writeError(QStringLiteral("App Problem"), QStringLiteral("This command has not been defined: ") + mask());
+    sink().Error(QStringLiteral("App Problem"), QStringLiteral("This command has not been defined: ") + mask());
     return finishCommand(1, m_path, QStringLiteral("Command not defined."));
 }
 
@@ -625,7 +620,7 @@ bool SISConfig::setupRunLog()
 
     // 3. Fall back to the documents folder.
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    emit writeError(QStringLiteral("Log File Error"), QStringLiteral("Could not write to: ") + inFolder(folder, base)
+    sink().Error(QStringLiteral("Log File Error"), QStringLiteral("Could not write to: ") + inFolder(folder, base)
                         + QStringLiteral(". Will now write to: ") + inFolder(documents, base));
     return m_logManager->setFolder(documents);
 }
@@ -668,7 +663,7 @@ int SISConfig::runCommand()
     if (!refused.isEmpty()) {
         startProgress(0);
         log(LogLevel::Error, refused, QStringLiteral("SISConfig::runCommand"));
-        emit writeError(QStringLiteral("run"), refused);
+        sink().Error(QStringLiteral("run"), refused);
         endProgress();
         return 1;
     }
@@ -831,7 +826,7 @@ int SISConfig::commandDefaults(QString &message)
     auto refuse = [&](LogLevel::Level level, const QString &logText, const QString &cause) {
         startProgress(0);
         log(level, logText, method);
-        emit writeError(QStringLiteral("defaults"), cause);
+        sink().Error(QStringLiteral("defaults"), cause);
         endProgress();
         message = cause;
         return 1;
@@ -869,10 +864,10 @@ int SISConfig::commandDefaults(QString &message)
 
     startProgress(static_cast<int>(reader.schools().size()));
     for (const QDomElement &element : reader.schools()) {
-        emit writeSetting(QStringLiteral("start_setting"), -1);
+        sink().Setting(QStringLiteral("start_setting"), -1);
         readSchoolConfiguration(element);
         afterSchoolConfiguration();
-        emit writeSetting(QStringLiteral("end_setting"), -1);
+        sink().Setting(QStringLiteral("end_setting"), -1);
     }
     endProgress();
     return 0;

@@ -1,6 +1,6 @@
 // The driver of the bridge: reads the command line into parameter values,
 // checks requirements, dispatches the command word, runs the extraction command
-// and owns the extraction task with its signal wiring.
+// and owns the extraction task with its road to the importer and the log.
 #pragma once
 
 #include "app/AppBase.h"
@@ -15,6 +15,7 @@ class SISMessageWriter;
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <vector>
 
 class SISConfig : public AppBase
@@ -86,12 +87,8 @@ public:
     QStringList echoedArguments(const QStringList &arguments) const;
     static bool isCommandWord(const QString &word);
 
-    AppTaskBase *task() const { return m_task; }
     // The engine behind the run, the group tests and the pick lists.
     EngineServices *engine() const { return m_engine; }
-    // Wires a task's signals to the message writer and the log manager (either
-    // may be missing; its connections are then left out).
-    static void connectTask(AppTaskBase *task, SISMessageWriter *writer, LogManager *logManager);
 
 protected:
     // Runs the extraction on the engine. False when the run failed, with the
@@ -142,8 +139,10 @@ private:
     bool setupRunLog();
     void copyLogToExportFolder();
 
-    AppTaskBase *m_task = nullptr;     // the engine as a task: its signals
-    EngineServices *m_engine = nullptr; // the same object: its services
+    // The engine's road to the message writer and the log; outlives it.
+    ProtocolRouter m_taskRouter;
+    std::unique_ptr<AppTaskBase> m_task; // the engine as a task
+    EngineServices *m_engine = nullptr;  // the same object: its services
     QString m_logStyle;
     QString m_path;
     RunFlags m_runFlags = RunFlags::Both;

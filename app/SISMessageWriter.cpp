@@ -21,12 +21,6 @@ SISMessageWriter::SISMessageWriter(QIODevice *output, QIODevice *error, QObject 
     }
 }
 
-SISMessageWriter *SISMessageWriter::instance()
-{
-    static SISMessageWriter *writer = new SISMessageWriter();
-    return writer;
-}
-
 QByteArray SISMessageWriter::formatLine(const QStringList &fields)
 {
     QStringList clean;

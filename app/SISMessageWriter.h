@@ -1,5 +1,5 @@
-// The only writer of protocol lines for the importer: every signal of the
-// application and of the task ends in one of these slots, which format one
+// The only writer of protocol lines for the importer: every sink call of the
+// application and of the task ends in one of these, which format one
 // TAB-separated line on standard output or standard error.
 #pragma once
 
@@ -17,9 +17,6 @@ public:
     // Writes to `output` and `error` (standard output and standard error when null).
     explicit SISMessageWriter(QIODevice *output = nullptr, QIODevice *error = nullptr,
                               QObject *parent = nullptr);
-
-    // The process-wide writer, created on first request and never replaced.
-    static SISMessageWriter *instance();
 
     // "missing" lines waiting for the next warning or error.
     QStringList pendingLines() const { return m_pending; }

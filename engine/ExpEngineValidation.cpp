@@ -21,7 +21,7 @@ bool ExpEngine::CheckRequired(const ParamMap& parameters, const QStringList& key
     for (const QString& key : keys) {
         if (parameters.value(key).isEmpty()) {
             message = key + " missing or blank.";
-            emit writeMissing(key, message);
+            Sink().Missing(key, message);
             return false;
         }
     }
@@ -167,7 +167,7 @@ bool ExpEngine::ValidateConnection(const ParamMap& parameters, QString& message)
         return true;
     } catch (std::exception& error) {
         if (HandleException_ValidateConnection(error, message) == 2)
-            emit writeMissing("dsn", "dsn does not exist.");
+            Sink().Missing("dsn", "dsn does not exist.");
         return false;
     }
 }
@@ -236,7 +236,7 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
         SetDistinct(false);
         message = cause;
         Log(LogLevel::Informational, XString("School List Failed: ") + ToXString(cause), "ExpEngine::LoadSchoolList");
-        emit writeWarning("school", "School List Failed.");
+        Sink().Warning("school", "School List Failed.");
         return false;
     };
     if (m_schoolYearUnreadable)
@@ -314,7 +314,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
             SetDistinct(false);
             message = "Bridge List Failed, cannot find Staff table";
             Log(LogLevel::Informational, ToXString(message), "ExpEngine::LoadBridgeList");
-            emit writeWarning("teacher", message);
+            Sink().Warning("teacher", message);
             return false;
         }
         ODBCField* staffId = AddQueryField(staff, "StaffID", true);
@@ -359,7 +359,7 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         // The cause is the caller's only clue: no command but "run" keeps a log.
         message = QString("Bridge List Failed: ") + ToQString(ErrorCause(error));
         Log(LogLevel::Informational, ToXString(message), "ExpEngine::LoadBridgeList");
-        emit writeWarning("teacher", message);
+        Sink().Warning("teacher", message);
         return false;
     }
 }

@@ -18,7 +18,7 @@ bool AppTaskBase::Execute(ParamMap /*parameters*/, RunFlags /*flags*/, QString& 
 
 bool AppTaskBase::LoadList(const QString&, const QString&, const QString&, const QString&)
 {
-    emit writeLog(LogLevel::Error, QStringLiteral("Not set up yet."), QStringLiteral("AppTaskBase::LoadList"));
+    Sink().Log(LogLevel::Error, QStringLiteral("Not set up yet."), QStringLiteral("AppTaskBase::LoadList"));
     return false;
 }
 

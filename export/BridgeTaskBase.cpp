@@ -30,7 +30,7 @@ int BridgeTaskBase::GetProgressSize(RunFlags flags)
 
 bool BridgeTaskBase::LoadList(const QString&, const QString&, const QString&, const QString&)
 {
-    emit writeLog(LogLevel::Error, QStringLiteral("Not set up yet."), QStringLiteral("BridgeTaskBase::LoadList"));
+    Sink().Log(LogLevel::Error, QStringLiteral("Not set up yet."), QStringLiteral("BridgeTaskBase::LoadList"));
     return false;
 }
 
@@ -52,7 +52,7 @@ bool BridgeTaskBase::BeginExecute(ParamMap parameters, RunFlags flags, QString& 
             return false;
         }
         // The folder's bytes are UTF-8; the log shows them as the user typed them.
-        emit writeLog(LogLevel::Informational, QStringLiteral("PDE Folder is: ") +
+        Sink().Log(LogLevel::Informational, QStringLiteral("PDE Folder is: ") +
                              QString::fromUtf8(m_pdeFolder.GetPath(), m_pdeFolder.GetLength()),
                       QString());
         // A run stopped while it put its files in place left a record of
@@ -70,7 +70,7 @@ bool BridgeTaskBase::BeginExecute(ParamMap parameters, RunFlags flags, QString& 
         Log(LogLevel::Informational, XString("Update Date is: ") + m_updateDate.Format("MMM DD YYYY"), kBeginExecute);
 
         m_progressTotal = GetProgressSize(flags);
-        emit writeProgress(QStringLiteral("start_progress"), m_progressTotal);
+        Sink().Progress(QStringLiteral("start_progress"), m_progressTotal);
     } catch (const XException& e) {
         return FailRun(e.what(), errorText);
     } catch (const std::exception& e) {
@@ -113,7 +113,7 @@ bool BridgeTaskBase::FailRun(const XString& message, QString& errorText)
     } catch (...) {
         // Clean-up of a failed run must not hide the run's own failure.
     }
-    emit writeProgress(QStringLiteral("end_progress"), -1);
+    Sink().Progress(QStringLiteral("end_progress"), -1);
     return false;
 }
 
@@ -135,7 +135,7 @@ int BridgeTaskBase::CalculateProgressSize(RunFlags flags, int setupTotal, int lu
     };
     for (const auto& part : parts)
         if (part.value <= 0)
-            emit writeLog(LogLevel::Informational, QString::fromLatin1(part.message), method);
+            Sink().Log(LogLevel::Informational, QString::fromLatin1(part.message), method);
 
     XDate storedUpdate;
     if (RunsUpdateExport(flags))
@@ -217,8 +217,8 @@ bool BridgeTaskBase::SetPDEFolder(const QString& path)
     const QString method = QStringLiteral("BridgeTaskBase::SetPDEFolder");
     const QString tooLong = CheckExportFolderLength(absolute);
     if (!tooLong.isEmpty()) {
-        emit writeLog(LogLevel::Error, tooLong, method);
-        emit writeError(QStringLiteral("file"), tooLong);
+        Sink().Log(LogLevel::Error, tooLong, method);
+        Sink().Error(QStringLiteral("file"), tooLong);
         m_pdeFolderError = tooLong;
         return false;
     }
@@ -227,13 +227,13 @@ bool BridgeTaskBase::SetPDEFolder(const QString& path)
         std::filesystem::create_directories(absolute.toUtf8().toStdString(), error);
     if (absolute.isEmpty() || !QFileInfo(absolute).isDir()) {
         const QString message = QStringLiteral("Could not create pde folder: ") + absolute;
-        emit writeLog(LogLevel::Error, message, method);
-        emit writeError(QStringLiteral("file"), message);
+        Sink().Log(LogLevel::Error, message, method);
+        Sink().Error(QStringLiteral("file"), message);
         // The system's reason follows in the log and in the run's failure.
         m_pdeFolderError = message;
         if (error) {
             m_pdeFolderError += QStringLiteral(": ") + QString::fromLocal8Bit(error.message().c_str());
-            emit writeLog(LogLevel::Informational, m_pdeFolderError, method);
+            Sink().Log(LogLevel::Informational, m_pdeFolderError, method);
         }
         return false;
     }
@@ -249,7 +249,7 @@ bool BridgeTaskBase::SetPDEFolder(const QString& path)
 void BridgeTaskBase::PutJobText(const XString& text)
 {
     CheckInterrupt();
-    emit writeProgressIncrement(ToQString(text));
+    Sink().ProgressStep(ToQString(text));
     Log(LogLevel::Informational, text, "BridgeTaskBase::PutJobText");
 }
 
@@ -257,10 +257,10 @@ void BridgeTaskBase::Log(LogLevel::Level level, const XString& text, const XStri
 {
     const QString message = ToQString(text);
     if (level == LogLevel::Progress)
-        emit writeProgressIncrement(message);
+        Sink().ProgressStep(message);
     else if (level == LogLevel::ProgressWarning)
-        emit writeProgressWarning(message);
-    emit writeLog(level, message, ToQString(method));
+        Sink().ProgressWarning(message);
+    Sink().Log(level, message, ToQString(method));
 }
 
 void BridgeTaskBase::LogAndThrow(LogLevel::Level level, const XString& text)

@@ -319,10 +319,10 @@ void PDEWriter::ExportComplete()
     Log(LogLevel::Debug, "Clearing Run Data");
     ClearRunData();
     Log(LogLevel::Progress, "Export complete.");
-    emit writeProgress(QStringLiteral("end_progress"), -1);
+    Sink().Progress(QStringLiteral("end_progress"), -1);
     Log(LogLevel::Debug, "End Extract Log");
     Log(LogLevel::Debug, "Extract Log Ended");
-    emit writeProgress(QStringLiteral("bridge_complete"), -1);
+    Sink().Progress(QStringLiteral("bridge_complete"), -1);
 }
 
 void PDEWriter::SetExportedUpdate(const XDate& date, const XDateTime& dateTime)

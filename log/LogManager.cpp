@@ -48,25 +48,6 @@ LogManager::LogManager(const QString &name, const QString &fileBase, QIODevice *
 
 LogManager::~LogManager() = default;
 
-LogManager *LogManager::instance(const QString &name, const QString &fileBase, const QString &folder,
-                                 const QString &title, const QString &version, const QString &built)
-{
-    static LogManager *manager = nullptr;
-    if (!manager) {
-        manager = new LogManager(name, fileBase);
-        manager->setFolder(folder);
-    } else {
-        if (!name.isEmpty())
-            manager->m_name = name;
-        if (!fileBase.isEmpty())
-            manager->m_fileBase = fileBase;
-        if (!folder.isEmpty())
-            manager->setFolder(folder);
-    }
-    manager->writeHeader(title, version, built);
-    return manager;
-}
-
 bool LogManager::setFolder(const QString &path)
 {
     if (path.isEmpty())

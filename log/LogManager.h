@@ -1,4 +1,4 @@
-// The process-wide log: echoes records to the importer as "log" lines on standard
+// The bridge's log: echoes records to the importer as "log" lines on standard
 // output and keeps one log file per day and base name, the last seven of them.
 #pragma once
 
@@ -31,13 +31,6 @@ public:
     LogManager(const QString &name, const QString &fileBase, QIODevice *console = nullptr,
                QObject *parent = nullptr);
     ~LogManager() override;
-
-    // The process-wide manager. The first call creates it; later calls replace the
-    // name and base when given and set the folder up again when one is given.
-    // Every call appends a header block to an open log file.
-    static LogManager *instance(const QString &name = QString(), const QString &fileBase = QString(),
-                                const QString &folder = QString(), const QString &title = QString(),
-                                const QString &version = QString(), const QString &built = QString());
 
     // Uses `path` as the log folder (created when missing) and sets the file up;
     // false when no file could be opened. An empty path changes nothing.

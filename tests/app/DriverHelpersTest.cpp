@@ -1,6 +1,7 @@
-// Driver helpers with decisions of their own: run flags, task signal routing,
+// Driver helpers with decisions of their own: run flags, the task's sink routing,
 // argument masking, the defaults status folder and the start-up failure path.
 #include "app/BridgeBase.h"
+#include "app/ProtocolRouter.h"
 #include "app/SISMessageWriter.h"
 #include "app/StartupFailure.h"
 #include "export/AppTaskBase.h"
@@ -33,7 +34,7 @@ TEST(DriverHelpers, RunFlagsFromSwitches)
         EXPECT_EQ(SISConfig::FlagsFromSwitches(c.all, c.demo, c.att), c.flags) << c.all << c.demo << c.att;
 }
 
-TEST(DriverHelpers, TaskSignalsReachWriterAndLog)
+TEST(DriverHelpers, TaskSinkReachesWriterAndLog)
 {
     QBuffer out, err, console;
     out.open(QIODevice::WriteOnly);
@@ -41,16 +42,17 @@ TEST(DriverHelpers, TaskSignalsReachWriterAndLog)
     console.open(QIODevice::WriteOnly);
     SISMessageWriter writer(&out, &err);
     LogManager log(QStringLiteral("MORV"), QString(), &console);
+    ProtocolRouter router(&writer, &log, ProtocolRouter::Routing::Task);
     AppTaskBase task;
-    SISConfig::connectTask(&task, &writer, &log);
+    task.SetSink(&router);
 
-    emit task.writeProgress(QStringLiteral("start_progress"), 3);
-    emit task.writeProgressIncrement(QStringLiteral("Reading STU..."));
-    emit task.writeMissing(QStringLiteral("dsn"), QStringLiteral("DSN missing or blank."));
-    emit task.writeError(QStringLiteral("file"), QStringLiteral("Could not create pde folder: x"));
-    emit task.writeStatus(QStringLiteral("success"), QStringLiteral("d"), QStringLiteral("unrouted"));
-    emit task.writeLog(LogLevel::Warning, QStringLiteral("a warning"), QStringLiteral("BridgeTaskBase::Log"));
-    emit task.writeProgress(QStringLiteral("end_progress"), -1);
+    task.Sink().Progress(QStringLiteral("start_progress"), 3);
+    task.Sink().ProgressStep(QStringLiteral("Reading STU..."));
+    task.Sink().Missing(QStringLiteral("dsn"), QStringLiteral("DSN missing or blank."));
+    task.Sink().Error(QStringLiteral("file"), QStringLiteral("Could not create pde folder: x"));
+    task.Sink().Status(QStringLiteral("success"), QStringLiteral("d"), QStringLiteral("unrouted"));
+    task.Sink().Log(LogLevel::Warning, QStringLiteral("a warning"), QStringLiteral("BridgeTaskBase::Log"));
+    task.Sink().Progress(QStringLiteral("end_progress"), -1);
 
     EXPECT_EQ(out.data().toStdString(), "start_progress\t3\ninc_progress\tReading STU...\nend_progress\n");
     EXPECT_EQ(err.data().toStdString(),

@@ -1,6 +1,7 @@
 // The parameter registry of the bridge: requirement rules with dependencies,
 // missing reports, registration rules and the "params" command's answers.
 #include "app/BridgeBase.h"
+#include "tests/support/CallbackSink.h"
 
 #include <gtest/gtest.h>
 
@@ -12,28 +13,25 @@ namespace {
 struct Recorder
 {
     QStringList lines;
+    CallbackSink sink;
 
     explicit Recorder(AppBase &app)
     {
-        QObject::connect(&app, &AppBase::writeMissing, [this](const QString &k, const QString &m) {
-            lines << "missing|" + k + "|" + m;
-        });
-        QObject::connect(&app, &AppBase::writeWarning, [this](const QString &k, const QString &m) {
-            lines << "warning|" + k + "|" + m;
-        });
-        QObject::connect(&app, &AppBase::writeError, [this](const QString &k, const QString &m) {
-            lines << "error|" + k + "|" + m;
-        });
-        QObject::connect(&app, &AppBase::writeTest, [this](const QString &s, const QString &g, const QString &m) {
+        sink.onMissing = [this](const QString &k, const QString &m) { lines << "missing|" + k + "|" + m; };
+        sink.onWarning = [this](const QString &k, const QString &m) { lines << "warning|" + k + "|" + m; };
+        sink.onError = [this](const QString &k, const QString &m) { lines << "error|" + k + "|" + m; };
+        sink.onTest = [this](const QString &s, const QString &g, const QString &m) {
             lines << "test|" + g + "|" + s + "|" + m;
-        });
-        QObject::connect(&app, &AppBase::writeList,
-                         [this](const QString &t, const QString &k, const QString &dk, const QString &dn,
-                                const QString &) { lines << t + "|" + k + "|" + dk + "|" + dn; });
-        QObject::connect(&app, &AppBase::writeLog, [this](int level, const QString &m, const QString &) {
+        };
+        sink.onList = [this](const QString &t, const QString &k, const QString &dk, const QString &dn,
+                             const QString &) { lines << t + "|" + k + "|" + dk + "|" + dn; };
+        sink.onLog = [this](int level, const QString &m, const QString &) {
             lines << "log|" + QString::number(level) + "|" + m;
-        });
+        };
+        app.setSink(&sink);
     }
+    Recorder(const Recorder &) = delete;
+    Recorder &operator=(const Recorder &) = delete;
 };
 
 struct RequirementCase

@@ -3,6 +3,7 @@
 // ODBC driver, with SQL Server style catalogue views so that the catalogue
 // statements of the existence checks run as written.
 #include <gtest/gtest.h>
+#include "tests/support/CallbackSink.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -33,12 +34,11 @@ class LogCapture
 public:
     explicit LogCapture(AppTaskBase& task)
     {
-        QObject::connect(&task, &AppTaskBase::writeLog, &m_context,
-                         [this](int level, const QString& text, const QString& method) {
-                             lines.push_back({level, text.toLatin1().toStdString(), method.toLatin1().toStdString()});
-                         });
-        QObject::connect(&task, &AppTaskBase::writeProgress, &m_context,
-                         [this](const QString& type, int) { progress.push_back(type.toStdString()); });
+        m_sink.onLog = [this](int level, const QString& text, const QString& method) {
+            lines.push_back({level, text.toLatin1().toStdString(), method.toLatin1().toStdString()});
+        };
+        m_sink.onProgress = [this](const QString& type, int) { progress.push_back(type.toStdString()); };
+        task.SetSink(&m_sink);
     }
 
     bool Contains(const std::string& piece) const
@@ -61,7 +61,7 @@ public:
 
 private:
     // Ends the connections when the capture goes, even if the task lives on.
-    QObject m_context;
+    CallbackSink m_sink;
 };
 
 class DataSourceTest : public ::testing::Test

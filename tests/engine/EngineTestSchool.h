@@ -4,6 +4,7 @@
 #pragma once
 
 #include "demo/DemoDatabase.h"
+#include "tests/support/CallbackSink.h"
 #include "demo/DemoOptions.h"
 #include "demo/DemoSchema.h"
 #include "engine/ExpEngine.h"
@@ -61,18 +62,16 @@ class TestEngine : public ExpEngine
 public:
     TestEngine()
     {
-        QObject::connect(this, &AppTaskBase::writeLog, &m_receiver,
-                         [this](int level, const QString& message, const QString&) {
-                             logs.emplace_back(level, message);
-                         });
-        QObject::connect(this, &AppTaskBase::writeMissing, &m_receiver,
-                         [this](const QString& key, const QString& message) {
-                             missing.emplace_back(key, message);
-                         });
-        QObject::connect(this, &AppTaskBase::writeWarning, &m_receiver,
-                         [this](const QString& key, const QString& message) {
-                             warnings.emplace_back(key, message);
-                         });
+        m_receiver.onLog = [this](int level, const QString& message, const QString&) {
+            logs.emplace_back(level, message);
+        };
+        m_receiver.onMissing = [this](const QString& key, const QString& message) {
+            missing.emplace_back(key, message);
+        };
+        m_receiver.onWarning = [this](const QString& key, const QString& message) {
+            warnings.emplace_back(key, message);
+        };
+        SetSink(&m_receiver);
     }
 
     // The tests read the files right after the import: put the run's files
@@ -108,7 +107,7 @@ public:
 private:
     // Destroyed before the lists and before the base classes, which still
     // log while they close the connection.
-    QObject m_receiver;
+    CallbackSink m_receiver;
 };
 
 // Parameters of a run against kSchoolDsn for school 0301.

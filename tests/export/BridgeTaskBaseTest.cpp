@@ -1,6 +1,7 @@
 // The run frame: how BeginExecute ends each kind of run, the progress total,
 // and the shared text helpers.
 #include "MemoryWriter.h"
+#include "tests/support/CallbackSink.h"
 
 #include <gtest/gtest.h>
 
@@ -19,16 +20,18 @@ struct SignalLog
 
     explicit SignalLog(AppTaskBase& task)
     {
-        QObject::connect(&task, &AppTaskBase::writeProgress, [this](const QString& type, int total) {
+        sink.onProgress = [this](const QString& type, int total) {
             lines.push_back("progress " + type.toStdString() + (total == -1 ? "" : " " + std::to_string(total)));
-        });
-        QObject::connect(&task, &AppTaskBase::writeProgressIncrement, [this](const QString& text) {
-            lines.push_back("inc " + text.toStdString());
-        });
-        QObject::connect(&task, &AppTaskBase::writeError, [this](const QString& key, const QString& text) {
+        };
+        sink.onStep = [this](const QString& text) { lines.push_back("inc " + text.toStdString()); };
+        sink.onError = [this](const QString& key, const QString& text) {
             lines.push_back("error " + key.toStdString() + " " + text.toStdString());
-        });
+        };
+        task.SetSink(&sink);
     }
+    SignalLog(const SignalLog&) = delete;
+    SignalLog& operator=(const SignalLog&) = delete;
+    CallbackSink sink;
 
     int Count(const std::string& line) const { return static_cast<int>(std::count(lines.begin(), lines.end(), line)); }
 };
@@ -152,13 +155,13 @@ TEST(TaskLog, ProgressLevelsAlsoMoveTheProgressBar)
         SCOPED_TRACE(c.level);
         MemoryWriter task;
         std::vector<std::string> seen;
-        QObject::connect(&task, &AppTaskBase::writeProgressIncrement,
-                         [&](const QString& t) { seen.push_back("inc " + t.toStdString()); });
-        QObject::connect(&task, &AppTaskBase::writeProgressWarning,
-                         [&](const QString& t) { seen.push_back("warn " + t.toStdString()); });
-        QObject::connect(&task, &AppTaskBase::writeLog, [&](int level, const QString& t, const QString& m) {
+        CallbackSink sink;
+        sink.onStep = [&](const QString& t) { seen.push_back("inc " + t.toStdString()); };
+        sink.onStepWarning = [&](const QString& t) { seen.push_back("warn " + t.toStdString()); };
+        sink.onLog = [&](int level, const QString& t, const QString& m) {
             seen.push_back("log " + std::to_string(level) + " " + t.toStdString() + " " + m.toStdString());
-        });
+        };
+        task.SetSink(&sink);
         task.Log(c.level, "step", "M");
         EXPECT_EQ(seen, c.expected);
     }

@@ -1,6 +1,7 @@
 // The writer's files, byte for byte: table files, the import header file,
 // update-file sections, custom fields, and what a failure leaves behind.
 #include "MemoryWriter.h"
+#include "tests/support/CallbackSink.h"
 
 #include "util/DelimitedTextWriter.h"
 #include "util/XDateSpan.h"
@@ -397,8 +398,9 @@ TEST_F(WriterTest, FailedRunLeavesThePreviousExportAndReportsFailure)
         return true;
     };
     std::vector<std::string> progress;
-    QObject::connect(&task, &AppTaskBase::writeProgress,
-                     [&](const QString& type, int) { progress.push_back(type.toStdString()); });
+    CallbackSink sink;
+    sink.onProgress = [&](const QString& type, int) { progress.push_back(type.toStdString()); };
+    task.SetSink(&sink);
     ParamMap parameters = kAppInfo;
     parameters["path"] = dir.path();
     QString error;

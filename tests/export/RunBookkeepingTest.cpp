@@ -1,6 +1,7 @@
 // The run record SchoolConfig.xml, the clean-up after a change of source and
 // the refresh of the attendance cache from declared attendance tables.
 #include "MemoryWriter.h"
+#include "tests/support/CallbackSink.h"
 
 #include "export/BridgeConfig.h"
 
@@ -26,15 +27,15 @@ class RecordingWriter : public MemoryWriter
 public:
     RecordingWriter()
     {
-        QObject::connect(this, &AppTaskBase::writeLog, &receiver,
-                         [this](int level, const QString& text, const QString&) {
-                             if (level == 7 && text.contains("Changed. Old="))
-                                 changeLines.push_back(text.toStdString());
-                         });
+        receiver.onLog = [this](int level, const QString& text, const QString&) {
+            if (level == 7 && text.contains("Changed. Old="))
+                changeLines.push_back(text.toStdString());
+        };
+        SetSink(&receiver);
     }
     using PDEWriter::m_overlapText;
     std::vector<std::string> changeLines;
-    QObject receiver;
+    CallbackSink receiver;
 };
 
 class BookkeepingTest : public ::testing::Test

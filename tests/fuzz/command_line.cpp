@@ -6,6 +6,7 @@
 // that argument carries a secret, and the marker must appear nowhere in
 // what the run echoed.
 #include "app/BridgeBase.h"
+#include "tests/support/CallbackSink.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <QObject>
@@ -26,8 +27,9 @@ Echo Scan(const QStringList &arguments)
 {
     Echo echo;
     BridgeBase bridge;
-    QObject::connect(&bridge, &AppBase::writeLog,
-                     [&echo](LogLevel::Level, const QString &message, const QString &) { echo.logged.append(message); });
+    CallbackSink sink;
+    sink.onLog = [&echo](LogLevel::Level, const QString &message, const QString &) { echo.logged.append(message); };
+    bridge.setSink(&sink);
     echo.line = bridge.scanArguments(arguments);
     for (const QString &key : bridge.valueKeys()) {
         if (!bridge.registry().isShownKey(key))
