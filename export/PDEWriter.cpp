@@ -68,6 +68,7 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
 {
     if (!m_currentTable)
         LogAndThrow(LogLevel::Critical, "WriteTable called without a declared table.");
+    RequireMode(m_mode != Mode::Idle, "WriteTable called before an export began.");
 
     Log(LogLevel::Debug, "Opening Table");
     std::unique_ptr<DelimitedTextWriter> tableFile;
@@ -80,14 +81,14 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
     // is never finished.
     auto abandon = [&]() {
         m_currentColumn = nullptr;
-        DelimitedTextWriter* output = m_updateMode ? m_updateFile : tableFile.get();
+        DelimitedTextWriter* output = Updating() ? m_updateFile : tableFile.get();
         try {
             if (output && output->IsOpen())
                 output->Close();
         } catch (...) {
             // The file is being thrown away; the original error is reported.
         }
-        if (m_updateMode) {
+        if (Updating()) {
             AbandonRun();
         } else if (!finalSpec.IsEmpty()) {
             RunCommit().Drop(finalSpec);
@@ -105,7 +106,7 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
         count = 0;
         Log(LogLevel::Debug, "Writing " + m_currentFileName);
         output = nullptr;
-        if (m_updateMode) {
+        if (Updating()) {
             Log(LogLevel::Debug, "Writing PDU File");
             if (!m_updateFile)
                 XException::RaiseError(XErrorKind::Internal, 0, "No update file is open.");
@@ -130,7 +131,7 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
         Log(LogLevel::Debug, "Generating PDE Entries");
         WriteRows(*output, rowFilter, count);
 
-        if (m_updateMode) {
+        if (Updating()) {
             Log(LogLevel::Debug, "Writing pdu footer");
             output->WriteRaw("*\r\n\r\n");
             Log(LogLevel::Debug, "Finished PDU File. Lines= " + XString(count));
@@ -143,7 +144,7 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
     // A table file read part way is dropped and written again; a section of
     // the update file cannot be taken back, so there the loss fails the run.
     std::function<void()> again;
-    if (!m_updateMode) {
+    if (!Updating()) {
         again = [&]() {
             abandon();
             writing = false;
@@ -281,7 +282,7 @@ void PDEWriter::FailTable(const std::exception* cause, int lines, int writeError
         Log(LogLevel::Critical, XString("Failed with error [") + cause->what() + "] while writing file [" + m_currentFileName +
                    "] with query: " + sql);
         throw XException(XErrorKind::InputOutput,
-                         WriteFailure(writeError, m_updateMode ? m_updateFileName : m_currentFileName).GetText(),
+                         WriteFailure(writeError, Updating() ? m_updateFileName : m_currentFileName).GetText(),
                          writeError);
     }
     if (cause)

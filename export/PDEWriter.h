@@ -267,11 +267,21 @@ public:
 
     const std::vector<std::unique_ptr<SISExpHeader>>& DeclaredTables() const { return m_tables; }
     const SISExpCustomFieldList& CustomFields() const { return m_customFields; }
-    bool IsUpdateMode() const { return m_updateMode; }
     DelimitedTextWriter* UpdateFile() const { return m_updateFile; }
     const XString& CurrentTableFileName() const { return m_currentFileName; }
     const XString& CurrentDisplayName() const { return m_currentDisplayName; }
     const XString& DateFormat() const { return m_pragmas.dateFormat; }
+
+    // The writer's mode. Every export of a run ends in the run's one commit,
+    // so a full export followed by an update export waits for it as
+    // UpdateAfterFull. The entry points check the mode they need.
+    enum class Mode {
+        Idle,             // no export begun since the last commit or failed run
+        Full,             // writing a full export's table files and header file
+        Update,           // writing the update file of a run without a full export
+        UpdateAfterFull,  // writing the update file after this run's full export
+    };
+    Mode CurrentMode() const { return m_mode; }
 
     // Whether `name` has the form of an update file's name:
     // "Update " + 14 digits + ".PDU".
@@ -343,10 +353,13 @@ private:
     std::vector<std::unique_ptr<ExportColumn>> m_columns;
     const ExportColumn* m_currentColumn = nullptr;
     SISExpCustomFieldList m_customFields;
-    bool m_updateMode = false;
+    Mode m_mode = Mode::Idle;
+    bool Updating() const { return m_mode == Mode::Update || m_mode == Mode::UpdateAfterFull; }
+    // Logs and raises, as an internal failure, a call the current mode does
+    // not allow.
+    void RequireMode(bool allowed, const char* what);
     // The name the update file of this run will have, for its failures.
     XString m_updateFileName;
-    bool m_fullExportStarted = false;
     std::unique_ptr<ExportCommit> m_commit;
 
     AttendanceCache m_cache;

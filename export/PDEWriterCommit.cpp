@@ -109,7 +109,7 @@ void PDEWriter::CommitExport()
 {
     CheckInterrupt();
     ExportCommit& commit = RunCommit();
-    if (m_fullExportStarted) {
+    if (m_mode == Mode::Full || m_mode == Mode::UpdateAfterFull) {
         // A full export replaces the whole set: a table file an earlier run
         // wrote that this run neither wrote nor lists (a table filtered out
         // or a source table gone) would be stale data beside the new set.
@@ -130,7 +130,7 @@ void PDEWriter::CommitExport()
     // half-way: the renames are finished, or undone with the marks.
     CommitJournal journal(*this);
     commit.Commit(&journal);
-    m_fullExportStarted = false;
+    m_mode = Mode::Idle;
     Log(LogLevel::Debug, "Export files in place");
 }
 
@@ -196,11 +196,18 @@ void PDEWriter::AbandonRun()
     // cut short, are undone: the next run exports them again.
     m_cache.Rollback();
     m_batch = 0;
+    m_mode = Mode::Idle;
     // The update file's writer belongs to the caller and may be gone by now;
     // only the unfinished files themselves are removed.
     if (m_commit)
         m_commit->Discard();
     m_updateFile = nullptr;
+}
+
+void PDEWriter::RequireMode(bool allowed, const char* what)
+{
+    if (!allowed)
+        LogAndThrow(LogLevel::Critical, what);
 }
 
 ExportCommit& PDEWriter::RunCommit()

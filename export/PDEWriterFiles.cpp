@@ -44,7 +44,7 @@ void PDEWriter::WriteSectionHead(DelimitedTextWriter& output, const SISExpHeader
 
 DelimitedTextWriter& PDEWriter::BeginUpdateSection()
 {
-    if (!m_currentTable || !m_updateMode || !m_updateFile)
+    if (!m_currentTable || !Updating() || !m_updateFile)
         LogAndThrow(LogLevel::Critical, "An update section was started without a declared table and an open update file.");
     WriteSectionHead(*m_updateFile, *m_currentTable);
     return *m_updateFile;
@@ -70,8 +70,7 @@ void PDEWriter::StartImport()
 {
     const char* method = "PDEWriter::StartImport";
     Log(LogLevel::Informational, "Starting Import", method);
-    m_updateMode = false;
-    m_fullExportStarted = true;
+    m_mode = Mode::Full;
     m_startTime = XDateTime::Now();
     Log(LogLevel::Debug, "Clear Headers", method);
     ClearRunData();
@@ -82,6 +81,7 @@ void PDEWriter::StartImport()
 void PDEWriter::FinishImport()
 {
     Log(LogLevel::Debug, "Begin Finish Import", "PDEWriter::FinishImport");
+    RequireMode(m_mode == Mode::Full, "FinishImport called outside a full export.");
 
     // Put in place after every other file of the run: the importer starts
     // from this file, so it must only ever list table files that are complete.
@@ -166,7 +166,8 @@ void PDEWriter::StartUpdate(DelimitedTextWriter* updateFile)
 {
     if (!updateFile)
         LogAndThrow(LogLevel::Critical, "StartUpdate called without an update file.");
-    m_updateMode = true;
+    RequireMode(!Updating(), "StartUpdate called while an update file is open.");
+    m_mode = m_mode == Mode::Full ? Mode::UpdateAfterFull : Mode::Update;
     m_startTime = XDateTime::Now();
 
     // Joins the run's files: the update file appears only with the rest of

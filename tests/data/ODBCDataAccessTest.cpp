@@ -675,6 +675,7 @@ TEST_F(DataSourceTest, ValueFunctionsWriteExportText)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.column);
         const std::string fileName = "Table" + std::to_string(index++) + ".pef";
+        access->StartImport();
         access->StartTable(c.column, fileName.c_str());
         ODBCTable* t = access->AddTable("StudentDemographic", "STD", true);
         access->AddColumn(t, c.column, access->BindValue(c.value), c.column);

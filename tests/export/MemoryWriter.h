@@ -45,6 +45,7 @@ public:
     MemoryWriter() = default;
     ~MemoryWriter() override = default;
 
+    using PDEWriter::AbandonRun;
     using PDEWriter::m_dailyAttTotal;
     using PDEWriter::m_importTotal;
     using PDEWriter::m_lutTotal;

@@ -506,6 +506,93 @@ TEST_F(WriterTest, UpdateFileNeverReplacesAnEarlierOne)
     EXPECT_EQ(FilesIn(dir.path()).size(), 4);
 }
 
+// The commit retires the table files an earlier run wrote only when a full
+// export belongs to it, also when the run's update export followed it.
+TEST_F(WriterTest, OnlyACommitWithAFullExportRetiresOldTableFiles)
+{
+    const struct {
+        const char* name;
+        bool full;
+        bool update;
+        const char* staleFile;
+    } cases[] = {
+        {"full export", true, false, "<missing>"},
+        {"full then update export", true, true, "<missing>"},
+        {"update export alone", false, true, "old"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        MemoryWriter w;
+        w.m_parameters = kAppInfo;
+        ASSERT_TRUE(w.SetPDEFolder(ToXString(folder.path())));
+        WriteFile(folder.path() + "/Staff.pef", "old");
+        w.schema = {"a"};
+        w.rows = {{"1"}};
+        if (c.full) {
+            w.StartImport();
+            w.StartTable("Teachers", "Teachers.pef");
+            TextColumn(w, "a", "A");
+            w.WriteTable();
+            w.EndTable();
+            w.FinishImport();
+        }
+        DelimitedTextWriter updateFile('\t');
+        if (c.update) {
+            w.StartUpdate(&updateFile);
+            w.FinishUpdate();
+        }
+        w.CommitExport();
+        EXPECT_EQ(ReadFile(folder.path() + "/Staff.pef"), c.staleFile);
+    }
+}
+
+// A call that its mode does not allow is refused as an internal failure
+// before it writes anything.
+TEST_F(WriterTest, CallsOutsideTheirModeAreRefused)
+{
+    const struct {
+        const char* name;
+        std::function<void(MemoryWriter&, DelimitedTextWriter&)> call;
+    } cases[] = {
+        {"table before any export",
+         [](MemoryWriter& w, DelimitedTextWriter&) {
+             w.StartTable("T", "Teachers.pef");
+             TextColumn(w, "a", "A");
+             w.WriteTable();
+         }},
+        {"header file in an update export",
+         [](MemoryWriter& w, DelimitedTextWriter& u) {
+             w.StartUpdate(&u);
+             w.FinishImport();
+         }},
+        {"a second update file",
+         [](MemoryWriter& w, DelimitedTextWriter& u) {
+             w.StartUpdate(&u);
+             DelimitedTextWriter second('\t');
+             w.StartUpdate(&second);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        MemoryWriter w;
+        w.m_parameters = kAppInfo;
+        ASSERT_TRUE(w.SetPDEFolder(ToXString(folder.path())));
+        w.schema = {"a"};
+        w.rows = {{"1"}};
+        DelimitedTextWriter updateFile('\t');
+        try {
+            c.call(w, updateFile);
+            ADD_FAILURE() << "not refused";
+        } catch (const XException& e) {
+            EXPECT_EQ(e.Kind(), XErrorKind::Internal) << e.what();
+        }
+        w.AbandonRun();
+        EXPECT_TRUE(FilesIn(folder.path()).filter(".pef").isEmpty()) << FilesIn(folder.path()).join(",").toStdString();
+    }
+}
+
 // The newest update file in the folder decides the new one's name when the
 // clock is behind it; a name of the form that is no time (a day 0) still
 // has a name after it, and a file of another form is no update file.
