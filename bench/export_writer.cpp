@@ -93,7 +93,8 @@ double WriteWithWriter(const QString& folder)
     writer.StartImport();
     writer.StartTable("Students", "Students.pef");
     for (const char* column : kColumns)
-        writer.AddColumn(&writer.table, column, writer.BindValue(&BenchWriter::Text), column);
+        writer.AddColumn(ColumnDeclaration(column).From(&writer.table)
+                         .Value(writer.BindValue(&BenchWriter::Text)).Header(column));
     writer.WriteTable();
     writer.EndTable();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -241,7 +241,7 @@ void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
                    daily ? "StudentDailyAtt.pef" : "StudentPeriodAtt.pef", 0);
         for (const char* name : {"AttStdRef", "AttDate", header.c_str(), "AttAttCodeRef", "AttAttReasonRef",
                                  "AttExcused", "AttAbs", "AttTardy", "AttTruant", "AttDiscipline"})
-            AddColumn(nullptr, XString(), ValueFunction(), name);
+            AddColumn(ColumnDeclaration(XString()).Header(name));
         DelimitedTextWriter& output = BeginUpdateSection();
 
         int32_t count = 0;

@@ -265,33 +265,41 @@ XString ExpEngine::PhoneWithExtensionValue()
 // ---------------------------------------------------------------------------
 // Column declaration helpers
 
-ODBCField* ExpEngine::Column(ODBCTable* table, const char* source, EngineValue value,
-                             const char* header, bool required)
+ODBCField* ExpEngine::Column(const ColumnDeclaration& column)
 {
-    return static_cast<ODBCField*>(
-        AddColumn(table, source, BindValue(value), header, required ? 1 : 0));
+    return static_cast<ODBCField*>(AddColumn(column));
 }
 
-ODBCField* ExpEngine::CustomColumn(ODBCTable* table, const char* source, EngineValue value,
-                                   const char* header, const char* customKey,
-                                   const char* customTitle, const char* customType,
-                                   const char* customFormat, bool required)
+ODBCField* ExpEngine::Column(ODBCTable* table, const char* source, EngineValue value, const char* header)
 {
-    return static_cast<ODBCField*>(AddColumn(table, source, BindValue(value), header,
-                                             required ? 1 : 0, customKey, customTitle,
-                                             customType, customFormat));
+    return Column(ColumnDeclaration(source).From(table).Value(BindValue(value)).Header(header));
 }
 
-ODBCField* ExpEngine::QueryColumn(ODBCTable* table, const char* source, bool required)
+ODBCField* ExpEngine::RequiredColumn(ODBCTable* table, const char* source, EngineValue value, const char* header)
 {
-    return static_cast<ODBCField*>(
-        AddColumn(table, source, ValueFunction(), XString(), required ? 1 : 0));
+    return Column(ColumnDeclaration(source).From(table).Value(BindValue(value)).Header(header).Required());
+}
+
+ODBCField* ExpEngine::CustomColumn(ODBCTable* table, const char* source, EngineValue value, const char* header,
+                                   const CustomFieldDeclaration& custom)
+{
+    return Column(ColumnDeclaration(source).From(table).Value(BindValue(value)).Header(header)
+                  .Custom(custom));
+}
+
+ODBCField* ExpEngine::QueryColumn(ODBCTable* table, const char* source)
+{
+    return Column(ColumnDeclaration(source).From(table));
+}
+
+ODBCField* ExpEngine::RequiredQueryColumn(ODBCTable* table, const char* source)
+{
+    return Column(ColumnDeclaration(source).From(table).Required());
 }
 
 void ExpEngine::TextColumn(const char* text, const char* header)
 {
-    AddColumn(nullptr, text, ValueFunction(), header, 0, XString(), XString(), XString(),
-              XString(), ExportColumn::WriteText);
+    AddColumn(ColumnDeclaration(text).Header(header).Does(ExportColumn::WriteText));
 }
 
 ODBCField* ExpEngine::CurrentQueryField() const
@@ -302,7 +310,7 @@ ODBCField* ExpEngine::CurrentQueryField() const
 void ExpEngine::OwnColumns(std::initializer_list<const char*> headers)
 {
     for (const char* header : headers)
-        AddColumn(nullptr, XString(), ValueFunction(), header);
+        AddColumn(ColumnDeclaration(XString()).Header(header));
 }
 
 XFileSpec ExpEngine::ExportFile(const char* name) const

@@ -90,18 +90,22 @@ protected:
     // A value function of this engine or of the data-access layer.
     using EngineValue = XString (ExpEngine::*)();
 
+    // Declares a column and returns its query field (see PDEWriter::AddColumn).
+    ODBCField* Column(const ColumnDeclaration& column);
     // Declares an exported column read from `source` of `table`. Returns the
-    // query field, or nullptr when an optional column is missing (the column
-    // is then left out of the table).
-    ODBCField* Column(ODBCTable* table, const char* source, EngineValue value,
-                      const char* header, bool required = false);
-    // The same with a custom field of the importer.
-    ODBCField* CustomColumn(ODBCTable* table, const char* source, EngineValue value,
-                            const char* header, const char* customKey, const char* customTitle,
-                            const char* customType, const char* customFormat,
-                            bool required = false);
-    // A column read for conditions or other value functions, never written.
-    ODBCField* QueryColumn(ODBCTable* table, const char* source, bool required = false);
+    // query field, or nullptr when the column is missing (it is then left
+    // out of the table).
+    ODBCField* Column(ODBCTable* table, const char* source, EngineValue value, const char* header);
+    // The same for a column the table cannot do without: a missing one
+    // fails the run.
+    ODBCField* RequiredColumn(ODBCTable* table, const char* source, EngineValue value, const char* header);
+    // An exported column that also fills a custom field of the importer.
+    ODBCField* CustomColumn(ODBCTable* table, const char* source, EngineValue value, const char* header,
+                            const CustomFieldDeclaration& custom);
+    // A column read for conditions or other value functions, never written;
+    // optional or required.
+    ODBCField* QueryColumn(ODBCTable* table, const char* source);
+    ODBCField* RequiredQueryColumn(ODBCTable* table, const char* source);
     // A column that writes the same text on every line.
     void TextColumn(const char* text, const char* header);
     // The query field of the column being written.

@@ -132,11 +132,14 @@ XString FeeCategory(const XString& feeType)
 // table's suffix), account, category and name.
 void ExpEngine::AddFeeColumns(ODBCTable* f, const char* keySuffix)
 {
-    m_fldStudentNumber = Column(f, "StudentNumber", &ExpEngine::TextValue, "FeeStdRef", true);
-    AddColumn(f, "FeeId", [this, keySuffix] { return TextValue() + keySuffix; }, "FeeKey", 1);
-    AddColumn(f, "StudentNumber", [] { return XString("school_acc"); }, "FeeAccountRef", 1);
-    AddColumn(f, "FeeType", [this] { return FeeCategory(TextValue()); }, "FeeCategoryRef", 1);
-    Column(f, "FeeDescription", &ExpEngine::TextValue, "FeeName", true);
+    m_fldStudentNumber = RequiredColumn(f, "StudentNumber", &ExpEngine::TextValue, "FeeStdRef");
+    AddColumn(ColumnDeclaration("FeeId").From(f).Value([this, keySuffix] { return TextValue() + keySuffix; })
+              .Header("FeeKey").Required());
+    AddColumn(ColumnDeclaration("StudentNumber").From(f).Value([] { return XString("school_acc"); })
+              .Header("FeeAccountRef").Required());
+    AddColumn(ColumnDeclaration("FeeType").From(f).Value([this] { return FeeCategory(TextValue()); })
+              .Header("FeeCategoryRef").Required());
+    RequiredColumn(f, "FeeDescription", &ExpEngine::TextValue, "FeeName");
 }
 
 // Fee rows of active students of the school and year whose amount is not 0.
@@ -158,8 +161,8 @@ void ExpEngine::CreateStudentSchoolFees()
         return SkipTable(LogLevel::Informational, kNoFeesTable, kFeesSource);
 
     AddFeeColumns(f, "-F");
-    Column(f, "FeeAmount", &ExpEngine::CurrencyValue, "FeeDebit", true);
-    Column(f, "FeeDate", &ExpEngine::TextValue, "FeeDate", true);
+    RequiredColumn(f, "FeeAmount", &ExpEngine::CurrencyValue, "FeeDebit");
+    RequiredColumn(f, "FeeDate", &ExpEngine::TextValue, "FeeDate");
 
     AddFeeConditions(s, f, "FeeAmount");
 
@@ -175,9 +178,9 @@ void ExpEngine::CreateStudentSchoolPayments()
         return SkipTable(LogLevel::Informational, kNoFeesTable, kFeesSource);
 
     AddFeeColumns(f, "-P");
-    Column(f, "TotalPaid", &ExpEngine::CurrencyValue, "FeeCredit", true);
-    Column(f, "FeeDate", &ExpEngine::TextValue, "FeeDate", true);
-    Column(f, "FeeCode", &ExpEngine::TextValue, "FeeCode", true);
+    RequiredColumn(f, "TotalPaid", &ExpEngine::CurrencyValue, "FeeCredit");
+    RequiredColumn(f, "FeeDate", &ExpEngine::TextValue, "FeeDate");
+    RequiredColumn(f, "FeeCode", &ExpEngine::TextValue, "FeeCode");
 
     AddFeeConditions(s, f, "TotalPaid");
 
@@ -203,19 +206,20 @@ void ExpEngine::CreateStudentConductIncident()
     if (!m_fldStudentNumber)
         return SkipTable(LogLevel::Informational, kNoDisciplineStudent, source);
     ODBCField* schoolName = nullptr;  // declared below, read by the room value
-    Column(c, "IncidentNumber", &ExpEngine::TextValue, "CndInKey", true);
+    RequiredColumn(c, "IncidentNumber", &ExpEngine::TextValue, "CndInKey");
     Column(c, "IncidentName", &ExpEngine::TextValue, "CndInTypeRef");
     Column(c, "IncidentDate", &ExpEngine::TextValue, "CndInDate");
     Column(c, "InfrReferrer", &ExpEngine::TextValue, "CndInReferrerName");
     CustomColumn(c, "InfrDescription", &ExpEngine::TextNoBreaksValue, "CndInInfrDescript",
-                 "InfrDescript", "Infr Descript", kCndInField, "noformat");
+                 {"InfrDescript", "Infr Descript", kCndInField, "noformat"});
     CustomColumn(c, "InfrReferrerStaff", &ExpEngine::TextValue, "CndInInfrReferrerStaff",
-                 "InfrReferrerStaff", "Referrer Staff", kCndInField, "noformat");
+                 {"InfrReferrerStaff", "Referrer Staff", kCndInField, "noformat"});
     Column(c, "InfrTypeDescr", &ExpEngine::TextValue, "CndInTypeRef");
     // The room is the school name, one blank and the location, the blank
     // also when there is no school name.
-    AddColumn(c, "InfrLocationDescr",
-              [this, &schoolName] { return GetText(schoolName) + " " + TextValue(); }, "CndInRoomRef");
+    AddColumn(ColumnDeclaration("InfrLocationDescr").From(c)
+              .Value([this, &schoolName] { return GetText(schoolName) + " " + TextValue(); })
+              .Header("CndInRoomRef"));
     schoolName = QueryColumn(c, "InfrLocationSchName");
     Column(c, "Comments", &ExpEngine::TextNoBreaksValue, "CndInNote");
 
@@ -234,23 +238,22 @@ void ExpEngine::CreateStudentConductOutcomes()
     m_fldStudentNumber = Column(c, "StudentNumber", &ExpEngine::TextValue, "CndOutTargetStdRef");
     if (!m_fldStudentNumber)
         return SkipTable(LogLevel::Informational, kNoDisciplineStudent, source);
-    Column(c, "IncidentNumber", &ExpEngine::TextValue, "CndOutInRef", true);
-    AddColumn(c, "IncidentNumber", [this] { return TextValue() + "-A"; }, "CndOutKey", 1);
-    Column(c, "Note", &ExpEngine::TextNoBreaksValue, "CndOutNote", true);
-    AddColumn(c, "ActionName",
-              [this] {
+    RequiredColumn(c, "IncidentNumber", &ExpEngine::TextValue, "CndOutInRef");
+    AddColumn(ColumnDeclaration("IncidentNumber").From(c).Value([this] { return TextValue() + "-A"; })
+              .Header("CndOutKey").Required());
+    RequiredColumn(c, "Note", &ExpEngine::TextNoBreaksValue, "CndOutNote");
+    AddColumn(ColumnDeclaration("ActionName").From(c).Value([this] {
                   const XString action = TextValue();
                   return action.IsEmpty() ? XString("No Outcome assigned") : action;
-              },
-              "CndOutTypeRef");
+              }).Header("CndOutTypeRef"));
     Column(c, "ActionDate", &ExpEngine::TextValue, "CndOutActualStartDate");
     Column(c, "NumberOfDays", &ExpEngine::TextValue, "CndOutDuration");
     Column(c, "StartDate", &ExpEngine::TextValue, "CndOutStartDate");
     Column(c, "StopDate", &ExpEngine::TextValue, "CndOutEndDate");
     CustomColumn(c, "Modified", &ExpEngine::TextValue, "CndOutModified",
-                 "Modified", "Modified", kCndOutField, "noformat");
+                 {"Modified", "Modified", kCndOutField, "noformat"});
     CustomColumn(c, "AltProgram", &ExpEngine::TextValue, "CndOutAltProgram",
-                 "AltProgram", "Alt Program", kCndOutField, "noformat");
+                 {"AltProgram", "Alt Program", kCndOutField, "noformat"});
     Column(c, "Demerits", &ExpEngine::TextValue, "CndOutDemerits");
     Column(c, "HasServed", &ExpEngine::TextValue, "CndOutCompleted");
     Column(c, "DiscPolicyDescr", &ExpEngine::TextNoBreaksValue, "CndOutReasonRef");
@@ -269,14 +272,13 @@ void ExpEngine::CreateStudentCommunityService()
 
     ODBCField* description = nullptr;  // declared below, read by the key
     ODBCField* dateServed = nullptr;
-    AddColumn(c, "StudentNumber",
-              [this, &description, &dateServed] {
+    AddColumn(ColumnDeclaration("StudentNumber").From(c).Value([this, &description, &dateServed] {
                   return TextValue() + "-" + GetText(description) + "-" + GetText(dateServed);
-              },
-              "CndInKey");
+              }).Header("CndInKey"));
     m_fldStudentNumber = Column(c, "StudentNumber", &ExpEngine::TextValue, "CndInPerpStdRef");
     dateServed = Column(c, "DateServed", &ExpEngine::TextValue, "CndInDate");
-    AddColumn(c, "StudentNumber", [] { return XString("Community Service"); }, "CndInTypeRef");
+    AddColumn(ColumnDeclaration("StudentNumber").From(c).Value([] { return XString("Community Service"); })
+              .Header("CndInTypeRef"));
     description = Column(c, "Description", &ExpEngine::TextValue, "CndInNote");
     Column(c, "Hours", &ExpEngine::TextValue, "CndInHours");
 
@@ -296,13 +298,14 @@ void ExpEngine::CreateStudentNotes()
     if (!n)
         return SkipTable(LogLevel::Warning, "StudentAlert table does not exist, skipping Student Notes.",
                          "ExpEngine::CreateStudentNotes");
-    m_fldStudentNumber = Column(n, "StudentNumber", &ExpEngine::TextValue, "NoteStdRef", true);
-    ODBCField* alertName = Column(n, "AlertName", &ExpEngine::NumberedKeyValue, "NoteKey", true);
-    AddColumn(n, "IsCritical", [this] { return IsYesFlag(TextValue()) ? XString("Alert") : XString(); },
-              "NoteSeverity", 1);
-    ODBCField* startDate = Column(n, "StartDate", &ExpEngine::TextValue, "NoteDate", true);
-    Column(n, "AlertName", &ExpEngine::TextValue, "NoteTitle", true);
-    Column(n, "Comments", &ExpEngine::TextNoBreaksValue, "NoteContent", true);
+    m_fldStudentNumber = RequiredColumn(n, "StudentNumber", &ExpEngine::TextValue, "NoteStdRef");
+    ODBCField* alertName = RequiredColumn(n, "AlertName", &ExpEngine::NumberedKeyValue, "NoteKey");
+    AddColumn(ColumnDeclaration("IsCritical").From(n)
+              .Value([this] { return IsYesFlag(TextValue()) ? XString("Alert") : XString(); })
+              .Header("NoteSeverity").Required());
+    ODBCField* startDate = RequiredColumn(n, "StartDate", &ExpEngine::TextValue, "NoteDate");
+    RequiredColumn(n, "AlertName", &ExpEngine::TextValue, "NoteTitle");
+    RequiredColumn(n, "Comments", &ExpEngine::TextNoBreaksValue, "NoteContent");
 
     AddJoinedStatusConditions(n);
     // The keys are numbered in reading order; a fixed order keeps them the
@@ -323,7 +326,7 @@ void ExpEngine::CreateStudentMedicalHistory()
     StartTable("Student Medical History", "StudentMedHist.pef", 0);
     ODBCTable* m = AddTable("StudentMedical", "M", true);
 
-    m_fldStudentNumber = QueryColumn(m, "StudentNumber", true);
+    m_fldStudentNumber = RequiredQueryColumn(m, "StudentNumber");
     // Optional: a column the site lacks reads as empty text.
     ODBCField* dateReceived = QueryColumn(m, "prescr_DateReceived");
     ODBCField* prescription = QueryColumn(m, "prescr_Prescription");

@@ -35,13 +35,13 @@ void ExpEngine::CreateStudentDailyAttendance(const XDate& from, const XDate& to)
     // out as a blank code as a period absence does.
     StartAttTable(AttendanceCache::DailyTable, true, true);
     ODBCTable* att = AddTable("StudentDailyAbsence", "ATT", true);
-    m_fldStudentNumber = Column(att, "StudentNumber", &ExpEngine::TextValue, "AttStdRef", true);
-    Column(att, "CalendarDate", &ExpEngine::DateValue, "AttDate", true);
-    Column(att, "StudentNumber", &ExpEngine::DayFrameValue, "AttTimeFrameRef", true);
-    Column(att, "AbsenceTypeCode", &ExpEngine::TextValue, "AttAttCodeRef", true);
-    Column(att, "IsExcused", &ExpEngine::TextValue, "AttExcused", true);
-    Column(att, "Reason", &ExpEngine::TextValue, "AttAttReasonRef", true);
-    SetChangeDateField(QueryColumn(att, "DateModified", true));
+    m_fldStudentNumber = RequiredColumn(att, "StudentNumber", &ExpEngine::TextValue, "AttStdRef");
+    RequiredColumn(att, "CalendarDate", &ExpEngine::DateValue, "AttDate");
+    RequiredColumn(att, "StudentNumber", &ExpEngine::DayFrameValue, "AttTimeFrameRef");
+    RequiredColumn(att, "AbsenceTypeCode", &ExpEngine::TextValue, "AttAttCodeRef");
+    RequiredColumn(att, "IsExcused", &ExpEngine::TextValue, "AttExcused");
+    RequiredColumn(att, "Reason", &ExpEngine::TextValue, "AttAttReasonRef");
+    SetChangeDateField(RequiredQueryColumn(att, "DateModified"));
     SetAttendanceDateField(ConditionField(att, "CalendarDate"));
     QueryColumn(att, "_DistBldg");
     AddJoinedStatusConditions(att);
@@ -54,14 +54,14 @@ void ExpEngine::CreateStudentPeriodAttendance(const XDate& from, const XDate& to
 {
     StartAttTable(AttendanceCache::PeriodTable, true, false);
     ODBCTable* att = AddTable("StudentPeriodAbsence", "ATT", true);
-    m_fldStudentNumber = Column(att, "StudentNumber", &ExpEngine::TextValue, "AttStdRef", true);
-    Column(att, "CalendarDate", &ExpEngine::DateValue, "AttDate", true);
+    m_fldStudentNumber = RequiredColumn(att, "StudentNumber", &ExpEngine::TextValue, "AttStdRef");
+    RequiredColumn(att, "CalendarDate", &ExpEngine::DateValue, "AttDate");
     // The period itself, not a day frame: every period of a day is a record
     // of its own, or all but one of them would be lost in the cache.
-    Column(att, "CalendarPeriodCode", &ExpEngine::TextValue, "AttPerRef", true);
-    Column(att, "AbsenceTypeCode", &ExpEngine::TextValue, "AttAttCodeRef", true);
-    Column(att, "IsExcused", &ExpEngine::TextValue, "AttExcused", true);
-    SetChangeDateField(QueryColumn(att, "CalendarDate", true));
+    RequiredColumn(att, "CalendarPeriodCode", &ExpEngine::TextValue, "AttPerRef");
+    RequiredColumn(att, "AbsenceTypeCode", &ExpEngine::TextValue, "AttAttCodeRef");
+    RequiredColumn(att, "IsExcused", &ExpEngine::TextValue, "AttExcused");
+    SetChangeDateField(RequiredQueryColumn(att, "CalendarDate"));
     // Older sites name the building column _DistBldg1.
     const char* building = FieldExists("StudentPeriodAbsence", "_DistBldg") ? "_DistBldg" : "_DistBldg1";
     QueryColumn(att, building);

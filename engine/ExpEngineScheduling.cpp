@@ -119,7 +119,7 @@ void ExpEngine::CreateTeachers()
     SetDistinct(true);
     ODBCTable* tch = AddTable("StudentSchedule", "TCH", true);
 
-    Column(tch, "StaffID", &ExpEngine::TextValue, "StaffKey", true);
+    RequiredColumn(tch, "StaffID", &ExpEngine::TextValue, "StaffKey");
     Column(tch, "TeacherName", &ExpEngine::TextValue, "StaffFullName");
 
     AddSchoolYearConditions(tch);
@@ -132,8 +132,8 @@ void ExpEngine::CreateStaff()
     StartTable("Staff", "Staff.pef", 0);
     ODBCTable* stf = AddTable("Staff", "STF", true);
 
-    Column(stf, "StaffID", &ExpEngine::StaffKeyValue, "StaffKey", true);
-    m_fldStaffCode = QueryColumn(stf, "StaffCode", true);
+    RequiredColumn(stf, "StaffID", &ExpEngine::StaffKeyValue, "StaffKey");
+    m_fldStaffCode = RequiredQueryColumn(stf, "StaffCode");
     Column(stf, "NamePrefix", &ExpEngine::StaffNameValue, "StaffSalutation");
     Column(stf, "FirstName", &ExpEngine::StaffNameValue, "StaffFirstName");
     Column(stf, "MiddleName", &ExpEngine::StaffNameValue, "StaffMidName");
@@ -145,13 +145,13 @@ void ExpEngine::CreateStaff()
     Column(stf, "Zip", &ExpEngine::ZipValue, "StaffZip");
     m_fldZip4 = QueryColumn(stf, "Zip4");
     CustomColumn(stf, "Telephone", &ExpEngine::PhoneValue, "StaffPhone",
-                 "Phone", "Phone", kComField, "phone");
+                 {"Phone", "Phone", kComField, "phone"});
     CustomColumn(stf, "EMailAddress", &ExpEngine::TextValue, "StaffEmail",
-                 "Email", "Email", kComField, "email");
+                 {"Email", "Email", kComField, "email"});
     Column(stf, "StartDate", &ExpEngine::TextValue, "StaffEnterDate");
     Column(stf, "StopDate", &ExpEngine::TextValue, "StaffLeaveDate");
     CustomColumn(stf, "Comments", &ExpEngine::TextNoBreaksValue, "StaffComments",
-                 "Comments", "Comments", kComField, "noformat");
+                 {"Comments", "Comments", kComField, "noformat"});
 
     AddCondition("", ConditionField(stf, "_DistBldg"), "=", QuoteText(m_schoolNumber), 0);
     // Without an inactive cut-off only staff who have not left yet.
@@ -171,7 +171,7 @@ void ExpEngine::CreateStudentSchedules()
     StartTable("Student Schedules", "StudentSched.pef", 0);
     ODBCTable* sche = AddTable("StudentSchedule", "SCHE", true);
 
-    m_fldStudentNumber = Column(sche, "StudentNumber", &ExpEngine::TextValue, "StdKey", true);
+    m_fldStudentNumber = RequiredColumn(sche, "StudentNumber", &ExpEngine::TextValue, "StdKey");
     m_fldCourseCode = Column(sche, "CourseCode", &ExpEngine::TextValue, "StdCrsRef");
     Column(sche, "Section", &ExpEngine::SectionKeyValue, "StdSecRef");
     Column(sche, "StartDate", &ExpEngine::TextValue, "StdSecStartDate");
@@ -187,14 +187,14 @@ void ExpEngine::CreateStudentGrades()
     StartTable("Student Grades", "StudentGrades.pef", 0);
     ODBCTable* grd = AddTable("StudentCourseMarks", "GRD", true);
 
-    m_fldStudentNumber = Column(grd, "StudentNumber", &ExpEngine::TextValue, "GrdStdRef", true);
-    m_fldCourseCode = Column(grd, "CourseCode", &ExpEngine::TextValue, "GrdCrsRef", true);
-    Column(grd, "SectionNumber", &ExpEngine::SectionKeyValue, "GrdSecRef", true);
+    m_fldStudentNumber = RequiredColumn(grd, "StudentNumber", &ExpEngine::TextValue, "GrdStdRef");
+    m_fldCourseCode = RequiredColumn(grd, "CourseCode", &ExpEngine::TextValue, "GrdCrsRef");
+    RequiredColumn(grd, "SectionNumber", &ExpEngine::SectionKeyValue, "GrdSecRef");
     Column(grd, "ReportingTermCode", &ExpEngine::TextValue, "GrdBinRef");
     CustomColumn(grd, "MarkAlpha", &ExpEngine::TextValue, "GrdAlpha",
-                 "Alpha", "Mark", kGradeField, "letter");
+                 {"Alpha", "Mark", kGradeField, "letter"});
     CustomColumn(grd, "MarkNumeric", &ExpEngine::TextValue, "GrdNumeric",
-                 "Numeric", "%", kGradeField, "numeric");
+                 {"Numeric", "%", kGradeField, "numeric"});
 
     // Rows without any mark are not exported.
     AddSchoolYearConditions(grd);

@@ -19,7 +19,7 @@ void ExpEngine::CreateStudentDemographics()
     ODBCTable* cal = AddTable("SchoolCalendar", "CAL", true);
     cal->SetDistinctRows(true);
 
-    m_fldStudentNumber = Column(stu, "StudentNumber", &ExpEngine::TextValue, "StdKey", true);
+    m_fldStudentNumber = RequiredColumn(stu, "StudentNumber", &ExpEngine::TextValue, "StdKey");
     Column(stu, "EMISId", &ExpEngine::TextValue, "StdStateId");
     Column(stu, "FirstName", &ExpEngine::TextValue, "StdFirstName");
     Column(stu, "MiddleName", &ExpEngine::TextValue, "StdMiddleName");
@@ -33,7 +33,7 @@ void ExpEngine::CreateStudentDemographics()
     Column(stu, "Zip", &ExpEngine::ZipValue, "StdZip");
     m_fldZip4 = QueryColumn(stu, "Zip4");
     CustomColumn(stu, "StudentHomePhone", &ExpEngine::PhoneValue, "StdHomePhone",
-                 "HomePhone", "Home Phone", kComField, "phone");
+                 {"HomePhone", "Home Phone", kComField, "phone"});
     Column(stu, "Gender", &ExpEngine::TextValue, "StdGender");
     Column(stu, "Birthdate", &ExpEngine::TextValue, "StdBirthdate");
     Column(stu, "GradeLevel", &ExpEngine::TextValue, "StdGradeLevel");
@@ -41,14 +41,14 @@ void ExpEngine::CreateStudentDemographics()
     Column(stu, "Homeroom", &ExpEngine::TextValue, "StdHRRoomRef");
     Column(stu, "HomeroomTeacherCode", &ExpEngine::StaffLookupValue, "StdHRStaffRef");
     CustomColumn(stu, "Program", &ExpEngine::TextValue, "StdProgram",
-                 "Program", "Program", kSchoolField, "noformat");
+                 {"Program", "Program", kSchoolField, "noformat"});
     Column(stu, "Counselor", &ExpEngine::StaffLookupValue, "StdCounselorRef");
     Column(stu, "SpecialEducation", &ExpEngine::SpecialEducationValue, "StdIsESE");
     Column(stu, "NativeLanguage", &ExpEngine::TextValue, "StdLanguage");
     CustomColumn(stu, "BirthplaceCity", &ExpEngine::TextValue, "StdBirthplaceCity",
-                 "BirthplaceCity", "Birthplace", kComField, "noformat");
+                 {"BirthplaceCity", "Birthplace", kComField, "noformat"});
     CustomColumn(stu, "GraduationYear", &ExpEngine::TextValue, "StdGraduationYear!'0'",
-                 "GraduationYear", "Grad Year", kSchoolField, "noformat");
+                 {"GraduationYear", "Grad Year", kSchoolField, "noformat"});
     Column(stu, "Ethnicity", &ExpEngine::EthnicityValue, "StdEthnicity");
     Column(stu, "CalendarCode", &ExpEngine::CalendarReferenceValue, "StdCalRef");
     m_fldDefaultCalendar = QueryColumn(cal, "DefaultCalendar");
@@ -69,7 +69,7 @@ void ExpEngine::CreateStudentLunchCodes()
     ODBCTable* s = AddTable("StudentDemographic", "S", true);
     ODBCTable* l = AddTable("StudentEmisFD", "L", true);
 
-    m_fldStudentNumber = Column(s, "StudentNumber", &ExpEngine::TextValue, "StdKey", true);
+    m_fldStudentNumber = RequiredColumn(s, "StudentNumber", &ExpEngine::TextValue, "StdKey");
     Column(l, "StudentFreeLunchStatus", &ExpEngine::TextValue, "StdLunchCode");
 
     AddSchoolYearConditions(s);
@@ -94,10 +94,10 @@ void ExpEngine::AddContactNameColumns(ODBCTable* con)
 void ExpEngine::AddContactConditions(ODBCTable* con)
 {
     // Selected so that a database without them fails the run by name.
-    ODBCField* building = QueryColumn(con, "_DistBldg", true);
-    ODBCField* year = QueryColumn(con, "_Year", true);
-    ODBCField* isActive = QueryColumn(con, "Is_Active", true);
-    ODBCField* status = QueryColumn(con, "Status", true);
+    ODBCField* building = RequiredQueryColumn(con, "_DistBldg");
+    ODBCField* year = RequiredQueryColumn(con, "_Year");
+    ODBCField* isActive = RequiredQueryColumn(con, "Is_Active");
+    ODBCField* status = RequiredQueryColumn(con, "Status");
 
     AddCondition("", building, "=", QuoteText(m_schoolNumber), 0);
     AddCondition("AND", year, "=", QuoteText(m_schoolYear), 0);
@@ -111,7 +111,7 @@ void ExpEngine::CreateStudentContacts()
     StartTable("Student Contacts", "StudentCon.pef", 0);
     ODBCTable* con = AddTable("StudentContacts", "CON", true);
 
-    m_fldStudentNumber = Column(con, "StudentNumber", &ExpEngine::TextValue, "ConStdRef", true);
+    m_fldStudentNumber = RequiredColumn(con, "StudentNumber", &ExpEngine::TextValue, "ConStdRef");
     Column(con, "First_Name", &ExpEngine::ContactKeyValue, "ConKey");
     Column(con, "Name_Prefix", &ExpEngine::TextValue, "ConSalutation");
     AddContactNameColumns(con);
@@ -124,40 +124,40 @@ void ExpEngine::CreateStudentContacts()
     Column(con, "Zip", &ExpEngine::ZipValue, "ConZip");
     m_fldZip4 = QueryColumn(con, "Zip4");
     CustomColumn(con, "Home_Phone", &ExpEngine::PhoneValue, "ConHomePhone",
-                 "HomePhone", "Home Phone", kComField, "phone");
+                 {"HomePhone", "Home Phone", kComField, "phone"});
     CustomColumn(con, "Cell_Phone", &ExpEngine::PhoneValue, "ConCellPhone",
-                 "CellPhone", "Cell Phone", kComField, "phone");
-    ODBCField* work = CustomColumn(con, "Work_Phone", &ExpEngine::PhoneWithExtensionValue,
-                                   "ConWorkPhone", "WorkPhone", "Work Phone", kComField, "phone");
+                 {"CellPhone", "Cell Phone", kComField, "phone"});
+    ODBCField* work = CustomColumn(con, "Work_Phone", &ExpEngine::PhoneWithExtensionValue, "ConWorkPhone",
+                                   {"WorkPhone", "Work Phone", kComField, "phone"});
     ODBCField* workExt = QueryColumn(con, "Work_Phone_Ext");
     if (work)
         m_extensionOf[work] = workExt;
     CustomColumn(con, "Is_Avail_At_Work", &ExpEngine::TextValue, "ConIsAvailWork",
-                 "IsAvailWork", "Avail @ Work", kComField, "noformat");
+                 {"IsAvailWork", "Avail @ Work", kComField, "noformat"});
     ODBCField* pager = CustomColumn(con, "Pager", &ExpEngine::PhoneWithExtensionValue, "ConPager",
-                                    "Pager", "Pager", kComField, "phone");
+                                    {"Pager", "Pager", kComField, "phone"});
     ODBCField* pagerExt = QueryColumn(con, "Pager_Ext");
     if (pager)
         m_extensionOf[pager] = pagerExt;
     CustomColumn(con, "Email_Address", &ExpEngine::TextValue, "ConEmail",
-                 "Email", "Email", kComField, "email");
+                 {"Email", "Email", kComField, "email"});
     CustomColumn(con, "Occupation", &ExpEngine::TextValue, "ConOccupation",
-                 "Occupation", "Occupation", kComField, "noformat");
+                 {"Occupation", "Occupation", kComField, "noformat"});
     CustomColumn(con, "Place_Of_Employeement", &ExpEngine::TextValue, "ConPlaceEmployment",
-                 "PlaceEmployment", "Place Employ", kComField, "noformat");
+                 {"PlaceEmployment", "Place Employ", kComField, "noformat"});
     CustomColumn(con, "Is_Migrant_Worker", &ExpEngine::TextValue, "ConMigrantWorker",
-                 "MigrantWorker", "Migrant Worker", kComField, "noformat");
+                 {"MigrantWorker", "Migrant Worker", kComField, "noformat"});
     Column(con, "Primary_Language", &ExpEngine::TextValue, "ConLanguage");
     CustomColumn(con, "Contact_Comments", &ExpEngine::TextNoBreaksValue, "ConComments",
-                 "Comments", "Comments", kComField, "noformat");
+                 {"Comments", "Comments", kComField, "noformat"});
     m_fldIsPrimary = QueryColumn(con, "Is_Primary");
     Column(con, "Is_Guardian", &ExpEngine::CustodyValue, "ConHasCustody");
     Column(con, "Is_Emergency_Contact", &ExpEngine::TextValue, "ConIsEmergency");
     Column(con, "Is_Living_With_Student", &ExpEngine::TextValue, "ConLivesWith");
     CustomColumn(con, "Is_Willing_To_Volunteer", &ExpEngine::YesValue, "ConWillingVolunteer",
-                 "WillingVolunteer", "Will Volunteer", kComField, "noformat");
+                 {"WillingVolunteer", "Will Volunteer", kComField, "noformat"});
     CustomColumn(con, "Is_Medical", &ExpEngine::YesValue, "ConIsMedContact",
-                 "IsMedContact", "Med Contact", kComField, "noformat");
+                 {"IsMedContact", "Med Contact", kComField, "noformat"});
     Column(con, "Comments", &ExpEngine::TextNoBreaksValue, "ConNote");
 
     AddContactConditions(con);
@@ -169,7 +169,7 @@ void ExpEngine::CreateStudentContactNumbers()
     StartTable("Student Contact Numbers", "StudentCon1.pef", 0);
     ODBCTable* con = AddTable("StudentContacts", "StuCon", true);
 
-    m_fldStudentNumber = Column(con, "StudentNumber", &ExpEngine::TextValue, "ConStdRef", true);
+    m_fldStudentNumber = RequiredColumn(con, "StudentNumber", &ExpEngine::TextValue, "ConStdRef");
     Column(con, "First_Name", &ExpEngine::ContactKeyValue, "ConKey");
     AddContactNameColumns(con);
     Column(con, "PhoneNumberType", &ExpEngine::PhoneKindValue, "ConComKind");
@@ -207,23 +207,23 @@ void ExpEngine::CreateStudentTransportation()
     Column(t, "ParkingPermit", &ExpEngine::TextValue, "StdParkPermit");
     Column(t, "AssignedSpaces", &ExpEngine::TextValue, "StdParkSpot");
     CustomColumn(t, "VehicleDescription", &ExpEngine::TextValue, "StdVehicle",
-                 "Vehicle", "Vehicle", kSchoolField, "noformat");
+                 {"Vehicle", "Vehicle", kSchoolField, "noformat"});
     Column(t, "LicensePlate", &ExpEngine::TextValue, "StdLicPlate");
     CustomColumn(t, "DriversLicenseNumber", &ExpEngine::TextValue, "StdDLicNumber",
-                 "DLicNumber", "Drivers License", kSchoolField, "noformat");
+                 {"DLicNumber", "Drivers License", kSchoolField, "noformat"});
     CustomColumn(t, "DriversLicenseState", &ExpEngine::TextValue, "StdDLicState",
-                 "DLicState", "License State", kSchoolField, "noformat");
+                 {"DLicState", "License State", kSchoolField, "noformat"});
     CustomColumn(t, "StudentDriver", &ExpEngine::TextValue, "StdDriver",
-                 "Driver", "Driver", kSchoolField, "noformat");
+                 {"Driver", "Driver", kSchoolField, "noformat"});
     CustomColumn(t, "StudentBussed", &ExpEngine::TextValue, "StdBussed",
-                 "Bussed", "Bussed", kSchoolField, "noformat");
+                 {"Bussed", "Bussed", kSchoolField, "noformat"});
     CustomColumn(t, "StudentWalker", &ExpEngine::TextValue, "StdWalker",
-                 "Walker", "Walker", kSchoolField, "noformat");
+                 {"Walker", "Walker", kSchoolField, "noformat"});
     CustomColumn(t, "DistanceToSchool", &ExpEngine::TextValue, "StdDistToSchl",
-                 "DistToSchl", "Dist To Schl", kSchoolField, "noformat");
+                 {"DistToSchl", "Dist To Schl", kSchoolField, "noformat"});
     Column(t, "BusNumber", &ExpEngine::TextValue, "StdBusIn");
     CustomColumn(t, "SecondBusNumber", &ExpEngine::TextValue, "StdSecBusNum",
-                 "SecBusNum", "Sec. Bus Num", kSchoolField, "noformat");
+                 {"SecBusNum", "Sec. Bus Num", kSchoolField, "noformat"});
 
     AddJoinedStatusConditions(t);
 
@@ -237,13 +237,13 @@ void ExpEngine::CreateStudentSummaryAttendance()
 
     m_fldStudentNumber = Column(sum, "StudentNumber", &ExpEngine::TextValue, "StdKey");
     CustomColumn(sum, "DaysAttended", &ExpEngine::TextValue, "StdDaysAttended!'0.00'",
-                 "DaysAttended", "Days Attended", kSchoolField, "noformat");
+                 {"DaysAttended", "Days Attended", kSchoolField, "noformat"});
     CustomColumn(sum, "DaysAbsentExcused", &ExpEngine::TextValue, "StdDaysAbsExc!'0.00'",
-                 "DaysAbsExc", "Days Abs Exc", kSchoolField, "noformat");
+                 {"DaysAbsExc", "Days Abs Exc", kSchoolField, "noformat"});
     CustomColumn(sum, "DaysAbsentUnexcused", &ExpEngine::TextValue, "StdDaysAbsUnexc!'0.00'",
-                 "DaysAbsUnexc", "Days Abs Unexc", kSchoolField, "noformat");
+                 {"DaysAbsUnexc", "Days Abs Unexc", kSchoolField, "noformat"});
     CustomColumn(sum, "DaysPartial", &ExpEngine::TextValue, "StdDaysPartial!'0.00'",
-                 "DaysPartial", "Days Partial", kSchoolField, "noformat");
+                 {"DaysPartial", "Days Partial", kSchoolField, "noformat"});
 
     // This view names building and year differently from the other tables.
     AddCondition("", ConditionField(sum, "Building"), "=", QuoteText(m_schoolNumber), 0);

@@ -46,3 +46,43 @@ private:
     ValueFunction m_valueFunction;
     int m_command;
 };
+
+class DataAccessTable;
+
+// The custom field of the importer that a column fills, as the header file
+// lists it: key, title, type and format.
+struct CustomFieldDeclaration
+{
+    XString key;
+    XString title;
+    XString type;
+    XString format;
+};
+
+// One column as a table declares it, each part named:
+//   ColumnDeclaration("FeeId").From(fees).Value(...).Header("FeeKey").Required()
+// `text` is the source column read from the `From` table, or without one the
+// literal a command writes. A part left out is absent: no query field, no
+// value function, no header field, no custom field, no command; an
+// optional source column.
+struct ColumnDeclaration
+{
+    explicit ColumnDeclaration(XString sourceOrText) : text(std::move(sourceOrText)) {}
+
+    ColumnDeclaration& From(DataAccessTable* queryTable) { table = queryTable; return *this; }
+    ColumnDeclaration& Value(ValueFunction function) { value = std::move(function); return *this; }
+    ColumnDeclaration& Header(XString name) { header = std::move(name); return *this; }
+    // A missing source column fails the run instead of leaving the column out.
+    ColumnDeclaration& Required(bool isRequired = true) { required = isRequired; return *this; }
+    ColumnDeclaration& Custom(CustomFieldDeclaration field) { custom = std::move(field); return *this; }
+    // What the column does without a value function (ExportColumn::Command).
+    ColumnDeclaration& Does(ExportColumn::Command what) { command = what; return *this; }
+
+    XString text;
+    DataAccessTable* table = nullptr;
+    ValueFunction value;
+    XString header;
+    bool required = false;
+    CustomFieldDeclaration custom;
+    ExportColumn::Command command = ExportColumn::NoOutput;
+};

@@ -26,28 +26,25 @@ void PDEWriter::StartTable(const XString& displayName, const XString& fileName, 
     ClearColumns();
 }
 
-DataAccessField* PDEWriter::AddColumn(DataAccessTable* table, const XString& text,
-                                      ValueFunction valueFunction, const XString& headerName,
-                                      int queryOption, const XString& customKey,
-                                      const XString& customTitle, const XString& customType,
-                                      const XString& customFormat, int command)
+DataAccessField* PDEWriter::AddColumn(const ColumnDeclaration& column)
 {
     if (!m_currentTable)
-        LogAndThrow(LogLevel::Critical, "Column " + text + " declared outside of a table.");
+        LogAndThrow(LogLevel::Critical, "Column " + column.text + " declared outside of a table.");
 
     DataAccessField* field = nullptr;
-    if (table) {
+    if (column.table) {
         // A missing optional source column drops the whole column: no
         // output, no header field, no custom field.
-        field = AddQueryField(table, text, queryOption != 0);
+        field = AddQueryField(column.table, column.text, column.required);
         if (!field)
             return nullptr;
     }
-    m_columns.push_back(std::make_unique<ExportColumn>(field, text, std::move(valueFunction), command));
-    if (!headerName.IsEmpty())
-        m_currentTable->AddField(headerName);
-    if (!customKey.IsEmpty())
-        m_customFields.Add(customKey, customTitle, customType, customFormat, 1);
+    m_columns.push_back(std::make_unique<ExportColumn>(field, column.text, column.value, column.command));
+    if (!column.header.IsEmpty())
+        m_currentTable->AddField(column.header);
+    const CustomFieldDeclaration& custom = column.custom;
+    if (!custom.key.IsEmpty())
+        m_customFields.Add(custom.key, custom.title, custom.type, custom.format, 1);
     return field;
 }
 

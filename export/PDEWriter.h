@@ -141,18 +141,12 @@ public:
     // "Reading <display name>...", a new table header, no columns.
     void StartTable(const XString& displayName, const XString& fileName, int safeInclude = 0);
 
-    // Declares one column. With a `table`, the field `text` is added to the
-    // query (queryOption non-zero: required); when the data-access layer
-    // returns no field, nothing is declared and nullptr is returned. A
-    // non-empty `headerName` adds a header field, a non-empty `customKey` a
-    // custom field. `command` applies only without a value function (see
-    // ExportColumn::Command).
-    DataAccessField* AddColumn(DataAccessTable* table, const XString& text,
-                               ValueFunction valueFunction, const XString& headerName,
-                               int queryOption = 0, const XString& customKey = XString(),
-                               const XString& customTitle = XString(),
-                               const XString& customType = XString(),
-                               const XString& customFormat = XString(), int command = 0);
+    // Declares one column. With a query table, its source column is added
+    // to the query; when the data-access layer returns no field (an optional
+    // column that is missing), nothing is declared and nullptr is returned.
+    // A header name adds a header field, a custom key a custom field. The
+    // command applies only without a value function.
+    DataAccessField* AddColumn(const ColumnDeclaration& column);
 
     // Writes the current table: a table file in the PDE folder (full export)
     // or a section of the update file. Rows rejected by `rowFilter` are left

@@ -678,7 +678,8 @@ TEST_F(DataSourceTest, ValueFunctionsWriteExportText)
         access->StartImport();
         access->StartTable(c.column, fileName.c_str());
         ODBCTable* t = access->AddTable("StudentDemographic", "STD", true);
-        access->AddColumn(t, c.column, access->BindValue(c.value), c.column);
+        access->AddColumn(ColumnDeclaration(c.column).From(t).Value(access->BindValue(c.value))
+                          .Header(c.column));
         access->AddOrder(access->AddQueryField(t, "StudentNumber", true));
         EXPECT_EQ(3, access->WriteTable());
         access->EndTable();

@@ -46,7 +46,8 @@ protected:
 // Declares a value-function column for the source column `name`.
 void TextColumn(MemoryWriter& w, const char* name, const char* header)
 {
-    w.AddColumn(&w.table, name, w.BindValue(&MemoryWriter::Text), header);
+    w.AddColumn(ColumnDeclaration(name).From(&w.table).Value(w.BindValue(&MemoryWriter::Text))
+                .Header(header));
 }
 
 struct TableCase
@@ -77,27 +78,27 @@ TEST_F(WriterTest, TableFileHoldsOneLinePerAcceptedRow)
         {"query-only column leaves no trace", {"a", "b", "c"}, {{"A", "hidden", "C"}},
          [](MemoryWriter& w) {
              TextColumn(w, "a", "A");
-             w.AddColumn(&w.table, "b", ValueFunction(), "");
+             w.AddColumn(ColumnDeclaration("b").From(&w.table));
              TextColumn(w, "c", "C");
          },
          nullptr, "A\tC\r\n", 1, "A\tC"},
         {"literal column repeats its text", {"a"}, {{"555"}, {"777"}},
          [](MemoryWriter& w) {
              TextColumn(w, "a", "Number");
-             w.AddColumn(nullptr, "phone", ValueFunction(), "ConComValType", 0, "", "", "", "", 1);
+             w.AddColumn(ColumnDeclaration("phone").Header("ConComValType").Does(ExportColumn::WriteText));
          },
          nullptr, "555\tphone\r\n777\tphone\r\n", 2, "Number\tConComValType"},
         {"line-break column splits a row; rows are counted, not lines", {"a", "b"}, {{"1", "2"}, {"3", "4"}},
          [](MemoryWriter& w) {
              TextColumn(w, "a", "A");
-             w.AddColumn(nullptr, "", ValueFunction(), "", 0, "", "", "", "", 2);
+             w.AddColumn(ColumnDeclaration("").Does(ExportColumn::EndLine));
              TextColumn(w, "b", "B");
          },
          nullptr, "1\r\n2\r\n3\r\n4\r\n", 2, "A\tB"},
         {"hook column writes nothing itself", {"a", "b"}, {{"1", "2"}},
          [](MemoryWriter& w) {
              TextColumn(w, "a", "A");
-             w.AddColumn(&w.table, "b", ValueFunction(), "", 0, "", "", "", "", 4);
+             w.AddColumn(ColumnDeclaration("b").From(&w.table).Does(ExportColumn::FieldHook));
          },
          nullptr, "1\r\n", 1, "A"},
         {"separators inside values become blanks", {"a", "b"}, {{"a\tb", "c\r\nd"}, {"e\nf", "g\rh"}},
@@ -147,7 +148,7 @@ TEST_F(WriterTest, HookColumnReceivesItsFieldForEveryRow)
     writer.StartImport();
     writer.StartTable("Test", "T.pef");
     TextColumn(writer, "a", "A");
-    writer.AddColumn(&writer.table, "b", ValueFunction(), "", 0, "", "", "", "", 4);
+    writer.AddColumn(ColumnDeclaration("b").From(&writer.table).Does(ExportColumn::FieldHook));
     writer.WriteTable();
     EXPECT_EQ(writer.hookedColumns, (std::vector<int>{1, 1}));
 }
@@ -160,8 +161,9 @@ TEST_F(WriterTest, MissingOptionalColumnDeclaresNothing)
     writer.StartImport();
     writer.StartTable("Test", "T.pef");
     TextColumn(writer, "a", "A");
-    EXPECT_EQ(writer.AddColumn(&writer.table, "gone", writer.BindValue(&MemoryWriter::Text), "Gone", 0,
-                               "Ghost", "Ghost", "#customcomfield", "noformat"),
+    EXPECT_EQ(writer.AddColumn(ColumnDeclaration("gone").From(&writer.table)
+                               .Value(writer.BindValue(&MemoryWriter::Text)).Header("Gone")
+                               .Custom({"Ghost", "Ghost", "#customcomfield", "noformat"})),
               nullptr);
     writer.WriteTable();
     writer.EndTable();
@@ -213,24 +215,29 @@ TEST_F(WriterTest, ImportHeaderFileListsPragmasCustomFieldsAndTables)
     writer.StartTable("Teachers", "Teachers.pef");
     TextColumn(writer, "key", "StaffKey");
     TextColumn(writer, "name", "TeacherName");
-    writer.AddColumn(&writer.table, "mail", writer.BindValue(&MemoryWriter::Text), "Email", 0, "Email",
-                     "Email", "#customcomfield", "email");
+    writer.AddColumn(ColumnDeclaration("mail").From(&writer.table)
+                     .Value(writer.BindValue(&MemoryWriter::Text)).Header("Email")
+                     .Custom({"Email", "Email", "#customcomfield", "email"}));
     writer.WriteTable();
     writer.EndTable();
 
     // No header fields: the file is written but the table is not listed.
     writer.StartTable("Helper", "Helper.pef");
-    writer.AddColumn(&writer.table, "key", writer.BindValue(&MemoryWriter::Text), "");
+    writer.AddColumn(ColumnDeclaration("key").From(&writer.table)
+                     .Value(writer.BindValue(&MemoryWriter::Text)));
     writer.WriteTable();
     writer.EndTable();
 
     writer.StartTable("Notes", "Notes.pef", 1);
-    writer.AddColumn(&writer.table, "mail", writer.BindValue(&MemoryWriter::Text), "Email", 0, "Email",
-                     "E-mail", "#customschoolfield", "noformat");
-    writer.AddColumn(&writer.table, "mail", writer.BindValue(&MemoryWriter::Text), "email", 0, "email",
-                     "mail", "#customcomfield", "email");
-    writer.AddColumn(&writer.table, "note", writer.BindValue(&MemoryWriter::Text), "StdDaysAttended!'0.00'",
-                     0, "Ruler", "12\" Ruler", "#customgradefield", "numeric");
+    writer.AddColumn(ColumnDeclaration("mail").From(&writer.table)
+                     .Value(writer.BindValue(&MemoryWriter::Text)).Header("Email")
+                     .Custom({"Email", "E-mail", "#customschoolfield", "noformat"}));
+    writer.AddColumn(ColumnDeclaration("mail").From(&writer.table)
+                     .Value(writer.BindValue(&MemoryWriter::Text)).Header("email")
+                     .Custom({"email", "mail", "#customcomfield", "email"}));
+    writer.AddColumn(ColumnDeclaration("note").From(&writer.table)
+                     .Value(writer.BindValue(&MemoryWriter::Text)).Header("StdDaysAttended!'0.00'")
+                     .Custom({"Ruler", "12\" Ruler", "#customgradefield", "numeric"}));
     writer.WriteTable();
     writer.EndTable();
 
@@ -335,11 +342,11 @@ TEST_F(WriterTest, FailedTableKeepsThePreviousCompleteFile)
         w.rows = {{"1"}, {"2"}, {"3"}};
         w.StartImport();
         w.StartTable("Test", "T.pef");
-        w.AddColumn(&w.table, "a", [&w, &c]() -> XString {
+        w.AddColumn(ColumnDeclaration("a").From(&w.table).Value([&w, &c]() -> XString {
             if (w.row == 1)
                 c.fail();
             return w.Text();
-        }, "A");
+        }).Header("A"));
         try {
             w.WriteTable();
             ADD_FAILURE() << "WriteTable reported success";
@@ -387,11 +394,11 @@ TEST_F(WriterTest, FailedRunLeavesThePreviousExportAndReportsFailure)
         w.WriteTable();
         w.EndTable();
         w.StartTable("B", "B.pef");
-        w.AddColumn(&w.table, "a", [&w]() -> XString {
+        w.AddColumn(ColumnDeclaration("a").From(&w.table).Value([&w]() -> XString {
             if (w.row == 1)
                 throw XException("connection lost");
             return w.Text();
-        }, "B");
+        }).Header("B"));
         w.WriteTable();
         w.EndTable();
         w.FinishImport();
@@ -639,7 +646,8 @@ TEST_F(WriterTest, FailedUpdateTableLeavesNoUpdateFile)
     DelimitedTextWriter updateFile('\t');
     writer.StartUpdate(&updateFile);
     writer.StartTable("Cached", "C.pef");
-    writer.AddColumn(&writer.table, "a", []() -> XString { throw XException("cache locked"); }, "A");
+    writer.AddColumn(ColumnDeclaration("a").From(&writer.table)
+                     .Value([]() -> XString { throw XException("cache locked"); }).Header("A"));
     EXPECT_THROW(writer.WriteTable(), XException);
     EXPECT_EQ(FilesIn(dir.path()), QStringList());
 }

@@ -268,7 +268,8 @@ TEST_F(BookkeepingTest, AttendanceRowsReachTheCacheAndAFailedRefreshLeavesNoTrac
         const char* headers[] = {"AttStdRef", "AttDate", "AttStartPerRef", "AttEndPerRef", "AttAttCodeRef",
                                  "AttAttReasonRef"};
         for (size_t i = 0; i < w.schema.size(); ++i)
-            w.AddColumn(&w.table, w.schema[i].c_str(), w.BindValue(&MemoryWriter::Text), headers[i]);
+            w.AddColumn(ColumnDeclaration(w.schema[i].c_str()).From(&w.table)
+                        .Value(w.BindValue(&MemoryWriter::Text)).Header(headers[i]));
         w.WriteAttendanceTable(XDate(0), XDate(876581), RowFilter());
         EXPECT_EQ(w.PeriodReferenceHeaders(), std::set<XString>{"AttPerRef"});
     };
