@@ -157,6 +157,12 @@ TEST(ExecuteFailures, MissingRequiredSourceFailsTheRunByName)
          "Required Field does not exist : Is_Active in table StudentContacts", "StudentCon.pef"},
         {"ALTER TABLE Staff DROP COLUMN StaffCode;", "Required Field does not exist : StaffCode in table Staff",
          "Staff.pef"},
+        // Exported columns the table cannot do without, one declared by name
+        // and one through its own value.
+        {"ALTER TABLE StudentAlert DROP COLUMN Comments;",
+         "Required Field does not exist : Comments in table StudentAlert", "StudentNotes.pef"},
+        {"ALTER TABLE StudentAlert DROP COLUMN IsCritical;",
+         "Required Field does not exist : IsCritical in table StudentAlert", "StudentNotes.pef"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.change);
