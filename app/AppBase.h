@@ -114,8 +114,6 @@ public:
     // Handler for the toolkit's own diagnostics (the scanner's warnings among them).
     static void qMessageOutput(QtMsgType type, const QMessageLogContext &context, const QString &message);
 
-    bool validateMode() const { return m_validateMode; }
-    int validateNumber() const { return m_validateNumber; }
 
     // A text with every known password value replaced by the mask.
     QString maskSecrets(QString text) const;
@@ -125,7 +123,6 @@ public:
     // writer and log manager it owns, unless a test gave another sink.
     ProtocolSink &sink() { return *m_sink; }
     void setSink(ProtocolSink *sink) { m_sink = sink ? sink : &m_router; }
-    SISMessageWriter &messageWriter() { return *m_writer; }
     LogManager &logManager() { return *m_logManager; }
 
 protected:

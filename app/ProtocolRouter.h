@@ -22,8 +22,6 @@ public:
     {
     }
 
-    void SetLogManager(LogManager* logManager) { m_log = logManager; }
-
     void Log(LogLevel::Level level, const QString& message, const QString& method) override
     {
         if (m_log)

@@ -70,7 +70,6 @@ public:
     // Run flags from the switches: -1 both exports, 1 full, 2 update, 3 both asked
     // for explicitly.
     static RunFlags FlagsFromSwitches(bool all, bool demo, bool att);
-    RunFlags runFlags() const { return m_runFlags; }
 
     // Per-installation text in the log file name; no deployment supplies one yet.
     virtual QString installationId() const { return QString(); }

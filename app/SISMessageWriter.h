@@ -18,8 +18,6 @@ public:
     explicit SISMessageWriter(QIODevice *output = nullptr, QIODevice *error = nullptr,
                               QObject *parent = nullptr);
 
-    // "missing" lines waiting for the next warning or error.
-    QStringList pendingLines() const { return m_pending; }
 
 public slots:
     void outVersion(const QString &alias, const QString &version, const QString &minversion,

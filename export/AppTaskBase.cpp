@@ -21,8 +21,3 @@ bool AppTaskBase::LoadList(const QString&, const QString&, const QString&, const
     Sink().Log(LogLevel::Error, QStringLiteral("Not set up yet."), QStringLiteral("AppTaskBase::LoadList"));
     return false;
 }
-
-AppTaskBase* AppTaskBase::NewTask()
-{
-    return new AppTaskBase(parent());
-}

@@ -34,9 +34,6 @@ public:
     virtual bool LoadList(const QString& listType, const QString& paramKey,
                           const QString& parentKey, const QString& extra);
 
-    // A fresh plain task with the same parent.
-    virtual AppTaskBase* NewTask();
-
     // Where the task's progress, warnings, errors and log records go; a
     // task given none is heard by no one.
     ProtocolSink& Sink() const { return *m_sink; }

@@ -52,7 +52,7 @@ public:
 
     // Creates `path` with all missing parents and makes it the PDE folder
     // (absolute, backslash-separated, ending in a backslash). Reports and
-    // returns false when the folder cannot be created; PDEFolderError() then
+    // returns false when the folder cannot be created; m_pdeFolderError then
     // says why.
     bool SetPDEFolder(const XString& path);
     // The same for a path as the user gave it (any characters); the folder
@@ -92,9 +92,6 @@ public:
 
     const ParamMap& Parameters() const { return m_parameters; }
     const XFileSpec& PDEFolder() const { return m_pdeFolder; }
-    // Why the last SetPDEFolder failed: the folder and the system's reason.
-    const QString& PDEFolderError() const { return m_pdeFolderError; }
-    int ProgressTotal() const { return m_progressTotal; }
 
     const XDate& UpdateDate() const { return m_updateDate; }
     const XDateTime& UpdateDateTime() const { return m_updateDateTime; }

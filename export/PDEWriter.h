@@ -209,7 +209,6 @@ public:
     void DropAttendanceTable(const XString& table);
     bool AttendanceTableExists(const XString& table);
     AttendanceCache& Cache() { return m_cache; }
-    const std::set<XString>& DailyReferenceHeaders() const { return m_dailyReferenceHeaders; }
     const std::set<XString>& PeriodReferenceHeaders() const { return m_periodReferenceHeaders; }
 
     // The batch number of this run's marks, taken at its first use inside
@@ -261,7 +260,6 @@ public:
 
     const std::vector<std::unique_ptr<SISExpHeader>>& DeclaredTables() const { return m_tables; }
     const SISExpCustomFieldList& CustomFields() const { return m_customFields; }
-    DelimitedTextWriter* UpdateFile() const { return m_updateFile; }
     const XString& CurrentTableFileName() const { return m_currentFileName; }
     const XString& CurrentDisplayName() const { return m_currentDisplayName; }
     const XString& DateFormat() const { return m_pragmas.dateFormat; }
@@ -275,7 +273,6 @@ public:
         Update,           // writing the update file of a run without a full export
         UpdateAfterFull,  // writing the update file after this run's full export
     };
-    Mode CurrentMode() const { return m_mode; }
 
     // Whether `name` has the form of an update file's name:
     // "Update " + 14 digits + ".PDU".

@@ -16,12 +16,6 @@ public:
         : m_key(key), m_title(title), m_type(type), m_format(format), m_flag(flag) {}
     virtual ~SISExpCustomField() = default;
 
-    const XString& GetKey() const { return m_key; }
-    const XString& GetTitle() const { return m_title; }
-    const XString& GetType() const { return m_type; }       // e.g. "#customcomfield"
-    const XString& GetFormat() const { return m_format; }   // e.g. "phone"
-    int GetFlag() const { return m_flag; }
-
     // The header-file line: type "key" "title" "format", quotation marks
     // inside the values dropped, CR LF at the end; "//" first when commented.
     XString FormatLine(bool commented) const;
