@@ -49,9 +49,11 @@ const std::vector<std::vector<XString>>& SampleRows()
     return rows;
 }
 
-class BenchWriter : public PDEWriter
+class BenchWriter : public PDEWriter, public RowSource
 {
 public:
+    BenchWriter() { SetRowSource(this); }
+
     DataAccessTable table;
     size_t row = 0;
 

@@ -15,6 +15,7 @@ const char* const kOpenTable = "DataAccessBase::OpenTable";
 DataAccessBase::DataAccessBase(uint32_t options, int databaseType, QObject* parent)
     : PDEWriter(parent), m_options(options), m_databaseType(databaseType)
 {
+    SetRowSource(this);
 }
 
 DataAccessBase::~DataAccessBase()

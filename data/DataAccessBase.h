@@ -2,8 +2,8 @@
 // the export writer above and the database-specific reader below: opening a
 // table's query, the value functions that turn the current column into
 // export text, the hooks an engine may override, and the connection
-// settings. The reading itself (records and field readers) is declared here
-// and implemented by ODBCDataAccess.
+// settings; it is the writer's row source. The reading itself (records and
+// field readers) is declared here and implemented by ODBCDataAccess.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +33,7 @@ constexpr uint32_t DumpOnMissingField = 0x40;  // log a table's columns when a f
 constexpr uint32_t PlainExistenceChecks = 0x80;  // existence checks by SELECT, not the catalogue
 }  // namespace DataAccessOption
 
-class DataAccessBase : public PDEWriter
+class DataAccessBase : public PDEWriter, public RowSource
 {
     Q_OBJECT
 
@@ -51,7 +51,7 @@ public:
     bool OpenTable(bool run) override;
     XString GetDataSource() override { return m_dataSource; }
     // OpenTable and the rows, read again once on a new connection when the
-    // link is lost part way (see PDEWriter::ReadTable). A loss while the
+    // link is lost part way (see RowSource::ReadTable). A loss while the
     // query opens counts as the table's one retry too.
     bool ReadTable(const std::function<void()>& readRows, const std::function<void()>& undo) override;
     // Adds the numbered-key counter to the writer's run state.

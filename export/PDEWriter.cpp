@@ -16,6 +16,13 @@ PDEWriter::~PDEWriter() = default;
 
 void PDEWriter::FieldHook(DataAccessField* /*field*/) {}
 
+RowSource& PDEWriter::Rows()
+{
+    if (!m_rows)
+        LogAndThrow(LogLevel::Critical, "The export writer has no row source.");
+    return *m_rows;
+}
+
 void PDEWriter::StartTable(const XString& displayName, const XString& fileName, int safeInclude)
 {
     m_currentFileName = fileName;
@@ -35,7 +42,7 @@ DataAccessField* PDEWriter::AddColumn(const ColumnDeclaration& column)
     if (column.table) {
         // A missing optional source column drops the whole column: no
         // output, no header field, no custom field.
-        field = AddQueryField(column.table, column.text, column.required);
+        field = Rows().AddQueryField(column.table, column.text, column.required);
         if (!field)
             return nullptr;
     }
@@ -52,7 +59,7 @@ void PDEWriter::ClearColumns()
 {
     m_currentColumn = nullptr;
     m_columns.clear();
-    ClearQuery();
+    Rows().ClearQuery();
 }
 
 void PDEWriter::EndTable()
@@ -150,7 +157,7 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
 
     bool opened = false;
     try {
-        opened = ReadTable(write, again);
+        opened = Rows().ReadTable(write, again);
     } catch (const std::exception& e) {
         if (!writing)
             throw;  // the query itself failed; OpenTable said why
@@ -192,7 +199,7 @@ void PDEWriter::RestoreTableRunState()
 
 void PDEWriter::WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter, int& count)
 {
-    for (bool more = GetFirstRecord(); more; more = GetNextRecord()) {
+    for (bool more = Rows().GetFirstRecord(); more; more = Rows().GetNextRecord()) {
         CheckInterrupt();
         if (rowFilter && !rowFilter())
             continue;
@@ -269,7 +276,7 @@ void PDEWriter::FailTable(const std::exception* cause, int lines, int writeError
     Log(LogLevel::Debug, "Error writing line= " + XString(static_cast<int32_t>(lines)));
     XString sql;
     try {
-        sql = BuildQuery();
+        sql = Rows().BuildQuery();
     } catch (...) {
         // The statement only completes the message; the table's own error matters.
     }

@@ -21,6 +21,7 @@
 #include "export/BridgeTaskBase.h"
 #include "export/ExportColumn.h"
 #include "export/ExportPragmas.h"
+#include "export/RowSource.h"
 #include "export/SISExpCustomField.h"
 #include "export/SISExpHeader.h"
 #include "util/XDate.h"
@@ -97,24 +98,11 @@ public:
     // Runs the current table's query (`run` is always true); false when the
     // table could not be opened and is skipped.
     virtual bool OpenTable(bool run) = 0;
-    // Moves to the first / next row of the open query; false when there is none.
-    virtual bool GetFirstRecord() = 0;
-    virtual bool GetNextRecord() = 0;
-    // Forgets the query description (tables, fields, conditions, orders).
-    virtual void ClearQuery() = 0;
-    // The SQL text of the current query description.
-    virtual XString BuildQuery() = 0;
     // The name of the data source the run reads.
     virtual XString GetDataSource() = 0;
-    // Opens the current table's query (OpenTable) and walks its rows with
-    // `readRows`. When the link to the source is lost part way, `undo` puts
-    // back what the rows read so far changed (files, cache rows), the run
-    // state is restored (RestoreTableRunState) and the table is opened and
-    // read again from its start, once, on a new connection; a second loss
-    // in the same table is raised naming the lost connection. An empty
-    // `undo` means the rows cannot be read again: the loss is raised. False
-    // when the table could not be opened and is skipped.
-    virtual bool ReadTable(const std::function<void()>& readRows, const std::function<void()>& undo) = 0;
+    // Where the rows of every table come from; not owned, and set before the
+    // first table is declared.
+    void SetRowSource(RowSource* rows) { m_rows = rows; }
 
     // The run state that reading a table's rows fills: kept when a table's
     // reading starts (SaveTableRunState) and put back (RestoreTableRunState)
@@ -129,11 +117,6 @@ public:
     // True when the cached attendance table `element` should be rebuilt.
     virtual bool AttendanceTableExpired(const XString& element);
 
-    // Adds the field `name` of `table` to the query and returns it, or
-    // nullptr when an optional field is missing (a missing required field
-    // throws). Used by AddColumn.
-    virtual DataAccessField* AddQueryField(DataAccessTable* table, const XString& name,
-                                           bool required) = 0;
 
     // ---- table declaration and writing ----
 
@@ -344,6 +327,9 @@ private:
     std::vector<std::unique_ptr<ExportColumn>> m_columns;
     const ExportColumn* m_currentColumn = nullptr;
     SISExpCustomFieldList m_customFields;
+    RowSource* m_rows = nullptr;
+    // The row source; a writer without one is a programming error.
+    RowSource& Rows();
     Mode m_mode = Mode::Idle;
     bool Updating() const { return m_mode == Mode::Update || m_mode == Mode::UpdateAfterFull; }
     // Logs and raises, as an internal failure, a call the current mode does

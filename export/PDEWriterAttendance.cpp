@@ -178,13 +178,13 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
             auto readWindow = [&]() {
                 Log(LogLevel::Proprietary, "Write Attendance Table: Table Opened");
                 AttendanceRecord record;
-                for (bool row = GetFirstRecord(); row; row = GetNextRecord()) {
+                for (bool row = Rows().GetFirstRecord(); row; row = Rows().GetNextRecord()) {
                     if (rowFilter && !rowFilter())
                         continue;
                     StoreAttendanceRow(record);
                 }
             };
-            if (!ReadTable(readWindow, [this] { m_cache.RollbackToSavepoint(); }))
+            if (!Rows().ReadTable(readWindow, [this] { m_cache.RollbackToSavepoint(); }))
                 XException::RaiseError(XErrorKind::Database, 0, "The attendance query of %s could not be opened.",
                                        m_currentDisplayName.c_str());
             m_cache.ReleaseSavepoint();

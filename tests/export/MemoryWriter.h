@@ -27,7 +27,7 @@ class DataAccessTable
 {
 };
 
-class MemoryWriter : public PDEWriter
+class MemoryWriter : public PDEWriter, public RowSource
 {
 public:
     // Column names of the rows below.
@@ -42,7 +42,7 @@ public:
 
     DataAccessTable table;
 
-    MemoryWriter() = default;
+    MemoryWriter() { SetRowSource(this); }
     ~MemoryWriter() override = default;
 
     using PDEWriter::AbandonRun;
