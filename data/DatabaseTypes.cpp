@@ -355,13 +355,19 @@ XString FieldStatusText(int status)
     }
 }
 
-int ClassifyError(const XString& errorText)
+bool IsLostLinkNativeCode(int type, int32_t native)
 {
-    if (errorText.FindText("ORA-03135") >= 0 || errorText.FindText("ORA-03113") >= 0)
-        return QueryError::ConnectionLost;
-    if (errorText.FindText("ORA-12170") >= 0)
-        return QueryError::ConnectTimeout;
-    return QueryError::Failed;
+    using namespace DatabaseType;
+    switch (type) {
+    case OracleODBC:
+    case OracleOLE:
+    case OracleMSDAORA:
+        // ORA-03113 end-of-file on the channel, ORA-03135 connection lost
+        // contact, ORA-12170 connect time-out.
+        return native == 3113 || native == 3135 || native == 12170;
+    default:
+        return false;
+    }
 }
 
 namespace {

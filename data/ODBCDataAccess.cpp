@@ -28,7 +28,7 @@ ODBCDataAccess::ODBCDataAccess(uint32_t options, int databaseType, QObject* pare
     try {
         m_connection = std::make_unique<AdoConnection>();
     } catch (const AdoException& error) {
-        throw OdbcFailure(error, "Failed to initialize connection.");
+        throw OdbcFailure(error, "Failed to initialize connection.", m_databaseType);
     } catch (const std::exception&) {
         throw XException(XErrorKind::Internal, "Failed to initialize connection.");
     }
@@ -125,7 +125,7 @@ void ODBCDataAccess::Connect(const XString& connectionString)
         Log(LogLevel::Debug, "Failed to connect to data source with connection string.");
         XString text = FormatComError(error, m_connection.get());
         MaskPassword(text);
-        throw OdbcFailure(error, text);
+        throw OdbcFailure(error, text, m_databaseType);
     } catch (const std::exception& error) {
         // A connection string the driver manager cannot even read.
         Log(LogLevel::Debug, "Failed to connect to data source with connection string.");
@@ -187,11 +187,11 @@ void ODBCDataAccess::OpenConnection(const XString& connectionString, bool keepCo
 // ---------------------------------------------------------------------------
 // Queries and records
 
-int ODBCDataAccess::RunQuery(const XString& statement)
+void ODBCDataAccess::RunQuery(const XString& statement)
 {
     Log(LogLevel::Debug, "Running Query", "ODBCDataAccess::RunQuery");
     if (m_databaseType == DatabaseType::DBaseXBase)
-        return 0;
+        return;
 
     m_result = std::make_unique<AdoRecordset>();
     // A table's rows stream: memory stays that of one row however large the
@@ -213,26 +213,20 @@ int ODBCDataAccess::RunQuery(const XString& statement)
         m_countedResult = nullptr;
         const XString text = FormatComError(error, m_connection.get());
         Log(LogLevel::Proprietary, "RunQuery: While executing: " + statement + ", " + text);
-        const XException failure =
-            OdbcFailure(error, XException::FormatMessage("While executing query: %s", text.c_str()).c_str());
-        if (failure.Kind() == XErrorKind::ConnectionLost) {
-            // The caller reconnects and runs the statement again.
-            const int code = ClassifyError(text);
-            return code != QueryError::Failed ? code : QueryError::ConnectionLost;
-        }
-        throw failure;
+        throw OdbcFailure(error, XException::FormatMessage("While executing query: %s", text.c_str()).c_str(),
+                          m_databaseType);
     }
-    return 0;
 }
 
-int ODBCDataAccess::RunCurrentQuery()
+void ODBCDataAccess::RunCurrentQuery()
 {
-    return RunQuery(BuildQuery());
+    RunQuery(BuildQuery());
 }
 
 bool ODBCDataAccess::OpenCurrentQuery()
 {
-    return RunCurrentQuery() == 0;
+    RunCurrentQuery();
+    return m_result != nullptr;
 }
 
 void ODBCDataAccess::CloseCurrentResult()
@@ -392,7 +386,7 @@ XString ODBCDataAccess::FormatComError(const AdoException& error, const AdoConne
 
 void ODBCDataAccess::ThrowComError(const AdoException& error)
 {
-    throw OdbcFailure(error, FormatComError(error, m_connection.get()));
+    throw OdbcFailure(error, FormatComError(error, m_connection.get()), m_databaseType);
 }
 
 bool ODBCDataAccess::IsDatabaseFailure(const std::exception& error)

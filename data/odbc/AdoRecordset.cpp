@@ -251,11 +251,6 @@ void AdoRecordset::SetAllowBinding(bool allow)
     m_impl->allowBinding = allow;
 }
 
-int AdoRecordset::CursorType() const
-{
-    return m_impl->cursorType;
-}
-
 void AdoRecordset::Open(const std::string& source, AdoConnection& connection, int cursorType, int /*lockType*/,
                         int /*options*/)
 {

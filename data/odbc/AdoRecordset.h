@@ -37,7 +37,6 @@ public:
     // order, as drivers need that allow neither bound columns nor reads in
     // any order; the layer chooses that path itself for such drivers.
     void SetAllowBinding(bool allow);
-    int CursorType() const;
 
     // Runs `source` (SQL text) on `connection` and positions on the first
     // row. cursorType adOpenForwardOnly streams rows, adOpenStatic (and the
