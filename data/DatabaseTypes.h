@@ -1,9 +1,10 @@
 // DatabaseTypes: everything that differs between the kinds of source database
-// the data access layer can read, keyed by the database type code: the type's
-// name, its connection string, its SQL date literal and its text quoting,
-// plus the code tables that describe what a result returns (data type names,
-// field status texts) and how a database error is classified. These are pure
-// functions so that the data access object and its tests share one table.
+// the data access layer can read, kept as one table with a row per database
+// type code: the type's name, its connection string, its SQL date literal,
+// its text quoting and the native error numbers that mean a lost link; plus
+// the code tables that describe what a result returns (data type names,
+// field status texts). These are pure functions so that the data access
+// object and its tests share one table.
 #pragma once
 
 #include <cstdint>

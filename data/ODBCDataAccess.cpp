@@ -56,8 +56,7 @@ XString ODBCDataAccess::BuildConnectionString(const XString& dataSource, const X
                                               const XString* password)
 {
     Log(LogLevel::Debug, "Build Connection String for: " + GetTypeName());
-    if (m_databaseType == DatabaseType::DBaseXBase)
-        Log(LogLevel::Debug, GetTypeName());
+    FileDatabaseStep(FileStep::ConnectionString);
     if (m_databaseType == DatabaseType::FoxProDBF)
         Log(LogLevel::Debug, "Build Connection String: Fox Pro DBF Driver");
     try {
@@ -85,7 +84,7 @@ XString ODBCDataAccess::QuoteText(const XString& text, int type) const
 
 XString ODBCDataAccess::GetFieldTypeName(int32_t column)
 {
-    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+    if (!m_result)
         return XString();
     try {
         return FieldTypeName(m_result->Fields().Item(static_cast<long>(column)).Type());
@@ -95,16 +94,60 @@ XString ODBCDataAccess::GetFieldTypeName(int32_t column)
 }
 
 // ---------------------------------------------------------------------------
+// The file database type
+
+// The file database type (a folder of dBase files, read without SQL) has no
+// reader in this build: it never connects, its "statement" is the path of
+// its one table's file, it has no result, so every count is 0, every
+// positioning false and every value that of no field, and its table
+// existence check answers no. What it does instead is said in the log, here
+// for every step; the steps not named log nothing.
+bool ODBCDataAccess::FileDatabaseStep(FileStep step)
+{
+    if (m_databaseType != DatabaseType::DBaseXBase)
+        return false;
+    switch (step) {
+    case FileStep::ConnectionString:
+        Log(LogLevel::Debug, GetTypeName());
+        break;
+    case FileStep::Connect:
+        Log(LogLevel::Informational, "Connect - Could not connect need to define USE_XBASE");
+        break;
+    case FileStep::Disconnect:
+        Log(LogLevel::Informational, "Disconnect: Xbase not defined!");
+        break;
+    case FileStep::TableExists:
+        Log(LogLevel::Debug, "Need to define USE_XBASE!!");
+        break;
+    case FileStep::Query:
+    case FileStep::Run:
+    case FileStep::Read:
+        break;
+    }
+    return true;
+}
+
+XString ODBCDataAccess::BuildXBasePath()
+{
+    XString path = m_dataSource;
+    if (m_tables.size() > 1) {
+        Log(LogLevel::Debug, "Cannot use more than 1 table in XBase query");
+        throw XException("Cannot use more than 1 table in XBase query");
+    }
+    if (!m_tables.empty())
+        path += m_tables.front()->GetSqlName() + ".dbf";
+    return path;
+}
+
+// ---------------------------------------------------------------------------
 // Connection
 
 void ODBCDataAccess::Connect(const XString& connectionString)
 {
     if (IsConnected())
         Disconnect();
-    if (m_databaseType == DatabaseType::DBaseXBase) {
-        Log(LogLevel::Informational, "Connect - Could not connect need to define USE_XBASE");
+    if (FileDatabaseStep(FileStep::Connect))
         return;
-    }
     // Answers about another source's schema do not hold for this one.
     if (connectionString != m_connectionString)
         m_existenceAnswers.clear();
@@ -141,10 +184,8 @@ void ODBCDataAccess::Connect(const XString& connectionString)
 
 void ODBCDataAccess::Disconnect()
 {
-    if (m_databaseType == DatabaseType::DBaseXBase) {
-        Log(LogLevel::Informational, "Disconnect: Xbase not defined!");
+    if (FileDatabaseStep(FileStep::Disconnect))
         return;
-    }
     try {
         if (m_connection->State() == adStateOpen)
             m_connection->Close();
@@ -190,7 +231,7 @@ void ODBCDataAccess::OpenConnection(const XString& connectionString, bool keepCo
 void ODBCDataAccess::RunQuery(const XString& statement)
 {
     Log(LogLevel::Debug, "Running Query", "ODBCDataAccess::RunQuery");
-    if (m_databaseType == DatabaseType::DBaseXBase)
+    if (FileDatabaseStep(FileStep::Run))
         return;
 
     m_result = std::make_unique<AdoRecordset>();
@@ -204,7 +245,6 @@ void ODBCDataAccess::RunQuery(const XString& statement)
     m_rowsRead = 0;
     Log(LogLevel::Proprietary, statement);
     try {
-        m_result->SetCursorType(adOpenStatic);
         m_result->Open(statement.str(), *m_connection, forwardOnly ? adOpenForwardOnly : adOpenStatic,
                        (m_options & DataAccessOption::Pessimistic) ? adLockPessimistic : adLockReadOnly,
                        adCmdText);
@@ -247,14 +287,12 @@ void ODBCDataAccess::CloseCurrentResult()
 void ODBCDataAccess::CloseQuery()
 {
     ClearQuery();
-    if (m_databaseType == DatabaseType::DBaseXBase)
-        return;
     CloseCurrentResult();
 }
 
 int32_t ODBCDataAccess::GetRecordCount()
 {
-    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+    if (!m_result)
         return 0;
 
     if (CountsAfterRows()) {
@@ -292,7 +330,7 @@ int32_t ODBCDataAccess::GetRecordCount()
 
 bool ODBCDataAccess::GetFirstRecord()
 {
-    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+    if (!m_result)
         return false;
     try {
         if (m_result->IsEOF() && m_result->IsBOF())
@@ -309,7 +347,7 @@ bool ODBCDataAccess::GetFirstRecord()
 
 bool ODBCDataAccess::GetNextRecord()
 {
-    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+    if (!m_result)
         return false;
     try {
         if (m_result->IsEOF())
@@ -337,7 +375,7 @@ bool ODBCDataAccess::CountRow(bool onRow)
 
 int32_t ODBCDataAccess::GetFieldCount()
 {
-    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+    if (!m_result)
         return 0;
     try {
         return static_cast<int32_t>(m_result->Fields().Count());
@@ -348,7 +386,7 @@ int32_t ODBCDataAccess::GetFieldCount()
 
 XString ODBCDataAccess::GetFieldName(int32_t column)
 {
-    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+    if (!m_result)
         return XString();
     try {
         return XString(m_result->Fields().Item(static_cast<long>(column)).Name().c_str());

@@ -190,6 +190,12 @@ public:
 private:
     enum class CheckMode { Plain, Count, Value };
 
+    // The steps that go another way for the file database type.
+    enum class FileStep { ConnectionString, Connect, Disconnect, TableExists, Query, Run, Read };
+    // For the file database type: logs what `step` does instead and gives
+    // true; false for every other type.
+    bool FileDatabaseStep(FileStep step);
+    // The file database type's statement: the path of its one table's file.
     XString BuildXBasePath();
     XString FieldText(const ODBCField* field) const;
     // Appends a condition, or a group in parentheses, to a WHERE text.

@@ -276,18 +276,6 @@ XString ODBCDataAccess::FromText(const ODBCTable& table) const
     return text + " FROM " + TableText(table) + ") " + table.GetAlias();
 }
 
-XString ODBCDataAccess::BuildXBasePath()
-{
-    XString path = m_dataSource;
-    if (m_tables.size() > 1) {
-        Log(LogLevel::Debug, "Cannot use more than 1 table in XBase query");
-        throw XException("Cannot use more than 1 table in XBase query");
-    }
-    if (!m_tables.empty())
-        path += m_tables.front()->GetSqlName() + ".dbf";
-    return path;
-}
-
 void ODBCDataAccess::AppendConditionMember(XString& q, const ODBCConditionGroup::Member& member)
 {
     if (member.condition) {
@@ -317,7 +305,7 @@ void ODBCDataAccess::AppendConditionMember(XString& q, const ODBCConditionGroup:
 
 XString ODBCDataAccess::BuildQuery()
 {
-    if (m_databaseType == DatabaseType::DBaseXBase)
+    if (FileDatabaseStep(FileStep::Query))
         return BuildXBasePath();
 
     if (m_databaseType == DatabaseType::Access)

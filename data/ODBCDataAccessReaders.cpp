@@ -45,7 +45,7 @@ void ODBCDataAccess::ThrowFieldError(const AdoException& error, DataAccessField*
 
 const AdoVariant* ODBCDataAccess::ReadValue(DataAccessField* field)
 {
-    if (!field || m_databaseType == DatabaseType::DBaseXBase)
+    if (!field || FileDatabaseStep(FileStep::Read))
         return nullptr;
     if (!m_result)
         XException::RaiseError(XErrorKind::Internal, 0, "Cannot read the field %s: no query is open.", field->GetName().c_str());
@@ -168,9 +168,10 @@ bool ODBCDataAccess::GetBool(DataAccessField* field)
 
 XString ODBCDataAccess::GetBoolDigit(DataAccessField* field)
 {
-    if (!field || m_databaseType == DatabaseType::DBaseXBase)
+    const AdoVariant* value = ReadValue(field);
+    if (!value)
         return XString();
-    return GetBool(field) ? "1" : "0";
+    return VariantToBool(*value) ? "1" : "0";
 }
 
 bool ODBCDataAccess::IsNull(DataAccessField* field)

@@ -155,10 +155,8 @@ bool ODBCDataAccess::DoTableExists(const XString& table)
 {
     using namespace DatabaseType;
     Log(LogLevel::Proprietary, "Table Exists query:" + table);
-    if (m_databaseType == DBaseXBase) {
-        Log(LogLevel::Debug, "Need to define USE_XBASE!!");
+    if (FileDatabaseStep(FileStep::TableExists))
         return false;
-    }
     const XString question = "table " + table;
     if (const bool* known = RememberedExistence(question, "Table Exists query:"))
         return *known;

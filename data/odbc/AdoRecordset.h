@@ -30,9 +30,6 @@ public:
     AdoRecordset(const AdoRecordset&) = delete;
     AdoRecordset& operator=(const AdoRecordset&) = delete;
 
-    // Set before Open (Open's own argument replaces it). Rows of a static
-    // cursor are always held on the client side.
-    void SetCursorType(int cursorType);
     // Set before Open. Off: every value is read with SQLGetData in column
     // order, as drivers need that allow neither bound columns nor reads in
     // any order; the layer chooses that path itself for such drivers.

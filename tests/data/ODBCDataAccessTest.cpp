@@ -631,6 +631,36 @@ TEST(ValidateConnectionTest, AMissingDataSourceIsToldByItsSqlState)
     }
 }
 
+// The file database type has no reader: it never connects, reads nothing,
+// and says so in the log at each step that would have used the database.
+TEST(FileDatabaseTest, NeverConnectsReadsNothingAndSaysSo)
+{
+    ODBCDataAccess access(0, DatabaseType::DBaseXBase);
+    LogCapture log(access);
+    access.SetDataSource("/data/dbf/");
+    EXPECT_STREQ("/data/dbf/", access.BuildConnectionString().c_str());
+    EXPECT_TRUE(log.Has(8, "dBase IV (XBase)"));
+    access.Connect(access.BuildConnectionString());
+    EXPECT_TRUE(log.Has(7, "Connect - Could not connect need to define USE_XBASE"));
+    EXPECT_FALSE(access.IsConnected());
+    EXPECT_FALSE(access.DoTableExists("STUDENTS"));
+    EXPECT_TRUE(log.Has(8, "Need to define USE_XBASE!!"));
+
+    ODBCField* name = access.AddQueryField(access.AddTable("STUDENTS", "", true), "NAME", true);
+    access.RunQuery(access.BuildQuery());
+    EXPECT_EQ(0, access.GetRecordCount());
+    EXPECT_FALSE(access.GetFirstRecord());
+    EXPECT_FALSE(access.GetNextRecord());
+    EXPECT_EQ(0, access.GetFieldCount());
+    EXPECT_STREQ("", access.GetFieldTypeName(0).c_str());
+    EXPECT_STREQ("", access.GetText(name).c_str());
+    EXPECT_STREQ("", access.GetBoolDigit(name).c_str());
+    EXPECT_TRUE(access.IsNull(name));
+    access.CloseQuery();
+    access.Disconnect();
+    EXPECT_TRUE(log.Has(7, "Disconnect: Xbase not defined!"));
+}
+
 TEST_F(DataSourceTest, AConnectionWithAPasswordLogsNoPartOfIt)
 {
     ODBCDataAccess access(0, DatabaseType::MSSQL);
