@@ -3,6 +3,7 @@
 // field status texts, and password masking.
 #include "data/DatabaseTypes.h"
 
+#include <array>
 #include <cstring>
 
 #include "data/odbc/AdoConnectionString.h"
@@ -101,22 +102,42 @@ struct ConnectionParts
     const XString& storedDataSource;
 };
 
-// "DSN=<source>" with the user and password under `userKey` and
-// `passwordKey` when present.
-XString DsnConnectionString(const ConnectionParts& p, const char* userKey, const char* passwordKey)
+// When a connection string names the user and the password.
+enum class Keys {
+    None,        // never
+    IfGiven,     // each one that is present (an empty text counts)
+    IfNotEmpty,  // each one that is present and not empty
+    Always,      // always, an absent one as the key alone
+};
+
+// The usual shape of a connection string: head, data source, text after
+// it, the user and password keys, tail.
+struct ConnectionForm
 {
-    XString text = XString("DSN=") + p.dataSource;
-    AppendOptional(text, userKey, p.user);
-    AppendOptional(text, passwordKey, p.password);
-    return text;
+    const char* head;  // nullptr: the type has no connection string
+    const char* afterSource;
+    const char* userKey;
+    const char* passwordKey;
+    const char* tail;
+    Keys keys;
+};
+
+void AppendKey(XString& text, Keys keys, const char* key, const XString* value)
+{
+    if (keys == Keys::Always)
+        AppendAlways(text, key, value);
+    else if (keys == Keys::IfGiven || (keys == Keys::IfNotEmpty && value && !value->IsEmpty()))
+        AppendOptional(text, key, value);
 }
 
-XString OracleConnectionString(const char* head, const ConnectionParts& p)
+XString FormConnectionString(const ConnectionForm& form, const ConnectionParts& p)
 {
-    XString text = XString(head) + p.dataSource;
-    AppendOptional(text, ";User ID=", p.user);
-    AppendOptional(text, ";Password=", p.password);
-    return text + ";Persist Security Info=True;";
+    XString text = XString(form.head) + p.dataSource + form.afterSource;
+    if (form.keys != Keys::None) {
+        AppendKey(text, form.keys, form.userKey, p.user);
+        AppendKey(text, form.keys, form.passwordKey, p.password);
+    }
+    return text + form.tail;
 }
 
 XString IsoDate(const XDate& date, const XString&)
@@ -146,132 +167,88 @@ XString OracleDate(const XDate& date, const XString&)
 }
 
 // Everything that differs between the database types, one row per type:
-// its name, its connection string (none: the type cannot be connected to),
-// its SQL date literal, whether text literals are quoted, and the native
-// error numbers of its drivers that mean the link to the server is gone.
+// its name, its connection string (the form's, or the row's own builder
+// where the form does not fit), its SQL date literal, whether text literals
+// are quoted, and the native error numbers of its drivers that mean the
+// link to the server is gone.
 struct TypeRow
 {
     int code;
     const char* name;
-    XString (*connectionString)(const ConnectionParts&);
+    ConnectionForm connection;
+    XString (*ownConnectionString)(const ConnectionParts&);
     XString (*dateLiteral)(const XDate& date, const XString& exportDateFormat);
     bool quotesText;
-    int32_t lostLinkCodes[3];
+    std::array<int32_t, 3> lostLinkCodes;
 };
 
+constexpr ConnectionForm kNoConnection = {nullptr, "", "", "", "", Keys::None};
+constexpr ConnectionForm kDsn = {"DSN=", "", ";UID=", ";PWD=", "", Keys::IfGiven};
+// ORA-03113 end-of-file on the channel, ORA-03135 connection lost contact,
+// ORA-12170 connect time-out: reported with a general SQLSTATE.
+constexpr std::array<int32_t, 3> kOracleLostLink = {3113, 3135, 12170};
+
 const TypeRow kTypes[] = {
-    {DatabaseType::None, "", nullptr, nullptr, false, {}},
-    {DatabaseType::DBaseODBC, "dBase IV (ODBC)",
+    {DatabaseType::None, "", kNoConnection, nullptr, nullptr, false, {}},
+    {DatabaseType::DBaseODBC, "dBase IV (ODBC)", kNoConnection,
      [](const ConnectionParts& p) {
          return XString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + p.storedDataSource +
                 ";Extended Properties=dBASE IV;";
      },
      HashDate, false, {}},
-    {DatabaseType::DBaseXBase, "dBase IV (XBase)",
-     [](const ConnectionParts& p) { return p.dataSource; },
+    {DatabaseType::DBaseXBase, "dBase IV (XBase)", {"", "", "", "", "", Keys::None}, nullptr,
      [](const XDate& date, const XString& exportDateFormat) { return date.Format(exportDateFormat); }, false, {}},
     {DatabaseType::FoxProODBC, "FoxPro (ODBC)",
-     [](const ConnectionParts& p) {
-         XString text = XString("Persist Security Info=False;Data Source=") + p.dataSource +
-                        ";Collating Sequence=machine";
-         AppendOptional(text, ";User ID=", p.user);
-         AppendOptional(text, ";Password=", p.password);
-         return text + ";";
-     },
-     FoxProDate, false, {}},
+     {"Persist Security Info=False;Data Source=", ";Collating Sequence=machine", ";User ID=", ";Password=", ";",
+      Keys::IfGiven},
+     nullptr, FoxProDate, false, {}},
     {DatabaseType::FoxProDBF, "FoxPro (DBF)",
-     [](const ConnectionParts& p) {
-         return XString("Provider=VFPOLEDB.1;Data Source=") + p.dataSource + ";Collating Sequence=MACHINE";
-     },
+     {"Provider=VFPOLEDB.1;Data Source=", ";Collating Sequence=MACHINE", "", "", "", Keys::None}, nullptr,
      FoxProDate, false, {}},
-    {DatabaseType::MSSQL, "MSSQL",
-     [](const ConnectionParts& p) { return MSSQLConnectionString(p.dataSource, p.user, p.password); },
-     IsoDate, true, {}},
-    {DatabaseType::MySQL, "MySQL",
-     [](const ConnectionParts& p) {
-         XString text = XString("Data Source=") + p.dataSource;
-         AppendAlways(text, ";User Id=", p.user);
-         AppendAlways(text, ";Password=", p.password);
-         return text + ";";
-     },
+    {DatabaseType::MSSQL, "MSSQL", kNoConnection,
+     [](const ConnectionParts& p) { return MSSQLConnectionString(p.dataSource, p.user, p.password); }, IsoDate,
+     true, {}},
+    {DatabaseType::MySQL, "MySQL", {"Data Source=", "", ";User Id=", ";Password=", ";", Keys::Always}, nullptr,
      LowerIsoDate, false, {}},
-    {DatabaseType::SQLite, "SQLite",
-     [](const ConnectionParts& p) { return XString("Database=") + p.dataSource; },
-     LowerIsoDate, false, {}},
-    {DatabaseType::DB2, "DB2",
-     [](const ConnectionParts&) { return XString("DB2OLEDB"); },
+    {DatabaseType::SQLite, "SQLite", {"Database=", "", "", "", "", Keys::None}, nullptr, LowerIsoDate, false, {}},
+    {DatabaseType::DB2, "DB2", kNoConnection, [](const ConnectionParts&) { return XString("DB2OLEDB"); },
      LowerIsoDate, false, {}},
     {DatabaseType::Access, "Access",
-     [](const ConnectionParts& p) {
-         XString text = XString("Persist Security Info=False;Data Source=") + p.dataSource;
-         AppendOptional(text, ";User ID=", p.user);
-         AppendOptional(text, ";Password=", p.password);
-         return text;
-     },
+     {"Persist Security Info=False;Data Source=", "", ";User ID=", ";Password=", "", Keys::IfGiven}, nullptr,
      HashDate, true, {}},
-    {DatabaseType::Postgres, "Postgres",
-     [](const ConnectionParts& p) { return DsnConnectionString(p, ";UID=", ";PWD="); },
+    {DatabaseType::Postgres, "Postgres", kDsn, nullptr,
      [](const XDate& date, const XString&) { return date.Format("'MM/DD/YYYY'"); }, false, {}},
-    // ORA-03113 end-of-file on the channel, ORA-03135 connection lost
-    // contact, ORA-12170 connect time-out: reported with a general SQLSTATE.
     {DatabaseType::OracleODBC, "Oracle (ODBC)",
-     [](const ConnectionParts& p) { return OracleConnectionString("Data Source=", p); },
-     OracleDate, false, {3113, 3135, 12170}},
+     {"Data Source=", "", ";User ID=", ";Password=", ";Persist Security Info=True;", Keys::IfGiven}, nullptr,
+     OracleDate, false, kOracleLostLink},
     {DatabaseType::OracleOLE, "Oracle (OLE)",
-     [](const ConnectionParts& p) { return OracleConnectionString("Provider=OraOLEDB.Oracle;Data Source=", p); },
-     OracleDate, false, {3113, 3135, 12170}},
+     {"Provider=OraOLEDB.Oracle;Data Source=", "", ";User ID=", ";Password=", ";Persist Security Info=True;",
+      Keys::IfGiven},
+     nullptr, OracleDate, false, kOracleLostLink},
     {DatabaseType::OracleMSDAORA, "Oracle Microsoft OLE (MSDAORA)",
-     [](const ConnectionParts& p) { return OracleConnectionString("Provider=MSDAORA;Data Source=", p); },
-     OracleDate, false, {3113, 3135, 12170}},
+     {"Provider=MSDAORA;Data Source=", "", ";User ID=", ";Password=", ";Persist Security Info=True;", Keys::IfGiven},
+     nullptr, OracleDate, false, kOracleLostLink},
     {DatabaseType::SybaseOLE, "Sybase (OLE)",
-     [](const ConnectionParts& p) {
-         XString text = XString("Provider=Sybase ASE OLE DB Provider;Data source=") + p.dataSource;
-         AppendOptional(text, ";User Id=", p.user);
-         AppendOptional(text, ";Password=", p.password);
-         return text + ";";
-     },
-     IsoDate, false, {}},
-    {DatabaseType::SybaseODBC, "Sybase ODBC",
-     [](const ConnectionParts& p) { return DsnConnectionString(p, ";UID=", ";PWD=") + ";"; },
-     IsoDate, false, {}},
-    {DatabaseType::Progress, "Progress",
-     [](const ConnectionParts& p) { return DsnConnectionString(p, ";UID=", ";PWD="); },
-     LowerIsoDate, false, {}},
-    {DatabaseType::Mimer, "Mimer", nullptr, LowerIsoDate, false, {}},
-    {DatabaseType::Informix, "Informix",
-     [](const ConnectionParts& p) {
-         XString text = XString("DSN=") + p.dataSource;
-         if (p.user && !p.user->IsEmpty())
-             AppendOptional(text, ";UID=", p.user);
-         if (p.password && !p.password->IsEmpty())
-             AppendOptional(text, ";PWD=", p.password);
-         return text + ";ISOLATIONLEVEL=1" + ";";
-     },
+     {"Provider=Sybase ASE OLE DB Provider;Data source=", "", ";User Id=", ";Password=", ";", Keys::IfGiven},
+     nullptr, IsoDate, false, {}},
+    {DatabaseType::SybaseODBC, "Sybase ODBC", {"DSN=", "", ";UID=", ";PWD=", ";", Keys::IfGiven}, nullptr, IsoDate,
+     false, {}},
+    {DatabaseType::Progress, "Progress", kDsn, nullptr, LowerIsoDate, false, {}},
+    {DatabaseType::Mimer, "Mimer", kNoConnection, nullptr, LowerIsoDate, false, {}},
+    {DatabaseType::Informix, "Informix", {"DSN=", "", ";UID=", ";PWD=", ";ISOLATIONLEVEL=1;", Keys::IfNotEmpty},
+     nullptr,
      [](const XDate& date, const XString&) {
          const XString formatted = date.Format("MM/DD/YYYY");
          return formatted.IsEmpty() ? XString() : XString("TO_DATE(\"") + formatted + "\",\"%m/%d/%Y\")";
      },
      false, {}},
-    {DatabaseType::TopSpeed, "Top Speed",
-     [](const ConnectionParts& p) { return DsnConnectionString(p, ";UID=", ";PWD="); },
-     // Top Speed counts days from 28 December 1800.
+    // Top Speed counts days from 28 December 1800.
+    {DatabaseType::TopSpeed, "Top Speed", kDsn, nullptr,
      [](const XDate& date, const XString&) { return XString(static_cast<int32_t>(date.GetDayNumber() - 73410)); },
      false, {}},
-    {DatabaseType::LotusNotes, "Lotus Notes",
-     [](const ConnectionParts& p) {
-         XString text = XString("DSN=") + p.dataSource;
-         AppendAlways(text, ";Uid=", p.user);
-         AppendAlways(text, ";Pwd=", p.password);
-         return text + ";";
-     },
-     IsoDate, false, {}},
-    {DatabaseType::CADatacom, "CA-Datacom",
-     [](const ConnectionParts& p) {
-         XString text = XString("DSN=") + p.dataSource;
-         AppendAlways(text, ";Uid=", p.user);
-         AppendAlways(text, ";Pwd=", p.password);
-         return text + ";";
-     },
+    {DatabaseType::LotusNotes, "Lotus Notes", {"DSN=", "", ";Uid=", ";Pwd=", ";", Keys::Always}, nullptr, IsoDate,
+     false, {}},
+    {DatabaseType::CADatacom, "CA-Datacom", {"DSN=", "", ";Uid=", ";Pwd=", ";", Keys::Always}, nullptr,
      [](const XDate& date, const XString&) { return XString("'") + date.Format("yyyymmdd") + "'"; }, false, {}},
 };
 
@@ -298,9 +275,12 @@ XString ConnectionStringFor(int type, const XString& ds, const XString* u, const
     if (type == DatabaseType::None)
         throw XException("Can't build connection string for unknown database type.");
     const TypeRow* row = RowOf(type);
-    if (!row || !row->connectionString)
+    const ConnectionParts parts{ds, u, p, storedDataSource};
+    if (row && row->ownConnectionString)
+        return row->ownConnectionString(parts);
+    if (!row || !row->connection.head)
         throw XException("Database type not yet defined for BuildConnectionString, please define.");
-    return row->connectionString(ConnectionParts{ds, u, p, storedDataSource});
+    return FormConnectionString(row->connection, parts);
 }
 
 XString DateLiteralFor(int type, const XDate& date, const XString& exportDateFormat)
