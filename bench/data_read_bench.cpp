@@ -52,8 +52,7 @@ size_t ReadTable(ODBCDataAccess& access, size_t* heldBytes)
     std::vector<ODBCField*> fields;
     for (const char* column : kColumns)
         fields.push_back(access.AddQueryField(table, column, true));
-    if (access.RunQuery(access.BuildQuery()) != 0)
-        return 0;
+    access.RunQuery(access.BuildQuery());
     if (heldBytes)
         *heldBytes = access.HeldResultBytes();
     size_t sum = 0;

@@ -49,25 +49,23 @@ bool DataAccessBase::OpenTable(bool run)
 
     try {
         // A lost connection gets one more try on a fresh connection; every
-        // other database error arrives as an exception.
-        const int32_t tries = (m_queryAttemptCount > 0 ? m_queryAttemptCount : 1) + 1;
-        int result = QueryError::Failed;
-        for (int32_t i = 0; i < tries; ++i) {
-            result = RunCurrentQuery();
-            if (result == 0)
-                break;
-            Log(LogLevel::Debug, XString("Query ") + XString(i) + " failed with error: " + XString(result), kOpenTable);
-            // Within ReadTable a table gets one new connection in all.
-            if (i + 1 >= tries || (m_readingTable && m_tableLinkLosses++ > 0))
-                break;
-            Reconnect();
-        }
-        if (result != 0) {
+        // other database error fails the table at once.
+        int32_t attempt = 0;
+        try {
+            RetryOnLostLink([&] { RunCurrentQuery(); },
+                            [&](const XException& lost) {
+                                Log(LogLevel::Debug, XString("Query ") + XString(attempt++) +
+                                                         " failed: " + LostLinkNumbers(lost), kOpenTable);
+                            });
+        } catch (const XException& error) {
+            if (error.Kind() != XErrorKind::ConnectionLost)
+                throw;
+            Log(LogLevel::Debug, XString("Query ") + XString(attempt) + " failed: " + LostLinkNumbers(error), kOpenTable);
             // Writing the table empty would tell the importer it has no rows.
-            XException::RaiseError(XErrorKind::ConnectionLost, 0,
+            XException::RaiseError(XErrorKind::ConnectionLost, error.GetCode(),
                                    "Open table %s failed: the connection to data source %s "
-                                   "was lost (error %d) and could not be restored.",
-                                   name.c_str(), m_dataSource.c_str(), result);
+                                   "was lost (%s) and could not be restored.",
+                                   name.c_str(), m_dataSource.c_str(), LostLinkNumbers(error).c_str());
         }
         Log(LogLevel::Debug, "Ran query");
         GetRecordCount();
@@ -81,47 +79,75 @@ bool DataAccessBase::OpenTable(bool run)
     }
 }
 
+void DataAccessBase::RetryOnLostLink(const std::function<void()>& action,
+                                     const std::function<void(const XException& lost)>& undo)
+{
+    // The outermost call owns the one retry; the calls nested in its action
+    // (a table's query run again inside its whole reading) share it.
+    struct Depth {
+        int32_t& depth;
+        explicit Depth(int32_t& d) : depth(d) { ++depth; }
+        ~Depth() { --depth; }
+    } depth(m_lostLinkDepth);
+    if (m_lostLinkDepth == 1)
+        m_lostLinks = 0;
+    for (;;) {
+        try {
+            action();
+            return;
+        } catch (const XException& error) {
+            if (error.Kind() != XErrorKind::ConnectionLost || m_lostLinks > 0)
+                throw;
+            ++m_lostLinks;
+            if (undo)
+                undo(error);
+        }
+        Reconnect();
+    }
+}
+
+XString DataAccessBase::LostLinkNumbers(const XException& error)
+{
+    XString numbers = "SQLSTATE " + XString(error.SqlState().empty() ? "none" : error.SqlState().c_str());
+    return numbers + ", native error " + XString(error.NativeCode());
+}
+
 bool DataAccessBase::ReadTable(const std::function<void()>& readRows, const std::function<void()>& undo)
 {
-    struct ReadingTable {
-        DataAccessBase& self;
-        explicit ReadingTable(DataAccessBase& s) : self(s)
-        {
-            self.m_readingTable = true;
-            self.m_tableLinkLosses = 0;
-        }
-        ~ReadingTable() { self.m_readingTable = false; }
-    } reading(*this);
-
     SaveTableRunState();
-    for (;;) {
-        if (!OpenTable(true))
-            return false;
+    m_lostLinks = 0;
+    bool opened = true;
+    const auto read = [&] {
+        opened = OpenTable(true);
+        if (!opened)
+            return;
         try {
             readRows();
-            return true;
         } catch (const XException& error) {
-            if (error.Kind() != XErrorKind::ConnectionLost)
+            // The first loss is read again from the start by RetryOnLostLink;
+            // a table that cannot be undone, or a second loss, fails the run.
+            if (error.Kind() != XErrorKind::ConnectionLost || (undo && m_lostLinks == 0))
                 throw;
-            const XString name = CurrentDisplayName();
-            if (!undo || m_tableLinkLosses > 0) {
-                const char* again = m_tableLinkLosses > 0 ? " again, after it had been read once more on a new "
-                                                            "connection"
-                                                          : "";
-                const std::string message = XException::FormatMessage(
-                    "The connection to data source %s was lost%s while reading %s: %s", m_dataSource.c_str(), again,
-                    name.c_str(), error.what());
-                Log(LogLevel::Error, message.c_str());
-                throw XException::Rephrase(error, message.c_str());
-            }
-            ++m_tableLinkLosses;
-            Log(LogLevel::Warning, "The connection to data source " + m_dataSource + " was lost while reading " + name + " (" +
-                       error.what() + "); reading it again from its start on a new connection.");
-            undo();
-            RestoreTableRunState();
-            Reconnect();
+            const char* again = m_lostLinks > 0 ? " again, after it had been read once more on a new connection" : "";
+            const std::string message =
+                XException::FormatMessage("The connection to data source %s was lost%s while reading %s: %s",
+                                          m_dataSource.c_str(), again, CurrentDisplayName().c_str(), error.what());
+            Log(LogLevel::Error, message.c_str());
+            throw XException::Rephrase(error, message.c_str());
         }
+    };
+    if (!undo) {
+        read();
+        return opened;
     }
+    RetryOnLostLink(read, [&](const XException& lost) {
+        Log(LogLevel::Warning, "The connection to data source " + m_dataSource + " was lost while reading " +
+                                   CurrentDisplayName() + " (" + lost.what() +
+                                   "); reading it again from its start on a new connection.");
+        undo();
+        RestoreTableRunState();
+    });
+    return opened;
 }
 
 void DataAccessBase::SaveTableRunState()
@@ -312,7 +338,10 @@ int DataAccessBase::HandleException_ValidateConnection(const std::exception& err
 {
     const XString text = ErrorCause(error);
     message = ToQString(text);
-    if (text.FindText("Data source name not found") >= 0) {
+    // The driver manager's SQLSTATE for a data source name it does not know;
+    // its text is translated and worded differently by each manager.
+    const auto* failure = dynamic_cast<const XException*>(&error);
+    if (failure && failure->SqlState() == "IM002") {
         Log(LogLevel::Informational, "Exception Occured: " + text, "HandleException_ValidateConnection");
         message = "Connection Failed: Data Source does not exist.";
         return 2;

@@ -18,12 +18,12 @@
 #include "util/XByteBuffer.h"
 #include "util/XDate.h"
 #include "util/XDateTime.h"
+#include "util/XException.h"
 #include "util/XString.h"
 #include "util/XTime.h"
 
 // Bits of the option word given when a data access object is made.
 namespace DataAccessOption {
-constexpr uint32_t NoEffect = 0x1;           // accepted and ignored
 constexpr uint32_t VerifySchema = 0x2;       // AddTable / AddQueryField check existence
 constexpr uint32_t FieldsByName = 0x4;       // fetch values by name, not position
 constexpr uint32_t ForwardOnly = 0x8;        // forward-only cursor instead of static
@@ -85,8 +85,8 @@ public:
     // ---- the reading, implemented by ODBCDataAccess ----
 
     virtual bool OpenCurrentQuery() = 0;
-    // 0, or a QueryError code of 2 or more for a lost connection.
-    virtual int RunCurrentQuery() = 0;
+    // Throws an XException of kind ConnectionLost when the link is gone.
+    virtual void RunCurrentQuery() = 0;
     virtual void Reconnect() = 0;
     virtual void CloseQuery() = 0;
     // Called at the end of every table after its query and columns are gone.
@@ -110,7 +110,7 @@ public:
     virtual bool IsNull(DataAccessField* field) = 0;           // true
 
     // Turns a connection failure into the message the connection test shows:
-    // 2 for an unknown data source, 1 for anything else.
+    // 2 for an unknown data source (SQLSTATE IM002), 1 for anything else.
     virtual int HandleException_ValidateConnection(const std::exception& error, QString& message);
     // The driver's own words for a failure, on one line, any password masked:
     // the first driver record of a formatted driver error ("Error number:
@@ -118,26 +118,28 @@ public:
     // caller sees the cause; the log keeps the whole text.
     static XString ErrorCause(const std::exception& error);
 
+    // Runs `action`; when it fails because the link to the data source is
+    // lost (an XException of kind ConnectionLost), runs `undo` (if any) with
+    // that failure, reconnects and runs `action` once more. Any other
+    // failure, or a second loss, goes to the caller. Calls nested in the
+    // action share the outermost call's one retry.
+    void RetryOnLostLink(const std::function<void()>& action,
+                         const std::function<void(const XException& lost)>& undo);
+    // "SQLSTATE <state>, native error <n>" of a failure, for the log.
+    static XString LostLinkNumbers(const XException& error);
+
     // Ends the current table: closes its query, clears its columns, runs the
     // table-end hook, then the writer's own end of table.
     void EndTable();
 
     // ---- settings ----
 
-    uint32_t GetOptions() const { return m_options; }
-    int GetDatabaseType() const { return m_databaseType; }
     void SetDataSource(const XString& dataSource) { m_dataSource = dataSource; }
     void SetUser(const XString& user) { m_user = user; }
     void SetPassword(const XString& password) { m_password = password; }
-    const XString& GetUser() const { return m_user; }
-    const XString& GetPassword() const { return m_password; }
     void SetConnectionTimeout(int32_t seconds) { m_connectionTimeout = seconds; }
     void SetCommandTimeout(int32_t seconds) { m_commandTimeout = seconds; }
-    int32_t GetConnectionTimeout() const { return m_connectionTimeout; }
-    int32_t GetCommandTimeout() const { return m_commandTimeout; }
-    void SetQueryAttemptCount(int32_t count) { m_queryAttemptCount = count; }
     void SetKeepConnection(bool keep) { m_keepConnection = keep; }
-    bool GetKeepConnection() const { return m_keepConnection; }
 
 protected:
     // The current column's query field, or nullptr.
@@ -154,14 +156,13 @@ protected:
     XString m_password;
     int32_t m_connectionTimeout = 15;
     int32_t m_commandTimeout = 30;
-    int32_t m_queryAttemptCount = 1;
     bool m_keepConnection = false;
     int32_t m_keyCounter = 0;
     int32_t m_savedKeyCounter = 0;
     bool m_openingTable = false;
-    // While ReadTable reads a table: how often the link was lost in it.
-    bool m_readingTable = false;
-    int32_t m_tableLinkLosses = 0;
+    // RetryOnLostLink's nesting, and the links its outermost call saw lost.
+    int32_t m_lostLinkDepth = 0;
+    int32_t m_lostLinks = 0;
 
     // Attendance reading state.
     int32_t m_studentTotal = 0;

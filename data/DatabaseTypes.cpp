@@ -1,39 +1,16 @@
-// The per-type tables of the data access layer: names, connection strings,
-// date literals, quoting, data type names, field status texts, error
-// classification and password masking.
+// The per-type table of the data access layer (names, connection strings,
+// date literals, quoting, lost-link error numbers), the data type names and
+// field status texts, and password masking.
 #include "data/DatabaseTypes.h"
 
+#include <array>
 #include <cstring>
 
 #include "data/odbc/AdoConnectionString.h"
+#include "data/odbc/AdoTypes.h"
 #include "util/XException.h"
 
 namespace {
-
-const char* const kTypeNames[] = {
-    "",
-    "dBase IV (ODBC)",
-    "dBase IV (XBase)",
-    "FoxPro (ODBC)",
-    "FoxPro (DBF)",
-    "MSSQL",
-    "MySQL",
-    "SQLite",
-    "DB2",
-    "Access",
-    "Postgres",
-    "Oracle (ODBC)",
-    "Oracle (OLE)",
-    "Oracle Microsoft OLE (MSDAORA)",
-    "Sybase (OLE)",
-    "Sybase ODBC",
-    "Progress",
-    "Mimer",
-    "Informix",
-    "Top Speed",
-    "Lotus Notes",
-    "CA-Datacom",
-};
 
 // A user or password value as written into a connection string.
 XString QuoteConnectionValue(const XString& value)
@@ -114,142 +91,210 @@ uint32_t ValueLength(const XString& text, uint32_t start)
 
 }  // namespace
 
+namespace {
+
+// The parts a connection string is made of (see ConnectionStringFor).
+struct ConnectionParts
+{
+    const XString& dataSource;
+    const XString* user;
+    const XString* password;
+    const XString& storedDataSource;
+};
+
+// When a connection string names the user and the password.
+enum class Keys {
+    None,        // never
+    IfGiven,     // each one that is present (an empty text counts)
+    IfNotEmpty,  // each one that is present and not empty
+    Always,      // always, an absent one as the key alone
+};
+
+// The usual shape of a connection string: head, data source, text after
+// it, the user and password keys, tail.
+struct ConnectionForm
+{
+    const char* head;  // nullptr: the type has no connection string
+    const char* afterSource;
+    const char* userKey;
+    const char* passwordKey;
+    const char* tail;
+    Keys keys;
+};
+
+void AppendKey(XString& text, Keys keys, const char* key, const XString* value)
+{
+    if (keys == Keys::Always)
+        AppendAlways(text, key, value);
+    else if (keys == Keys::IfGiven || (keys == Keys::IfNotEmpty && value && !value->IsEmpty()))
+        AppendOptional(text, key, value);
+}
+
+XString FormConnectionString(const ConnectionForm& form, const ConnectionParts& p)
+{
+    XString text = XString(form.head) + p.dataSource + form.afterSource;
+    if (form.keys != Keys::None) {
+        AppendKey(text, form.keys, form.userKey, p.user);
+        AppendKey(text, form.keys, form.passwordKey, p.password);
+    }
+    return text + form.tail;
+}
+
+XString IsoDate(const XDate& date, const XString&)
+{
+    return XString("'") + date.Format("YYYY-MM-DD") + "'";
+}
+
+XString LowerIsoDate(const XDate& date, const XString&)
+{
+    return XString("'") + date.Format("yyyy-mm-dd") + "'";
+}
+
+XString HashDate(const XDate& date, const XString&)
+{
+    return XString("#") + date.Format("DD-MMM-YYYY") + "#";
+}
+
+XString FoxProDate(const XDate& date, const XString&)
+{
+    return XString("{^") + date.Format("YYYY/MM/DD") + "}";
+}
+
+XString OracleDate(const XDate& date, const XString&)
+{
+    const XString formatted = date.Format("'YYYYMMDD'");
+    return formatted.IsEmpty() ? XString() : XString("TO_DATE( ") + formatted + ", 'YYYYMMDD' )";
+}
+
+// Everything that differs between the database types, one row per type:
+// its name, its connection string (the form's, or the row's own builder
+// where the form does not fit), its SQL date literal, whether text literals
+// are quoted, and the native error numbers of its drivers that mean the
+// link to the server is gone.
+struct TypeRow
+{
+    int code;
+    const char* name;
+    ConnectionForm connection;
+    XString (*ownConnectionString)(const ConnectionParts&);
+    XString (*dateLiteral)(const XDate& date, const XString& exportDateFormat);
+    bool quotesText;
+    std::array<int32_t, 3> lostLinkCodes;
+};
+
+constexpr ConnectionForm kNoConnection = {nullptr, "", "", "", "", Keys::None};
+constexpr ConnectionForm kDsn = {"DSN=", "", ";UID=", ";PWD=", "", Keys::IfGiven};
+// ORA-03113 end-of-file on the channel, ORA-03135 connection lost contact,
+// ORA-12170 connect time-out: reported with a general SQLSTATE.
+constexpr std::array<int32_t, 3> kOracleLostLink = {3113, 3135, 12170};
+
+const TypeRow kTypes[] = {
+    {DatabaseType::None, "", kNoConnection, nullptr, nullptr, false, {}},
+    {DatabaseType::DBaseODBC, "dBase IV (ODBC)", kNoConnection,
+     [](const ConnectionParts& p) {
+         return XString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + p.storedDataSource +
+                ";Extended Properties=dBASE IV;";
+     },
+     HashDate, false, {}},
+    {DatabaseType::DBaseXBase, "dBase IV (XBase)", {"", "", "", "", "", Keys::None}, nullptr,
+     [](const XDate& date, const XString& exportDateFormat) { return date.Format(exportDateFormat); }, false, {}},
+    {DatabaseType::FoxProODBC, "FoxPro (ODBC)",
+     {"Persist Security Info=False;Data Source=", ";Collating Sequence=machine", ";User ID=", ";Password=", ";",
+      Keys::IfGiven},
+     nullptr, FoxProDate, false, {}},
+    {DatabaseType::FoxProDBF, "FoxPro (DBF)",
+     {"Provider=VFPOLEDB.1;Data Source=", ";Collating Sequence=MACHINE", "", "", "", Keys::None}, nullptr,
+     FoxProDate, false, {}},
+    {DatabaseType::MSSQL, "MSSQL", kNoConnection,
+     [](const ConnectionParts& p) { return MSSQLConnectionString(p.dataSource, p.user, p.password); }, IsoDate,
+     true, {}},
+    {DatabaseType::MySQL, "MySQL", {"Data Source=", "", ";User Id=", ";Password=", ";", Keys::Always}, nullptr,
+     LowerIsoDate, false, {}},
+    {DatabaseType::SQLite, "SQLite", {"Database=", "", "", "", "", Keys::None}, nullptr, LowerIsoDate, false, {}},
+    {DatabaseType::DB2, "DB2", kNoConnection, [](const ConnectionParts&) { return XString("DB2OLEDB"); },
+     LowerIsoDate, false, {}},
+    {DatabaseType::Access, "Access",
+     {"Persist Security Info=False;Data Source=", "", ";User ID=", ";Password=", "", Keys::IfGiven}, nullptr,
+     HashDate, true, {}},
+    {DatabaseType::Postgres, "Postgres", kDsn, nullptr,
+     [](const XDate& date, const XString&) { return date.Format("'MM/DD/YYYY'"); }, false, {}},
+    {DatabaseType::OracleODBC, "Oracle (ODBC)",
+     {"Data Source=", "", ";User ID=", ";Password=", ";Persist Security Info=True;", Keys::IfGiven}, nullptr,
+     OracleDate, false, kOracleLostLink},
+    {DatabaseType::OracleOLE, "Oracle (OLE)",
+     {"Provider=OraOLEDB.Oracle;Data Source=", "", ";User ID=", ";Password=", ";Persist Security Info=True;",
+      Keys::IfGiven},
+     nullptr, OracleDate, false, kOracleLostLink},
+    {DatabaseType::OracleMSDAORA, "Oracle Microsoft OLE (MSDAORA)",
+     {"Provider=MSDAORA;Data Source=", "", ";User ID=", ";Password=", ";Persist Security Info=True;", Keys::IfGiven},
+     nullptr, OracleDate, false, kOracleLostLink},
+    {DatabaseType::SybaseOLE, "Sybase (OLE)",
+     {"Provider=Sybase ASE OLE DB Provider;Data source=", "", ";User Id=", ";Password=", ";", Keys::IfGiven},
+     nullptr, IsoDate, false, {}},
+    {DatabaseType::SybaseODBC, "Sybase ODBC", {"DSN=", "", ";UID=", ";PWD=", ";", Keys::IfGiven}, nullptr, IsoDate,
+     false, {}},
+    {DatabaseType::Progress, "Progress", kDsn, nullptr, LowerIsoDate, false, {}},
+    {DatabaseType::Mimer, "Mimer", kNoConnection, nullptr, LowerIsoDate, false, {}},
+    {DatabaseType::Informix, "Informix", {"DSN=", "", ";UID=", ";PWD=", ";ISOLATIONLEVEL=1;", Keys::IfNotEmpty},
+     nullptr,
+     [](const XDate& date, const XString&) {
+         const XString formatted = date.Format("MM/DD/YYYY");
+         return formatted.IsEmpty() ? XString() : XString("TO_DATE(\"") + formatted + "\",\"%m/%d/%Y\")";
+     },
+     false, {}},
+    // Top Speed counts days from 28 December 1800.
+    {DatabaseType::TopSpeed, "Top Speed", kDsn, nullptr,
+     [](const XDate& date, const XString&) { return XString(static_cast<int32_t>(date.GetDayNumber() - 73410)); },
+     false, {}},
+    {DatabaseType::LotusNotes, "Lotus Notes", {"DSN=", "", ";Uid=", ";Pwd=", ";", Keys::Always}, nullptr, IsoDate,
+     false, {}},
+    {DatabaseType::CADatacom, "CA-Datacom", {"DSN=", "", ";Uid=", ";Pwd=", ";", Keys::Always}, nullptr,
+     [](const XDate& date, const XString&) { return XString("'") + date.Format("yyyymmdd") + "'"; }, false, {}},
+};
+
+// The row of a type code; nullptr for codes outside the table.
+const TypeRow* RowOf(int type)
+{
+    for (const TypeRow& row : kTypes)
+        if (row.code == type)
+            return &row;
+    return nullptr;
+}
+
+}  // namespace
+
 XString DatabaseTypeName(int type)
 {
-    if (type < 1 || type > DatabaseType::Last)
-        return XString();
-    return kTypeNames[type];
+    const TypeRow* row = RowOf(type);
+    return row ? XString(row->name) : XString();
 }
 
 XString ConnectionStringFor(int type, const XString& ds, const XString* u, const XString* p,
                             const XString& storedDataSource)
 {
-    using namespace DatabaseType;
-    XString text;
-    switch (type) {
-    case None:
+    if (type == DatabaseType::None)
         throw XException("Can't build connection string for unknown database type.");
-    case DBaseODBC:
-        return XString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + storedDataSource +
-               ";Extended Properties=dBASE IV;";
-    case DBaseXBase:
-        return ds;
-    case FoxProODBC:
-        text = XString("Persist Security Info=False;Data Source=") + ds + ";Collating Sequence=machine";
-        AppendOptional(text, ";User ID=", u);
-        AppendOptional(text, ";Password=", p);
-        return text + ";";
-    case FoxProDBF:
-        return XString("Provider=VFPOLEDB.1;Data Source=") + ds + ";Collating Sequence=MACHINE";
-    case MSSQL:
-        return MSSQLConnectionString(ds, u, p);
-    case MySQL:
-        text = XString("Data Source=") + ds;
-        AppendAlways(text, ";User Id=", u);
-        AppendAlways(text, ";Password=", p);
-        return text + ";";
-    case SQLite:
-        return XString("Database=") + ds;
-    case DB2:
-        return "DB2OLEDB";
-    case Access:
-        text = XString("Persist Security Info=False;Data Source=") + ds;
-        AppendOptional(text, ";User ID=", u);
-        AppendOptional(text, ";Password=", p);
-        return text;
-    case Postgres:
-    case Progress:
-    case TopSpeed:
-        text = XString("DSN=") + ds;
-        AppendOptional(text, ";UID=", u);
-        AppendOptional(text, ";PWD=", p);
-        return text;
-    case OracleODBC:
-    case OracleOLE:
-    case OracleMSDAORA:
-        text = type == OracleODBC  ? XString("Data Source=")
-               : type == OracleOLE ? XString("Provider=OraOLEDB.Oracle;Data Source=")
-                                   : XString("Provider=MSDAORA;Data Source=");
-        text += ds;
-        AppendOptional(text, ";User ID=", u);
-        AppendOptional(text, ";Password=", p);
-        return text + ";Persist Security Info=True;";
-    case SybaseOLE:
-        text = XString("Provider=Sybase ASE OLE DB Provider;Data source=") + ds;
-        AppendOptional(text, ";User Id=", u);
-        AppendOptional(text, ";Password=", p);
-        return text + ";";
-    case SybaseODBC:
-        text = XString("DSN=") + ds;
-        AppendOptional(text, ";UID=", u);
-        AppendOptional(text, ";PWD=", p);
-        return text + ";";
-    case Informix:
-        text = XString("DSN=") + ds;
-        if (u && !u->IsEmpty())
-            AppendOptional(text, ";UID=", u);
-        if (p && !p->IsEmpty())
-            AppendOptional(text, ";PWD=", p);
-        return text + ";ISOLATIONLEVEL=1" + ";";
-    case LotusNotes:
-    case CADatacom:
-        text = XString("DSN=") + ds;
-        AppendAlways(text, ";Uid=", u);
-        AppendAlways(text, ";Pwd=", p);
-        return text + ";";
-    default:  // Mimer, and codes past the table
+    const TypeRow* row = RowOf(type);
+    const ConnectionParts parts{ds, u, p, storedDataSource};
+    if (row && row->ownConnectionString)
+        return row->ownConnectionString(parts);
+    if (!row || !row->connection.head)
         throw XException("Database type not yet defined for BuildConnectionString, please define.");
-    }
+    return FormConnectionString(row->connection, parts);
 }
 
 XString DateLiteralFor(int type, const XDate& date, const XString& exportDateFormat)
 {
-    using namespace DatabaseType;
-    XString formatted;
-    switch (type) {
-    case DBaseODBC:
-    case Access:
-        return XString("#") + date.Format("DD-MMM-YYYY") + "#";
-    case DBaseXBase:
-        return date.Format(exportDateFormat);
-    case FoxProODBC:
-    case FoxProDBF:
-        return XString("{^") + date.Format("YYYY/MM/DD") + "}";
-    case MSSQL:
-    case SybaseOLE:
-    case SybaseODBC:
-    case LotusNotes:
-        return XString("'") + date.Format("YYYY-MM-DD") + "'";
-    case MySQL:
-    case SQLite:
-    case DB2:
-    case Progress:
-    case Mimer:
-        return XString("'") + date.Format("yyyy-mm-dd") + "'";
-    case Postgres:
-        return date.Format("'MM/DD/YYYY'");
-    case OracleODBC:
-    case OracleOLE:
-    case OracleMSDAORA:
-        formatted = date.Format("'YYYYMMDD'");
-        return formatted.IsEmpty() ? XString() : XString("TO_DATE( ") + formatted + ", 'YYYYMMDD' )";
-    case Informix:
-        formatted = date.Format("MM/DD/YYYY");
-        return formatted.IsEmpty() ? XString()
-                                   : XString("TO_DATE(\"") + formatted + "\",\"%m/%d/%Y\")";
-    case TopSpeed:
-        // Top Speed counts days from 28 December 1800.
-        return XString(static_cast<int32_t>(date.GetDayNumber() - 73410));
-    case CADatacom:
-        return XString("'") + date.Format("yyyymmdd") + "'";
-    default:
+    const TypeRow* row = RowOf(type);
+    if (!row || !row->dateLiteral)
         throw XException("DB Type not defined for XODBC::SQLDate yet, feel free to do so.");
-    }
+    return row->dateLiteral(date, exportDateFormat);
 }
 
 XString QuoteTextFor(int type, const XString& text)
 {
-    if (type != DatabaseType::MSSQL && type != DatabaseType::Access)
+    const TypeRow* row = RowOf(type);
+    if (!row || !row->quotesText)
         return text;
     XString quoted("'");
     quoted += XString(text).ReplaceAll("'", "''");
@@ -257,111 +302,145 @@ XString QuoteTextFor(int type, const XString& text)
     return quoted;
 }
 
+bool IsLostLinkNativeCode(int type, int32_t native)
+{
+    const TypeRow* row = RowOf(type);
+    if (!row || native == 0)
+        return false;
+    for (int32_t code : row->lostLinkCodes)
+        if (code == native)
+            return true;
+    return false;
+}
+
+namespace {
+
+// The name of each field data type code.
+const struct
+{
+    AdoDataType code;
+    const char* name;
+} kDataTypeNames[] = {
+    {adEmpty, "Empty"},
+    {adSmallInt, "SmallInt"},
+    {adInteger, "Integer"},
+    {adSingle, "Single"},
+    {adDouble, "Double"},
+    {adCurrency, "Currency"},
+    {adDate, "Date"},
+    {adBSTR, "BSTR"},
+    {adIDispatch, "Dispatch"},
+    {adError, "Error"},
+    {adBoolean, "Boolean"},
+    {adVariant, "Variant"},
+    {adIUnknown, "Unknown"},
+    {adDecimal, "Decimal"},
+    {adTinyInt, "TinyInt"},
+    {adUnsignedTinyInt, "UnsignedTinyInt"},
+    {adUnsignedSmallInt, "UnsignedSmallInt"},
+    {adUnsignedInt, "UnsignedInt"},
+    {adBigInt, "Big Int"},
+    {adUnsignedBigInt, "UnsignedBigInt"},
+    {adFileTime, "File Time"},
+    {adGUID, "GUID"},
+    {adBinary, "Binary"},
+    {adChar, "Char"},
+    {adWChar, "WChar"},
+    {adNumeric, "Numeric"},
+    {adUserDefined, "User Defined"},
+    {adDBDate, "DBDate"},
+    {adDBTime, "DBTime"},
+    {adDBTimeStamp, "DBTimeStamp"},
+    {adChapter, "Chapter"},
+    {adPropVariant, "Prop Variant"},
+    {adVarNumeric, "Var Numeric"},
+    {adVarChar, "VarChar"},
+    {adLongVarChar, "LongVarChar"},
+    {adVarWChar, "VarWChar"},
+    {adLongVarWChar, "LongVarWChar"},
+    {adVarBinary, "VarBinary"},
+    {adLongVarBinary, "LongVarBinary"},
+    {adArray, "Array"},
+};
+
+// "<status name> - <what it means>" of each field status code.
+const struct
+{
+    AdoFieldStatus code;
+    const char* text;
+} kFieldStatusTexts[] = {
+    {adFieldOK, "adFieldOK - OK."},
+    {adFieldCantConvertValue,
+     "adFieldCantConvertValue - "
+     "The field cannot be retrieved or stored without loss of data."},
+    {adFieldIsNull,
+     "adFieldIsNull - "
+     "The provider returned a VARIANT value of type VT_NULL and that the field is not empty."},
+    {adFieldTruncated, "adFieldTruncated - Variable-length data was truncated when reading from the data source."},
+    {adFieldSignMismatch,
+     "adFieldSignMismatch - "
+     "The value is signed and the data type used by the provider is unsigned."},
+    {adFieldDataOverflow,
+     "adFieldDataOverflow - "
+     "The value is larger than the data type used by the provider can hold."},
+    {adFieldCantCreate, "adFieldCantCreate - The field could not be added because the provider exceeded a limitation."},
+    {adFieldUnavailable, "adFieldUnavailable - The provider could not determine the value of the field."},
+    {adFieldPermissionDenied, "adFieldPermissionDenied - The field cannot be modified because it is read-only."},
+    {adFieldIntegrityViolation,
+     "adFieldIntegrityViolation - "
+     "The field cannot be modified because it is a calculated or derived entity."},
+    {adFieldSchemaViolation,
+     "adFieldSchemaViolation - "
+     "The value violates the schema constraint of the data source for the field."},
+    {adFieldBadStatus, "adFieldBadStatus - An invalid status value was sent to the provider."},
+    {adFieldDefault, "adFieldDefault - The default value of the field was used when setting data."},
+    {adFieldIgnore, "adFieldIgnore - The field was skipped when setting data values in the source."},
+    {adFieldDoesNotExist, "adFieldDoesNotExist - The field does not exist."},
+    {adFieldInvalidURL, "adFieldInvalidURL - The data source URL contains invalid characters."},
+    {adFieldResourceLocked,
+     "adFieldResourceLocked - "
+     "The operation failed because the data source is locked by another process."},
+    {adFieldResourceExists,
+     "adFieldResourceExists - "
+     "The object already exists at the destination and was not overwritten."},
+    {adFieldCannotComplete, "adFieldCannotComplete - The server could not complete the operation."},
+    {adFieldVolumeNotFound, "adFieldVolumeNotFound - The storage volume named by the URL could not be found."},
+    {adFieldOutOfSpace,
+     "adFieldOutOfSpace - "
+     "The provider could not obtain enough storage space to complete the operation."},
+    {adFieldCannotDeleteSource, "adFieldCannotDeleteSource - The source of a move could not be deleted."},
+    {adFieldReadOnly, "adFieldReadOnly - The field in the data source is defined as read-only."},
+    {adFieldResourceOutOfScope,
+     "adFieldResourceOutOfScope - "
+     "The source or destination is outside the scope of the current record."},
+    {adFieldAlreadyExists, "adFieldAlreadyExists - The field already exists."},
+    {adFieldPendingInsert, "adFieldPendingInsert - The field was added and will be inserted on the next update."},
+    {adFieldPendingDelete, "adFieldPendingDelete - The field was deleted and will be removed on the next update."},
+    {adFieldPendingChange,
+     "adFieldPendingChange - "
+     "The field's value was changed and will be written on the next update."},
+    {adFieldPendingUnknown, "adFieldPendingUnknown - The provider cannot tell which operation set the field's status."},
+    {adFieldPendingUnknownDelete,
+     "adFieldPendingUnknownDelete - "
+     "The provider cannot tell which operation set the field's status, and the field will be deleted on the next update."},
+};
+
+}  // namespace
+
 XString FieldTypeName(int adoType)
 {
-    switch (adoType) {
-    case 0: return "Empty";
-    case 2: return "SmallInt";
-    case 3: return "Integer";
-    case 4: return "Single";
-    case 5: return "Double";
-    case 6: return "Currency";
-    case 7: return "Date";
-    case 8: return "BSTR";
-    case 9: return "Dispatch";
-    case 10: return "Error";
-    case 11: return "Boolean";
-    case 12: return "Variant";
-    case 13: return "Unknown";
-    case 14: return "Decimal";
-    case 16: return "TinyInt";
-    case 17: return "UnsignedTinyInt";
-    case 18: return "UnsignedSmallInt";
-    case 19: return "UnsignedInt";
-    case 20: return "Big Int";
-    case 21: return "UnsignedBigInt";
-    case 64: return "File Time";
-    case 72: return "GUID";
-    case 128: return "Binary";
-    case 129: return "Char";
-    case 130: return "WChar";
-    case 131: return "Numeric";
-    case 132: return "User Defined";
-    case 133: return "DBDate";
-    case 134: return "DBTime";
-    case 135: return "DBTimeStamp";
-    case 136: return "Chapter";
-    case 138: return "Prop Variant";
-    case 139: return "Var Numeric";
-    case 200: return "VarChar";
-    case 201: return "LongVarChar";
-    case 202: return "VarWChar";
-    case 203: return "LongVarWChar";
-    case 204: return "VarBinary";
-    case 205: return "LongVarBinary";
-    case 8192: return "Array";
-    default: return "UNKNOWN!";
-    }
+    for (const auto& row : kDataTypeNames)
+        if (row.code == adoType)
+            return row.name;
+    return "UNKNOWN!";
 }
 
 XString FieldStatusText(int status)
 {
-    switch (status) {
-    case 0: return "adFieldOK - OK.";
-    case 2: return "adFieldCantConvertValue - The field cannot be retrieved or stored without loss of data.";
-    case 3:
-        return "adFieldIsNull - The provider returned a VARIANT value of type VT_NULL and that the field is "
-               "not empty.";
-    case 4:
-        return "adFieldTruncated - Variable-length data was truncated when reading from the data source.";
-    case 5:
-        return "adFieldSignMismatch - The value is signed and the data type used by the provider is unsigned.";
-    case 6:
-        return "adFieldDataOverflow - The value is larger than the data type used by the provider can hold.";
-    case 7:
-        return "adFieldCantCreate - The field could not be added because the provider exceeded a limitation.";
-    case 8: return "adFieldUnavailable - The provider could not determine the value of the field.";
-    case 9: return "adFieldPermissionDenied - The field cannot be modified because it is read-only.";
-    case 10:
-        return "adFieldIntegrityViolation - The field cannot be modified because it is a calculated or "
-               "derived entity.";
-    case 11:
-        return "adFieldSchemaViolation - The value violates the schema constraint of the data source for "
-               "the field.";
-    case 12: return "adFieldBadStatus - An invalid status value was sent to the provider.";
-    case 13: return "adFieldDefault - The default value of the field was used when setting data.";
-    case 15: return "adFieldIgnore - The field was skipped when setting data values in the source.";
-    case 16: return "adFieldDoesNotExist - The field does not exist.";
-    case 17: return "adFieldInvalidURL - The data source URL contains invalid characters.";
-    case 18:
-        return "adFieldResourceLocked - The operation failed because the data source is locked by another "
-               "process.";
-    case 19: return "adFieldResourceExists - The object already exists at the destination and was not overwritten.";
-    case 20: return "adFieldCannotComplete - The server could not complete the operation.";
-    case 21: return "adFieldVolumeNotFound - The storage volume named by the URL could not be found.";
-    case 22: return "adFieldOutOfSpace - The provider could not obtain enough storage space to complete the operation.";
-    case 23: return "adFieldCannotDeleteSource - The source of a move could not be deleted.";
-    case 24: return "adFieldReadOnly - The field in the data source is defined as read-only.";
-    case 25: return "adFieldResourceOutOfScope - The source or destination is outside the scope of the current record.";
-    case 26: return "adFieldAlreadyExists - The field already exists.";
-    case 0x10000: return "adFieldPendingInsert - The field was added and will be inserted on the next update.";
-    case 0x20000: return "adFieldPendingDelete - The field was deleted and will be removed on the next update.";
-    case 0x40000: return "adFieldPendingChange - The field's value was changed and will be written on the next update.";
-    case 0x80000: return "adFieldPendingUnknown - The provider cannot tell which operation set the field's status.";
-    case 0x100000:
-        return "adFieldPendingUnknownDelete - The provider cannot tell which operation set the field's "
-               "status, and the field will be deleted on the next update.";
-    default: return "Undefined field status.";
-    }
-}
-
-int ClassifyError(const XString& errorText)
-{
-    if (errorText.FindText("ORA-03135") >= 0 || errorText.FindText("ORA-03113") >= 0)
-        return QueryError::ConnectionLost;
-    if (errorText.FindText("ORA-12170") >= 0)
-        return QueryError::ConnectTimeout;
-    return QueryError::Failed;
+    for (const auto& row : kFieldStatusTexts)
+        if (row.code == status)
+            return row.text;
+    return "Undefined field status.";
 }
 
 namespace {

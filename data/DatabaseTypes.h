@@ -1,9 +1,10 @@
 // DatabaseTypes: everything that differs between the kinds of source database
-// the data access layer can read, keyed by the database type code: the type's
-// name, its connection string, its SQL date literal and its text quoting,
-// plus the code tables that describe what a result returns (data type names,
-// field status texts) and how a database error is classified. These are pure
-// functions so that the data access object and its tests share one table.
+// the data access layer can read, kept as one table with a row per database
+// type code: the type's name, its connection string, its SQL date literal,
+// its text quoting and the native error numbers that mean a lost link; plus
+// the code tables that describe what a result returns (data type names,
+// field status texts). These are pure functions so that the data access
+// object and its tests share one table.
 #pragma once
 
 #include <cstdint>
@@ -37,14 +38,6 @@ constexpr int CADatacom = 21;
 constexpr int Last = CADatacom;
 }  // namespace DatabaseType
 
-// Error codes of ClassifyError: anything of 2 or more means the connection is
-// gone and a reconnect and retry are worth trying.
-namespace QueryError {
-constexpr int Failed = 1;
-constexpr int ConnectionLost = 1629;
-constexpr int ConnectTimeout = 12170;
-}  // namespace QueryError
-
 // The display name of a type code; empty for unknown codes.
 XString DatabaseTypeName(int type);
 
@@ -75,8 +68,11 @@ XString FieldTypeName(int adoType);
 // "<status name> - <what it means>" for a field status code.
 XString FieldStatusText(int status);
 
-// QueryError code for a database error text.
-int ClassifyError(const XString& errorText);
+// Whether the database's own error number `native` says, for `type`, that
+// the link to the server is gone (an ended session, a connect time-out), so
+// a reconnect may help: for the drivers that report such a loss with a
+// general SQLSTATE and only their own number tells.
+bool IsLostLinkNativeCode(int type, int32_t native);
 
 // Replaces, in place, every character of every password value in a
 // connection string (or a message holding one) by "*": the values of the

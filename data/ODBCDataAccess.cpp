@@ -28,7 +28,7 @@ ODBCDataAccess::ODBCDataAccess(uint32_t options, int databaseType, QObject* pare
     try {
         m_connection = std::make_unique<AdoConnection>();
     } catch (const AdoException& error) {
-        throw OdbcFailure(error, "Failed to initialize connection.");
+        throw OdbcFailure(error, "Failed to initialize connection.", m_databaseType);
     } catch (const std::exception&) {
         throw XException(XErrorKind::Internal, "Failed to initialize connection.");
     }
@@ -56,8 +56,7 @@ XString ODBCDataAccess::BuildConnectionString(const XString& dataSource, const X
                                               const XString* password)
 {
     Log(LogLevel::Debug, "Build Connection String for: " + GetTypeName());
-    if (m_databaseType == DatabaseType::DBaseXBase)
-        Log(LogLevel::Debug, GetTypeName());
+    FileDatabaseStep(FileStep::ConnectionString);
     if (m_databaseType == DatabaseType::FoxProDBF)
         Log(LogLevel::Debug, "Build Connection String: Fox Pro DBF Driver");
     try {
@@ -85,7 +84,7 @@ XString ODBCDataAccess::QuoteText(const XString& text, int type) const
 
 XString ODBCDataAccess::GetFieldTypeName(int32_t column)
 {
-    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+    if (!m_result)
         return XString();
     try {
         return FieldTypeName(m_result->Fields().Item(static_cast<long>(column)).Type());
@@ -95,16 +94,60 @@ XString ODBCDataAccess::GetFieldTypeName(int32_t column)
 }
 
 // ---------------------------------------------------------------------------
+// The file database type
+
+// The file database type (a folder of dBase files, read without SQL) has no
+// reader in this build: it never connects, its "statement" is the path of
+// its one table's file, it has no result, so every count is 0, every
+// positioning false and every value that of no field, and its table
+// existence check answers no. What it does instead is said in the log, here
+// for every step; the steps not named log nothing.
+bool ODBCDataAccess::FileDatabaseStep(FileStep step)
+{
+    if (m_databaseType != DatabaseType::DBaseXBase)
+        return false;
+    switch (step) {
+    case FileStep::ConnectionString:
+        Log(LogLevel::Debug, GetTypeName());
+        break;
+    case FileStep::Connect:
+        Log(LogLevel::Informational, "Connect - Could not connect need to define USE_XBASE");
+        break;
+    case FileStep::Disconnect:
+        Log(LogLevel::Informational, "Disconnect: Xbase not defined!");
+        break;
+    case FileStep::TableExists:
+        Log(LogLevel::Debug, "Need to define USE_XBASE!!");
+        break;
+    case FileStep::Query:
+    case FileStep::Run:
+    case FileStep::Read:
+        break;
+    }
+    return true;
+}
+
+XString ODBCDataAccess::BuildXBasePath()
+{
+    XString path = m_dataSource;
+    if (m_tables.size() > 1) {
+        Log(LogLevel::Debug, "Cannot use more than 1 table in XBase query");
+        throw XException("Cannot use more than 1 table in XBase query");
+    }
+    if (!m_tables.empty())
+        path += m_tables.front()->GetSqlName() + ".dbf";
+    return path;
+}
+
+// ---------------------------------------------------------------------------
 // Connection
 
 void ODBCDataAccess::Connect(const XString& connectionString)
 {
     if (IsConnected())
         Disconnect();
-    if (m_databaseType == DatabaseType::DBaseXBase) {
-        Log(LogLevel::Informational, "Connect - Could not connect need to define USE_XBASE");
+    if (FileDatabaseStep(FileStep::Connect))
         return;
-    }
     // Answers about another source's schema do not hold for this one.
     if (connectionString != m_connectionString)
         m_existenceAnswers.clear();
@@ -125,7 +168,7 @@ void ODBCDataAccess::Connect(const XString& connectionString)
         Log(LogLevel::Debug, "Failed to connect to data source with connection string.");
         XString text = FormatComError(error, m_connection.get());
         MaskPassword(text);
-        throw OdbcFailure(error, text);
+        throw OdbcFailure(error, text, m_databaseType);
     } catch (const std::exception& error) {
         // A connection string the driver manager cannot even read.
         Log(LogLevel::Debug, "Failed to connect to data source with connection string.");
@@ -141,10 +184,8 @@ void ODBCDataAccess::Connect(const XString& connectionString)
 
 void ODBCDataAccess::Disconnect()
 {
-    if (m_databaseType == DatabaseType::DBaseXBase) {
-        Log(LogLevel::Informational, "Disconnect: Xbase not defined!");
+    if (FileDatabaseStep(FileStep::Disconnect))
         return;
-    }
     try {
         if (m_connection->State() == adStateOpen)
             m_connection->Close();
@@ -187,11 +228,11 @@ void ODBCDataAccess::OpenConnection(const XString& connectionString, bool keepCo
 // ---------------------------------------------------------------------------
 // Queries and records
 
-int ODBCDataAccess::RunQuery(const XString& statement)
+void ODBCDataAccess::RunQuery(const XString& statement)
 {
     Log(LogLevel::Debug, "Running Query", "ODBCDataAccess::RunQuery");
-    if (m_databaseType == DatabaseType::DBaseXBase)
-        return 0;
+    if (FileDatabaseStep(FileStep::Run))
+        return;
 
     m_result = std::make_unique<AdoRecordset>();
     // A table's rows stream: memory stays that of one row however large the
@@ -204,7 +245,6 @@ int ODBCDataAccess::RunQuery(const XString& statement)
     m_rowsRead = 0;
     Log(LogLevel::Proprietary, statement);
     try {
-        m_result->SetCursorType(adOpenStatic);
         m_result->Open(statement.str(), *m_connection, forwardOnly ? adOpenForwardOnly : adOpenStatic,
                        (m_options & DataAccessOption::Pessimistic) ? adLockPessimistic : adLockReadOnly,
                        adCmdText);
@@ -213,26 +253,20 @@ int ODBCDataAccess::RunQuery(const XString& statement)
         m_countedResult = nullptr;
         const XString text = FormatComError(error, m_connection.get());
         Log(LogLevel::Proprietary, "RunQuery: While executing: " + statement + ", " + text);
-        const XException failure =
-            OdbcFailure(error, XException::FormatMessage("While executing query: %s", text.c_str()).c_str());
-        if (failure.Kind() == XErrorKind::ConnectionLost) {
-            // The caller reconnects and runs the statement again.
-            const int code = ClassifyError(text);
-            return code != QueryError::Failed ? code : QueryError::ConnectionLost;
-        }
-        throw failure;
+        throw OdbcFailure(error, XException::FormatMessage("While executing query: %s", text.c_str()).c_str(),
+                          m_databaseType);
     }
-    return 0;
 }
 
-int ODBCDataAccess::RunCurrentQuery()
+void ODBCDataAccess::RunCurrentQuery()
 {
-    return RunQuery(BuildQuery());
+    RunQuery(BuildQuery());
 }
 
 bool ODBCDataAccess::OpenCurrentQuery()
 {
-    return RunCurrentQuery() == 0;
+    RunCurrentQuery();
+    return m_result != nullptr;
 }
 
 void ODBCDataAccess::CloseCurrentResult()
@@ -253,14 +287,12 @@ void ODBCDataAccess::CloseCurrentResult()
 void ODBCDataAccess::CloseQuery()
 {
     ClearQuery();
-    if (m_databaseType == DatabaseType::DBaseXBase)
-        return;
     CloseCurrentResult();
 }
 
 int32_t ODBCDataAccess::GetRecordCount()
 {
-    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+    if (!m_result)
         return 0;
 
     if (CountsAfterRows()) {
@@ -298,7 +330,7 @@ int32_t ODBCDataAccess::GetRecordCount()
 
 bool ODBCDataAccess::GetFirstRecord()
 {
-    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+    if (!m_result)
         return false;
     try {
         if (m_result->IsEOF() && m_result->IsBOF())
@@ -315,7 +347,7 @@ bool ODBCDataAccess::GetFirstRecord()
 
 bool ODBCDataAccess::GetNextRecord()
 {
-    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+    if (!m_result)
         return false;
     try {
         if (m_result->IsEOF())
@@ -343,7 +375,7 @@ bool ODBCDataAccess::CountRow(bool onRow)
 
 int32_t ODBCDataAccess::GetFieldCount()
 {
-    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+    if (!m_result)
         return 0;
     try {
         return static_cast<int32_t>(m_result->Fields().Count());
@@ -354,7 +386,7 @@ int32_t ODBCDataAccess::GetFieldCount()
 
 XString ODBCDataAccess::GetFieldName(int32_t column)
 {
-    if (m_databaseType == DatabaseType::DBaseXBase || !m_result)
+    if (!m_result)
         return XString();
     try {
         return XString(m_result->Fields().Item(static_cast<long>(column)).Name().c_str());
@@ -392,7 +424,7 @@ XString ODBCDataAccess::FormatComError(const AdoException& error, const AdoConne
 
 void ODBCDataAccess::ThrowComError(const AdoException& error)
 {
-    throw OdbcFailure(error, FormatComError(error, m_connection.get()));
+    throw OdbcFailure(error, FormatComError(error, m_connection.get()), m_databaseType);
 }
 
 bool ODBCDataAccess::IsDatabaseFailure(const std::exception& error)

@@ -46,17 +46,18 @@ public:
     // Adds "prefix table.field suffix as alias" at the next position.
     ODBCField* AddFunctionField(const XString& prefix, ODBCField* baseField, const XString& suffix,
                                 const XString& alias);
-    // A condition whose right side is finished SQL literal text.
-    ODBCCondition* AddCondition(const XString& conjunction, ODBCField* field, const XString& op,
-                                const XString& value, int32_t level);
-    // A condition whose right side is another field.
-    ODBCCondition* AddCondition(const XString& conjunction, ODBCField* field, const XString& op,
-                                ODBCField* secondField, int32_t level);
+    // Adds "field op value" (finished SQL literal text) to the conditions
+    // every row of the query meets. A null field throws.
+    void AddCondition(ODBCField* field, const XString& op, const XString& value);
+    // The same with another field as the right side.
+    void AddCondition(ODBCField* field, const XString& op, ODBCField* secondField);
+    // Adds a group of conditions, written in parentheses, that a row meets
+    // as a whole: all of them or any one, by `join`. The caller fills it.
+    ODBCConditionGroup& AddConditionGroup(ODBCConditionGroup::Join join);
     // nullptr (and a warning) without a field.
     ODBCOrder* AddOrder(ODBCField* field, bool descending = false);
 
     void SetDistinct(bool distinct) { m_distinct = distinct; }
-    bool GetDistinct() const { return m_distinct; }
     void SetQuoteFieldNames(bool quote) { m_quoteFieldNames = quote; }
     void SetQuoteTableNames(bool quote) { m_quoteTableNames = quote; }
     // The field FilterAttendance restricts; owned by the caller.
@@ -98,14 +99,16 @@ public:
     // Starts the writer's run bookkeeping, connects, and writes the schema
     // log when the run parameter "logSchema" is "true".
     void OpenConnection(const XString& connectionString, bool keepConnection);
-    const XString& GetConnectionString() const { return m_connectionString; }
 
     // ---- queries and records ----
 
-    // Runs `statement` as the current result. 0, or a QueryError code of 2
-    // or more when the connection was lost; other failures throw.
-    int RunQuery(const XString& statement);
-    int RunCurrentQuery() override;
+    // Runs `statement` as the current result. A failure throws an
+    // XException whose kind tells a lost connection (worth a reconnect and
+    // one more try) from a statement the database refused.
+    void RunQuery(const XString& statement);
+    void RunCurrentQuery() override;
+    // RunCurrentQuery; false when it leaves no result to read (the file
+    // database type).
     bool OpenCurrentQuery() override;
     void CloseQuery() override;
     // Rows of the current result; counted by walking them when the cursor
@@ -137,10 +140,6 @@ public:
     bool GetBool(DataAccessField* field) override;
     XString GetBoolDigit(DataAccessField* field) override;
     bool IsNull(DataAccessField* field) override;
-    virtual XString GetTextNoZero(DataAccessField* field);
-    virtual XString GetTextNoNA(DataAccessField* field);
-    virtual XString GetCleanTextNoZero(DataAccessField* field);
-    virtual XDate GetDateNo1900(DataAccessField* field);
 
     // ---- errors and end of the extraction ----
 
@@ -188,15 +187,19 @@ public:
     // Logs both, for the end of a run.
     void LogStatementsSent();
 
-protected:
-    AdoConnection* Connection() const { return m_connection.get(); }
-    AdoRecordset* CurrentResult() const { return m_result.get(); }
-
 private:
     enum class CheckMode { Plain, Count, Value };
 
+    // The steps that go another way for the file database type.
+    enum class FileStep { ConnectionString, Connect, Disconnect, TableExists, Query, Run, Read };
+    // For the file database type: logs what `step` does instead and gives
+    // true; false for every other type.
+    bool FileDatabaseStep(FileStep step);
+    // The file database type's statement: the path of its one table's file.
     XString BuildXBasePath();
     XString FieldText(const ODBCField* field) const;
+    // Appends a condition, or a group in parentheses, to a WHERE text.
+    void AppendConditionMember(XString& q, const ODBCConditionGroup::Member& member);
     // A table as written in FROM: quoted name, alias and table hint.
     XString TableText(const ODBCTable& table) const;
     // TableText, or for a table read as its distinct rows the derived table
@@ -220,6 +223,9 @@ private:
     // reconnect and one more try.
     bool RunExistenceCheck(const XString& statement, CheckMode mode, const XString& what, int32_t* count,
                            int32_t* value);
+    // RunCheck with its failures as XExceptions, a dead connection's as
+    // kind ConnectionLost.
+    bool RunCheckOnce(const XString& statement, CheckMode mode, int32_t* count, int32_t* value);
     void CloseCurrentResult();
     // Counts a row reached by GetFirstRecord or GetNextRecord (`onRow`) of
     // a result whose count is logged after its rows, and logs the count at
@@ -235,7 +241,8 @@ private:
 
     std::vector<std::unique_ptr<ODBCTable>> m_tables;
     std::vector<std::unique_ptr<ODBCField>> m_fields;
-    std::vector<std::unique_ptr<ODBCCondition>> m_conditions;
+    // The conditions every row meets: the WHERE clause.
+    ODBCConditionGroup m_where{ODBCConditionGroup::Join::AllOf};
     std::vector<std::unique_ptr<ODBCOrder>> m_orders;
     int32_t m_fieldCounter = 0;
     bool m_distinct = false;

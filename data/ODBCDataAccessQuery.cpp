@@ -12,6 +12,18 @@
 namespace {
 const char* const kAddCondition = "ODBCDataAccess::AddCondition";
 
+// The members of a group that write any text: its conditions and the
+// groups that hold one.
+std::vector<const ODBCConditionGroup::Member*> WrittenMembers(const ODBCConditionGroup& group)
+{
+    std::vector<const ODBCConditionGroup::Member*> written;
+    for (const ODBCConditionGroup::Member& member : group.Members()) {
+        if (member.condition || member.group->HasConditions())
+            written.push_back(&member);
+    }
+    return written;
+}
+
 // A date counts as set unless it is null or day 0 (1 January 1600).
 bool IsDateSet(const XDate& date)
 {
@@ -19,10 +31,61 @@ bool IsDateSet(const XDate& date)
 }
 }  // namespace
 
+ODBCConditionGroup& ODBCConditionGroup::Add(ODBCField* field, const XString& op, const XString& value)
+{
+    if (!field)
+        throw XException("Primary field NULL in XODBC::AddCondition.");
+    m_members.push_back(Member{std::make_unique<ODBCCondition>(field, op, value), nullptr});
+    return *this;
+}
+
+ODBCConditionGroup& ODBCConditionGroup::Add(ODBCField* field, const XString& op, ODBCField* secondField)
+{
+    if (!field)
+        throw XException("Primary field NULL in XODBC::AddCondition.");
+    if (!secondField) {
+        const XString message = "Second field with " + field->GetName() + "is NULL in XODBC::AddCondition.";
+        throw XException(message.c_str());
+    }
+    m_members.push_back(Member{std::make_unique<ODBCCondition>(field, op, secondField), nullptr});
+    return *this;
+}
+
+ODBCConditionGroup& ODBCConditionGroup::AddGroup(Join join)
+{
+    m_members.push_back(Member{nullptr, std::make_unique<ODBCConditionGroup>(join)});
+    return *m_members.back().group;
+}
+
+bool ODBCConditionGroup::HasConditions() const
+{
+    for (const Member& member : m_members) {
+        if (member.condition || member.group->HasConditions())
+            return true;
+    }
+    return false;
+}
+
+void ODBCConditionGroup::RemoveLast(size_t count)
+{
+    m_members.resize(m_members.size() > count ? m_members.size() - count : 0);
+}
+
+void ODBCConditionGroup::ForEachCondition(const std::function<void(const ODBCCondition&)>& visit) const
+{
+    for (const Member& member : m_members) {
+        if (member.condition)
+            visit(*member.condition);
+        else
+            member.group->ForEachCondition(visit);
+    }
+}
+
 void ODBCDataAccess::ClearQuery()
 {
     m_orders.clear();
-    m_conditions.clear();
+    m_where.Clear();
+    m_filterConditionCount = 0;  // the range's conditions went with the rest
     m_fields.clear();
     m_tables.clear();
     m_fieldCounter = 0;
@@ -80,31 +143,29 @@ ODBCField* ODBCDataAccess::AddFunctionField(const XString& prefix, ODBCField* ba
     return m_fields.back().get();
 }
 
-ODBCCondition* ODBCDataAccess::AddCondition(const XString& conjunction, ODBCField* field, const XString& op,
-                                            const XString& value, int32_t level)
+void ODBCDataAccess::AddCondition(ODBCField* field, const XString& op, const XString& value)
 {
-    if (!field) {
-        Log(LogLevel::Critical, "Primary field NULL in XODBC::AddCondition.", kAddCondition);
-        throw XException("Primary field NULL in XODBC::AddCondition.");
+    try {
+        m_where.Add(field, op, value);
+    } catch (const XException& error) {
+        Log(LogLevel::Critical, error.what(), kAddCondition);
+        throw;
     }
-    m_conditions.push_back(std::make_unique<ODBCCondition>(conjunction, field, op, value, level));
-    return m_conditions.back().get();
 }
 
-ODBCCondition* ODBCDataAccess::AddCondition(const XString& conjunction, ODBCField* field, const XString& op,
-                                            ODBCField* secondField, int32_t level)
+void ODBCDataAccess::AddCondition(ODBCField* field, const XString& op, ODBCField* secondField)
 {
-    if (!field) {
-        Log(LogLevel::Critical, "Primary field NULL in XODBC::AddCondition.", kAddCondition);
-        throw XException("Primary field NULL in XODBC::AddCondition.");
+    try {
+        m_where.Add(field, op, secondField);
+    } catch (const XException& error) {
+        Log(LogLevel::Critical, error.what(), kAddCondition);
+        throw;
     }
-    if (!secondField) {
-        const XString message = "Second field with " + field->GetName() + "is NULL in XODBC::AddCondition.";
-        Log(LogLevel::Critical, message, kAddCondition);
-        throw XException(message.c_str());
-    }
-    m_conditions.push_back(std::make_unique<ODBCCondition>(conjunction, field, op, secondField, level));
-    return m_conditions.back().get();
+}
+
+ODBCConditionGroup& ODBCDataAccess::AddConditionGroup(ODBCConditionGroup::Join join)
+{
+    return m_where.AddGroup(join);
 }
 
 ODBCOrder* ODBCDataAccess::AddOrder(ODBCField* field, bool descending)
@@ -124,8 +185,7 @@ void ODBCDataAccess::FilterAttendance(const XDate& from, const XDate& to)
         throw XException("FilterAttendance: There is no change date set! So cannot filter.");
     }
     // The previous range's conditions are the last ones added.
-    for (int32_t i = 0; i < m_filterConditionCount && !m_conditions.empty(); ++i)
-        m_conditions.pop_back();
+    m_where.RemoveLast(m_filterConditionCount);
     m_filterConditionCount = 0;
 
     struct Bound { const char* op; XString value; };
@@ -138,23 +198,18 @@ void ODBCDataAccess::FilterAttendance(const XDate& from, const XDate& to)
         return;
     if (!m_attendanceDateField) {
         for (const Bound& bound : bounds) {
-            AddCondition("AND", m_changeDateField, bound.op, bound.value, 0);
+            m_where.Add(m_changeDateField, bound.op, bound.value);
             ++m_filterConditionCount;
         }
         return;
     }
-    // AND ((change in range) OR (date in range)): the parentheses ride on
-    // the conjunctions and the last value, as the condition list holds no
-    // groups of its own.
+    // (change date in range) OR (attendance date in range).
+    ODBCConditionGroup& either = m_where.AddGroup(ODBCConditionGroup::Join::AnyOf);
+    ++m_filterConditionCount;
     for (ODBCField* field : {m_changeDateField, m_attendanceDateField}) {
-        for (size_t i = 0; i < bounds.size(); ++i) {
-            XString conjunction = i > 0 ? "AND" : field == m_changeDateField ? "AND ((" : "OR (";
-            XString value = bounds[i].value;
-            if (i + 1 == bounds.size())
-                value += field == m_changeDateField ? ")" : "))";
-            AddCondition(conjunction, field, bounds[i].op, value, 0);
-            ++m_filterConditionCount;
-        }
+        ODBCConditionGroup& range = either.AddGroup(ODBCConditionGroup::Join::AllOf);
+        for (const Bound& bound : bounds)
+            range.Add(field, bound.op, bound.value);
     }
 }
 
@@ -201,10 +256,10 @@ XString ODBCDataAccess::FromText(const ODBCTable& table) const
     };
     for (const auto& field : m_fields)
         use(field.get());
-    for (const auto& condition : m_conditions) {
-        use(condition->GetField());
-        use(condition->GetSecondField());
-    }
+    m_where.ForEachCondition([&](const ODBCCondition& condition) {
+        use(condition.GetField());
+        use(condition.GetSecondField());
+    });
     for (const auto& order : m_orders)
         use(order->GetField());
     if (columns.empty())
@@ -221,21 +276,36 @@ XString ODBCDataAccess::FromText(const ODBCTable& table) const
     return text + " FROM " + TableText(table) + ") " + table.GetAlias();
 }
 
-XString ODBCDataAccess::BuildXBasePath()
+void ODBCDataAccess::AppendConditionMember(XString& q, const ODBCConditionGroup::Member& member)
 {
-    XString path = m_dataSource;
-    if (m_tables.size() > 1) {
-        Log(LogLevel::Debug, "Cannot use more than 1 table in XBase query");
-        throw XException("Cannot use more than 1 table in XBase query");
+    if (member.condition) {
+        const ODBCCondition& condition = *member.condition;
+        q += FieldText(condition.GetField()) + " " + condition.GetOperator() + " ";
+        q += condition.GetSecondField() ? FieldText(condition.GetSecondField()) : condition.GetValue();
+        return;
     }
-    if (!m_tables.empty())
-        path += m_tables.front()->GetSqlName() + ".dbf";
-    return path;
+    // "( a OR b)", "(( a AND b) OR ( c AND d))": the spacing the statement
+    // has always had, as statements are logged and compared as text. The
+    // text so far is logged after each member but a group's last, which is
+    // logged with the parenthesis that ends it.
+    const ODBCConditionGroup& group = *member.group;
+    const std::vector<const ODBCConditionGroup::Member*> members = WrittenMembers(group);
+    q += "(";
+    for (size_t i = 0; i < members.size(); ++i) {
+        if (i > 0)
+            q += XString(" ") + group.Conjunction() + " ";
+        else if (members[i]->condition)
+            q += " ";
+        AppendConditionMember(q, *members[i]);
+        if (i + 1 < members.size())
+            Log(LogLevel::Proprietary, "BuildQuery: Conditions:\n" + q);
+    }
+    q += ")";
 }
 
 XString ODBCDataAccess::BuildQuery()
 {
-    if (m_databaseType == DatabaseType::DBaseXBase)
+    if (FileDatabaseStep(FileStep::Query))
         return BuildXBasePath();
 
     if (m_databaseType == DatabaseType::Access)
@@ -270,30 +340,12 @@ XString ODBCDataAccess::BuildQuery()
     Log(LogLevel::Proprietary, "BuildQuery: Joins Finished:\n" + q);
 
     q += " ";
-    int32_t previousLevel = 0;
-    int32_t openCount = 0;
-    for (size_t i = 0; i < m_conditions.size(); ++i) {
-        const ODBCCondition& condition = *m_conditions[i];
-        const bool first = i == 0;
-        q += first ? XString(" WHERE ") : " " + condition.GetConjunction() + " ";
-        if (previousLevel < condition.GetLevel()) {
-            q += "(";
-            ++openCount;
-        }
-        if (first && condition.GetConjunction().GetAt(0) == '(')
-            q += condition.GetConjunction() + " ";
-        q += FieldText(condition.GetField()) + " ";
-        q += condition.GetOperator() + " ";
-        q += condition.GetSecondField() ? FieldText(condition.GetSecondField()) : condition.GetValue();
-        if (previousLevel > condition.GetLevel()) {
-            q += ")";
-            --openCount;
-        }
-        previousLevel = condition.GetLevel();
+    const std::vector<const ODBCConditionGroup::Member*> members = WrittenMembers(m_where);
+    for (size_t i = 0; i < members.size(); ++i) {
+        q += i == 0 ? " WHERE " : " AND ";
+        AppendConditionMember(q, *members[i]);
         Log(LogLevel::Proprietary, "BuildQuery: Conditions:\n" + q);
     }
-    for (; openCount > 0; --openCount)
-        q += ")";
     Log(LogLevel::Proprietary, "BuildQuery: Conditions Finished:\n" + q);
 
     for (size_t i = 0; i < m_orders.size(); ++i) {

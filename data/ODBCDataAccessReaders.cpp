@@ -15,9 +15,6 @@
 #include "util/XException.h"
 
 namespace {
-// Day number of 1 January 1900, which some databases store for "no date".
-constexpr int32_t kNineteenHundred = 109573;
-
 // isspace, without the library call for the printable ASCII bytes that
 // most values begin and end with (none of them is a space in any locale).
 bool IsSpaceByte(char c)
@@ -43,12 +40,12 @@ void ODBCDataAccess::ThrowFieldError(const AdoException& error, DataAccessField*
     } catch (const AdoException&) {
         // The field itself is out of reach; "unavailable" says so.
     }
-    throw OdbcFailure(error, FormatComError(error, m_connection.get()) + " Field Status: " + FieldStatusText(status));
+    throw OdbcFailure(error, FormatComError(error, m_connection.get()) + " Field Status: " + FieldStatusText(status), m_databaseType);
 }
 
 const AdoVariant* ODBCDataAccess::ReadValue(DataAccessField* field)
 {
-    if (!field || m_databaseType == DatabaseType::DBaseXBase)
+    if (!field || FileDatabaseStep(FileStep::Read))
         return nullptr;
     if (!m_result)
         XException::RaiseError(XErrorKind::Internal, 0, "Cannot read the field %s: no query is open.", field->GetName().c_str());
@@ -171,38 +168,14 @@ bool ODBCDataAccess::GetBool(DataAccessField* field)
 
 XString ODBCDataAccess::GetBoolDigit(DataAccessField* field)
 {
-    if (!field || m_databaseType == DatabaseType::DBaseXBase)
+    const AdoVariant* value = ReadValue(field);
+    if (!value)
         return XString();
-    return GetBool(field) ? "1" : "0";
+    return VariantToBool(*value) ? "1" : "0";
 }
 
 bool ODBCDataAccess::IsNull(DataAccessField* field)
 {
     const AdoVariant* value = ReadValue(field);
     return !value || value->IsNull();
-}
-
-XString ODBCDataAccess::GetTextNoZero(DataAccessField* field)
-{
-    const XString text = GetText(field);
-    return text == "0" ? XString() : text;
-}
-
-XString ODBCDataAccess::GetTextNoNA(DataAccessField* field)
-{
-    const XString text = GetText(field);
-    return text == "N/A" ? XString() : text;
-}
-
-XString ODBCDataAccess::GetCleanTextNoZero(DataAccessField* field)
-{
-    XString text = GetCleanText(field);
-    text.Trim();
-    return text == "0" ? XString() : text;
-}
-
-XDate ODBCDataAccess::GetDateNo1900(DataAccessField* field)
-{
-    const XDate date = GetDate(field);
-    return date == kNineteenHundred ? XDate() : date;
 }

@@ -26,7 +26,7 @@ bool IsSafeName(const XString& name)
 
 // The contents dump reads its table once, front to back: a forward-only
 // cursor is enough.
-constexpr uint32_t kDumpOptions = DataAccessOption::ForwardOnly | DataAccessOption::NoEffect;
+constexpr uint32_t kDumpOptions = DataAccessOption::ForwardOnly;
 
 XString Fill(const char* format, const XString& first)
 {
@@ -78,32 +78,17 @@ bool ODBCDataAccess::RunCheck(const XString& statement, CheckMode mode, int32_t*
 bool ODBCDataAccess::RunExistenceCheck(const XString& statement, CheckMode mode, const XString& what,
                                        int32_t* count, int32_t* value)
 {
-    for (int attempt = 0;; ++attempt) {
-        XException failure("");
-        try {
-            return RunCheck(statement, mode, count, value);
-        } catch (const AdoException& error) {
-            FormatComError(error, m_connection.get());  // logs the driver's diagnostics
-            XString cause = error.Description().c_str();
-            if (!error.SqlState().empty())
-                cause += (" (SQLSTATE " + error.SqlState() + ")").c_str();
-            failure = OdbcFailure(error, cause);
-        } catch (const XException& error) {
-            // The row walk reports its failures already translated.
-            failure = error;
-        }
-        const bool lost = failure.Kind() == XErrorKind::ConnectionLost || m_connection->CheckLost();
-        if (lost && failure.Kind() != XErrorKind::ConnectionLost)
-            failure = XException(XErrorKind::ConnectionLost, failure.what(), failure.GetCode(), failure.SqlState(),
-                                 failure.NativeCode());
-        if (lost && attempt == 0) {
-            Log(LogLevel::Debug, "The connection was lost while checking whether " + what + " exists; reconnecting.");
-            Reconnect();
-            continue;
-        }
+    bool exists = false;
+    try {
+        RetryOnLostLink([&] { exists = RunCheckOnce(statement, mode, count, value); },
+                        [&](const XException&) {
+                            Log(LogLevel::Debug,
+                                "The connection was lost while checking whether " + what + " exists; reconnecting.");
+                        });
+    } catch (const XException& failure) {
         // A trial SELECT has no other way to say "no such table or field"
         // than failing; only a lost connection is no answer there.
-        if (mode == CheckMode::Plain && !lost) {
+        if (mode == CheckMode::Plain && failure.Kind() != XErrorKind::ConnectionLost) {
             Log(LogLevel::Debug, "The trial statement failed, so " + what + " does not exist.");
             return false;
         }
@@ -111,6 +96,30 @@ bool ODBCDataAccess::RunExistenceCheck(const XString& statement, CheckMode mode,
             failure,
             XException::FormatMessage("Could not check whether %s exists: %s", what.c_str(), failure.what()).c_str());
     }
+    return exists;
+}
+
+bool ODBCDataAccess::RunCheckOnce(const XString& statement, CheckMode mode, int32_t* count, int32_t* value)
+{
+    XException failure("");
+    try {
+        return RunCheck(statement, mode, count, value);
+    } catch (const AdoException& error) {
+        FormatComError(error, m_connection.get());  // logs the driver's diagnostics
+        XString cause = error.Description().c_str();
+        if (!error.SqlState().empty())
+            cause += (" (SQLSTATE " + error.SqlState() + ")").c_str();
+        failure = OdbcFailure(error, cause, m_databaseType);
+    } catch (const XException& error) {
+        // The row walk reports its failures already translated.
+        failure = error;
+    }
+    // A driver may report a dropped link as an ordinary failure; the
+    // connection itself then says it is dead.
+    if (failure.Kind() != XErrorKind::ConnectionLost && m_connection->CheckLost())
+        throw XException(XErrorKind::ConnectionLost, failure.what(), failure.GetCode(), failure.SqlState(),
+                         failure.NativeCode());
+    throw failure;
 }
 
 const bool* ODBCDataAccess::RememberedExistence(const XString& question, const char* label)
@@ -146,10 +155,8 @@ bool ODBCDataAccess::DoTableExists(const XString& table)
 {
     using namespace DatabaseType;
     Log(LogLevel::Proprietary, "Table Exists query:" + table);
-    if (m_databaseType == DBaseXBase) {
-        Log(LogLevel::Debug, "Need to define USE_XBASE!!");
+    if (FileDatabaseStep(FileStep::TableExists))
         return false;
-    }
     const XString question = "table " + table;
     if (const bool* known = RememberedExistence(question, "Table Exists query:"))
         return *known;

@@ -5,20 +5,18 @@
 
 namespace {
 
-// Whether a diagnostic text of the failure names a lost or timed-out link.
-bool NamesLostLink(const AdoException& error)
+// Whether a diagnostic's native code names a lost link for the type.
+bool HasLostLinkNativeCode(const AdoException& error, int databaseType)
 {
-    if (ClassifyError(error.Description().c_str()) != QueryError::Failed)
-        return true;
     for (const AdoError& diagnostic : error.Errors())
-        if (ClassifyError(diagnostic.description.c_str()) != QueryError::Failed)
+        if (IsLostLinkNativeCode(databaseType, diagnostic.nativeError))
             return true;
     return false;
 }
 
-XErrorKind KindOf(const AdoException& error)
+XErrorKind KindOf(const AdoException& error, int databaseType)
 {
-    if (error.IsConnectionLost() || NamesLostLink(error))
+    if (error.IsConnectionLost() || HasLostLinkNativeCode(error, databaseType))
         return XErrorKind::ConnectionLost;
     if (error.Code() == AdoCode::ConversionFailed)
         return XErrorKind::Conversion;
@@ -27,8 +25,9 @@ XErrorKind KindOf(const AdoException& error)
 
 } // namespace
 
-XException OdbcFailure(const AdoException& error, const XString& message)
+XException OdbcFailure(const AdoException& error, const XString& message, int databaseType)
 {
     const int32_t native = error.Errors().empty() ? 0 : error.Errors().front().nativeError;
-    return XException(KindOf(error), message.c_str(), static_cast<int32_t>(error.Code()), error.SqlState(), native);
+    return XException(KindOf(error, databaseType), message.c_str(), static_cast<int32_t>(error.Code()),
+                      error.SqlState(), native);
 }

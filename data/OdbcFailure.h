@@ -11,8 +11,10 @@
 #include "util/XString.h"
 
 // `error` as an XException with `message` as its text: kind ConnectionLost
-// when the layer reports the link gone or a diagnostic names an ended
-// session (see ClassifyError), Conversion for a value that could not be
-// converted, Database for every other failure; the code is the layer's
-// result code, the SQLSTATE and native code those of the first diagnostic.
-XException OdbcFailure(const AdoException& error, const XString& message);
+// when the layer reports the link gone (a link-failure SQLSTATE, or the
+// connection found dead) or a diagnostic's native code means a lost link for
+// `databaseType` (see IsLostLinkNativeCode), Conversion for a value that
+// could not be converted, Database for every other failure; the code is the
+// layer's result code, the SQLSTATE and native code those of the first
+// diagnostic. The texts are never read: drivers word and translate them.
+XException OdbcFailure(const AdoException& error, const XString& message, int databaseType);

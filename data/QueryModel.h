@@ -6,6 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
 
 #include "util/XString.h"
 
@@ -86,36 +89,66 @@ private:
     XString m_suffix;
 };
 
+// One comparison of a WHERE clause: "field op value", where the value is
+// finished SQL literal text written unchanged, or "field op second field".
 class ODBCCondition
 {
 public:
-    // Value form: the right side is finished SQL literal text, written unchanged.
-    ODBCCondition(const XString& conjunction, ODBCField* field, const XString& op, const XString& value,
-                  int32_t level)
-        : m_conjunction(conjunction), m_field(field), m_operator(op), m_value(value), m_level(level) {}
-    // Field form: the right side is another field.
-    ODBCCondition(const XString& conjunction, ODBCField* field, const XString& op, ODBCField* secondField,
-                  int32_t level)
-        : m_conjunction(conjunction), m_field(field), m_operator(op), m_secondField(secondField),
-          m_level(level) {}
+    ODBCCondition(ODBCField* field, const XString& op, const XString& value)
+        : m_field(field), m_operator(op), m_value(value) {}
+    ODBCCondition(ODBCField* field, const XString& op, ODBCField* secondField)
+        : m_field(field), m_operator(op), m_secondField(secondField) {}
 
-    // Written before every condition but the first ("AND", "OR", "AND (").
-    const XString& GetConjunction() const { return m_conjunction; }
     ODBCField* GetField() const { return m_field; }
     const XString& GetOperator() const { return m_operator; }
     // nullptr in the value form.
     ODBCField* GetSecondField() const { return m_secondField; }
     const XString& GetValue() const { return m_value; }
-    // Parenthesis nesting level.
-    int32_t GetLevel() const { return m_level; }
 
 private:
-    XString m_conjunction;
     ODBCField* m_field;                   // not owned
     XString m_operator;
     ODBCField* m_secondField = nullptr;   // not owned
     XString m_value;
-    int32_t m_level;
+};
+
+// Conditions and nested groups joined by one conjunction: all of them must
+// hold, or any one of them. The query's own conditions are an all-of group;
+// a nested group is written in parentheses. Null fields are refused with an
+// XException.
+class ODBCConditionGroup
+{
+public:
+    enum class Join { AllOf, AnyOf };
+
+    explicit ODBCConditionGroup(Join join) : m_join(join) {}
+
+    ODBCConditionGroup& Add(ODBCField* field, const XString& op, const XString& value);
+    ODBCConditionGroup& Add(ODBCField* field, const XString& op, ODBCField* secondField);
+    // A nested group, added after the members so far; filled by the caller.
+    ODBCConditionGroup& AddGroup(Join join);
+
+    // "AND" or "OR".
+    const char* Conjunction() const { return m_join == Join::AllOf ? "AND" : "OR"; }
+    // One of a condition and a group per member.
+    struct Member
+    {
+        std::unique_ptr<ODBCCondition> condition;
+        std::unique_ptr<ODBCConditionGroup> group;
+    };
+    const std::vector<Member>& Members() const { return m_members; }
+    // Whether a condition is in it, nested ones included: a group without
+    // one is written as nothing, not as "()".
+    bool HasConditions() const;
+    // Drops the last `count` members (the most recently added first).
+    void RemoveLast(size_t count);
+    void Clear() { m_members.clear(); }
+    // Calls `visit` for every condition, nested ones included, in order.
+    void ForEachCondition(const std::function<void(const ODBCCondition&)>& visit) const;
+
+private:
+    Join m_join;
+    std::vector<Member> m_members;
 };
 
 class ODBCOrder

@@ -145,10 +145,10 @@ void ExpEngine::AddFeeColumns(ODBCTable* f, const char* keySuffix)
 // Fee rows of active students of the school and year whose amount is not 0.
 void ExpEngine::AddFeeConditions(ODBCTable* s, ODBCTable* f, const char* amountColumn)
 {
-    AddCondition("", ConditionField(f, "StudentNumber"), "=", ConditionField(s, "StudentNumber"), 0);
-    AddCondition("AND", ConditionField(f, amountColumn), "<>", "0", 0);
-    AddSchoolYearConditions(s, "AND");
-    AddSchoolYearConditions(f, "AND");
+    AddCondition(ConditionField(f, "StudentNumber"), "=", ConditionField(s, "StudentNumber"));
+    AddCondition(ConditionField(f, amountColumn), "<>", "0");
+    AddSchoolYearConditions(s);
+    AddSchoolYearConditions(f);
     AddActiveStatusGroup(ConditionField(s, "Status"));
 }
 

@@ -65,8 +65,8 @@ void ExpEngine::CreateStudentPeriodAttendance(const XDate& from, const XDate& to
     // Older sites name the building column _DistBldg1.
     const char* building = FieldExists("StudentPeriodAbsence", "_DistBldg") ? "_DistBldg" : "_DistBldg1";
     QueryColumn(att, building);
-    AddCondition("", ConditionField(att, building), "=", QuoteText(m_schoolNumber), 0);
-    AddCondition("AND", ConditionField(att, "_Year"), "=", QuoteText(m_schoolYear), 0);
+    AddCondition(ConditionField(att, building), "=", QuoteText(m_schoolNumber));
+    AddCondition(ConditionField(att, "_Year"), "=", QuoteText(m_schoolYear));
     AddJoinedStatusBlock(att);
 
     WriteAttendanceTable(from, to, BindFilter(&ODBCExpEngineBase::IncludedStudentRowTest));

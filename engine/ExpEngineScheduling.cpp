@@ -71,7 +71,7 @@ void ExpEngine::CreateCalendar()
     Column(c, "Rotation_Actual_RotationDayCode", &ExpEngine::TextValue, "CalDateDayRef");
 
     AddSchoolYearConditions(c);
-    AddCondition("AND", ConditionField(c, "IsLive"), "=", "'Y'", 0);
+    AddCondition(ConditionField(c, "IsLive"), "=", "'Y'");
 
     WriteAndEndTable(false);
 }
@@ -108,7 +108,7 @@ void ExpEngine::CreateTerms()
     Column(rp, "CourseSectionStopDate", &ExpEngine::DateValue, "TermEndDate");
 
     AddSchoolYearConditions(rp);
-    AddCondition("AND", ConditionField(rp, "CourseSectionStartDate"), "<>", "''", 0);
+    AddCondition(ConditionField(rp, "CourseSectionStartDate"), "<>", "''");
 
     WriteAndEndTable(false);
 }
@@ -153,15 +153,16 @@ void ExpEngine::CreateStaff()
     CustomColumn(stf, "Comments", &ExpEngine::TextNoBreaksValue, "StaffComments",
                  {"Comments", "Comments", kComField, "noformat"});
 
-    AddCondition("", ConditionField(stf, "_DistBldg"), "=", QuoteText(m_schoolNumber), 0);
+    AddCondition(ConditionField(stf, "_DistBldg"), "=", QuoteText(m_schoolNumber));
     // Without an inactive cut-off only staff who have not left yet.
     if (m_inactiveCutoff.IsNull()) {
         ODBCField* stopDate = ConditionField(stf, "StopDate");
-        AddCondition("AND (", stopDate, ">=", SQLDate(XDate::Today()), 0);
-        AddCondition("OR", stopDate, "IS", "NULL", 0);
-        AddCondition("OR", stopDate, "=", "'')", 0);
+        AddConditionGroup(ODBCConditionGroup::Join::AnyOf)
+            .Add(stopDate, ">=", SQLDate(XDate::Today()))
+            .Add(stopDate, "IS", "NULL")
+            .Add(stopDate, "=", "''");
     }
-    AddCondition("AND", ConditionField(stf, "_Year"), "=", QuoteText(m_schoolYear), 0);
+    AddCondition(ConditionField(stf, "_Year"), "=", QuoteText(m_schoolYear));
 
     WriteAndEndTable(false);
 }
@@ -198,8 +199,9 @@ void ExpEngine::CreateStudentGrades()
 
     // Rows without any mark are not exported.
     AddSchoolYearConditions(grd);
-    AddCondition("AND (", ConditionField(grd, "MarkAlpha"), "IS NOT", "NULL", 0);
-    AddCondition("OR", ConditionField(grd, "MarkNumeric"), "IS NOT", "NULL)", 0);
+    AddConditionGroup(ODBCConditionGroup::Join::AnyOf)
+        .Add(ConditionField(grd, "MarkAlpha"), "IS NOT", "NULL")
+        .Add(ConditionField(grd, "MarkNumeric"), "IS NOT", "NULL");
     AddActiveStatusGroup(ConditionField(grd, "Status"));
 
     WriteAndEndTable();

@@ -54,9 +54,9 @@ void ExpEngine::CreateStudentDemographics()
     m_fldDefaultCalendar = QueryColumn(cal, "DefaultCalendar");
 
     AddSchoolYearConditions(stu);
-    AddSchoolYearConditions(cal, "AND");
-    AddCondition("AND", ConditionField(stu, "CalendarCode"), "=",
-                 ConditionField(cal, "MasterCalendar_CalendarCode"), 0);
+    AddSchoolYearConditions(cal);
+    AddCondition(ConditionField(stu, "CalendarCode"), "=",
+                 ConditionField(cal, "MasterCalendar_CalendarCode"));
     AddActiveStatusGroup(ConditionField(stu, "Status"));
 
     WriteAndEndTable();
@@ -73,12 +73,12 @@ void ExpEngine::CreateStudentLunchCodes()
     Column(l, "StudentFreeLunchStatus", &ExpEngine::TextValue, "StdLunchCode");
 
     AddSchoolYearConditions(s);
-    AddCondition("AND", ConditionField(s, "StudentNumber"), "=",
-                 ConditionField(l, "StudentNumber"), 0);
+    AddCondition(ConditionField(s, "StudentNumber"), "=",
+                 ConditionField(l, "StudentNumber"));
     // A source that keeps the lunch rows of earlier years would otherwise
     // give a returning student one line per year, each with that year's code.
     if (FieldExists(l->GetLogicalName(), "_Year"))
-        AddCondition("AND", ConditionField(l, "_Year"), "=", QuoteText(m_schoolYear), 0);
+        AddCondition(ConditionField(l, "_Year"), "=", QuoteText(m_schoolYear));
     AddActiveStatusGroup(ConditionField(s, "Status"));
 
     WriteAndEndTable();
@@ -99,9 +99,9 @@ void ExpEngine::AddContactConditions(ODBCTable* con)
     ODBCField* isActive = RequiredQueryColumn(con, "Is_Active");
     ODBCField* status = RequiredQueryColumn(con, "Status");
 
-    AddCondition("", building, "=", QuoteText(m_schoolNumber), 0);
-    AddCondition("AND", year, "=", QuoteText(m_schoolYear), 0);
-    AddCondition("AND", isActive, "=", "'Y'", 0);
+    AddCondition(building, "=", QuoteText(m_schoolNumber));
+    AddCondition(year, "=", QuoteText(m_schoolYear));
+    AddCondition(isActive, "=", "'Y'");
     AddActiveStatusGroup(status);
     AddOrder(m_fldStudentNumber, false);
 }
@@ -191,9 +191,9 @@ void ExpEngine::CreateStudentLockers()
     Column(lkr, "LockerNumber", &ExpEngine::TextValue, "StdLocker");
     Column(lkr, "CombinationSeries", &ExpEngine::TextValue, "StdCombo");
 
-    AddCondition("", ConditionField(lkr, "_DistBldg"), "=", QuoteText(m_schoolNumber), 0);
+    AddCondition(ConditionField(lkr, "_DistBldg"), "=", QuoteText(m_schoolNumber));
     AddJoinedStatusBlock(lkr);
-    AddCondition("AND", ConditionField(lkr, "_Year"), "=", QuoteText(m_schoolYear), 0);
+    AddCondition(ConditionField(lkr, "_Year"), "=", QuoteText(m_schoolYear));
 
     WriteAndEndTable();
 }
@@ -246,8 +246,8 @@ void ExpEngine::CreateStudentSummaryAttendance()
                  {"DaysPartial", "Days Partial", kSchoolField, "noformat"});
 
     // This view names building and year differently from the other tables.
-    AddCondition("", ConditionField(sum, "Building"), "=", QuoteText(m_schoolNumber), 0);
-    AddCondition("AND", ConditionField(sum, "Year"), "=", QuoteText(m_schoolYear), 0);
+    AddCondition(ConditionField(sum, "Building"), "=", QuoteText(m_schoolNumber));
+    AddCondition(ConditionField(sum, "Year"), "=", QuoteText(m_schoolYear));
     AddJoinedStatusBlock(sum);
 
     WriteAndEndTable();

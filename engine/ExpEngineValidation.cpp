@@ -99,20 +99,13 @@ XString ExpEngine::GetLiveSchoolYear(const XString& dsn, const XString& user, co
         ODBCField* yearField = AddQueryField(schools, "_Year", true);
         AddQueryField(schools, "_DistBldg", true);
         ODBCField* isLive = AddQueryField(schools, "IsLive", false);
-        const char* conjunction = "";
-        if (isLive) {
-            AddCondition(conjunction, isLive, "=", "'Y'", 0);
-            conjunction = "AND";
-        }
+        if (isLive)
+            AddCondition(isLive, "=", "'Y'");
         if (!m_schoolNumber.IsEmpty())
-            AddCondition(conjunction, ConditionField(schools, "_DistBldg"), "=",
-                         QuoteText(m_schoolNumber), 0);
+            AddCondition(ConditionField(schools, "_DistBldg"), "=", QuoteText(m_schoolNumber));
         AddOrder(yearField, false);
         SetDistinct(true);
-        if (!OpenCurrentQuery())
-            XException::RaiseError(XErrorKind::ConnectionLost, static_cast<int32_t>(AdoCode::ConnectionLost),
-                                   "The connection to the data source was lost while reading the %s table.",
-                                   SchoolTableName(plural));
+        OpenCurrentQuery();
         for (bool more = GetFirstRecord(); more; more = GetNextRecord())
             year = GetText(yearField);
         CloseQuery();
@@ -191,7 +184,7 @@ bool ExpEngine::ValidateSchoolNumber(const ParamMap& parameters, QString& messag
         ClearQuery();
         ODBCTable* schools = AddTable(SchoolTableName(m_pluralSchoolTable), "SCH", true);
         AddQueryField(schools, "_DistBldg", true);
-        AddCondition("", ConditionField(schools, "_DistBldg"), "=", QuoteText(m_schoolNumber), 0);
+        AddCondition(ConditionField(schools, "_DistBldg"), "=", QuoteText(m_schoolNumber));
         if (OpenCurrentQuery()) {
             for (bool more = GetFirstRecord(); more; more = GetNextRecord())
                 ++rows;
@@ -252,7 +245,7 @@ bool ExpEngine::LoadSchoolList(const ParamMap& parameters, EntryList& entries, Q
         ODBCField* yearField = AddQueryField(schools, "_Year", true);
         ODBCField* isLive = AddQueryField(schools, "IsLive", false);
         if (isLive)
-            AddCondition("", isLive, "=", "'Y'", 0);
+            AddCondition(isLive, "=", "'Y'");
         // Each school's rows together, its live (or, without IsLive, its
         // highest) year last: that row names the school.
         AddOrder(number, false);
@@ -329,8 +322,8 @@ bool ExpEngine::LoadBridgeList(const QString& paramKey, const ParamMap& paramete
         AddOrder(staffId, false);
         ODBCField* building = AddQueryField(staff, "_DistBldg", true);
         ODBCField* yearField = AddQueryField(staff, "_Year", true);
-        AddCondition("", building, "=", QuoteText(m_schoolNumber), 0);
-        AddCondition("AND", yearField, "=", QuoteText(year), 0);
+        AddCondition(building, "=", QuoteText(m_schoolNumber));
+        AddCondition(yearField, "=", QuoteText(year));
 
         bool any = false;
         if (OpenCurrentQuery()) {

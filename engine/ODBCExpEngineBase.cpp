@@ -10,9 +10,8 @@
 #include <string_view>
 
 namespace {
-// Existence checks on, so optional tables and columns can be skipped; the
-// bit without effect is kept as the engine has always set it.
-constexpr uint32_t kEngineOptions = DataAccessOption::NoEffect | DataAccessOption::VerifySchema;
+// Existence checks on, so optional tables and columns can be skipped.
+constexpr uint32_t kEngineOptions = DataAccessOption::VerifySchema;
 
 // A text without the isspace bytes at its ends, as XString::Trim leaves it,
 // up to a zero byte.
@@ -112,24 +111,24 @@ void ODBCExpEngineBase::AddActiveStatusGroup(ODBCField* statusField)
 {
     if (!m_inactiveCutoff.IsNull())
         return;
-    AddCondition("AND (", statusField, "=", "'A'", 0);
-    AddCondition("OR", statusField, "=", "'N'", 0);
+    ODBCConditionGroup& active = AddConditionGroup(ODBCConditionGroup::Join::AnyOf);
+    active.Add(statusField, "=", "'A'").Add(statusField, "=", "'N'");
     for (const QString& code : m_activeCodes)
-        AddCondition("OR", statusField, "=", QuoteText(XString(code.toLatin1().constData())), 0);
-    AddCondition("OR", statusField, "=", "'U')", 0);
+        active.Add(statusField, "=", QuoteText(XString(code.toLatin1().constData())));
+    active.Add(statusField, "=", "'U'");
 }
 
 void ODBCExpEngineBase::AddStudentFilter(ODBCTable* table)
 {
-    AddCondition("", ConditionField(table, "_DistBldg"), "=", QuoteText(m_schoolNumber), 0);
+    AddCondition(ConditionField(table, "_DistBldg"), "=", QuoteText(m_schoolNumber));
     AddActiveStatusGroup(ConditionField(table, "Status"));
-    AddCondition("AND", ConditionField(table, "_Year"), "=", QuoteText(m_schoolYear), 0);
+    AddCondition(ConditionField(table, "_Year"), "=", QuoteText(m_schoolYear));
 }
 
-void ODBCExpEngineBase::AddSchoolYearConditions(ODBCTable* table, const char* conjunction)
+void ODBCExpEngineBase::AddSchoolYearConditions(ODBCTable* table)
 {
-    AddCondition(conjunction, ConditionField(table, "_DistBldg"), "=", QuoteText(m_schoolNumber), 0);
-    AddCondition("AND", ConditionField(table, "_Year"), "=", QuoteText(m_schoolYear), 0);
+    AddCondition(ConditionField(table, "_DistBldg"), "=", QuoteText(m_schoolNumber));
+    AddCondition(ConditionField(table, "_Year"), "=", QuoteText(m_schoolYear));
 }
 
 void ODBCExpEngineBase::AddOwnStatusBlock(ODBCTable* table)
@@ -149,12 +148,12 @@ void ODBCExpEngineBase::AddJoinedStatusBlock(ODBCTable* table)
     if (!m_inactiveCutoff.IsNull())
         return;
     ODBCTable* students = AddTable("StudentDemographic", "S", true);
-    AddCondition("AND", ConditionField(students, "_Year"), "=", QuoteText(m_schoolYear), 0);
+    AddCondition(ConditionField(students, "_Year"), "=", QuoteText(m_schoolYear));
     // Without the building a student enrolled in two buildings would join
     // twice and be exported twice.
-    AddCondition("AND", ConditionField(students, "_DistBldg"), "=", QuoteText(m_schoolNumber), 0);
-    AddCondition("AND", ConditionField(table, "StudentNumber"), "=",
-                 ConditionField(students, "StudentNumber"), 0);
+    AddCondition(ConditionField(students, "_DistBldg"), "=", QuoteText(m_schoolNumber));
+    AddCondition(ConditionField(table, "StudentNumber"), "=",
+                 ConditionField(students, "StudentNumber"));
     AddActiveStatusGroup(ConditionField(students, "Status"));
 }
 

@@ -49,7 +49,7 @@ protected:
     void AddStudentFilter(ODBCTable* table);
 
     // "_DistBldg = school AND _Year = year" on the table's own columns.
-    void AddSchoolYearConditions(ODBCTable* table, const char* conjunction = "");
+    void AddSchoolYearConditions(ODBCTable* table);
 
     // The active-status group on `statusField`, joined with AND; nothing when
     // an inactive cut-off is set.

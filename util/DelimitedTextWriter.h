@@ -45,7 +45,6 @@ public:
     // Flushes and closes; a failure raises and the file is closed anyway.
     void Close();
 
-    bool IsAtLineStart() const { return m_atLineStart; }
     // The system's error of the last write that failed (errno), 0 when none
     // has since Open: tells a file the disk refused from other failures.
     int WriteError() const { return m_file.GetLastError(); }

@@ -12,7 +12,6 @@ public:
 
     uint32_t GetLength() const { return m_length; }
     uint32_t GetCapacity() const { return static_cast<uint32_t>(m_data.size()); }
-    uint32_t GetGranularity() const { return m_granularity; }
     unsigned char* GetData() { return m_data.data(); }
     const unsigned char* GetData() const { return m_data.data(); }
 

@@ -19,8 +19,6 @@ public:
     const XTime& GetTime() const { return m_time; }
     XDate& GetDate() { return m_date; }
     XTime& GetTime() { return m_time; }
-    void SetDate(const XDate& date) { m_date = date; }
-    void SetTime(const XTime& time) { m_time = time; }
     bool IsNull() const { return m_date.IsNull() && m_time.IsNull(); }
 
     // Date pass, then time pass over its result; empty when either part is null.

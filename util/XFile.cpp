@@ -174,10 +174,3 @@ void XFile::StepBack()
         --m_position;
 }
 
-void XFile::SeekToEnd()
-{
-    struct stat st;
-    if (m_fd >= 0 && fstat(m_fd, &st) == 0)
-        m_size = std::max<uint64_t>(m_size, static_cast<uint64_t>(st.st_size));
-    m_position = m_size;
-}

@@ -36,7 +36,6 @@ public:
     void WriteText(const char* text);
     // Moves the position back by one byte (not before the start).
     void StepBack();
-    void SeekToEnd();
 
     uint64_t GetPosition() const { return m_position; }
     uint64_t GetSize() const { return m_size; }

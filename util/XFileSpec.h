@@ -33,7 +33,6 @@ public:
     bool IsEmpty() const { return m_path.IsEmpty(); }
     // A folder spec ends in a backslash.
     bool IsFolder() const;
-    bool HasFilePart() const { return m_filePart >= 0; }
     // The text after the last backslash; empty for a folder spec.
     XString GetFilePart() const;
     // The text after the last point of the file part; empty when there is none.

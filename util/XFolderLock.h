@@ -24,7 +24,6 @@ public:
     // Busy: another process holds it. Failed: `error` says why.
     Result Acquire(const std::string& nativeFolder, std::string* error = nullptr);
     void Release();
-    bool IsLocked() const { return m_fd >= 0; }
 
     // Keeps `bytes` of the folder's disk in the lock file, and gives them
     // back: a run that fills the disk still finds room for the status files

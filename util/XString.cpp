@@ -367,11 +367,6 @@ double XString::ToDouble() const
     return std::atof(m_text.c_str());
 }
 
-float XString::ToFloat() const
-{
-    return static_cast<float>(std::atof(m_text.c_str()));
-}
-
 std::u16string XString::ToUtf16(int codePage) const
 {
     if (codePage == CodePageUtf8)

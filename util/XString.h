@@ -27,7 +27,6 @@ public:
     XString& operator=(const XString& other) = default;
     XString& operator=(XString&& other) noexcept = default;
     XString& operator=(const char* text);    // nullptr gives the empty text
-    XString& Assign(const char* text) { return *this = text; }
 
     XString& Append(const char* text);       // nullptr changes nothing
     XString& Append(const XString& other);
@@ -99,7 +98,6 @@ public:
     bool IsNumber() const;                      // digits and at most one point
     int ToInt() const;                          // atoi
     double ToDouble() const;                    // atof
-    float ToFloat() const;
 
     // Conversions at the OS boundary. Unknown code pages raise
     // "XString::WinToWChar error"; bytes that cannot be represented become '?'.

@@ -19,7 +19,6 @@ public:
     XVector& operator=(const XVector&) = delete;
     virtual ~XVector() = default;                  // frees the array, not the items
 
-    bool IsSorted() const { return m_compare != nullptr; }
     uint32_t GetCount() const { return static_cast<uint32_t>(m_items.size()); }
     T* GetAt(uint32_t index) const { return index < m_items.size() ? m_items[index] : nullptr; }
     T* operator[](uint32_t index) const { return GetAt(index); }

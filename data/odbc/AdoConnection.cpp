@@ -103,11 +103,6 @@ void AdoConnection::SetConnectionTimeout(int seconds)
     m_impl->connectionTimeout = std::max(0, seconds);
 }
 
-int AdoConnection::ConnectionTimeout() const
-{
-    return m_impl->connectionTimeout;
-}
-
 void AdoConnection::SetCommandTimeout(int seconds)
 {
     m_impl->commandTimeout = std::max(0, seconds);
@@ -254,11 +249,6 @@ AdoException AdoConnection::Classify(const AdoException& error)
 AdoTextMode AdoConnection::TextMode() const
 {
     return m_impl->textMode;
-}
-
-const std::string& AdoConnection::DriverName() const
-{
-    return m_impl->driverName;
 }
 
 bool AdoConnection::DescribesThroughCatalogue() const

@@ -52,16 +52,14 @@ public:
     // Seconds; 0 means no limit. The connection time-out applies to Open,
     // the command time-out to every statement run afterwards.
     void SetConnectionTimeout(int seconds);
-    int ConnectionTimeout() const;
     void SetCommandTimeout(int seconds);
     int CommandTimeout() const;
 
     // Opens the data source. `connectionString` is in the form the data
     // access layer builds (see AdoConnectionString::ToOdbc); a non-empty
     // user or password is added as UID/PWD. Throws AdoException with the
-    // driver manager's diagnostics (also kept in Errors()); an unknown DSN's
-    // text contains "Data source name not found". Throws ObjectOpen when
-    // already open.
+    // driver manager's diagnostics (also kept in Errors()); an unknown DSN
+    // has SQLSTATE IM002. Throws ObjectOpen when already open.
     void Open(const std::string& connectionString, const std::string& user = std::string(),
               const std::string& password = std::string(), int options = 0);
 
@@ -135,8 +133,6 @@ public:
     // AdoRecordset).
     bool DescribesThroughCatalogue() const;
 
-    // The driver's file name (SQL_DRIVER_NAME), empty when closed.
-    const std::string& DriverName() const;
     // How recordsets read character columns (see AdoDriverTextFor).
     AdoTextMode TextMode() const;
 

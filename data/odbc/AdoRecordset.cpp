@@ -23,7 +23,6 @@ const char* const kFetch = "AdoRecordset::Fetch";
 struct AdoRecordset::Impl
 {
     AdoRecordset* self = nullptr;
-    int cursorType = adOpenForwardOnly;
     bool open = false;
     AdoConnection* connection = nullptr;
     OdbcHandle stmt;
@@ -241,19 +240,9 @@ AdoRecordset::~AdoRecordset()
     Close();
 }
 
-void AdoRecordset::SetCursorType(int cursorType)
-{
-    m_impl->cursorType = cursorType;
-}
-
 void AdoRecordset::SetAllowBinding(bool allow)
 {
     m_impl->allowBinding = allow;
-}
-
-int AdoRecordset::CursorType() const
-{
-    return m_impl->cursorType;
 }
 
 void AdoRecordset::Open(const std::string& source, AdoConnection& connection, int cursorType, int /*lockType*/,
@@ -267,7 +256,6 @@ void AdoRecordset::Open(const std::string& source, AdoConnection& connection, in
         throw AdoException(code, kOpen, AdoSystemMessage(code));
     }
     connection.ClearErrors();
-    d.cursorType = cursorType;
     d.buffered = cursorType != adOpenForwardOnly;
     d.source = source;
     d.prepared = connection.PrepareStatement(source);

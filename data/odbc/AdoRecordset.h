@@ -30,14 +30,10 @@ public:
     AdoRecordset(const AdoRecordset&) = delete;
     AdoRecordset& operator=(const AdoRecordset&) = delete;
 
-    // Set before Open (Open's own argument replaces it). Rows of a static
-    // cursor are always held on the client side.
-    void SetCursorType(int cursorType);
     // Set before Open. Off: every value is read with SQLGetData in column
     // order, as drivers need that allow neither bound columns nor reads in
     // any order; the layer chooses that path itself for such drivers.
     void SetAllowBinding(bool allow);
-    int CursorType() const;
 
     // Runs `source` (SQL text) on `connection` and positions on the first
     // row. cursorType adOpenForwardOnly streams rows, adOpenStatic (and the

@@ -31,7 +31,8 @@ enum AdoFieldAttribute : int {
     adFldLong = 0x80,
 };
 
-// Field status codes (the ones this layer reports).
+// Field status codes: the ones this layer reports, and the rest of the
+// codes a field status text names.
 enum AdoFieldStatus : int {
     adFieldOK = 0,
     adFieldCantConvertValue = 2,
@@ -39,7 +40,30 @@ enum AdoFieldStatus : int {
     adFieldTruncated = 4,
     adFieldSignMismatch = 5,
     adFieldDataOverflow = 6,
+    adFieldCantCreate = 7,
     adFieldUnavailable = 8,
+    adFieldPermissionDenied = 9,
+    adFieldIntegrityViolation = 10,
+    adFieldSchemaViolation = 11,
+    adFieldBadStatus = 12,
+    adFieldDefault = 13,
+    adFieldIgnore = 15,
+    adFieldDoesNotExist = 16,
+    adFieldInvalidURL = 17,
+    adFieldResourceLocked = 18,
+    adFieldResourceExists = 19,
+    adFieldCannotComplete = 20,
+    adFieldVolumeNotFound = 21,
+    adFieldOutOfSpace = 22,
+    adFieldCannotDeleteSource = 23,
+    adFieldReadOnly = 24,
+    adFieldResourceOutOfScope = 25,
+    adFieldAlreadyExists = 26,
+    adFieldPendingInsert = 0x10000,
+    adFieldPendingDelete = 0x20000,
+    adFieldPendingChange = 0x40000,
+    adFieldPendingUnknown = 0x80000,
+    adFieldPendingUnknownDelete = 0x100000,
 };
 
 // Data type codes of a field (the numbers of the data type names the schema
@@ -53,7 +77,11 @@ enum AdoDataType : int {
     adCurrency = 6,
     adDate = 7,
     adBSTR = 8,
+    adIDispatch = 9,
+    adError = 10,
     adBoolean = 11,
+    adVariant = 12,
+    adIUnknown = 13,
     adDecimal = 14,
     adTinyInt = 16,
     adUnsignedTinyInt = 17,
@@ -61,20 +89,26 @@ enum AdoDataType : int {
     adUnsignedInt = 19,
     adBigInt = 20,
     adUnsignedBigInt = 21,
+    adFileTime = 64,
     adGUID = 72,
     adBinary = 128,
     adChar = 129,
     adWChar = 130,
     adNumeric = 131,
+    adUserDefined = 132,
     adDBDate = 133,
     adDBTime = 134,
     adDBTimeStamp = 135,
+    adChapter = 136,
+    adPropVariant = 138,
+    adVarNumeric = 139,
     adVarChar = 200,
     adLongVarChar = 201,
     adVarWChar = 202,
     adLongVarWChar = 203,
     adVarBinary = 204,
     adLongVarBinary = 205,
+    adArray = 0x2000,
 };
 
 // How a column's values are fetched from the driver and held.

@@ -3,6 +3,7 @@
 // the database whether tables and fields exist.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -37,8 +38,8 @@ TEST(BuildQueryTest, StaffPickListComesOutCharacterForCharacter)
     ODBCField* order1 = access->AddFunctionField("case", last, "when '' then 1 else 0 end", "order1");
     ODBCField* building = access->AddQueryField(staff, "_DistBldg", true);
     ODBCField* year = access->AddQueryField(staff, "_Year", true);
-    access->AddCondition("", building, "=", "'0101'", 0);
-    access->AddCondition("AND", year, "=", "'2009'", 0);
+    access->AddCondition(building, "=", "'0101'");
+    access->AddCondition(year, "=", "'2009'");
     for (ODBCField* field : {order1, last, first, middle, id})
         access->AddOrder(field);
 
@@ -55,41 +56,47 @@ TEST(BuildQueryTest, StaffPickListComesOutCharacterForCharacter)
 
 TEST(BuildQueryTest, ConditionShapes)
 {
-    struct Step
-    {
-        const char* conjunction;
-        const char* value;
-        int level;
-    };
+    using Join = ODBCConditionGroup::Join;
     struct Case
     {
         const char* name;
-        std::vector<Step> steps;
+        std::function<void(ODBCDataAccess&, ODBCField*)> build;
         const char* where;
     } const cases[] = {
         {"status group",
-         {{"", "'0101'", 0}, {"AND (", "'A'", 0}, {"OR", "'N'", 0}, {"OR", "'U')", 0}},
+         [](ODBCDataAccess& a, ODBCField* code) {
+             a.AddCondition(code, "=", "'0101'");
+             a.AddConditionGroup(Join::AnyOf).Add(code, "=", "'A'").Add(code, "=", "'N'").Add(code, "=", "'U'");
+         },
          " WHERE STD.\"Code\" = '0101' AND ( STD.\"Code\" = 'A' OR STD.\"Code\" = 'N' OR STD.\"Code\" = 'U')"},
-        {"first conjunction opening a group",
-         {{"(", "'A'", 0}, {"OR", "'B')", 0}},
+        {"a group first",
+         [](ODBCDataAccess& a, ODBCField* code) {
+             a.AddConditionGroup(Join::AnyOf).Add(code, "=", "'A'").Add(code, "=", "'B'");
+         },
          " WHERE ( STD.\"Code\" = 'A' OR STD.\"Code\" = 'B')"},
-        {"first conjunction not written otherwise",
-         {{"AND", "'A'", 0}},
-         " WHERE STD.\"Code\" = 'A'"},
-        {"levels 0 and 2",
-         {{"", "'A'", 0}, {"AND", "'B'", 2}},
-         " WHERE STD.\"Code\" = 'A' AND (STD.\"Code\" = 'B')"},
-        {"level falls back",
-         {{"", "'A'", 0}, {"AND", "'B'", 1}, {"OR", "'C'", 0}},
-         " WHERE STD.\"Code\" = 'A' AND (STD.\"Code\" = 'B' OR STD.\"Code\" = 'C')"},
+        {"groups in a group, then a condition after them",
+         [](ODBCDataAccess& a, ODBCField* code) {
+             ODBCConditionGroup& either = a.AddConditionGroup(Join::AnyOf);
+             either.AddGroup(Join::AllOf).Add(code, ">=", "'B'").Add(code, "<=", "'C'");
+             either.Add(code, "=", "'D'");
+             a.AddCondition(code, "<>", "'E'");
+         },
+         " WHERE (( STD.\"Code\" >= 'B' AND STD.\"Code\" <= 'C') OR STD.\"Code\" = 'D') AND STD.\"Code\" <> 'E'"},
+        {"an empty group is no condition",
+         [](ODBCDataAccess& a, ODBCField* code) {
+             a.AddCondition(code, "=", "'A'");
+             a.AddConditionGroup(Join::AnyOf).AddGroup(Join::AllOf);
+             a.AddCondition(code, "=", "'B'");
+         },
+         " WHERE STD.\"Code\" = 'A' AND STD.\"Code\" = 'B'"},
+        {"nothing but an empty group", [](ODBCDataAccess& a, ODBCField*) { a.AddConditionGroup(Join::AnyOf); }, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto access = MakeAccess(DatabaseType::MSSQL);
         ODBCTable* students = access->AddTable("Students", "STD", true);
         ODBCField* code = access->AddQueryField(students, "Code", true);
-        for (const Step& step : c.steps)
-            access->AddCondition(step.conjunction, code, "=", step.value, step.level);
+        c.build(*access, code);
         const std::string expected =
             std::string("SELECT STD.\"Code\" FROM \"Students\" STD WITH (NOLOCK)  ") + c.where;
         EXPECT_EQ(expected, access->BuildQuery().str());
@@ -149,7 +156,7 @@ TEST(BuildQueryTest, JoinsFieldAliasesAndFieldConditions)
     ODBCField* expression = access->AddFunctionField("UPPER(", name, "", "upper_name");
     ODBCField joinA(a, "StudentNumber", 0);
     ODBCField joinB(b, "StudentNumber", 0);
-    access->AddCondition("", &joinA, "=", &joinB, 0);
+    access->AddCondition(&joinA, "=", &joinB);
     access->AddOrder(expression, true);
     EXPECT_STREQ("SELECT C.\"Name\", UPPER( C.\"Name\") as upper_name FROM \"Contacts\" C WITH (NOLOCK) , "
                  "\"StudentDemographic\" S WITH (NOLOCK)   WHERE C.\"StudentNumber\" = S.\"StudentNumber\" "
@@ -197,8 +204,8 @@ TEST(BuildQueryTest, TableReadAsItsDistinctRows)
         ODBCField year(calendar, "Year", 0);
         if (c.joined) {
             ODBCField* isDefault = access->AddQueryField(calendar, "IsDefault", true);
-            access->AddCondition("", &studentCalendar, "=", &code, 0);
-            access->AddCondition("AND", &year, "=", "'2026'", 0);
+            access->AddCondition(&studentCalendar, "=", &code);
+            access->AddCondition(&year, "=", "'2026'");
             // Named twice, listed once.
             access->AddOrder(isDefault);
         }
@@ -230,9 +237,9 @@ TEST(QueryModelTest, MissingFieldsAreRefusedWithTheirMessages)
     auto access = MakeAccess(DatabaseType::MSSQL);
     ODBCTable* t = access->AddTable("T", "", true);
     ODBCField* f = access->AddQueryField(t, "F", true);
-    EXPECT_THROW(access->AddCondition("", nullptr, "=", "1", 0), XException);
+    EXPECT_THROW(access->AddCondition(nullptr, "=", "1"), XException);
     try {
-        access->AddCondition("", f, "=", static_cast<ODBCField*>(nullptr), 0);
+        access->AddCondition(f, "=", static_cast<ODBCField*>(nullptr));
         FAIL() << "no exception";
     } catch (const XException& error) {
         EXPECT_STREQ("Second field with Fis NULL in XODBC::AddCondition.", error.what());
@@ -249,7 +256,7 @@ TEST(QueryModelTest, FilterAttendanceReplacesTheEarlierRange)
     ODBCTable* att = access->AddTable("Attendance", "ATT", true);
     ODBCField changed(att, "ChangeDate", 0);
     access->AddQueryField(att, "Code", true);
-    access->AddCondition("", access->AddQueryField(att, "_Year", true), "=", "'2009'", 0);
+    access->AddCondition(access->AddQueryField(att, "_Year", true), "=", "'2009'");
     EXPECT_THROW(access->FilterAttendance(XDate(2009, 1, 1), XDate()), XException);
 
     access->SetChangeDateField(&changed);
@@ -268,6 +275,21 @@ TEST(QueryModelTest, FilterAttendanceReplacesTheEarlierRange)
         {XDate(), XDate(), ""},
     };
     for (const Case& c : cases) {
+        access->FilterAttendance(c.from, c.to);
+        EXPECT_EQ(head + c.tail, access->BuildQuery().str());
+    }
+
+    // With the attendance date too: a row changed in the range or dated in it.
+    ODBCField dated(att, "CalendarDate", 0);
+    access->SetAttendanceDateField(&dated);
+    const Case either[] = {
+        {XDate(2009, 3, 1), XDate(2009, 3, 15),
+         " AND (( ATT.\"ChangeDate\" >= '2009-03-01' AND ATT.\"ChangeDate\" <= '2009-03-15') OR"
+         " ( ATT.\"CalendarDate\" >= '2009-03-01' AND ATT.\"CalendarDate\" <= '2009-03-15'))"},
+        {XDate(2009, 4, 1), XDate(), " AND (( ATT.\"ChangeDate\" >= '2009-04-01') OR ( ATT.\"CalendarDate\" >= '2009-04-01'))"},
+        {XDate(), XDate(), ""},
+    };
+    for (const Case& c : either) {
         access->FilterAttendance(c.from, c.to);
         EXPECT_EQ(head + c.tail, access->BuildQuery().str());
     }

@@ -131,42 +131,50 @@ TEST(QuoteTextTest, QuotesForMSSQLAndAccessOnlyAndDoublesEmbeddedQuotes)
         EXPECT_STREQ(c.expected, QuoteTextFor(c.type, c.text).c_str()) << c.type << " " << c.text;
 }
 
-TEST(ClassifyErrorTest, OnlyLostConnectionsAskForARetry)
-{
-    EXPECT_EQ(1629, ClassifyError("ORA-03113: end-of-file on communication channel"));
-    EXPECT_EQ(1629, ClassifyError("x ORA-03135 y"));
-    EXPECT_EQ(12170, ClassifyError("ORA-12170: TNS:Connect timeout occurred"));
-    EXPECT_EQ(1, ClassifyError("no such table: Students"));
-    EXPECT_EQ(1, ClassifyError(""));
-}
-
 // Every catch site of the data layer translates through OdbcFailure, so the
 // kind decides retries: only a lost link may be retried.
 TEST(OdbcFailureTest, TheKindAndNumbersComeFromTheDriversReport)
 {
+    using namespace DatabaseType;
     const struct {
         const char* name;
+        int type;
         uint32_t code;
         AdoErrors diagnostics;
         XErrorKind kind;
     } cases[] = {
-        {"refused statement", AdoCode::ProviderError,
+        {"refused statement", MSSQL, AdoCode::ProviderError,
          {{AdoCode::ProviderError, "42S02", 208, "Invalid object name 'Students'.", "AdoRecordset::Open"}},
          XErrorKind::Database},
-        {"lost link", AdoCode::ConnectionLost,
+        {"lost link", MSSQL, AdoCode::ConnectionLost,
          {{AdoCode::ProviderError, "08S01", 10054, "Communication link failure", "AdoRecordset::MoveNext"}},
          XErrorKind::ConnectionLost},
-        {"ended session named in the text", AdoCode::ProviderError,
-         {{AdoCode::ProviderError, "HY000", 3113, "ORA-03113: end-of-file on communication channel", ""}},
+        // A general SQLSTATE: the native code tells an ended session, and
+        // only where that number means one.
+        {"ended session by its number", OracleODBC, AdoCode::ProviderError,
+         {{AdoCode::ProviderError, "HY000", 3113, "end-of-file on communication channel", ""}},
          XErrorKind::ConnectionLost},
-        {"value that would not convert", AdoCode::ConversionFailed, {}, XErrorKind::Conversion},
+        {"lost contact by its number, second record", OracleOLE, AdoCode::ProviderError,
+         {{AdoCode::ProviderError, "01000", 0, "general warning", ""},
+          {AdoCode::ProviderError, "HY000", 3135, "connection lost contact", ""}},
+         XErrorKind::ConnectionLost},
+        {"connect time-out by its number", OracleMSDAORA, AdoCode::ProviderError,
+         {{AdoCode::ProviderError, "HY000", 12170, "TNS:Connect timeout occurred", ""}},
+         XErrorKind::ConnectionLost},
+        {"the same number from another database", MSSQL, AdoCode::ProviderError,
+         {{AdoCode::ProviderError, "HY000", 3113, "some other failure", ""}},
+         XErrorKind::Database},
+        {"a text naming an ended session", OracleODBC, AdoCode::ProviderError,
+         {{AdoCode::ProviderError, "42S02", 942, "table or view \"ORA-03113\" does not exist", ""}},
+         XErrorKind::Database},
+        {"value that would not convert", MSSQL, AdoCode::ConversionFailed, {}, XErrorKind::Conversion},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const AdoException error(c.code, "AdoRecordset::Open",
                                  c.diagnostics.empty() ? "no diagnostic" : c.diagnostics.front().description,
                                  c.diagnostics);
-        const XException failure = OdbcFailure(error, "While executing query: the text");
+        const XException failure = OdbcFailure(error, "While executing query: the text", c.type);
         EXPECT_STREQ(failure.what(), "While executing query: the text");
         EXPECT_EQ(failure.Kind(), c.kind);
         EXPECT_EQ(static_cast<uint32_t>(failure.GetCode()), c.code);

@@ -400,7 +400,7 @@ TEST_F(DataSourceTest, OpenTableStreamsTheRowsAndLogsTheirCountAfterThem)
         ODBCField* number = access->AddQueryField(t, "StudentNumber", true);
         access->AddQueryField(t, "Notes", true);
         if (c.status)
-            access->AddCondition("", access->AddQueryField(t, "Status", true), "=", c.status, 0);
+            access->AddCondition(access->AddQueryField(t, "Status", true), "=", c.status);
         // The existence checks of option 3 count their own rows.
         log.lines.clear();
         const auto counts = [&]() {
@@ -431,7 +431,7 @@ TEST_F(DataSourceTest, EmptyResultHasNoFirstRecord)
 {
     auto access = Connected(0);
     ODBCTable* t = access->AddTable("StudentDemographic", "STD", true);
-    access->AddCondition("", access->AddQueryField(t, "Status", true), "=", "'X'", 0);
+    access->AddCondition(access->AddQueryField(t, "Status", true), "=", "'X'");
     ASSERT_TRUE(access->OpenCurrentQuery());
     EXPECT_EQ(0, access->GetRecordCount());
     EXPECT_FALSE(access->GetFirstRecord());
@@ -466,16 +466,19 @@ TEST_F(DataSourceTest, AValueThatCannotBeConvertedStopsTheTable)
 TEST_F(DataSourceTest, RunQueryClassifiesFailures)
 {
     auto access = Connected(0);
-    EXPECT_EQ(0, access->RunQuery("SELECT * FROM StudentDemographic WITH (NOLOCK) "));
-    // The driver's text names the "table", which carries a lost-connection code.
-    EXPECT_EQ(QueryError::ConnectionLost, access->RunQuery("SELECT * FROM \"ORA-03113\""));
-    EXPECT_FALSE(access->GetFirstRecord());  // no current result after a failure
-    try {
-        access->RunQuery("SELECT Nope FROM StudentDemographic");
-        FAIL() << "no exception";
-    } catch (const XException& error) {
-        EXPECT_NE(nullptr, std::strstr(error.what(), "While executing query: ")) << error.what();
-        EXPECT_NE(nullptr, std::strstr(error.what(), "Nope")) << error.what();
+    EXPECT_NO_THROW(access->RunQuery("SELECT * FROM StudentDemographic WITH (NOLOCK) "));
+    // A driver text that names a lost link is no lost link: only the
+    // SQLSTATE and the native code tell.
+    for (const char* statement : {"SELECT * FROM \"ORA-03113\"", "SELECT Nope FROM StudentDemographic"}) {
+        SCOPED_TRACE(statement);
+        try {
+            access->RunQuery(statement);
+            FAIL() << "no exception";
+        } catch (const XException& error) {
+            EXPECT_EQ(error.Kind(), XErrorKind::Database) << error.what();
+            EXPECT_NE(nullptr, std::strstr(error.what(), "While executing query: ")) << error.what();
+        }
+        EXPECT_FALSE(access->GetFirstRecord());  // no current result after a failure
     }
 }
 
@@ -485,14 +488,14 @@ class FlakyAccess : public ODBCDataAccess
 {
 public:
     FlakyAccess() : ODBCDataAccess(0, DatabaseType::MSSQL) {}
-    int RunCurrentQuery() override
+    void RunCurrentQuery() override
     {
         ++attempts;
         if (failures > 0) {
             --failures;
-            return QueryError::ConnectionLost;
+            throw XException(XErrorKind::ConnectionLost, "link gone", -2146824579, "08S01", 10054);
         }
-        return ODBCDataAccess::RunCurrentQuery();
+        ODBCDataAccess::RunCurrentQuery();
     }
     void Reconnect() override
     {
@@ -537,7 +540,7 @@ TEST_F(DataSourceTest, OpenTableRetriesOnceAfterALostConnection)
         EXPECT_EQ(c.attempts, access.attempts);
         EXPECT_EQ(c.reconnects, access.reconnects);
         if (c.failures > 0) {
-            EXPECT_TRUE(log.Has(8, "Query 0 failed with error: 1629"));
+            EXPECT_TRUE(log.Has(8, "Query 0 failed: SQLSTATE 08S01, native error 10054"));
         }
     }
 }
@@ -600,6 +603,62 @@ TEST_F(DataSourceTest, ConnectionFailuresNeverShowThePassword)
             EXPECT_EQ(std::string::npos, line.text.find("Xw7")) << line.text;
         }
     }
+}
+
+// The connection test tells a missing data source by the driver manager's
+// SQLSTATE alone: its text is worded and translated differently by each.
+TEST(ValidateConnectionTest, AMissingDataSourceIsToldByItsSqlState)
+{
+    const struct {
+        const char* text;
+        const char* sqlState;
+        int expected;
+    } cases[] = {
+        {"[unixODBC][Driver Manager]Data source name not found and no default driver specified", "IM002", 2},
+        {"[Gestionnaire de pilotes]Source de données introuvable", "IM002", 2},
+        {"Data source name not found (quoted by a driver that could connect)", "08001", 1},
+        {"Login failed for user 'reader'.", "28000", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        ODBCDataAccess access(0, DatabaseType::MSSQL);
+        QString shown;
+        const XException error(XErrorKind::Database, c.text, 0, c.sqlState);
+        EXPECT_EQ(c.expected, access.HandleException_ValidateConnection(error, shown));
+        if (c.expected == 2) {
+            EXPECT_EQ(QString("Connection Failed: Data Source does not exist."), shown);
+        }
+    }
+}
+
+// The file database type has no reader: it never connects, reads nothing,
+// and says so in the log at each step that would have used the database.
+TEST(FileDatabaseTest, NeverConnectsReadsNothingAndSaysSo)
+{
+    ODBCDataAccess access(0, DatabaseType::DBaseXBase);
+    LogCapture log(access);
+    access.SetDataSource("/data/dbf/");
+    EXPECT_STREQ("/data/dbf/", access.BuildConnectionString().c_str());
+    EXPECT_TRUE(log.Has(8, "dBase IV (XBase)"));
+    access.Connect(access.BuildConnectionString());
+    EXPECT_TRUE(log.Has(7, "Connect - Could not connect need to define USE_XBASE"));
+    EXPECT_FALSE(access.IsConnected());
+    EXPECT_FALSE(access.DoTableExists("STUDENTS"));
+    EXPECT_TRUE(log.Has(8, "Need to define USE_XBASE!!"));
+
+    ODBCField* name = access.AddQueryField(access.AddTable("STUDENTS", "", true), "NAME", true);
+    access.RunQuery(access.BuildQuery());
+    EXPECT_EQ(0, access.GetRecordCount());
+    EXPECT_FALSE(access.GetFirstRecord());
+    EXPECT_FALSE(access.GetNextRecord());
+    EXPECT_EQ(0, access.GetFieldCount());
+    EXPECT_STREQ("", access.GetFieldTypeName(0).c_str());
+    EXPECT_STREQ("", access.GetText(name).c_str());
+    EXPECT_STREQ("", access.GetBoolDigit(name).c_str());
+    EXPECT_TRUE(access.IsNull(name));
+    access.CloseQuery();
+    access.Disconnect();
+    EXPECT_TRUE(log.Has(7, "Disconnect: Xbase not defined!"));
 }
 
 TEST_F(DataSourceTest, AConnectionWithAPasswordLogsNoPartOfIt)

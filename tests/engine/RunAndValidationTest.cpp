@@ -349,6 +349,40 @@ TEST_F(Services, ListsWithNothingToOfferSayZero)
     }
 }
 
+// A link lost while a pick list is read fails the list with the cause; it is
+// never taken for a list without entries.
+TEST_F(Services, AListWhoseLinkIsLostFailsInsteadOfComingBackEmpty)
+{
+    // Loses the link whenever the list's own query runs (the year lookup
+    // before it reads no SchoolName or LastName).
+    class LinkLostOnList : public TestEngine
+    {
+    public:
+        explicit LinkLostOnList(const char* column) : m_column(column) {}
+        void RunCurrentQuery() override
+        {
+            if (BuildQuery().FindText(m_column) >= 0)
+                throw XException(XErrorKind::ConnectionLost, "Communication link failure", 0, "08S01", 10054);
+            TestEngine::RunCurrentQuery();
+        }
+
+    private:
+        const char* m_column;
+    };
+    for (const char* list : {"school", "teacher"}) {
+        SCOPED_TRACE(list);
+        LinkLostOnList engine(std::string(list) == "school" ? "SchoolName" : "LastName");
+        QList<QPair<QString, QString>> entries;
+        QString message;
+        const bool found = std::string(list) == "school"
+                               ? engine.LoadSchoolList(RunParameters(), entries, message)
+                               : engine.LoadBridgeList("teacher", RunParameters(), entries, message);
+        EXPECT_FALSE(found);
+        EXPECT_TRUE(entries.isEmpty());
+        EXPECT_TRUE(message.contains("Communication link failure")) << message.toStdString();
+    }
+}
+
 TEST_F(Services, BridgeListRefusals)
 {
     const struct {
