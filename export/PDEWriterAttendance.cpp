@@ -12,6 +12,10 @@
 
 namespace {
 
+// The longest span of dates an update export's refresh reads in one
+// statement.
+const int32_t kOneReadDays = 31;
+
 bool DigitsOnly(const XString& text)
 {
     for (const char* p = text.c_str(); *p; ++p)
@@ -193,6 +197,12 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
         // start to the last one's end (a date beyond them, one after today
         // when the clock went back, keeps its code): a record of those dates
         // the windows do not find again is blanked after the last one.
+        // A nightly run's overlap (two weeks by default) spans a few
+        // windows: it is read in one statement, as each read of the source
+        // scans its table again. A longer span (a school back from a break)
+        // keeps its weekly reads.
+        XDate lastWindowEnd;
+        bool oneRead = false;
         if (m_attBlankVanished) {
             XDate from, to, windowCursor = cursor;
             bool first = true;
@@ -202,11 +212,17 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
                     from = windowStart;
                 to = m_attEndInclusive ? windowEnd + 1 : windowEnd;
             }
+            lastWindowEnd = windowEnd;
+            oneRead = !from.IsNull() && to <= from + kOneReadDays;
             BeginCacheRefresh(from, to);
         }
         bool more = true;
         while (more) {
             more = NextAttendanceWindow(cursor, schoolStart, schoolEnd, today, windowStart, windowEnd);
+            if (oneRead) {
+                windowEnd = lastWindowEnd;
+                more = false;
+            }
             logDates("m_schoolStartDate is: ", "m_schoolEndDate is: ");
             XString job = m_currentDisplayName;
             if (!cursor.IsNull())
