@@ -18,6 +18,8 @@ const size_t kFlushSize = 64 * 1024;
 DelimitedTextWriter::DelimitedTextWriter(char separator, const char*, const char*)
     : m_separator(separator)
 {
+    for (const char byte : {'\0', '\t', '\r', '\n', separator})
+        m_breaks[static_cast<unsigned char>(byte)] = true;
     m_buffer.reserve(kFlushSize + 1024);
 }
 
@@ -55,17 +57,17 @@ void DelimitedTextWriter::WriteField(const char* text)
     m_atLineStart = false;
     if (!text)
         return;
-    // A separator, CR or LF inside a value would split the record; it becomes a blank.
-    const char breakers[] = {'\t', '\r', '\n', m_separator, '\0'};
-    const char* p = text;
-    for (;;) {
-        size_t clean = std::strcspn(p, breakers);
-        m_buffer.append(p, clean);
-        p += clean;
+    // A separator, CR or LF inside a value would split the record; it
+    // becomes a blank. One pass: clean runs are appended whole.
+    const unsigned char* run = reinterpret_cast<const unsigned char*>(text);
+    for (const unsigned char* p = run;; ++p) {
+        if (!m_breaks[*p])
+            continue;
+        m_buffer.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
         if (*p == '\0')
             break;
         m_buffer.push_back(' ');
-        ++p;
+        run = p + 1;
     }
     if (m_buffer.size() >= 16 * kFlushSize)
         Flush();

@@ -55,6 +55,8 @@ private:
 
     XFile m_file;
     char m_separator;
+    // The bytes that end a field's clean run: NUL, TAB, CR, LF and the separator.
+    bool m_breaks[256] = {};
     bool m_atLineStart = true;
     std::string m_buffer;
 };
