@@ -353,11 +353,41 @@ XString XDate::Format(const char* format) const
     return XString(out.c_str());
 }
 
+// A text read with the format YYYY-MM-DD (any case, any single separators)
+// that starts with four, two and two digits, each run ended by a byte that
+// is neither letter nor digit: the general reader pairs exactly those three
+// tokens and reads them whole. False for any other format or text.
+static bool ParseIsoDate(const char* format, const char* text, int& year, int& month, int& day)
+{
+    auto is = [](const char* p, char upper) { return std::toupper(static_cast<unsigned char>(*p)) == upper; };
+    auto separator = [](char c) { return c != '\0' && !std::isalnum(static_cast<unsigned char>(c)); };
+    if (!(is(format, 'Y') && is(format + 1, 'Y') && is(format + 2, 'Y') && is(format + 3, 'Y') &&
+          separator(format[4]) && is(format + 5, 'M') && is(format + 6, 'M') && separator(format[7]) &&
+          is(format + 8, 'D') && is(format + 9, 'D') && format[10] == '\0'))
+        return false;
+    auto digits = [text](int from, int count, int& value) {
+        value = 0;
+        for (int i = from; i < from + count; ++i) {
+            if (!std::isdigit(static_cast<unsigned char>(text[i])))
+                return false;
+            value = value * 10 + (text[i] - '0');
+        }
+        return !std::isalnum(static_cast<unsigned char>(text[from + count]));
+    };
+    return digits(0, 4, year) && separator(text[4]) && digits(5, 2, month) && separator(text[7]) &&
+           digits(8, 2, day);
+}
+
 bool XDate::Parse(const char* format, const char* text)
 {
     m_day = Null;
     if (!format || !text)
         return false;
+    int isoYear = 0, isoMonth = 0, isoDay = 0;
+    if (ParseIsoDate(format, text, isoYear, isoMonth, isoDay)) {
+        m_day = DayNumber(isoYear, isoMonth, isoDay);
+        return true;
+    }
     FormatTokens formatTokens(format);
     TextTokens textTokens(text);
     int year = 0, month = 0, day = 0;
