@@ -268,8 +268,10 @@ XString ExpEngine::PhoneWithExtensionValue()
 ODBCField* ExpEngine::Column(ODBCTable* table, const char* source, EngineValue value,
                              const char* header, bool required)
 {
-    return static_cast<ODBCField*>(
-        AddColumn(table, source, BindValue(value), header, required ? 1 : 0));
+    auto* field = static_cast<ODBCField*>(AddColumn(table, source, BindValue(value), header, required ? 1 : 0));
+    if (value == &ExpEngine::TextValue)
+        SetLastColumnPlainText();
+    return field;
 }
 
 ODBCField* ExpEngine::CustomColumn(ODBCTable* table, const char* source, EngineValue value,

@@ -39,10 +39,15 @@ public:
     const ValueFunction& GetValueFunction() const { return m_valueFunction; }
     bool HasValueFunction() const { return static_cast<bool>(m_valueFunction); }
     int GetCommand() const { return m_command; }
+    // The value is the clean text of the query field (the data access's
+    // TextValue), which a data access may write straight into the line.
+    bool IsPlainText() const { return m_plainText; }
+    void SetPlainText() { m_plainText = true; }
 
 private:
     DataAccessField* m_queryField;
     XString m_text;
     ValueFunction m_valueFunction;
     int m_command;
+    bool m_plainText = false;
 };

@@ -213,10 +213,23 @@ void PDEWriter::WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilte
     }
 }
 
+bool PDEWriter::WritePlainText(DelimitedTextWriter&, const ExportColumn&)
+{
+    return false;
+}
+
+void PDEWriter::SetLastColumnPlainText()
+{
+    if (!m_columns.empty())
+        m_columns.back()->SetPlainText();
+}
+
 void PDEWriter::WriteColumn(DelimitedTextWriter& output, const ExportColumn& column, bool trace)
 {
     if (!trace && column.HasValueFunction()) {
         // Every value of every row but the first: nothing to trace.
+        if (column.IsPlainText() && WritePlainText(output, column))
+            return;
         output.WriteField(column.GetValueFunction()());
         return;
     }

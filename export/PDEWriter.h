@@ -59,6 +59,10 @@ public:
     // Column command 4: a derived writer may write something for `field`
     // here; the base writer writes nothing.
     virtual void FieldHook(DataAccessField* field);
+    // A plain text column's value of the current row written straight into
+    // `output`, as its value function would give it; false when this
+    // value has to take the value function's way (the base writer: always).
+    virtual bool WritePlainText(DelimitedTextWriter& output, const ExportColumn& column);
 
     // The writer's start for one run (called when the connection opens):
     // reads the global folder from the bridge configuration record.
@@ -153,6 +157,8 @@ public:
                                const XString& customTitle = XString(),
                                const XString& customType = XString(),
                                const XString& customFormat = XString(), int command = 0);
+    // The column added last is a plain text column (see WritePlainText).
+    void SetLastColumnPlainText();
 
     // Writes the current table: a table file in the PDE folder (full export)
     // or a section of the update file. Rows rejected by `rowFilter` are left
