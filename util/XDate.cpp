@@ -81,13 +81,13 @@ void AppendNumberOrName(std::string& out, int run, int number, const char* name)
         AppendName(out, name, run == 3 ? 3 : -1);
 }
 
-// Format tokens: letter runs (or digit runs), where "MMM" at the start of a
-// token takes every following M/m, and any other letter run ends before a
-// later "MMM". Next yields them one by one, without copies.
-class FormatTokens
+// The tokens of a format or a text, one by one, without copies: runs of
+// digits or of letters. In a format, "MMM" at the start of a token takes
+// every following M/m, and any other letter run ends before a later "MMM".
+class Tokens
 {
 public:
-    explicit FormatTokens(const char* format) : m_p(format) {}
+    Tokens(const char* text, bool format) : m_p(text), m_format(format) {}
     bool Next(std::string_view& token)
     {
         while (*m_p) {
@@ -97,11 +97,12 @@ public:
                 while (std::isdigit(static_cast<unsigned char>(*m_p)))
                     ++m_p;
             } else if (std::isalpha(c)) {
-                if (std::strncmp(m_p, "MMM", 3) == 0) {
+                if (m_format && std::strncmp(m_p, "MMM", 3) == 0) {
                     while (*m_p == 'M' || *m_p == 'm')
                         ++m_p;
                 } else {
-                    while (std::isalpha(static_cast<unsigned char>(*m_p)) && std::strncmp(m_p, "MMM", 3) != 0)
+                    while (std::isalpha(static_cast<unsigned char>(*m_p)) &&
+                           !(m_format && std::strncmp(m_p, "MMM", 3) == 0))
                         ++m_p;
                 }
             } else {
@@ -116,36 +117,7 @@ public:
 
 private:
     const char* m_p;
-};
-
-// Text tokens: maximal runs of letters or of digits, one by one.
-class TextTokens
-{
-public:
-    explicit TextTokens(const char* text) : m_p(text) {}
-    bool Next(std::string_view& token)
-    {
-        while (*m_p) {
-            unsigned char c = static_cast<unsigned char>(*m_p);
-            const char* start = m_p;
-            if (std::isdigit(c)) {
-                while (std::isdigit(static_cast<unsigned char>(*m_p)))
-                    ++m_p;
-            } else if (std::isalpha(c)) {
-                while (std::isalpha(static_cast<unsigned char>(*m_p)))
-                    ++m_p;
-            } else {
-                ++m_p;
-                continue;
-            }
-            token = std::string_view(start, static_cast<size_t>(m_p - start));
-            return true;
-        }
-        return false;
-    }
-
-private:
-    const char* m_p;
+    bool m_format;
 };
 
 // The value of a run of digits; false when it is empty or holds another byte.
@@ -388,8 +360,8 @@ bool XDate::Parse(const char* format, const char* text)
         m_day = DayNumber(isoYear, isoMonth, isoDay);
         return true;
     }
-    FormatTokens formatTokens(format);
-    TextTokens textTokens(text);
+    Tokens formatTokens(format, true);
+    Tokens textTokens(text, false);
     int year = 0, month = 0, day = 0;
     bool haveYear = false, haveMonth = false, haveDay = false;
 
