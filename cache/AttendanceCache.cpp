@@ -360,26 +360,30 @@ int AttendanceCache::SaveRecord(const XString& table, const AttendanceRecord& re
     // A record without a code is never inserted; it can only blank the code
     // of a record cached earlier.
     sqlite::Query& query = record.newCode.IsEmpty() ? statements.update : statements.upsert;
-    query.Bind(1, record.newCode);
-    query.Bind(2, record.excused);
-    query.Bind(3, record.absent);
-    query.Bind(4, record.tardy);
-    query.Bind(5, record.truant);
-    query.Bind(6, record.discipline);
-    query.Bind(7, record.reason);
-    query.Bind(8, record.student);
-    query.Bind(9, record.date.Format("yyyy-mm-dd"));
-    query.Bind(10, record.reference);
-    query.Bind(11, record.referenceHeader);
+    // Every value stays as it is until both statements are stepped and
+    // reset, so none is copied on the way into SQLite; each call binds
+    // every parameter again.
+    const XString date = record.date.Format("yyyy-mm-dd");
+    query.BindUncopied(1, record.newCode);
+    query.BindUncopied(2, record.excused);
+    query.BindUncopied(3, record.absent);
+    query.BindUncopied(4, record.tardy);
+    query.BindUncopied(5, record.truant);
+    query.BindUncopied(6, record.discipline);
+    query.BindUncopied(7, record.reason);
+    query.BindUncopied(8, record.student);
+    query.BindUncopied(9, date);
+    query.BindUncopied(10, record.reference);
+    query.BindUncopied(11, record.referenceHeader);
     int changes = 0;
     try {
         query.Step();
         changes = m_db.Changes();
         if (m_refreshed) {
-            m_refreshed->Bind(1, record.student);
-            m_refreshed->Bind(2, record.date.Format("yyyy-mm-dd"));
-            m_refreshed->Bind(3, record.reference);
-            m_refreshed->Bind(4, record.referenceHeader);
+            m_refreshed->BindUncopied(1, record.student);
+            m_refreshed->BindUncopied(2, date);
+            m_refreshed->BindUncopied(3, record.reference);
+            m_refreshed->BindUncopied(4, record.referenceHeader);
             m_refreshed->Step();
             m_refreshed->Reset();
         }

@@ -129,6 +129,7 @@ public:
     XString GetRawText(DataAccessField* field) override;
     XString GetText(DataAccessField* field) override;
     XString GetCleanText(DataAccessField* field) override;
+    bool WritePlainText(DelimitedTextWriter& output, const ExportColumn& column) override;
     XByteBuffer GetBytes(DataAccessField* field) override;
     XDate GetDate(DataAccessField* field) override;
     XDateTime GetDateTime(DataAccessField* field) override;

@@ -12,6 +12,8 @@
 #include "data/ValueText.h"
 #include "data/odbc/AdoConnection.h"
 #include "data/odbc/AdoRecordset.h"
+#include "export/ExportColumn.h"
+#include "util/DelimitedTextWriter.h"
 #include "util/XException.h"
 
 namespace {
@@ -92,6 +94,18 @@ XString ODBCDataAccess::GetCleanText(DataAccessField* field)
         text.Replace('\n', ' ');
     }
     return text;
+}
+
+bool ODBCDataAccess::WritePlainText(DelimitedTextWriter& output, const ExportColumn& column)
+{
+    // Text values, nearly all of an export's, go from the fetched row into
+    // the line; any other kind is written as GetCleanText gives it.
+    DataAccessField* field = column.GetQueryField();
+    const AdoVariant* value = field ? ReadValue(field) : nullptr;
+    if (!value || value->Type() != AdoVarType::String)
+        return false;
+    output.WriteCleanField(value->Text().data(), value->Text().size());
+    return true;
 }
 
 XByteBuffer ODBCDataAccess::GetBytes(DataAccessField* field)

@@ -270,21 +270,31 @@ ODBCField* ExpEngine::Column(const ColumnDeclaration& column)
     return static_cast<ODBCField*>(AddColumn(column));
 }
 
+ColumnDeclaration ExpEngine::Declare(ODBCTable* table, const char* source, EngineValue value, const char* header)
+{
+    ColumnDeclaration column(source);
+    column.From(table).Value(BindValue(value)).Header(header);
+    // The clean text of the source column is what the row source can write
+    // without going through the value function.
+    if (value == &ExpEngine::TextValue)
+        column.PlainText();
+    return column;
+}
+
 ODBCField* ExpEngine::Column(ODBCTable* table, const char* source, EngineValue value, const char* header)
 {
-    return Column(ColumnDeclaration(source).From(table).Value(BindValue(value)).Header(header));
+    return Column(Declare(table, source, value, header));
 }
 
 ODBCField* ExpEngine::RequiredColumn(ODBCTable* table, const char* source, EngineValue value, const char* header)
 {
-    return Column(ColumnDeclaration(source).From(table).Value(BindValue(value)).Header(header).Required());
+    return Column(Declare(table, source, value, header).Required());
 }
 
 ODBCField* ExpEngine::CustomColumn(ODBCTable* table, const char* source, EngineValue value, const char* header,
                                    const CustomFieldDeclaration& custom)
 {
-    return Column(ColumnDeclaration(source).From(table).Value(BindValue(value)).Header(header)
-                  .Custom(custom));
+    return Column(Declare(table, source, value, header).Custom(custom));
 }
 
 ODBCField* ExpEngine::QueryColumn(ODBCTable* table, const char* source)

@@ -92,6 +92,8 @@ protected:
 
     // Declares a column and returns its query field (see PDEWriter::AddColumn).
     ODBCField* Column(const ColumnDeclaration& column);
+    // The declaration of an exported column read from `source` of `table`.
+    ColumnDeclaration Declare(ODBCTable* table, const char* source, EngineValue value, const char* header);
     // Declares an exported column read from `source` of `table`. Returns the
     // query field, or nullptr when the column is missing (it is then left
     // out of the table).

@@ -39,12 +39,17 @@ public:
     const ValueFunction& GetValueFunction() const { return m_valueFunction; }
     bool HasValueFunction() const { return static_cast<bool>(m_valueFunction); }
     int GetCommand() const { return m_command; }
+    // The value is the clean text of the query field (the data access's
+    // TextValue), which a data access may write straight into the line.
+    bool IsPlainText() const { return m_plainText; }
+    void SetPlainText() { m_plainText = true; }
 
 private:
     DataAccessField* m_queryField;
     XString m_text;
     ValueFunction m_valueFunction;
     int m_command;
+    bool m_plainText = false;
 };
 
 class DataAccessTable;
@@ -77,6 +82,9 @@ struct ColumnDeclaration
     ColumnDeclaration& Custom(CustomFieldDeclaration field) { custom = std::move(field); return *this; }
     // What the column does without a value function (ExportColumn::Command).
     ColumnDeclaration& Does(ExportColumn::Command what) { command = what; return *this; }
+    // The value is the source column's clean text, which the row source may
+    // write straight into the line (RowSource::WritePlainText).
+    ColumnDeclaration& PlainText() { plainText = true; return *this; }
 
     XString text;
     DataAccessTable* table = nullptr;
@@ -85,4 +93,5 @@ struct ColumnDeclaration
     bool required = false;
     CustomFieldDeclaration custom;
     ExportColumn::Command command = ExportColumn::NoOutput;
+    bool plainText = false;
 };

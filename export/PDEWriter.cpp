@@ -47,6 +47,8 @@ DataAccessField* PDEWriter::AddColumn(const ColumnDeclaration& column)
             return nullptr;
     }
     m_columns.push_back(std::make_unique<ExportColumn>(field, column.text, column.value, column.command));
+    if (column.plainText)
+        m_columns.back()->SetPlainText();
     if (!column.header.IsEmpty())
         m_currentTable->AddField(column.header);
     const CustomFieldDeclaration& custom = column.custom;
@@ -222,6 +224,8 @@ void PDEWriter::WriteColumn(DelimitedTextWriter& output, const ExportColumn& col
 {
     if (!trace && column.HasValueFunction()) {
         // Every value of every row but the first: nothing to trace.
+        if (column.IsPlainText() && Rows().WritePlainText(output, column))
+            return;
         output.WriteField(column.GetValueFunction()());
         return;
     }

@@ -60,7 +60,6 @@ public:
     // Column command 4: a derived writer may write something for `field`
     // here; the base writer writes nothing.
     virtual void FieldHook(DataAccessField* field);
-
     // The writer's start for one run (called when the connection opens):
     // reads the global folder from the bridge configuration record.
     virtual void StartPDEWriter();

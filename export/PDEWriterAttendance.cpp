@@ -7,8 +7,14 @@
 #include "util/XException.h"
 
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 namespace {
+
+// The longest span of dates an update export's refresh reads in one
+// statement.
+const int32_t kOneReadDays = 31;
 
 bool DigitsOnly(const XString& text)
 {
@@ -16,6 +22,50 @@ bool DigitsOnly(const XString& text)
         if (*p < '0' || *p > '9')
             return false;
     return true;
+}
+
+// What an attendance column's header makes of its value.
+enum class AttField {
+    Student, Date, PeriodReference, DailyReference, Code, Reason, StartPeriod, EndPeriod, StartSlot, EndSlot,
+    Excused, Absent, Tardy, Truant, ExcusedAbsent, UnexcusedAbsent, ExcusedTardy, UnexcusedTardy, Discipline,
+    Unsupported,
+};
+
+AttField FieldOfHeader(const XString& header)
+{
+    static const struct {
+        const char* name;
+        AttField field;
+    } kFields[] = {
+        {"ATTSTDREF", AttField::Student},           {"ATTDATE", AttField::Date},
+        {"ATTPERREF", AttField::PeriodReference},   {"ATTSECREF", AttField::PeriodReference},
+        {"ATTTIMESLOT", AttField::PeriodReference}, {"ATTTIMEFRAMEREF", AttField::DailyReference},
+        {"ATTATTCODEREF", AttField::Code},          {"ATTATTREASONREF", AttField::Reason},
+        {"ATTSTARTPERREF", AttField::StartPeriod},  {"ATTENDPERREF", AttField::EndPeriod},
+        {"ATTSTARTTIMESLOT", AttField::StartSlot},  {"ATTENDTIMESLOT", AttField::EndSlot},
+        {"ATTEXCUSED", AttField::Excused},          {"ATTABS", AttField::Absent},
+        {"ATTTARDY", AttField::Tardy},              {"ATTTRUANT", AttField::Truant},
+        {"ATTEXCABS", AttField::ExcusedAbsent},     {"ATTUNEXCABS", AttField::UnexcusedAbsent},
+        {"ATTEXCTARDY", AttField::ExcusedTardy},    {"ATTUNEXCTARDY", AttField::UnexcusedTardy},
+        {"ATTDISCIPLINE", AttField::Discipline},
+    };
+    const XString name = header.ToUpper();
+    for (const auto& known : kFields)
+        if (name == known.name)
+            return known.field;
+    return AttField::Unsupported;
+}
+
+// The field of each header seen, looked up once: the refresh asks for every
+// column of every row, and a table has only a handful of headers.
+AttField CachedFieldOfHeader(const XString& header)
+{
+    static std::vector<std::pair<XString, AttField>> seen;
+    for (const auto& entry : seen)
+        if (entry.first == header)
+            return entry.second;
+    seen.emplace_back(header, FieldOfHeader(header));
+    return seen.back().second;
 }
 
 } // namespace
@@ -147,6 +197,12 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
         // start to the last one's end (a date beyond them, one after today
         // when the clock went back, keeps its code): a record of those dates
         // the windows do not find again is blanked after the last one.
+        // A nightly run's overlap (two weeks by default) spans a few
+        // windows: it is read in one statement, as each read of the source
+        // scans its table again. A longer span (a school back from a break)
+        // keeps its weekly reads.
+        XDate lastWindowEnd;
+        bool oneRead = false;
         if (m_attBlankVanished) {
             XDate from, to, windowCursor = cursor;
             bool first = true;
@@ -156,11 +212,17 @@ void PDEWriter::WriteAttendanceTable(const XDate& schoolStart, const XDate& scho
                     from = windowStart;
                 to = m_attEndInclusive ? windowEnd + 1 : windowEnd;
             }
+            lastWindowEnd = windowEnd;
+            oneRead = !from.IsNull() && to <= from + kOneReadDays;
             BeginCacheRefresh(from, to);
         }
         bool more = true;
         while (more) {
             more = NextAttendanceWindow(cursor, schoolStart, schoolEnd, today, windowStart, windowEnd);
+            if (oneRead) {
+                windowEnd = lastWindowEnd;
+                more = false;
+            }
             logDates("m_schoolStartDate is: ", "m_schoolEndDate is: ");
             XString job = m_currentDisplayName;
             if (!cursor.IsNull())
@@ -278,56 +340,79 @@ void PDEWriter::StoreAttendanceRow(AttendanceRecord& record)
         if (position >= m_currentTable->GetFieldCount())
             break;
         const XString& header = m_currentTable->GetField(position++).GetName();
-        const XString name = header.ToUpper();
 
-        if (name == "ATTSTDREF") {
+        const AttField field = CachedFieldOfHeader(header);
+        switch (field) {
+        case AttField::Student:
             record.student = value;
-        } else if (name == "ATTDATE") {
+            break;
+        case AttField::Date:
             record.date.Parse(m_pragmas.dateFormat, value);
-        } else if (name == "ATTPERREF" || name == "ATTSECREF" || name == "ATTTIMESLOT") {
+            break;
+        case AttField::PeriodReference:
             record.reference = value;
             record.referenceHeader = header;
             m_periodReferenceHeaders.insert(header);
-        } else if (name == "ATTTIMEFRAMEREF") {
+            break;
+        case AttField::DailyReference:
             record.reference = value;
             record.referenceHeader = header;
             m_dailyReferenceHeaders.insert(header);
-        } else if (name == "ATTATTCODEREF") {
+            break;
+        case AttField::Code:
             record.newCode = value;
-        } else if (name == "ATTATTREASONREF") {
+            break;
+        case AttField::Reason:
             record.reason = value;
-        } else if (name == "ATTSTARTPERREF" || name == "ATTENDPERREF") {
-            (name == "ATTSTARTPERREF" ? rangeStart : rangeEnd) = value;
+            break;
+        case AttField::StartPeriod:
+        case AttField::EndPeriod:
+            (field == AttField::StartPeriod ? rangeStart : rangeEnd) = value;
             record.referenceHeader = "AttPerRef";
             m_periodReferenceHeaders.insert("AttPerRef");
             rangeMode = true;
-        } else if (name == "ATTSTARTTIMESLOT" || name == "ATTENDTIMESLOT") {
-            (name == "ATTSTARTTIMESLOT" ? rangeStart : rangeEnd) = value;
+            break;
+        case AttField::StartSlot:
+        case AttField::EndSlot:
+            (field == AttField::StartSlot ? rangeStart : rangeEnd) = value;
             record.referenceHeader = "AttTimeSlot";
             m_dailyReferenceHeaders.insert("AttTimeSlot");
             rangeMode = true;
-        } else if (name == "ATTEXCUSED") {
+            break;
+        case AttField::Excused:
             record.excused = value;
-        } else if (name == "ATTABS") {
+            break;
+        case AttField::Absent:
             record.absent = value;
-        } else if (name == "ATTTARDY") {
+            break;
+        case AttField::Tardy:
             record.tardy = value;
-        } else if (name == "ATTTRUANT") {
+            break;
+        case AttField::Truant:
             record.truant = value;
-        } else if (name == "ATTEXCABS") {
+            break;
+        case AttField::ExcusedAbsent:
             counted(record.absent, value, "Y", "N", header);
-        } else if (name == "ATTUNEXCABS") {
+            break;
+        case AttField::UnexcusedAbsent:
             counted(record.absent, value, "N", "Y", header);
-        } else if (name == "ATTEXCTARDY") {
+            break;
+        case AttField::ExcusedTardy:
             counted(record.tardy, value, "Y", "N", header);
-        } else if (name == "ATTUNEXCTARDY") {
+            break;
+        case AttField::UnexcusedTardy:
             counted(record.tardy, value, "N", "Y", header);
-        } else if (name == "ATTDISCIPLINE") {
+            break;
+        case AttField::Discipline:
             record.discipline = value;
             untested(header);
-        } else if (m_untestedHeaderWarning) {
-            Log(LogLevel::Warning, "SQLite Attendance: Unsupported header: " + header + ", skipping.");
-            m_untestedHeaderWarning = false;
+            break;
+        case AttField::Unsupported:
+            if (m_untestedHeaderWarning) {
+                Log(LogLevel::Warning, "SQLite Attendance: Unsupported header: " + header + ", skipping.");
+                m_untestedHeaderWarning = false;
+            }
+            break;
         }
     }
 

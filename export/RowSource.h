@@ -10,6 +10,8 @@
 
 class DataAccessField;
 class DataAccessTable;
+class DelimitedTextWriter;
+class ExportColumn;
 
 class RowSource
 {
@@ -37,4 +39,10 @@ public:
     // Moves to the first / next row of the open query; false when there is none.
     virtual bool GetFirstRecord() = 0;
     virtual bool GetNextRecord() = 0;
+
+    // A plain text column's value of the current row written straight into
+    // `output`, as its value function would give it; false when the value
+    // has to take the value function's way (a source without the shortcut:
+    // always).
+    virtual bool WritePlainText(DelimitedTextWriter& /*output*/, const ExportColumn& /*column*/) { return false; }
 };

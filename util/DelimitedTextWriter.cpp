@@ -1,6 +1,7 @@
 // DelimitedTextWriter: buffered writing of separated fields and CR LF lines.
 #include "util/DelimitedTextWriter.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -18,6 +19,8 @@ const size_t kFlushSize = 64 * 1024;
 DelimitedTextWriter::DelimitedTextWriter(char separator, const char*, const char*)
     : m_separator(separator)
 {
+    for (const char byte : {'\0', '\t', '\r', '\n', separator})
+        m_breaks[static_cast<unsigned char>(byte)] = true;
     m_buffer.reserve(kFlushSize + 1024);
 }
 
@@ -55,18 +58,47 @@ void DelimitedTextWriter::WriteField(const char* text)
     m_atLineStart = false;
     if (!text)
         return;
-    // A separator, CR or LF inside a value would split the record; it becomes a blank.
-    const char breakers[] = {'\t', '\r', '\n', m_separator, '\0'};
-    const char* p = text;
-    for (;;) {
-        size_t clean = std::strcspn(p, breakers);
-        m_buffer.append(p, clean);
-        p += clean;
+    // A separator, CR or LF inside a value would split the record; it
+    // becomes a blank. One pass: clean runs are appended whole.
+    const unsigned char* run = reinterpret_cast<const unsigned char*>(text);
+    for (const unsigned char* p = run;; ++p) {
+        if (!m_breaks[*p])
+            continue;
+        m_buffer.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
         if (*p == '\0')
             break;
         m_buffer.push_back(' ');
-        ++p;
+        run = p + 1;
     }
+    if (m_buffer.size() >= 16 * kFlushSize)
+        Flush();
+}
+
+void DelimitedTextWriter::WriteCleanField(const char* text, size_t length)
+{
+    if (!m_file.IsOpen())
+        XException::RaiseError(XErrorKind::InputOutput, EBADF, "Error writing to file: %s", m_file.GetSpec().GetPath());
+    if (!m_atLineStart)
+        m_buffer.push_back(m_separator);
+    m_atLineStart = false;
+    if (const void* nul = std::memchr(text, '\0', length))
+        length = static_cast<size_t>(static_cast<const char*>(nul) - text);
+    const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    size_t begin = 0;
+    while (begin < length && space(text[begin]))
+        ++begin;
+    while (length > begin && space(text[length - 1]))
+        --length;
+    size_t run = begin;
+    for (size_t i = begin; i < length; ++i) {
+        if (!m_breaks[static_cast<unsigned char>(text[i])])
+            continue;
+        m_buffer.append(text + run, i - run);
+        if (text[i] != '\t')
+            m_buffer.push_back(' ');
+        run = i + 1;
+    }
+    m_buffer.append(text + run, length - run);
     if (m_buffer.size() >= 16 * kFlushSize)
         Flush();
 }

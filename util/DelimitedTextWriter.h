@@ -35,6 +35,10 @@ public:
     // Separator first unless at line start; TAB, CR and LF become blanks.
     void WriteField(const char* text);
     void WriteField(const XString& text);
+    // A field of `length` bytes (up to the first NUL) as the clean text of a
+    // value: white space trimmed at both ends, TABs dropped, CR and LF as
+    // blanks. Goes straight into the line, without a copy of its own.
+    void WriteCleanField(const char* text, size_t length);
     // CR LF; back to line start.
     void EndLine();
     // Bytes unchanged, line-start state unchanged.
@@ -54,6 +58,8 @@ private:
 
     XFile m_file;
     char m_separator;
+    // The bytes that end a field's clean run: NUL, TAB, CR, LF and the separator.
+    bool m_breaks[256] = {};
     bool m_atLineStart = true;
     std::string m_buffer;
 };

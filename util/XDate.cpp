@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "util/XCalendar.h"
 
@@ -81,75 +81,65 @@ void AppendNumberOrName(std::string& out, int run, int number, const char* name)
         AppendName(out, name, run == 3 ? 3 : -1);
 }
 
-// Format tokens: letter runs (or digit runs), where "MMM" at the start of a
-// token takes every following M/m, and any other letter run ends before a
-// later "MMM".
-std::vector<std::string> FormatTokens(const char* format)
+// The tokens of a format or a text, one by one, without copies: runs of
+// digits or of letters. In a format, "MMM" at the start of a token takes
+// every following M/m, and any other letter run ends before a later "MMM".
+class Tokens
 {
-    std::vector<std::string> tokens;
-    const char* p = format;
-    while (*p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (std::isdigit(c)) {
-            const char* start = p;
-            while (std::isdigit(static_cast<unsigned char>(*p)))
-                ++p;
-            tokens.emplace_back(start, p);
-        } else if (std::isalpha(c)) {
-            const char* start = p;
-            if (std::strncmp(p, "MMM", 3) == 0) {
-                while (*p == 'M' || *p == 'm')
-                    ++p;
+public:
+    Tokens(const char* text, bool format) : m_p(text), m_format(format) {}
+    bool Next(std::string_view& token)
+    {
+        while (*m_p) {
+            unsigned char c = static_cast<unsigned char>(*m_p);
+            const char* start = m_p;
+            if (std::isdigit(c)) {
+                while (std::isdigit(static_cast<unsigned char>(*m_p)))
+                    ++m_p;
+            } else if (std::isalpha(c)) {
+                if (m_format && std::strncmp(m_p, "MMM", 3) == 0) {
+                    while (*m_p == 'M' || *m_p == 'm')
+                        ++m_p;
+                } else {
+                    while (std::isalpha(static_cast<unsigned char>(*m_p)) &&
+                           !(m_format && std::strncmp(m_p, "MMM", 3) == 0))
+                        ++m_p;
+                }
             } else {
-                while (std::isalpha(static_cast<unsigned char>(*p)) && std::strncmp(p, "MMM", 3) != 0)
-                    ++p;
+                ++m_p;
+                continue;
             }
-            tokens.emplace_back(start, p);
-        } else {
-            ++p;
+            token = std::string_view(start, static_cast<size_t>(m_p - start));
+            return true;
         }
+        return false;
     }
-    return tokens;
-}
 
-// Text tokens: maximal runs of letters or of digits.
-std::vector<std::string> TextTokens(const char* text)
-{
-    std::vector<std::string> tokens;
-    const char* p = text;
-    while (*p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        const char* start = p;
-        if (std::isdigit(c)) {
-            while (std::isdigit(static_cast<unsigned char>(*p)))
-                ++p;
-            tokens.emplace_back(start, p);
-        } else if (std::isalpha(c)) {
-            while (std::isalpha(static_cast<unsigned char>(*p)))
-                ++p;
-            tokens.emplace_back(start, p);
-        } else {
-            ++p;
-        }
-    }
-    return tokens;
-}
+private:
+    const char* m_p;
+    bool m_format;
+};
 
-bool AllDigits(const std::string& s)
+// The value of a run of digits; false when it is empty or holds another byte.
+bool DigitsValue(std::string_view s, int& value)
 {
     if (s.empty())
         return false;
-    for (char c : s)
+    int result = 0;
+    for (char c : s) {
         if (!std::isdigit(static_cast<unsigned char>(c)))
             return false;
+        result = result * 10 + (c - '0');
+    }
+    value = result;
     return true;
 }
 
 // Month whose name begins with the given letters (any case), 0 when none.
-int MonthFromName(const std::string& letters)
+int MonthFromName(std::string_view letters)
 {
     for (int i = 0; i < 12; ++i)
-        if (strncasecmp(kMonthNames[i], letters.c_str(), letters.size()) == 0)
+        if (strncasecmp(kMonthNames[i], letters.data(), letters.size()) == 0)
             return i + 1;
     return 0;
 }
@@ -251,12 +241,47 @@ int XDate::GetWeekday() const
     return (m_day + 5) % 7;
 }
 
+// The numeric formats (runs of exactly YYYY, MM and DD in any case, the rest
+// neither letters nor digits) written straight into `out`; false for any
+// other format, or a year beyond four digits, which take the general path.
+// Exports and the attendance cache format every date this way.
+static bool FormatNumeric(const char* format, int year, int month, int day, char* out, size_t size)
+{
+    if (year < 1000 || year > 9999)
+        return false;
+    size_t at = 0;
+    for (const char* p = format; *p;) {
+        const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+        if (upper != 'Y' && upper != 'M' && upper != 'D') {
+            if (std::isalnum(static_cast<unsigned char>(*p)) || at + 1 >= size)
+                return false;
+            out[at++] = *p++;
+            continue;
+        }
+        int run = 0;
+        while (std::toupper(static_cast<unsigned char>(p[run])) == upper)
+            ++run;
+        if (run != (upper == 'Y' ? 4 : 2) || at + run >= size)
+            return false;
+        int value = upper == 'Y' ? year : upper == 'M' ? month : day;
+        for (int i = run - 1; i >= 0; --i, value /= 10)
+            out[at + static_cast<size_t>(i)] = static_cast<char>('0' + value % 10);
+        at += static_cast<size_t>(run);
+        p += run;
+    }
+    out[at] = '\0';
+    return true;
+}
+
 XString XDate::Format(const char* format) const
 {
     if (IsNull() || !format)
         return XString();
     int year, month, day;
     Split(m_day, year, month, day);
+    char numeric[64];
+    if (FormatNumeric(format, year, month, day, numeric, sizeof numeric))
+        return XString(numeric);
     const char* weekday = WeekdayName(GetWeekday());
     const char* monthName = MonthName(month - 1);
     std::string yearText = std::to_string(year);
@@ -300,40 +325,70 @@ XString XDate::Format(const char* format) const
     return XString(out.c_str());
 }
 
+// A text read with the format YYYY-MM-DD (any case, any single separators)
+// that starts with four, two and two digits, each run ended by a byte that
+// is neither letter nor digit: the general reader pairs exactly those three
+// tokens and reads them whole. False for any other format or text.
+static bool ParseIsoDate(const char* format, const char* text, int& year, int& month, int& day)
+{
+    auto is = [](const char* p, char upper) { return std::toupper(static_cast<unsigned char>(*p)) == upper; };
+    auto separator = [](char c) { return c != '\0' && !std::isalnum(static_cast<unsigned char>(c)); };
+    if (!(is(format, 'Y') && is(format + 1, 'Y') && is(format + 2, 'Y') && is(format + 3, 'Y') &&
+          separator(format[4]) && is(format + 5, 'M') && is(format + 6, 'M') && separator(format[7]) &&
+          is(format + 8, 'D') && is(format + 9, 'D') && format[10] == '\0'))
+        return false;
+    auto digits = [text](int from, int count, int& value) {
+        value = 0;
+        for (int i = from; i < from + count; ++i) {
+            if (!std::isdigit(static_cast<unsigned char>(text[i])))
+                return false;
+            value = value * 10 + (text[i] - '0');
+        }
+        return !std::isalnum(static_cast<unsigned char>(text[from + count]));
+    };
+    return digits(0, 4, year) && separator(text[4]) && digits(5, 2, month) && separator(text[7]) &&
+           digits(8, 2, day);
+}
+
 bool XDate::Parse(const char* format, const char* text)
 {
     m_day = Null;
     if (!format || !text)
         return false;
-    std::vector<std::string> formatTokens = FormatTokens(format);
-    std::vector<std::string> textTokens = TextTokens(text);
+    int isoYear = 0, isoMonth = 0, isoDay = 0;
+    if (ParseIsoDate(format, text, isoYear, isoMonth, isoDay)) {
+        m_day = DayNumber(isoYear, isoMonth, isoDay);
+        return true;
+    }
+    Tokens formatTokens(format, true);
+    Tokens textTokens(text, false);
     int year = 0, month = 0, day = 0;
     bool haveYear = false, haveMonth = false, haveDay = false;
 
-    size_t pairs = std::min(formatTokens.size(), textTokens.size());
-    for (size_t i = 0; i < pairs; ++i) {
-        std::string f = formatTokens[i];
-        const std::string& t = textTokens[i];
+    // Tokens pair up in order; the longer list's rest is not read.
+    std::string_view formatToken, t;
+    while (formatTokens.Next(formatToken) && textTokens.Next(t)) {
         // Tokens longer than the reader's token space are no date.
-        if (f.size() > kMaxToken || t.size() > kMaxToken)
+        if (formatToken.size() > kMaxToken || t.size() > kMaxToken)
             return false;
-        for (char& c : f)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        char upper[kMaxToken];
+        for (size_t i = 0; i < formatToken.size(); ++i)
+            upper[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(formatToken[i])));
+        const std::string_view f(upper, formatToken.size());
         size_t n = t.size();
 
         size_t p = f.find("YYYY");
-        if (p != std::string::npos) {
+        int value = 0;
+        if (p != std::string_view::npos) {
             if (p < n) {
-                std::string digits = t.substr(p, 4);
-                if (digits.size() == 4 && AllDigits(digits)) {
-                    year = std::stoi(digits);
+                std::string_view digits = t.substr(p, 4);
+                if (digits.size() == 4 && DigitsValue(digits, value)) {
+                    year = value;
                     haveYear = true;
                 }
             }
-        } else if ((p = f.find("YY")) != std::string::npos && p < n) {
-            std::string digits = t.substr(p, 2);
-            if (AllDigits(digits)) {
-                int value = std::stoi(digits);
+        } else if ((p = f.find("YY")) != std::string_view::npos && p < n) {
+            if (DigitsValue(t.substr(p, 2), value)) {
                 const CenturyWindow& w = Window();
                 year = value + (value > w.pivot ? w.lowCentury : w.highCentury);
                 haveYear = true;
@@ -341,7 +396,7 @@ bool XDate::Parse(const char* format, const char* text)
         }
 
         p = f.find("MMM");
-        if (p != std::string::npos) {
+        if (p != std::string_view::npos) {
             if (p < n) {
                 int found = MonthFromName(t.substr(p, 3));
                 // A name that is no month makes the text no date.
@@ -350,19 +405,17 @@ bool XDate::Parse(const char* format, const char* text)
                 month = found;
                 haveMonth = true;
             }
-        } else if ((p = f.find("MM")) != std::string::npos && p < n) {
-            std::string digits = t.substr(p, 2);
-            if (AllDigits(digits)) {
-                month = std::stoi(digits);
+        } else if ((p = f.find("MM")) != std::string_view::npos && p < n) {
+            if (DigitsValue(t.substr(p, 2), value)) {
+                month = value;
                 haveMonth = true;
             }
         }
 
         p = f.find("DD");
-        if (p != std::string::npos && p < n) {
-            std::string digits = t.substr(p, 2);
-            if (AllDigits(digits)) {
-                day = std::stoi(digits);
+        if (p != std::string_view::npos && p < n) {
+            if (DigitsValue(t.substr(p, 2), value)) {
+                day = value;
                 haveDay = true;
             }
         }

@@ -46,6 +46,14 @@ TEST(DelimitedTextWriter, LineStructure)
           [](DelimitedTextWriter& w) { w.WriteRaw("|"); }, [](DelimitedTextWriter& w) { w.WriteField("b"); },
           [](DelimitedTextWriter& w) { w.EndLine(); }},
          "#pragma x\r\na|\tb\r\n"},
+        // As a value's clean text reads: trimmed, TABs dropped, CR and LF as
+        // blanks, nothing after a NUL.
+        {"clean fields",
+         {[](DelimitedTextWriter& w) { w.WriteCleanField(" \tJo\tan\r\nSmith \v", 16); },
+          [](DelimitedTextWriter& w) { w.WriteCleanField("ab\0cd", 5); },
+          [](DelimitedTextWriter& w) { w.WriteCleanField(" \t\r\n ", 5); },
+          [](DelimitedTextWriter& w) { w.WriteCleanField("caf\xe9", 4); }, [](DelimitedTextWriter& w) { w.EndLine(); }},
+         "Joan  Smith\tab\t\tcaf\xe9\r\n"},
         {"high bytes unchanged",
          {[](DelimitedTextWriter& w) { w.WriteField("caf\xe9"); }, [](DelimitedTextWriter& w) { w.EndLine(); }},
          "caf\xe9\r\n"},

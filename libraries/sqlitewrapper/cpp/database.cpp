@@ -289,6 +289,14 @@ void Query::Bind(int index, const XString& text)
     Check(result == SQLITE_OK, result, m_imp->m_db.Handle(), "sqlite::Query::Bind", "failed");
 }
 
+void Query::BindUncopied(int index, const XString& text)
+{
+    Check(m_imp->m_stmt != nullptr, -1, nullptr, "sqlite::Query::Bind", "No prepared statement");
+    const int result = sqlite3_bind_text(m_imp->m_stmt, index, text.c_str(),
+                                         static_cast<int>(text.GetLength()), SQLITE_STATIC);
+    Check(result == SQLITE_OK, result, m_imp->m_db.Handle(), "sqlite::Query::Bind", "failed");
+}
+
 void Query::BindNull(int index)
 {
     Check(m_imp->m_stmt != nullptr, -1, nullptr, "sqlite::Query::Bind", "No prepared statement");

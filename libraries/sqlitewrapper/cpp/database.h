@@ -127,6 +127,10 @@ public:
     // Binds parameter `index` (from 1) to a text, or to NULL.
     void Bind(int index, const XString& text);
     void BindNull(int index);
+    // Binds a text without copying it: the caller keeps `text` as it is
+    // until the statement has been stepped and reset, and binds the
+    // parameter again before the next Step.
+    void BindUncopied(int index, const XString& text);
 
     // Zero-based index of the first result column named `name` (any case).
     int FindColumn(const char* name);
