@@ -407,7 +407,7 @@ void ExpEngine::CreateStudentMedicalHistory()
     };
     auto dropPartialFile = [&]() {
         output.Close();
-        RunCommit().Drop(ExportFile("StudentMedHist.pef"));
+        RunFiles().Drop(ExportFile("StudentMedHist.pef"));
     };
     if (!ReadTable(readRows, dropPartialFile))
         LogAndThrow(LogLevel::Error, "Student Medical History: the query could not be opened.");

@@ -97,7 +97,7 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
         if (Updating()) {
             AbandonRun();
         } else if (!finalSpec.IsEmpty()) {
-            RunCommit().Drop(finalSpec);
+            RunFiles().Drop(finalSpec);
         }
     };
 

@@ -22,6 +22,7 @@
 #include "export/ExportColumn.h"
 #include "export/ExportPragmas.h"
 #include "export/RowSource.h"
+#include "export/RunCommit.h"
 #include "export/SISExpCustomField.h"
 #include "export/SISExpHeader.h"
 #include "util/XDate.h"
@@ -40,7 +41,7 @@ class DataAccessTable;
 class DelimitedTextWriter;
 class ExportCommit;
 
-class PDEWriter : public BridgeTaskBase
+class PDEWriter : public BridgeTaskBase, private RunCommit::Host
 {
     Q_OBJECT
 
@@ -219,7 +220,7 @@ public:
     // A new temporary file for `fileName` in the PDE folder that joins the
     // run's files; `last` ones are put in place after all others.
     XFileSpec PendingExportFile(const XString& fileName, bool last = false);
-    // Puts every file of the run in place at once (see ExportCommit); after a
+    // Puts every file of the run in place at once (see RunCommit); after a
     // full export, also removes the table files an earlier run wrote that
     // this one neither wrote nor lists. The attendance cache records the
     // commit, and commits the marks of the run, before the first rename.
@@ -232,7 +233,7 @@ public:
     // anything else touches the export folder.
     void RecoverExportFolder() override;
     // The run's files, pending until CommitExport.
-    ExportCommit& RunCommit();
+    ExportCommit& RunFiles();
     // The name of every table file this bridge writes.
     static const std::vector<const char*>& TableFileNames();
     // Forgets every declared table.
@@ -336,7 +337,6 @@ private:
     void RequireMode(bool allowed, const char* what);
     // The name the update file of this run will have, for its failures.
     XString m_updateFileName;
-    std::unique_ptr<ExportCommit> m_commit;
 
     AttendanceCache m_cache;
     // Why the cache last failed to open, for the run's failure message.
@@ -344,8 +344,6 @@ private:
     int m_attendanceDatabaseCode = -1;
     XString m_attTable;
     bool m_attEndInclusive = false;
-    // The batch of this run's marks; 0 until the first mark.
-    int64_t m_batch = 0;
     // Whether this run has checked that the cache it found is whole.
     bool m_cacheChecked = false;
     // The current table's records of the dates the windows read and do not
@@ -359,5 +357,10 @@ private:
     void BeginCacheRefresh(const XDate& from, const XDate& to);
     void EndCacheRefresh();
     void CheckCacheNotLost();
-    class CommitJournal;
+
+    // The run's files and the record of their commit in the cache.
+    RunCommit m_runCommit{*this, m_cache, m_pdeFolder};
+    void OpenCommitCache() override;
+    [[noreturn]] void FailCommitCache(const XException& error) override;
+    void LogCommit(LogLevel::Level level, const XString& text) override;
 };

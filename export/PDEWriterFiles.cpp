@@ -94,7 +94,7 @@ void PDEWriter::FinishImport()
     } catch (...) {
         XFileSpec spec = m_pdeFolder;
         spec.AppendName(name);
-        RunCommit().Drop(spec);
+        RunFiles().Drop(spec);
         RethrowWriteFailure(output, name);
     }
 }
@@ -172,7 +172,7 @@ void PDEWriter::StartUpdate(DelimitedTextWriter* updateFile)
 
     // Joins the run's files: the update file appears only with the rest of
     // a successful run.
-    updateFile->Open(RunCommit().Add(NewUpdateFileSpec()));
+    updateFile->Open(RunFiles().Add(NewUpdateFileSpec()));
     m_updateFile = updateFile;
 
     WriteBanner(*updateFile, Identity());
