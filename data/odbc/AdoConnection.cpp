@@ -43,6 +43,8 @@ std::string Lower(std::string s)
 // psqlODBC's connection attribute holding UseDeclareFetch; the driver reads
 // it each time a statement runs, so it can change between statements.
 constexpr SQLINTEGER kPsqlUseDeclareFetch = 65539;
+// And the one holding Fetch, the rows of each FETCH through that cursor.
+constexpr SQLINTEGER kPsqlFetch = 65541;
 
 }  // namespace
 
@@ -254,6 +256,18 @@ AdoTextMode AdoConnection::TextMode() const
 bool AdoConnection::DescribesThroughCatalogue() const
 {
     return m_impl->psqlOdbc;
+}
+
+long AdoConnection::RowsPerServerFetch() const
+{
+    if (!m_impl->psqlOdbc || !IsOpen())
+        return 0;
+    SQLHDBC dbc = m_impl->dbc.Get();
+    SQLINTEGER declareFetch = 0, fetch = 0;
+    if (!OdbcOk(SQLGetConnectAttr(dbc, kPsqlUseDeclareFetch, &declareFetch, sizeof declareFetch, nullptr)) ||
+        declareFetch == 0 || !OdbcOk(SQLGetConnectAttr(dbc, kPsqlFetch, &fetch, sizeof fetch, nullptr)))
+        return 0;
+    return std::max<long>(fetch, 0);
 }
 
 AdoConnection::WholeResultScope::WholeResultScope(AdoConnection& connection)

@@ -132,6 +132,10 @@ public:
     // Recordsets then describe columns from the result alone (see
     // AdoRecordset).
     bool DescribesThroughCatalogue() const;
+    // Rows psqlODBC asks the server for at a time through its cursor
+    // (Fetch, where UseDeclareFetch is on); 0 where the driver holds a
+    // whole result, and for other drivers.
+    long RowsPerServerFetch() const;
 
     // How recordsets read character columns (see AdoDriverTextFor).
     AdoTextMode TextMode() const;

@@ -42,23 +42,34 @@ struct AdoRecordset::Impl
     AdoValueReader reader;
     bool allowBinding = true;
 
+    // The failure that ended the block in hand, thrown once the rows
+    // before it have been read.
+    std::optional<AdoException> blockFailure;
+
     // Throws the statement's diagnostics, recording them on the connection.
     [[noreturn]] void Fail(const char* source, const std::string& fallback)
     {
         try {
             OdbcThrow(SQL_HANDLE_STMT, stmt.Get(), source, fallback);
         } catch (const AdoException& e) {
-            if (!connection)
-                throw;
-            connection->SetErrors(e.Errors());
-            throw connection->Classify(e);
+            Raise(e);
         }
+    }
+
+    [[noreturn]] void Raise(const AdoException& e)
+    {
+        if (!connection)
+            throw e;
+        connection->SetErrors(e.Errors());
+        throw connection->Classify(e);
     }
 
     void Execute()
     {
         std::vector<SQLCHAR> text(prepared.begin(), prepared.end());
         text.push_back('\0');
+        reader.ClearBlock();
+        blockFailure.reset();
         std::optional<AdoConnection::WholeResultScope> whole;
         if (connection) {
             connection->CountStatement();
@@ -147,11 +158,37 @@ struct AdoRecordset::Impl
     // throws: it must never look like the end.
     bool Fetch()
     {
+        if (reader.BlockRows() < 2) {
+            SQLRETURN rc = SQLFetch(stmt.Get());
+            if (rc == SQL_NO_DATA)
+                return false;
+            if (!OdbcOk(rc))
+                Fail(kFetch, "A row could not be read.");
+            return true;
+        }
+        // In blocks: the rows of the block in hand first, then the failure
+        // that cut it short (so the rows before a failed one arrive as they
+        // would one at a time), then the next block.
+        if (reader.NextInBlock())
+            return true;
+        if (blockFailure) {
+            const AdoException e = *blockFailure;
+            blockFailure.reset();
+            Raise(e);
+        }
+        reader.ClearBlock();
         SQLRETURN rc = SQLFetch(stmt.Get());
         if (rc == SQL_NO_DATA)
             return false;
-        if (!OdbcOk(rc))
-            Fail(kFetch, "A row could not be read.");
+        if (reader.BeginBlock() && OdbcOk(rc))
+            return true;
+        try {
+            OdbcThrow(SQL_HANDLE_STMT, stmt.Get(), kFetch, "A row could not be read.");
+        } catch (const AdoException& e) {
+            if (reader.UsableRows() == 0)
+                Raise(e);
+            blockFailure = e;
+        }
         return true;
     }
 
@@ -270,7 +307,8 @@ void AdoRecordset::Open(const std::string& source, AdoConnection& connection, in
         d.Execute();
         d.Describe();
         d.reader.Prepare(d.stmt.Get(), static_cast<SQLHDBC>(connection.NativeHandle()), d.fields,
-                         connection.TextMode(), d.allowBinding);
+                         connection.TextMode(), d.allowBinding,
+                         d.buffered ? 0 : static_cast<SQLULEN>(connection.RowsPerServerFetch()));
         if (d.buffered) {
             d.FetchAll();
             // All rows are here: the statement is not needed any more.

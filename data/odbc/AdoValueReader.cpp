@@ -24,6 +24,10 @@ const char* const kFetch = "AdoRecordset::Fetch";
 const SQLLEN kTextBuffer = 256;
 const SQLLEN kShortBuffer = 32;
 const SQLLEN kFixedBuffer = 64;
+// Rows fetched at once where the driver reads blocks: at most this many, and
+// no more than kBlockBytes of buffers.
+const SQLULEN kBlockRows = 128;
+const size_t kBlockBytes = 256 * 1024;
 
 bool HasShortText(AdoVarType kind)
 {
@@ -77,7 +81,7 @@ bool IsBlank(const std::string& text)
 }  // namespace
 
 void AdoValueReader::Prepare(SQLHSTMT stmt, SQLHDBC dbc, const AdoFields& fields, AdoTextMode textMode,
-                             bool allowBinding)
+                             bool allowBinding, SQLULEN blockDivides)
 {
     Reset();
     m_stmt = stmt;
@@ -88,17 +92,20 @@ void AdoValueReader::Prepare(SQLHSTMT stmt, SQLHDBC dbc, const AdoFields& fields
     m_indicators.assign(static_cast<size_t>(count), 0);
     m_boundRoom.assign(static_cast<size_t>(count), 0);
     m_boundWide.assign(static_cast<size_t>(count), 0);
+    m_block = 1;
+    ClearBlock();
     if (!allowBinding || count == 0)
         return;
     // Binding pays only when SQLGetData may still read a bound column again
     // (a value longer than its buffer), in any order.
-    SQLUSMALLINT extensions = 0;
+    SQLUINTEGER extensions = 0;  // drivers write all 32 bits of the mask
     if (!OdbcOk(SQLGetInfo(dbc, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr)))
         return;
-    const SQLUSMALLINT needed = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
+    const SQLUINTEGER needed = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
     if ((extensions & needed) != needed)
         return;
     size_t total = 0;
+    bool longColumn = false;
     for (long i = 0; i < count; ++i) {
         const AdoField& field = fields.Item(i);
         const AdoVarType kind = field.ValueKind();
@@ -111,6 +118,7 @@ void AdoValueReader::Prepare(SQLHSTMT stmt, SQLHDBC dbc, const AdoFields& fields
             // size) is still read whole, through SQLGetData.
             const long long declared = field.DefinedSize() * (m_textMode == AdoTextMode::Utf8 ? 4 : 1);
             const SQLLEN units = declared > 0 && declared < kTextBuffer ? static_cast<SQLLEN>(declared) + 1 : kTextBuffer;
+            longColumn = longColumn || declared <= 0 || declared >= kTextBuffer;
             size = wide ? 2 * units : units;
         }
         const size_t k = static_cast<size_t>(i);
@@ -120,7 +128,19 @@ void AdoValueReader::Prepare(SQLHSTMT stmt, SQLHDBC dbc, const AdoFields& fields
         m_boundWide[k] = wide;
         total += static_cast<size_t>(size);
     }
-    m_rowBuffer.assign(total, '\0');
+    // Rows come in blocks where every value fits its buffer as declared (a
+    // long column is read with SQLGetData row by row) and the driver can
+    // still read a value of any row of the block with SQLGetData, once
+    // positioned there (SQL_GD_BLOCK).
+    SQLULEN rows = std::max<SQLULEN>(1, std::min<SQLULEN>(kBlockRows, kBlockBytes / total));
+    while (blockDivides != 0 && blockDivides % rows != 0)
+        --rows;
+    if (!longColumn && (extensions & SQL_GD_BLOCK) != 0)
+        m_block = StartBlocks(stmt, rows);
+    for (long i = 0; i < count; ++i)
+        m_boundOffset[static_cast<size_t>(i)] *= m_block;
+    m_rowBuffer.assign(total * m_block, '\0');
+    m_indicators.assign(static_cast<size_t>(count) * m_block, 0);
     for (long i = 0; i < count; ++i) {
         const size_t k = static_cast<size_t>(i);
         const AdoField& field = fields.Item(i);
@@ -128,15 +148,85 @@ void AdoValueReader::Prepare(SQLHSTMT stmt, SQLHDBC dbc, const AdoFields& fields
                                   : IsWideText(field)                       ? SQL_C_WCHAR
                                                                             : SQL_C_CHAR;
         if (!OdbcOk(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), cType, m_rowBuffer.data() + m_boundOffset[k],
-                               m_boundSize[k], &m_indicators[k]))) {
+                               m_boundSize[k], &m_indicators[k * m_block]))) {
             // One column the driver will not bind: read them all with
             // SQLGetData, as bound and unbound columns must not mix for
             // drivers that read in column order.
             SQLFreeStmt(stmt, SQL_UNBIND);
             std::fill(m_boundSize.begin(), m_boundSize.end(), 0);
+            if (m_block > 1)
+                StopBlocks(stmt);
             return;
         }
     }
+}
+
+SQLULEN AdoValueReader::StartBlocks(SQLHSTMT stmt, SQLULEN rows)
+{
+    if (rows < 2)
+        return 1;
+    // A driver that refuses the size (HYC00, HY092) or takes another one
+    // reads one row at a time.
+    SQLULEN taken = 0;
+    if (!OdbcOk(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0)) ||
+        !OdbcOk(SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &taken, sizeof taken, nullptr)) || taken != rows) {
+        StopBlocks(stmt);
+        return 1;
+    }
+    m_statuses.assign(rows, SQL_ROW_NOROW);
+    if (!OdbcOk(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, m_statuses.data(), 0)) ||
+        !OdbcOk(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &m_fetched, 0))) {
+        StopBlocks(stmt);
+        return 1;
+    }
+    return rows;
+}
+
+void AdoValueReader::StopBlocks(SQLHSTMT stmt)
+{
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+    m_block = 1;
+}
+
+void AdoValueReader::ClearBlock()
+{
+    std::fill(m_statuses.begin(), m_statuses.end(), static_cast<SQLUSMALLINT>(SQL_ROW_NOROW));
+    m_fetched = 0;
+    m_usable = 0;
+    m_row = 0;
+    m_positioned = false;
+}
+
+bool AdoValueReader::BeginBlock()
+{
+    m_row = 0;
+    m_positioned = false;
+    const SQLULEN fetched = std::min(m_fetched, static_cast<SQLULEN>(m_statuses.size()));
+    m_usable = 0;
+    while (m_usable < fetched &&
+           (m_statuses[m_usable] == SQL_ROW_SUCCESS || m_statuses[m_usable] == SQL_ROW_SUCCESS_WITH_INFO))
+        ++m_usable;
+    return m_usable == m_fetched && m_fetched > 0;
+}
+
+bool AdoValueReader::NextInBlock()
+{
+    if (m_row + 1 >= m_usable)
+        return false;
+    ++m_row;
+    m_positioned = false;
+    return true;
+}
+
+void AdoValueReader::Position(const AdoField& field)
+{
+    if (m_block < 2 || m_positioned)
+        return;
+    if (!OdbcOk(SQLSetPos(m_stmt, static_cast<SQLSETPOSIROW>(m_row + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE)))
+        Fail(field);
+    m_positioned = true;
 }
 
 void AdoValueReader::Reset()
@@ -148,6 +238,9 @@ void AdoValueReader::Reset()
     m_boundRoom.clear();
     m_boundWide.clear();
     m_indicators.clear();
+    m_statuses.clear();
+    m_block = 1;
+    ClearBlock();
 }
 
 bool AdoValueReader::IsWideText(const AdoField& field) const
@@ -190,6 +283,7 @@ bool AdoValueReader::ReadLong(const AdoField& field, SQLSMALLINT cType, std::str
     const SQLUSMALLINT col = static_cast<SQLUSMALLINT>(field.Index() + 1);
     const size_t terminator = cType == SQL_C_CHAR ? 1 : cType == SQL_C_WCHAR ? sizeof(SQLWCHAR) : 0;
     out->clear();
+    Position(field);
     for (;;) {
         SQLLEN indicator = 0;
         SQLRETURN rc = SQLGetData(m_stmt, col, cType, m_chunk.data(), static_cast<SQLLEN>(m_chunk.size()), &indicator);
@@ -232,6 +326,7 @@ bool AdoValueReader::ReadWide(const AdoField& field, std::string* out)
 bool AdoValueReader::ReadFixed(const AdoField& field, SQLSMALLINT cType, void* target, SQLLEN size)
 {
     SQLLEN indicator = 0;
+    Position(field);
     SQLRETURN rc = SQLGetData(m_stmt, static_cast<SQLUSMALLINT>(field.Index() + 1), cType, target, size, &indicator);
     if (!OdbcOk(rc))
         Fail(field);
@@ -240,7 +335,7 @@ bool AdoValueReader::ReadFixed(const AdoField& field, SQLSMALLINT cType, void* t
 
 bool AdoValueReader::ReadBound(const AdoField& field, size_t k, AdoVariant& target)
 {
-    const SQLLEN indicator = m_indicators[k];
+    const SQLLEN indicator = m_indicators[k * m_block + m_row];
     if (indicator == SQL_NULL_DATA) {
         target = AdoVariant::Null();
         return true;
@@ -249,7 +344,7 @@ bool AdoValueReader::ReadBound(const AdoField& field, size_t k, AdoVariant& targ
     if (indicator < 0 || indicator > m_boundRoom[k])
         return false;
     const bool wide = m_boundWide[k] != 0;
-    const char* text = m_rowBuffer.data() + m_boundOffset[k];
+    const char* text = m_rowBuffer.data() + m_boundOffset[k] + m_row * static_cast<size_t>(m_boundSize[k]);
     const size_t length = static_cast<size_t>(indicator);
     switch (field.ValueKind()) {
     case AdoVarType::String:

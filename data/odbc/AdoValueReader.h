@@ -31,7 +31,12 @@ public:
     // when the driver lets SQLGetData read bound columns in any order
     // (SQL_GETDATA_EXTENSIONS of `dbc`) and `allowBinding` is set; otherwise
     // every value is read with SQLGetData, in column order.
-    void Prepare(SQLHSTMT stmt, SQLHDBC dbc, const AdoFields& fields, AdoTextMode textMode, bool allowBinding = true);
+    // Rows are fetched in blocks where the driver can (see BlockRows); a
+    // `blockDivides` other than 0 is the number of rows the driver reads
+    // from the server at a time, which each block then divides, so a
+    // block never waits for more than one of the server's answers.
+    void Prepare(SQLHSTMT stmt, SQLHDBC dbc, const AdoFields& fields, AdoTextMode textMode, bool allowBinding = true,
+                 SQLULEN blockDivides = 0);
     // Forgets the statement and the bindings.
     void Reset();
 
@@ -43,6 +48,20 @@ public:
 
     // True when the columns are bound (the fast path).
     bool Bound() const { return !m_boundSize.empty() && m_boundSize.front() != 0; }
+
+    // Rows fetched at once: 1, or the block each SQLFetch fills where the
+    // driver reads blocks (SQL_ATTR_ROW_ARRAY_SIZE).
+    SQLULEN BlockRows() const { return m_block; }
+    // Forgets the block in hand; call before each SQLFetch.
+    void ClearBlock();
+    // After a SQLFetch of a block: makes its first row the fetched one.
+    // False when not every row the driver counted came whole (a row or the
+    // fetch failed): the rows before the first failed one are still read.
+    bool BeginBlock();
+    // The next row of the block in hand; false when it has no more.
+    bool NextInBlock();
+    // Rows of the block in hand that can be read.
+    SQLULEN UsableRows() const { return m_usable; }
 
     // An exact decimal or currency value from a driver's decimal text.
     // Digits beyond what an exact decimal holds (more than 28 significant
@@ -61,6 +80,9 @@ private:
     AdoVariant ReadDate(const AdoField& field);
     AdoVariant ParsedOrFailed(const AdoField& field, const std::string& text);
     bool IsWideText(const AdoField& field) const;
+    SQLULEN StartBlocks(SQLHSTMT stmt, SQLULEN rows);
+    void StopBlocks(SQLHSTMT stmt);
+    void Position(const AdoField& field);
 
     SQLHSTMT m_stmt = SQL_NULL_HSTMT;
     AdoTextMode m_textMode = AdoTextMode::Bytes;
@@ -72,5 +94,14 @@ private:
     // without a terminator), and whether it arrives as wide text.
     std::vector<SQLLEN> m_boundRoom;
     std::vector<char> m_boundWide;
-    std::vector<SQLLEN> m_indicators;
+    std::vector<SQLLEN> m_indicators;  // column by column, m_block each
+    // The block: its size, the driver's count and row states, the rows
+    // that can be read and the one being read (positioned for SQLGetData
+    // or not yet).
+    SQLULEN m_block = 1;
+    SQLULEN m_fetched = 0;
+    std::vector<SQLUSMALLINT> m_statuses;
+    SQLULEN m_usable = 0;
+    SQLULEN m_row = 0;
+    bool m_positioned = false;
 };

@@ -154,6 +154,85 @@ TEST_F(PostgresServerTest, DatesTimesAndTimestampsKeepTheirKindsWithoutTheCatalo
     }
 }
 
+// A value as text, with its kind.
+std::string Shown(const AdoVariant& v)
+{
+    const std::string kind = std::to_string(static_cast<int>(v.Type())) + ":";
+    switch (v.Type()) {
+    case AdoVarType::String:
+        return kind + v.Text();
+    case AdoVarType::Decimal:
+        return kind + v.AsDecimal().ToString();
+    case AdoVarType::Date:
+        return kind + std::to_string(v.AsOleDate());
+    case AdoVarType::R4:
+    case AdoVarType::R8:
+        return kind + std::to_string(v.AsDouble());
+    default:
+        return kind + std::to_string(v.AsInt64());
+    }
+}
+
+// Every value of a recordset's rows, row by row, read from the current row
+// on.
+std::vector<std::vector<std::string>> ReadRows(AdoRecordset& rows)
+{
+    std::vector<std::vector<std::string>> values;
+    for (; !rows.IsEOF(); rows.MoveNext()) {
+        values.emplace_back();
+        for (long i = 0; i < rows.Fields().Count(); ++i) {
+            const AdoVariant& v = rows.Fields().Item(i).Value();
+            values.back().push_back(Shown(v));
+        }
+    }
+    return values;
+}
+
+// psqlODBC hands rows over in blocks, each a divisor of the rows its cursor
+// asks the server for at a time. Whatever the block and the cursor, the rows
+// are those read one value at a time: none lost or repeated at a block's
+// edges or at the end, each value from its own row (a long number that
+// overflows its buffer is read again from its own row of the block), also
+// when a forward-only result is read again from the start.
+TEST_F(PostgresServerTest, RowsReadInBlocksAreTheRowsReadOneAtATime)
+{
+    m_server->Sql("CREATE TABLE blocks AS SELECT n AS id,"
+                  " CASE WHEN n % 7 = 0 THEN NULL ELSE 'row ' || n END::varchar(12) AS name,"
+                  " CASE WHEN n % 13 = 0 THEN (repeat('9', 90) || n)::numeric ELSE n * 1.5 END AS amount,"
+                  " DATE '2026-01-01' + n AS day FROM generate_series(1, 301) n;");
+    m_server->AddDsn("PgFetch7", "UseDeclareFetch=1\nFetch=7");
+    m_server->AddDsn("PgWhole", "UseDeclareFetch=0");
+    const char* const query = "SELECT id, name, amount, day FROM blocks ORDER BY id";
+    for (const char* dsn : {"MorvPgSource", "MorvPgAnsi", "PgFetch7", "PgWhole"}) {
+        for (const int cursor : {adOpenForwardOnly, adOpenStatic}) {
+            SCOPED_TRACE(std::string(dsn) + (cursor == adOpenStatic ? ", static" : ", forward-only"));
+            AdoConnection connection;
+            connection.Open(m_server->ConnectionString(dsn));
+            AdoRecordset single;
+            single.SetAllowBinding(false);
+            single.Open(query, connection, cursor);
+            const auto expected = ReadRows(single);
+            single.Close();
+            ASSERT_EQ(expected.size(), 301u);
+            EXPECT_NE(expected[12][2].find(std::string(90, '9') + "13"), std::string::npos) << expected[12][2];
+            EXPECT_EQ(expected[300][0].substr(expected[300][0].find(":")), ":301");
+
+            AdoRecordset blocks;
+            blocks.Open(query, connection, cursor);
+            EXPECT_EQ(ReadRows(blocks), expected);
+            // Again from the start, once after the end and once part way
+            // through a block.
+            blocks.MoveFirst();
+            EXPECT_EQ(ReadRows(blocks), expected);
+            blocks.MoveFirst();
+            for (int i = 0; i < 3; ++i)
+                blocks.MoveNext();
+            blocks.MoveFirst();
+            EXPECT_EQ(ReadRows(blocks), expected);
+        }
+    }
+}
+
 // Counts the statements the table read runs and the reconnects between them.
 class CountingAccess : public ODBCDataAccess
 {
