@@ -222,7 +222,7 @@ void AttendanceRefresh::Write(const XDate& schoolStart, const XDate& schoolEnd,
             m_writer.PutJobText("Reading " + job + "...");
 
             const XDate readEnd = m_attEndInclusive ? windowEnd + 1 : windowEnd;
-            m_writer.FilterAttendance(windowStart, readEnd);
+            m_writer.Rows().FilterAttendance(windowStart, readEnd);
             m_writer.Log(LogLevel::Proprietary, "Write Attendance Table: Done Filtering Attendance");
 
             // A window whose read was cut goes back to its start inside the
@@ -251,10 +251,10 @@ void AttendanceRefresh::Write(const XDate& schoolStart, const XDate& schoolEnd,
         // Nothing of this refresh is kept: the blanking and every window go
         // together, so the next run reads the same dates again.
         m_writer.m_cache.Rollback();
-        m_writer.ClearFilter();
+        m_writer.Rows().ClearFilter();
         throw;
     }
-    m_writer.ClearFilter();
+    m_writer.Rows().ClearFilter();
 }
 
 void AttendanceRefresh::BeginCacheRefresh(const XDate& from, const XDate& to)

@@ -87,11 +87,6 @@ public:
 
     // ---- data-access operations, implemented by the classes below ----
 
-    // Limits the attendance query to change dates in [from, to]; a null (or
-    // day 0) bound is left open. A second call replaces the first range.
-    virtual void FilterAttendance(const XDate& from, const XDate& to) = 0;
-    // Forgets the attendance filter settings.
-    virtual void ClearFilter() = 0;
     // Writes the changed cached attendance into the open update file,
     // without the student filter.
     virtual void CreateStudentAttendanceFromDB() = 0;
