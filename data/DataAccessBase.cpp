@@ -2,7 +2,6 @@
 // export columns, the hooks and the connection-test message.
 #include "data/DataAccessBase.h"
 
-#include "util/DelimitedTextWriter.h"
 
 #include "data/DatabaseTypes.h"
 #include "export/ExportColumn.h"
@@ -242,72 +241,10 @@ void DataAccessBase::CreateStudentPeriodAttendanceFromDB(bool useFilter)
 
 void DataAccessBase::ExportCachedAttendance(bool daily, bool useFilter)
 {
-    const XString table = daily ? AttendanceCache::DailyTable : AttendanceCache::PeriodTable;
-    const char* const method = daily ? "CreateStudentDailyAttendanceFromDB" : "CreateStudentPeriodAttendanceFromDB";
-    const XString special = daily ? "AttTimeFrameRef" : "AttPerRef";
-
-    if (!AttendanceTableExists(table)) {
-        PutJobText(daily ? "Daily Attendance Table does not exist, skipping"
-                         : "Period Attendance Table does not exist, skipping");
-        return;
-    }
-    Log(LogLevel::Informational, daily ? "Exporting Daily Attendance from DB" : "Exporting Period Attendance from DB");
-    if (!daily && m_periodReferenceHeaders.empty()) {
-        m_periodReferenceHeaders.insert("AttPerRef");
-        Log(LogLevel::Debug, "CreateStudentPeriodAttendanceFromDB: Either no data returned or No Period Timeframe "
-               "header set, assuming AttPerRef");
-    }
-    // The marks below are committed with the record of the run's files,
-    // right before they are put in place (PDEWriter::CommitExport).
-    if (!Cache().InTransaction())
-        Cache().Begin();
-
-    const std::set<XString> headers = daily ? m_dailyReferenceHeaders : m_periodReferenceHeaders;
-    for (const XString& header : headers) {
-        StartTable(daily ? "Cached Daily Attendance" : "Cached Period Attendance",
-                   daily ? "StudentDailyAtt.pef" : "StudentPeriodAtt.pef", 0);
-        for (const char* name : {"AttStdRef", "AttDate", header.c_str(), "AttAttCodeRef", "AttAttReasonRef",
-                                 "AttExcused", "AttAbs", "AttTardy", "AttTruant", "AttDiscipline"})
-            AddColumn(ColumnDeclaration(XString()).Header(name));
-        DelimitedTextWriter& output = BeginUpdateSection();
-
-        int32_t count = 0;
-        try {
-            AttendanceCache::UnexportedRecords records = Cache().Unexported(table, header, header == special);
-            Log(LogLevel::Proprietary, XString("Attendance Query: ") + records.Sql());
-            while (records.Next()) {
-                ++count;
-                const AttendanceRecord& record = records.Record();
-                if (useFilter && !StudentFilter(record.student)) {
-                    records.Skip();
-                    continue;
-                }
-                output.WriteField(record.student);
-                output.WriteField(record.date.Format(DateFormat()));
-                for (const XString* field : {&record.reference, &record.newCode, &record.reason, &record.excused,
-                                             &record.absent, &record.tardy, &record.truant, &record.discipline})
-                    output.WriteField(*field);
-                output.EndLine();
-            }
-            // All in one statement: every record written, none skipped.
-            records.MarkWritten(ExportBatch());
-        } catch (const XException& e) {
-            // Rows written but left unmarked, or marked but missing from the
-            // file, would be exported twice or never: the run fails and the
-            // update file is thrown away with the marks.
-            if (AttendanceCache::SqliteCode(e) < 0)
-                LogAndThrow(LogLevel::Error, XString(method) + " Error: " + e.what(), e);
-            Log(LogLevel::Error, XString(method) + " Error: " + e.what());
-            FailCache(e);
-        }
-        Log(LogLevel::Debug, "Students: Total:" + XString(m_studentTotal));
-        Log(LogLevel::Debug, "Students: Total After Filter:" + XString(m_studentTotalAfterFilter));
-        Log(LogLevel::Debug, "Attendance Query: Wrote" + XString(count) + " records.");
-
-        EndUpdateSection();
-        SetExportedUpdate(XDate::Today(), XDateTime::Now());
-        EndTable();
-    }
+    std::function<bool(const XString&)> studentFilter;
+    if (useFilter)
+        studentFilter = [this](const XString& student) { return StudentFilter(student); };
+    Attendance().ExportCached(daily, studentFilter);
 }
 
 void DataAccessBase::OnTableEnd()

@@ -130,7 +130,7 @@ public:
 
     // Ends the current table: closes its query, clears its columns, runs the
     // table-end hook, then the writer's own end of table.
-    void EndTable();
+    void EndTable() override;
 
     // ---- settings ----
 
@@ -163,8 +163,4 @@ protected:
     // RetryOnLostLink's nesting, and the links its outermost call saw lost.
     int32_t m_lostLinkDepth = 0;
     int32_t m_lostLinks = 0;
-
-    // Attendance reading state.
-    int32_t m_studentTotal = 0;
-    int32_t m_studentTotalAfterFilter = 0;
 };

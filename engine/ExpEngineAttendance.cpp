@@ -33,7 +33,7 @@ void ExpEngine::CreateStudentDailyAttendance(const XDate& from, const XDate& to)
     // Read again over the overlap, by the absence's own date as well as by
     // its change date, so that a daily absence deleted in the source goes
     // out as a blank code as a period absence does.
-    StartAttTable(AttendanceCache::DailyTable, true, true);
+    Attendance().Start(AttendanceCache::DailyTable, true, true);
     ODBCTable* att = AddTable("StudentDailyAbsence", "ATT", true);
     m_fldStudentNumber = RequiredColumn(att, "StudentNumber", &ExpEngine::TextValue, "AttStdRef");
     RequiredColumn(att, "CalendarDate", &ExpEngine::DateValue, "AttDate");
@@ -46,13 +46,13 @@ void ExpEngine::CreateStudentDailyAttendance(const XDate& from, const XDate& to)
     QueryColumn(att, "_DistBldg");
     AddJoinedStatusConditions(att);
 
-    WriteAttendanceTable(from, to, BindFilter(&ODBCExpEngineBase::IncludedStudentRowTest));
+    Attendance().Write(from, to, BindFilter(&ODBCExpEngineBase::IncludedStudentRowTest));
     EndTable();
 }
 
 void ExpEngine::CreateStudentPeriodAttendance(const XDate& from, const XDate& to)
 {
-    StartAttTable(AttendanceCache::PeriodTable, true, false);
+    Attendance().Start(AttendanceCache::PeriodTable, true, false);
     ODBCTable* att = AddTable("StudentPeriodAbsence", "ATT", true);
     m_fldStudentNumber = RequiredColumn(att, "StudentNumber", &ExpEngine::TextValue, "AttStdRef");
     RequiredColumn(att, "CalendarDate", &ExpEngine::DateValue, "AttDate");
@@ -69,6 +69,6 @@ void ExpEngine::CreateStudentPeriodAttendance(const XDate& from, const XDate& to
     AddCondition(ConditionField(att, "_Year"), "=", QuoteText(m_schoolYear));
     AddJoinedStatusBlock(att);
 
-    WriteAttendanceTable(from, to, BindFilter(&ODBCExpEngineBase::IncludedStudentRowTest));
+    Attendance().Write(from, to, BindFilter(&ODBCExpEngineBase::IncludedStudentRowTest));
     EndTable();
 }

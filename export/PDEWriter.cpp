@@ -189,14 +189,12 @@ int PDEWriter::WriteTable(const RowFilter& rowFilter, const XString& preamble)
 
 void PDEWriter::SaveTableRunState()
 {
-    m_savedDailyReferenceHeaders = m_dailyReferenceHeaders;
-    m_savedPeriodReferenceHeaders = m_periodReferenceHeaders;
+    m_attendance.SaveRunState();
 }
 
 void PDEWriter::RestoreTableRunState()
 {
-    m_dailyReferenceHeaders = m_savedDailyReferenceHeaders;
-    m_periodReferenceHeaders = m_savedPeriodReferenceHeaders;
+    m_attendance.RestoreRunState();
 }
 
 void PDEWriter::WriteRows(DelimitedTextWriter& output, const RowFilter& rowFilter, int& count)

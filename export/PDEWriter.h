@@ -17,6 +17,7 @@
 #pragma once
 
 #include "cache/AttendanceCache.h"
+#include "export/AttendanceRefresh.h"
 #include "export/BridgeConfig.h"
 #include "export/BridgeTaskBase.h"
 #include "export/ExportColumn.h"
@@ -87,11 +88,6 @@ public:
 
     // ---- data-access operations, implemented by the classes below ----
 
-    // Limits the attendance query to change dates in [from, to]; a null (or
-    // day 0) bound is left open. A second call replaces the first range.
-    virtual void FilterAttendance(const XDate& from, const XDate& to) = 0;
-    // Forgets the attendance filter settings.
-    virtual void ClearFilter() = 0;
     // Writes the changed cached attendance into the open update file,
     // without the student filter.
     virtual void CreateStudentAttendanceFromDB() = 0;
@@ -140,7 +136,7 @@ public:
 
     // Closes the declaration of the current table. A data-access layer that
     // holds the table's record set closes it before calling this.
-    void EndTable();
+    virtual void EndTable();
 
     // Deletes the current table's columns and the query description.
     void ClearColumns();
@@ -169,22 +165,6 @@ public:
     // does not exist) unless a cache is open already; false when it cannot
     // be opened.
     bool SetAttendanceDatabase(const XFileSpec& folder);
-    // Starts an attendance table of the cache instead of StartTable: opens
-    // the cache, creates the table, takes the stored update date (moved back
-    // by the overlap when `applyOverlap`, and then every date read again has
-    // its new codes blanked before it is read) and opens the refresh
-    // transaction.
-    void StartAttTable(const XString& table, bool applyOverlap, bool endInclusive);
-    // Reads the declared attendance table window by window from the update
-    // date on and stores every row accepted by `rowFilter` in the cache, all
-    // in the transaction StartAttTable opened. Any error rolls the whole
-    // refresh back and is raised.
-    void WriteAttendanceTable(const XDate& schoolStart, const XDate& schoolEnd, const RowFilter& rowFilter);
-    // Stores one record in the current attendance table; raises on failure.
-    int SaveAttendanceRecord(const AttendanceRecord& record);
-    // The next date window of the refresh from `cursor`; false for the last.
-    static bool NextAttendanceWindow(XDate& cursor, const XDate& schoolStart, const XDate& schoolEnd,
-                                     const XDate& today, XDate& windowStart, XDate& windowEnd);
     // Closes the cache and deletes the PDE folder's cache file; raises when
     // the file stays.
     void DeleteAttendanceDatabase();
@@ -192,7 +172,8 @@ public:
     void DropAttendanceTable(const XString& table);
     bool AttendanceTableExists(const XString& table);
     AttendanceCache& Cache() { return m_cache; }
-    const std::set<XString>& PeriodReferenceHeaders() const { return m_periodReferenceHeaders; }
+    // The refresh of the cache from the source and the export of its changes.
+    AttendanceRefresh& Attendance() { return m_attendance; }
 
     // The batch number of this run's marks, taken at its first use inside
     // the transaction that CommitExport commits with the record of its files.
@@ -289,13 +270,6 @@ protected:
     // Set when this run exported cached attendance and moved the update date.
     bool m_updateDateSet = false;
 
-    // Reference headers the cache stored rows under, for the export of
-    // cached attendance.
-    std::set<XString> m_dailyReferenceHeaders{"AttTimeFrameRef"};
-    std::set<XString> m_periodReferenceHeaders;
-    std::set<XString> m_savedDailyReferenceHeaders;
-    std::set<XString> m_savedPeriodReferenceHeaders;
-
     XDateTime m_startTime;
     XDateTime m_endTime;
 
@@ -342,20 +316,8 @@ private:
     // Why the cache last failed to open, for the run's failure message.
     XString m_attendanceDatabaseError;
     int m_attendanceDatabaseCode = -1;
-    XString m_attTable;
-    bool m_attEndInclusive = false;
     // Whether this run has checked that the cache it found is whole.
     bool m_cacheChecked = false;
-    // The current table's records of the dates the windows read and do not
-    // find again are blanked, so that those gone from the source go out as a
-    // blank code.
-    bool m_attBlankVanished = false;
-    bool m_untestedHeaderWarning = true;
-    void StoreAttendanceRow(AttendanceRecord& record);
-    // The dates a refresh reads again: records of them it does not find
-    // again are blanked at its end (the cache's BeginRefresh, EndRefresh).
-    void BeginCacheRefresh(const XDate& from, const XDate& to);
-    void EndCacheRefresh();
     void CheckCacheNotLost();
 
     // The run's files and the record of their commit in the cache.
@@ -363,4 +325,8 @@ private:
     void OpenCommitCache() override;
     [[noreturn]] void FailCommitCache(const XException& error) override;
     void LogCommit(LogLevel::Level level, const XString& text) override;
+
+    // Works on this writer's table, columns, update file and cache.
+    friend class AttendanceRefresh;
+    AttendanceRefresh m_attendance{*this};
 };

@@ -10,6 +10,7 @@
 
 class DataAccessField;
 class DataAccessTable;
+class XDate;
 class DelimitedTextWriter;
 class ExportColumn;
 
@@ -26,6 +27,11 @@ public:
     virtual void ClearQuery() = 0;
     // The SQL text of the current query description.
     virtual XString BuildQuery() = 0;
+    // Limits the attendance query to change dates in [from, to]; a null (or
+    // day 0) bound is left open. A second call replaces the first range.
+    virtual void FilterAttendance(const XDate& from, const XDate& to) = 0;
+    // Forgets the attendance filter settings.
+    virtual void ClearFilter() = 0;
 
     // Opens the current table's query and walks its rows with `readRows`.
     // When the link to the source is lost part way, `undo` puts back what

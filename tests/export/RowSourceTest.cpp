@@ -39,6 +39,8 @@ public:
     }
     void ClearQuery() override { m_fields.clear(); }
     XString BuildQuery() override { return "SELECT * FROM Vector"; }
+    void FilterAttendance(const XDate&, const XDate&) override {}
+    void ClearFilter() override {}
     bool ReadTable(const std::function<void()>& readRows, const std::function<void()>& undo) override
     {
         try {
@@ -82,8 +84,6 @@ private:
 class PlainWriter : public PDEWriter
 {
 public:
-    void FilterAttendance(const XDate&, const XDate&) override {}
-    void ClearFilter() override {}
     void CreateStudentAttendanceFromDB() override {}
     bool OpenTable(bool) override { return true; }
     XString GetDataSource() override { return "Vector"; }

@@ -251,7 +251,7 @@ TEST_F(BookkeepingTest, TheOverlapFallsBackToFourteenDaysWhenItIsNoDayCount)
         Prepare(w);
         w.SetUpdateDate(GetUpdateDate(w.PDEFolder()));
         w.StartPDEWriter();
-        w.StartAttTable(AttendanceCache::PeriodTable, true, false);
+        w.Attendance().Start(AttendanceCache::PeriodTable, true, false);
         EXPECT_EQ(w.UpdateDate(), c.refreshFrom);
         w.EndTable();
     }
@@ -264,14 +264,14 @@ TEST_F(BookkeepingTest, AttendanceRowsReachTheCacheAndAFailedRefreshLeavesNoTrac
         Prepare(w);
         w.schema = {"std", "date", "from", "to", "code", "reason"};
         w.rows = std::move(rows);
-        w.StartAttTable(AttendanceCache::PeriodTable, true, false);
+        w.Attendance().Start(AttendanceCache::PeriodTable, true, false);
         const char* headers[] = {"AttStdRef", "AttDate", "AttStartPerRef", "AttEndPerRef", "AttAttCodeRef",
                                  "AttAttReasonRef"};
         for (size_t i = 0; i < w.schema.size(); ++i)
             w.AddColumn(ColumnDeclaration(w.schema[i].c_str()).From(&w.table)
                         .Value(w.BindValue(&MemoryWriter::Text)).Header(headers[i]));
-        w.WriteAttendanceTable(XDate(0), XDate(876581), RowFilter());
-        EXPECT_EQ(w.PeriodReferenceHeaders(), std::set<XString>{"AttPerRef"});
+        w.Attendance().Write(XDate(0), XDate(876581), RowFilter());
+        EXPECT_EQ(w.Attendance().PeriodReferenceHeaders(), std::set<XString>{"AttPerRef"});
     };
     auto cached = [&]() {
         AttendanceCache cache;
@@ -331,7 +331,7 @@ TEST(AttendanceWindows, WindowsAdvanceSixDaysUpToTodayOrTheEnd)
         bool more = true;
         while (more && windows.size() < 10) {
             XDate from, to;
-            more = PDEWriter::NextAttendanceWindow(cursor, c.start, c.end, today, from, to);
+            more = AttendanceRefresh::NextWindow(cursor, c.start, c.end, today, from, to);
             windows.emplace_back(from, to);
         }
         ASSERT_EQ(windows.size(), c.windows.size());
