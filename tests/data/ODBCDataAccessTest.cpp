@@ -32,7 +32,7 @@ struct LogLine
 class LogCapture
 {
 public:
-    explicit LogCapture(AppTaskBase& task)
+    explicit LogCapture(AppTaskBase& task) : m_task(task)
     {
         m_sink.onLog = [this](int level, const QString& text, const QString& method) {
             lines.push_back({level, text.toLatin1().toStdString(), method.toLatin1().toStdString()});
@@ -40,6 +40,10 @@ public:
         m_sink.onProgress = [this](const QString& type, int) { progress.push_back(type.toStdString()); };
         task.SetSink(&m_sink);
     }
+    // A task that lives on logs to the silent sink, not to a capture gone.
+    ~LogCapture() { m_task.SetSink(nullptr); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
 
     bool Contains(const std::string& piece) const
     {
@@ -60,7 +64,7 @@ public:
     std::vector<std::string> progress;
 
 private:
-    // Ends the connections when the capture goes, even if the task lives on.
+    AppTaskBase& m_task;
     CallbackSink m_sink;
 };
 

@@ -73,6 +73,9 @@ public:
         };
         SetSink(&m_receiver);
     }
+    // The receiver goes before the engine's own parts, which still log as
+    // they close: they fall back to the silent sink.
+    ~TestEngine() override { SetSink(nullptr); }
 
     // The tests read the files right after the import: put the run's files
     // in place at once, as the run's completion step would.
